@@ -1,0 +1,278 @@
+// The Win32 subset that the plug-in and the stand-in host call, on POSIX.
+//
+// Every function keeps Win32's signature, results and GetLastError codes, so
+// the plug-in's sources read the same on both platforms. The implementation
+// is the shared library vaskwin32 (one copy per process: host and plug-in
+// meet in it). Mailslots run over the emulated LAN: a directory of AF_UNIX
+// datagram sockets, <LAN>/<WORKGROUP>/<COMPUTER>/<slot>. Only what callers
+// rely on is implemented; anything else fails with ERROR_NOT_SUPPORTED.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+#define VASK_WIN32_API __attribute__((visibility("default")))
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+#define __stdcall
+#define __cdecl
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t UINT;
+typedef int INT;
+typedef char CHAR;
+typedef void* HANDLE;
+typedef void* HMODULE;
+typedef void* HINSTANCE;
+typedef void* HWND;
+typedef void* HRSRC;
+typedef void* HGLOBAL;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef DWORD* LPDWORD;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+
+#define TRUE 1
+#define FALSE 0
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define MAX_PATH 260
+#define INFINITE 0xFFFFFFFFu
+#define MAILSLOT_NO_MESSAGE ((DWORD)-1)
+#define MAILSLOT_WAIT_FOREVER ((DWORD)-1)
+#define MAX_COMPUTERNAME_LENGTH 15
+
+// GetLastError codes used here.
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_BAD_NETPATH 53L
+#define ERROR_NETWORK_ACCESS_DENIED 65L
+#define ERROR_BAD_NET_NAME 67L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BROKEN_PIPE 109L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_SEM_TIMEOUT 121L
+#define ERROR_BUFFER_OVERFLOW 111L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+#define ERROR_NO_NETWORK 1222L
+#define ERROR_NOT_CONTAINER 1207L
+
+// CreateFileA.
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+
+// Waits.
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
+#define WAIT_IO_COMPLETION 0x000000C0u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define QS_ALLINPUT 0x04FFu
+#define QS_ALLEVENTS 0x04BFu
+#define MWMO_WAITALL 0x0001u
+#define MWMO_ALERTABLE 0x0002u
+#define MWMO_INPUTAVAILABLE 0x0004u
+
+#define TLS_OUT_OF_INDEXES 0xFFFFFFFFu
+
+// Resources.
+#define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)((WORD)(i)))
+#define IS_INTRESOURCE(p) ((((ULONG_PTR)(p)) >> 16) == 0)
+#define RT_STRING MAKEINTRESOURCEA(6)
+#define RT_ICON MAKEINTRESOURCEA(3)
+#define RT_GROUP_ICON MAKEINTRESOURCEA(14)
+
+// ShellExecuteA show commands.
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+
+// Network enumeration (mpr).
+#define RESOURCE_CONNECTED 0x00000001u
+#define RESOURCE_GLOBALNET 0x00000002u
+#define RESOURCE_REMEMBERED 0x00000003u
+#define RESOURCE_CONTEXT 0x00000005u
+#define RESOURCETYPE_ANY 0x00000000u
+#define RESOURCETYPE_DISK 0x00000001u
+#define RESOURCETYPE_PRINT 0x00000002u
+#define RESOURCEUSAGE_CONNECTABLE 0x00000001u
+#define RESOURCEUSAGE_CONTAINER 0x00000002u
+#define RESOURCEUSAGE_ALL 0x00000013u
+#define RESOURCEDISPLAYTYPE_GENERIC 0x00000000u
+#define RESOURCEDISPLAYTYPE_DOMAIN 0x00000001u
+#define RESOURCEDISPLAYTYPE_SERVER 0x00000002u
+#define RESOURCEDISPLAYTYPE_SHARE 0x00000003u
+#define RESOURCEDISPLAYTYPE_GROUP 0x00000005u
+#define RESOURCEDISPLAYTYPE_NETWORK 0x00000006u
+#define RESOURCEDISPLAYTYPE_ROOT 0x00000007u
+
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+struct OVERLAPPED;
+typedef OVERLAPPED* LPOVERLAPPED;
+
+// A re-entrant lock. The state lives behind one pointer so that the record
+// has a fixed size whatever the pthread implementation.
+struct CRITICAL_SECTION {
+  void* impl;
+};
+typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
+
+struct NETRESOURCEA {
+  DWORD dwScope;
+  DWORD dwType;
+  DWORD dwDisplayType;
+  DWORD dwUsage;
+  LPSTR lpLocalName;
+  LPSTR lpRemoteName;
+  LPSTR lpComment;
+  LPSTR lpProvider;
+};
+typedef NETRESOURCEA* LPNETRESOURCEA;
+
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
+
+extern "C" {
+
+VASK_WIN32_API DWORD WINAPI GetLastError(void);
+VASK_WIN32_API void WINAPI SetLastError(DWORD code);
+
+// Mailslots and files. CreateFileA and friends accept mailslot paths only:
+// "\\.\mailslot\X" is served by CreateMailslotA; "\\NAME\mailslot\X" opens
+// the client side on computer NAME (any workgroup); "\\*\mailslot\X" every
+// computer of the own workgroup.
+VASK_WIN32_API HANDLE WINAPI CreateMailslotA(LPCSTR name, DWORD maxMessageSize, DWORD readTimeout,
+                                             LPSECURITY_ATTRIBUTES security);
+VASK_WIN32_API BOOL WINAPI GetMailslotInfo(HANDLE slot, LPDWORD maxMessageSize, LPDWORD nextSize,
+                                           LPDWORD messageCount, LPDWORD readTimeout);
+VASK_WIN32_API HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode,
+                                         LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                         DWORD flags, HANDLE templateFile);
+VASK_WIN32_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                                    LPOVERLAPPED overlapped);
+VASK_WIN32_API BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                                     LPOVERLAPPED overlapped);
+VASK_WIN32_API BOOL WINAPI CloseHandle(HANDLE handle);
+
+// COMPUTERNAME, else the host name up to its first dot, upper-cased, at most
+// 15 characters. *size is in characters: on success the length without NUL;
+// when the buffer is too small, FALSE, ERROR_BUFFER_OVERFLOW and *size is the
+// length needed with the NUL.
+VASK_WIN32_API BOOL WINAPI GetComputerNameA(LPSTR buffer, LPDWORD size);
+
+VASK_WIN32_API void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section);
+VASK_WIN32_API void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section);
+VASK_WIN32_API BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION section);
+VASK_WIN32_API void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
+VASK_WIN32_API void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section);
+
+VASK_WIN32_API void WINAPI Sleep(DWORD milliseconds);
+// Returns 0, or WAIT_IO_COMPLETION when an alertable sleep was woken by
+// QueueUserAPC-style input (never on POSIX: there are no APCs).
+VASK_WIN32_API DWORD WINAPI SleepEx(DWORD milliseconds, BOOL alertable);
+VASK_WIN32_API DWORD WINAPI GetTickCount(void);
+
+// Threads. A thread handle is waitable: it signals when the thread ends.
+// Each thread has an input queue (PostThreadMessageA): input posted to a
+// thread wakes its MsgWaitForMultipleObjectsEx with WAIT_OBJECT_0 + count.
+VASK_WIN32_API HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, size_t stackSize,
+                                          LPTHREAD_START_ROUTINE routine, LPVOID argument,
+                                          DWORD flags, LPDWORD threadId);
+VASK_WIN32_API DWORD WINAPI GetCurrentThreadId(void);
+VASK_WIN32_API BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+VASK_WIN32_API DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+VASK_WIN32_API DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles,
+                                                        DWORD milliseconds, DWORD wakeMask,
+                                                        DWORD flags);
+// The host side of the input queue: post one input item to a thread; take
+// every pending item of the calling thread (the host's message pump).
+VASK_WIN32_API BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam,
+                                              LPARAM lParam);
+struct MSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+};
+typedef MSG* LPMSG;
+#define PM_NOREMOVE 0x0000u
+#define PM_REMOVE 0x0001u
+VASK_WIN32_API BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
+                                        UINT removeFlags);
+
+VASK_WIN32_API DWORD WINAPI TlsAlloc(void);
+VASK_WIN32_API LPVOID WINAPI TlsGetValue(DWORD index);
+VASK_WIN32_API BOOL WINAPI TlsSetValue(DWORD index, LPVOID value);
+VASK_WIN32_API BOOL WINAPI TlsFree(DWORD index);
+
+// String resources. GetModuleHandleA(NULL) is the running program. A module
+// carries resources only when one is registered for it (tests and the host
+// may register a string table); otherwise every lookup finds nothing.
+VASK_WIN32_API HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+VASK_WIN32_API HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
+VASK_WIN32_API DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource);
+VASK_WIN32_API int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
+// Not Win32: registers string id -> text for a module, as a resource script
+// would have compiled it in. Texts are copied.
+VASK_WIN32_API void VaskRegisterString(HMODULE module, UINT id, LPCSTR text);
+
+// Opens the path with xdg-open when present. Above 32 on success; 2
+// (file not found) or 31 (no association) on failure, as Win32 reports.
+VASK_WIN32_API HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR operation, LPCSTR file,
+                                              LPCSTR parameters, LPCSTR directory, INT show);
+
+// The emulated LAN tree: the root (no container, RESOURCE_GLOBALNET) holds
+// one network; the network holds the workgroups; a workgroup its computers
+// ("\\NAME", display type SERVER). RESOURCE_CONTEXT lists the computers of
+// the own workgroup.
+VASK_WIN32_API DWORD WINAPI WNetOpenEnumA(DWORD scope, DWORD type, DWORD usage,
+                                          LPNETRESOURCEA container, HANDLE* enumHandle);
+VASK_WIN32_API DWORD WINAPI WNetEnumResourceA(HANDLE enumHandle, LPDWORD count, LPVOID buffer,
+                                              LPDWORD bufferSize);
+VASK_WIN32_API DWORD WINAPI WNetCloseEnum(HANDLE enumHandle);
+
+// The CRT helpers.
+VASK_WIN32_API char* _itoa(int value, char* buffer, int radix);
+VASK_WIN32_API char* _strlwr(char* text);
+VASK_WIN32_API char* _strupr(char* text);
+VASK_WIN32_API char* _strdup(const char* text);
+VASK_WIN32_API int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
+
+}  // extern "C"

@@ -1,0 +1,11 @@
+// The Win32 subset that the plug-in calls, on Windows: the system itself.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+#include <winnetwk.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>

@@ -1,0 +1,26 @@
+// Outgoing messages: the sending threads, the table of unacknowledged
+// messages, "MESSAGEACK" and the notices queued to the host.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "shell/host_records.h"
+#include "win32.h"
+
+namespace vask {
+
+// By the LAN protocol: the message number or 0; in the WinPopup format:
+// non-zero (all bits) or 0.
+int32_t SendChatMessage(const std::string& target, const std::string& text, bool viaLan);
+// Host message 30100's thread; owns and frees the copied record; returns 0.
+unsigned WINAPI SendMessageThread(void* record);
+// Host message 30100: copy, start the thread, answer 8.
+int StartSendMessage(const MessageRecord* record);
+void HandleMessageAck(const DatagramFields& fields);
+// Reports and removes every entry older than 10 s; `now` in Unix seconds.
+void ExpirePendingMessages(int32_t now);
+// A notice about `from` queued to the host (host message 100).
+void QueueNotice(const std::string& from, const std::string& text);
+
+}  // namespace vask

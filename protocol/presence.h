@@ -1,0 +1,19 @@
+// Presence: "STATUS", "GETSTATUS", "PING"/"PONG", and host message 24003.
+#pragma once
+
+#include <string>
+
+#include "shell/host_records.h"
+
+namespace vask {
+
+// "STATUS" with the own status to a computer or "*".
+void SendStatus(std::string target);
+void HandleGetStatus(const DatagramFields& fields);
+// The sender is a contact (row >= 1) with at least 6 fields.
+void HandleStatus(const DatagramFields& fields, int row);
+void HandlePing(const DatagramFields& fields);
+// Host message 24003; answers 0.
+int OnContactReported(int row);
+
+}  // namespace vask

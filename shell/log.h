@@ -1,0 +1,57 @@
+// The log, which goes to the host (host message 1), and per-thread text
+// buffers for formatted messages and numbers. Callable from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vask {
+
+inline constexpr int kLogLevel = 256;
+inline constexpr int kLogMax = 254;
+
+// printf-style; the text is cut to 254 characters and sent at `level`.
+void LogAt(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// The plain log line of level 256.
+void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The calling thread's message buffer (at least 10000 characters), cut to
+// 10000. Valid until the same thread formats its next message.
+const char* FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// _itoa in `radix`; "" becomes "0"; a positive width keeps the last width
+// characters or pads with '0' on the left (in front of a sign too); upper
+// case for radix above 10. In the calling thread's number area, valid until
+// its next number.
+const char* FormatNumber(int value, int radix, int width = 0, bool upper = false);
+std::string FormatNumberCopy(int value, int radix, int width = 0, bool upper = false);
+
+// Radix 255 lets the text decide ("#" hex, "0x" hex, else decimal). The
+// longest run of 0-9, a-f, A-F; each digit times radix^position; no sign.
+int32_t ParseNumber(const char* text, int radix);
+
+// Case-insensitive find that folds only A to Z: a pointer into `text`, or
+// null.
+const char* FindNoCase(const char* text, const char* pattern);
+bool ContainsNoCase(const char* text, const char* pattern);
+
+// The per-thread buffer slot: allocated when the library loads, released
+// when it unloads (the unloading thread's block with it).
+class ThreadBuffers {
+ public:
+  ThreadBuffers();
+  ~ThreadBuffers();
+  ThreadBuffers(const ThreadBuffers&) = delete;
+  ThreadBuffers& operator=(const ThreadBuffers&) = delete;
+  uint32_t slot() const { return slot_; }
+
+ private:
+  uint32_t slot_;
+};
+
+// The plug-in's string type built from a pointer-sized value: a text above
+// 0xFFFF is copied; 1 to 0xFFFF is a string resource id loaded from the
+// running program's module; 0 stays empty.
+std::string TextOrResource(uintptr_t value);
+
+}  // namespace vask
