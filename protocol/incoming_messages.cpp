@@ -1,9 +1,97 @@
 #include "protocol/incoming_messages.h"
 
+#include <ctime>
+
+#include "protocol/receive_loop.h"
+#include "shell/host_api.h"
+#include "transport/lan_engine.h"
+
 namespace vask {
 
-void HandleMessage(const DatagramFields&, int, bool&) {}
-void DeliverIncoming(const std::string&, const std::string&, int64_t) {}
-int64_t ParseHexTime(const std::string&) { return 0; }
+namespace {
+
+constexpr int kContactStatusColumn = 2;
+// Contact column 2: the contact's messages are ignored.
+constexpr int kIgnoredFlag = 0x400;
+// The host reads this in the icon field of a received message.
+constexpr int32_t kReceivedIcon = 0x50F00010;
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+intptr_t Text(const std::string& text) { return reinterpret_cast<intptr_t>(text.c_str()); }
+
+bool HostIgnores(const std::string& sender) { return SendHost(310, NET_LAN, Text(sender)) != 0; }
+
+}  // namespace
+
+int64_t ParseHexTime(const std::string& text) {
+  // Unsigned arithmetic: an absurdly long run of digits wraps instead of
+  // overflowing; any sane clock fits well within 64 bits.
+  uint64_t value = 0;
+  for (char c : text) {
+    const int digit = HexDigit(c);
+    if (digit < 0) {
+      break;
+    }
+    value = value * 16 + static_cast<uint64_t>(digit);
+  }
+  return static_cast<int64_t>(value);
+}
+
+void HandleMessage(const DatagramFields& fields, int row, bool& messageDelivered) {
+  if (fields.size() < 6) {
+    throw Rejection{"Too short"};
+  }
+  const std::string& sender = fields[1];
+  if (row < 0) {
+    if (HostIgnores(sender)) {
+      throw Rejection{"Ignored"};
+    }
+  } else if ((GetContactInt(row, kContactStatusColumn) & kIgnoredFlag) != 0) {
+    throw Rejection{"Ignored"};
+  }
+  // A message without its time field is dated when it arrives rather than
+  // at the start of the epoch.
+  const int64_t time =
+      fields.size() > 6 ? ParseHexTime(fields[6]) : static_cast<int64_t>(std::time(nullptr));
+  DeliverIncoming(sender, fields[5], time);
+  // The number goes back exactly as it came: the sender parses it itself.
+  Engine().SendPacket(sender, "MESSAGEACK", fields[4]);
+  messageDelivered = true;
+}
+
+void DeliverIncoming(const std::string& sender, const std::string& text, int64_t time) {
+  if (HostIgnores(sender)) {
+    return;
+  }
+  char empty[1] = {0};
+  MessageRecord message{};
+  message.size = sizeof(MessageRecord);
+  message.id = 0;
+  message.net = NET_LAN;
+  message.type = 1;
+  message.from = const_cast<char*>(sender.c_str());
+  message.to = empty;
+  message.body = const_cast<char*>(text.c_str());
+  message.ext = empty;
+  message.flags = 128;
+  message.field34 = 0;
+  message.field38 = 0;
+  message.field42 = -2;
+  message.icon = kReceivedIcon;
+  message.time = time;
+  const int row = static_cast<int>(SendHost(200, NET_LAN, Text(sender)));
+  if (row != -1) {
+    SendHost(11013, row, 0);
+  }
+  if (!text.empty()) {
+    SendHost(100, reinterpret_cast<intptr_t>(&message));
+  }
+}
 
 }  // namespace vask

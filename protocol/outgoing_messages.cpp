@@ -1,12 +1,216 @@
 #include "protocol/outgoing_messages.h"
 
+#include <cstdio>
+#include <ctime>
+#include <utility>
+#include <vector>
+
+#include "shell/host_api.h"
+#include "shell/log.h"
+#include "transport/datagram.h"
+#include "transport/lan_engine.h"
+#include "transport/mailslot_handle.h"
+
 namespace vask {
 
-int32_t SendChatMessage(const std::string&, const std::string&, bool) { return 0; }
-unsigned WINAPI SendMessageThread(void*) { return 0; }
-int StartSendMessage(const MessageRecord*) { return 8; }
-void HandleMessageAck(const DatagramFields&) {}
-void ExpirePendingMessages(int32_t) {}
-void QueueNotice(const std::string&, const std::string&) {}
+namespace {
+
+// Process-wide count of messages sent by the LAN protocol; the first message
+// is number 1. Read and increased only under the engine lock, in the same
+// critical region as the insertion of its pending entry, so two sending
+// threads never share a number and the worker never sees a number whose
+// entry is missing.
+int32_t messageCounter = 0;
+
+constexpr size_t kPendingTextLength = 30;
+constexpr int32_t kExpirySeconds = 10;
+// The host's switch for the delivery notices.
+constexpr int kNoticeSetting = 186;
+constexpr int kWinPopupSetting = 15003;
+constexpr int kContactStatusColumn = 2;
+
+constexpr const char* kWinPopupSlot = "messngr";
+constexpr const char* kSendFailedFormat = "Wystąpił błąd podczas dostarczania wiadomości! [%d]";
+constexpr const char* kLostBefore = "Wiadomość \"";
+constexpr const char* kLostAfter = "\" prawdopodobnie nie została dostarczona.";
+constexpr const char* kLateDelivery = "Wiadomość jednak została dostarczona :)";
+
+class EngineLock {
+ public:
+  explicit EngineLock(LanEngine& engine) : engine_(engine) { EnterCriticalSection(&engine_.lock); }
+  ~EngineLock() { LeaveCriticalSection(&engine_.lock); }
+  EngineLock(const EngineLock&) = delete;
+  EngineLock& operator=(const EngineLock&) = delete;
+
+ private:
+  LanEngine& engine_;
+};
+
+int32_t Now() { return static_cast<int32_t>(std::time(nullptr)); }
+
+std::string UpperHex(int32_t value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%X", static_cast<unsigned>(value));
+  return buffer;
+}
+
+int32_t SendByLan(const std::string& target, const std::string& text) {
+  LanEngine& engine = Engine();
+  const int32_t now = Now();
+  int32_t number;
+  {
+    EngineLock guard(engine);
+    number = ++messageCounter;
+    engine.pendingMessages[number] = PendingMessage{now, text.substr(0, kPendingTextLength), target};
+  }
+  std::string body = std::to_string(number);
+  body += '\0';
+  body += text;
+  body += '\0';
+  body += UpperHex(now);
+  // A failed send leaves the entry pending: it expires as likely lost, which
+  // is what the user would see had the datagram been lost on the way.
+  return engine.SendPacket(target, "MESSAGE", body) ? number : 0;
+}
+
+int32_t SendByWinPopup(const std::string& target, const std::string& text) {
+  MailslotHandle slot;
+  if (!slot.OpenClient(target.c_str(), kWinPopupSlot, nullptr)) {
+    return 0;
+  }
+  // The name is a copy taken under the engine's text guard: the cloak
+  // command may replace it on a host thread while we build this datagram.
+  std::string datagram = Engine().CloakName();
+  datagram += '\0';
+  datagram += target;
+  datagram += '\0';
+  datagram += text;
+  datagram += '\0';
+  DWORD written = 0;
+  slot.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &written);
+  slot.Close();
+  return written != 0 ? -1 : 0;
+}
+
+bool NoticesWanted() { return GetIntSetting(kNoticeSetting) != 0; }
+
+std::string OrEmpty(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
+
+}  // namespace
+
+int32_t SendChatMessage(const std::string& target, const std::string& text, bool viaLan) {
+  return viaLan ? SendByLan(target, text) : SendByWinPopup(target, text);
+}
+
+unsigned WINAPI SendMessageThread(void* argument) {
+  auto* record = static_cast<MessageRecord*>(argument);
+  if (record == nullptr) {
+    return 0;
+  }
+  const std::string to = OrEmpty(record->to);
+  const std::string body = OrEmpty(record->body);
+  const int row = static_cast<int>(SendHost(200, record->net, reinterpret_cast<intptr_t>(to.c_str())));
+  // With WinPopup emulation on, only a contact known to be present speaks
+  // our protocol for sure; everybody else may be a plain WinPopup client.
+  bool viaLan = true;
+  if (GetIntSetting(kWinPopupSetting) != 0) {
+    viaLan = row != -1 && (GetContactInt(row, kContactStatusColumn) & 0xFF) != 0;
+  }
+  const int32_t result = SendChatMessage(to, body, viaLan);
+  if (result != 0) {
+    SendHost(108, record->id, 1);
+  } else {
+    const DWORD error = GetLastError();
+    QueueNotice(to, FormatText(kSendFailedFormat, static_cast<int>(error)));
+    SendHost(108, record->id, 0);
+  }
+  FreeMessageCopy(record);
+  return 0;
+}
+
+int StartSendMessage(const MessageRecord* record) {
+  HostControl* host = Host();
+  if (record == nullptr || host == nullptr) {
+    return 8;
+  }
+  MessageRecord* copy = CopyMessageRecord(record);
+  if (copy == nullptr) {
+    Log("Nie mozna skopiowac wiadomosci do wyslania");
+    SendHost(108, record->id, 0);
+    return 8;
+  }
+  HANDLE thread = host->BeginThread(nullptr, 0, SendMessageThread, copy, 0, nullptr);
+  if (thread == nullptr || thread == INVALID_HANDLE_VALUE) {
+    // The thread never ran, so nobody else will free the copy or tell the
+    // host that the message did not go out.
+    FreeMessageCopy(copy);
+    Log("Nie mozna uruchomic watku wysylajacego wiadomosc");
+    SendHost(108, record->id, 0);
+    return 8;
+  }
+  // Nobody waits for a sending thread; its handle is ours to release.
+  CloseHandle(thread);
+  return 8;
+}
+
+void HandleMessageAck(const DatagramFields& fields) {
+  if (fields.size() < 5) {
+    return;
+  }
+  const int32_t number = AtoiField(fields[4]);
+  LanEngine& engine = Engine();
+  bool found;
+  {
+    EngineLock guard(engine);
+    found = engine.pendingMessages.erase(number) != 0;
+  }
+  if (!found && NoticesWanted()) {
+    QueueNotice(fields[1], kLateDelivery);
+  }
+}
+
+void ExpirePendingMessages(int32_t now) {
+  LanEngine& engine = Engine();
+  std::vector<PendingMessage> expired;
+  {
+    EngineLock guard(engine);
+    for (auto it = engine.pendingMessages.begin(); it != engine.pendingMessages.end();) {
+      if (now - it->second.sendTime > kExpirySeconds) {
+        expired.push_back(std::move(it->second));
+        it = engine.pendingMessages.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  // Host calls happen outside the lock so that a sending thread is never
+  // held up by the host's handling of a notice.
+  if (expired.empty() || !NoticesWanted()) {
+    return;
+  }
+  for (const PendingMessage& message : expired) {
+    QueueNotice(message.target, kLostBefore + message.text + kLostAfter);
+  }
+}
+
+void QueueNotice(const std::string& from, const std::string& text) {
+  char empty[1] = {0};
+  MessageRecord notice{};
+  notice.size = sizeof(MessageRecord);
+  notice.id = 0;
+  notice.net = NET_LAN;
+  notice.type = 2;
+  notice.from = const_cast<char*>(from.c_str());
+  notice.to = empty;
+  notice.body = const_cast<char*>(text.c_str());
+  notice.ext = empty;
+  notice.flags = 128;
+  notice.field34 = 0;
+  notice.field38 = 0;
+  notice.field42 = -2;
+  notice.icon = 0;
+  notice.time = 0;
+  SendHost(100, reinterpret_cast<intptr_t>(&notice));
+}
 
 }  // namespace vask
