@@ -1,0 +1,94 @@
+// The stand-in host's record of every call a plug-in makes into it.
+//
+// Each service call and each host message is kept in order with the calling
+// thread and a decoded form (texts copied, so the record outlives the
+// plug-in's stack). Thread-safe; tests wait on it with a deadline.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shell/host_records.h"
+
+namespace vask::host {
+
+// One decoded field of a record. Texts are the plug-in's bytes (CP1250).
+struct Field {
+  enum Kind { kInt, kText, kNull };
+  std::string name;
+  std::string value;  // decimal text for kInt
+  Kind kind = kInt;
+};
+
+struct RecordedCall {
+  uint64_t sequence = 0;
+  DWORD thread = 0;
+  int plugin = 0;  // the calling plug-in's id
+  // "SendToHost", "SendToPlugin", "GetValue", "SetValue", "BeginThread",
+  // "TempBuffer", "PumpMessages", "RowIndex", "PluginId", "ModuleHandle",
+  // "SetError", "Reserved".
+  std::string service;
+  int id = 0;  // the host message id (SendToHost, SendToPlugin), else 0
+  // The record as the plug-in sent it: the head and the parameters its size
+  // covers (the others stay 0). For services: p1.. hold the arguments.
+  HostMessage message{};
+  intptr_t answer = 0;
+  std::vector<Field> fields;  // the decoded record behind the parameters
+
+  bool IsHostMessage() const { return service == "SendToHost"; }
+  const Field* Find(std::string_view name) const;
+  // The field's text, "" when absent.
+  std::string Text(std::string_view name) const;
+  // The field's number, `fallback` when absent or not a number.
+  long long Int(std::string_view name, long long fallback = 0) const;
+  bool Has(std::string_view name) const { return Find(name) != nullptr; }
+};
+
+using CallPredicate = std::function<bool(const RecordedCall&)>;
+
+class CallLog {
+ public:
+  // Appends the call (numbering it) and wakes waiters; then the listener
+  // sees it, in order (listeners are called one at a time).
+  void Add(RecordedCall call);
+
+  std::vector<RecordedCall> All() const;
+  // Host messages (SendToHost) with this id.
+  std::vector<RecordedCall> HostMessages(int id) const;
+  size_t Count(int id) const;
+  std::optional<RecordedCall> Last(int id) const;
+  size_t CountIf(const CallPredicate& predicate) const;
+  // Waits until a call matching the predicate has been recorded (earlier
+  // calls count too) or the deadline passes.
+  std::optional<RecordedCall> WaitFor(const CallPredicate& predicate,
+                                      std::chrono::milliseconds deadline) const;
+  // Waits for a host message with this id that matches the predicate.
+  std::optional<RecordedCall> WaitForHost(int id, std::chrono::milliseconds deadline,
+                                          const CallPredicate& predicate = nullptr) const;
+  // Sequence number the next call will get: waits can start after a mark.
+  uint64_t Mark() const;
+  void Clear();
+
+  // Keep at most this many calls (oldest dropped); 0 keeps all.
+  void SetRetention(size_t calls);
+  void SetListener(std::function<void(const RecordedCall&)> listener);
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::deque<RecordedCall> calls_;
+  uint64_t next_ = 1;
+  size_t retention_ = 0;
+  std::recursive_mutex listenerMutex_;
+  std::function<void(const RecordedCall&)> listener_;
+};
+
+}  // namespace vask::host

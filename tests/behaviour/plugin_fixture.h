@@ -1,0 +1,97 @@
+// A GoogleTest fixture that runs the real plug-in inside the stand-in host
+// core, one fresh private copy of libvask.so per test.
+//
+// SetUp: a fresh LAN directory (VASK_LAN_DIR), COMPUTERNAME (computer(),
+// "A" unless a derived fixture's constructor changes it), a host core on an
+// in-memory database, the plug-in loaded and BeforeStart() called, then the
+// start sequence (20001, identity, 21001, 22000, 22100). TearDown: 22101,
+// unload, the LAN directory removed. Every wait is bounded by a deadline.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "host/host_core.h"
+
+namespace vask::test {
+
+using namespace std::chrono_literals;
+
+// The directory of the build's libraries: $VASK_BUILD_DIR, else the folder
+// of the running test binary.
+std::string BuildDir();
+// A new empty directory under $TMPDIR (or /tmp); RemoveTree deletes it.
+std::string MakeTempDir(const std::string& prefix);
+void RemoveTree(const std::string& path);
+
+class PluginFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs after the plug-in is loaded and before the start sequence:
+  // override to set settings (e.g. SetSetting(11, 1)) or hooks.
+  virtual void BeforeStart() {}
+
+  // Another library to load instead of libvask.so (full path), or "".
+  virtual std::string PluginPath() const { return BuildDir() + "/libvask.so"; }
+
+  // Calls IMessageProc with a record of as many parameters as given (the
+  // 30-byte record for two or fewer, 34 with p3, 38 with p4).
+  intptr_t Call(int id, intptr_t p1 = 0, intptr_t p2 = 0);
+  // The start sequence, when startPlugin_ was false.
+  void StartPlugin() { started_ = host_->Start(plugin_); }
+  intptr_t Call3(int id, intptr_t p1, intptr_t p2, intptr_t p3);
+  intptr_t Call4(int id, intptr_t p1, intptr_t p2, intptr_t p3, intptr_t p4);
+  intptr_t CallRecord(HostMessage* message);
+  // A host-owned NUL-terminated copy, as texts the host passes live.
+  intptr_t Text(const std::string& text) { return reinterpret_cast<intptr_t>(host().KeepText(text)); }
+
+  // A contact row with column 0 = name, 1 = net, 2 = 0. Not reported to the
+  // plug-in (use ReportContact: host message 24003).
+  int AddContact(const std::string& name, int net = NET_LAN);
+  intptr_t ReportContact(int contact) { return Call(24003, contact); }
+
+  void SetSetting(int column, int64_t value) { host().SetSetting(column, value); }
+  void SetSettingText(int column, const std::string& value) { host().SetSettingText(column, value); }
+  int64_t GetSetting(int column) { return host().GetSetting(column); }
+  std::string GetSettingText(int column) { return host().GetSettingText(column); }
+  int64_t ContactInt(int contact, int column) { return host().tables().GetInt(kTableContacts, contact, column); }
+  std::string ContactText(int contact, int column) {
+    return host().tables().GetText(kTableContacts, contact, column);
+  }
+
+  // Recorded host messages (SendToHost) with this id.
+  size_t Count(int id) { return host().calls().Count(id); }
+  std::optional<host::RecordedCall> Last(int id) { return host().calls().Last(id); }
+  std::optional<host::RecordedCall> WaitFor(int id, const host::CallPredicate& predicate = nullptr,
+                                            std::chrono::milliseconds deadline = 5000ms) {
+    return host().calls().WaitForHost(id, deadline, predicate);
+  }
+  // Waits until Count(id) reaches n; false at the deadline.
+  bool WaitForCount(int id, size_t n, std::chrono::milliseconds deadline = 5000ms);
+  void SetAnswer(int id, host::AnswerHook hook) { host().SetAnswer(id, std::move(hook)); }
+
+  host::HostCore& host() { return *host_; }
+  int plugin() const { return plugin_; }
+  HostControl* control() { return host_->Control(plugin_); }
+  const std::string& lanDir() const { return lanDir_; }
+
+  // Set in a derived fixture's constructor to change the start.
+  std::string computer_ = "A";
+  std::string workgroup_ = "WORKGROUP";
+  bool startPlugin_ = true;  // false: SetUp stops after BeforeStart()
+
+ private:
+  std::unique_ptr<host::HostCore> host_;
+  int plugin_ = 0;
+  bool started_ = false;
+  std::string lanDir_;
+};
+
+}  // namespace vask::test
