@@ -26,12 +26,18 @@ set_target_properties(vask PROPERTIES
   CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON PREFIX "lib")
 
 if(WIN32)
-  # vask.dll: the undecorated IMessageProc alone (the .def file names it),
-  # the C and C++ runtimes linked statically, the resources compiled in.
+  # vask.dll: the undecorated IMessageProc alone, the C and C++ runtimes and
+  # winpthread linked statically (the DLL needs only system DLLs), the icons
+  # and the settings-page picture compiled in by windres.
+  enable_language(RC)
   set_target_properties(vask PROPERTIES PREFIX "" OUTPUT_NAME vask)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/resources/vask.rc)
-    target_sources(vask PRIVATE ${PROJECT_SOURCE_DIR}/resources/vask.rc)
-  endif()
+  set(VASK_RC ${PROJECT_SOURCE_DIR}/resources/vask.rc)
+  file(GLOB VASK_ICONS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/resources/*.ico)
+  target_sources(vask PRIVATE ${VASK_RC})
+  # windres reads the .ico files itself; a redrawn icon must rebuild the DLL.
+  set_source_files_properties(${VASK_RC} PROPERTIES OBJECT_DEPENDS "${VASK_ICONS}")
+  # Only symbols marked dllexport are exported (IMessageProc), not every
+  # global of the static runtimes.
   target_link_options(vask PRIVATE -static -static-libgcc -static-libstdc++
     -Wl,--exclude-all-symbols)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)

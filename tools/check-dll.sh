@@ -1,0 +1,58 @@
+#!/bin/sh
+# Checks the Windows product: vask.dll is a 32-bit DLL that exports the
+# undecorated IMessageProc and nothing else, imports only Windows system DLLs
+# (the C++ runtime, libgcc and winpthread are linked in), and carries its
+# nine icon groups.
+#
+#   tools/check-dll.sh              build the windows-i686 preset, check its DLL
+#   tools/check-dll.sh path/to.dll  check that DLL only
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+objdump=i686-w64-mingw32-objdump
+windres=i686-w64-mingw32-windres
+
+if [ $# -ge 1 ]; then
+  dll=$1
+else
+  cd "$root"
+  cmake --preset windows-i686 >/dev/null
+  cmake --build --preset windows-i686
+  dll=$root/build/windows-i686/vask.dll
+fi
+
+fail() {
+  echo "check-dll: $dll: $*" >&2
+  exit 1
+}
+
+[ -f "$dll" ] || fail "no such file"
+dump=$($objdump -p "$dll") || fail "objdump cannot read it"
+
+echo "$dump" | grep -q "file format pei-i386" || fail "not a 32-bit (i386) PE image"
+echo "$dump" | grep -q "^Characteristics .*DLL\|	DLL$" || fail "not a DLL"
+
+# The named exports: the lines after "[Ordinal/Name Pointer] Table" up to
+# the first blank line.
+exports=$(echo "$dump" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+  sed -n 's/^[[:space:]]*\[ *[0-9]*\] \(.*\)$/\1/p')
+count=$(echo "$dump" | sed -n 's/^[[:space:]]*Export Address Table[[:space:]]*\([0-9a-fA-F]*\)$/\1/p' | head -n 1)
+[ "$exports" = "IMessageProc" ] || fail "exports are [$(echo $exports)], want exactly IMessageProc"
+[ "$count" = "00000001" ] || fail "export address table has $count entries, want 1"
+
+# Imports: system DLLs only.
+imports=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p')
+[ -n "$imports" ] || fail "no imports at all (not a real build?)"
+for name in $imports; do
+  upper=$(echo "$name" | tr '[:lower:]' '[:upper:]')
+  case "$upper" in
+    KERNEL32.DLL|USER32.DLL|GDI32.DLL|MPR.DLL|SHELL32.DLL|ADVAPI32.DLL|MSVCRT.DLL|WS2_32.DLL|NETAPI32.DLL|OLE32.DLL|API-MS-WIN-*.DLL|UCRTBASE.DLL) ;;
+    *) fail "imports $name, which is not a Windows system DLL" ;;
+  esac
+done
+
+# Resources: the icon groups the plug-in registers and the settings picture.
+groups=$($windres -J coff -O rc -i "$dll" 2>/dev/null | sed -n 's/^\([0-9]*\) 14 .*RT_GROUP_ICON.*/\1/p' | tr '\n' ' ')
+[ "$groups" = "101 102 103 104 105 110 111 120 121 " ] || fail "icon groups are [$groups], want 101-105, 110, 111, 120, 121"
+
+echo "check-dll: $dll: exports IMessageProc only; imports $(echo $imports); icon groups $groups"
