@@ -1,11 +1,65 @@
 #include "protocol/presence.h"
 
+#include "shell/host_api.h"
+#include "transport/datagram.h"
+#include "transport/lan_engine.h"
+
 namespace vask {
 
-void SendStatus(std::string) {}
-void HandleGetStatus(const DatagramFields&) {}
-void HandleStatus(const DatagramFields&, int) {}
-void HandlePing(const DatagramFields&) {}
-int OnContactReported(int) { return 0; }
+namespace {
+
+// The second "STATUS" argument, a constant of the protocol (2 to the 21st).
+constexpr char kStatusMark[] = "2097152";
+constexpr int kColumnId = 0;
+constexpr int kColumnNet = 1;
+constexpr int kColumnStatus = 2;
+constexpr int kColumnPresent = 15;
+constexpr int kColumnDescription = 18;
+constexpr int kColumnMark = 28;
+
+}  // namespace
+
+void SendStatus(std::string target) {
+  LanEngine& engine = Engine();
+  std::string body = std::to_string(engine.status.load());
+  body.push_back('\0');
+  body += kStatusMark;
+  body.push_back('\0');
+  body += engine.StatusInfo();
+  engine.SendPacket(target, "STATUS", body);
+}
+
+void HandleGetStatus(const DatagramFields& fields) { SendStatus(fields[1]); }
+
+void HandleStatus(const DatagramFields& fields, int row) {
+  const int32_t status = AtoiField(fields[4]);
+  const std::string description = fields.size() >= 7 ? fields[6] : std::string();
+  if (status != kStatusOffline) {
+    SetContactText(row, kColumnPresent, "Vask");
+    SetContactText(row, kColumnMark, fields[5].c_str());
+  } else {
+    SetContactText(row, kColumnPresent, "");
+    SetContactInt(row, kColumnMark, 0);
+  }
+  // Only the low byte of the column is the status; a number above 255 is
+  // therefore always a change.
+  const bool changed = (GetContactInt(row, kColumnStatus) & 0xFF) != status ||
+                       GetContactText(row, kColumnDescription) != description;
+  if (changed) {
+    SendHost3(234, row, status, reinterpret_cast<intptr_t>(description.c_str()));
+    SendHost(12000, row, 0);
+  }
+  SendHost(11013, row, 0);
+}
+
+void HandlePing(const DatagramFields& fields) { Engine().SendPacket(fields[1], "PONG", ""); }
+
+int OnContactReported(int row) {
+  if (GetContactInt(row, kColumnNet) != NET_LAN) return 0;
+  const std::string id = GetContactText(row, kColumnId);
+  SendStatus(id);
+  Engine().SendPacket(id, "GETSTATUS", "");
+  return 0;
+}
 
 }  // namespace vask

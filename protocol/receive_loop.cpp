@@ -1,11 +1,219 @@
 #include "protocol/receive_loop.h"
 
+#include <algorithm>
+#include <ctime>
+#include <new>
+
+#include "protocol/incoming_messages.h"
+#include "protocol/outgoing_messages.h"
+#include "protocol/presence.h"
+#include "search/search_replies.h"
+#include "search/search_run.h"
+#include "shell/host_api.h"
+#include "shell/log.h"
+#include "transport/datagram.h"
 #include "transport/lan_engine.h"
 
 namespace vask {
 
-unsigned WINAPI ReceiveLoop(void*) { return 0; }
+namespace {
 
-void HandleDatagram(LanEngine&, const std::string&, bool, bool&) {}
+constexpr DWORD kPollMs = 250;
+
+// Holds a critical section for one scope.
+class Guard {
+ public:
+  explicit Guard(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
+  ~Guard() { LeaveCriticalSection(&section_); }
+  Guard(const Guard&) = delete;
+  Guard& operator=(const Guard&) = delete;
+
+ private:
+  CRITICAL_SECTION& section_;
+};
+
+// What a handler gets: the datagram, the sender's contact row, and the
+// drain's delivery flag.
+struct Received {
+  const DatagramFields& fields;
+  int row;
+  bool& messageDelivered;
+};
+
+struct Command {
+  const char* word;
+  size_t minFields;
+  // "STATUS" only from a contact; tested before the field count.
+  bool contactOnly;
+  void (*handle)(const Received&);
+};
+
+const Command kCommands[] = {
+    {"MESSAGE", 6, false,
+     [](const Received& r) { HandleMessage(r.fields, r.row, r.messageDelivered); }},
+    {"MESSAGEACK", 5, false, [](const Received& r) { HandleMessageAck(r.fields); }},
+    {"PING", 4, false, [](const Received& r) { HandlePing(r.fields); }},
+    {"GETSTATUS", 4, false, [](const Received& r) { HandleGetStatus(r.fields); }},
+    {"STATUS", 6, true, [](const Received& r) { HandleStatus(r.fields, r.row); }},
+    {"SEARCH", 4, false, [](const Received& r) { HandleSearch(r.fields); }},
+    {"SEARCHREPLY", 11, false, [](const Received& r) { HandleSearchReply(r.row, r.fields); }},
+};
+
+void Dispatch(const Received& received, int32_t claimed) {
+  const std::string& word = received.fields[3];
+  for (const Command& command : kCommands) {
+    if (word != command.word) continue;
+    if (command.contactOnly && received.row < 1) throw Rejection{"Not on list"};
+    if (received.fields.size() < command.minFields) throw Rejection{"Too short"};
+    command.handle(received);
+    return;
+  }
+  // A command of another plug-in: fine when a bus subscriber took it.
+  if (claimed == 0) throw Rejection{"Unsupported"};
+}
+
+void Check(LanEngine& engine, const std::string& bytes, bool fromChannel, bool& messageDelivered) {
+  DatagramFields fields;
+  SplitFields(bytes, '\0', fields);
+  if (fields.size() < (fromChannel ? 4u : 3u)) throw Rejection{"Too short"};
+  if (!fromChannel) {
+    DeliverIncoming(fields[0], fields[2], static_cast<int64_t>(std::time(nullptr)));
+    return;
+  }
+  // Only the last number of each sender counts: a repeat of it is dropped
+  // without a trace, an older one is taken again.
+  const int32_t number = AtoiField(fields[0]);
+  int32_t& last = engine.lastSeqBySender.try_emplace(fields[1], 0).first->second;
+  if (last == number) return;
+  last = number;
+
+  const int row = static_cast<int>(SendHost(200, NET_LAN, reinterpret_cast<intptr_t>(fields[1].c_str())));
+  if (engine.onlyListed && row == -1) throw Rejection{"Banned"};
+
+  BusReceivedRecord offered{};
+  offered.size = sizeof offered;
+  offered.id = 55003;
+  offered.receiver = -1;
+  offered.fields = &fields;
+  offered.contact = row;
+  const int32_t claimed = engine.Notify(EVENT_RECEIVED, &offered);
+  Dispatch(Received{fields, row, messageDelivered}, claimed);
+}
+
+bool Waiting(LanEngine& engine) {
+  Guard guard(engine.lock);
+  return (engine.channelSlot.IsValid() && engine.channelSlot.MessageCount() > 0) ||
+         (engine.winPopupSlot.IsValid() && engine.winPopupSlot.MessageCount() > 0);
+}
+
+enum class Take { kNone, kChannel, kWinPopup };
+
+// Reads the next waiting datagram, the WinPopup slot first. The slots are
+// touched only under the engine lock and only while open: a waiting stop
+// that gave up on this worker closes them under the same lock.
+Take ReadNext(LanEngine& engine, std::string& buffer, std::string& bytes) {
+  Guard guard(engine.lock);
+  MailslotHandle* slot = nullptr;
+  Take take = Take::kNone;
+  if (engine.winPopupSlot.IsValid() && engine.winPopupSlot.MessageCount() > 0) {
+    slot = &engine.winPopupSlot;
+    take = Take::kWinPopup;
+  } else if (engine.channelSlot.IsValid() && engine.channelSlot.MessageCount() > 0) {
+    slot = &engine.channelSlot;
+    take = Take::kChannel;
+  } else {
+    return Take::kNone;
+  }
+  const uint32_t size = slot->NextSize();
+  if (size == MAILSLOT_NO_MESSAGE) return Take::kNone;
+  buffer.resize(std::max<size_t>(buffer.size(), std::max<uint32_t>(size, 1)));
+  DWORD read = 0;
+  if (!slot->Read(buffer.data(), size, &read)) {
+    // A read that keeps failing would hold the drain forever; the next
+    // pass tries again.
+    return Take::kNone;
+  }
+  bytes.assign(buffer.data(), std::min<size_t>(read, size));
+  return take;
+}
+
+// Reads until both slots are empty or a stop was asked for: a steady stream
+// of datagrams must not keep the worker from seeing the stop.
+void Drain(LanEngine& engine, bool& messageDelivered) {
+  std::string buffer;
+  std::string bytes;
+  while (engine.running) {
+    const Take take = ReadNext(engine, buffer, bytes);
+    if (take == Take::kNone) return;
+    if (bytes.empty()) continue;
+    HandleDatagram(engine, bytes, take == Take::kChannel, messageDelivered);
+  }
+}
+
+void AskHostForMessages() {
+  MessageQuery query{};
+  query.size = sizeof query;
+  query.f2 = NET_LAN;
+  query.f6 = 0;
+  query.f10 = 1;
+  query.f14 = 0;
+  query.f18 = 2;
+  query.f22 = -1;
+  query.f26 = 0;
+  SendHost(101, reinterpret_cast<intptr_t>(&query));
+}
+
+}  // namespace
+
+void HandleDatagram(LanEngine& engine, const std::string& bytes, bool fromChannel,
+                    bool& messageDelivered) {
+  try {
+    Check(engine, bytes, fromChannel, messageDelivered);
+  } catch (const Rejection& rejection) {
+    std::string shown = bytes;
+    std::replace(shown.begin(), shown.end(), '\0', '|');
+    Log("Dotarl nieprawidlowy pakiet cmd=%d body=\"%s\" e=\"%s\"", fromChannel ? 1 : 0,
+        shown.c_str(), rejection.reason);
+  } catch (const std::bad_alloc&) {
+    // One datagram too large to handle is dropped; the loop goes on.
+  }
+}
+
+unsigned WINAPI ReceiveLoop(void* argument) {
+  LanEngine& engine = *static_cast<LanEngine*>(argument);
+
+  BusEngineRecord started{};
+  started.size = sizeof started;
+  started.id = 55004;
+  started.event = EVENT_STARTED;
+  engine.Notify(EVENT_STARTED, &started);
+  engine.SendPacket("*", "GETSTATUS", "");
+  engine.statusDirty = true;
+
+  while (engine.running) {
+    // Cleared before sending, so a change made while the "STATUS" goes out
+    // is sent at the next pass rather than lost.
+    if (engine.statusDirty.exchange(false)) SendStatus("*");
+    ExpirePendingMessages(static_cast<int32_t>(std::time(nullptr)));
+    if (Waiting(engine)) {
+      bool messageDelivered = false;
+      Drain(engine, messageDelivered);
+      if (messageDelivered) AskHostForMessages();
+    }
+    Sleep(kPollMs);
+  }
+
+  // A change to offline sets the flag and stops at once: this is how the
+  // "STATUS" 0 reaches the LAN.
+  if (engine.statusDirty.exchange(false)) SendStatus("*");
+  {
+    Guard guard(engine.lock);
+    engine.winPopupSlot.Close();
+    engine.channelSlot.Close();
+    // Cleared last, so that a start that waits for it finds the slots free.
+    engine.workerThread = nullptr;
+  }
+  return 0;
+}
 
 }  // namespace vask

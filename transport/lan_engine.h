@@ -52,7 +52,8 @@ class LanEngine {
   // afterwards (or already ran). Called from host threads.
   bool Start();
   // Tells the bus and the host, clears `running`; with wait, also waits up
-  // to 5 s for the worker and closes the slots.
+  // to 5 s for the worker and closes the slots. A start that finds a worker
+  // still finishing after a stop waits for it (up to 5 s) first.
   void Stop(bool wait);
   // The one send operation: "*" every computer of the domain (or every
   // listed contact when onlyListed), "^" every LAN contact in turn. True when
@@ -93,6 +94,13 @@ class LanEngine {
 
   mutable CRITICAL_SECTION textLock;
   mutable CRITICAL_SECTION listenersLock;
+  // Serialises Start and Stop against each other (host threads only; the
+  // worker never takes it), so a start never races a stop's wait.
+  mutable CRITICAL_SECTION lifecycleLock;
+  // The last worker's thread handle, kept under lifecycleLock until the
+  // worker has ended; then Start, Stop(true) or the destructor closes it.
+  // (workerThread itself is cleared by the ending worker and cannot serve.)
+  HANDLE workerHandle = nullptr;
 };
 
 // The library's one engine. Built at load before the per-thread buffer slot
