@@ -1,25 +1,164 @@
-// The search run and the answering of queries.
+// The search run started from the host's search form, and the answering of
+// the queries of other computers.
 #include "search/search_run.h"
 
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+
+#include "search/network_walk.h"
+#include "search/search_replies.h"
+#include "shell/host_api.h"
+#include "shell/log.h"
+#include "transport/lan_engine.h"
 
 namespace vask {
 
+namespace {
+
+constexpr const char* kNoticeTitle = "Vask - wyszukiwanie";
+constexpr const char* kQueryNotice =
+    "Zapytanie zostało rozesłane po sieci LAN. Kontakty mogą przybywać przez jakiś czas, "
+    "naciśnij [Anuluj] gdy już Ci wystarczy...";
+constexpr const char* kWalkNotice =
+    "Wybrałeś wyszukiwanie wszystkich komputerów. Nie z każdym znalezionym komputerem będziesz "
+    "mógł porozmawiać...";
+constexpr int32_t kNoticeStyle = 514;
+constexpr uint32_t kQueryPollMs = 100;
+
+// A text field of a host record: up to its NUL, never past its size.
+template <size_t N>
+std::string FieldText(const char (&field)[N]) {
+  return std::string(field, strnlen(field, N));
+}
+
+// The letter a gender number stands for in a query: 1 "K", 2 "M", else none.
+const char* GenderLetter(int32_t gender) {
+  if (gender == 1) return "K";
+  if (gender == 2) return "M";
+  return "";
+}
+
+std::string BoundText(int32_t bound) { return bound == 0 ? std::string() : std::to_string(bound); }
+
+// One criterion of a query against an own column: an empty criterion is
+// no criterion.
+bool Matches(const std::string& criterion, int column) {
+  if (criterion.empty()) return true;
+  std::string own = GetContactText(0, column);
+  return ContainsNoCase(own.c_str(), criterion.c_str());
+}
+
+// Keeps LanEngine::searching counted up for the length of one query, so two
+// searches at once leave it set until the last of them ends.
+class QueryFlag {
+ public:
+  QueryFlag() { Engine().searching.fetch_add(1); }
+  ~QueryFlag() { Engine().searching.fetch_sub(1); }
+  QueryFlag(const QueryFlag&) = delete;
+  QueryFlag& operator=(const QueryFlag&) = delete;
+};
+
+void RunQuery(const FoundContact& request, const std::string& uid,
+              const SearchStatusRecord& notice) {
+  QueryFlag flag;
+  // Send results are not checked: a query that could not be written still
+  // shows its notice and waits for Cancel, like one nobody answers.
+  if (!uid.empty()) {
+    Engine().SendPacket(uid, "SEARCH", "2");
+  } else {
+    Engine().SendPacket("*", "SEARCH", BuildQueryBody(request));
+  }
+  while (!NoticeCancelled(notice)) {
+    if (HostControl* host = Host()) host->PumpMessages();
+    SleepEx(kQueryPollMs, TRUE);
+  }
+}
+
+}  // namespace
+
 int StartSearch(FoundContact* request) {
-  (void)request;
+  if (!request) return 0;
+  if (!StartThreadAndWait(&RunSearch, request)) {
+    // No notice was shown and no query sent; the host's form gets its
+    // answer at once instead of a wait that would never end.
+    Log("- Search not started: the search thread could not be run");
+  }
   return 0;
 }
 
-unsigned WINAPI RunSearch(void* request) {
-  (void)request;
+unsigned WINAPI RunSearch(void* argument) {
+  auto* request = static_cast<FoundContact*>(argument);
+  if (!request) return 0;
+  std::string uid = FieldText(request->uid);
+  if (request->status == 0 && uid.empty()) request->status = 1;  // no name: never a walk
+
+  SearchStatusRecord notice{};
+  notice.size = sizeof(SearchStatusRecord);
+  notice.title = kNoticeTitle;
+  notice.text = request->status != 0 ? kQueryNotice : kWalkNotice;
+  notice.style = kNoticeStyle;
+  notice.owner = request->ownerWindow;
+  notice.reserved18 = 0;
+  notice.reserved22 = -1;
+  notice.cancelled = 0;
+  notice.threadId = static_cast<int32_t>(GetCurrentThreadId());
+  SendHost(10209, reinterpret_cast<intptr_t>(&notice));
+
+  if (request->status != 0) {
+    RunQuery(*request, uid, notice);
+  } else if (uid == "*") {
+    request->uid[0] = '\0';
+    WalkNetwork(notice, WalkStart::OwnContext, nullptr, std::string());
+  } else if (uid == "@") {
+    WalkNetwork(notice, WalkStart::Root, nullptr, std::string());
+  } else {
+    WalkNetwork(notice, WalkStart::OwnContext, nullptr, uid);
+  }
+
+  // The notice lives on this stack: the host keeps its address until this
+  // returns.
+  SendHost(10210, reinterpret_cast<intptr_t>(&notice));
   return 0;
 }
 
 std::string BuildQueryBody(const FoundContact& request) {
-  (void)request;
-  return std::string();
+  std::string body = "2";
+  for (const std::string& field :
+       {FieldText(request.column6), FieldText(request.column7), FieldText(request.column17),
+        FieldText(request.column9), FieldText(request.column11),
+        std::string(GenderLetter(request.gender)), BoundText(request.lowerBound),
+        BoundText(request.upperBound)}) {
+    body += '\0';
+    body += field;
+  }
+  return body;
 }
 
-void HandleSearch(const DatagramFields& fields) { (void)fields; }
+void HandleSearch(const DatagramFields& fields) {
+  const size_t n = fields.size();
+  if (n < 2) return;  // no sender to answer
+  const std::string& sender = fields[1];
+  if (n <= 5) {
+    // A bare details request, or a targeted query: answered unmatched.
+    SendSearchReply(sender, n == 5 ? fields[4] : std::string("1"));
+    return;
+  }
+  if (n < 13) return;  // a malformed query
+
+  if (!Matches(fields[5], 6)) return;
+  if (!Matches(fields[6], 7)) return;
+  if (!Matches(fields[7], 17)) return;
+  if (!Matches(fields[8], 10)) return;  // the form's column 9 criterion is held in column 10
+  if (!Matches(fields[9], 11)) return;
+  if (!fields[10].empty() && fields[10] != GenderLetter(GetContactInt(0, 20))) return;
+  if (!fields[11].empty() || !fields[12].empty()) {
+    const int year = static_cast<int>(static_cast<uint32_t>(GetContactInt(0, 19)) >> 16);
+    if (!fields[11].empty() && year < std::atoi(fields[11].c_str())) return;
+    if (!fields[12].empty() && year > std::atoi(fields[12].c_str())) return;
+  }
+  SendSearchReply(sender, fields[4]);
+}
 
 }  // namespace vask

@@ -246,6 +246,16 @@ struct BusHead {
 
 #pragma pack(pop)
 
+// The notice's `cancelled` byte is written by the host's thread and polled by
+// the search thread: both sides go through these, so each access is one
+// atomic byte load or store, re-read from the record every time.
+inline bool NoticeCancelled(const SearchStatusRecord& notice) {
+  return __atomic_load_n(const_cast<const uint8_t*>(&notice.cancelled), __ATOMIC_ACQUIRE) != 0;
+}
+inline void CancelNotice(SearchStatusRecord& notice) {
+  __atomic_store_n(const_cast<uint8_t*>(&notice.cancelled), uint8_t{1}, __ATOMIC_RELEASE);
+}
+
 // Host message 10130: register an icon. Its fields are 4-byte aligned
 // (two bytes of padding after the size), so it is not packed.
 struct IconRecord {
