@@ -6,6 +6,13 @@
 // meet in it). Mailslots run over the emulated LAN: a directory of AF_UNIX
 // datagram sockets, <LAN>/<WORKGROUP>/<COMPUTER>/<slot>. Only what callers
 // rely on is implemented; anything else fails with ERROR_NOT_SUPPORTED.
+//
+// The environment is read at each call, not once: VASK_LAN_DIR (the LAN
+// directory; default ${XDG_RUNTIME_DIR:-/tmp}/vask-lan-<uid>, created 0700
+// and refused with ERROR_ACCESS_DENIED when someone else owns it or group or
+// others may use it), COMPUTERNAME and VASK_WORKGROUP (default WORKGROUP);
+// computer and workgroup names are upper-cased and cut to 15 characters,
+// slot names are kept lower-cased on disk.
 #pragma once
 
 #include <cstdarg>
@@ -28,6 +35,8 @@ typedef uint32_t UINT;
 typedef int INT;
 typedef char CHAR;
 typedef void* HANDLE;
+typedef HANDLE* LPHANDLE;
+typedef size_t SIZE_T;
 typedef void* HMODULE;
 typedef void* HINSTANCE;
 typedef void* HWND;
@@ -59,19 +68,26 @@ typedef intptr_t LRESULT;
 // GetLastError codes used here.
 #define ERROR_SUCCESS 0L
 #define NO_ERROR 0L
+#define ERROR_INVALID_FUNCTION 1L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_TOO_MANY_OPEN_FILES 4L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_WRITE_PROTECT 19L
+#define ERROR_GEN_FAILURE 31L
 #define ERROR_BAD_NETPATH 53L
 #define ERROR_NETWORK_ACCESS_DENIED 65L
 #define ERROR_BAD_NET_NAME 67L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_BROKEN_PIPE 109L
+#define ERROR_DISK_FULL 112L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
+#define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_NOT_SUPPORTED 50L
@@ -80,6 +96,9 @@ typedef intptr_t LRESULT;
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_NO_NETWORK 1222L
+#define ERROR_CONNECTION_REFUSED 1225L
+#define ERROR_INVALID_THREAD_ID 1444L
+#define ERROR_NOT_ENOUGH_QUOTA 1816L
 #define ERROR_NOT_CONTAINER 1207L
 
 // CreateFileA.
@@ -105,6 +124,16 @@ typedef intptr_t LRESULT;
 #define MWMO_INPUTAVAILABLE 0x0004u
 
 #define TLS_OUT_OF_INDEXES 0xFFFFFFFFu
+#define TLS_MINIMUM_AVAILABLE 64
+
+// Threads.
+#define STILL_ACTIVE 259u
+#define CREATE_SUSPENDED 0x00000004u
+
+// Thread input.
+#define WM_NULL 0x0000u
+#define WM_QUIT 0x0012u
+#define WM_USER 0x0400u
 
 // Resources.
 #define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)((WORD)(i)))
@@ -117,6 +146,9 @@ typedef intptr_t LRESULT;
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
+// ShellExecuteA failures (values at or below 32).
+#define SE_ERR_FNF 2
+#define SE_ERR_NOASSOC 31
 
 // Network enumeration (mpr).
 #define RESOURCE_CONNECTED 0x00000001u
@@ -128,6 +160,7 @@ typedef intptr_t LRESULT;
 #define RESOURCETYPE_PRINT 0x00000002u
 #define RESOURCEUSAGE_CONNECTABLE 0x00000001u
 #define RESOURCEUSAGE_CONTAINER 0x00000002u
+#define RESOURCEUSAGE_ATTACHED 0x00000010u
 #define RESOURCEUSAGE_ALL 0x00000013u
 #define RESOURCEDISPLAYTYPE_GENERIC 0x00000000u
 #define RESOURCEDISPLAYTYPE_DOMAIN 0x00000001u
@@ -175,8 +208,20 @@ VASK_WIN32_API void WINAPI SetLastError(DWORD code);
 
 // Mailslots and files. CreateFileA and friends accept mailslot paths only:
 // "\\.\mailslot\X" is served by CreateMailslotA; "\\NAME\mailslot\X" opens
-// the client side on computer NAME (any workgroup); "\\*\mailslot\X" every
-// computer of the own workgroup.
+// the client side on computer NAME (any workgroup) and fails when no live
+// slot X exists there (ERROR_BAD_NETPATH: no such computer;
+// ERROR_FILE_NOT_FOUND: no such slot); "\\*\mailslot\X" every computer of
+// the own workgroup. Slot names compare without regard to case.
+//
+// A second live server of one name on one computer fails with
+// ERROR_ALREADY_EXISTS. A message larger than the server's maximum size is
+// dropped (the writer still sees success, as a remote write would). ReadFile
+// with a buffer smaller than the next message fails with
+// ERROR_INSUFFICIENT_BUFFER and leaves the message queued; on an empty slot
+// it waits up to the read time-out, then fails with ERROR_SEM_TIMEOUT.
+// A write to "*" succeeds when at least one slot took the message, and also
+// when the workgroup has no such slot at all: like a domain broadcast, it
+// cannot know its receivers. It fails only when every receiver refused.
 VASK_WIN32_API HANDLE WINAPI CreateMailslotA(LPCSTR name, DWORD maxMessageSize, DWORD readTimeout,
                                              LPSECURITY_ATTRIBUTES security);
 VASK_WIN32_API BOOL WINAPI GetMailslotInfo(HANDLE slot, LPDWORD maxMessageSize, LPDWORD nextSize,
@@ -188,7 +233,13 @@ VASK_WIN32_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LP
                                     LPOVERLAPPED overlapped);
 VASK_WIN32_API BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                                      LPOVERLAPPED overlapped);
+// Any handle of this layer (mailslot, thread, enumeration); an unknown or
+// already closed one gives FALSE and ERROR_INVALID_HANDLE.
 VASK_WIN32_API BOOL WINAPI CloseHandle(HANDLE handle);
+// Not Win32: creates the server slot <name> (a bare slot name) on computer
+// <computer> of the own workgroup, as that computer's copy would. Tests stand
+// in for a peer with it. Same results as CreateMailslotA; read time-out 0.
+VASK_WIN32_API HANDLE VaskCreateMailslotOn(LPCSTR computer, LPCSTR name, DWORD maxMessageSize);
 
 // COMPUTERNAME, else the host name up to its first dot, upper-cased, at most
 // 15 characters. *size is in characters: on success the length without NUL;
@@ -211,7 +262,7 @@ VASK_WIN32_API DWORD WINAPI GetTickCount(void);
 // Threads. A thread handle is waitable: it signals when the thread ends.
 // Each thread has an input queue (PostThreadMessageA): input posted to a
 // thread wakes its MsgWaitForMultipleObjectsEx with WAIT_OBJECT_0 + count.
-VASK_WIN32_API HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, size_t stackSize,
+VASK_WIN32_API HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize,
                                           LPTHREAD_START_ROUTINE routine, LPVOID argument,
                                           DWORD flags, LPDWORD threadId);
 VASK_WIN32_API DWORD WINAPI GetCurrentThreadId(void);
@@ -224,12 +275,17 @@ VASK_WIN32_API DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD count, const HANDL
 // every pending item of the calling thread (the host's message pump).
 VASK_WIN32_API BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam,
                                               LPARAM lParam);
+struct POINT {
+  LONG x;
+  LONG y;
+};
 struct MSG {
   HWND hwnd;
   UINT message;
   WPARAM wParam;
   LPARAM lParam;
   DWORD time;
+  POINT pt;
 };
 typedef MSG* LPMSG;
 #define PM_NOREMOVE 0x0000u
@@ -259,11 +315,20 @@ VASK_WIN32_API HINSTANCE WINAPI ShellExecuteA(HWND owner, LPCSTR operation, LPCS
                                               LPCSTR parameters, LPCSTR directory, INT show);
 
 // The emulated LAN tree: the root (no container, RESOURCE_GLOBALNET) holds
-// one network; the network holds the workgroups; a workgroup its computers
-// ("\\NAME", display type SERVER). RESOURCE_CONTEXT lists the computers of
-// the own workgroup.
+// one network (display type NETWORK, remote name and provider "Vask emulated
+// LAN"); the network holds the workgroups (DOMAIN); a workgroup its running
+// computers ("\\NAME", display type SERVER, comment from the optional file
+// "comment" in the computer's folder). A computer runs while it has at least
+// one live slot. Every entry has usage RESOURCEUSAGE_CONTAINER; a computer
+// holds nothing. RESOURCE_CONTEXT lists the running computers of the own
+// workgroup. The list is taken when the enumeration opens.
+//
+// WNetEnumResourceA packs as many entries as fit (at most *count; 0xFFFFFFFF
+// for all) into the buffer, the strings behind the records; ERROR_MORE_DATA
+// with *bufferSize set to the size needed when not even one fits;
+// ERROR_NO_MORE_ITEMS at the end. It never succeeds with zero entries.
 VASK_WIN32_API DWORD WINAPI WNetOpenEnumA(DWORD scope, DWORD type, DWORD usage,
-                                          LPNETRESOURCEA container, HANDLE* enumHandle);
+                                          LPNETRESOURCEA container, LPHANDLE enumHandle);
 VASK_WIN32_API DWORD WINAPI WNetEnumResourceA(HANDLE enumHandle, LPDWORD count, LPVOID buffer,
                                               LPDWORD bufferSize);
 VASK_WIN32_API DWORD WINAPI WNetCloseEnum(HANDLE enumHandle);

@@ -1,6 +1,10 @@
 // The Win32 subset that the plug-in calls, on Windows: the system itself.
 #pragma once
 
+// std::min and std::max must stay usable beside <windows.h>.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #include <shellapi.h>
 #include <winnetwk.h>

@@ -1,0 +1,105 @@
+// Internals shared by the files of the POSIX platform library: the error
+// translator, owning wrappers for descriptors, the handle table and the
+// emulated LAN's names and folders. Nothing here is exported.
+#pragma once
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "win32.h"
+
+namespace vask::platform {
+
+// The one errno -> GetLastError translation of this library.
+DWORD ErrorFromErrno(int error);
+// SetLastError(ErrorFromErrno(errno)); returns the code.
+DWORD SetLastErrorFromErrno();
+
+// Owns one file descriptor (socket, lock, eventfd); closed on destruction.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() { Reset(); }
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  void Reset() {
+    if (fd_ >= 0) ::close(fd_);  // close is not retried on EINTR: Linux frees the fd anyway
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// Owns one directory stream.
+class Dir {
+ public:
+  explicit Dir(const std::string& path) : dir_(::opendir(path.c_str())) {}
+  ~Dir() {
+    if (dir_) ::closedir(dir_);
+  }
+  Dir(const Dir&) = delete;
+  Dir& operator=(const Dir&) = delete;
+  bool valid() const { return dir_ != nullptr; }
+  // The next entry's name other than "." and "..", or false at the end.
+  bool Next(std::string* name);
+
+ private:
+  DIR* dir_;
+};
+
+// The objects behind HANDLE values. A handle is the object's address; the
+// table below keeps every live one, so a stale or made-up handle is refused
+// with ERROR_INVALID_HANDLE instead of being dereferenced.
+enum class Kind { kMailslotServer, kMailslotClient, kThread, kNetEnum };
+
+struct Object {
+  explicit Object(Kind k) : kind(k) {}
+  virtual ~Object() = default;
+  // Called once by CloseHandle before the table lets go: wakes any thread
+  // still blocked on the object.
+  virtual void Shutdown() {}
+  const Kind kind;
+};
+
+// Enters the object into the table and returns its handle.
+HANDLE RegisterHandle(std::shared_ptr<Object> object);
+// The live object of that kind behind a handle, or null with
+// ERROR_INVALID_HANDLE set.
+std::shared_ptr<Object> LookupHandle(HANDLE handle, Kind kind);
+// The live object behind a handle whatever its kind, or null (nothing set).
+std::shared_ptr<Object> LookupAnyHandle(HANDLE handle);
+
+// The emulated LAN.
+std::string UpperName(const std::string& name);  // ASCII upper case, at most 15 characters
+std::string LowerAscii(std::string text);
+std::string OwnComputerName();
+std::string OwnWorkgroup();
+// A single path component we can use: not empty, no '/', not "." or "..".
+bool IsUsableComponent(const std::string& name);
+// The LAN directory, created 0700 when missing. False with ERROR_ACCESS_DENIED
+// when it is not ours alone, or another error when it cannot be made.
+bool LanDirectory(std::string* path);
+// True when a live server is bound at the socket path (a connect test).
+bool SocketIsLive(const std::string& path);
+// The workgroup folders' names, sorted.
+std::vector<std::string> ListDirectory(const std::string& path);
+
+}  // namespace vask::platform

@@ -1,0 +1,135 @@
+// The emulated LAN's names and folders, and GetComputerNameA.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "internal.h"
+
+namespace vask::platform {
+namespace {
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? std::string(value) : fallback;
+}
+
+}  // namespace
+
+bool Dir::Next(std::string* name) {
+  if (!dir_) return false;
+  while (dirent* entry = ::readdir(dir_)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    *name = entry->d_name;
+    return true;
+  }
+  return false;
+}
+
+std::string UpperName(const std::string& name) {
+  std::string upper = name.substr(0, MAX_COMPUTERNAME_LENGTH);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string OwnComputerName() {
+  const char* value = std::getenv("COMPUTERNAME");
+  if (value && *value) return UpperName(value);
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0) return "LOCALHOST";
+  std::string name(host);
+  name = name.substr(0, name.find('.'));
+  return name.empty() ? std::string("LOCALHOST") : UpperName(name);
+}
+
+std::string OwnWorkgroup() { return UpperName(EnvOr("VASK_WORKGROUP", "WORKGROUP")); }
+
+bool IsUsableComponent(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+bool LanDirectory(std::string* path) {
+  std::string dir = EnvOr("VASK_LAN_DIR", "");
+  if (dir.empty()) {
+    dir = EnvOr("XDG_RUNTIME_DIR", "/tmp") + "/vask-lan-" + std::to_string(::getuid());
+  }
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  // lstat: a symbolic link planted in a shared /tmp is refused, not followed.
+  struct stat info {};
+  if (::lstat(dir.c_str(), &info) != 0) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  *path = dir;
+  return true;
+}
+
+bool SocketIsLive(const std::string& path) {
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) return false;
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) return false;
+  Fd probe(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!probe.valid()) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  // A socket file whose process is gone refuses the connection.
+  int result;
+  do {
+    result = ::connect(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+std::vector<std::string> ListDirectory(const std::string& path) {
+  std::vector<std::string> names;
+  Dir dir(path);
+  std::string name;
+  while (dir.Next(&name)) names.push_back(name);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace vask::platform
+
+extern "C" {
+
+BOOL WINAPI GetComputerNameA(LPSTR buffer, LPDWORD size) {
+  if (!size) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string name = vask::platform::OwnComputerName();
+  DWORD needed = static_cast<DWORD>(name.size() + 1);
+  if (!buffer || *size < needed) {
+    *size = needed;
+    SetLastError(ERROR_BUFFER_OVERFLOW);
+    return FALSE;
+  }
+  std::memcpy(buffer, name.c_str(), needed);
+  *size = needed - 1;
+  return TRUE;
+}
+
+}  // extern "C"

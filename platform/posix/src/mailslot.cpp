@@ -1,0 +1,446 @@
+// Mailslots over the emulated LAN: CreateMailslotA, GetMailslotInfo,
+// CreateFileA, ReadFile, WriteFile.
+//
+// A server slot is an AF_UNIX datagram socket bound at
+// <LAN>/<WORKGROUP>/<COMPUTER>/<slot>. A drainer thread moves every datagram
+// into a queue owned by the server handle as soon as it arrives, which gives
+// GetMailslotInfo an exact count (the socket alone tells only the next size)
+// and keeps writers from blocking on the kernel's short datagram queue, as
+// Windows mailslot writes never block. Client handles open a fresh socket
+// per receiver and write.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "internal.h"
+
+namespace vask::platform {
+namespace {
+
+// Bytes a server keeps queued for its reader before it drops new arrivals,
+// so a slot nobody reads cannot eat the machine's memory.
+constexpr size_t kQueueLimit = 16u << 20;
+// How long a write waits for room at a receiver whose queue is full
+// (its process stopped, for instance) before it reports the write failed.
+constexpr int kSendWaitMs = 2000;
+constexpr int kReceiveBuffer = 4 << 20;
+
+bool StartsWithNoCase(const char* text, const char* prefix) {
+  for (; *prefix; ++text, ++prefix) {
+    char a = *text, b = *prefix;
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+bool FillAddress(const std::string& path, sockaddr_un* address) {
+  *address = {};
+  if (path.size() >= sizeof address->sun_path) return false;
+  address->sun_family = AF_UNIX;
+  std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+// mkdir that accepts an existing folder; the LAN's folders are private.
+bool MakeFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return true;
+  SetLastErrorFromErrno();
+  return false;
+}
+
+class MailslotServer : public Object {
+ public:
+  MailslotServer(DWORD maxSize, DWORD timeout)
+      : Object(Kind::kMailslotServer), maxSize_(maxSize), timeout_(timeout) {}
+  ~MailslotServer() override { Shutdown(); }
+
+  // Binds the socket at path (the caller holds the computer's folder lock)
+  // and starts the drainer. False with the error set.
+  bool Bind(const std::string& path) {
+    sockaddr_un address;
+    if (!FillAddress(path, &address)) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return false;
+    }
+    socket_ = Fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    wake_ = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!socket_.valid() || !wake_.valid()) {
+      SetLastErrorFromErrno();
+      return false;
+    }
+    if (::bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      SetLastErrorFromErrno();
+      return false;
+    }
+    path_ = path;
+    // Capped by the system's limit; AF_UNIX counts queued datagrams mostly
+    // against the sender, but a roomy receive buffer costs nothing.
+    int size = kReceiveBuffer;
+    ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    drainer_ = std::thread([this] { DrainLoop(); });
+    return true;
+  }
+
+  void Shutdown() override {
+    std::unique_lock<std::mutex> guard(lock_);
+    if (shutDown_) return;
+    shutDown_ = true;
+    guard.unlock();
+    if (drainer_.joinable()) {
+      uint64_t one = 1;
+      ssize_t ignored = ::write(wake_.get(), &one, sizeof one);
+      (void)ignored;
+      drainer_.join();
+    }
+    // Unlink before closing: while we are alive nobody else binds here, so
+    // the file is still ours.
+    if (!path_.empty()) ::unlink(path_.c_str());
+    socket_.Reset();
+    guard.lock();
+    arrived_.notify_all();
+  }
+
+  BOOL Info(LPDWORD maxSize, LPDWORD nextSize, LPDWORD count, LPDWORD timeout) {
+    std::lock_guard<std::mutex> guard(lock_);
+    DrainLocked();
+    if (maxSize) *maxSize = maxSize_;
+    if (nextSize) *nextSize = queue_.empty() ? MAILSLOT_NO_MESSAGE : static_cast<DWORD>(queue_.front().size());
+    if (count) *count = static_cast<DWORD>(queue_.size());
+    if (timeout) *timeout = timeout_;
+    return TRUE;
+  }
+
+  BOOL Read(void* buffer, DWORD toRead, LPDWORD read) {
+    if (read) *read = 0;
+    std::unique_lock<std::mutex> guard(lock_);
+    DrainLocked();
+    if (queue_.empty() && timeout_ != 0) {
+      auto ready = [this] { return !queue_.empty() || shutDown_; };
+      if (timeout_ == MAILSLOT_WAIT_FOREVER) {
+        arrived_.wait(guard, ready);
+      } else {
+        arrived_.wait_for(guard, std::chrono::milliseconds(timeout_), ready);
+      }
+    }
+    if (shutDown_) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    if (queue_.empty()) {
+      SetLastError(ERROR_SEM_TIMEOUT);
+      return FALSE;
+    }
+    std::vector<char>& next = queue_.front();
+    if (toRead < next.size()) {
+      // The message stays queued for a read with a big enough buffer.
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return FALSE;
+    }
+    if (!next.empty()) std::memcpy(buffer, next.data(), next.size());
+    if (read) *read = static_cast<DWORD>(next.size());
+    queued_ -= next.size();
+    queue_.pop_front();
+    return TRUE;
+  }
+
+ private:
+  void DrainLoop() {
+    pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
+    for (;;) {
+      int ready = ::poll(fds, 2, -1);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0 || (fds[1].revents & POLLIN)) return;
+      std::lock_guard<std::mutex> guard(lock_);
+      if (DrainLocked()) arrived_.notify_all();
+    }
+  }
+
+  // Moves every waiting datagram into the queue; true if any was kept.
+  bool DrainLocked() {
+    if (!socket_.valid()) return false;
+    bool kept = false;
+    for (;;) {
+      // MSG_TRUNC with MSG_PEEK reports the datagram's full length.
+      ssize_t length = ::recv(socket_.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+      if (length < 0) {
+        if (errno == EINTR) continue;
+        return kept;  // EAGAIN: nothing more waits
+      }
+      std::vector<char> message(static_cast<size_t>(length));
+      ssize_t got;
+      do {
+        got = ::recv(socket_.get(), message.data(), message.size(), MSG_DONTWAIT);
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) return kept;
+      message.resize(static_cast<size_t>(got));
+      // Too big for this slot: dropped, as Windows drops such a remote write.
+      if (maxSize_ != 0 && message.size() > maxSize_) continue;
+      if (queued_ + message.size() > kQueueLimit) continue;
+      queued_ += message.size();
+      queue_.push_back(std::move(message));
+      kept = true;
+    }
+  }
+
+  const DWORD maxSize_;
+  const DWORD timeout_;
+  std::string path_;
+  Fd socket_;
+  Fd wake_;
+  std::thread drainer_;
+  std::mutex lock_;  // guards everything below
+  std::condition_variable arrived_;
+  std::deque<std::vector<char>> queue_;
+  size_t queued_ = 0;
+  bool shutDown_ = false;
+};
+
+class MailslotClient : public Object {
+ public:
+  // broadcast: every computer of the own workgroup having slot; else path.
+  MailslotClient(bool broadcast, std::string slot, std::string path)
+      : Object(Kind::kMailslotClient), broadcast_(broadcast), slot_(std::move(slot)), path_(std::move(path)) {}
+
+  BOOL Write(const void* buffer, DWORD size, LPDWORD written) {
+    if (written) *written = 0;
+    std::vector<std::string> targets;
+    if (broadcast_) {
+      std::string lan;
+      if (!LanDirectory(&lan)) return FALSE;
+      // Resolved at each write, so a computer that started after the open
+      // hears it too.
+      std::string group = lan + "/" + OwnWorkgroup();
+      for (const std::string& computer : ListDirectory(group)) {
+        std::string path = group + "/" + computer + "/" + slot_;
+        if (SocketIsLive(path)) targets.push_back(path);
+      }
+    } else {
+      targets.push_back(path_);
+    }
+    DWORD failure = ERROR_SUCCESS;
+    size_t delivered = 0;
+    for (const std::string& path : targets) {
+      DWORD result = SendDatagram(path, buffer, size);
+      if (result == ERROR_SUCCESS) {
+        ++delivered;
+      } else {
+        failure = result;
+      }
+    }
+    if (delivered == 0 && failure != ERROR_SUCCESS) {
+      SetLastError(failure);
+      return FALSE;
+    }
+    if (written) *written = size;
+    return TRUE;
+  }
+
+ private:
+  static DWORD SendDatagram(const std::string& path, const void* buffer, DWORD size) {
+    sockaddr_un address;
+    if (!FillAddress(path, &address)) return ERROR_FILENAME_EXCED_RANGE;
+    Fd sender(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!sender.valid()) return ErrorFromErrno(errno);
+    // An AF_UNIX datagram may be at most the sender's buffer (less a little):
+    // make room for this one (the kernel doubles the figure and caps it).
+    int room = static_cast<int>(std::min<size_t>(size_t{size} + 65536, 1u << 30));
+    ::setsockopt(sender.get(), SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+    int result;
+    do {
+      result = ::connect(sender.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) return ErrorFromErrno(errno);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendWaitMs);
+    for (;;) {
+      ssize_t sent = ::send(sender.get(), buffer, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (sent >= 0) return ERROR_SUCCESS;
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) return ErrorFromErrno(errno);
+      // The receiver's queue is full: wait for room, up to the deadline.
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return ErrorFromErrno(EAGAIN);
+      pollfd fd{sender.get(), POLLOUT, 0};
+      ::poll(&fd, 1, static_cast<int>(left.count()) + 1);
+    }
+  }
+
+  const bool broadcast_;
+  const std::string slot_;
+  const std::string path_;
+};
+
+// Creates the server slot on a computer of a workgroup of the LAN.
+HANDLE CreateServer(const std::string& workgroup, const std::string& computer,
+                    const std::string& name, DWORD maxSize, DWORD timeout) {
+  std::string slot = LowerAscii(name);
+  if (!IsUsableComponent(slot) || !IsUsableComponent(computer) || !IsUsableComponent(workgroup)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string lan;
+  if (!LanDirectory(&lan)) return INVALID_HANDLE_VALUE;
+  std::string folder = lan + "/" + workgroup + "/" + computer;
+  if (!MakeFolder(lan + "/" + workgroup) || !MakeFolder(folder)) return INVALID_HANDLE_VALUE;
+
+  // The folder lock makes "is a live server there? else reclaim and bind"
+  // one step among processes of this machine.
+  Fd lock(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!lock.valid()) {
+    SetLastErrorFromErrno();
+    return INVALID_HANDLE_VALUE;
+  }
+  while (::flock(lock.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      SetLastErrorFromErrno();
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  std::string path = folder + "/" + slot;
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0) {
+    if (!S_ISSOCK(info.st_mode) || SocketIsLive(path)) {
+      SetLastError(ERROR_ALREADY_EXISTS);
+      return INVALID_HANDLE_VALUE;
+    }
+    // Left behind by a process that is gone: reclaim it.
+    ::unlink(path.c_str());
+  }
+  auto server = std::make_shared<MailslotServer>(maxSize, timeout);
+  if (!server->Bind(path)) return INVALID_HANDLE_VALUE;
+  return RegisterHandle(std::move(server));
+}
+
+// Opens the client side of slot on one named computer, in any workgroup,
+// this computer's own workgroup first.
+HANDLE OpenNamedClient(const std::string& computer, const std::string& slot) {
+  std::string lan;
+  if (!LanDirectory(&lan)) return INVALID_HANDLE_VALUE;
+  std::vector<std::string> groups = ListDirectory(lan);
+  std::string own = OwnWorkgroup();
+  std::stable_partition(groups.begin(), groups.end(), [&](const std::string& g) { return g == own; });
+  bool computerSeen = false;
+  for (const std::string& group : groups) {
+    std::string folder = lan + "/" + group + "/" + computer;
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
+    computerSeen = true;
+    std::string path = folder + "/" + slot;
+    if (SocketIsLive(path)) {
+      return RegisterHandle(std::make_shared<MailslotClient>(false, slot, path));
+    }
+  }
+  SetLastError(computerSeen ? ERROR_FILE_NOT_FOUND : ERROR_BAD_NETPATH);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+}  // namespace vask::platform
+
+extern "C" {
+
+HANDLE WINAPI CreateMailslotA(LPCSTR name, DWORD maxMessageSize, DWORD readTimeout,
+                              LPSECURITY_ATTRIBUTES) {
+  using namespace vask::platform;
+  static const char kPrefix[] = "\\\\.\\mailslot\\";
+  if (!name || !StartsWithNoCase(name, kPrefix)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateServer(OwnWorkgroup(), OwnComputerName(), name + sizeof kPrefix - 1, maxMessageSize,
+                      readTimeout);
+}
+
+HANDLE VaskCreateMailslotOn(LPCSTR computer, LPCSTR name, DWORD maxMessageSize) {
+  using namespace vask::platform;
+  if (!computer || !name) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateServer(OwnWorkgroup(), UpperName(computer), name, maxMessageSize, 0);
+}
+
+BOOL WINAPI GetMailslotInfo(HANDLE slot, LPDWORD maxMessageSize, LPDWORD nextSize,
+                            LPDWORD messageCount, LPDWORD readTimeout) {
+  using namespace vask::platform;
+  auto object = LookupHandle(slot, Kind::kMailslotServer);
+  if (!object) return FALSE;
+  return static_cast<MailslotServer*>(object.get())->Info(maxMessageSize, nextSize, messageCount,
+                                                          readTimeout);
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+  using namespace vask::platform;
+  // \\<computer>\mailslot\<slot>: anything else is no file this layer has.
+  if (!name || name[0] != '\\' || name[1] != '\\') {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return INVALID_HANDLE_VALUE;
+  }
+  const char* computerStart = name + 2;
+  const char* computerEnd = std::strchr(computerStart, '\\');
+  static const char kMiddle[] = "\\mailslot\\";
+  if (!computerEnd || !StartsWithNoCase(computerEnd, kMiddle)) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::string computer(computerStart, computerEnd);
+  std::string slot = LowerAscii(computerEnd + sizeof kMiddle - 1);
+  if (!IsUsableComponent(slot) || computer.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (computer == "*") {
+    return RegisterHandle(std::make_shared<MailslotClient>(true, slot, std::string()));
+  }
+  computer = computer == "." ? OwnComputerName() : UpperName(computer);
+  if (!IsUsableComponent(computer)) {
+    SetLastError(ERROR_BAD_NETPATH);
+    return INVALID_HANDLE_VALUE;
+  }
+  return OpenNamedClient(computer, slot);
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+  using namespace vask::platform;
+  auto object = LookupAnyHandle(file);
+  if (!object) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (object->kind != Kind::kMailslotServer) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return static_cast<MailslotServer*>(object.get())->Read(buffer, toRead, read);
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+  using namespace vask::platform;
+  auto object = LookupAnyHandle(file);
+  if (!object) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (object->kind != Kind::kMailslotClient) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return static_cast<MailslotClient*>(object.get())->Write(buffer, toWrite, written);
+}
+
+}  // extern "C"
