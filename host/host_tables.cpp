@@ -233,6 +233,14 @@ void HostTables::SetText(int table, int row, int column, std::string_view value)
   s.Run();
 }
 
+bool HostTables::HasValue(int table, int row, int column) {
+  std::lock_guard lock(mutex_);
+  if (!db_) return false;
+  Statement s(db_, "SELECT 1 FROM cells WHERE tbl = ?1 AND row = ?2 AND col = ?3");
+  s.Int(1, table).Int(2, row).Int(3, column);
+  return s.Step();
+}
+
 bool HostTables::RowExists(int table, int row) {
   if (table == 0) return row == 0;
   std::lock_guard lock(mutex_);

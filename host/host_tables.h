@@ -59,6 +59,8 @@ class HostTables {
   void SetInt(int table, int row, int column, int64_t value);
   void SetText(int table, int row, int column, std::string_view value);
 
+  // True when a value was ever stored (defaults do not count).
+  bool HasValue(int table, int row, int column);
   bool RowExists(int table, int row);
   int NewContact();  // a new row id
   bool DeleteContact(int row);  // row 0 cannot be deleted

@@ -1,0 +1,398 @@
+#include "host/script_host.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+
+#include "host/text_codec.h"
+
+namespace vask::host {
+
+namespace {
+
+// Identity and status questions whose answer is a text pointer.
+bool AnswersText(int id) {
+  switch (id) {
+    case 30013:
+    case 30016:
+    case 30017:
+    case 30025:
+    case 30026:
+    case 30032:
+    case 30033:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool ParseNumber(const std::string& text, long long* value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(text.c_str(), &end, 0);
+  if (errno || *end) return false;
+  *value = v;
+  return true;
+}
+
+constexpr const char* kHelp =
+    "status <n> [text] | add <computer> | remove <computer> | send <computer> <text> | "
+    "msg <id> [p1 [p2 [p3 [p4]]]] | set <column> <value> | get <column> | contacts | "
+    "ignore <computer> | unignore <computer> | cancel | details open|close <computer> | "
+    "history [computer] | wait <ms> | help | quit";
+
+}  // namespace
+
+std::vector<std::string> SplitWords(const std::string& line, size_t limit) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i >= line.size()) break;
+    if (limit && words.size() + 1 == limit) {
+      words.push_back(line.substr(i));
+      break;
+    }
+    size_t end = i;
+    while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
+    words.push_back(line.substr(i, end - i));
+    i = end;
+  }
+  return words;
+}
+
+void AddFields(JsonLine& line, const RecordedCall& call) {
+  for (const Field& f : call.fields) {
+    switch (f.kind) {
+      case Field::kInt:
+        line.Int(f.name, std::strtoll(f.value.c_str(), nullptr, 10));
+        break;
+      case Field::kText:
+        line.Str(f.name, Cp1250ToUtf8(f.value));
+        break;
+      case Field::kNull:
+        line.Null(f.name);
+        break;
+    }
+  }
+}
+
+ScriptHost::ScriptHost(HostCore& core, int plugin, std::FILE* out, bool verbose)
+    : core_(core), plugin_(plugin), out_(out), verbose_(verbose) {
+  core_.calls().SetRetention(2000);  // a long session must not grow without bound
+  core_.calls().SetListener([this](const RecordedCall& call) { OnCall(call); });
+  core_.SetEventSink(
+      [this](const std::string& event, const RecordedCall& call) { OnEvent(event, call); });
+}
+
+ScriptHost::~ScriptHost() {
+  core_.calls().SetListener(nullptr);
+  core_.SetEventSink(nullptr);
+}
+
+void ScriptHost::Write(const JsonLine& line) {
+  std::lock_guard lock(outMutex_);
+  std::fputs(line.Finish().c_str(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+void ScriptHost::Error(const std::string& command, const std::string& message) {
+  Write(JsonLine().Str("event", "error").Str("command", command).Str("message", message));
+}
+
+void ScriptHost::OnCall(const RecordedCall& call) {
+  if (!call.IsHostMessage() && call.service != "SendToPlugin" && !verbose_) return;
+  JsonLine line;
+  if (call.IsHostMessage()) {
+    line.Str("event", "host-message").Int("id", call.id);
+  } else if (call.service == "SendToPlugin") {
+    line.Str("event", "to-plugin").Int("id", call.id);
+  } else {
+    line.Str("event", "service").Str("service", call.service);
+    line.Int("a1", call.message.p1).Int("a2", call.message.p2).Int("a3", call.message.p3);
+  }
+  line.Int("thread", call.thread).Int("answer", call.answer);
+  if (call.IsHostMessage()) {
+    line.Int("p1", call.message.p1).Int("p2", call.message.p2);
+  }
+  AddFields(line, call);
+  Write(line);
+}
+
+void ScriptHost::OnEvent(const std::string& event, const RecordedCall& call) {
+  JsonLine line;
+  line.Str("event", event).Int("id", call.id);
+  AddFields(line, call);
+  Write(line);
+}
+
+bool ScriptHost::ToPlugin(const std::string& command, const std::string& utf8, std::string* out) {
+  std::string bad;
+  auto converted = Utf8ToCp1250(utf8, &bad);
+  if (!converted) {
+    Error(command, "the text holds a character Windows-1250 cannot hold: " + bad);
+    return false;
+  }
+  *out = *converted;
+  return true;
+}
+
+void ScriptHost::Contacts() {
+  std::string list = "[";
+  HostTables& t = core_.tables();
+  for (int row : t.ContactRows()) {
+    if (row == 0) continue;
+    if (list.size() > 1) list += ',';
+    list += JsonLine()
+                .Int("contact", row)
+                .Str("computer", Cp1250ToUtf8(t.GetText(kTableContacts, row, 0)))
+                .Int("net", t.GetInt(kTableContacts, row, 1))
+                .Int("status", t.GetInt(kTableContacts, row, 2) & 0xFF)
+                .Int("flags", t.GetInt(kTableContacts, row, 2) & ~0xFFLL)
+                .Str("text", Cp1250ToUtf8(t.GetText(kTableContacts, row, 18)))
+                .Bool("ignored", core_.IsIgnored(t.GetText(kTableContacts, row, 0)))
+                .Finish();
+  }
+  list += "]";
+  OwnStatus own = core_.ownStatus();
+  Write(JsonLine()
+            .Str("event", "contacts")
+            .Int("ownStatus", own.status)
+            .Str("ownText", Cp1250ToUtf8(own.text))
+            .Raw("contacts", list));
+}
+
+bool ScriptHost::Run(const std::string& rawLine) {
+  std::string line = rawLine;
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  std::vector<std::string> words = SplitWords(line, 0);
+  if (words.empty() || words[0][0] == '#') return true;
+  const std::string& command = words[0];
+
+  if (command == "quit") return false;
+  if (command == "help") {
+    Write(JsonLine().Str("event", "help").Str("commands", kHelp));
+    return true;
+  }
+  if (command == "status") {
+    auto w = SplitWords(line, 3);
+    long long status = 0;
+    if (w.size() < 2 || !ParseNumber(w[1], &status)) {
+      Error(command, "usage: status <n> [text]");
+      return true;
+    }
+    std::string text;
+    if (w.size() == 3 && !ToPlugin(command, w[2], &text)) return true;
+    intptr_t answer = core_.Call(plugin_, 33005, static_cast<intptr_t>(status),
+                                 w.size() == 3 ? reinterpret_cast<intptr_t>(text.c_str()) : 0);
+    Write(JsonLine().Str("event", "answer").Int("id", 33005).Int("answer", answer));
+    return true;
+  }
+  if (command == "add" || command == "remove" || command == "ignore" || command == "unignore") {
+    if (words.size() != 2) {
+      Error(command, "usage: " + command + " <computer>");
+      return true;
+    }
+    std::string name;
+    if (!ToPlugin(command, words[1], &name)) return true;
+    if (command == "ignore" || command == "unignore") {
+      core_.SetIgnored(name, command == "ignore");
+      Write(JsonLine().Str("event", command == "ignore" ? "ignored" : "unignored").Str("computer", words[1]));
+      return true;
+    }
+    if (command == "add") {
+      int contact = core_.AddContact(name, NET_LAN);
+      if (contact < 0) {
+        Error(command, "the contact could not be added");
+        return true;
+      }
+      Write(JsonLine().Str("event", "contact-added").Int("contact", contact).Str("computer", words[1]));
+      // A real host reports each contact it shows to the contact's network.
+      core_.Call(plugin_, 24003, contact);
+      return true;
+    }
+    int contact = core_.FindContact(NET_LAN, name);
+    if (contact < 0 || !core_.RemoveContact(contact)) {
+      Error(command, "no such contact: " + words[1]);
+      return true;
+    }
+    Write(JsonLine().Str("event", "contact-removed").Int("contact", contact).Str("computer", words[1]));
+    return true;
+  }
+  if (command == "send") {
+    auto w = SplitWords(line, 3);
+    if (w.size() != 3) {
+      Error(command, "usage: send <computer> <text>");
+      return true;
+    }
+    std::string to, body;
+    if (!ToPlugin(command, w[1], &to) || !ToPlugin(command, w[2], &body)) return true;
+    std::string empty;
+    MessageRecord record{};
+    record.size = sizeof record;
+    record.id = nextMessageId_++;
+    record.net = NET_LAN;
+    record.type = 1;
+    record.from = empty.data();
+    record.to = to.data();
+    record.body = body.data();
+    record.ext = empty.data();
+    record.field42 = -2;
+    record.time = static_cast<int64_t>(std::time(nullptr));
+    HistoryEntry sent;
+    sent.contact = core_.FindContact(NET_LAN, to);
+    sent.to = to;
+    sent.body = body;
+    sent.time = record.time;
+    sent.type = 1;
+    sent.net = NET_LAN;
+    core_.tables().AddHistory(sent);
+    Write(JsonLine()
+              .Str("event", "sending")
+              .Int("messageId", record.id)
+              .Str("to", w[1])
+              .Str("body", w[2]));
+    HostMessage m{};
+    m.size = HostMessageSize(2);
+    m.id = 30100;
+    m.p1 = reinterpret_cast<intptr_t>(&record);
+    intptr_t answer = core_.Call(plugin_, &m);
+    Write(JsonLine().Str("event", "answer").Int("id", 30100).Int("answer", answer).Int("messageId", record.id));
+    return true;
+  }
+  if (command == "msg") {
+    long long id = 0;
+    if (words.size() < 2 || words.size() > 6 || !ParseNumber(words[1], &id)) {
+      Error(command, "usage: msg <id> [p1 [p2 [p3 [p4]]]]");
+      return true;
+    }
+    // A parameter that is not a number goes to the plug-in as a text.
+    std::vector<std::string> texts(4);
+    intptr_t p[4] = {0, 0, 0, 0};
+    for (size_t i = 2; i < words.size(); ++i) {
+      long long v = 0;
+      if (ParseNumber(words[i], &v)) {
+        p[i - 2] = static_cast<intptr_t>(v);
+      } else {
+        if (!ToPlugin(command, words[i], &texts[i - 2])) return true;
+        p[i - 2] = reinterpret_cast<intptr_t>(texts[i - 2].c_str());
+      }
+    }
+    int params = std::max<int>(2, static_cast<int>(words.size()) - 2);
+    intptr_t answer = core_.Call(plugin_, static_cast<int>(id), p[0], p[1], p[2], p[3], params);
+    JsonLine out;
+    out.Str("event", "answer").Int("id", id).Int("answer", answer);
+    if (AnswersText(static_cast<int>(id))) {
+      if (answer) {
+        out.Str("text", Cp1250ToUtf8(reinterpret_cast<const char*>(answer)));
+      } else {
+        out.Null("text");
+      }
+    }
+    Write(out);
+    return true;
+  }
+  if (command == "set" || command == "get") {
+    auto w = SplitWords(line, 3);
+    long long column = 0;
+    if (w.size() < 2 || !ParseNumber(w[1], &column) || (command == "set" && w.size() != 3)) {
+      Error(command, command == "set" ? "usage: set <column> <value>" : "usage: get <column>");
+      return true;
+    }
+    int col = static_cast<int>(column);
+    if (command == "set") {
+      auto type = core_.tables().ColumnType(kTableSettings, col);
+      long long number = 0;
+      bool isNumber = ParseNumber(w[2], &number);
+      if (type == kColumnInt || (!type && isNumber)) {
+        if (!isNumber) {
+          Error(command, "setting " + w[1] + " holds a number");
+          return true;
+        }
+        core_.SetSetting(col, number);
+      } else {
+        std::string text;
+        if (!ToPlugin(command, w[2], &text)) return true;
+        core_.SetSettingText(col, text);
+      }
+    }
+    Write(JsonLine()
+              .Str("event", "setting")
+              .Int("column", col)
+              .Str("value", Cp1250ToUtf8(core_.GetSettingText(col))));
+    return true;
+  }
+  if (command == "contacts") {
+    Contacts();
+    return true;
+  }
+  if (command == "cancel") {
+    Write(JsonLine().Str("event", "cancel").Int("notices", core_.PressCancel()));
+    return true;
+  }
+  if (command == "details") {
+    std::string name;
+    if (words.size() != 3 || (words[1] != "open" && words[1] != "close")) {
+      Error(command, "usage: details open|close <computer>");
+      return true;
+    }
+    if (!ToPlugin(command, words[2], &name)) return true;
+    int contact = core_.FindContact(NET_LAN, name);
+    if (contact < 0) {
+      Error(command, "no such contact: " + words[2]);
+      return true;
+    }
+    if (words[1] == "open") {
+      core_.OpenDetails(contact);
+    } else {
+      core_.CloseDetails(contact);
+    }
+    Write(JsonLine().Str("event", "details").Str("state", words[1]).Int("contact", contact));
+    return true;
+  }
+  if (command == "history") {
+    int contact = -2;
+    if (words.size() == 2) {
+      std::string name;
+      if (!ToPlugin(command, words[1], &name)) return true;
+      contact = core_.FindContact(NET_LAN, name);
+      if (contact < 0) {
+        Error(command, "no such contact: " + words[1]);
+        return true;
+      }
+    }
+    std::string list = "[";
+    for (const HistoryEntry& e : core_.History(contact)) {
+      if (list.size() > 1) list += ',';
+      list += JsonLine()
+                  .Int("number", e.number)
+                  .Int("contact", e.contact)
+                  .Str("from", Cp1250ToUtf8(e.from))
+                  .Str("to", Cp1250ToUtf8(e.to))
+                  .Str("body", Cp1250ToUtf8(e.body))
+                  .Int("time", e.time)
+                  .Int("type", e.type)
+                  .Finish();
+    }
+    Write(JsonLine().Str("event", "history").Raw("messages", list + "]"));
+    return true;
+  }
+  if (command == "wait") {
+    long long ms = 0;
+    if (words.size() != 2 || !ParseNumber(words[1], &ms) || ms < 0) {
+      Error(command, "usage: wait <ms>");
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    Write(JsonLine().Str("event", "waited").Int("ms", ms));
+    return true;
+  }
+  Error(command, "unknown command; try help");
+  return true;
+}
+
+}  // namespace vask::host

@@ -1,0 +1,52 @@
+// vask-host's scripted mode: one command a line in, one JSON event a line
+// out (flushed), every host message the plug-in sends among the events.
+//
+// Commands are UTF-8; texts go to the plug-in as Windows-1250. A command
+// whose text Windows-1250 cannot hold is refused with an "error" event.
+// Events may come from any of the plug-in's threads; lines never interleave.
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/host_core.h"
+#include "host/json_writer.h"
+
+namespace vask::host {
+
+class ScriptHost {
+ public:
+  // verbose: service calls (GetValue, TempBuffer, ...) become events too.
+  ScriptHost(HostCore& core, int plugin, std::FILE* out, bool verbose);
+  ~ScriptHost();
+  ScriptHost(const ScriptHost&) = delete;
+  ScriptHost& operator=(const ScriptHost&) = delete;
+
+  // Runs one command line. False once the command was "quit".
+  bool Run(const std::string& line);
+  void Write(const JsonLine& line);
+  void Error(const std::string& command, const std::string& message);
+
+ private:
+  bool ToPlugin(const std::string& command, const std::string& utf8, std::string* out);
+  void OnCall(const RecordedCall& call);
+  void OnEvent(const std::string& event, const RecordedCall& call);
+  void Contacts();
+
+  HostCore& core_;
+  int plugin_;
+  std::FILE* out_;
+  bool verbose_;
+  std::mutex outMutex_;
+  int nextMessageId_ = 1;
+};
+
+// Adds a recorded call's decoded fields to a JSON line (texts as UTF-8).
+void AddFields(JsonLine& line, const RecordedCall& call);
+// Splits a command line at blanks; `limit` > 0 keeps the rest of the line
+// (blanks included) as the last word.
+std::vector<std::string> SplitWords(const std::string& line, size_t limit = 0);
+
+}  // namespace vask::host

@@ -1,0 +1,179 @@
+// vask-host: the stand-in host messenger. Loads the plug-in, runs its
+// start sequence, and then reads one command a line from standard input
+// (see ScriptHost) until "quit" or the end of input.
+//
+// Exit codes: 0 clean quit or end of input, 1 bad options, 2 the plug-in
+// could not be loaded, 3 the profile was refused.
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "host/host_core.h"
+#include "host/json_writer.h"
+#include "host/script_host.h"
+#include "host/text_codec.h"
+
+namespace {
+
+using namespace vask;
+using namespace vask::host;
+
+constexpr const char* kUsage =
+    "Usage: vask-host [options]\n"
+    "\n"
+    "The stand-in host messenger: loads the LAN plug-in on the emulated LAN and\n"
+    "takes one command a line on standard input, writing one JSON event a line.\n"
+    "\n"
+    "  --computer NAME    this computer's name (default: $COMPUTERNAME, else the host name)\n"
+    "  --lan-dir DIR      the emulated LAN directory (default: $VASK_LAN_DIR, else\n"
+    "                     ${XDG_RUNTIME_DIR:-/tmp}/vask-lan-<uid>)\n"
+    "  --workgroup NAME   the workgroup (default: $VASK_WORKGROUP, else WORKGROUP)\n"
+    "  --profile FILE     the profile database (default: $XDG_DATA_HOME/vask/<COMPUTER>.db,\n"
+    "                     else ~/.local/share/vask/<COMPUTER>.db; \":memory:\" keeps nothing)\n"
+    "  --plugin FILE      the plug-in library (default: libvask.so beside vask-host)\n"
+    "  --script           scripted mode (also chosen when standard input is not a terminal)\n"
+    "  --verbose          also print the plug-in's log lines (stderr) and service calls\n"
+    "  --help             this text\n"
+    "\n"
+    "Commands: status <n> [text], add <computer>, remove <computer>, send <computer> <text>,\n"
+    "msg <id> [p1 [p2 [p3 [p4]]]], set <column> <value>, get <column>, contacts,\n"
+    "ignore <computer>, unignore <computer>, cancel, details open|close <computer>,\n"
+    "history [computer], wait <ms>, help, quit.\n"
+    "\n"
+    "Exit codes: 0 clean quit or end of input, 1 bad options, 2 the plug-in could not be\n"
+    "loaded, 3 the profile was refused.\n";
+
+std::string ExecutableDir() {
+  std::error_code error;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? "." : exe.parent_path().string();
+}
+
+std::string DefaultProfile(const std::string& computer) {
+  std::string base;
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+    base = xdg;
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    base = std::string(home) + "/.local/share";
+  } else {
+    base = ".";
+  }
+  return base + "/vask/" + computer + ".db";
+}
+
+std::string LocalComputerName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  if (!GetComputerNameA(name, &size)) return "LOCALHOST";
+  return name;
+}
+
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string computer, lanDir, workgroup, profile, plugin;
+  bool script = false, verbose = false;
+  static const option kOptions[] = {
+      {"computer", required_argument, nullptr, 'c'}, {"lan-dir", required_argument, nullptr, 'l'},
+      {"workgroup", required_argument, nullptr, 'w'}, {"profile", required_argument, nullptr, 'p'},
+      {"plugin", required_argument, nullptr, 'P'},   {"script", no_argument, nullptr, 's'},
+      {"verbose", no_argument, nullptr, 'v'},        {"help", no_argument, nullptr, 'h'},
+      {nullptr, 0, nullptr, 0}};
+  for (;;) {
+    int c = getopt_long(argc, argv, "", kOptions, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'c': computer = optarg; break;
+      case 'l': lanDir = optarg; break;
+      case 'w': workgroup = optarg; break;
+      case 'p': profile = optarg; break;
+      case 'P': plugin = optarg; break;
+      case 's': script = true; break;
+      case 'v': verbose = true; break;
+      case 'h': std::fputs(kUsage, stdout); return 0;
+      default: std::fputs(kUsage, stderr); return 1;
+    }
+  }
+  if (optind < argc) {
+    std::fprintf(stderr, "vask-host: unexpected argument: %s\n", argv[optind]);
+    return 1;
+  }
+  if (!computer.empty()) {
+    if (computer.size() > MAX_COMPUTERNAME_LENGTH ||
+        computer.find_first_of("\\/*? \t") != std::string::npos) {
+      std::fprintf(stderr, "vask-host: not a computer name: %s\n", computer.c_str());
+      return 1;
+    }
+    setenv("COMPUTERNAME", computer.c_str(), 1);
+  }
+  if (!lanDir.empty()) setenv("VASK_LAN_DIR", lanDir.c_str(), 1);
+  if (!workgroup.empty()) setenv("VASK_WORKGROUP", workgroup.c_str(), 1);
+  computer = LocalComputerName();
+  if (plugin.empty()) plugin = ExecutableDir() + "/libvask.so";
+  if (profile.empty()) {
+    profile = DefaultProfile(computer);
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(profile).parent_path(), error);
+  }
+  if (!script && !isatty(STDIN_FILENO)) script = true;
+
+  HostOptions options;
+  options.database = profile;
+  options.computer = computer;
+  options.verbose = verbose;
+  HostCore core(options);
+  if (!core.ok()) {
+    std::fprintf(stderr, "vask-host: %s\n", core.error().c_str());
+    return 3;
+  }
+  // A new profile: restore the last status at the next start, show
+  // delivery notices, and name the plug-in's folder for its help document.
+  HostTables& tables = core.tables();
+  if (!tables.HasValue(kTableSettings, 0, 11)) core.SetSetting(11, 1);
+  if (!tables.HasValue(kTableSettings, 0, 186)) core.SetSetting(186, 1);
+  if (!tables.HasValue(kTableSettings, 0, 3)) {
+    core.SetSettingText(3, std::filesystem::path(plugin).parent_path().string());
+  }
+
+  std::string error;
+  int id = core.Load(plugin, false, &error);
+  if (!id) {
+    std::fprintf(stderr, "vask-host: cannot load the plug-in: %s\n", error.c_str());
+    return 2;
+  }
+  int exitCode = 0;
+  {
+    ScriptHost host(core, id, stdout, verbose);
+    core.Start(id);
+    auto identity = core.Identity(id);
+    const char* lan = std::getenv("VASK_LAN_DIR");
+    const char* group = std::getenv("VASK_WORKGROUP");
+    host.Write(JsonLine()
+                   .Str("event", "started")
+                   .Str("computer", computer)
+                   .Str("workgroup", group && *group ? group : "WORKGROUP")
+                   .Str("lanDir", lan ? lan : "")
+                   .Str("profile", profile)
+                   .Str("plugin", plugin)
+                   .Int("pluginId", id)
+                   .Int("net", identity ? identity->net : 0)
+                   .Str("name", identity ? Cp1250ToUtf8(identity->displayName) : ""));
+    if (!script) std::fputs("vask-host: type help for the commands, quit to leave\n", stderr);
+    std::string line;
+    while (true) {
+      if (!script) std::fputs("> ", stderr);
+      if (!std::getline(std::cin, line)) break;
+      if (!host.Run(line)) break;
+    }
+    core.Unload(id);
+    host.Write(JsonLine().Str("event", "quit").Int("code", exitCode));
+  }
+  return exitCode;
+}

@@ -1,0 +1,564 @@
+// The stand-in host core on its own: the loader and its private copies,
+// the control object's services, the tables and the answers to host
+// messages, driven through the same records a plug-in would send.
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "plugin_fixture.h"
+
+namespace vask::test {
+namespace {
+
+using host::HostCore;
+using host::RecordedCall;
+
+std::string ProbePath() { return BuildDir() + "/libvask_test_plugin.so"; }
+
+HostMessage Message(int id, intptr_t p1 = 0, intptr_t p2 = 0) {
+  HostMessage m{};
+  m.size = HostMessageSize(2);
+  m.id = id;
+  m.p1 = p1;
+  m.p2 = p2;
+  return m;
+}
+
+HostMessage Message3(int id, intptr_t p1, intptr_t p2, intptr_t p3) {
+  HostMessage m = Message(id, p1, p2);
+  m.size = HostMessageSize(3);
+  m.p3 = p3;
+  return m;
+}
+
+intptr_t Ptr(const void* p) { return reinterpret_cast<intptr_t>(p); }
+
+// A core with the probe plug-in loaded (not started) for the service tests.
+class HostCoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plugin_ = core_.Load(ProbePath(), true, &error_);
+    ASSERT_NE(plugin_, 0) << error_;
+    control_ = core_.Control(plugin_);
+  }
+  intptr_t Send(HostMessage m) { return control_->SendToHost(&m); }
+
+  HostCore core_{host::HostOptions{":memory:", "SELF", false}};
+  int plugin_ = 0;
+  HostControl* control_ = nullptr;
+  std::string error_;
+};
+
+TEST(HostLoaderTest, PrivateCopiesKeepTheirOwnStaticStateAndAreDeletedAtUnload) {
+  HostCore core;
+  std::string error;
+  int a = core.Load(ProbePath(), true, &error);
+  int b = core.Load(ProbePath(), true, &error);
+  ASSERT_NE(a, 0) << error;
+  ASSERT_NE(b, 0) << error;
+  EXPECT_NE(a, b);
+  EXPECT_EQ(core.Call(a, 40000), 1);
+  EXPECT_EQ(core.Call(a, 40000), 2);
+  EXPECT_EQ(core.Call(b, 40000), 1);  // not 3: its own copy
+
+  // The copy the loader made lives in the temporary folder until unload.
+  auto copies = [] {
+    int n = 0;
+    const char* tmp = std::getenv("TMPDIR");
+    for (auto& e : std::filesystem::directory_iterator(tmp && *tmp ? tmp : "/tmp")) {
+      if (e.path().filename().string().rfind("vask-plugin-", 0) == 0) ++n;
+    }
+    return n;
+  };
+  int before = copies();
+  core.Unload(a);
+  core.Unload(b);
+  EXPECT_EQ(copies(), before - 2);
+  EXPECT_EQ(core.Call(a, 40000), 0);  // gone
+}
+
+TEST(HostLoaderTest, RefusesMissingFilesAndLibrariesWithoutTheExport) {
+  HostCore core;
+  std::string error;
+  EXPECT_EQ(core.Load(BuildDir() + "/no-such-plugin.so", false, &error), 0);
+  EXPECT_FALSE(error.empty());
+  error.clear();
+  EXPECT_EQ(core.Load(BuildDir() + "/no-such-plugin.so", true, &error), 0);
+  EXPECT_FALSE(error.empty());
+  error.clear();
+  // The platform library is a loadable library without IMessageProc.
+  std::string platform = BuildDir() + "/platform/libvaskwin32.so";
+  ASSERT_TRUE(std::filesystem::exists(platform));
+  EXPECT_EQ(core.Load(platform, true, &error), 0);
+  EXPECT_NE(error.find("IMessageProc"), std::string::npos) << error;
+  EXPECT_TRUE(core.Plugins().empty());
+}
+
+TEST(HostLoaderTest, StartRunsTheSequenceInOrderAndUnloadStopsOnce) {
+  HostCore core;
+  int id = core.Load(ProbePath(), true);
+  ASSERT_NE(id, 0);
+  ASSERT_TRUE(core.Start(id));
+  auto identity = core.Identity(id);
+  ASSERT_TRUE(identity);
+  EXPECT_EQ(identity->net, 99);
+  EXPECT_EQ(identity->capabilities, 7);
+  EXPECT_EQ(identity->shortName, "Probe");
+  EXPECT_EQ(identity->displayName, "Probe plug-in");
+  EXPECT_EQ(identity->netName, "PROBE");
+  EXPECT_EQ(identity->kind, "Test");
+  const char* seen = reinterpret_cast<const char*>(core.Call(id, 40003));
+  ASSERT_NE(seen, nullptr);
+  EXPECT_STREQ(seen, "20001,30010,30011,30013,30016,30017,30025,30026,21001,22000,22100,40003");
+
+  core.Unload(id);
+  core.Unload(id);
+  EXPECT_EQ(core.calls().CountIf([](const RecordedCall& c) {
+    return c.IsHostMessage() && c.id == 1 && c.Text("text") == "probe stopping";
+  }), 1u);
+}
+
+TEST(HostLoaderTest, EachPluginHasItsOwnIdAndSendToPluginReachesTheOther) {
+  HostCore core;
+  int a = core.Load(ProbePath(), true);
+  int b = core.Load(ProbePath(), true);
+  ASSERT_TRUE(core.Start(a));
+  ASSERT_TRUE(core.Start(b));
+  EXPECT_EQ(core.Call(a, 40001), a);
+  EXPECT_EQ(core.Call(b, 40001), b);
+  core.Call(b, 40000);
+  core.Call(b, 40000);
+  EXPECT_EQ(core.Call(a, 40002, b), 3);  // b's counter, asked by a
+  auto routed = core.calls().WaitFor(
+      [](const RecordedCall& c) { return c.service == "SendToPlugin"; }, std::chrono::seconds(1));
+  ASSERT_TRUE(routed);
+  EXPECT_EQ(routed->plugin, a);
+  EXPECT_EQ(routed->Int("receiver"), b);
+  EXPECT_EQ(routed->id, 40000);
+  EXPECT_EQ(routed->answer, 3);
+  EXPECT_EQ(core.Call(a, 40002, 999), 0);  // nobody there
+}
+
+TEST_F(HostCoreTest, ValuesConvertBetweenTextAndIntegerAndHonourTheCallersBuffer) {
+  core_.tables().DefineColumn(kTableSettings, 15002, kColumnText, 0, "Vask", "Vask/Channel");
+  core_.tables().DefineColumn(kTableSettings, 15000, kColumnInt, 64, "", "Vask/Status");
+
+  ValueRecord v{kValueText, 0, 0};
+  control_->GetValue(kTableSettings, 0, 15002, &v);
+  ASSERT_NE(v.value, 0);
+  EXPECT_STREQ(reinterpret_cast<const char*>(v.value), "Vask");  // the default
+
+  char small[4] = {'x', 'x', 'x', 'x'};
+  v = {kValueText, Ptr(small), sizeof small};
+  control_->GetValue(kTableSettings, 0, 15002, &v);
+  EXPECT_EQ(v.value, Ptr(small));
+  EXPECT_STREQ(small, "Vas");  // cut, with its NUL inside the buffer
+
+  v = {kValueInt, 0, 0};
+  control_->GetValue(kTableSettings, 0, 15000, &v);
+  EXPECT_EQ(v.value, 64);
+
+  // An integer column read as text gives the decimal; text written into it
+  // is parsed.
+  v = {kValueText, Ptr("  -12abc"), 0};
+  control_->SetValue(kTableSettings, 0, 15000, &v);
+  v = {kValueText, 0, 0};
+  control_->GetValue(kTableSettings, 0, 15000, &v);
+  EXPECT_STREQ(reinterpret_cast<const char*>(v.value), "-12");
+
+  // A text column read as an integer parses its leading number.
+  v = {kValueText, Ptr("15 computers"), 0};
+  control_->SetValue(kTableSettings, 0, 15002, &v);
+  v = {kValueInt, 0, 0};
+  control_->GetValue(kTableSettings, 0, 15002, &v);
+  EXPECT_EQ(v.value, 15);
+
+  // Missing rows and columns read as "" and 0.
+  v = {kValueText, 0, 0};
+  control_->GetValue(kTableContacts, 42, 18, &v);
+  ASSERT_NE(v.value, 0);
+  EXPECT_STREQ(reinterpret_cast<const char*>(v.value), "");
+  v = {kValueInt, 5, 0};
+  control_->GetValue(kTableContacts, 42, 2, &v);
+  EXPECT_EQ(v.value, 0);
+
+  // The own entry carries the computer name given to the core.
+  EXPECT_EQ(core_.tables().GetText(kTableContacts, 0, 0), "SELF");
+}
+
+TEST_F(HostCoreTest, HostTextCopiesOutliveTheNextCallsOnTheirThread) {
+  core_.SetSettingText(3, "/first");
+  ValueRecord first{kValueText, 0, 0};
+  control_->GetValue(kTableSettings, 0, 3, &first);
+  core_.SetSettingText(3, "/second");
+  ValueRecord second{kValueText, 0, 0};
+  control_->GetValue(kTableSettings, 0, 3, &second);
+  EXPECT_STREQ(reinterpret_cast<const char*>(first.value), "/first");
+  EXPECT_STREQ(reinterpret_cast<const char*>(second.value), "/second");
+
+  char* a = control_->TempBuffer(8);
+  std::strcpy(a, "kept");
+  char* b = nullptr;
+  std::thread other([&] { b = control_->TempBuffer(8); std::strcpy(b, "other"); });
+  other.join();
+  for (int i = 0; i < 10; ++i) control_->TempBuffer(100);
+  EXPECT_STREQ(a, "kept");
+  EXPECT_STREQ(b, "other");
+  EXPECT_NE(a, b);
+}
+
+TEST_F(HostCoreTest, ContactsAreFoundIgnoringCaseAndCountedWithTheOwnEntry) {
+  EXPECT_EQ(Send(Message(201)), 1);  // only the own entry
+  int b = core_.AddContact("BETA");
+  int c = core_.AddContact("gamma", 3);
+  EXPECT_EQ(core_.AddContact("beta"), b);  // the same contact again
+  EXPECT_EQ(Send(Message(200, NET_LAN, Ptr("Beta"))), b);
+  EXPECT_EQ(Send(Message(200, NET_LAN, Ptr("GAMMA"))), -1);  // another network
+  EXPECT_EQ(Send(Message(200, 3, Ptr("GAMMA"))), c);
+  EXPECT_EQ(Send(Message(200, NET_LAN, Ptr("SELF"))), -1);  // the own entry is no contact
+  EXPECT_EQ(Send(Message(201)), 3);
+
+  // A removed row leaves a hole the walk reads as an empty row.
+  ASSERT_TRUE(core_.RemoveContact(b));
+  EXPECT_EQ(Send(Message(201)), 3);
+  EXPECT_EQ(core_.tables().GetInt(kTableContacts, b, 1), 0);
+  EXPECT_EQ(control_->RowIndex(kTableContacts, b), 0);
+  EXPECT_EQ(control_->RowIndex(kTableContacts, c), c);
+  EXPECT_EQ(control_->RowIndex(kTableContacts, 0), 0);
+  EXPECT_FALSE(core_.RemoveContact(0));
+}
+
+TEST_F(HostCoreTest, ContactStatusKeepsTheFlagBitsAndOwnStatusCanBeRewritten) {
+  int b = core_.AddContact("BETA");
+  core_.tables().SetInt(kTableContacts, b, 2, 0x400 | 34);
+  Send(Message3(234, b, 64, Ptr("przy biurku")));
+  EXPECT_EQ(core_.tables().GetInt(kTableContacts, b, 2), 0x400 | 64);
+  EXPECT_EQ(core_.tables().GetText(kTableContacts, b, 18), "przy biurku");
+  auto last = core_.calls().Last(234);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->Text("address"), "BETA");
+
+  core_.SetAnswer(246, [](HostMessage* m) -> std::optional<intptr_t> {
+    m->p2 = 34;
+    return std::nullopt;
+  });
+  HostMessage own = Message3(246, 0, 64, Ptr("tekst"));
+  control_->SendToHost(&own);
+  EXPECT_EQ(own.p2, 34);  // the plug-in reads the rewritten value back
+  EXPECT_EQ(core_.ownStatus().status, 34);
+  EXPECT_EQ(core_.ownStatus().text, "tekst");
+  EXPECT_EQ(core_.calls().Last(246)->Int("status"), 64);  // what the plug-in sent
+
+  core_.ClearAnswer(246);
+  own = Message3(246, 0, -1, 0);
+  control_->SendToHost(&own);
+  EXPECT_EQ(core_.ownStatus().status, 34);  // -1 leaves it
+  EXPECT_EQ(core_.ownStatus().changes, 2);
+
+  core_.SetAnswer(310, [](HostMessage*) -> std::optional<intptr_t> { return 7; });
+  EXPECT_EQ(Send(Message(310, NET_LAN, Ptr("x"))), 7);
+  core_.ClearAnswer(310);
+  core_.SetIgnored("Nosy", true);
+  EXPECT_NE(Send(Message(310, NET_LAN, Ptr("NOSY"))), 0);
+  EXPECT_EQ(Send(Message(310, NET_LAN, Ptr("BETA"))), 0);
+  core_.SetIgnored("nosy", false);
+  EXPECT_EQ(Send(Message(310, NET_LAN, Ptr("NOSY"))), 0);
+}
+
+TEST_F(HostCoreTest, ReceivedMessagesAreStoredWithTheirBytesAndSender) {
+  int b = core_.AddContact("BETA");
+  char body[] = "Za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9 ja\x9f\xf1";  // CP1250 bytes
+  MessageRecord record{};
+  record.size = sizeof record;
+  record.net = NET_LAN;
+  record.type = 1;
+  record.from = const_cast<char*>("beta");
+  record.to = const_cast<char*>("");
+  record.body = body;
+  record.ext = const_cast<char*>("");
+  record.flags = 128;
+  record.time = 1700000000;
+  Send(Message(100, Ptr(&record)));
+  std::strcpy(body, "overwritten");  // the host kept its own copy
+  auto history = core_.History(b);
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].body, "Za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9 ja\x9f\xf1");
+  EXPECT_EQ(history[0].from, "beta");
+  EXPECT_EQ(history[0].time, 1700000000);
+  EXPECT_EQ(history[0].type, 1);
+  EXPECT_EQ(core_.calls().Last(100)->Text("body"), history[0].body);
+
+  Send(Message(108, 77, 1));
+  Send(Message(108, 78, 0));
+  EXPECT_EQ(core_.SendResult(77), 1);
+  EXPECT_EQ(core_.SendResult(78), 0);
+  EXPECT_FALSE(core_.SendResult(79));
+}
+
+TEST_F(HostCoreTest, ItemsKeepTheirDeclarationAndFollowStatusAndTextChanges) {
+  ActionInfo add{};
+  add.size = kActionInfoShort;
+  add.ref = {15001, 15000, -2};
+  add.position = -1;
+  add.mask = kActionMaskAdd;
+  add.status = 0x10 | 0x2;
+  add.statusMask = -1;
+  add.text = "Dostępny";
+  add.param = 0x50F00001;
+  add.width = 120;
+  add.height = 20;
+  Send(Message(10101, Ptr(&add)));
+
+  ActionInfo status{};
+  status.size = kActionInfoShort;
+  status.ref = {15001, 15000, -2};
+  status.mask = kActionMaskStatus;
+  status.status = 1;
+  status.statusMask = 1;
+  Send(Message(10108, Ptr(&status)));
+
+  ActionInfo text = status;
+  text.mask = kActionMaskText;
+  text.text = "Zajęty";
+  Send(Message(10110, Ptr(&text)));
+
+  auto item = core_.Item(15001, 15000);
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->style, 0x12);
+  EXPECT_EQ(item->status, 0x13);
+  EXPECT_EQ(item->text, "Zajęty");
+  EXPECT_EQ(item->param, 0x50F00001);
+  EXPECT_EQ(item->width, 120);
+
+  ActionInfo read = status;
+  read.mask = kActionMaskText;
+  read.text = nullptr;
+  read.textSize = 0;
+  const char* answer = reinterpret_cast<const char*>(Send(Message(10106, Ptr(&read))));
+  ASSERT_NE(answer, nullptr);
+  EXPECT_STREQ(answer, "Zajęty");
+}
+
+TEST_F(HostCoreTest, ContactWindowItemsLiveOnlyWhileTheDetailsWindowIsOpen) {
+  int b = core_.AddContact("BETA");
+  ActionRef window{70, 0, b};
+  EXPECT_EQ(Send(Message(10117, Ptr(&window))), 0);
+  ActionRef parentOf{0x13000000 + 6, 71, -2};
+  int parent = static_cast<int>(Send(Message(10118, Ptr(&parentOf))));
+  EXPECT_NE(parent, 0);
+
+  core_.OpenDetails(b);
+  EXPECT_NE(Send(Message(10117, Ptr(&window))), 0);
+  ActionInfo set{};
+  set.size = kActionInfoShort;
+  set.ref = {0x13000000 + 6, parent, b};
+  set.mask = kActionMaskText;
+  set.text = "Ala";
+  Send(Message(10110, Ptr(&set)));
+  EXPECT_EQ(core_.DetailsText(b, 6), "Ala");
+
+  ActionInfo read = set;
+  read.text = nullptr;
+  EXPECT_STREQ(reinterpret_cast<const char*>(Send(Message(10106, Ptr(&read)))), "Ala");
+  read.ref.contact = core_.AddContact("GAMMA");  // its window is not open
+  EXPECT_STREQ(reinterpret_cast<const char*>(Send(Message(10106, Ptr(&read)))), "");
+
+  core_.CloseDetails(b);
+  EXPECT_EQ(Send(Message(10117, Ptr(&window))), 0);
+  EXPECT_EQ(core_.DetailsText(b, 6), "");
+}
+
+TEST_F(HostCoreTest, NoticeCancelWritesTheRecordUntilTheNoticeIsRemoved) {
+  SearchStatusRecord notice{};
+  notice.size = sizeof notice;
+  notice.title = "Vask - wyszukiwanie";
+  notice.text = "Zapytanie";
+  notice.style = 514;
+  EXPECT_EQ(core_.PressCancel(), 0);
+  Send(Message(10209, Ptr(&notice)));
+  ASSERT_EQ(core_.openNotices().size(), 1u);
+  EXPECT_EQ(core_.openNotices()[0].title, "Vask - wyszukiwanie");
+  EXPECT_EQ(notice.cancelled, 0);
+  EXPECT_EQ(core_.PressCancel(), 1);
+  EXPECT_EQ(notice.cancelled, 1);
+  Send(Message(10210, Ptr(&notice)));
+  EXPECT_TRUE(core_.openNotices().empty());
+  notice.cancelled = 0;
+  EXPECT_EQ(core_.PressCancel(), 0);
+  EXPECT_EQ(notice.cancelled, 0);  // a removed notice is never written
+}
+
+TEST_F(HostCoreTest, FoundContactsColumnsIconsAndBoxesAreKept) {
+  FoundContact found{};
+  found.size = sizeof found;
+  found.status = 64;
+  std::memset(found.uid, 'Q', sizeof found.uid);  // no NUL: the decoder stays inside
+  std::strcpy(found.column6, "Jan");
+  found.net = NET_LAN;
+  Send(Message(14000, Ptr(&found)));
+  found.status = 0;
+  ASSERT_EQ(core_.foundContacts().size(), 1u);
+  EXPECT_EQ(core_.foundContacts()[0].status, 64);
+  EXPECT_EQ(core_.calls().Last(14000)->Text("uid"), std::string(256, 'Q'));
+  EXPECT_EQ(core_.calls().Last(14000)->Text("column6"), "Jan");
+
+  ColumnDef def{};
+  def.size = sizeof def;
+  def.id = 1102;
+  def.table = 0;
+  def.column = 15004;
+  def.columnType = kColumnText;
+  def.defaultValue = Ptr("opis");
+  def.name = "Vask/StatusInfo";
+  control_->SendToHost(reinterpret_cast<HostMessage*>(&def));
+  EXPECT_EQ(core_.GetSettingText(15004), "opis");
+  ASSERT_EQ(core_.definedColumns().size(), 1u);
+  EXPECT_EQ(core_.definedColumns()[0].name, "Vask/StatusInfo");
+  EXPECT_EQ(core_.calls().Last(1102)->Text("default"), "opis");
+
+  HostMessage info = Message(10204, Ptr("Informacja"), 0);
+  info.size = HostMessageSize(4);
+  info.p3 = Ptr("Tytuł");
+  control_->SendToHost(&info);
+  Send(Message(10201, Ptr("Błąd")));
+  auto boxes = core_.messageBoxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_FALSE(boxes[0].error);
+  EXPECT_EQ(boxes[0].title, "Tytuł");
+  EXPECT_TRUE(boxes[1].error);
+  EXPECT_EQ(boxes[1].text, "Błąd");
+}
+
+unsigned WINAPI Exit42(void*) { return 42; }
+
+TEST_F(HostCoreTest, ThreadsAreWaitableAndAFailedStartReturnsNull) {
+  HANDLE thread = control_->BeginThread(nullptr, 0, Exit42, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, 42u);
+  CloseHandle(thread);
+
+  core_.FailThreads(1);
+  EXPECT_EQ(control_->BeginThread(nullptr, 0, Exit42, nullptr, 0, nullptr), nullptr);
+  thread = control_->BeginThread(nullptr, 0, Exit42, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  WaitForSingleObject(thread, 10000);
+  CloseHandle(thread);
+}
+
+TEST_F(HostCoreTest, PumpMessagesDrainsTheCallersInput) {
+  ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), 0x400, 1, 2));
+  ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), 0x400, 3, 4));
+  control_->PumpMessages();
+  control_->PumpMessages();
+  EXPECT_EQ(core_.pumpCount(), 2u);
+  auto pumps = core_.calls().All();
+  std::vector<intptr_t> drained;
+  for (const RecordedCall& c : pumps) {
+    if (c.service == "PumpMessages") drained.push_back(c.message.p1);
+  }
+  EXPECT_EQ(drained, (std::vector<intptr_t>{2, 0}));
+  MSG msg;
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+}
+
+TEST_F(HostCoreTest, WaitForSeesCallsFromOtherThreadsInOrder) {
+  std::thread sender([&] {
+    for (int i = 0; i < 50; ++i) Send(Message(11013, i));
+  });
+  auto last = core_.calls().WaitForHost(11013, std::chrono::seconds(10),
+                                        [](const RecordedCall& c) { return c.message.p1 == 49; });
+  sender.join();
+  ASSERT_TRUE(last);
+  auto all = core_.calls().HostMessages(11013);
+  ASSERT_EQ(all.size(), 50u);
+  for (size_t i = 0; i < all.size(); ++i) {
+    EXPECT_EQ(all[i].message.p1, static_cast<intptr_t>(i));
+    if (i) {
+      EXPECT_LT(all[i - 1].sequence, all[i].sequence);
+    }
+  }
+  EXPECT_FALSE(core_.calls().WaitForHost(11014, std::chrono::milliseconds(20)));
+}
+
+TEST(HostProfileTest, AProfileKeepsItsTablesAndAForeignFileIsRefusedUntouched) {
+  std::string dir = MakeTempDir("vask-profile");
+  ASSERT_FALSE(dir.empty());
+  std::string path = dir + "/A.db";
+  {
+    HostCore core(host::HostOptions{path, "A", false});
+    ASSERT_TRUE(core.ok()) << core.error();
+    core.SetSetting(11, 1);
+    core.AddContact("BETA");
+    core.SetIgnored("NOSY", true);
+  }
+  {
+    HostCore core(host::HostOptions{path, "A", false});
+    ASSERT_TRUE(core.ok()) << core.error();
+    EXPECT_EQ(core.GetSetting(11), 1);
+    EXPECT_EQ(core.FindContact(NET_LAN, "beta"), 1);
+    EXPECT_TRUE(core.IsIgnored("nosy"));
+  }
+
+  std::string foreign = dir + "/foreign.db";
+  {
+    std::ofstream out(foreign, std::ios::binary);
+    out << "this is not a database, but somebody's notes\n";
+  }
+  auto size = std::filesystem::file_size(foreign);
+  HostCore refused(host::HostOptions{foreign, "A", false});
+  EXPECT_FALSE(refused.ok());
+  EXPECT_FALSE(refused.error().empty());
+  EXPECT_EQ(std::filesystem::file_size(foreign), size);
+
+  // Another program's SQLite database is refused too, and keeps its data.
+  std::string other = dir + "/other.db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes (x); INSERT INTO notes VALUES (1);", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  {
+    HostCore core(host::HostOptions{other, "A", false});
+    EXPECT_FALSE(core.ok());
+  }
+  ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* count = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &count, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(count, 0), 1);  // only its own table
+  sqlite3_finalize(count);
+  sqlite3_close(db);
+  RemoveTree(dir);
+}
+
+// The fixture itself, on the probe plug-in: it starts and stops it.
+class ProbeFixtureTest : public PluginFixture {
+ protected:
+  std::string PluginPath() const override { return ProbePath(); }
+  void BeforeStart() override { SetSetting(11, 1); }
+};
+
+TEST_F(ProbeFixtureTest, StartsTheLoadedCopyWithTheEnvironmentSet) {
+  EXPECT_EQ(Call(40001), plugin());
+  EXPECT_EQ(Call(40004, 40, 2), 42);
+  EXPECT_EQ(GetSetting(11), 1);
+  const char* lan = std::getenv("VASK_LAN_DIR");
+  ASSERT_NE(lan, nullptr);
+  EXPECT_EQ(lanDir(), lan);
+  EXPECT_STREQ(std::getenv("COMPUTERNAME"), "A");
+  int b = AddContact("B");
+  EXPECT_EQ(ContactText(b, 0), "B");
+  EXPECT_EQ(ContactInt(b, 1), NET_LAN);
+}
+
+}  // namespace
+}  // namespace vask::test
