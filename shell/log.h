@@ -49,6 +49,13 @@ class ThreadBuffers {
   uint32_t slot_;
 };
 
+// The library's one slot (built after the engine, destroyed before it).
+ThreadBuffers& Buffers();
+// Frees the calling thread's block, if it has one. Threads the plug-in
+// starts call it before they end, so their blocks do not outlive them; the
+// next use on the same thread simply creates a new block.
+void ReleaseThreadBuffers();
+
 // The plug-in's string type built from a pointer-sized value: a text above
 // 0xFFFF is copied; 1 to 0xFFFF is a string resource id loaded from the
 // running program's module; 0 stays empty.

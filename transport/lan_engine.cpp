@@ -250,10 +250,7 @@ std::string LanEngine::ChannelName() const {
   return channelName;
 }
 
-namespace {
-LanEngine engine;
-}  // namespace
-
-LanEngine& Engine() { return engine; }
+// The one engine object and Engine() live in shell/plugin_globals.cpp, beside
+// the per-thread buffer slot, so that the two are built in a fixed order.
 
 }  // namespace vask

@@ -1,0 +1,127 @@
+// Interface actions (host message 22200) and the cloak chat command (20100).
+#include "shell/actions.h"
+
+#include <cstring>
+#include <string>
+
+#include "shell/host_api.h"
+#include "shell/log.h"
+#include "shell/own_status.h"
+#include "transport/lan_engine.h"
+#include "win32.h"
+
+namespace vask {
+
+namespace {
+
+// Items whose action id has this top byte are not ours to answer.
+constexpr uint32_t kForeignTopByte = 0x11;
+constexpr int kInfoBox = 10204;
+constexpr int kPublishDetails = 34000;
+constexpr int kFetchDetails = 34001;
+constexpr int kDetailsAsked = 11016;
+constexpr int kSettingHostFolder = 3;
+constexpr int kNetworkItemParent = 410;
+constexpr int kSetBit = -1;
+constexpr int kClearBit = 0;
+
+constexpr char kRefreshText[] =
+    "Wyszukiwanie kontaktów działa już standardowo.\r\n"
+    "Ta opcja odświeży informacje o wszystkich kontaktach...";
+constexpr char kCommand[] = "/vask cloak";
+constexpr size_t kCommandLength = sizeof kCommand - 1;
+constexpr char kSetWord[] = " set";
+constexpr size_t kSetLength = sizeof kSetWord - 1;
+
+int StatusOnActivate(int code, int status) {
+  if (code == kActionActivated) SetOwnStatus(status, nullptr);
+  return 0;
+}
+
+int RefreshAllContacts() {
+  SendHost4(kInfoBox, reinterpret_cast<intptr_t>(kRefreshText), 0, reinterpret_cast<intptr_t>("Vask"), 0);
+  Engine().SendPacket("^", "SEARCH", std::string());
+  return 1;
+}
+
+int OpenHelp() {
+  // The host's folder is expected to end in a separator; nothing is added.
+  const std::string path = GetTextSetting(kSettingHostFolder) + "doc/Vask.html";
+  ShellExecuteA(nullptr, "open", path.c_str(), "", "", SW_SHOW);
+  return 1;
+}
+
+// 15120 is offered only on the user's own entry while the engine runs.
+void OfferPublish(const ActionRef& ref) {
+  HostControl* host = Host();
+  const bool withdraw = !Engine().running || (host != nullptr && host->RowIndex(kTableContacts, ref.contact) != 0);
+  SetItemStatus(ref, withdraw ? kSetBit : kClearBit, 1);
+}
+
+// 15121 is offered only on a LAN contact while the engine runs.
+void OfferFetch(const ActionRef& ref) {
+  bool offer = false;
+  if (Engine().running) {
+    const char* net = ReadItemText(ActionRef{kContactItemBase + 1, kNetworkItemParent, ref.contact});
+    offer = net != nullptr && std::strcmp(net, "15") == 0;
+  }
+  SetItemStatus(ref, offer ? kClearBit : kSetBit, 1);
+}
+
+std::string ComputerName() {
+  char name[200] = {};
+  DWORD size = sizeof name;
+  if (!GetComputerNameA(name, &size)) name[0] = '\0';
+  name[sizeof name - 1] = '\0';
+  return name;
+}
+
+}  // namespace
+
+int HandleAction(const ActionEvent* event) {
+  if (event == nullptr) return 0;
+  const ActionRef& ref = event->ref;
+  if ((static_cast<uint32_t>(ref.id) >> 24) == kForeignTopByte) return 0;
+  const int code = event->code;
+  switch (ref.id) {
+    case 15101: return StatusOnActivate(code, kStatusAvailable);
+    case 15102: return StatusOnActivate(code, kStatusBrb);
+    case 15103: return StatusOnActivate(code, kStatusDnd);
+    case 15100: return StatusOnActivate(code, kStatusOffline);
+    case 15001: return code == kActionActivated ? RefreshAllContacts() : 0;
+    case 15002: return code == kActionActivated ? OpenHelp() : 0;
+    case 15120:
+      if (code == kActionShowing) OfferPublish(ref);
+      if (code == kActionActivated) SendPlugin(0, kPublishDetails, ref.contact, 1);
+      return 0;
+    case 15121:
+      if (code == kActionShowing) OfferFetch(ref);
+      if (code == kActionActivated) {
+        SendPlugin(0, kFetchDetails, ref.contact, 1);
+        SendHost(kDetailsAsked, ref.contact, 0);
+      }
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+int HandleCloak(const MessageRecord* message) {
+  if (message == nullptr || message->type != 1 || (message->flags & 2) == 0) return 0;
+  const char* body = message->body;
+  if (body == nullptr || std::strncmp(body, kCommand, kCommandLength) != 0) return 1;
+  const char* rest = body + kCommandLength;
+  if (std::strncmp(rest, kSetWord, kSetLength) == 0) {
+    const char* name = rest + kSetLength;
+    // The rest is the name as typed: a separating blank stays in it.
+    const std::string cloak = *name != '\0' ? std::string(name) : ComputerName();
+    Engine().SetCloakName(cloak);
+    Log(" - VASK cloak set to %s", cloak.c_str());
+  } else {
+    const std::string text = "Messenger cloak name - " + Engine().CloakName();
+    SendHost(kInfoBox, reinterpret_cast<intptr_t>(text.c_str()), 0);
+  }
+  return 2;
+}
+
+}  // namespace vask

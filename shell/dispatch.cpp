@@ -1,0 +1,132 @@
+// The dispatch of host messages: constant answers, identity, the control
+// object, and the hand-over to each message's handler.
+#include "shell/dispatch.h"
+
+#include <cstring>
+#include <string>
+
+#include "protocol/outgoing_messages.h"
+#include "protocol/presence.h"
+#include "search/search_replies.h"
+#include "search/search_run.h"
+#include "shell/actions.h"
+#include "shell/host_api.h"
+#include "shell/own_status.h"
+#include "shell/registration.h"
+#include "transport/extension_bus.h"
+#include "transport/lan_engine.h"
+#include "win32.h"
+
+namespace vask {
+
+namespace {
+
+// Texts returned to the host must outlive the call: constants of the
+// library.
+constexpr char kShortName[] = "Vask";
+constexpr char kDisplayName[] = "V.ask";
+constexpr char kNetName[] = "LAN";
+constexpr char kKind[] = "Host";
+constexpr int kComputerNameBuffer = 250;
+
+intptr_t Constant(const char* text) { return reinterpret_cast<intptr_t>(text); }
+
+// Unknown messages, and requests a handler refuses: the host is told by the
+// error code 1 (when it has handed over its control object yet).
+intptr_t NotHandled() {
+  if (HostControl* host = Host()) host->SetError(1);
+  return 0;
+}
+
+intptr_t StatusInfoCopy() {
+  HostControl* host = Host();
+  if (host == nullptr) return 0;
+  const std::string text = Engine().StatusInfo();
+  char* buffer = host->TempBuffer(static_cast<int>(text.size() + 1));
+  if (buffer == nullptr) return 0;
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return reinterpret_cast<intptr_t>(buffer);
+}
+
+intptr_t ComputerName() {
+  HostControl* host = Host();
+  if (host == nullptr) return 0;
+  char* buffer = host->TempBuffer(kComputerNameBuffer);
+  if (buffer == nullptr) return 0;
+  buffer[0] = '\0';
+  DWORD size = kComputerNameBuffer;
+  if (!GetComputerNameA(buffer, &size)) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  return reinterpret_cast<intptr_t>(buffer);
+}
+
+}  // namespace
+
+intptr_t Dispatch(HostMessage* message) {
+  const intptr_t p1 = message->p1;
+  const intptr_t p2 = message->p2;
+  switch (message->id) {
+    case 20001:
+      SetHost(reinterpret_cast<HostControl*>(p1));
+      return 1;
+    case 20002: return 1;
+    case 20020: return 2;
+    case 20021: return 64;
+    case 20100: return HandleCloak(reinterpret_cast<const MessageRecord*>(p1));
+    case 20105: return 100000;
+    case 21001:
+      RegisterSettings();
+      return 1;
+    case 21020:
+      RefreshOnlyListed();
+      return 0;
+    case 22000:
+      RegisterInterface();
+      return 1;
+    case 22100:
+      StartPlugin();
+      return 1;
+    case 22101:
+      ShutdownPlugin();
+      return 1;
+    case 22200: return HandleAction(reinterpret_cast<const ActionEvent*>(p1));
+    case 24003:
+      OnContactReported(static_cast<int>(p1));
+      return 0;
+    case 24010:
+      StartSearch(reinterpret_cast<FoundContact*>(p1));
+      return 0;
+    case 30010: return NET_LAN;
+    case 30011: return 511;
+    case 30013: return Constant(kShortName);
+    case 30016: return Constant(kDisplayName);
+    case 30017:
+    case 30025: return Constant(kNetName);
+    case 30026: return Constant(kKind);
+    case 30031: return Engine().status.load();
+    case 30032: return StatusInfoCopy();
+    case 30033: return ComputerName();
+    case 30100:
+      StartSendMessage(reinterpret_cast<const MessageRecord*>(p1));
+      return 8;
+    case 33002:
+      AutoAwayBegin();
+      return 0;
+    case 33003:
+      AutoAwayEnd();
+      return 0;
+    case 33005:
+      SetOwnStatus(static_cast<int>(p1), reinterpret_cast<const char*>(p2));
+      return 1;
+    // Both set the error code 1 themselves when they refuse.
+    case 34000: return PublishOwnDetails(static_cast<int>(p1));
+    case 34001: return RequestContactDetails(static_cast<int>(p1), p2 != 0);
+    case 55000: return HandleBusSubscribe(reinterpret_cast<const BusSubscribeRecord*>(message));
+    case 55001: return HandleBusSend(reinterpret_cast<const BusSendRecord*>(message));
+    default: return NotHandled();
+  }
+}
+
+}  // namespace vask

@@ -1,0 +1,323 @@
+// Operations over the one process-wide control object.
+#include "shell/host_api.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "shell/log.h"
+
+namespace vask {
+
+namespace {
+
+std::atomic<HostControl*> gHost{nullptr};
+
+constexpr int kGetParent = 10118;
+constexpr int kReadItemText = 10106;
+constexpr int kSetItemText = 10110;
+constexpr int kSetItemStatus = 10108;
+constexpr int kAddItem = 10101;
+constexpr int kRegisterIcon = 10130;
+constexpr int kDefineColumn = 1102;
+// The parent query addresses the item under the window's root (71) of
+// whatever contact window is open (-2).
+constexpr int kContactWindowRoot = 71;
+constexpr int kGroupStyle = 0x10;
+// Wake on any input, alertable, and on input already waiting.
+constexpr DWORD kWakeMask = 0x1FF;
+constexpr DWORD kWaitFlags = MWMO_INPUTAVAILABLE | MWMO_ALERTABLE;
+
+HostMessage Head(int id, uint16_t size) {
+  HostMessage message{};
+  message.size = size;
+  message.id = id;
+  return message;
+}
+
+intptr_t Deliver(HostMessage& message) {
+  HostControl* host = Host();
+  return host != nullptr ? host->SendToHost(&message) : 0;
+}
+
+// The start of every status, text and value request.
+ActionInfo BlankInfo(const ActionRef& ref) {
+  ActionInfo info{};
+  info.size = kActionInfoShort;
+  info.ref = ref;
+  return info;
+}
+
+intptr_t SendInfo(int id, ActionInfo& info) { return SendHost(id, reinterpret_cast<intptr_t>(&info)); }
+
+char* CopyText(const char* text) {
+  if (text == nullptr) return nullptr;
+  const size_t length = std::strlen(text) + 1;
+  char* copy = static_cast<char*>(std::malloc(length));
+  if (copy == nullptr) throw std::bad_alloc();
+  std::memcpy(copy, text, length);
+  return copy;
+}
+
+std::string Owned(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
+
+ActionRef ContactItem(int contact, int column, int parent) {
+  return ActionRef{kContactItemBase + column, parent, contact};
+}
+
+int ContactWindowParent(int column) {
+  ActionRef query{kContactItemBase + column, kContactWindowRoot, -2};
+  return static_cast<int>(SendHost(kGetParent, reinterpret_cast<intptr_t>(&query)));
+}
+
+void FillItem(ActionInfo& info, int parent, int action, int style, const char* text, int param,
+              int width, int height) {
+  info.ref = ActionRef{action, parent, -2};
+  info.position = -1;
+  info.mask = kActionMaskAdd;
+  info.status = style;
+  info.statusMask = -1;
+  info.text = text;
+  info.param = param;
+  info.width = static_cast<uint16_t>(width);
+  info.height = static_cast<uint16_t>(height);
+}
+
+}  // namespace
+
+HostControl* Host() { return gHost.load(std::memory_order_acquire); }
+void SetHost(HostControl* host) { gHost.store(host, std::memory_order_release); }
+
+intptr_t SendHost(int id, intptr_t p1, intptr_t p2) { return SendHostHead(id, 0, 0, p1, p2); }
+
+intptr_t SendHostHead(int id, int type, int receiver, intptr_t p1, intptr_t p2) {
+  HostMessage message = Head(id, HostMessageSize(2));
+  message.type = type;
+  message.receiver = receiver;
+  message.p1 = p1;
+  message.p2 = p2;
+  return Deliver(message);
+}
+
+intptr_t SendHost3(int id, intptr_t p1, intptr_t p2, intptr_t p3) {
+  HostMessage message = Head(id, HostMessageSize(3));
+  message.p1 = p1;
+  message.p2 = p2;
+  message.p3 = p3;
+  return Deliver(message);
+}
+
+intptr_t SendHost4(int id, intptr_t p1, intptr_t p2, intptr_t p3, intptr_t p4) {
+  HostMessage message = Head(id, HostMessageSize(4));
+  message.p1 = p1;
+  message.p2 = p2;
+  message.p3 = p3;
+  message.p4 = p4;
+  return Deliver(message);
+}
+
+intptr_t SendPlugin(int receiver, int id, intptr_t p1, intptr_t p2) {
+  HostControl* host = Host();
+  if (host == nullptr) return 0;
+  HostMessage message = Head(id, HostMessageSize(2));
+  message.p1 = p1;
+  message.p2 = p2;
+  return host->SendToPlugin(receiver != 0 ? receiver : host->PluginId(), &message);
+}
+
+int GetIntSetting(int column) {
+  HostControl* host = Host();
+  if (host == nullptr) return 0;
+  ValueRecord value{kValueInt, 0, 0};
+  host->GetValue(kTableSettings, 0, column, &value);
+  return static_cast<int>(value.value);
+}
+
+const char* GetTextSetting(int column, char* buffer, int size) {
+  HostControl* host = Host();
+  if (host == nullptr) return nullptr;
+  ValueRecord value{kValueText, reinterpret_cast<intptr_t>(buffer), size};
+  host->GetValue(kTableSettings, 0, column, &value);
+  return reinterpret_cast<const char*>(value.value);
+}
+
+std::string GetTextSetting(int column) { return Owned(GetTextSetting(column, nullptr, 0)); }
+
+int GetContactInt(int contact, int column) {
+  HostControl* host = Host();
+  if (host == nullptr) return 0;
+  ValueRecord value{kValueInt, 0, 0};
+  host->GetValue(kTableContacts, contact, column, &value);
+  return static_cast<int>(value.value);
+}
+
+const char* GetContactTextPtr(int contact, int column) {
+  HostControl* host = Host();
+  if (host == nullptr) return nullptr;
+  ValueRecord value{kValueText, 0, 0};
+  host->GetValue(kTableContacts, contact, column, &value);
+  return reinterpret_cast<const char*>(value.value);
+}
+
+std::string GetContactText(int contact, int column) { return Owned(GetContactTextPtr(contact, column)); }
+
+void SetContactText(int contact, int column, const char* text) {
+  HostControl* host = Host();
+  if (host == nullptr) return;
+  ValueRecord value{kValueText, reinterpret_cast<intptr_t>(text), 0};
+  host->SetValue(kTableContacts, contact, column, &value);
+}
+
+void SetContactInt(int contact, int column, int value) {
+  HostControl* host = Host();
+  if (host == nullptr) return;
+  ValueRecord record{kValueInt, value, 0};
+  host->SetValue(kTableContacts, contact, column, &record);
+}
+
+void SetContactIntMasked(int contact, int column, int value, int mask) {
+  if (mask != -1) value = (GetContactInt(contact, column) & ~mask) | value;
+  SetContactInt(contact, column, value);
+}
+
+bool StartThreadAndWait(HostThreadRoutine routine, void* argument) {
+  HostControl* host = Host();
+  if (host == nullptr) return false;
+  HANDLE thread = host->BeginThread(nullptr, 0, routine, argument, 0, nullptr);
+  if (thread == nullptr || thread == INVALID_HANDLE_VALUE) {
+    Log("V.ask: nie udało się uruchomić wątku");
+    return false;
+  }
+  bool ended = false;
+  for (;;) {
+    const DWORD result = MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, kWakeMask, kWaitFlags);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
+      ended = true;
+      break;
+    }
+    if (result == WAIT_OBJECT_0 + 1) {
+      host->PumpMessages();
+      continue;
+    }
+    if (result == WAIT_IO_COMPLETION) continue;
+    // WAIT_FAILED (or anything a wait without time-out cannot return):
+    // waiting again would spin on the same failure.
+    Log("V.ask: oczekiwanie na wątek nie powiodło się (%lu)", static_cast<unsigned long>(GetLastError()));
+    break;
+  }
+  CloseHandle(thread);
+  return ended;
+}
+
+MessageRecord* CopyMessageRecord(const MessageRecord* source) {
+  if (source == nullptr) return nullptr;
+  auto* copy = new MessageRecord;
+  std::memcpy(copy, source, sizeof(MessageRecord));
+  copy->body = copy->ext = copy->from = copy->to = nullptr;
+  try {
+    copy->body = CopyText(source->body);
+    copy->ext = CopyText(source->ext);
+    copy->from = CopyText(source->from);
+    copy->to = CopyText(source->to);
+  } catch (...) {
+    FreeMessageCopy(copy);
+    throw;
+  }
+  return copy;
+}
+
+void FreeMessageCopy(MessageRecord* copy) {
+  if (copy == nullptr) return;
+  std::free(copy->body);
+  std::free(copy->ext);
+  std::free(copy->from);
+  std::free(copy->to);
+  delete copy;
+}
+
+std::string ReadContactField(bool fromWindow, int contact, int column) {
+  if (!fromWindow) return GetContactText(contact, column);
+  const int parent = ContactWindowParent(column);
+  return Owned(ReadItemText(ContactItem(contact, column, parent)));
+}
+
+void WriteContactField(bool toTable, int contact, int column, const std::string& text) {
+  if (text.empty()) return;
+  if (toTable) {
+    SetContactText(contact, column, text.c_str());
+    return;
+  }
+  const int parent = ContactWindowParent(column);
+  SetItemText(ContactItem(contact, column, parent), text.c_str());
+}
+
+void SetItemStatus(const ActionRef& ref, int status, int mask) {
+  ActionInfo info = BlankInfo(ref);
+  info.mask = kActionMaskStatus;
+  info.status = status;
+  info.statusMask = mask;
+  SendInfo(kSetItemStatus, info);
+}
+
+void SetItemText(const ActionRef& ref, const char* text) {
+  ActionInfo info = BlankInfo(ref);
+  info.mask = kActionMaskText;
+  info.text = text;
+  SendInfo(kSetItemText, info);
+}
+
+const char* ReadItemText(const ActionRef& ref) {
+  ActionInfo info = BlankInfo(ref);
+  info.mask = kActionMaskText;
+  info.text = nullptr;
+  info.textSize = 0;
+  return reinterpret_cast<const char*>(SendInfo(kReadItemText, info));
+}
+
+void AddItem(int parent, int action, int style, const char* text, int param, int width, int height) {
+  ActionInfo info = BlankInfo(ActionRef{0, 0, -2});
+  FillItem(info, parent, action, style, text, param, width, height);
+  SendInfo(kAddItem, info);
+}
+
+void AddItemLong(int parent, int action, int style, const char* text, int param, int width,
+                 int height, int extra1, int extra2) {
+  ActionInfo info = BlankInfo(ActionRef{0, 0, -2});
+  FillItem(info, parent, action, style, text, param, width, height);
+  info.size = kActionInfoLong;
+  info.extra1 = static_cast<uint16_t>(extra1);
+  info.extra2 = static_cast<uint16_t>(extra2);
+  SendInfo(kAddItem, info);
+}
+
+void AddGroupItem(int parent, int action, int style, const char* text, int param) {
+  AddItem(parent, action, style | kGroupStyle, text, param);
+}
+
+int RegisterIcon(int kind, int iconId, HMODULE module, int resourceId) {
+  IconRecord icon{};
+  icon.size = sizeof(IconRecord);
+  icon.iconId = iconId;
+  icon.kind = kind;
+  icon.one16 = 1;
+  icon.module = module;
+  icon.resourceId = resourceId;
+  SendHost(kRegisterIcon, reinterpret_cast<intptr_t>(&icon));
+  return iconId;
+}
+
+void DefineColumn(int table, int column, int type, intptr_t defaultValue, const char* name) {
+  ColumnDef def{};
+  def.size = sizeof(ColumnDef);
+  def.id = kDefineColumn;
+  def.table = static_cast<uint8_t>(table);
+  def.column = column;
+  def.columnType = type;
+  def.defaultValue = defaultValue;
+  def.name = name != nullptr ? name : "";
+  HostControl* host = Host();
+  if (host != nullptr) host->SendToHost(reinterpret_cast<HostMessage*>(&def));
+}
+
+}  // namespace vask

@@ -1,0 +1,199 @@
+// The log, the per-thread text buffers, number formatting and parsing, the
+// case-insensitive find and the text-or-resource string.
+#include "shell/log.h"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "shell/host_api.h"
+#include "win32.h"
+
+namespace vask {
+
+namespace {
+
+constexpr int kLogHostMessage = 1;
+constexpr size_t kLogBuffer = 256;
+constexpr size_t kLogLimit = 255;
+constexpr size_t kTextCapacity = 10000;
+// Far more than a 32-bit number in radix 2 with its sign needs; the rest
+// serves the widest zero padding a caller asks for.
+constexpr size_t kNumberArea = 10004;
+constexpr int kRadixFromText = 255;
+
+// One thread's buffers, created on its first use and reused afterwards.
+struct Block {
+  Block() { text.reserve(kTextCapacity); }
+  std::string text;
+  char number[kNumberArea] = {};
+};
+
+// A slot that TlsAlloc could not give leaves each thread with one block of
+// its own all the same.
+thread_local Block* tFallback = nullptr;
+
+Block& ThreadBlock() {
+  const DWORD slot = Buffers().slot();
+  if (slot == TLS_OUT_OF_INDEXES) {
+    if (tFallback == nullptr) tFallback = new Block;
+    return *tFallback;
+  }
+  auto* block = static_cast<Block*>(TlsGetValue(slot));
+  if (block == nullptr) {
+    block = new Block;  // throws before the slot is touched
+    TlsSetValue(slot, block);
+  }
+  return *block;
+}
+
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void SendLog(int level, const char* format, va_list args) {
+  char line[kLogBuffer];
+  line[0] = '\0';
+  _vsnprintf(line, kLogLimit, format, args);
+  line[kLogMax] = '\0';
+  SendHost(kLogHostMessage, reinterpret_cast<intptr_t>(line), level);
+}
+
+}  // namespace
+
+ThreadBuffers::ThreadBuffers() : slot_(TlsAlloc()) {}
+
+ThreadBuffers::~ThreadBuffers() {
+  if (slot_ == TLS_OUT_OF_INDEXES) return;
+  delete static_cast<Block*>(TlsGetValue(slot_));
+  TlsSetValue(slot_, nullptr);
+  TlsFree(slot_);
+  slot_ = TLS_OUT_OF_INDEXES;
+}
+
+void ReleaseThreadBuffers() {
+  const DWORD slot = Buffers().slot();
+  if (slot == TLS_OUT_OF_INDEXES) {
+    delete tFallback;
+    tFallback = nullptr;
+    return;
+  }
+  delete static_cast<Block*>(TlsGetValue(slot));
+  TlsSetValue(slot, nullptr);
+}
+
+void LogAt(int level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  SendLog(level, format, args);
+  va_end(args);
+}
+
+void Log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  SendLog(kLogLevel, format, args);
+  va_end(args);
+}
+
+const char* FormatText(const char* format, ...) {
+  std::string& text = ThreadBlock().text;
+  // Within the reserved capacity: no allocation. The terminator at
+  // [kTextCapacity] is the string's own.
+  text.resize(kTextCapacity);
+  va_list args;
+  va_start(args, format);
+  _vsnprintf(text.data(), kTextCapacity, format, args);
+  va_end(args);
+  const void* end = std::memchr(text.data(), '\0', kTextCapacity);
+  text.resize(end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - text.data())
+                             : kTextCapacity);
+  return text.c_str();
+}
+
+const char* FormatNumber(int value, int radix, int width, bool upper) {
+  char* area = ThreadBlock().number;
+  area[0] = '\0';
+  // The runtime's _itoa rejects other radixes (on Windows by ending the
+  // program); they give "0" here.
+  if (radix >= 2 && radix <= 36) _itoa(value, area, radix);
+  if (area[0] == '\0') std::strcpy(area, "0");
+  if (width > 0) {
+    const size_t wanted = static_cast<size_t>(width) < kNumberArea ? static_cast<size_t>(width)
+                                                                     : kNumberArea - 1;
+    const size_t length = std::strlen(area);
+    if (length > wanted) {
+      std::memmove(area, area + (length - wanted), wanted);
+    } else if (length < wanted) {
+      std::memmove(area + (wanted - length), area, length);
+      std::memset(area, '0', wanted - length);
+    }
+    area[wanted] = '\0';
+  }
+  if (radix > 10 && upper) _strupr(area);
+  return area;
+}
+
+std::string FormatNumberCopy(int value, int radix, int width, bool upper) {
+  return FormatNumber(value, radix, width, upper);
+}
+
+int32_t ParseNumber(const char* text, int radix) {
+  if (text == nullptr) return 0;
+  if (radix == kRadixFromText) {
+    if (text[0] == '#') {
+      radix = 16;
+      text += 1;
+    } else if (text[0] == '0' && text[1] == 'x') {
+      radix = 16;
+      text += 2;
+    } else {
+      radix = 10;
+    }
+  }
+  // Unsigned arithmetic: a long run wraps instead of overflowing.
+  uint32_t value = 0;
+  for (int digit = DigitValue(*text); digit >= 0; digit = DigitValue(*++text)) {
+    value = value * static_cast<uint32_t>(radix) + static_cast<uint32_t>(digit);
+  }
+  return static_cast<int32_t>(value);
+}
+
+const char* FindNoCase(const char* text, const char* pattern) {
+  if (text == nullptr || pattern == nullptr) return nullptr;
+  char* lowText = _strdup(text);
+  char* lowPattern = _strdup(pattern);
+  const char* found = nullptr;
+  if (lowText != nullptr && lowPattern != nullptr) {
+    _strlwr(lowText);
+    _strlwr(lowPattern);
+    if (const char* at = std::strstr(lowText, lowPattern)) found = text + (at - lowText);
+  }
+  std::free(lowText);
+  std::free(lowPattern);
+  return found;
+}
+
+bool ContainsNoCase(const char* text, const char* pattern) { return FindNoCase(text, pattern) != nullptr; }
+
+std::string TextOrResource(uintptr_t value) {
+  if (value > 0xFFFF) return std::string(reinterpret_cast<const char*>(value));
+  if (value == 0) return std::string();
+  // The running program's module, as the host keeps the string table.
+  static const HMODULE program = GetModuleHandleA(nullptr);
+  const UINT id = static_cast<UINT>(value);
+  HRSRC block = FindResourceA(program, MAKEINTRESOURCEA(id / 16 + 1), RT_STRING);
+  if (block == nullptr) return std::string();
+  const DWORD size = SizeofResource(program, block);
+  if (size == 0) return std::string();
+  std::string text(size, '\0');
+  const int loaded = LoadStringA(program, id, text.data(), static_cast<int>(size));
+  if (loaded <= 0) return std::string();
+  text.resize(static_cast<size_t>(loaded) < text.size() ? static_cast<size_t>(loaded) : text.size());
+  return text;
+}
+
+}  // namespace vask

@@ -1,0 +1,75 @@
+// The own status: mapping, set-status, auto-away and the list-only flag.
+#include "shell/own_status.h"
+
+#include "shell/host_api.h"
+#include "transport/lan_engine.h"
+
+namespace vask {
+
+namespace {
+
+constexpr int kAnnounceStatus = 246;
+constexpr int kUnchanged = -1;
+constexpr int kSettingLastStatus = 15000;
+constexpr int kSettingOnlyListed = 15001;
+
+}  // namespace
+
+int MapStatus(int status) {
+  switch (status) {
+    case kStatusOffline:
+    case kStatusDnd:
+    case kStatusAvailable:
+    case kStatusBrb:
+    case kStatusAway:
+      return status;
+    default:
+      return status <= kStatusAvailable ? kStatusDnd : kStatusAvailable;
+  }
+}
+
+void SetOwnStatus(int requested, const char* text) {
+  LanEngine& engine = Engine();
+  const int current = engine.status.load();
+  const int mapped = MapStatus(requested == kUnchanged ? current : requested);
+
+  // The host may rewrite p2 and p3 before it returns: both are read back.
+  HostMessage message{};
+  message.size = HostMessageSize(3);
+  message.id = kAnnounceStatus;
+  message.p2 = mapped == current ? kUnchanged : mapped;
+  message.p3 = reinterpret_cast<intptr_t>(text);
+  if (HostControl* host = Host()) host->SendToHost(&message);
+
+  int status = current;
+  if (message.p2 != kUnchanged) status = static_cast<int>(message.p2);
+  engine.status.store(MapStatus(status));
+  if (message.p3 != 0) engine.SetStatusInfo(reinterpret_cast<const char*>(message.p3));
+  engine.statusDirty = true;
+
+  const bool online = engine.status.load() != kStatusOffline;
+  if (!engine.running && online) {
+    engine.Start();
+  } else if (engine.running && !online) {
+    engine.Stop(false);
+  }
+}
+
+// Auto-away changes only the number reported to the host and the network:
+// no announcement, no start or stop.
+void AutoAwayBegin() {
+  LanEngine& engine = Engine();
+  if (!engine.running) return;
+  const int status = engine.status.load();
+  if (status == kStatusAvailable || status == kStatusBrb) engine.status.store(kStatusAway);
+}
+
+void AutoAwayEnd() {
+  LanEngine& engine = Engine();
+  if (!engine.running) return;
+  if (engine.status.load() == kStatusAway) engine.status.store(GetIntSetting(kSettingLastStatus));
+}
+
+void RefreshOnlyListed() { Engine().onlyListed = GetIntSetting(kSettingOnlyListed) != 0; }
+
+}  // namespace vask
