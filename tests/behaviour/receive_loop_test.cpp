@@ -1,0 +1,201 @@
+// The receive loop through the export: what a peer's datagrams get back,
+// which are dropped and with which log line, and the order of the slots.
+#include "lan_peer.h"
+#include "plugin_fixture.h"
+
+namespace vask::test {
+namespace {
+
+class ReceiveLoopTest : public PluginFixture {
+ protected:
+  // Runs the engine and waits until its worker polls: B has seen the
+  // opening broadcasts.
+  void RunEngine(Peer& peer) {
+    Call(33005, 64);
+    ASSERT_TRUE(peer.WaitFor("STATUS"));
+  }
+  // Rejection lines logged so far that name this sender.
+  std::vector<std::string> RejectionsFrom(const std::string& sender) {
+    std::vector<std::string> lines;
+    for (const auto& call : host().calls().HostMessages(1)) {
+      const std::string text = call.Text("text");
+      if (text.rfind("Dotarl", 0) == 0 && text.find("|" + sender + "|") != std::string::npos) {
+        lines.push_back(text);
+      }
+    }
+    return lines;
+  }
+  // Waits for the rejection line of these bytes with this reason.
+  bool Rejected(int cmd, const std::string& shownBody, const std::string& reason) {
+    const std::string line = "Dotarl nieprawidlowy pakiet cmd=" + std::to_string(cmd) + " body=\"" +
+                             shownBody + "\" e=\"" + reason + "\"";
+    return WaitFor(1, [&](const host::RecordedCall& c) { return c.Text("text") == line; }).has_value();
+  }
+  // Sends a PING under a fresh number and waits for its PONG: everything
+  // sent before it has been handled by then.
+  void Settle(Peer& peer) {
+    ASSERT_TRUE(SendRaw("A", Datagram(std::to_string(++marker_), peer.name(), "A", "PING")));
+    ASSERT_TRUE(peer.WaitFor("PONG"));
+  }
+  int marker_ = 1000;
+};
+
+TEST_F(ReceiveLoopTest, RepeatsOfTheLastNumberAreDroppedSilently) {
+  Peer b("B");
+  RunEngine(b);
+  b.skipped().clear();
+
+  ASSERT_TRUE(SendRaw("A", Datagram("5", "B", "A", "PING")));
+  ASSERT_TRUE(SendRaw("A", Datagram("5", "B", "A", "PING")));  // repeat: dropped
+  ASSERT_TRUE(SendRaw("A", Datagram("6", "B", "A", "PING")));
+  ASSERT_TRUE(SendRaw("A", Datagram("5", "B", "A", "PING")));  // older, not the last: taken
+  ASSERT_TRUE(SendRaw("A", Datagram("9", "B", "A", "GETSTATUS")));
+  ASSERT_TRUE(b.WaitFor("STATUS"));
+  size_t pongs = 0;
+  for (const auto& fields : b.skipped()) pongs += fields[3] == "PONG";
+  EXPECT_EQ(pongs, 3u);
+  EXPECT_TRUE(RejectionsFrom("B").empty());
+}
+
+TEST_F(ReceiveLoopTest, FirstDatagramNumberedZeroFromANewSenderIsADuplicate) {
+  Peer c("C"), e("E");
+  Peer b("B");
+  RunEngine(b);
+  ASSERT_TRUE(SendRaw("A", Datagram("0", "C", "A", "PING")));
+  ASSERT_TRUE(SendRaw("A", Datagram("x", "E", "A", "PING")));  // no number: reads as 0
+  ASSERT_TRUE(SendRaw("A", Datagram("1", "C", "A", "PING")));
+  ASSERT_TRUE(SendRaw("A", Datagram("1", "E", "A", "PING")));
+  auto fromC = c.WaitFor("PONG");
+  auto fromE = e.WaitFor("PONG");
+  ASSERT_TRUE(fromC && fromE);
+  Settle(b);
+  // Only the answers to number 1 came.
+  EXPECT_EQ(c.Waiting() + e.Waiting(), 0u);
+  for (const auto& fields : c.skipped()) EXPECT_NE(fields[3], "PONG");
+  for (const auto& fields : e.skipped()) EXPECT_NE(fields[3], "PONG");
+}
+
+TEST_F(ReceiveLoopTest, RejectedStatusFromANonContactIsLoggedByteForByte) {
+  Peer b("B");
+  RunEngine(b);
+  ASSERT_TRUE(SendRaw("A", "12\0PC1\0*\0STATUS\0" "64\0" "2097152\0\0"s));
+  EXPECT_TRUE(WaitFor(1, [](const host::RecordedCall& c) {
+    return c.Text("text") ==
+           "Dotarl nieprawidlowy pakiet cmd=1 body=\"12|PC1|*|STATUS|64|2097152||\" e=\"Not on list\"";
+  }));
+}
+
+TEST_F(ReceiveLoopTest, ChecksAndTheirReasons) {
+  Peer b("B");
+  ASSERT_GT(AddContact("B"), 0);
+  RunEngine(b);
+
+  // Three fields on the channel slot.
+  ASSERT_TRUE(SendRaw("A", "3\0B\0A\0"s));
+  EXPECT_TRUE(Rejected(1, "3|B|A|", "Too short"));
+  // "STATUS" from a non-contact that is too short as well: the contact test
+  // comes first.
+  ASSERT_TRUE(SendRaw("A", Datagram("4", "PC2", "A", "STATUS")));
+  EXPECT_TRUE(Rejected(1, "4|PC2|A|STATUS|", "Not on list"));
+  // From a contact the same is too short; each command has its minimum.
+  ASSERT_TRUE(SendRaw("A", Datagram("5", "B", "A", "STATUS", "64")));
+  EXPECT_TRUE(Rejected(1, "5|B|A|STATUS|64|", "Too short"));
+  ASSERT_TRUE(SendRaw("A", Datagram("6", "B", "A", "MESSAGEACK")));
+  EXPECT_TRUE(Rejected(1, "6|B|A|MESSAGEACK|", "Too short"));
+  ASSERT_TRUE(SendRaw("A", Datagram("7", "B", "A", "SEARCHREPLY", "1\0a\0b")));
+  EXPECT_TRUE(Rejected(1, "7|B|A|SEARCHREPLY|1|a|b|", "Too short"));
+  // A command nobody handles, "PONG" included.
+  ASSERT_TRUE(SendRaw("A", Datagram("8", "B", "A", "PONG")));
+  EXPECT_TRUE(Rejected(1, "8|B|A|PONG|", "Unsupported"));
+  ASSERT_TRUE(SendRaw("A", Datagram("9", "B", "A", "ping")));
+  EXPECT_TRUE(Rejected(1, "9|B|A|ping|", "Unsupported"));
+}
+
+TEST_F(ReceiveLoopTest, ShortWinPopupDatagramIsLoggedAsSuch) {
+  Peer b("B");
+  RunEngine(b);
+  ASSERT_TRUE(SendRaw("A", "B\0A\0"s, "messngr"));
+  EXPECT_TRUE(Rejected(0, "B|A|", "Too short"));
+}
+
+TEST_F(ReceiveLoopTest, OnlyListedBansStrangersButAnswersContacts) {
+  Peer b("B"), z("Z");
+  AddContact("B");
+  SetSetting(15001, 1);
+  Call(21020);
+  RunEngine(b);
+  ASSERT_TRUE(SendRaw("A", Datagram("1", "Z", "A", "GETSTATUS")));
+  EXPECT_TRUE(Rejected(1, "1|Z|A|GETSTATUS|", "Banned"));
+  Settle(b);
+  EXPECT_EQ(z.Waiting(), 0u);
+}
+
+TEST_F(ReceiveLoopTest, GetStatusFromAStrangerIsAnswered) {
+  Peer b("B"), s("S");
+  RunEngine(b);
+  ASSERT_TRUE(SendRaw("A", Datagram("1", "S", "A", "GETSTATUS")));
+  auto status = s.WaitFor("STATUS");
+  ASSERT_TRUE(status);
+  ASSERT_EQ(status->size(), 7u);
+  EXPECT_EQ((*status)[1], "A");
+  EXPECT_EQ((*status)[2], "S");
+  EXPECT_EQ((*status)[4], "64");
+  EXPECT_EQ((*status)[5], "2097152");
+}
+
+TEST_F(ReceiveLoopTest, WaitingWinPopupDatagramsGoBeforeTheChannel) {
+  Gate gate;
+  bool held = false;
+  SetAnswer(200, [&](HostMessage*) -> std::optional<intptr_t> {
+    if (!held) {
+      held = true;  // only the worker calls 200 here
+      gate.Hold();
+    }
+    return std::nullopt;
+  });
+  Peer b("B");
+  RunEngine(b);
+  ASSERT_TRUE(SendRaw("A", Datagram("1", "H", "A", "PING")));
+  ASSERT_TRUE(gate.WaitEntered());
+  // While the worker is held, a channel datagram and then a WinPopup one.
+  ASSERT_TRUE(SendRaw("A", Datagram("2", "B", "A", "PING")));
+  ASSERT_TRUE(SendRaw("A", "W\0A\0hello\0"s, "messngr"));
+  const uint64_t mark = host().calls().Mark();
+  gate.Open();
+
+  auto message = WaitFor(100, [&](const host::RecordedCall& c) { return c.sequence >= mark; });
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->Text("from"), "W");
+  EXPECT_EQ(message->Text("body"), "hello");
+  auto lookup = WaitFor(200, [&](const host::RecordedCall& c) {
+    return c.sequence >= mark && c.Text("address") == "B";
+  });
+  ASSERT_TRUE(lookup);
+  EXPECT_LT(message->sequence, lookup->sequence);
+}
+
+TEST_F(ReceiveLoopTest, DrainThatDeliveredAMessageAsksTheHostToShowIt) {
+  Peer b("B");
+  AddContact("B");
+  RunEngine(b);
+  // A WinPopup message alone does not ask.
+  ASSERT_TRUE(SendRaw("A", "W\0A\0hi\0"s, "messngr"));
+  ASSERT_TRUE(WaitFor(100));
+  Settle(b);
+  EXPECT_EQ(Count(101), 0u);
+
+  ASSERT_TRUE(SendRaw("A", Datagram("50", "B", "A", "MESSAGE", "7\0"s "hello\0"s "5F000000")));
+  ASSERT_TRUE(b.WaitFor("MESSAGEACK"));
+  auto query = WaitFor(101);
+  ASSERT_TRUE(query);
+  EXPECT_EQ(query->Int("f2"), NET_LAN);
+  EXPECT_EQ(query->Int("f6"), 0);
+  EXPECT_EQ(query->Int("f10"), 1);
+  EXPECT_EQ(query->Int("f14"), 0);
+  EXPECT_EQ(query->Int("f18"), 2);
+  EXPECT_EQ(query->Int("f22"), -1);
+  EXPECT_EQ(query->Int("f26"), 0);
+}
+
+}  // namespace
+}  // namespace vask::test
