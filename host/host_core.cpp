@@ -496,11 +496,19 @@ void HostCore::ServePumpMessages(int plugin) {
   MSG msg;
   int drained = 0;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ++drained;
+  std::function<void()> handler;
   {
     std::lock_guard lock(mutex_);
     ++pumps_;
+    handler = pumpHandler_;
   }
   RecordService(plugin, "PumpMessages", drained);
+  if (handler) handler();
+}
+
+void HostCore::SetPumpHandler(std::function<void()> handler) {
+  std::lock_guard lock(mutex_);
+  pumpHandler_ = std::move(handler);
 }
 
 char* HostCore::ServeTempBuffer(int plugin, int size) {

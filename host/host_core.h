@@ -198,6 +198,11 @@ class HostCore {
   using EventSink = std::function<void(const std::string& event, const RecordedCall& call)>;
   void SetEventSink(EventSink sink);
 
+  // Called on the pumping thread after each PumpMessages has drained that
+  // thread's input, never under the core's lock: the front end runs the
+  // commands that arrived meanwhile (a real host's window procedures).
+  void SetPumpHandler(std::function<void()> handler);
+
   // A copy of `text` that stays valid until this thread asks for 16 more.
   const char* KeepText(std::string_view text);
 
@@ -234,6 +239,7 @@ class HostCore {
   int nextPlugin_ = 1;
   std::map<int, AnswerHook> hooks_;
   EventSink sink_;
+  std::function<void()> pumpHandler_;
   OwnStatus own_;
   std::vector<InterfaceItem> items_;
   std::vector<RegisteredIcon> icons_;

@@ -8,11 +8,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "host/host_core.h"
 #include "host/json_writer.h"
@@ -74,6 +80,49 @@ std::string LocalComputerName() {
   return name;
 }
 
+
+// Lines read by the reader thread, run by the main thread: from its loop,
+// or from inside a long call into the plug-in (a search waits in 24010,
+// pumping), so that "cancel" and other commands still work meanwhile.
+class LineQueue {
+ public:
+  void Push(std::string line) {
+    {
+      std::lock_guard lock(mutex_);
+      lines_.push_back(std::move(line));
+    }
+    changed_.notify_all();
+  }
+  void Close() {
+    {
+      std::lock_guard lock(mutex_);
+      closed_ = true;
+    }
+    changed_.notify_all();
+  }
+  // The next line; nullopt once closed and empty. `wait` false: never blocks.
+  std::optional<std::string> Pop(bool wait) {
+    std::unique_lock lock(mutex_);
+    if (wait) changed_.wait(lock, [this] { return closed_ || !lines_.empty(); });
+    if (lines_.empty()) return std::nullopt;
+    std::string line = std::move(lines_.front());
+    lines_.pop_front();
+    return line;
+  }
+  bool Closed() {
+    std::lock_guard lock(mutex_);
+    return closed_ && lines_.empty();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> lines_;
+  bool closed_ = false;
+};
+
+// Input posted to the main thread to wake a plug-in that waits pumping.
+constexpr UINT kCommandWake = 0x8001;
 
 }  // namespace
 
@@ -166,12 +215,42 @@ int main(int argc, char** argv) {
                    .Int("net", identity ? identity->net : 0)
                    .Str("name", identity ? Cp1250ToUtf8(identity->displayName) : ""));
     if (!script) std::fputs("vask-host: type help for the commands, quit to leave\n", stderr);
-    std::string line;
-    while (true) {
-      if (!script) std::fputs("> ", stderr);
-      if (!std::getline(std::cin, line)) break;
-      if (!host.Run(line)) break;
+    const DWORD mainThread = GetCurrentThreadId();
+    // Shared with the reader, which may outlive this scope.
+    auto queue = std::make_shared<LineQueue>();
+    bool quitting = false;
+    auto runLine = [&](const std::string& line) {
+      if (quitting) return;
+      if (!host.Run(line)) quitting = true;
+    };
+    // Inside a call that pumps (a search), the commands that came meanwhile
+    // run on this thread; quitting then presses Cancel so the call ends.
+    core.SetPumpHandler([&] {
+      if (GetCurrentThreadId() != mainThread) return;
+      while (auto line = queue->Pop(false)) runLine(*line);
+      if (quitting || queue->Closed()) core.PressCancel();
+    });
+    std::thread reader([queue, mainThread, script] {
+      std::string line;
+      while (true) {
+        if (!script) std::fputs("> ", stderr);
+        if (!std::getline(std::cin, line)) break;
+        queue->Push(line);
+        PostThreadMessageA(mainThread, kCommandWake, 0, 0);
+      }
+      queue->Close();
+      PostThreadMessageA(mainThread, kCommandWake, 0, 0);
+    });
+    reader.detach();  // it may still wait on a terminal after "quit"
+    while (!quitting) {
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      }
+      auto line = queue->Pop(true);
+      if (!line) break;
+      runLine(*line);
     }
+    core.SetPumpHandler(nullptr);
     core.Unload(id);
     host.Write(JsonLine().Str("event", "quit").Int("code", exitCode));
   }
