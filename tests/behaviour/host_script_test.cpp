@@ -1,0 +1,136 @@
+// vask-host's scripted mode and its text edge: commands in, JSON events
+// out, UTF-8 on the user's side and Windows-1250 on the plug-in's.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "host/json_writer.h"
+#include "host/script_host.h"
+#include "host/text_codec.h"
+#include "plugin_fixture.h"
+
+namespace vask::test {
+namespace {
+
+using host::Cp1250ToUtf8;
+using host::Utf8ToCp1250;
+
+TEST(HostTextTest, PolishTextCrossesTheEdgeBothWaysExactly) {
+  const std::string utf8 = "Zażółć gęślą jaźń ZAŻÓŁĆ GĘŚLĄ JAŹŃ €";
+  const std::string cp1250 =
+      "Za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9 ja\x9f\xf1 ZA\xaf\xd3\xa3\xc6 G\xca\x8cL\xa5 JA\x8f\xd1 \x80";
+  auto converted = Utf8ToCp1250(utf8);
+  ASSERT_TRUE(converted);
+  EXPECT_EQ(*converted, cp1250);
+  EXPECT_EQ(Cp1250ToUtf8(cp1250), utf8);
+}
+
+TEST(HostTextTest, CharactersWindows1250CannotHoldAreRefusedOrShownNeverDropped) {
+  std::string bad;
+  EXPECT_FALSE(Utf8ToCp1250("ok 😀 ok", &bad));
+  EXPECT_EQ(bad, "😀");
+  EXPECT_FALSE(Utf8ToCp1250("日本", &bad));
+  EXPECT_FALSE(Utf8ToCp1250("broken \xc3", &bad));  // cut UTF-8
+  // 0x81 is undefined in Windows-1250: it shows as a replacement character.
+  EXPECT_EQ(Cp1250ToUtf8("a\x81z"), "a\xEF\xBF\xBDz");
+  EXPECT_EQ(Cp1250ToUtf8(""), "");
+}
+
+TEST(HostTextTest, JsonQuotingEscapesWhatWouldBreakALine) {
+  EXPECT_EQ(host::JsonQuote("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
+  EXPECT_EQ(host::JsonLine().Str("k", "ł").Int("n", -3).Null("z").Finish(),
+            "{\"k\":\"ł\",\"n\":-3,\"z\":null}");
+  EXPECT_EQ(host::SplitWords("send  B  two  words", 3),
+            (std::vector<std::string>{"send", "B", "two  words"}));
+}
+
+// A script host over the probe plug-in, writing its events to memory.
+class ScriptHostTest : public PluginFixture {
+ protected:
+  std::string PluginPath() const override { return BuildDir() + "/libvask_test_plugin.so"; }
+  void SetUp() override {
+    PluginFixture::SetUp();
+    out_ = open_memstream(&buffer_, &size_);
+    ASSERT_NE(out_, nullptr);
+    script_ = std::make_unique<host::ScriptHost>(host(), plugin(), out_, false);
+  }
+  void TearDown() override {
+    PluginFixture::TearDown();  // 22101 still reaches the script host
+    script_.reset();
+    std::fclose(out_);
+    std::free(buffer_);
+  }
+  std::vector<std::string> Events() {
+    std::fflush(out_);
+    std::vector<std::string> lines;
+    std::string all(buffer_, size_);
+    size_t start = 0;
+    for (size_t end; (end = all.find('\n', start)) != std::string::npos; start = end + 1) {
+      lines.push_back(all.substr(start, end - start));
+    }
+    return lines;
+  }
+  std::string Received() { return reinterpret_cast<const char*>(Call(40003)); }
+
+  std::FILE* out_ = nullptr;
+  char* buffer_ = nullptr;
+  size_t size_ = 0;
+  std::unique_ptr<host::ScriptHost> script_;
+};
+
+TEST_F(ScriptHostTest, CommandsReachThePluginAndAnswerAsEvents) {
+  EXPECT_TRUE(script_->Run("msg 40004 40 2"));
+  EXPECT_TRUE(script_->Run("add BETA"));
+  EXPECT_TRUE(script_->Run("set 15002 Kanał"));
+  EXPECT_TRUE(script_->Run("frobnicate"));
+  EXPECT_FALSE(script_->Run("quit"));
+  auto events = Events();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[0], "{\"event\":\"answer\",\"id\":40004,\"answer\":42}");
+  EXPECT_NE(events[1].find("\"event\":\"contact-added\",\"contact\":1,\"computer\":\"BETA\""),
+            std::string::npos);
+  EXPECT_NE(events[2].find("\"value\":\"Kanał\""), std::string::npos);
+  EXPECT_NE(events[3].find("\"event\":\"error\""), std::string::npos);
+  // Stored as the plug-in reads it; the contact was reported to it.
+  EXPECT_EQ(GetSettingText(15002), "Kana\xb3");
+  EXPECT_EQ(ContactText(1, 0), "BETA");
+  EXPECT_NE(Received().find("24003"), std::string::npos);
+}
+
+TEST_F(ScriptHostTest, ATextWindows1250CannotHoldRefusesTheWholeCommand) {
+  script_->Run("add BETA");
+  script_->Run("send BETA tak 😀");
+  script_->Run("status 64 😀");
+  auto events = Events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_NE(events[1].find("\"event\":\"error\",\"command\":\"send\""), std::string::npos);
+  EXPECT_NE(events[2].find("\"event\":\"error\",\"command\":\"status\""), std::string::npos);
+  std::string received = Received();
+  EXPECT_EQ(received.find("30100"), std::string::npos);
+  EXPECT_EQ(received.find("33005"), std::string::npos);
+}
+
+TEST_F(ScriptHostTest, HostMessagesOfThePluginBecomeUtf8Events) {
+  HostMessage log{};
+  log.size = HostMessageSize(2);
+  log.id = 1;
+  log.p1 = reinterpret_cast<intptr_t>("B\xb3\xb9" "d");  // "Błąd" in CP1250
+  log.p2 = 256;
+  control()->SendToHost(&log);
+  HostMessage box{};
+  box.size = HostMessageSize(2);
+  box.id = 10201;
+  box.p1 = reinterpret_cast<intptr_t>("\x9cwiat");
+  control()->SendToHost(&box);
+  auto events = Events();
+  ASSERT_EQ(events.size(), 3u);  // the log line, the box's message, its host event
+  EXPECT_NE(events[0].find("\"event\":\"host-message\",\"id\":1,"), std::string::npos);
+  EXPECT_NE(events[0].find("\"text\":\"Błąd\",\"level\":256"), std::string::npos);
+  EXPECT_NE(events[1].find("\"id\":10201"), std::string::npos);
+  EXPECT_NE(events[2].find("\"event\":\"message-box\",\"id\":10201,\"text\":\"świat\""),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace vask::test
