@@ -242,6 +242,10 @@ class MailslotClient : public Object {
         failure = result;
       }
     }
+    if (broadcast_ && RealLanSelected()) {
+      DWORD result = BridgeBroadcast(slot_, buffer, size);
+      if (result == ERROR_SUCCESS) ++delivered; else failure = result;
+    }
     if (delivered == 0 && failure != ERROR_SUCCESS) {
       SetLastError(failure);
       return FALSE;
@@ -345,6 +349,7 @@ HANDLE OpenNamedClient(const std::string& computer, const std::string& slot) {
       return RegisterHandle(std::make_shared<MailslotClient>(false, slot, path));
     }
   }
+  if (!computerSeen && RealLanSelected()) return OpenBridgeClient(computer, slot);
   SetLastError(computerSeen ? ERROR_FILE_NOT_FOUND : ERROR_BAD_NETPATH);
   return INVALID_HANDLE_VALUE;
 }
@@ -405,6 +410,8 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     return INVALID_HANDLE_VALUE;
   }
   if (computer == "*") {
+    std::string lan;
+    if (!LanDirectory(&lan)) return INVALID_HANDLE_VALUE;
     return RegisterHandle(std::make_shared<MailslotClient>(true, slot, std::string()));
   }
   computer = computer == "." ? OwnComputerName() : UpperName(computer);
@@ -436,6 +443,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  if (object->kind == Kind::kBridgeClient) return WriteBridgeClient(object.get(), buffer, toWrite, written);
   if (object->kind != Kind::kMailslotClient) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;

@@ -1,0 +1,100 @@
+// A fresh emulated LAN for each test: a private temporary LAN directory and
+// this process's computer and workgroup names, restored afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "win32.h"
+
+namespace vask::testing {
+
+class LanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vask-lan-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    lan_ = root_ + "/lan";
+    Keep("VASK_LAN_DIR");
+    Keep("COMPUTERNAME");
+    Keep("VASK_WORKGROUP");
+    ::setenv("VASK_LAN_DIR", lan_.c_str(), 1);
+    ::setenv("COMPUTERNAME", "PC1", 1);
+    ::unsetenv("VASK_WORKGROUP");
+  }
+
+  void TearDown() override {
+    for (HANDLE handle : handles_) CloseHandle(handle);
+    for (const auto& [name, value] : saved_) {
+      if (value.first) {
+        ::setenv(name.c_str(), value.second.c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+
+  // Server slot on this computer, closed at the end of the test.
+  HANDLE Server(const char* name, DWORD maxSize = 100100, DWORD timeout = 0) {
+    HANDLE handle = CreateMailslotA((std::string("\\\\.\\mailslot\\") + name).c_str(), maxSize, timeout, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) handles_.push_back(handle);
+    return handle;
+  }
+  // Server slot on another computer of this workgroup.
+  HANDLE ServerOn(const char* computer, const char* name, DWORD maxSize = 100100) {
+    HANDLE handle = VaskCreateMailslotOn(computer, name, maxSize);
+    if (handle != INVALID_HANDLE_VALUE) handles_.push_back(handle);
+    return handle;
+  }
+  HANDLE Client(const std::string& computer, const std::string& name) {
+    HANDLE handle = CreateFileA(("\\\\" + computer + "\\mailslot\\" + name).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) handles_.push_back(handle);
+    return handle;
+  }
+  // Forgets a handle the test closed itself.
+  void Forget(HANDLE handle) { std::erase(handles_, handle); }
+
+  static bool Write(HANDLE client, const std::string& text) {
+    DWORD written = 0;
+    return WriteFile(client, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+  }
+  // The next message, or "<none>" when the slot is empty.
+  static std::string Read(HANDLE server) {
+    std::vector<char> buffer(200000);
+    DWORD read = 0;
+    if (!ReadFile(server, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) return "<none>";
+    return std::string(buffer.data(), read);
+  }
+  static DWORD Count(HANDLE server) {
+    DWORD count = 0xDEAD;
+    EXPECT_TRUE(GetMailslotInfo(server, nullptr, nullptr, &count, nullptr));
+    return count;
+  }
+
+  void SetWorkgroup(const char* name) { ::setenv("VASK_WORKGROUP", name, 1); }
+  void SetComputer(const char* name) { ::setenv("COMPUTERNAME", name, 1); }
+
+  std::string root_;
+  std::string lan_;
+
+ private:
+  void Keep(const char* name) {
+    const char* value = std::getenv(name);
+    saved_.push_back({name, {value != nullptr, value ? value : ""}});
+  }
+  std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved_;
+  std::vector<HANDLE> handles_;
+};
+
+}  // namespace vask::testing
