@@ -68,7 +68,7 @@ class Dir {
 // The objects behind HANDLE values. A handle is the object's address; the
 // table below keeps every live one, so a stale or made-up handle is refused
 // with ERROR_INVALID_HANDLE instead of being dereferenced.
-enum class Kind { kMailslotServer, kMailslotClient, kThread, kNetEnum };
+enum class Kind { kMailslotServer, kMailslotClient, kThread, kNetEnum, kBridgeClient };
 
 struct Object {
   explicit Object(Kind k) : kind(k) {}
@@ -101,5 +101,18 @@ bool LanDirectory(std::string* path);
 bool SocketIsLive(const std::string& path);
 // The workgroup folders' names, sorted.
 std::vector<std::string> ListDirectory(const std::string& path);
+
+// The real LAN through vask-bridge (bridge_client.cpp). VASK_REAL_LAN set
+// (and not "0") selects it; otherwise none of these are reached.
+bool RealLanSelected();
+// A client on a computer that is not in the LAN directory: the bridge must
+// resolve it. INVALID_HANDLE_VALUE with ERROR_BAD_NETPATH when it does not
+// or no bridge runs.
+HANDLE OpenBridgeClient(const std::string& computer, const std::string& slot);
+BOOL WriteBridgeClient(Object* client, const void* buffer, DWORD size, LPDWORD written);
+// A write to "*" carried to the network; the GetLastError code.
+DWORD BridgeBroadcast(const std::string& slot, const void* buffer, DWORD size);
+// The computers of a workgroup that the bridge has heard of.
+std::vector<std::string> BridgeNeighbours(const std::string& lan, const std::string& workgroup);
 
 }  // namespace vask::platform

@@ -113,6 +113,9 @@ std::vector<Entry> Computers(const std::string& lan, const std::string& workgrou
     std::string folder = group + "/" + computer;
     if (IsFolder(folder) && IsRunning(folder)) entries.push_back(ComputerEntry(folder, computer));
   }
+  for (const std::string& remote : BridgeNeighbours(lan, workgroup)) {
+    if (!IsRunning(group + "/" + remote)) entries.push_back(Named(RESOURCEDISPLAYTYPE_SERVER, "\\\\" + remote));
+  }
   return entries;
 }
 

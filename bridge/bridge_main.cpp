@@ -1,0 +1,430 @@
+// vask-bridge: carries this machine's mailslot traffic to and from the real
+// LAN. One per machine: it owns UDP 137 (names) and 138 (datagrams),
+// registers the local computers' names, and relays between the network
+// and the slots of the LAN directory. Runs in the foreground until SIGINT
+// or SIGTERM, then releases its names.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bridge/bridge_core.h"
+#include "bridge/interface_address.h"
+#include "bridge/lan_folder.h"
+#include "bridge/win32_errors.h"
+#include "bridge_link.h"
+
+namespace vask::bridge {
+namespace {
+
+constexpr Millis kRescanInterval = 1000;
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 1;
+
+const char kUsage[] =
+    "usage: vask-bridge [options]\n"
+    "  --interface NAME    the network interface to speak on (default: the first one up)\n"
+    "  --address A.B.C.D   the interface with this IPv4 address\n"
+    "  --workgroup NAME    the workgroup (default: $VASK_WORKGROUP or WORKGROUP)\n"
+    "  --lan-dir DIR       the LAN directory to serve (default: as the library finds it)\n"
+    "  --computer NAME     serve this computer (repeatable; default: every computer\n"
+    "                      running in the LAN directory's workgroup)\n"
+    "Needs root or CAP_NET_BIND_SERVICE for UDP ports 137 and 138.\n";
+
+Millis Now() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void LogLine(const std::string& line) {
+  std::time_t t = std::time(nullptr);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&t));
+  std::fprintf(stderr, "vask-bridge %s %s\n", stamp, line.c_str());
+  std::fflush(stderr);
+}
+
+struct Options {
+  std::string interface;
+  std::string address;
+  std::string workgroup;
+  std::string lan;
+  std::vector<std::string> computers;
+};
+
+bool ParseOptions(int argc, char** argv, Options* o) {
+  const char* workgroup = std::getenv("VASK_WORKGROUP");
+  o->workgroup = workgroup && *workgroup ? workgroup : "WORKGROUP";
+  o->lan = DefaultLanDirectory();
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+    if (i + 1 >= argc) return false;
+    std::string value = argv[++i];
+    if (arg == "--interface") o->interface = value;
+    else if (arg == "--address") o->address = value;
+    else if (arg == "--workgroup") o->workgroup = value;
+    else if (arg == "--lan-dir") o->lan = value;
+    else if (arg == "--computer") o->computers.push_back(value);
+    else return false;
+  }
+  return !o->workgroup.empty() && !o->lan.empty();
+}
+
+// A UDP socket on 0.0.0.0:port that may send broadcasts; -1 with a message.
+int BindUdp(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    LogLine(std::string("cannot make a UDP socket: ") + std::strerror(errno));
+    return -1;
+  }
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    int error = errno;
+    if (error == EADDRINUSE) {
+      LogLine("UDP port " + std::to_string(port) +
+              " is taken: another NetBIOS service (or another vask-bridge) runs on this machine;"
+              " stop it first");
+    } else if (error == EACCES) {
+      LogLine("may not bind UDP port " + std::to_string(port) +
+              ": run as root or give vask-bridge CAP_NET_BIND_SERVICE");
+    } else {
+      LogLine("cannot bind UDP port " + std::to_string(port) + ": " + std::strerror(error));
+    }
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool FillUnixAddress(const std::string& path, sockaddr_un* address) {
+  *address = {};
+  if (path.size() >= sizeof address->sun_path) return false;
+  address->sun_family = AF_UNIX;
+  std::memcpy(address->sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+// The local socket clients reach us by; -1 with a message (already running,
+// LAN directory missing).
+int ListenLocal(const LanFolder& lan, std::string* path) {
+  struct stat info {};
+  if (::stat(lan.lan().c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (::mkdir(lan.lan().c_str(), 0700) != 0) {
+      LogLine("cannot make the LAN directory " + lan.lan() + ": " + std::strerror(errno));
+      return -1;
+    }
+  }
+  *path = lan.lan() + "/" + bridge_link::kSocketName;
+  sockaddr_un address;
+  if (!FillUnixAddress(*path, &address)) {
+    LogLine("the LAN directory's path is too long: " + lan.lan());
+    return -1;
+  }
+  int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE) {
+    int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    bool live = probe >= 0 &&
+                ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (probe >= 0) ::close(probe);
+    if (live) {
+      LogLine("a vask-bridge already serves " + lan.lan());
+      ::close(fd);
+      return -1;
+    }
+    ::unlink(path->c_str());  // left by a bridge that is gone
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      LogLine("cannot bind " + *path + ": " + std::strerror(errno));
+      ::close(fd);
+      return -1;
+    }
+  }
+  ::chmod(path->c_str(), 0600);
+  lan.GiveToOwner(*path);
+  if (::listen(fd, 64) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// One local client connection: at most one request in flight.
+struct Connection {
+  int fd = -1;
+  uint64_t serial = 0;
+  bool busy = false;
+};
+
+class Program {
+ public:
+  Program(Options options, InterfaceAddress interface)
+      : options_(std::move(options)),
+        lan_(options_.lan, options_.workgroup),
+        core_(MakeConfig(interface), MakeIo()) {}
+
+  int Run() {
+    name_ = BindUdp(kNamePort);
+    if (name_ < 0) return kExitFailure;
+    datagram_ = BindUdp(kDatagramPort);
+    if (datagram_ < 0) return kExitFailure;
+    listen_ = ListenLocal(lan_, &socketPath_);
+    if (listen_ < 0) return kExitFailure;
+
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+
+    Rescan(Now());
+    LogLine("serving " + lan_.lan() + " workgroup " + CanonicalName(options_.workgroup) +
+            " on " + interfaceName_ + " " + DottedAddress(config_.ip) + " broadcast " +
+            DottedAddress(config_.broadcast));
+    Millis nextRescan = Now() + kRescanInterval;
+    bool stop = false;
+    while (!stop) {
+      std::vector<pollfd> fds = {{signalFd, POLLIN, 0},
+                                 {name_, POLLIN, 0},
+                                 {datagram_, POLLIN, 0},
+                                 {listen_, POLLIN, 0}};
+      std::vector<uint64_t> serials;
+      for (const auto& [serial, c] : connections_) {
+        // A busy connection is not read: its next request waits for the reply.
+        fds.push_back({c.fd, static_cast<short>(c.busy ? 0 : POLLIN), 0});
+        serials.push_back(serial);
+      }
+      Millis now = Now();
+      Millis wake = nextRescan;
+      Millis deadline = core_.NextDeadline();
+      if (deadline >= 0 && deadline < wake) wake = deadline;
+      int timeout = static_cast<int>(std::max<Millis>(0, wake - now));
+      int ready = ::poll(fds.data(), fds.size(), timeout);
+      if (ready < 0 && errno != EINTR) {
+        LogLine(std::string("poll failed: ") + std::strerror(errno));
+        break;
+      }
+      now = Now();
+      if (ready > 0) {
+        if (fds[0].revents & POLLIN) stop = true;
+        if (fds[1].revents & POLLIN) ReadUdp(name_, true, now);
+        if (fds[2].revents & POLLIN) ReadUdp(datagram_, false, now);
+        if (fds[3].revents & POLLIN) Accept();
+        for (size_t i = 4; i < fds.size(); ++i) {
+          if (fds[i].revents) ReadLocal(serials[i - 4], now);
+        }
+      }
+      core_.OnTimer(now);
+      if (now >= nextRescan) {
+        Rescan(now);
+        nextRescan = now + kRescanInterval;
+      }
+      if (core_.TakeNeighboursChanged()) lan_.WriteNeighbours(core_.Neighbours());
+    }
+    LogLine("stopping: releasing the names");
+    core_.Shutdown();
+    for (auto& [serial, c] : connections_) ::close(c.fd);
+    ::unlink(socketPath_.c_str());
+    lan_.RemoveNeighbours();
+    return 0;
+  }
+
+ private:
+  BridgeConfig MakeConfig(const InterfaceAddress& interface) {
+    config_.workgroup = options_.workgroup;
+    config_.ip = interface.ip;
+    config_.broadcast = interface.broadcast;
+    interfaceName_ = interface.interface;
+    return config_;
+  }
+
+  BridgeIo MakeIo() {
+    BridgeIo io;
+    io.sendUdp = [this](uint16_t fromPort, uint32_t ip, uint16_t port,
+                        const std::vector<uint8_t>& packet) {
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      to.sin_port = htons(port);
+      to.sin_addr.s_addr = htonl(ip);
+      int fd = fromPort == kNamePort ? name_ : datagram_;
+      ssize_t sent;
+      do {
+        sent = ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                        sizeof to);
+      } while (sent < 0 && errno == EINTR);
+      if (sent < 0) LogLine("cannot send to " + DottedAddress(ip) + ": " + std::strerror(errno));
+    };
+    io.deliver = [this](const std::string& computer, const std::string& slot,
+                        const std::vector<uint8_t>& data) {
+      return lan_.Deliver(computer, slot, data);
+    };
+    io.log = LogLine;
+    return io;
+  }
+
+  void Rescan(Millis now) {
+    if (!options_.computers.empty()) {
+      core_.SetServedComputers(options_.computers, now);
+    } else {
+      core_.SetServedComputers(lan_.RunningComputers(), now);
+    }
+  }
+
+  void ReadUdp(int fd, bool names, Millis now) {
+    for (;;) {
+      uint8_t packet[2048];
+      sockaddr_in from{};
+      socklen_t fromSize = sizeof from;
+      ssize_t got = ::recvfrom(fd, packet, sizeof packet, MSG_TRUNC,
+                               reinterpret_cast<sockaddr*>(&from), &fromSize);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        return;  // EAGAIN: drained
+      }
+      uint32_t ip = ntohl(from.sin_addr.s_addr);
+      if (static_cast<size_t>(got) > sizeof packet) {
+        if (ip != config_.ip) LogLine("dropped an oversized packet from " + DottedAddress(ip));
+        continue;
+      }
+      if (names) {
+        core_.OnNamePacket(packet, static_cast<size_t>(got), ip, ntohs(from.sin_port), now);
+      } else {
+        core_.OnDatagramPacket(packet, static_cast<size_t>(got), ip, now);
+      }
+    }
+  }
+
+  void Accept() {
+    for (;;) {
+      int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd < 0) return;
+      uint64_t serial = ++nextSerial_;
+      connections_[serial] = Connection{fd, serial, false};
+    }
+  }
+
+  void Close(uint64_t serial) {
+    auto it = connections_.find(serial);
+    if (it == connections_.end()) return;
+    ::close(it->second.fd);
+    connections_.erase(it);
+  }
+
+  void Reply(uint64_t serial, uint32_t error) {
+    auto it = connections_.find(serial);
+    if (it == connections_.end()) return;  // the client gave up and left
+    uint8_t reply[bridge_link::kReplySize] = {
+        static_cast<uint8_t>(error), static_cast<uint8_t>(error >> 8),
+        static_cast<uint8_t>(error >> 16), static_cast<uint8_t>(error >> 24)};
+    if (::send(it->second.fd, reply, sizeof reply, MSG_NOSIGNAL | MSG_DONTWAIT) !=
+        static_cast<ssize_t>(sizeof reply)) {
+      Close(serial);
+      return;
+    }
+    it->second.busy = false;
+  }
+
+  // Splits "a\0b\0..." into the first n NUL-terminated fields and the rest.
+  static bool Fields(const char* at, const char* end, size_t n, std::vector<std::string>* fields,
+                     const char** rest) {
+    for (size_t i = 0; i < n; ++i) {
+      const char* nul = static_cast<const char*>(std::memchr(at, 0, end - at));
+      if (!nul) return false;
+      fields->emplace_back(at, nul);
+      at = nul + 1;
+    }
+    *rest = at;
+    return true;
+  }
+
+  void ReadLocal(uint64_t serial, Millis now) {
+    auto it = connections_.find(serial);
+    if (it == connections_.end()) return;
+    char request[bridge_link::kMaxRequest];
+    ssize_t got;
+    do {
+      got = ::recv(it->second.fd, request, sizeof request, MSG_TRUNC);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0 && errno == EAGAIN) return;
+    if (got <= 0) {
+      Close(serial);
+      return;
+    }
+    it->second.busy = true;
+    if (static_cast<size_t>(got) > sizeof request) {
+      Reply(serial, ERROR_BAD_NETPATH);
+      return;
+    }
+    const char* end = request + got;
+    std::vector<std::string> fields;
+    const char* rest = nullptr;
+    auto done = [this, serial](uint32_t error) { Reply(serial, error); };
+    if (request[0] == bridge_link::kOpResolve && Fields(request + 1, end, 1, &fields, &rest)) {
+      core_.Resolve(fields[0], now, done);
+    } else if (request[0] == bridge_link::kOpWrite &&
+               Fields(request + 1, end, 3, &fields, &rest)) {
+      std::vector<uint8_t> data(rest, end);
+      core_.Write(fields[0], fields[1], fields[2], data, now, done);
+    } else {
+      LogLine("dropped a malformed local request");
+      Reply(serial, ERROR_INVALID_PARAMETER);
+    }
+  }
+
+  Options options_;
+  std::string interfaceName_;
+  BridgeConfig config_;
+  LanFolder lan_;
+  BridgeCore core_;
+  int name_ = -1;
+  int datagram_ = -1;
+  int listen_ = -1;
+  std::string socketPath_;
+  std::map<uint64_t, Connection> connections_;
+  uint64_t nextSerial_ = 0;
+};
+
+}  // namespace
+}  // namespace vask::bridge
+
+int main(int argc, char** argv) {
+  using namespace vask::bridge;
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  InterfaceAddress interface;
+  std::string error;
+  if (!FindInterface(options.interface, options.address, &interface, &error)) {
+    LogLine(error);
+    return kExitFailure;
+  }
+  Program program(std::move(options), interface);
+  return program.Run();
+}

@@ -1,0 +1,150 @@
+#include "bridge/lan_folder.h"
+
+#include <dirent.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "bridge_link.h"
+
+namespace vask::bridge {
+namespace {
+
+std::vector<std::string> List(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) return names;
+  while (dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;  // ".", "..", and our own files
+    names.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
+bool Usable(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// A connected datagram socket to path, or -1 when no live server is there.
+int ConnectTo(const std::string& path) {
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) return -1;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int result;
+  do {
+    result = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool IsLive(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) return false;
+  int fd = ConnectTo(path);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+std::string Dotted(uint32_t ip) {
+  char text[20];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", ip >> 24, ip >> 16 & 0xFF, ip >> 8 & 0xFF,
+                ip & 0xFF);
+  return text;
+}
+
+}  // namespace
+
+std::string DefaultLanDirectory() {
+  const char* lan = std::getenv("VASK_LAN_DIR");
+  if (lan && *lan) return lan;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string base = runtime && *runtime ? runtime : "/tmp";
+  return base + "/vask-lan-" + std::to_string(::getuid());
+}
+
+LanFolder::LanFolder(std::string lan, std::string workgroup)
+    : lan_(std::move(lan)), workgroup_(CanonicalName(workgroup)) {}
+
+std::vector<std::string> LanFolder::RunningComputers() const {
+  std::vector<std::string> running;
+  std::string group = lan_ + "/" + workgroup_;
+  for (const std::string& computer : List(group)) {
+    std::string folder = group + "/" + computer;
+    for (const std::string& slot : List(folder)) {
+      if (IsLive(folder + "/" + slot)) {
+        running.push_back(CanonicalName(computer));
+        break;
+      }
+    }
+  }
+  return running;
+}
+
+bool LanFolder::Deliver(const std::string& computer, const std::string& slot,
+                        const std::vector<uint8_t>& data) const {
+  std::string name = CanonicalName(computer);
+  std::string lowerSlot = Lower(slot);
+  if (!Usable(name) || !Usable(lowerSlot)) return false;
+  int fd = ConnectTo(lan_ + "/" + workgroup_ + "/" + name + "/" + lowerSlot);
+  if (fd < 0) return false;
+  ssize_t sent;
+  do {
+    // Never block the bridge on a slot whose reader stopped: drop instead,
+    // as a datagram to a busy computer is lost on the network too.
+    sent = ::send(fd, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  ::close(fd);
+  return sent == static_cast<ssize_t>(data.size());
+}
+
+void LanFolder::WriteNeighbours(const std::vector<Neighbour>& neighbours) const {
+  std::string path = lan_ + "/" + bridge_link::kNeighboursName;
+  std::string temporary = path + ".new";
+  {
+    std::ofstream file(temporary, std::ios::trunc);
+    for (const Neighbour& n : neighbours) {
+      file << n.workgroup << ' ' << n.name << ' ' << Dotted(n.ip) << '\n';
+    }
+    if (!file) return;
+  }
+  GiveToOwner(temporary);
+  std::rename(temporary.c_str(), path.c_str());
+}
+
+void LanFolder::RemoveNeighbours() const {
+  ::unlink((lan_ + "/" + bridge_link::kNeighboursName).c_str());
+}
+
+void LanFolder::GiveToOwner(const std::string& path) const {
+  struct stat info {};
+  if (::geteuid() != 0 || ::stat(lan_.c_str(), &info) != 0) return;
+  if (::chown(path.c_str(), info.st_uid, info.st_gid) != 0) {
+    // Not fatal: root can still serve it, the owner only cannot remove it.
+  }
+}
+
+}  // namespace vask::bridge
