@@ -116,7 +116,8 @@ void ScriptHost::OnCall(const RecordedCall& call) {
     line.Int("a1", call.message.p1).Int("a2", call.message.p2).Int("a3", call.message.p3);
   }
   line.Int("thread", call.thread).Int("answer", call.answer);
-  if (call.IsHostMessage()) {
+  // 1102 carries a ColumnDef, whose bytes are no parameters.
+  if (call.IsHostMessage() && call.id != 1102) {
     line.Int("p1", call.message.p1).Int("p2", call.message.p2);
   }
   AddFields(line, call);
