@@ -1,0 +1,383 @@
+// The records the shell builds for the host, byte by byte, and the
+// operations over the control object that build them. On 32-bit builds the
+// offsets are the documented ones (the static_asserts of host_records.h
+// prove the layout; these tests prove what the operations write into it).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "fake_host.h"
+#include "shell/host_api.h"
+#include "shell/host_records.h"
+
+namespace vask::test {
+namespace {
+
+constexpr bool k32 = sizeof(void*) == 4;
+constexpr size_t kPtr = sizeof(intptr_t);
+
+TEST(HostMessageRecord, SendsCarryTheirSizeZeroHeadAndParametersInOrder) {
+  FakeHost host;
+  HostScope scope(host);
+  SendHost(1234, 7, 9);
+  SendHostHead(201, 0, -1);
+  SendHost3(246, 0, -1, 0x33);
+  SendHost4(9004, 1, 2, 3, 4);
+
+  const auto two = host.Sent(1234).at(0).bytes;
+  ASSERT_EQ(two.size(), k32 ? 30u : 22u + 2 * kPtr);
+  EXPECT_EQ(At<uint16_t>(two, 0), two.size());
+  EXPECT_EQ(At<int32_t>(two, 2), 1234);
+  for (size_t offset : {6u, 10u, 14u, 18u}) EXPECT_EQ(At<int32_t>(two, offset), 0) << offset;
+  EXPECT_EQ(At<intptr_t>(two, 22), 7);
+  EXPECT_EQ(At<intptr_t>(two, 22 + kPtr), 9);
+
+  const auto head = host.Sent(201).at(0).bytes;
+  EXPECT_EQ(At<int32_t>(head, 10), 0);
+  EXPECT_EQ(At<int32_t>(head, 14), -1);
+
+  const auto three = host.Sent(246).at(0).bytes;
+  ASSERT_EQ(three.size(), k32 ? 34u : 22u + 3 * kPtr);
+  EXPECT_EQ(At<intptr_t>(three, 22 + kPtr), -1);
+  EXPECT_EQ(At<intptr_t>(three, 22 + 2 * kPtr), 0x33);
+
+  const auto four = host.Sent(9004).at(0).bytes;
+  ASSERT_EQ(four.size(), k32 ? 38u : 22u + 4 * kPtr);
+  EXPECT_EQ(At<intptr_t>(four, 22 + 3 * kPtr), 4);
+}
+
+TEST(HostMessageRecord, SendToPluginZeroMeansThisPlugin) {
+  FakeHost host;
+  HostScope scope(host);
+  SendPlugin(0, 34000, 5, 1);
+  SendPlugin(3, 34001, 6, 1);
+  ASSERT_EQ(host.Sent(34000).size(), 1u);
+  EXPECT_EQ(host.Sent(34000)[0].receiver, host.pluginId);
+  EXPECT_EQ(host.Sent(34000)[0].head.p1, 5);
+  EXPECT_EQ(host.Sent(34001)[0].receiver, 3);
+}
+
+TEST(HostMessageRecord, NothingIsSentBeforeTheControlObject) {
+  SetHost(nullptr);
+  EXPECT_EQ(SendHost(1, 0, 0), 0);
+  EXPECT_EQ(GetIntSetting(11), 0);
+  EXPECT_EQ(GetTextSetting(3), "");
+  EXPECT_FALSE(StartThreadAndWait([](void*) -> unsigned { return 0; }, nullptr));
+}
+
+TEST(ColumnDefRecord, TableByteThenUnpaddedColumnTypeDefaultAndName) {
+  FakeHost host;
+  HostScope scope(host);
+  static const char kDefault[] = "Vask";
+  DefineColumn(0, 15002, kColumnText, reinterpret_cast<intptr_t>(kDefault), "");
+  const auto bytes = host.Sent(1102).at(0).bytes;
+  ASSERT_EQ(bytes.size(), k32 ? 39u : 31u + 2 * kPtr);
+  EXPECT_EQ(At<uint16_t>(bytes, 0), bytes.size());
+  EXPECT_EQ(At<int32_t>(bytes, 2), 1102);
+  EXPECT_EQ(bytes[22], 0);
+  EXPECT_EQ(At<int32_t>(bytes, 23), 15002);
+  EXPECT_EQ(At<int32_t>(bytes, 27), 0x1001);
+  EXPECT_STREQ(reinterpret_cast<const char*>(At<intptr_t>(bytes, 31)), "Vask");
+  EXPECT_STREQ(reinterpret_cast<const char*>(At<intptr_t>(bytes, 31 + kPtr)), "");
+}
+
+TEST(IconRecordLayout, PaddedAfterSizeWithFixedFields) {
+  FakeHost host;
+  HostScope scope(host);
+  EXPECT_EQ(RegisterIcon(256, 0x30F00000, host.module, 121), 0x30F00000);
+  const auto icon = host.Sent(10130).at(0).p1;
+  ASSERT_EQ(icon.size(), k32 ? 36u : sizeof(IconRecord));
+  EXPECT_EQ(At<uint16_t>(icon, 0), icon.size());
+  EXPECT_EQ(At<uint16_t>(icon, 2), 0);
+  EXPECT_EQ(At<int32_t>(icon, 4), 0x30F00000);
+  EXPECT_EQ(At<int32_t>(icon, 8), 256);
+  EXPECT_EQ(At<int32_t>(icon, 12), 0);
+  EXPECT_EQ(At<int32_t>(icon, 16), 1);
+  EXPECT_EQ(At<HMODULE>(icon, offsetof(IconRecord, module)), host.module);
+  EXPECT_EQ(At<int32_t>(icon, offsetof(IconRecord, resourceId)), 121);
+  EXPECT_EQ(At<int32_t>(icon, offsetof(IconRecord, zero28)), 0);
+  EXPECT_EQ(At<int32_t>(icon, offsetof(IconRecord, zero32)), 0);
+}
+
+TEST(ActionInfoRecord, AddItemShortLongAndGroup) {
+  FakeHost host;
+  HostScope scope(host);
+  AddItem(15000, 0, 0x110040, "res://dll/111.ico", 0, 150, 50);
+  AddItemLong(15000, 15002, 0xE0180, "POMOC", 0, 40, 40, 0, 0);
+  AddGroupItem(43, 15000, 0, "Vask", 0x20F00000);
+  const auto items = host.Sent(10101);
+  ASSERT_EQ(items.size(), 3u);
+
+  const size_t text = offsetof(ActionInfo, text);
+  const size_t after = text + kPtr;  // textSize and what follows
+  const auto& shortForm = items[0].p1;
+  ASSERT_EQ(shortForm.size(), k32 ? 74u : after + 20u);
+  EXPECT_EQ(At<int32_t>(shortForm, 2), 0);
+  EXPECT_EQ(At<int32_t>(shortForm, 6), 15000);
+  EXPECT_EQ(At<int32_t>(shortForm, 10), -2);
+  EXPECT_EQ(At<int32_t>(shortForm, 14), -1);
+  for (size_t i = 18; i < 30; ++i) EXPECT_EQ(shortForm[i], 0) << i;
+  EXPECT_EQ(At<int32_t>(shortForm, 30), 863);
+  EXPECT_EQ(At<int32_t>(shortForm, 34), 0x110040);
+  EXPECT_EQ(At<int32_t>(shortForm, 38), -1);
+  EXPECT_EQ(At<int32_t>(shortForm, 42), 0);
+  EXPECT_EQ(At<int32_t>(shortForm, 46), 0);
+  EXPECT_STREQ(reinterpret_cast<const char*>(At<intptr_t>(shortForm, text)), "res://dll/111.ico");
+  EXPECT_EQ(At<int32_t>(shortForm, after), 0);       // text size
+  EXPECT_EQ(At<int32_t>(shortForm, after + 4), 0);   // last parameter
+  EXPECT_EQ(At<int32_t>(shortForm, after + 8), 0);   // parameter
+  EXPECT_EQ(At<int32_t>(shortForm, after + 12), 0);  // next-to-last parameter
+  EXPECT_EQ(At<uint16_t>(shortForm, after + 16), 150);
+  EXPECT_EQ(At<uint16_t>(shortForm, after + 18), 50);
+
+  const auto& longForm = items[1].p1;
+  ASSERT_EQ(longForm.size(), shortForm.size() + 4);
+  EXPECT_EQ(At<int32_t>(longForm, 2), 15002);
+  EXPECT_EQ(At<uint16_t>(longForm, after + 16), 40);
+  EXPECT_EQ(At<uint16_t>(longForm, after + 20), 0);
+  EXPECT_EQ(At<uint16_t>(longForm, after + 22), 0);
+
+  const auto& group = items[2].p1;
+  EXPECT_EQ(At<int32_t>(group, 34), 16);
+  EXPECT_EQ(At<int32_t>(group, after + 8), 0x20F00000);
+}
+
+TEST(ActionInfoRecord, StatusTextAndReadRequests) {
+  FakeHost host;
+  HostScope scope(host);
+  static const char kHostText[] = "15";
+  host.answer = [](HostMessage* m) -> intptr_t {
+    return m->id == 10106 ? reinterpret_cast<intptr_t>(kHostText) : 0;
+  };
+  const ActionRef ref{15120, 400, 3};
+  SetItemStatus(ref, -1, 1);
+  SetItemText(ref, "nowy");
+  EXPECT_EQ(ReadItemText(ref), kHostText);
+
+  const size_t text = offsetof(ActionInfo, text);
+  const auto status = host.Sent(10108).at(0).p1;
+  EXPECT_EQ(At<uint16_t>(status, 0), kActionInfoShort);
+  EXPECT_EQ(At<int32_t>(status, 2), 15120);
+  EXPECT_EQ(At<int32_t>(status, 6), 400);
+  EXPECT_EQ(At<int32_t>(status, 10), 3);
+  EXPECT_EQ(At<int32_t>(status, 14), 0);
+  EXPECT_EQ(At<int32_t>(status, 30), 1);
+  EXPECT_EQ(At<int32_t>(status, 34), -1);
+  EXPECT_EQ(At<int32_t>(status, 38), 1);
+
+  const auto set = host.Sent(10110).at(0).p1;
+  EXPECT_EQ(At<int32_t>(set, 30), 64);
+  EXPECT_STREQ(reinterpret_cast<const char*>(At<intptr_t>(set, text)), "nowy");
+
+  const auto read = host.Sent(10106).at(0).p1;
+  EXPECT_EQ(At<int32_t>(read, 30), 64);
+  EXPECT_EQ(At<intptr_t>(read, text), 0);
+  EXPECT_EQ(At<int32_t>(read, text + kPtr), 0);
+}
+
+TEST(SettingsAndColumns, ValueRecordsForEachKind) {
+  FakeHost host;
+  HostScope scope(host);
+  host.ints[{0, 0, 11}] = 1;
+  host.texts[{0, 0, 15002}] = "Kanal";
+  host.texts[{1, 4, 0}] = "BIURO";
+  EXPECT_EQ(GetIntSetting(11), 1);
+  char buffer[16] = {};
+  GetTextSetting(15002, buffer, sizeof buffer);
+  EXPECT_EQ(GetTextSetting(15002), "Kanal");
+  EXPECT_EQ(GetContactText(4, 0), "BIURO");
+  EXPECT_EQ(GetContactTextPtr(4, 9), nullptr);
+  SetContactText(4, 6, "Jan");
+
+  const auto calls = host.Values();
+  ASSERT_EQ(calls.size(), 6u);
+  EXPECT_EQ(calls[0].value.type, kValueInt);
+  EXPECT_EQ(calls[1].value.type, kValueText);
+  EXPECT_EQ(calls[1].value.value, reinterpret_cast<intptr_t>(buffer));
+  EXPECT_EQ(calls[1].value.bufferSize, 16);
+  EXPECT_EQ(calls[2].value.value, 0);  // the host's own copy asked for
+  EXPECT_EQ(calls[2].value.bufferSize, 0);
+  EXPECT_EQ(calls[3].table, kTableContacts);
+  EXPECT_EQ(calls[3].row, 4);
+  EXPECT_TRUE(calls[5].set);
+  EXPECT_EQ(calls[5].column, 6);
+  EXPECT_STREQ(reinterpret_cast<const char*>(calls[5].value.value), "Jan");
+}
+
+TEST(SettingsAndColumns, MaskedWriteReadsOnlyWhenMasked) {
+  FakeHost host;
+  HostScope scope(host);
+  host.ints[{1, 2, 2}] = 0x83;
+  SetContactIntMasked(2, 2, 0x40, -1);
+  auto calls = host.Values();
+  ASSERT_EQ(calls.size(), 1u);  // no read first
+  EXPECT_TRUE(calls[0].set);
+  EXPECT_EQ(calls[0].value.value, 0x40);
+
+  SetContactIntMasked(2, 2, 0, 1);
+  calls = host.Values();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_FALSE(calls[1].set);
+  EXPECT_EQ(calls[2].value.value, 0x82);  // only bit 0 cleared
+}
+
+TEST(SettingsAndColumns, ContactFieldsThroughTheDetailsWindow) {
+  FakeHost host;
+  HostScope scope(host);
+  static char windowText[] = "15";
+  host.answer = [](HostMessage* m) -> intptr_t {
+    if (m->id == 10118) return 0x7100;
+    if (m->id == 10106) return reinterpret_cast<intptr_t>(windowText);
+    return 0;
+  };
+  const std::string net = ReadContactField(true, 5, 1);
+  windowText[0] = 'X';  // the host's text changes after the call
+  EXPECT_EQ(net, "15");
+  const auto parent = host.Sent(10118).at(0).p1;
+  EXPECT_EQ(At<int32_t>(parent, 0), 0x13000001);
+  EXPECT_EQ(At<int32_t>(parent, 4), 71);
+  EXPECT_EQ(At<int32_t>(parent, 8), -2);
+  const auto read = host.Sent(10106).at(0).p1;
+  EXPECT_EQ(At<int32_t>(read, 2), 0x13000001);
+  EXPECT_EQ(At<int32_t>(read, 6), 0x7100);
+  EXPECT_EQ(At<int32_t>(read, 10), 5);
+
+  WriteContactField(false, 5, 6, "");
+  EXPECT_TRUE(host.Sent(10110).empty());
+  WriteContactField(false, 5, 6, "Jan");
+  ASSERT_EQ(host.Sent(10110).size(), 1u);
+  EXPECT_EQ(At<int32_t>(host.Sent(10110)[0].p1, 2), 0x13000006);
+  WriteContactField(true, 5, 6, "Jan");
+  ASSERT_EQ(host.Values().size(), 1u);
+  EXPECT_TRUE(host.Values()[0].set);
+  EXPECT_EQ(host.Sent(10118).size(), 2u);  // the table write asks no parent
+}
+
+TEST(MessageCopy, SurvivesTheReleaseOfTheHostsRecord) {
+  auto* source = new MessageRecord{};
+  source->size = sizeof(MessageRecord);
+  source->id = 77;
+  source->type = 1;
+  source->from = _strdup("A");
+  source->to = nullptr;
+  source->body = _strdup("treść");
+  source->ext = _strdup("");
+  source->flags = 128;
+  source->field42 = -2;
+  source->icon = 0x50F00010;
+  source->time = 0x123456789LL;
+  MessageRecord* copy = CopyMessageRecord(source);
+  std::strcpy(source->body, "xxxxx");
+  std::free(source->from);
+  std::free(source->body);
+  std::free(source->ext);
+  const int64_t time = source->time;
+  delete source;
+
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->id, 77);
+  EXPECT_EQ(copy->flags, 128);
+  EXPECT_EQ(copy->field42, -2);
+  EXPECT_EQ(copy->icon, 0x50F00010);
+  EXPECT_EQ(copy->time, time);
+  EXPECT_STREQ(copy->from, "A");
+  EXPECT_EQ(copy->to, nullptr);
+  EXPECT_STREQ(copy->body, "treść");
+  EXPECT_STREQ(copy->ext, "");
+  FreeMessageCopy(copy);
+  EXPECT_EQ(CopyMessageRecord(nullptr), nullptr);
+}
+
+// Runs StartThreadAndWait on a thread of its own so that a hang fails the
+// test at the deadline instead of blocking the suite.
+bool RunBounded(HostThreadRoutine routine, void* argument, bool* result) {
+  std::atomic<bool> done{false};
+  std::thread waiter([&] {
+    *result = StartThreadAndWait(routine, argument);
+    done = true;
+  });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!done) {
+    waiter.detach();
+    return false;
+  }
+  waiter.join();
+  return true;
+}
+
+struct PumpScript {
+  FakeHost* host = nullptr;
+  std::atomic<DWORD> waiter{0};
+  std::atomic<bool> finished{false};
+};
+
+// Posts two inputs to the waiting thread, each after the previous one was
+// pumped, then ends.
+unsigned WINAPI PostTwice(void* argument) {
+  auto* script = static_cast<PumpScript*>(argument);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (int round = 1; round <= 2; ++round) {
+    while (!PostThreadMessageA(script->waiter, WM_USER, 0, 0) && std::chrono::steady_clock::now() < until) {
+      Sleep(1);
+    }
+    for (;;) {
+      {
+        std::lock_guard lock(script->host->mutex);
+        if (script->host->pumps >= round) break;
+      }
+      if (std::chrono::steady_clock::now() >= until) return 1;
+      Sleep(1);
+    }
+  }
+  script->finished = true;
+  return 0;
+}
+
+TEST(StartThreadAndWait, PumpsOncePerInputAndReturnsAfterTheThreadEnded) {
+  FakeHost host;
+  HostScope scope(host);
+  PumpScript script;
+  script.host = &host;
+  host.beginThread = [&script](HostThreadRoutine routine, void* argument) -> HANDLE {
+    // The waiter is the calling thread: its input queue exists from here.
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    script.waiter = GetCurrentThreadId();
+    return CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(routine), argument, 0, nullptr);
+  };
+  bool result = false;
+  ASSERT_TRUE(RunBounded(PostTwice, &script, &result));
+  EXPECT_TRUE(result);
+  EXPECT_TRUE(script.finished);
+  std::lock_guard lock(host.mutex);
+  EXPECT_EQ(host.pumps, 2);
+}
+
+TEST(StartThreadAndWait, AThreadThatCannotStartOrAFailedWaitEndsIt) {
+  FakeHost host;
+  HostScope scope(host);
+  host.beginThread = [](HostThreadRoutine, void*) -> HANDLE { return nullptr; };
+  bool result = true;
+  ASSERT_TRUE(RunBounded([](void*) -> unsigned { return 0; }, nullptr, &result));
+  EXPECT_FALSE(result);
+  EXPECT_EQ(host.Sent(1).size(), 1u);  // one log line
+
+  // A handle that is no thread: the wait fails at once and is not retried.
+  host.beginThread = [](HostThreadRoutine, void*) -> HANDLE {
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x4321));
+  };
+  result = true;
+  ASSERT_TRUE(RunBounded([](void*) -> unsigned { return 0; }, nullptr, &result));
+  EXPECT_FALSE(result);
+  EXPECT_EQ(host.Sent(1).size(), 2u);
+}
+
+}  // namespace
+}  // namespace vask::test
