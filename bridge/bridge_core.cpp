@@ -184,6 +184,7 @@ void BridgeCore::OnResponse(const NamePacket& p, uint32_t ip, Millis now) {
   // the owner gave: names come and go with copies of the host.
   entry.expires = now + config_.cacheLifetime;
   cache_[CacheKey(query.name)] = entry;
+  if (!entry.group) Learn(query.name, entry.ip, {}, now);
   for (auto& waiter : query.waiters) waiter(&entry);
 }
 
