@@ -1,0 +1,153 @@
+// Receiving messages: delivery to the host, the acknowledgement, the time
+// field, the ignore filters and the WinPopup path.
+#include <cstdlib>
+#include <ctime>
+
+#include "chat_fixture.h"
+
+namespace vask::test {
+namespace {
+
+class Incoming : public ChatFixture {
+ protected:
+  void BeforeStart() override { SetSetting(kWinPopupSetting, 0); }
+
+  // The commands of the datagrams the peer got up to its sync answer.
+  std::vector<Fields> Acks(PeerSlot& peer) {
+    auto before = peer.SyncCollect("A");
+    EXPECT_TRUE(before.has_value()) << "no PONG from A";
+    std::vector<Fields> acks;
+    for (auto& f : before.value_or(std::vector<Fields>{})) {
+      if (f.size() > 3 && f[3] == "MESSAGEACK") acks.push_back(f);
+    }
+    return acks;
+  }
+};
+
+TEST_F(Incoming, MessageIsDeliveredAndAcknowledgedWithItsNumberAsSent) {
+  PeerSlot b("B");
+  StartEngine();
+  ASSERT_TRUE(b.Send("A", "MESSAGE", {"007", "dzien dobry", "3F2A1B00"}));
+  auto got = WaitReceived("dzien dobry");
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ(got->Text("from"), "B");
+  EXPECT_EQ(got->Text("to"), "");
+  EXPECT_EQ(got->Text("ext"), "");
+  EXPECT_EQ(got->Int("net"), NET_LAN);
+  EXPECT_EQ(got->Int("messageId"), 0);
+  EXPECT_EQ(got->Int("flags"), 128);
+  EXPECT_EQ(got->Int("field42"), -2);
+  EXPECT_EQ(got->Int("icon"), 0x50F00010);
+  EXPECT_EQ(got->Int("time"), 0x3F2A1B00);
+  auto ack = b.NextWith("MESSAGEACK");
+  ASSERT_TRUE(ack.has_value());
+  EXPECT_EQ(*ack, (Fields{ack->at(0), "A", "B", "MESSAGEACK", "007"}));
+  // A LAN delivery makes the loop ask the host to show what came.
+  EXPECT_TRUE(WaitFor(101).has_value());
+}
+
+TEST_F(Incoming, TimeFieldIsTheLeadingHexDigitsOrTheReceiptTime) {
+  PeerSlot b("B");
+  StartEngine();
+  ASSERT_TRUE(b.Send("A", "MESSAGE", {"1", "male", "3f2a1b00"}));
+  ASSERT_TRUE(b.Send("A", "MESSAGE", {"2", "wielkie", "3F2A1B00"}));
+  ASSERT_TRUE(b.Send("A", "MESSAGE", {"3", "bez cyfr", "zz"}));
+  ASSERT_TRUE(b.Send("A", "MESSAGE", {"4", "z ogonem", "12zz"}));
+  ASSERT_TRUE(b.Send("A", "MESSAGE", {"5", "pusty czas", ""}));
+  const long long before = std::time(nullptr);
+  ASSERT_TRUE(b.Send("A", "MESSAGE", {"6", "bez pola czasu"}));
+  auto timeOf = [&](const std::string& body) {
+    auto got = WaitReceived(body);
+    EXPECT_TRUE(got.has_value()) << body;
+    return got ? got->Int("time") : -1;
+  };
+  EXPECT_EQ(timeOf("male"), 0x3F2A1B00);
+  EXPECT_EQ(timeOf("wielkie"), 0x3F2A1B00);
+  EXPECT_EQ(timeOf("bez cyfr"), 0);
+  EXPECT_EQ(timeOf("z ogonem"), 18);
+  EXPECT_EQ(timeOf("pusty czas"), 0);
+  // Six fields carry no time: the message is dated on arrival, not 1970.
+  const long long arrived = timeOf("bez pola czasu");
+  EXPECT_GE(arrived, before - 1);
+  EXPECT_LE(arrived, std::time(nullptr) + 1);
+  EXPECT_EQ(Acks(b).size(), 6u);
+}
+
+TEST_F(Incoming, EmptyTextIsAcknowledgedButNotQueued) {
+  PeerSlot b("B");
+  const int row = AddContact("B");
+  StartEngine();
+  ASSERT_TRUE(b.Send("A", "MESSAGE", {"7", "", "3F2A1B00"}));
+  auto acks = Acks(b);
+  ASSERT_EQ(acks.size(), 1u);
+  EXPECT_EQ(acks[0].at(4), "7");
+  EXPECT_TRUE(Messages(1).empty());
+  // The contact's data is still refreshed.
+  EXPECT_TRUE(WaitFor(11013, [row](const host::RecordedCall& c) { return c.message.p1 == row; })
+                  .has_value());
+}
+
+TEST_F(Incoming, IgnoredSendersAreRejectedOrDropped) {
+  PeerSlot flagged("C"), stranger("X"), listed("D");
+  const int c = AddContact("C");
+  SetContactStatus(c, 0x400 | 64);
+  host().SetIgnored("X", true);
+  AddContact("D");
+  host().SetIgnored("D", true);
+  StartEngine();
+
+  // A contact marked ignored and an ignored stranger: rejected, no answer.
+  ASSERT_TRUE(flagged.Send("A", "MESSAGE", {"1", "od C", "1"}));
+  ASSERT_TRUE(stranger.Send("A", "MESSAGE", {"1", "od X", "1"}));
+  EXPECT_TRUE(Acks(flagged).empty());
+  EXPECT_TRUE(Acks(stranger).empty());
+  EXPECT_EQ(LogCount("e=\"Ignored\""), 2u);
+  // A contact whose address the host ignores passes the filter and is
+  // dropped at delivery, but its sender still gets the answer.
+  ASSERT_TRUE(listed.Send("A", "MESSAGE", {"1", "od D", "1"}));
+  EXPECT_EQ(Acks(listed).size(), 1u);
+  EXPECT_EQ(LogCount("e=\"Ignored\""), 2u);
+  EXPECT_TRUE(Messages(1).empty());
+}
+
+TEST_F(Incoming, RepeatedDatagramIsDeliveredOnce) {
+  PeerSlot b("B");
+  StartEngine();
+  const std::string datagram = Join({"41", "B", "A", "MESSAGE", "3", "raz", "1"});
+  ASSERT_TRUE(WriteSlot("A", "Vask", datagram));
+  ASSERT_TRUE(WriteSlot("A", "Vask", datagram));
+  b.set_sequence(41);
+  EXPECT_EQ(Acks(b).size(), 1u);
+  EXPECT_EQ(Messages(1).size(), 1u);
+}
+
+class IncomingListOnly : public Incoming {
+ protected:
+  void BeforeStart() override {
+    SetSetting(kWinPopupSetting, 1);
+    SetSetting(kListOnlySetting, 1);
+  }
+};
+
+TEST_F(IncomingListOnly, WinPopupMessagesPassWhileLanOnesAreBanned) {
+  PeerSlot x("X");
+  StartEngine();
+  ASSERT_TRUE(x.Send("A", "MESSAGE", {"1", "po sieci", "1"}));
+  ASSERT_TRUE(WaitLog("e=\"Banned\"").has_value());
+  // WinPopup: no sequence, no list, no answer; an empty text is not queued.
+  ASSERT_TRUE(WriteSlot("A", "messngr", Join({"X", "A", ""})));
+  ASSERT_TRUE(WriteSlot("A", "messngr", Join({"X", "A", "przez winpopup"})));
+  const long long before = std::time(nullptr);
+  auto got = WaitReceived("przez winpopup");
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ(got->Text("from"), "X");
+  EXPECT_EQ(got->Int("type"), 1);
+  EXPECT_GE(got->Int("time"), before - 5);
+  auto received = Messages(1);
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].Text("body"), "przez winpopup");
+  EXPECT_FALSE(x.NextWith("MESSAGEACK", 200ms).has_value());
+}
+
+}  // namespace
+}  // namespace vask::test

@@ -1,0 +1,250 @@
+// Sending messages: the LAN protocol with its numbers, acknowledgements and
+// notices, the WinPopup format, and the choice between them.
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <map>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "chat_fixture.h"
+
+namespace vask::test {
+namespace {
+
+class Outgoing : public ChatFixture {
+ protected:
+  void BeforeStart() override { SetSetting(kWinPopupSetting, 0); }
+
+  // The next "MESSAGE" the peer got; fails the test when none came.
+  Fields NextMessage(PeerSlot& peer) {
+    auto fields = peer.NextWith("MESSAGE");
+    EXPECT_TRUE(fields.has_value()) << "no MESSAGE reached " << peer.computer();
+    return fields.value_or(Fields{});
+  }
+};
+
+bool IsUpperHex(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) {
+    return std::isdigit(c) || (c >= 'A' && c <= 'F');
+  });
+}
+
+TEST_F(Outgoing, LongTextGoesWholeAndOnlyItsStartWaitsForTheAck) {
+  SetSetting(kNoticeSetting, 1);
+  PeerSlot b("B");
+  ASSERT_TRUE(b.ok());
+  StartEngine();
+  std::string text;
+  for (int i = 0; i < 10; ++i) text += "abcdefghi" + std::to_string(i);
+  ASSERT_EQ(text.size(), 100u);
+
+  EXPECT_EQ(SendMessage(1, "B", text), 8);
+  EXPECT_EQ(WaitSendResult(1), 1);
+  Fields m = NextMessage(b);
+  ASSERT_EQ(m.size(), 7u);
+  EXPECT_EQ(m[1], "A");
+  EXPECT_EQ(m[2], "B");
+  EXPECT_EQ(m[4], "1");  // the first message since load
+  EXPECT_EQ(m[5], text);
+  EXPECT_TRUE(IsUpperHex(m[6])) << m[6];
+  const long long sent = std::stoll(m[6], nullptr, 16);
+  EXPECT_LE(std::llabs(sent - static_cast<long long>(std::time(nullptr))), 60);
+
+  // Nobody answers: after more than 10 s the user hears of the first 30
+  // characters, and a late answer is reported as a delivery after all.
+  auto lost = WaitNotice(LostNotice(text.substr(0, 30)), 25000ms);
+  ASSERT_TRUE(lost.has_value());
+  EXPECT_EQ(lost->Text("from"), "B");
+  EXPECT_EQ(lost->Int("net"), NET_LAN);
+  EXPECT_EQ(lost->Text("to"), "");
+  EXPECT_EQ(lost->Int("flags"), 128);
+  EXPECT_EQ(lost->Int("field42"), -2);
+  EXPECT_EQ(lost->Int("time"), 0);
+  ASSERT_TRUE(b.Send("A", "MESSAGEACK", {m[4]}));
+  auto late = WaitNotice(LateDeliveryNotice());
+  ASSERT_TRUE(late.has_value());
+  EXPECT_EQ(late->Text("from"), "B");
+}
+
+TEST_F(Outgoing, TimelyAckSettlesTheMessageSilently) {
+  SetSetting(kNoticeSetting, 1);
+  PeerSlot b("B");
+  StartEngine();
+  ASSERT_EQ(SendMessage(3, "B", "czesc"), 8);
+  Fields m = NextMessage(b);
+  ASSERT_EQ(m.size(), 7u);
+  // The first answer settles the entry without a word; the same answer again
+  // finds nothing and is reported as late, which proves the entry is gone.
+  ASSERT_TRUE(b.Send("A", "MESSAGEACK", {m[4]}));
+  ASSERT_TRUE(b.Send("A", "MESSAGEACK", {m[4]}));
+  ASSERT_TRUE(WaitNotice(LateDeliveryNotice()).has_value());
+  ASSERT_TRUE(b.Sync("A"));
+  EXPECT_EQ(Notices().size(), 1u);
+}
+
+TEST_F(Outgoing, MessagesSentAtOnceCarryTheNumbersTheyWaitUnder) {
+  SetSetting(kNoticeSetting, 1);
+  PeerSlot b("B");
+  StartEngine();
+  constexpr int kSenders = 4;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kSenders; ++i) {
+    threads.emplace_back([this, i] { SendMessage(20 + i, "B", "tekst " + std::to_string(i)); });
+  }
+  for (auto& t : threads) t.join();
+
+  std::set<std::string> numbers, texts;
+  for (int i = 0; i < kSenders; ++i) {
+    Fields m = NextMessage(b);
+    ASSERT_EQ(m.size(), 7u);
+    numbers.insert(m[4]);
+    texts.insert(m[5]);
+  }
+  EXPECT_EQ(numbers.size(), static_cast<size_t>(kSenders));
+  EXPECT_EQ(texts.size(), static_cast<size_t>(kSenders));
+  // Each number settles its own entry: only the repeated answers are late.
+  for (const auto& n : numbers) ASSERT_TRUE(b.Send("A", "MESSAGEACK", {n}));
+  for (const auto& n : numbers) ASSERT_TRUE(b.Send("A", "MESSAGEACK", {n}));
+  ASSERT_TRUE(b.Sync("A"));
+  EXPECT_EQ(Notices().size(), static_cast<size_t>(kSenders));
+  for (int i = 0; i < kSenders; ++i) EXPECT_EQ(WaitSendResult(20 + i), 1);
+}
+
+TEST_F(Outgoing, AcknowledgementNoticesFollowTheHostSwitch) {
+  PeerSlot b("B");
+  StartEngine();
+  ASSERT_TRUE(b.Send("A", "MESSAGEACK", {"999"}));
+  ASSERT_TRUE(b.Sync("A"));
+  EXPECT_TRUE(Notices().empty());
+
+  SetSetting(kNoticeSetting, 1);
+  ASSERT_TRUE(b.Send("A", "MESSAGEACK", {"999"}));
+  // A number that does not parse reads as 0, which no message carries.
+  ASSERT_TRUE(b.Send("A", "MESSAGEACK", {"abc"}));
+  ASSERT_TRUE(b.Sync("A"));
+  auto notices = Notices();
+  ASSERT_EQ(notices.size(), 2u);
+  for (const auto& n : notices) {
+    EXPECT_EQ(n.Text("body"), LateDeliveryNotice());
+    EXPECT_EQ(n.Text("from"), "B");
+  }
+}
+
+TEST_F(Outgoing, UnreachableComputerGivesTheErrorAtOnceAndTheLostNoticeLater) {
+  SetSetting(kNoticeSetting, 1);
+  StartEngine();
+  ASSERT_EQ(SendMessage(5, "NOBODY", "halo"), 8);
+  EXPECT_EQ(WaitSendResult(5), 0);
+  auto error = WaitFor(100, [](const host::RecordedCall& c) {
+    return c.Int("type") == 2 && c.Text("body").rfind(SendErrorPrefix(), 0) == 0;
+  });
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->Text("from"), "NOBODY");
+  const std::string body = error->Text("body");
+  const std::string code = body.substr(SendErrorPrefix().size());
+  ASSERT_FALSE(code.empty());
+  EXPECT_EQ(code.back(), ']');
+  EXPECT_NE(std::atoi(code.c_str()), 0) << body;
+  // The message was numbered before the send failed, so it expires too.
+  EXPECT_TRUE(WaitNotice(LostNotice("halo"), 25000ms).has_value());
+}
+
+TEST_F(Outgoing, ChoosesLanOrWinPopupFromTheSettingAndTheContact) {
+  struct Case {
+    bool winPopup;
+    bool known;
+    bool present;
+    bool viaLan;
+  };
+  const Case cases[] = {
+      {false, false, false, true}, {false, true, false, true}, {false, true, true, true},
+      {true, false, false, false}, {true, true, false, false}, {true, true, true, true},
+  };
+  int id = 100;
+  for (const Case& c : cases) {
+    const std::string name = "P" + std::to_string(id);
+    SCOPED_TRACE(name + " winPopup=" + std::to_string(c.winPopup) + " known=" +
+                 std::to_string(c.known) + " present=" + std::to_string(c.present));
+    PeerSlot lan(name, "Vask");
+    PeerSlot popup(name, "messngr");
+    ASSERT_TRUE(lan.ok() && popup.ok());
+    if (c.known) {
+      int row = AddContact(name);
+      SetContactStatus(row, c.present ? 64 : 0);
+    }
+    SetSetting(kWinPopupSetting, c.winPopup ? 1 : 0);
+    const std::string text = "do " + name;
+    ASSERT_EQ(SendMessage(id, name, text), 8);
+    ASSERT_EQ(WaitSendResult(id), 1);
+    // The datagram is written before the result is reported, so whichever
+    // slot was not chosen is already known to be empty.
+    auto viaPopup = popup.NextBytes(0ms);
+    auto viaLan = lan.NextWith("MESSAGE", 200ms);
+    if (c.viaLan) {
+      ASSERT_TRUE(viaLan.has_value());
+      EXPECT_EQ((*viaLan)[5], text);
+      EXPECT_FALSE(viaPopup.has_value());
+    } else {
+      ASSERT_TRUE(viaPopup.has_value());
+      EXPECT_EQ(*viaPopup, Join({"A", name, text}));
+      EXPECT_FALSE(viaLan.has_value());
+    }
+    ++id;
+  }
+}
+
+TEST_F(Outgoing, WinPopupMessagesGoUnderTheCloakName) {
+  SetSetting(kWinPopupSetting, 1);
+  PeerSlot popup("W", "messngr");
+  ASSERT_TRUE(popup.ok());
+  auto cloak = [this](const std::string& name) {
+    std::string body = "/vask cloak set" + name, empty;
+    MessageRecord record{};
+    record.size = sizeof record;
+    record.type = 1;
+    record.flags = 2;
+    record.from = empty.data();
+    record.to = empty.data();
+    record.body = body.data();
+    record.ext = empty.data();
+    return Call(20100, reinterpret_cast<intptr_t>(&record));
+  };
+  ASSERT_EQ(cloak("Zenek"), 2);
+  ASSERT_EQ(SendMessage(1, "W", "hej"), 8);
+  ASSERT_EQ(WaitSendResult(1), 1);
+  auto bytes = popup.NextBytes();
+  ASSERT_TRUE(bytes.has_value());
+  EXPECT_EQ(*bytes, Join({"Zenek", "W", "hej"}));
+
+  // The name changes on a host thread while sending threads read it: every
+  // datagram carries one whole name or the other.
+  std::thread flipper([&] {
+    for (int i = 0; i < 200; ++i) cloak(i % 2 ? "Zenek" : "Bogumila");
+  });
+  constexpr int kMessages = 10;
+  for (int i = 0; i < kMessages; ++i) SendMessage(10 + i, "W", "m");
+  flipper.join();
+  for (int i = 0; i < kMessages; ++i) {
+    ASSERT_EQ(WaitSendResult(10 + i), 1);
+    auto b = popup.NextBytes();
+    ASSERT_TRUE(b.has_value());
+    const std::string sender = SplitAtNul(*b).at(0);
+    EXPECT_TRUE(sender == "Zenek" || sender == "Bogumila") << sender;
+  }
+}
+
+TEST_F(Outgoing, SendThatCannotStartItsThreadReportsFailure) {
+  PeerSlot b("B");
+  host().FailThreads(1);
+  EXPECT_EQ(SendMessage(9, "B", "nic"), 8);
+  EXPECT_EQ(WaitSendResult(9), 0);
+  EXPECT_FALSE(b.NextWith("MESSAGE", 200ms).has_value());
+  // The next send has its thread again.
+  EXPECT_EQ(SendMessage(10, "B", "cos"), 8);
+  EXPECT_EQ(WaitSendResult(10), 1);
+}
+
+}  // namespace
+}  // namespace vask::test
