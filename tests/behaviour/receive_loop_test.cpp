@@ -102,7 +102,7 @@ TEST_F(ReceiveLoopTest, ChecksAndTheirReasons) {
   EXPECT_TRUE(Rejected(1, "5|B|A|STATUS|64|", "Too short"));
   ASSERT_TRUE(SendRaw("A", Datagram("6", "B", "A", "MESSAGEACK")));
   EXPECT_TRUE(Rejected(1, "6|B|A|MESSAGEACK|", "Too short"));
-  ASSERT_TRUE(SendRaw("A", Datagram("7", "B", "A", "SEARCHREPLY", "1\0a\0b")));
+  ASSERT_TRUE(SendRaw("A", Datagram("7", "B", "A", "SEARCHREPLY", "1\0a\0b"s)));
   EXPECT_TRUE(Rejected(1, "7|B|A|SEARCHREPLY|1|a|b|", "Too short"));
   // A command nobody handles, "PONG" included.
   ASSERT_TRUE(SendRaw("A", Datagram("8", "B", "A", "PONG")));
@@ -131,8 +131,9 @@ TEST_F(ReceiveLoopTest, OnlyListedBansStrangersButAnswersContacts) {
 }
 
 TEST_F(ReceiveLoopTest, GetStatusFromAStrangerIsAnswered) {
-  Peer b("B"), s("S");
+  Peer b("B");
   RunEngine(b);
+  Peer s("S");  // after the opening broadcasts
   ASSERT_TRUE(SendRaw("A", Datagram("1", "S", "A", "GETSTATUS")));
   auto status = s.WaitFor("STATUS");
   ASSERT_TRUE(status);
