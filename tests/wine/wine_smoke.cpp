@@ -295,10 +295,18 @@ intptr_t Send(SmokeHost& host, int32_t id, intptr_t p1 = 0, intptr_t p2 = 0) {
   return host.proc(&m);
 }
 
+// The plug-in's log so far, for a failed run: a rejected datagram says why.
+void DumpLog(SmokeHost& host) {
+  for (const auto& line : host.Logs()) std::fprintf(stderr, "  log: %s\n", line.c_str());
+}
+
 bool WaitUntil(SmokeHost& host, const std::function<bool()>& done) {
   DWORD start = GetTickCount();
   while (!done()) {
-    if (GetTickCount() - start > kWaitMs) return false;
+    if (GetTickCount() - start > kWaitMs) {
+      DumpLog(host);
+      return false;
+    }
     host.PumpMessages();
     Sleep(20);
   }
@@ -428,8 +436,12 @@ int main(int argc, char** argv) {
       Fail("no host message 100 with the WinPopup text within %lu ms", kWaitMs);
   }
 
-  for (const auto& line : host.Logs())
-    if (line.find("nieprawidlowy pakiet") != std::string::npos) Fail("the engine rejected a datagram: %s", line.c_str());
+  for (const auto& line : host.Logs()) {
+    if (line.find("nieprawidlowy pakiet") != std::string::npos) {
+      DumpLog(host);
+      Fail("the engine rejected a datagram: %s", line.c_str());
+    }
+  }
 
   // A send to another computer: Wine has only local mailslots, so it fails,
   // and must fail cleanly (a notice, then 108 with 0). On Windows it may go
