@@ -1,0 +1,146 @@
+// The export's dispatch as the host sees it: constant answers, the default
+// path, the status text and computer name buffers, the cloak command.
+#include <cstring>
+#include <string>
+
+#include "plugin_fixture.h"
+
+namespace vask::test {
+namespace {
+
+class DispatchTest : public PluginFixture {
+ protected:
+  // A chat message as the host offers it with 20100.
+  intptr_t Chat(const std::string& body, int type = 1, int flags = 2) {
+    MessageRecord record{};
+    record.size = sizeof(MessageRecord);
+    record.type = type;
+    record.flags = flags;
+    std::string from = "A", empty;
+    record.from = from.data();
+    record.to = empty.data();
+    record.ext = empty.data();
+    std::string text = body;
+    record.body = text.data();
+    record.field42 = -2;
+    return Call(20100, reinterpret_cast<intptr_t>(&record));
+  }
+  std::string LastBox() {
+    auto boxes = host().messageBoxes();
+    return boxes.empty() ? std::string("<none>") : boxes.back().text;
+  }
+  std::string CloakName() {
+    Chat("/vask cloak");
+    const std::string text = LastBox();
+    const std::string prefix = "Messenger cloak name - ";
+    return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : "<" + text + ">";
+  }
+  size_t ServiceCalls(const char* service) {
+    return host().calls().CountIf([service](const host::RecordedCall& c) { return c.service == service; });
+  }
+};
+
+TEST_F(DispatchTest, ConstantAnswersAndIdentity) {
+  EXPECT_EQ(Call(20002), 1);
+  EXPECT_EQ(Call(20020), 2);
+  EXPECT_EQ(Call(20021), 64);
+  EXPECT_EQ(Call(20105), 100000);
+  EXPECT_EQ(Call(30010), 15);
+  EXPECT_EQ(Call(30011), 511);
+  EXPECT_STREQ(reinterpret_cast<const char*>(Call(30013)), "Vask");
+  EXPECT_STREQ(reinterpret_cast<const char*>(Call(30016)), "V.ask");
+  EXPECT_STREQ(reinterpret_cast<const char*>(Call(30017)), "LAN");
+  EXPECT_STREQ(reinterpret_cast<const char*>(Call(30025)), "LAN");
+  EXPECT_STREQ(reinterpret_cast<const char*>(Call(30026)), "Host");
+  EXPECT_EQ(Call(30031), 0);
+  EXPECT_TRUE(host().errorCodes().empty());
+}
+
+TEST_F(DispatchTest, UnknownIdSetsErrorOneAndAnswersZero) {
+  EXPECT_EQ(Call(12345, 1, 2), 0);
+  EXPECT_EQ(host().errorCodes(), std::vector<int>{1});
+  EXPECT_EQ(Call(30012), 0);
+  EXPECT_EQ(host().errorCodes(), (std::vector<int>{1, 1}));
+}
+
+class DispatchBeforeStartTest : public PluginFixture {
+ protected:
+  DispatchBeforeStartTest() { startPlugin_ = false; }
+};
+
+TEST_F(DispatchBeforeStartTest, UnknownIdWithoutControlObjectCallsNothing) {
+  const uint64_t mark = host().calls().Mark();
+  EXPECT_EQ(Call(12345), 0);
+  EXPECT_EQ(Call(30010), 15);
+  EXPECT_TRUE(host().errorCodes().empty());
+  EXPECT_EQ(host().calls().CountIf([mark](const host::RecordedCall& c) { return c.sequence >= mark; }), 0u);
+}
+
+TEST_F(DispatchTest, StatusTextIsCopiedIntoABufferOfItsLengthPlusOne) {
+  const uint64_t mark = host().calls().Mark();
+  const char* empty = reinterpret_cast<const char*>(Call(30032));
+  ASSERT_NE(empty, nullptr);
+  EXPECT_STREQ(empty, "");
+  auto buffer = host().calls().WaitFor(
+      [mark](const host::RecordedCall& c) { return c.sequence >= mark && c.service == "TempBuffer"; },
+      std::chrono::milliseconds(0));
+  ASSERT_TRUE(buffer.has_value());
+  EXPECT_EQ(buffer->message.p1, 1);
+
+  EXPECT_EQ(Call(33005, -1, Text("Na obiedzie")), 1);
+  const uint64_t second = host().calls().Mark();
+  EXPECT_STREQ(reinterpret_cast<const char*>(Call(30032)), "Na obiedzie");
+  buffer = host().calls().WaitFor(
+      [second](const host::RecordedCall& c) { return c.sequence >= second && c.service == "TempBuffer"; },
+      std::chrono::milliseconds(0));
+  ASSERT_TRUE(buffer.has_value());
+  EXPECT_EQ(buffer->message.p1, 12);
+}
+
+TEST_F(DispatchTest, ComputerNameInA250ByteBuffer) {
+  const uint64_t mark = host().calls().Mark();
+  EXPECT_STREQ(reinterpret_cast<const char*>(Call(30033)), "A");
+  auto buffer = host().calls().WaitFor(
+      [mark](const host::RecordedCall& c) { return c.sequence >= mark && c.service == "TempBuffer"; },
+      std::chrono::milliseconds(0));
+  ASSERT_TRUE(buffer.has_value());
+  EXPECT_EQ(buffer->message.p1, 250);
+}
+
+TEST_F(DispatchTest, CloakShowsTheCurrentName) {
+  EXPECT_EQ(Chat("/vask cloak"), 2);
+  EXPECT_EQ(LastBox(), "Messenger cloak name - A");
+  EXPECT_EQ(Chat("/vask cloakroom"), 2);  // no " set": shown as well
+  EXPECT_EQ(host().messageBoxes().size(), 2u);
+  EXPECT_EQ(LastBox(), "Messenger cloak name - A");
+}
+
+TEST_F(DispatchTest, CloakSetKeepsTheLeadingBlankAndLogsIt) {
+  EXPECT_EQ(Chat("/vask cloak set Kasia"), 2);
+  EXPECT_EQ(CloakName(), " Kasia");
+  auto log = host().calls().WaitForHost(1, std::chrono::milliseconds(0), [](const host::RecordedCall& c) {
+    return c.Text("text").find("cloak") != std::string::npos;
+  });
+  ASSERT_TRUE(log.has_value());
+  EXPECT_EQ(log->Text("text"), " - VASK cloak set to  Kasia");
+  EXPECT_EQ(log->message.p2, 256);
+
+  EXPECT_EQ(Chat("/vask cloak setX"), 2);  // everything after " set" counts
+  EXPECT_EQ(CloakName(), "X");
+  EXPECT_EQ(Chat("/vask cloak set"), 2);  // nothing after it: the computer name
+  EXPECT_EQ(CloakName(), "A");
+}
+
+TEST_F(DispatchTest, ChatsThatAreNoCloakCommandAreLeftAlone) {
+  EXPECT_EQ(Chat("/vask cloa"), 1);
+  EXPECT_EQ(Chat("hello /vask cloak"), 1);
+  EXPECT_EQ(Chat("/vask cloak set Ktoś", 1, 0), 0);  // no flag bit 2
+  EXPECT_EQ(Chat("/vask cloak set Ktoś", 2, 2), 0);  // not a type-1 message
+  EXPECT_EQ(Chat("/vask cloak set Ktoś", 1, 1 | 4), 0);
+  EXPECT_TRUE(host().messageBoxes().empty());
+  EXPECT_EQ(CloakName(), "A");
+  EXPECT_EQ(Call(20100, 0), 0);  // no record at all
+}
+
+}  // namespace
+}  // namespace vask::test
