@@ -6,6 +6,7 @@
 #include <ctime>
 #include <thread>
 
+#include "host/search_commands.h"
 #include "host/text_codec.h"
 
 namespace vask::host {
@@ -86,6 +87,7 @@ ScriptHost::ScriptHost(HostCore& core, int plugin, std::FILE* out, bool verbose)
   core_.calls().SetListener([this](const RecordedCall& call) { OnCall(call); });
   core_.SetEventSink(
       [this](const std::string& event, const RecordedCall& call) { OnEvent(event, call); });
+  InstallSearchEvents(*this, core_);
 }
 
 ScriptHost::~ScriptHost() {
@@ -176,9 +178,10 @@ bool ScriptHost::Run(const std::string& rawLine) {
 
   if (command == "quit") return false;
   if (command == "help") {
-    Write(JsonLine().Str("event", "help").Str("commands", kHelp));
+    Write(JsonLine().Str("event", "help").Str("commands", std::string(kHelp) + " | " + SearchCommandsHelp()));
     return true;
   }
+  if (RunSearchCommand(*this, core_, plugin_, line)) return true;
   if (command == "status") {
     auto w = SplitWords(line, 3);
     long long status = 0;

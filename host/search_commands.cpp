@@ -1,0 +1,278 @@
+// vask-host's search commands: the search form (24010), the list of found
+// contacts, a contact's details window with the fetch of its details
+// (34001), the publishing of the own details (34000) and the own entry's
+// details themselves.
+#include "host/search_commands.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/text_codec.h"
+
+namespace vask::host {
+
+namespace {
+
+// The details window shows these columns of the contact.
+constexpr int kDetailsColumns[] = {0, 1, 6, 7, 8, 9, 10, 11, 17, 19, 20};
+// Own columns that hold numbers (19: the year in the upper 16 bits; 20: 1 or 2).
+bool IsIntColumn(int column) { return column == 19 || column == 20; }
+
+bool ParseInt(const std::string& text, long long* value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(text.c_str(), &end, 0);
+  if (errno || *end) return false;
+  *value = v;
+  return true;
+}
+
+template <size_t N>
+bool PutField(char (&field)[N], const std::string& text) {
+  if (text.size() >= N) return false;
+  std::memcpy(field, text.c_str(), text.size() + 1);
+  return true;
+}
+
+// "key=value ..." words; a word without "=" continues the previous value
+// after a blank, so values may hold blanks.
+bool ParsePairs(const std::vector<std::string>& words, size_t from,
+                std::vector<std::pair<std::string, std::string>>* pairs) {
+  for (size_t i = from; i < words.size(); ++i) {
+    size_t eq = words[i].find('=');
+    if (eq == std::string::npos || eq == 0) {
+      if (pairs->empty()) return false;
+      pairs->back().second += " " + words[i];
+    } else {
+      pairs->emplace_back(words[i].substr(0, eq), words[i].substr(eq + 1));
+    }
+  }
+  return true;
+}
+
+std::string FoundJson(const FoundContact& found) {
+  return JsonLine()
+      .Str("uid", Cp1250ToUtf8(found.uid))
+      .Int("status", found.status)
+      .Int("net", found.net)
+      .Str("column6", Cp1250ToUtf8(found.column6))
+      .Str("column7", Cp1250ToUtf8(found.column7))
+      .Str("column17", Cp1250ToUtf8(found.column17))
+      .Str("column9", Cp1250ToUtf8(found.column9))
+      .Str("column11", Cp1250ToUtf8(found.column11))
+      .Str("provider", Cp1250ToUtf8(found.provider))
+      .Finish();
+}
+
+std::string WindowJson(HostCore& core, int contact) {
+  std::string columns = "{";
+  for (int column : kDetailsColumns) {
+    if (columns.size() > 1) columns += ',';
+    columns += JsonQuote(std::to_string(column)) + ":" +
+               JsonQuote(Cp1250ToUtf8(core.DetailsText(contact, column)));
+  }
+  return columns + "}";
+}
+
+class SearchCommands {
+ public:
+  SearchCommands(ScriptHost& host, HostCore& core, int plugin)
+      : host_(host), core_(core), plugin_(plugin) {}
+
+  bool Run(const std::vector<std::string>& words, const std::string& line);
+
+ private:
+  bool Convert(const std::string& command, const std::string& utf8, std::string* out) {
+    std::string bad;
+    auto converted = Utf8ToCp1250(utf8, &bad);
+    if (!converted) {
+      host_.Error(command, "the text holds a character Windows-1250 cannot hold: " + bad);
+      return false;
+    }
+    *out = *converted;
+    return true;
+  }
+  void Search(const std::vector<std::string>& words);
+  void Results();
+  void Details(const std::string& computer);
+  void Own(const std::vector<std::string>& words);
+
+  ScriptHost& host_;
+  HostCore& core_;
+  int plugin_;
+};
+
+bool SearchCommands::Run(const std::vector<std::string>& words, const std::string& line) {
+  const std::string& command = words[0];
+  if (command == "search") {
+    Search(words);
+    return true;
+  }
+  if (command == "results") {
+    Results();
+    return true;
+  }
+  if (command == "details" && words.size() == 2 && words[1] != "open" && words[1] != "close") {
+    Details(words[1]);
+    return true;
+  }
+  if (command == "publish") {
+    intptr_t answer = core_.Call(plugin_, 34000, 0, 1);
+    host_.Write(JsonLine().Str("event", "answer").Int("id", 34000).Int("answer", answer));
+    return true;
+  }
+  if (command == "own") {
+    Own(SplitWords(line, 3));
+    return true;
+  }
+  return false;
+}
+
+// search [status=<n>] [uid=<computer|filter|*|@>] [column6=..] [column7=..]
+//        [column17=..] [column9=..] [column11=..] [gender=<n>] [lower=<n>] [upper=<n>]
+// Runs on the calling (main) thread as a real host's form does: the call
+// pumps, and commands typed meanwhile ("cancel") run from inside it.
+void SearchCommands::Search(const std::vector<std::string>& words) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  if (!ParsePairs(words, 1, &pairs)) {
+    host_.Error("search", "usage: search [key=value ...]; keys: status uid column6 column7 "
+                          "column17 column9 column11 gender lower upper");
+    return;
+  }
+  FoundContact request{};
+  request.size = sizeof request;
+  request.status = 1;
+  for (const auto& [key, utf8] : pairs) {
+    std::string value;
+    if (!Convert("search", utf8, &value)) return;
+    bool ok = true;
+    long long number = 0;
+    if (key == "uid") ok = PutField(request.uid, value);
+    else if (key == "column6") ok = PutField(request.column6, value);
+    else if (key == "column7") ok = PutField(request.column7, value);
+    else if (key == "column17") ok = PutField(request.column17, value);
+    else if (key == "column9") ok = PutField(request.column9, value);
+    else if (key == "column11") ok = PutField(request.column11, value);
+    else if (key == "status" || key == "gender" || key == "lower" || key == "upper") {
+      ok = ParseInt(value, &number);
+      if (key == "status") request.status = static_cast<int32_t>(number);
+      if (key == "gender") request.gender = static_cast<int32_t>(number);
+      if (key == "lower") request.lowerBound = static_cast<int32_t>(number);
+      if (key == "upper") request.upperBound = static_cast<int32_t>(number);
+    } else {
+      host_.Error("search", "unknown key: " + key);
+      return;
+    }
+    if (!ok) {
+      host_.Error("search", "bad or too long value for " + key);
+      return;
+    }
+  }
+  host_.Write(JsonLine()
+                  .Str("event", "search-started")
+                  .Int("status", request.status)
+                  .Str("uid", Cp1250ToUtf8(request.uid)));
+  intptr_t answer = core_.Call(plugin_, 24010, reinterpret_cast<intptr_t>(&request));
+  host_.Write(JsonLine()
+                  .Str("event", "search-ended")
+                  .Int("answer", answer)
+                  .Int("status", request.status)
+                  .Str("uid", Cp1250ToUtf8(request.uid))
+                  .Int("results", static_cast<long long>(core_.foundContacts().size())));
+}
+
+void SearchCommands::Results() {
+  std::string list = "[";
+  for (const FoundContact& found : core_.foundContacts()) {
+    if (list.size() > 1) list += ',';
+    list += FoundJson(found);
+  }
+  host_.Write(JsonLine().Str("event", "results").Raw("contacts", list + "]"));
+}
+
+// Opens the contact's details window with its stored columns and asks the
+// plug-in to fetch its details into it, as the window's own action does.
+void SearchCommands::Details(const std::string& utf8) {
+  std::string name;
+  if (!Convert("details", utf8, &name)) return;
+  int contact = core_.FindContact(NET_LAN, name);
+  if (contact < 0) {
+    host_.Error("details", "no such contact: " + utf8);
+    return;
+  }
+  if (!core_.DetailsOpen(contact)) {
+    core_.OpenDetails(contact);
+    for (int column : kDetailsColumns) {
+      core_.SetDetailsText(contact, column, core_.tables().GetText(kTableContacts, contact, column));
+    }
+  }
+  intptr_t answer = core_.Call(plugin_, 34001, contact, 1);
+  host_.Write(JsonLine()
+                  .Str("event", "details")
+                  .Str("state", "fetching")
+                  .Int("contact", contact)
+                  .Int("answer", answer)
+                  .Raw("window", WindowJson(core_, contact)));
+}
+
+// own <column> <value>: the user's own entry (contact row 0), whose details
+// the plug-in answers queries with.
+void SearchCommands::Own(const std::vector<std::string>& words) {
+  long long column = 0;
+  if (words.size() < 2 || !ParseInt(words[1], &column) || column < 0) {
+    host_.Error("own", "usage: own <column> [value]");
+    return;
+  }
+  std::string value;
+  if (words.size() == 3 && !Convert("own", words[2], &value)) return;
+  const int col = static_cast<int>(column);
+  if (IsIntColumn(col)) {
+    long long number = 0;
+    if (!value.empty() && !ParseInt(value, &number)) {
+      host_.Error("own", "column " + words[1] + " holds a number");
+      return;
+    }
+    core_.tables().SetInt(kTableContacts, 0, col, number);
+  } else {
+    core_.tables().SetText(kTableContacts, 0, col, value);
+  }
+  host_.Write(JsonLine()
+                  .Str("event", "own")
+                  .Int("column", col)
+                  .Str("value", Cp1250ToUtf8(core_.tables().GetText(kTableContacts, 0, col))));
+}
+
+}  // namespace
+
+bool RunSearchCommand(ScriptHost& host, HostCore& core, int plugin, const std::string& line) {
+  std::vector<std::string> words = SplitWords(line, 0);
+  if (words.empty()) return false;
+  SearchCommands commands(host, core, plugin);
+  return commands.Run(words, line);
+}
+
+void InstallSearchEvents(ScriptHost& host, HostCore& core) {
+  // 232 follows the writes of a reply into a details window: show what the
+  // window holds now.
+  core.SetAnswer(232, [&host, &core](HostMessage* message) -> std::optional<intptr_t> {
+    const int contact = static_cast<int>(message->p1);
+    host.Write(JsonLine()
+                   .Str("event", "details-updated")
+                   .Int("contact", contact)
+                   .Str("computer", Cp1250ToUtf8(core.tables().GetText(kTableContacts, contact, 0)))
+                   .Raw("window", WindowJson(core, contact)));
+    return std::nullopt;
+  });
+}
+
+const char* SearchCommandsHelp() {
+  return "search [status=n] [uid=..] [column6=..] [column7=..] [column17=..] [column9=..] "
+         "[column11=..] [gender=n] [lower=n] [upper=n] | results | details <computer> | publish | "
+         "own <column> [value]";
+}
+
+}  // namespace vask::host
