@@ -1,0 +1,178 @@
+// Contact search between vask-host processes on one emulated LAN: queries,
+// targeted queries, Cancel, fetching and publishing details, and the walk.
+#include <cstdlib>
+#include <set>
+#include <string>
+
+#include "multi_fixture.h"
+#include "shell/host_records.h"
+#include "win32.h"
+
+namespace vask::multi {
+namespace {
+
+class SearchMultiTest : public MultiFixture {
+ protected:
+  // A running computer whose user has these details (own columns 6 and 7).
+  HostProcess& StartComputer(const std::string& name, const std::string& column6,
+                             const std::string& column7) {
+    HostProcess& host = StartHost(name);
+    Command(host, "own 6 " + column6, "own");
+    Command(host, "own 7 " + column7, "own");
+    Command(host, "status 64", "answer");
+    return host;
+  }
+  // Sends a command and waits for the event that answers it.
+  std::optional<std::string> Command(HostProcess& host, const std::string& command,
+                                     const std::string& event,
+                                     std::chrono::milliseconds deadline = 10s) {
+    const size_t mark = host.Mark();
+    host.Send(command);
+    auto line = host.WaitFor(IsEvent(event), mark, deadline);
+    EXPECT_TRUE(line.has_value()) << host.computer() << ": no " << event << " after " << command;
+    return line;
+  }
+  static LinePredicate Found(const std::string& uid, int status) {
+    return [uid, status](const std::string& line) {
+      return JsonField(line, "event") == "found-contact" && JsonField(line, "uid") == uid &&
+             JsonField(line, "status") == std::to_string(status);
+    };
+  }
+  // The (uid, status) pairs of a "results" event.
+  static std::multiset<std::string> Results(const std::string& results) {
+    std::multiset<std::string> found;
+    for (size_t at = results.find("\"uid\":"); at != std::string::npos;
+         at = results.find("\"uid\":", at + 1)) {
+      found.insert(*JsonField(results, "uid", at) + "/" + *JsonField(results, "status", at));
+    }
+    return found;
+  }
+};
+
+TEST_F(SearchMultiTest, QueryFindsExactlyTheMatchingComputers) {
+  HostProcess& a = StartComputer("A", "Anna", "Nowak");
+  StartComputer("B", "Jan", "Kowalski");
+  StartComputer("C", "Joanna", "Nowakowska");
+  Command(a, "add B", "contact-added");
+
+  const size_t mark = a.Mark();
+  a.Send("search column6=ANNA column7=nowak");
+  ASSERT_TRUE(a.WaitFor(IsEvent("notice-opened"), mark));
+  ASSERT_TRUE(a.WaitFor(Found("A", 64), mark)) << "the asker's own entry matches";
+  ASSERT_TRUE(a.WaitFor(Found("C", 64), mark));
+  // B handles datagrams in order: its answer "1" to the bare request sent
+  // after the query shows it has dealt with the query.
+  a.Send("details B");
+  ASSERT_TRUE(a.WaitFor(Found("B", 0), mark));
+  Command(a, "cancel", "cancel");
+  ASSERT_TRUE(a.WaitFor(IsEvent("search-ended"), mark));
+  auto results = Command(a, "results", "results");
+  ASSERT_TRUE(results.has_value());
+  EXPECT_EQ(Results(*results), (std::multiset<std::string>{"A/64", "C/64", "B/0"}));
+}
+
+TEST_F(SearchMultiTest, TargetedQueryFindsTheOneComputer) {
+  HostProcess& a = StartComputer("A", "Anna", "Nowak");
+  StartComputer("B", "Jan", "Kowalski");
+  StartComputer("C", "Joanna", "Nowakowska");
+  const size_t mark = a.Mark();
+  a.Send("search uid=C column6=nobody");
+  auto found = a.WaitFor(Found("C", 64), mark);
+  ASSERT_TRUE(found.has_value()) << "a targeted query carries no criteria";
+  EXPECT_EQ(JsonField(*found, "column6"), "Joanna");
+  EXPECT_EQ(JsonField(*found, "column7"), "Nowakowska");
+  Command(a, "cancel", "cancel");
+  ASSERT_TRUE(a.WaitFor(IsEvent("search-ended"), mark));
+  auto results = Command(a, "results", "results");
+  ASSERT_TRUE(results.has_value());
+  EXPECT_EQ(Results(*results), (std::multiset<std::string>{"C/64"}));
+}
+
+TEST_F(SearchMultiTest, CancelEndsTheQuery) {
+  HostProcess& a = StartComputer("A", "Anna", "Nowak");
+  const size_t mark = a.Mark();
+  a.Send("search");
+  ASSERT_TRUE(a.WaitFor(IsEvent("notice-opened"), mark));
+  EXPECT_FALSE(a.WaitFor(IsEvent("search-ended"), mark, 300ms)) << "a query waits for Cancel";
+  const size_t cancelled = a.Mark();
+  a.Send("cancel");
+  // Bounded generously; the wait itself polls every 100 ms.
+  auto ended = a.WaitFor(IsEvent("search-ended"), cancelled, 3s);
+  ASSERT_TRUE(ended.has_value());
+  EXPECT_EQ(JsonField(*ended, "answer"), "0");
+  EXPECT_EQ(JsonField(*ended, "status"), "1");
+  EXPECT_TRUE(a.WaitFor(IsEvent("notice-closed"), cancelled, 1s));
+}
+
+TEST_F(SearchMultiTest, FetchingDetailsFillsTheDetailsWindow) {
+  HostProcess& a = StartComputer("A", "Anna", "Nowak");
+  StartComputer("B", "Jan", "Kowalski");
+  Command(a, "add B", "contact-added");
+  const size_t mark = a.Mark();
+  a.Send("details B");
+  auto updated = a.WaitFor(IsEvent("details-updated"), mark);
+  ASSERT_TRUE(updated.has_value());
+  EXPECT_EQ(JsonField(*updated, "computer"), "B");
+  EXPECT_NE(updated->find("\"6\":\"Jan\""), std::string::npos) << *updated;
+  EXPECT_NE(updated->find("\"7\":\"Kowalski\""), std::string::npos) << *updated;
+}
+
+TEST_F(SearchMultiTest, PublishingSendsTheOwnDetailsToEveryComputer) {
+  HostProcess& a = StartComputer("A", "Anna", "Nowak");
+  // A watcher on the LAN, as every other computer hears the announcement.
+  setenv("VASK_LAN_DIR", lanDir_.c_str(), 1);
+  HANDLE watcher = VaskCreateMailslotOn("WATCHER", "Vask", 100100);
+  ASSERT_NE(watcher, INVALID_HANDLE_VALUE);
+  auto answer = Command(a, "publish", "answer");
+  ASSERT_TRUE(answer.has_value());
+  EXPECT_EQ(JsonField(*answer, "answer"), "0");
+
+  std::string reply;
+  const auto until = std::chrono::steady_clock::now() + 10s;
+  while (reply.find("SEARCHREPLY") == std::string::npos && std::chrono::steady_clock::now() < until) {
+    DWORD next = MAILSLOT_NO_MESSAGE;
+    if (GetMailslotInfo(watcher, nullptr, &next, nullptr, nullptr) && next != MAILSLOT_NO_MESSAGE) {
+      reply.assign(next, '\0');
+      DWORD read = 0;
+      ReadFile(watcher, reply.data(), next, &read, nullptr);
+      reply.resize(read);
+    } else {
+      std::this_thread::sleep_for(5ms);
+    }
+  }
+  CloseHandle(watcher);
+  // sequence, A, target, SEARCHREPLY, "0", column 8, 6, 7, ...
+  const std::string expected = std::string("A") + '\0';
+  ASSERT_NE(reply.find(std::string("SEARCHREPLY") + '\0' + "0" + '\0' + "" + '\0' + "Anna" + '\0' +
+                       "Nowak" + '\0'),
+            std::string::npos);
+  EXPECT_EQ(reply.find(expected), reply.find('\0') + 1) << "sent by A";
+}
+
+TEST_F(SearchMultiTest, WalkListsRunningComputersOfTheWorkgroupOrOfEveryWorkgroup) {
+  HostProcess& a = StartComputer("A", "Anna", "Nowak");
+  StartComputer("B", "Jan", "Kowalski");
+  setenv("VASK_WORKGROUP", "OTHER", 1);  // inherited by the next host only
+  StartComputer("D", "Dorota", "Las");
+  unsetenv("VASK_WORKGROUP");
+
+  size_t mark = a.Mark();
+  a.Send("search status=0 uid=*");
+  auto ended = a.WaitFor(IsEvent("search-ended"), mark);
+  ASSERT_TRUE(ended.has_value()) << "a walk ends by itself";
+  EXPECT_EQ(JsonField(*ended, "uid"), "");
+  auto results = Command(a, "results", "results");
+  ASSERT_TRUE(results.has_value());
+  EXPECT_EQ(Results(*results), (std::multiset<std::string>{"A/0", "B/0"}));
+
+  mark = a.Mark();
+  a.Send("search status=0 uid=@");
+  ASSERT_TRUE(a.WaitFor(IsEvent("search-ended"), mark));
+  results = Command(a, "results", "results");
+  ASSERT_TRUE(results.has_value());
+  // The list keeps the first walk's results; the second adds every workgroup.
+  EXPECT_EQ(Results(*results), (std::multiset<std::string>{"A/0", "B/0", "A/0", "B/0", "D/0"}));
+}
+
+}  // namespace
+}  // namespace vask::multi
