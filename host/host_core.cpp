@@ -76,6 +76,7 @@ struct HostCore::Loaded {
   PluginIdentity identity;
   bool started = false;
   bool stopped = false;
+  int threads = 0;  // started by BeginThread and still inside the plug-in's routine
 };
 
 // Per-thread rings. A TempBuffer stays valid until the same thread has
@@ -122,6 +123,25 @@ std::string CopyToTemp(const std::string& path, std::string* error) {
   }
   return buffer.data();
 }
+
+// The host's start routine around the plug-in's: when it returns, the
+// thread runs host code only, so the library may be unloaded.
+struct ThreadStart {
+  HostCore* core;
+  int plugin;
+  HostThreadRoutine routine;
+  void* argument;
+};
+
+DWORD WINAPI RunPluginThread(void* p) {
+  ThreadStart start = *static_cast<ThreadStart*>(p);
+  delete static_cast<ThreadStart*>(p);
+  DWORD result = start.routine(start.argument);
+  start.core->ThreadEnded(start.plugin);
+  return result;
+}
+
+constexpr auto kThreadsEndWait = std::chrono::seconds(10);
 
 HostMessage MakeMessage(int id, int params, intptr_t p1, intptr_t p2, intptr_t p3, intptr_t p4) {
   HostMessage m{};
@@ -225,9 +245,20 @@ void HostCore::Unload(int plugin) {
   if (stop) Call(plugin, 22101);
   std::unique_ptr<Loaded> gone;
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    Loaded* p = Find(plugin);
+    if (!p) return;
+    bool ended = threadsChanged_.wait_for(lock, kThreadsEndWait, [&] {
+      Loaded* q = Find(plugin);
+      return !q || q->threads == 0;
+    });
     auto it = plugins_.find(plugin);
     if (it == plugins_.end()) return;
+    if (!ended) {
+      std::fprintf(stderr, "vask-host: threads of plug-in %d did not end; it stays loaded\n",
+                   plugin);
+      return;
+    }
     gone = std::move(it->second);
     plugins_.erase(it);
   }
@@ -506,6 +537,14 @@ void HostCore::ServePumpMessages(int plugin) {
   if (handler) handler();
 }
 
+void HostCore::ThreadEnded(int plugin) {
+  {
+    std::lock_guard lock(mutex_);
+    if (Loaded* p = Find(plugin)) --p->threads;
+  }
+  threadsChanged_.notify_all();
+}
+
 void HostCore::SetPumpHandler(std::function<void()> handler) {
   std::lock_guard lock(mutex_);
   pumpHandler_ = std::move(handler);
@@ -532,8 +571,17 @@ HANDLE HostCore::ServeBeginThread(int plugin, void* security, unsigned stackSize
   }
   HANDLE thread = nullptr;
   if (!fail && routine) {
-    thread = CreateThread(static_cast<LPSECURITY_ATTRIBUTES>(security), stackSize, routine,
-                          argument, flags, reinterpret_cast<LPDWORD>(threadId));
+    {
+      std::lock_guard lock(mutex_);
+      if (Loaded* p = Find(plugin)) ++p->threads;
+    }
+    auto* start = new ThreadStart{this, plugin, routine, argument};
+    thread = CreateThread(static_cast<LPSECURITY_ATTRIBUTES>(security), stackSize, RunPluginThread,
+                          start, flags, reinterpret_cast<LPDWORD>(threadId));
+    if (!thread) {
+      delete start;
+      ThreadEnded(plugin);
+    }
   }
   RecordService(plugin, "BeginThread", reinterpret_cast<intptr_t>(routine),
                 reinterpret_cast<intptr_t>(argument), flags, 0, reinterpret_cast<intptr_t>(thread));

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -130,7 +131,9 @@ class HostCore {
   // 20001 with the plug-in's control object, the identity questions
   // 30010..30026, 21001, 22000, 22100. False when it is not loaded.
   bool Start(int plugin);
-  // 22101 (once), then unloads.
+  // 22101 (once), then waits (at most 10 s) until every thread BeginThread
+  // started for it has left the plug-in's code, then unloads. A plug-in
+  // whose threads do not end stays mapped rather than crash them.
   void Unload(int plugin);
   void UnloadAll();
   std::vector<int> Plugins() const;
@@ -218,6 +221,8 @@ class HostCore {
   int ServeRowIndex(int plugin, int table, int row);
   void ServeSetError(int plugin, int code);
   HMODULE ServeModuleHandle(int plugin);
+  // A thread BeginThread started for the plug-in has left its routine.
+  void ThreadEnded(int plugin);
   void RecordService(int plugin, const char* service, intptr_t a1 = 0, intptr_t a2 = 0,
                      intptr_t a3 = 0, intptr_t a4 = 0, intptr_t answer = 0);
 
@@ -235,6 +240,7 @@ class HostCore {
   CallLog calls_;
 
   mutable std::mutex mutex_;  // everything below
+  std::condition_variable threadsChanged_;
   std::map<int, std::unique_ptr<Loaded>> plugins_;
   int nextPlugin_ = 1;
   std::map<int, AnswerHook> hooks_;

@@ -122,6 +122,20 @@ TEST(HostLoaderTest, StartRunsTheSequenceInOrderAndUnloadStopsOnce) {
   }), 1u);
 }
 
+TEST(HostLoaderTest, UnloadWaitsForThePluginsThreadsToLeaveItsCode) {
+  HostCore core;
+  int id = core.Load(ProbePath(), true);
+  ASSERT_TRUE(core.Start(id));
+  ASSERT_EQ(core.Call(id, 40005, 300), 1);
+  core.Unload(id);
+  // Unloaded only after the thread's last call into the host: had the
+  // library gone first, the thread would have crashed in unmapped code.
+  EXPECT_EQ(core.calls().CountIf([](const RecordedCall& c) {
+    return c.IsHostMessage() && c.id == 1 && c.Text("text") == "probe thread ending";
+  }), 1u);
+  EXPECT_TRUE(core.Plugins().empty());
+}
+
 TEST(HostLoaderTest, EachPluginHasItsOwnIdAndSendToPluginReachesTheOther) {
   HostCore core;
   int a = core.Load(ProbePath(), true);
