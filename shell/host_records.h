@@ -276,7 +276,9 @@ struct IconRecord {
 // std::string of the one C++ runtime every module links (the Windows
 // product too: it is built and used with one toolchain). A plug-in built
 // against another runtime would need an agreed layout in their place, for
-// instance pointer and length pairs.
+// instance pointer and length pairs. Only the layout has to be shared: the
+// receiver of a bus record reads the strings and never frees, grows or keeps
+// them, so modules with separate heaps (a statically linked runtime) are fine.
 struct BusSendRecord {
   BusHead head;
   std::string target;
