@@ -6,7 +6,13 @@
 // could not be loaded, 3 the profile was refused.
 #include <getopt.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <condition_variable>
 #include <cstdio>
@@ -45,6 +51,8 @@ constexpr const char* kUsage =
     "  --plugin FILE      the plug-in library (default: libvask.so beside vask-host)\n"
     "  --script           scripted mode (also chosen when standard input is not a terminal)\n"
     "  --verbose          also print the plug-in's log lines (stderr) and service calls\n"
+    "  --real-lan         talk on the real network through vask-bridge (VASK_REAL_LAN=1),\n"
+    "                     starting the bridge when none serves the LAN directory yet\n"
     "  --help             this text\n"
     "\n"
     "Commands: status <n> [text], add <computer>, remove <computer>, send <computer> <text>,\n"
@@ -80,6 +88,54 @@ std::string LocalComputerName() {
   return name;
 }
 
+// The real LAN: one vask-bridge per machine owns the NetBIOS ports and
+// listens on <LAN>/.bridge. Starts one (beside vask-host, else from PATH)
+// when none answers there, and waits until it does; it outlives this host.
+bool EnsureBridge() {
+  const char* lanEnv = std::getenv("VASK_LAN_DIR");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string lan = lanEnv && *lanEnv ? lanEnv
+                                      : std::string(runtime && *runtime ? runtime : "/tmp") +
+                                            "/vask-lan-" + std::to_string(getuid());
+  std::string socketPath = lan + "/.bridge";
+  auto listening = [&socketPath] {
+    sockaddr_un address{};
+    if (socketPath.size() >= sizeof address.sun_path) return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0) close(fd);
+    return ok;
+  };
+  if (listening()) return true;
+  mkdir(lan.c_str(), 0700);
+  std::string log = lan + "/.bridge.log";
+  std::string beside = ExecutableDir() + "/vask-bridge";
+  pid_t child = fork();
+  if (child == 0) {
+    setsid();
+    int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    int none = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (out >= 0) { dup2(out, 1); dup2(out, 2); }
+    if (none >= 0) dup2(none, 0);
+    execl(beside.c_str(), "vask-bridge", "--lan-dir", lan.c_str(), static_cast<char*>(nullptr));
+    execlp("vask-bridge", "vask-bridge", "--lan-dir", lan.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (child < 0) {
+    std::fprintf(stderr, "vask-host: cannot start vask-bridge\n");
+    return false;
+  }
+  for (int i = 0; i < 100; ++i) {
+    if (listening()) return true;
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child) break;  // it gave up: its log says why
+    usleep(50000);
+  }
+  std::fprintf(stderr, "vask-host: vask-bridge did not start; see %s\n", log.c_str());
+  return false;
+}
 
 // Lines read by the reader thread, run by the main thread: from its loop,
 // or from inside a long call into the plug-in (a search waits in 24010,
@@ -134,6 +190,7 @@ int main(int argc, char** argv) {
       {"workgroup", required_argument, nullptr, 'w'}, {"profile", required_argument, nullptr, 'p'},
       {"plugin", required_argument, nullptr, 'P'},   {"script", no_argument, nullptr, 's'},
       {"verbose", no_argument, nullptr, 'v'},        {"help", no_argument, nullptr, 'h'},
+      {"real-lan", no_argument, nullptr, 'R'},
       {nullptr, 0, nullptr, 0}};
   for (;;) {
     int c = getopt_long(argc, argv, "", kOptions, nullptr);
@@ -146,6 +203,7 @@ int main(int argc, char** argv) {
       case 'P': plugin = optarg; break;
       case 's': script = true; break;
       case 'v': verbose = true; break;
+      case 'R': setenv("VASK_REAL_LAN", "1", 1); break;
       case 'h': std::fputs(kUsage, stdout); return 0;
       default: std::fputs(kUsage, stderr); return 1;
     }
@@ -164,6 +222,9 @@ int main(int argc, char** argv) {
   }
   if (!lanDir.empty()) setenv("VASK_LAN_DIR", lanDir.c_str(), 1);
   if (!workgroup.empty()) setenv("VASK_WORKGROUP", workgroup.c_str(), 1);
+  if (const char* real = std::getenv("VASK_REAL_LAN"); real && *real && std::strcmp(real, "0") != 0) {
+    if (!EnsureBridge()) return 1;
+  }
   computer = LocalComputerName();
   if (plugin.empty()) plugin = ExecutableDir() + "/libvask.so";
   if (profile.empty()) {
