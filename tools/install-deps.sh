@@ -10,6 +10,7 @@ packages=(
   googletest libgtest-dev
   libsqlite3-dev libsqlite3-dev:i386
   mingw-w64
+  wine wine64
   python3
   "$@"
 )

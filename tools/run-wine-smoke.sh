@@ -32,7 +32,12 @@ done
 
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/vask-wine.XXXXXX")
 cleanup() {
-  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+  for server in wineserver /usr/lib/wine/wineserver64; do
+    if command -v "$server" >/dev/null 2>&1; then
+      WINEPREFIX=$prefix "$server" -k >/dev/null 2>&1 || true
+      break
+    fi
+  done
   rm -rf "$prefix"
 }
 trap cleanup EXIT INT TERM
