@@ -112,6 +112,7 @@ class BridgeClient : public Object {
   BridgeConnection connection;
 
   BOOL Write(const void* buffer, DWORD size, LPDWORD written) {
+    if (written) *written = 0;
     DWORD error = connection.Request(WriteRequest(computer_, slot_, buffer, size));
     if (error != ERROR_SUCCESS) {
       SetLastError(error);
