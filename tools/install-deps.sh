@@ -12,6 +12,7 @@ packages=(
   mingw-w64
   wine wine64
   python3
+  iproute2 tshark
   "$@"
 )
 
@@ -54,4 +55,6 @@ if [ "$need_i386" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i38
   "${as_root[@]}" dpkg --add-architecture i386
 fi
 "${as_root[@]}" apt-get update
+# tshark would ask whether users other than root may capture: no, unasked.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | "${as_root[@]}" debconf-set-selections
 DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
