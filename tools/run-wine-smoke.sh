@@ -4,6 +4,7 @@
 #
 #   tools/run-wine-smoke.sh            build build/windows-x64, run it
 #   tools/run-wine-smoke.sh BUILDDIR   run the driver of an existing build
+#                                      (windows-x64, or windows-i686 on wine32)
 #
 # The Wine prefix is a fresh temporary folder, removed afterwards. The run is
 # bounded by VASK_WINE_TIMEOUT seconds (default 300; creating a prefix takes
@@ -24,11 +25,18 @@ for f in wine_smoke.exe vask.dll; do
   [ -f "$build/$f" ] || { echo "run-wine-smoke: $build/$f is missing" >&2; exit 1; }
 done
 
+# A 32-bit build (build/windows-i686) runs too, on wine's 32-bit loader
+# (Debian's wine32:i386).
+if x86_64-w64-mingw32-objdump -f "$build/wine_smoke.exe" 2>/dev/null | grep -q "pei-i386"; then
+  candidates="wine"
+else
+  candidates="wine64 /usr/lib/wine/wine64 wine"
+fi
 wine=""
-for candidate in wine64 /usr/lib/wine/wine64 wine; do
+for candidate in $candidates; do
   if command -v "$candidate" >/dev/null 2>&1; then wine=$candidate; break; fi
 done
-[ -n "$wine" ] || { echo "run-wine-smoke: wine64 is not installed" >&2; exit 1; }
+[ -n "$wine" ] || { echo "run-wine-smoke: wine ($candidates) is not installed" >&2; exit 1; }
 
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/vask-wine.XXXXXX")
 cleanup() {
@@ -44,7 +52,6 @@ trap cleanup EXIT INT TERM
 
 export WINEPREFIX="$prefix"
 export WINEDEBUG=-all
-export WINEARCH=win64
 # No desktop, no Mono or Gecko installers while the prefix is created.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY
