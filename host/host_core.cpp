@@ -415,7 +415,7 @@ int HostCore::PressCancel() {
   std::lock_guard lock(mutex_);
   // The record is the plug-in's and stays alive until its 10210 returns,
   // which takes this lock to remove it: writing here is safe.
-  for (Notice& n : notices_) n.record->cancelled = 1;
+  for (Notice& n : notices_) CancelNotice(*n.record);
   return static_cast<int>(notices_.size());
 }
 
