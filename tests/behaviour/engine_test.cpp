@@ -2,6 +2,8 @@
 // start and its failures, the stop with and without waiting.
 #include <thread>
 
+#include <atomic>
+
 #include "lan_peer.h"
 #include "plugin_fixture.h"
 
@@ -13,6 +15,14 @@ const std::string kSlotsFailed = "V.ask nie m\xF3g\xB3 utworzy\xE6 slot\xF3w sie
 
 class EngineTest : public PluginFixture {
  protected:
+  // Holds the worker inside a host answer. Members, not locals: the hook
+  // may still run during TearDown's stop.
+  Gate gate_;
+  std::atomic<bool> held_{false};
+  void TearDown() override {
+    gate_.Open();  // a failed test must not leave the worker held
+    PluginFixture::TearDown();
+  }
   // Subscribes a plug-in id the host does not know to the given events, so
   // that every bus notice shows up as a recorded SendToPlugin.
   void Subscribe(int pluginId, int mask) {
@@ -252,16 +262,15 @@ TEST_F(EngineTest, WaitingStopLogsTheTimeTheWorkerTook) {
 // The worker is held inside a host call (the sender lookup of a datagram)
 // and so never ends while the stop waits.
 TEST_F(EngineTest, WaitingStopGivesUpOnAStuckWorkerAndClosesTheSlots) {
-  Gate gate;
-  SetAnswer(200, [&](HostMessage*) -> std::optional<intptr_t> {
-    gate.Hold();
+  SetAnswer(200, [this](HostMessage*) -> std::optional<intptr_t> {
+    gate_.Hold();
     return std::nullopt;
   });
   Peer b("B");
   Call(33005, 64);
   ASSERT_TRUE(b.WaitFor("STATUS"));
   ASSERT_TRUE(SendRaw("A", Datagram("1", "B", "A", "PING")));
-  ASSERT_TRUE(gate.WaitEntered());
+  ASSERT_TRUE(gate_.WaitEntered());
 
   Call(22101);
   EXPECT_TRUE(Logged("Zerwany po 5s.!"));
@@ -270,7 +279,7 @@ TEST_F(EngineTest, WaitingStopGivesUpOnAStuckWorkerAndClosesTheSlots) {
 
   // Let go: the worker ends without touching the closed slots, and a new
   // start gets going once it has.
-  gate.Open();
+  gate_.Open();
   Call(33005, 64);
   auto ask = b.WaitFor("GETSTATUS");
   ASSERT_TRUE(ask);
@@ -281,23 +290,22 @@ TEST_F(EngineTest, WaitingStopGivesUpOnAStuckWorkerAndClosesTheSlots) {
 // A start that comes while the worker told to stop still holds the slots
 // waits for it instead of finding the slots taken and doing nothing.
 TEST_F(EngineTest, StartWhileTheOldWorkerStillStopsWaitsForIt) {
-  Gate gate;
-  SetAnswer(200, [&](HostMessage*) -> std::optional<intptr_t> {
-    gate.Hold();
+  SetAnswer(200, [this](HostMessage*) -> std::optional<intptr_t> {
+    gate_.Hold();
     return std::nullopt;
   });
   Peer b("B");
   Call(33005, 64);
   ASSERT_TRUE(b.WaitFor("STATUS"));
   ASSERT_TRUE(SendRaw("A", Datagram("1", "B", "A", "PING")));
-  ASSERT_TRUE(gate.WaitEntered());
+  ASSERT_TRUE(gate_.WaitEntered());
 
   Call(33005, 0);  // returns at once; the worker is still stuck
   const size_t changes = Count(246);
   std::thread starter([&] { Call(33005, 64); });
   // The set-status announces 64 and then starts the engine.
   EXPECT_TRUE(WaitForCount(246, changes + 1));
-  gate.Open();
+  gate_.Open();
   starter.join();
 
   auto ask = b.WaitFor("GETSTATUS");

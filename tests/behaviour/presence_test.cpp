@@ -1,5 +1,7 @@
 // Presence through the export: a contact's "STATUS" in the host's table,
 // the own status on the LAN, and host message 24003.
+#include <atomic>
+
 #include "lan_peer.h"
 #include "plugin_fixture.h"
 
@@ -8,6 +10,14 @@ namespace {
 
 class PresenceTest : public PluginFixture {
  protected:
+  // Holds the worker inside a host answer. Members, not locals: the hook
+  // may still run during TearDown's stop.
+  Gate gate_;
+  std::atomic<bool> held_{false};
+  void TearDown() override {
+    gate_.Open();  // a failed test must not leave the worker held
+    PluginFixture::TearDown();
+  }
   void RunEngine(Peer& peer) {
     Call(33005, 64);
     ASSERT_TRUE(peer.WaitFor("STATUS"));
@@ -99,22 +109,17 @@ TEST_F(PresenceTest, OwnStatusGoesOutWithItsDescription) {
 // Both changes land while the worker is held inside a host call, so they
 // fall between two of its passes.
 TEST_F(PresenceTest, TwoChangesWithinOnePollGiveOneStatus) {
-  Gate gate;
-  bool held = false;
-  SetAnswer(200, [&](HostMessage*) -> std::optional<intptr_t> {
-    if (!held) {
-      held = true;
-      gate.Hold();
-    }
+  SetAnswer(200, [this](HostMessage*) -> std::optional<intptr_t> {
+    if (!held_.exchange(true)) gate_.Hold();
     return std::nullopt;
   });
   Peer b("B");
   RunEngine(b);
   ASSERT_TRUE(SendRaw("A", Datagram("1", "H", "A", "PING")));
-  ASSERT_TRUE(gate.WaitEntered());
+  ASSERT_TRUE(gate_.WaitEntered());
   Call(33005, 65);
   Call(33005, 34);
-  gate.Open();
+  gate_.Open();
 
   auto status = b.WaitFor("STATUS");
   ASSERT_TRUE(status);

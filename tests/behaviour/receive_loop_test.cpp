@@ -1,5 +1,7 @@
 // The receive loop through the export: what a peer's datagrams get back,
 // which are dropped and with which log line, and the order of the slots.
+#include <atomic>
+
 #include "lan_peer.h"
 #include "plugin_fixture.h"
 
@@ -8,6 +10,14 @@ namespace {
 
 class ReceiveLoopTest : public PluginFixture {
  protected:
+  // Holds the worker inside a host answer. Members, not locals: the hook
+  // may still run during TearDown's stop.
+  Gate gate_;
+  std::atomic<bool> held_{false};
+  void TearDown() override {
+    gate_.Open();  // a failed test must not leave the worker held
+    PluginFixture::TearDown();
+  }
   // Runs the engine and waits until its worker polls: B has seen the
   // opening broadcasts.
   void RunEngine(Peer& peer) {
@@ -145,24 +155,19 @@ TEST_F(ReceiveLoopTest, GetStatusFromAStrangerIsAnswered) {
 }
 
 TEST_F(ReceiveLoopTest, WaitingWinPopupDatagramsGoBeforeTheChannel) {
-  Gate gate;
-  bool held = false;
-  SetAnswer(200, [&](HostMessage*) -> std::optional<intptr_t> {
-    if (!held) {
-      held = true;  // only the worker calls 200 here
-      gate.Hold();
-    }
+  SetAnswer(200, [this](HostMessage*) -> std::optional<intptr_t> {
+    if (!held_.exchange(true)) gate_.Hold();
     return std::nullopt;
   });
   Peer b("B");
   RunEngine(b);
   ASSERT_TRUE(SendRaw("A", Datagram("1", "H", "A", "PING")));
-  ASSERT_TRUE(gate.WaitEntered());
+  ASSERT_TRUE(gate_.WaitEntered());
   // While the worker is held, a channel datagram and then a WinPopup one.
   ASSERT_TRUE(SendRaw("A", Datagram("2", "B", "A", "PING")));
   ASSERT_TRUE(SendRaw("A", "W\0A\0hello\0"s, "messngr"));
   const uint64_t mark = host().calls().Mark();
-  gate.Open();
+  gate_.Open();
 
   auto message = WaitFor(100, [&](const host::RecordedCall& c) { return c.sequence >= mark; });
   ASSERT_TRUE(message);
