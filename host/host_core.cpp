@@ -538,10 +538,10 @@ void HostCore::ServePumpMessages(int plugin) {
 }
 
 void HostCore::ThreadEnded(int plugin) {
-  {
-    std::lock_guard lock(mutex_);
-    if (Loaded* p = Find(plugin)) --p->threads;
-  }
+  // Notified under the lock: once the count reaches 0 the waiter may destroy
+  // the core, so this thread must be done with it before the waiter can run.
+  std::lock_guard lock(mutex_);
+  if (Loaded* p = Find(plugin)) --p->threads;
   threadsChanged_.notify_all();
 }
 
