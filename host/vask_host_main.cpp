@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "host/host_core.h"
+#include "host/interactive.h"
 #include "host/json_writer.h"
 #include "host/script_host.h"
 #include "host/text_codec.h"
@@ -260,7 +261,26 @@ int main(int argc, char** argv) {
   }
   int exitCode = 0;
   {
-    ScriptHost host(core, id, stdout, verbose);
+    // On a terminal the events go through a pipe to the front end, which
+    // shows them as text; it reads them from before the start sequence on.
+    int eventPipe[2] = {-1, -1};
+    std::FILE* events = stdout;
+    if (!script && pipe(eventPipe) == 0) events = fdopen(eventPipe[1], "w");
+    if (!events) events = stdout;
+    const bool terminal = events != stdout;
+    const DWORD mainThread = GetCurrentThreadId();
+    // Shared with the reader, which may outlive this scope.
+    auto queue = std::make_shared<LineQueue>();
+    std::thread front;
+    if (terminal) {
+      front = std::thread([queue, mainThread, fd = eventPipe[0]] {
+        RunTerminal(fd, [&](const std::string& command) {
+          queue->Push(command);
+          PostThreadMessageA(mainThread, kCommandWake, 0, 0);
+        });
+      });
+    }
+    ScriptHost host(core, id, events, verbose);
     core.Start(id);
     auto identity = core.Identity(id);
     const char* lan = std::getenv("VASK_LAN_DIR");
@@ -275,13 +295,12 @@ int main(int argc, char** argv) {
                    .Int("pluginId", id)
                    .Int("net", identity ? identity->net : 0)
                    .Str("name", identity ? Cp1250ToUtf8(identity->displayName) : ""));
-    if (!script) std::fputs("vask-host: type help for the commands, quit to leave\n", stderr);
-    const DWORD mainThread = GetCurrentThreadId();
-    // Shared with the reader, which may outlive this scope.
-    auto queue = std::make_shared<LineQueue>();
+    if (!script && !terminal) std::fputs("vask-host: type help for the commands, quit to leave\n", stderr);
+    if (terminal) queue->Push("contacts");
     bool quitting = false;
     auto runLine = [&](const std::string& line) {
       if (quitting) return;
+      if (RunChatCommand(host, core, id, line)) return;
       if (!host.Run(line)) quitting = true;
     };
     // Inside a call that pumps (a search), the commands that came meanwhile
@@ -291,7 +310,7 @@ int main(int argc, char** argv) {
       while (auto line = queue->Pop(false)) runLine(*line);
       if (quitting || queue->Closed()) core.PressCancel();
     });
-    std::thread reader([queue, mainThread, script] {
+    if (!terminal) std::thread([queue, mainThread, script] {
       std::string line;
       while (true) {
         if (!script) std::fputs("> ", stderr);
@@ -301,8 +320,7 @@ int main(int argc, char** argv) {
       }
       queue->Close();
       PostThreadMessageA(mainThread, kCommandWake, 0, 0);
-    });
-    reader.detach();  // it may still wait on a terminal after "quit"
+    }).detach();  // it may still wait on a terminal after "quit"
     while (!quitting) {
       MSG msg;
       while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -314,6 +332,10 @@ int main(int argc, char** argv) {
     core.SetPumpHandler(nullptr);
     core.Unload(id);
     host.Write(JsonLine().Str("event", "quit").Int("code", exitCode));
+    if (terminal) {
+      std::fclose(events);  // the front end ends with its event stream
+      front.join();
+    }
   }
   return exitCode;
 }
