@@ -13,6 +13,7 @@ packages=(
   wine wine64
   python3
   iproute2 tshark
+  tmux libreadline-dev
   "$@"
 )
 

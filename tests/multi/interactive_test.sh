@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Two vask-hosts on their terminal front ends in tmux, on a fresh LAN: a line
+# typed in ALICE's pane appears in BOB's as "[HH:MM] ALICE: text", Polish
+# letters intact, and a status change shows with its name.
+#   interactive_test.sh <vask-host>
+set -euo pipefail
+host=$1
+command -v tmux >/dev/null || { echo "tmux is missing"; exit 1; }
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+lan=$(mktemp -d)
+session=vask-interactive-$$
+cleanup() { tmux kill-session -t "$session" 2>/dev/null || true; rm -rf "$lan"; }
+trap cleanup EXIT
+
+run() { printf '%q --computer %q --lan-dir %q --profile :memory:' "$host" "$1" "$lan"; }
+tmux new-session -d -s "$session" -x 150 -y 40 "$(run ALICE)"
+tmux split-window -h -t "$session" "$(run BOB)"
+tmux set-option -t "$session" remain-on-exit on >/dev/null
+
+# Waits up to 20 s for the pane to show the pattern (a fixed string).
+expect() {
+  local pane=$1 pattern=$2
+  for _ in $(seq 200); do
+    tmux capture-pane -p -J -t "$session:0.$pane" | grep -qF -- "$pattern" && return 0
+    sleep 0.1
+  done
+  echo "pane $pane never showed: $pattern"
+  tmux capture-pane -p -J -t "$session:0.$pane"
+  exit 1
+}
+
+expect 0 "ALICE w grupie"
+expect 1 "BOB w grupie"
+tmux send-keys -t "$session:0.0" '/status dostępny' Enter '/add BOB' Enter
+tmux send-keys -t "$session:0.1" '/status dostępny' Enter '/add ALICE' Enter
+expect 0 "BOB: Dostępny"
+expect 1 "ALICE: Dostępny"
+
+tmux send-keys -t "$session:0.0" '/msg BOB Zażółć gęślą jaźń' Enter
+expect 1 "ALICE: Zażółć gęślą jaźń"
+# The answer goes back without naming anyone: BOB's partner is the sender.
+tmux send-keys -t "$session:0.1" 'dzięki' Enter
+expect 0 "BOB: dzięki"
+tmux capture-pane -p -J -t "$session:0.1" | grep -qE '^\[[0-9]{2}:[0-9]{2}\] ALICE: Zażółć' ||
+  { echo "the message line lacks its time"; exit 1; }
+
+tmux send-keys -t "$session:0.1" '/status zw w kuchni' Enter
+expect 0 "BOB: Zaraz wracam (w kuchni)"
+
+# An unknown status word is refused on the spot; /quit ends the program.
+tmux send-keys -t "$session:0.0" '/status senny' Enter
+expect 0 "Nieznany stan: senny"
+tmux send-keys -t "$session:0.0" '/quit' Enter
+for _ in $(seq 100); do
+  [ "$(tmux display-message -p -t "$session:0.0" '#{pane_dead}')" = 1 ] && break
+  sleep 0.1
+done
+[ "$(tmux display-message -p -t "$session:0.0" '#{pane_dead} #{pane_dead_status}')" = "1 0" ] ||
+  { echo "ALICE did not quit cleanly"; exit 1; }
+echo "interactive front end: ok"
