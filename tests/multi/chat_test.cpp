@@ -1,0 +1,177 @@
+// Chat between computers: vask-host processes on one emulated LAN sending
+// each other messages by the LAN protocol and in the WinPopup format.
+#include "multi_fixture.h"
+
+namespace vask::multi {
+namespace {
+
+// A "message" event (host message 100) of this type with this body.
+LinePredicate IsMessage(int type, const std::string& body) {
+  return [=](const std::string& line) {
+    return JsonField(line, "event") == "message" && JsonField(line, "type") == std::to_string(type) &&
+           JsonField(line, "body") == body;
+  };
+}
+
+LinePredicate IsSendResult(const std::string& messageId) {
+  return [=](const std::string& line) {
+    return JsonField(line, "event") == "send-result" && JsonField(line, "messageId") == messageId;
+  };
+}
+
+// The host's message id that the "answer" to a send carried.
+std::optional<std::string> SendAndGetId(HostProcess& host, const std::string& to,
+                                        const std::string& text) {
+  const size_t mark = host.Mark();
+  host.Send("send " + to + " " + text);
+  auto answer = host.WaitFor(
+      [](const std::string& line) {
+        return JsonField(line, "event") == "answer" && JsonField(line, "id") == "30100";
+      },
+      mark);
+  if (!answer) return std::nullopt;
+  return JsonField(*answer, "messageId");
+}
+
+// How many lines so far match: the predicate sees every line once and the
+// wait ends at once, having found none that it accepts.
+size_t CountLines(HostProcess& host, const LinePredicate& predicate) {
+  size_t n = 0;
+  host.WaitFor(
+      [&](const std::string& line) {
+        if (predicate(line)) ++n;
+        return false;
+      },
+      0, 0ms);
+  return n;
+}
+
+class ChatBetweenHosts : public MultiFixture {
+ protected:
+  // A and B, each a contact of the other and seen present by the other, so
+  // that messages go by the LAN protocol.
+  void BothPresent() {
+    a_ = &StartHost("A");
+    b_ = &StartHost("B");
+    a_->Send("add B");
+    b_->Send("add A");
+    a_->Send("status 64");
+    b_->Send("status 64");
+    auto present = [](const std::string& who) {
+      return [who](const std::string& list) {
+        auto entry = ContactEntry(list, who);
+        return entry && JsonField(*entry, "status") == "64";
+      };
+    };
+    auto onA = a_->WaitForContacts(present("B"));
+    ASSERT_TRUE(onA && present("B")(*onA)) << onA.value_or("no contact list from A");
+    auto onB = b_->WaitForContacts(present("A"));
+    ASSERT_TRUE(onB && present("A")(*onB)) << onB.value_or("no contact list from B");
+  }
+
+  HostProcess* a_ = nullptr;
+  HostProcess* b_ = nullptr;
+};
+
+TEST_F(ChatBetweenHosts, ConversationBothWaysIsDeliveredOnceAndAcknowledged) {
+  BothPresent();
+  if (HasFatalFailure()) return;
+  const std::vector<std::string> fromA = {"Cześć, tu A", "Jak leci?", "Do usłyszenia"};
+  const std::vector<std::string> fromB = {"Witaj, tu B", "Dobrze, dzięki"};
+  std::vector<std::pair<HostProcess*, std::string>> ids;
+  for (size_t i = 0; i < 3; ++i) {
+    if (i < fromA.size()) ids.emplace_back(a_, SendAndGetId(*a_, "B", fromA[i]).value_or("?"));
+    if (i < fromB.size()) ids.emplace_back(b_, SendAndGetId(*b_, "A", fromB[i]).value_or("?"));
+  }
+  for (const auto& text : fromA) {
+    auto got = b_->WaitFor(IsMessage(1, text));
+    ASSERT_TRUE(got.has_value()) << text;
+    EXPECT_EQ(JsonField(*got, "from"), "A");
+  }
+  for (const auto& text : fromB) {
+    auto got = a_->WaitFor(IsMessage(1, text));
+    ASSERT_TRUE(got.has_value()) << text;
+    EXPECT_EQ(JsonField(*got, "from"), "B");
+  }
+  for (const auto& [host, id] : ids) {
+    auto result = host->WaitFor(IsSendResult(id));
+    ASSERT_TRUE(result.has_value()) << host->computer() << " message " << id;
+    EXPECT_EQ(JsonField(*result, "sent"), "1");
+  }
+  // Past the expiry of unanswered messages: had any acknowledgement been
+  // lost, its sender would show the likely-lost notice by now.
+  const size_t mark = a_->Mark();
+  a_->Send("wait 12000");
+  ASSERT_TRUE(a_->WaitFor(IsEvent("waited"), mark, 20s).has_value());
+  for (HostProcess* host : {a_, b_}) {
+    EXPECT_EQ(CountLines(*host, [](const std::string& line) {
+                return JsonField(line, "event") == "message" && JsonField(line, "type") == "2";
+              }),
+              0u)
+        << host->computer();
+  }
+  for (const auto& text : fromA) EXPECT_EQ(CountLines(*b_, IsMessage(1, text)), 1u) << text;
+  for (const auto& text : fromB) EXPECT_EQ(CountLines(*a_, IsMessage(1, text)), 1u) << text;
+}
+
+TEST_F(ChatBetweenHosts, MessageToAStoppedHostGivesTheErrorNotice) {
+  BothPresent();
+  if (HasFatalFailure()) return;
+  b_->Stop();
+  // The contact still shows B present until its final status is read; the
+  // LAN protocol is the path either way with emulation off.
+  a_->Send("set 15003 0");
+  auto id = SendAndGetId(*a_, "B", "Jesteś tam?");
+  ASSERT_TRUE(id.has_value());
+  auto result = a_->WaitFor(IsSendResult(*id));
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(JsonField(*result, "sent"), "0");
+  auto notice = a_->WaitFor([](const std::string& line) {
+    return JsonField(line, "event") == "message" && JsonField(line, "type") == "2" &&
+           JsonField(line, "body").value_or("").rfind(
+               "Wystąpił błąd podczas dostarczania wiadomości! [", 0) == 0;
+  });
+  ASSERT_TRUE(notice.has_value());
+  EXPECT_EQ(JsonField(*notice, "from"), "B");
+}
+
+TEST_F(ChatBetweenHosts, WinPopupMessagesTravelBothWaysWithEmulationOn) {
+  // Emulation is on by default; strangers to each other, so neither is
+  // known to be present and both send in the WinPopup format.
+  a_ = &StartHost("A");
+  b_ = &StartHost("B");
+  a_->Send("status 64");
+  b_->Send("status 64");
+  auto id = SendAndGetId(*a_, "B", "Hej przez WinPopup");
+  ASSERT_TRUE(id.has_value());
+  auto result = a_->WaitFor(IsSendResult(*id));
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(JsonField(*result, "sent"), "1");
+  auto onB = b_->WaitFor(IsMessage(1, "Hej przez WinPopup"));
+  ASSERT_TRUE(onB.has_value());
+  EXPECT_EQ(JsonField(*onB, "from"), "A");
+
+  ASSERT_TRUE(SendAndGetId(*b_, "A", "Odpowiedź").has_value());
+  auto onA = a_->WaitFor(IsMessage(1, "Odpowiedź"));
+  ASSERT_TRUE(onA.has_value());
+  EXPECT_EQ(JsonField(*onA, "from"), "B");
+}
+
+TEST_F(ChatBetweenHosts, WinPopupMessageShowsTheCloakNameAsItsSender) {
+  a_ = &StartHost("A");
+  b_ = &StartHost("B");
+  a_->Send("status 64");
+  b_->Send("status 64");
+  const size_t mark = a_->Mark();
+  a_->Send("chat /vask cloak setZenek");
+  auto chat = a_->WaitFor(IsEvent("chat"), mark);
+  ASSERT_TRUE(chat.has_value());
+  EXPECT_EQ(JsonField(*chat, "answer"), "2");
+  ASSERT_TRUE(SendAndGetId(*a_, "B", "Zgadnij kto").has_value());
+  auto onB = b_->WaitFor(IsMessage(1, "Zgadnij kto"));
+  ASSERT_TRUE(onB.has_value());
+  EXPECT_EQ(JsonField(*onB, "from"), "Zenek");
+}
+
+}  // namespace
+}  // namespace vask::multi
