@@ -200,7 +200,7 @@ unsigned WINAPI ReceiveLoop(void* argument) {
       Drain(engine, messageDelivered);
       if (messageDelivered) AskHostForMessages();
     }
-    Sleep(kPollMs);
+    if (engine.running) Sleep(kPollMs);
   }
 
   // A change to offline sets the flag and stops at once: this is how the
