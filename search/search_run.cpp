@@ -81,18 +81,23 @@ void RunQuery(const FoundContact& request, const std::string& uid,
 int StartSearch(FoundContact* request) {
   if (!request) return 0;
   if (!StartThreadAndWait(&RunSearch, request)) {
-    // No notice was shown and no query sent; the host's form gets its
-    // answer at once instead of a wait that would never end.
-    Log("- Search not started: the search thread could not be run");
+    // The thread never ran (or could not be waited for): the host's form
+    // gets its answer at once instead of a wait that would never end.
+    Log("- Search ended at once: its thread could not be started or waited for");
   }
   return 0;
 }
 
 unsigned WINAPI RunSearch(void* argument) {
-  auto* request = static_cast<FoundContact*>(argument);
-  if (!request) return 0;
-  std::string uid = FieldText(request->uid);
-  if (request->status == 0 && uid.empty()) request->status = 1;  // no name: never a walk
+  auto* hostRequest = static_cast<FoundContact*>(argument);
+  if (!hostRequest) return 0;
+  // The host's record is changed here, first, and read no more afterwards:
+  // a host whose wait gave up may already have released it.
+  std::string uid = FieldText(hostRequest->uid);
+  if (hostRequest->status == 0 && uid.empty()) hostRequest->status = 1;  // no name: never a walk
+  if (hostRequest->status == 0 && uid == "*") hostRequest->uid[0] = '\0';
+  const FoundContact copy = *hostRequest;
+  const FoundContact* request = &copy;
 
   SearchStatusRecord notice{};
   notice.size = sizeof(SearchStatusRecord);
@@ -109,7 +114,6 @@ unsigned WINAPI RunSearch(void* argument) {
   if (request->status != 0) {
     RunQuery(*request, uid, notice);
   } else if (uid == "*") {
-    request->uid[0] = '\0';
     WalkNetwork(notice, WalkStart::OwnContext, nullptr, std::string());
   } else if (uid == "@") {
     WalkNetwork(notice, WalkStart::Root, nullptr, std::string());

@@ -251,7 +251,7 @@ TEST_F(SearchRunTest, ThreadThatCannotStartEndsTheSearchAtOnce) {
   EXPECT_EQ(search.get(), 0);
   EXPECT_EQ(Count(10209), 0u);
   auto line = host().calls().WaitForHost(1, 1s, [](const host::RecordedCall& c) {
-    return c.Text("text").find("Search not started") != std::string::npos;
+    return c.Text("text").find("Search ended at once") != std::string::npos;
   });
   EXPECT_TRUE(line.has_value());
 }
