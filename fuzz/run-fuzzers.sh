@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Builds every fuzz target of the plug-in with libFuzzer, AddressSanitizer
+# and UndefinedBehaviorSanitizer (clang 14) and runs each for a bounded time.
+#
+#   fuzz/run-fuzzers.sh [seconds]     default 60 per target; 0 only builds
+#
+# Fails when a target does not build or a run finds a crash (the input is
+# left as build-fuzz/<target>-crash-*). Binaries and the objects land in
+# build-fuzz/; new inputs go to build-fuzz/<target>_corpus, the checked-in
+# seeds in fuzz/corpus/<target> stay as they are. The bridge's own target
+# runs too, through fuzz/bridge_fuzz.sh.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-60}
+out=$root/build-fuzz
+CXX=${CXX_FUZZ:-clang++-14}
+jobs=${FUZZ_JOBS:-2}
+mkdir -p "$out/obj"
+
+flags=(-std=c++20 -O1 -g -fsanitize=address,undefined -fno-sanitize-recover=undefined
+       -Wall -Wextra -Werror -I"$root" -I"$root/platform/posix/include")
+
+# The plug-in's texts are Windows-1250 bytes, as in the product. clang 14
+# knows no other execution character set than UTF-8, so the plug-in's tree
+# is copied converted to Windows-1250 (build-fuzz/cp1250, searched before the
+# tree itself) and compiled as it stands: its literals keep those bytes.
+plugin_sources=(
+  shell/actions.cpp shell/dispatch.cpp shell/host_api.cpp shell/log.cpp shell/own_status.cpp
+  shell/plugin_globals.cpp shell/registration.cpp
+  transport/datagram.cpp transport/extension_bus.cpp transport/lan_engine.cpp
+  transport/mailslot_handle.cpp
+  protocol/incoming_messages.cpp protocol/outgoing_messages.cpp protocol/presence.cpp
+  protocol/receive_loop.cpp
+  search/network_walk.cpp search/search_replies.cpp search/search_run.cpp
+)
+platform_sources=(
+  platform/posix/src/bridge_client.cpp platform/posix/src/crt.cpp platform/posix/src/errors.cpp
+  platform/posix/src/handles.cpp platform/posix/src/lan.cpp platform/posix/src/mailslot.cpp
+  platform/posix/src/net_enum.cpp platform/posix/src/resources.cpp
+  platform/posix/src/shell_execute.cpp platform/posix/src/threads.cpp platform/posix/src/tls.cpp
+)
+targets=(datagram_fuzz numbers_fuzz receive_fuzz)
+
+object() { echo "$out/obj/$(echo "$1" | tr / _).o"; }
+
+mirror=$out/cp1250
+for dir in shell transport protocol search; do
+  mkdir -p "$mirror/$dir"
+  for f in "$root/$dir"/*.h "$root/$dir"/*.cpp; do
+    to=$mirror/$dir/$(basename "$f")
+    if [ ! -f "$to" ] || [ "$f" -nt "$to" ]; then
+      iconv -f UTF-8 -t CP1250 "$f" > "$to.tmp" && mv "$to.tmp" "$to"
+    fi
+  done
+done
+
+# Compiles one source unless its object is newer than the source and every
+# header of the tree.
+compile() {
+  local src=$1 base=$2 obj
+  obj=$(object "$src")
+  if [ -f "$obj" ] && [ -z "$(find "$base/$src" "$root"/{shell,transport,protocol,search,platform} \
+        -name '*.h' -newer "$obj" -o -path "$base/$src" -newer "$obj" | head -1)" ]; then
+    return 0
+  fi
+  "$CXX" -I"$mirror" "${flags[@]}" -Wno-invalid-source-encoding -fsanitize=fuzzer-no-link \
+    -I"$root/platform/posix/src" -c "$base/$src" -o "$obj"
+}
+export -f compile object
+export root out CXX mirror
+export flags_text="${flags[*]}"
+
+{
+  for s in "${plugin_sources[@]}"; do printf '%s\0%s\0' "$s" "$mirror"; done
+  for s in "${platform_sources[@]}"; do printf '%s\0%s\0' "$s" "$root"; done
+} | xargs -0 -n2 -P"$jobs" bash -c 'flags=($flags_text); compile "$1" "$2"' _
+
+objects=()
+for s in "${plugin_sources[@]}" "${platform_sources[@]}"; do objects+=("$(object "$s")"); done
+
+for t in "${targets[@]}"; do
+  "$CXX" -I"$mirror" "${flags[@]}" -fsanitize=fuzzer "$root/fuzz/$t.cpp" "${objects[@]}" \
+    -lpthread -ldl -o "$out/$t"
+done
+
+if [ "$seconds" = 0 ]; then
+  "$root/fuzz/bridge_fuzz.sh" 0
+  exit 0
+fi
+
+failed=0
+for t in "${targets[@]}"; do
+  mkdir -p "$out/${t}_corpus"
+  seeds=()
+  [ -d "$root/fuzz/corpus/${t%_fuzz}" ] && seeds=("$root/fuzz/corpus/${t%_fuzz}")
+  echo "== $t: ${seconds}s"
+  if ! "$out/$t" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+       -artifact_prefix="$out/$t-" "$out/${t}_corpus" "${seeds[@]}"; then
+    echo "run-fuzzers: $t failed" >&2
+    failed=1
+  fi
+done
+echo "== bridge_fuzz: ${seconds}s"
+"$root/fuzz/bridge_fuzz.sh" "$seconds" || { echo "run-fuzzers: bridge_fuzz failed" >&2; failed=1; }
+exit "$failed"
