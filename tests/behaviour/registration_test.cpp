@@ -58,23 +58,6 @@ TEST_F(RegistrationTest, SettingsColumnsInOrder) {
   }
 }
 
-TEST_F(RegistrationTest, EightIconsWithTheModuleHandle) {
-  const auto icons = host().icons();
-  const struct {
-    int id, kind, resource;
-  } expected[] = {{0x20F00000, 1, 120}, {0x40F00400, 1, 101}, {0x40F00000, 1, 102},
-                  {0x40F00410, 1, 103}, {0x40F00440, 1, 105}, {0x40F00220, 1, 104},
-                  {0x50F00010, 1, 110}, {0x30F00000, 256, 121}};
-  ASSERT_EQ(icons.size(), 8u);
-  const HMODULE module = control()->ModuleHandle();
-  for (size_t i = 0; i < icons.size(); ++i) {
-    EXPECT_EQ(icons[i].iconId, expected[i].id) << i;
-    EXPECT_EQ(icons[i].kind, expected[i].kind) << i;
-    EXPECT_EQ(icons[i].resourceId, expected[i].resource) << i;
-    EXPECT_EQ(icons[i].module, module) << i;
-  }
-}
-
 TEST_F(RegistrationTest, NineteenItemsInOrder) {
   const auto added = host().calls().HostMessages(10101);
   ASSERT_EQ(added.size(), 19u);

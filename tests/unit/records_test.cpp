@@ -179,35 +179,6 @@ TEST(ActionInfoRecord, StatusTextAndReadRequests) {
   EXPECT_EQ(At<int32_t>(read, text + kPtr), 0);
 }
 
-TEST(SettingsAndColumns, ValueRecordsForEachKind) {
-  FakeHost host;
-  HostScope scope(host);
-  host.ints[{0, 0, 11}] = 1;
-  host.texts[{0, 0, 15002}] = "Kanal";
-  host.texts[{1, 4, 0}] = "BIURO";
-  EXPECT_EQ(GetIntSetting(11), 1);
-  char buffer[16] = {};
-  GetTextSetting(15002, buffer, sizeof buffer);
-  EXPECT_EQ(GetTextSetting(15002), "Kanal");
-  EXPECT_EQ(GetContactText(4, 0), "BIURO");
-  EXPECT_EQ(GetContactTextPtr(4, 9), nullptr);
-  SetContactText(4, 6, "Jan");
-
-  const auto calls = host.Values();
-  ASSERT_EQ(calls.size(), 6u);
-  EXPECT_EQ(calls[0].value.type, kValueInt);
-  EXPECT_EQ(calls[1].value.type, kValueText);
-  EXPECT_EQ(calls[1].value.value, reinterpret_cast<intptr_t>(buffer));
-  EXPECT_EQ(calls[1].value.bufferSize, 16);
-  EXPECT_EQ(calls[2].value.value, 0);  // the host's own copy asked for
-  EXPECT_EQ(calls[2].value.bufferSize, 0);
-  EXPECT_EQ(calls[3].table, kTableContacts);
-  EXPECT_EQ(calls[3].row, 4);
-  EXPECT_TRUE(calls[5].set);
-  EXPECT_EQ(calls[5].column, 6);
-  EXPECT_STREQ(reinterpret_cast<const char*>(calls[5].value.value), "Jan");
-}
-
 TEST(SettingsAndColumns, MaskedWriteReadsOnlyWhenMasked) {
   FakeHost host;
   HostScope scope(host);
