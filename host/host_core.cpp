@@ -792,7 +792,9 @@ intptr_t HostCore::StandardAnswer(int plugin, HostMessage* m, RecordedCall& call
       item.size = info->size;
       std::lock_guard lock(mutex_);
       for (InterfaceItem& existing : items_) {
-        if (existing.id == item.id && existing.parent == item.parent) {
+        // Items without an action id (labels, pictures, separators) are
+        // many under one parent: only a declared action replaces itself.
+        if (item.id != 0 && existing.id == item.id && existing.parent == item.parent) {
           existing = item;
           return 0;
         }

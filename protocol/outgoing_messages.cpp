@@ -125,6 +125,8 @@ unsigned WINAPI SendMessageThread(void* argument) {
     SendHost(108, record->id, 0);
   }
   FreeMessageCopy(record);
+  // Each message has a thread of its own: its text buffers go with it.
+  ReleaseThreadBuffers();
   return 0;
 }
 

@@ -206,6 +206,9 @@ unsigned WINAPI ReceiveLoop(void* argument) {
   // A change to offline sets the flag and stops at once: this is how the
   // "STATUS" 0 reaches the LAN.
   if (engine.statusDirty.exchange(false)) SendStatus("*");
+  // Released while the library is surely still loaded: a stop that waits
+  // for this thread goes on once workerThread is cleared below.
+  ReleaseThreadBuffers();
   {
     Guard guard(engine.lock);
     engine.winPopupSlot.Close();

@@ -124,6 +124,7 @@ unsigned WINAPI RunSearch(void* argument) {
   // The notice lives on this stack: the host keeps its address until this
   // returns.
   SendHost(10210, reinterpret_cast<intptr_t>(&notice));
+  ReleaseThreadBuffers();
   return 0;
 }
 

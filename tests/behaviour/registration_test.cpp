@@ -117,6 +117,22 @@ TEST_F(RegistrationTest, NineteenItemsInOrder) {
   EXPECT_EQ(about[second + 2], ' ');
 }
 
+// The host keeps every declared item: the settings page's labels and
+// pictures share action id 0 under one parent and must not replace one
+// another, or the page would show only its last control.
+TEST_F(RegistrationTest, HostKeepsEverySettingsPageItem) {
+  std::vector<std::string> texts;
+  for (const auto& item : host().items()) {
+    if (item.parent == 15000) texts.push_back(item.text);
+  }
+  ASSERT_EQ(texts.size(), 11u);
+  EXPECT_EQ(texts[0], "res://dll/111.ico");
+  EXPECT_EQ(texts[4], "");
+  EXPECT_EQ(texts[6], kOnlyListed);
+  EXPECT_EQ(texts[7], kWinPopup);
+  EXPECT_EQ(texts[9], kChannel);
+}
+
 TEST_F(RegistrationTest, ChannelLabelIs73Bytes) {
   const auto added = host().calls().HostMessages(10101);
   ASSERT_EQ(added.size(), 19u);
