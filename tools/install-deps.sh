@@ -14,7 +14,7 @@ packages=(
   python3
   iproute2 tshark
   clang-14 libclang-rt-14-dev libbenchmark-dev
-  tmux libreadline-dev
+  tmux libreadline-dev libreadline-dev:i386
   "$@"
 )
 
