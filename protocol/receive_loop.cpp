@@ -13,6 +13,7 @@
 #include "shell/log.h"
 #include "transport/datagram.h"
 #include "transport/lan_engine.h"
+#include "transport/section_guard.h"
 
 namespace vask {
 
@@ -20,17 +21,7 @@ namespace {
 
 constexpr DWORD kPollMs = 250;
 
-// Holds a critical section for one scope.
-class Guard {
- public:
-  explicit Guard(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-  ~Guard() { LeaveCriticalSection(&section_); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-
- private:
-  CRITICAL_SECTION& section_;
-};
+using Guard = SectionGuard;
 
 // What a handler gets: the datagram, the sender's contact row, and the
 // drain's delivery flag.

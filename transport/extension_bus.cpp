@@ -6,22 +6,13 @@
 
 #include "shell/host_api.h"
 #include "transport/lan_engine.h"
+#include "transport/section_guard.h"
 
 namespace vask {
 
 namespace {
 
-// Holds a critical section for one scope.
-class Guard {
- public:
-  explicit Guard(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-  ~Guard() { LeaveCriticalSection(&section_); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-
- private:
-  CRITICAL_SECTION& section_;
-};
+using Guard = SectionGuard;
 
 }  // namespace
 

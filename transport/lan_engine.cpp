@@ -1,4 +1,5 @@
 #include "transport/lan_engine.h"
+#include "transport/section_guard.h"
 
 #include "protocol/receive_loop.h"
 #include "shell/host_api.h"
@@ -10,17 +11,7 @@ namespace vask {
 
 namespace {
 
-// Holds a critical section for one scope.
-class Guard {
- public:
-  explicit Guard(CRITICAL_SECTION& section) : section_(section) { EnterCriticalSection(&section_); }
-  ~Guard() { LeaveCriticalSection(&section_); }
-  Guard(const Guard&) = delete;
-  Guard& operator=(const Guard&) = delete;
-
- private:
-  CRITICAL_SECTION& section_;
-};
+using Guard = SectionGuard;
 
 constexpr int kWaitStepMs = 10;
 constexpr int kWaitSteps = 500;
