@@ -285,18 +285,5 @@ TEST_F(MailslotTest, ComputerNameComesFromTheEnvironmentAtEachCall) {
   EXPECT_EQ(size, 3u);
 }
 
-TEST_F(MailslotTest, ComputerNameFallsBackToTheHostName) {
-  ::unsetenv("COMPUTERNAME");
-  char host[256] = {};
-  ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
-  std::string expected(host);
-  expected = expected.substr(0, expected.find('.')).substr(0, 15);
-  for (char& c : expected) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  char name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD size = sizeof name;
-  ASSERT_TRUE(GetComputerNameA(name, &size));
-  EXPECT_EQ(std::string(name), expected);
-}
-
 }  // namespace
 }  // namespace vask::testing
