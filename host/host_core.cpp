@@ -749,12 +749,35 @@ intptr_t HostCore::StandardAnswer(int plugin, HostMessage* m, RecordedCall& call
     case 246: {
       // A hook may have rewritten p2 and p3: record what the plug-in will
       // read back.
-      std::lock_guard lock(mutex_);
-      if (m->p2 != -1) own_.status = static_cast<int>(m->p2);
-      if (params >= 3 && m->p3) own_.text = TextOf(m->p3);
-      ++own_.changes;
-      AddInt(call, "ownStatus", own_.status);
-      AddText(call, "ownText", own_.text.c_str());
+      int status = 0;
+      std::string text;
+      int statusColumn = 0;
+      int textColumn = 0;
+      {
+        std::lock_guard lock(mutex_);
+        if (m->p2 != -1) own_.status = static_cast<int>(m->p2);
+        if (params >= 3 && m->p3) own_.text = TextOf(m->p3);
+        ++own_.changes;
+        AddInt(call, "ownStatus", own_.status);
+        AddText(call, "ownText", own_.text.c_str());
+        status = own_.status;
+        text = own_.text;
+        for (const ColumnDefinition& c : columns_) {
+          if (c.table != kTableSettings) continue;
+          const size_t slash = c.name.rfind('/');
+          if (slash == std::string::npos) continue;
+          if (c.name.compare(slash, std::string::npos, "/Status") == 0) statusColumn = c.column;
+          if (c.name.compare(slash, std::string::npos, "/StatusInfo") == 0) textColumn = c.column;
+        }
+      }
+      // The host keeps the last status a plug-in announced in its named
+      // status columns, so that setting 11 brings it back at the next start.
+      // Offline is not kept: every start announces it first, and a
+      // restored status is the last one the user was reachable with.
+      if (status != 0 && statusColumn != 0) {
+        tables_.SetInt(kTableSettings, 0, statusColumn, status);
+        if (textColumn != 0) tables_.SetText(kTableSettings, 0, textColumn, text);
+      }
       return 0;
     }
     case 310:

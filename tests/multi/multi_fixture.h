@@ -81,7 +81,9 @@ inline LinePredicate IsEvent(const std::string& event) {
 // One vask-host process. Its output is collected on a reader thread.
 class HostProcess {
  public:
-  HostProcess(const std::string& computer, const std::string& lanDir) : computer_(computer) {
+  HostProcess(const std::string& computer, const std::string& lanDir,
+              const std::string& profile = ":memory:")
+      : computer_(computer) {
     int in[2];
     int out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return;
@@ -95,7 +97,7 @@ class HostProcess {
       close(out[0]);
       close(out[1]);
       execl(program.c_str(), program.c_str(), "--computer", computer.c_str(), "--lan-dir",
-            lanDir.c_str(), "--profile", ":memory:", "--script", static_cast<char*>(nullptr));
+            lanDir.c_str(), "--profile", profile.c_str(), "--script", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(in[0]);
@@ -239,8 +241,8 @@ class MultiFixture : public ::testing::Test {
   }
 
   // Starts a host and waits for its "started" event.
-  HostProcess& StartHost(const std::string& computer) {
-    hosts_.push_back(std::make_unique<HostProcess>(computer, lanDir_));
+  HostProcess& StartHost(const std::string& computer, const std::string& profile = ":memory:") {
+    hosts_.push_back(std::make_unique<HostProcess>(computer, lanDir_, profile));
     HostProcess& host = *hosts_.back();
     EXPECT_TRUE(host.ok());
     EXPECT_TRUE(host.WaitFor(IsEvent("started"))) << computer << " did not start";
