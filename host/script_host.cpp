@@ -6,6 +6,7 @@
 #include <ctime>
 #include <thread>
 
+#include "host/declared_ui.h"
 #include "host/search_commands.h"
 #include "host/text_codec.h"
 
@@ -178,10 +179,11 @@ bool ScriptHost::Run(const std::string& rawLine) {
 
   if (command == "quit") return false;
   if (command == "help") {
-    Write(JsonLine().Str("event", "help").Str("commands", std::string(kHelp) + " | " + SearchCommandsHelp()));
+    Write(JsonLine().Str("event", "help").Str("commands", std::string(kHelp) + " | " + SearchCommandsHelp() + " | " + DeclaredUiHelp()));
     return true;
   }
   if (RunSearchCommand(*this, core_, plugin_, line)) return true;
+  if (RunDeclaredUiCommand(*this, core_, plugin_, line)) return true;
   if (command == "status") {
     auto w = SplitWords(line, 3);
     long long status = 0;

@@ -1,0 +1,215 @@
+#include "host/declared_ui.h"
+
+#include <optional>
+#include <vector>
+
+#include "host/text_codec.h"
+
+namespace vask::host {
+namespace {
+
+// The places in the host's interface that a plug-in's items hang under.
+constexpr int kStatusPlace = 50;
+constexpr int kSettingsPlace = 43;
+constexpr int kOwnEntryActions = 400;
+constexpr int kContactActions = 402;
+constexpr int kGroupStyle = 0x10;
+
+std::optional<InterfaceItem> GroupUnder(const std::vector<InterfaceItem>& items, int place) {
+  for (const InterfaceItem& item : items) {
+    if (item.parent == place && (item.style & kGroupStyle) != 0) return item;
+  }
+  return std::nullopt;
+}
+
+std::vector<InterfaceItem> Children(const std::vector<InterfaceItem>& items, int group) {
+  std::vector<InterfaceItem> children;
+  for (const InterfaceItem& item : items) {
+    if (item.parent == group && !(item.id == group && (item.style & kGroupStyle) != 0)) {
+      children.push_back(item);
+    }
+  }
+  return children;
+}
+
+intptr_t SendAction(HostCore& core, int plugin, int action, int parent, int contact, int code) {
+  ActionEvent event{};
+  event.size = sizeof event;
+  event.ref = {action, parent, contact};
+  event.code = code;
+  return core.Call(plugin, 22200, reinterpret_cast<intptr_t>(&event));
+}
+
+bool ParseInt(const std::string& text, int* value) {
+  if (text.empty()) return false;
+  size_t used = 0;
+  try {
+    *value = std::stoi(text, &used, 0);
+  } catch (...) {
+    return false;
+  }
+  return used == text.size();
+}
+
+// The status menu: the items of the plug-in's group under the host's status
+// place, numbered from 1 as the user sees them.
+void Menu(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::string>& words) {
+  const std::vector<InterfaceItem> items = core.items();
+  auto group = GroupUnder(items, kStatusPlace);
+  if (!group) {
+    host.Error("menu", "the plug-in declared no status menu");
+    return;
+  }
+  const std::vector<InterfaceItem> entries = Children(items, group->id);
+  if (words.size() == 1) {
+    std::string list = "[";
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (i) list += ",";
+      list += JsonLine()
+                  .Int("index", static_cast<long long>(i + 1))
+                  .Int("action", entries[i].id)
+                  .Str("text", Cp1250ToUtf8(entries[i].text))
+                  .Int("icon", entries[i].param)
+                  .Finish();
+    }
+    host.Write(JsonLine().Str("event", "menu").Str("title", Cp1250ToUtf8(group->text)).Raw("items", list + "]"));
+    return;
+  }
+  const std::string choice = words[1];
+  std::optional<InterfaceItem> chosen;
+  int index = 0;
+  if (ParseInt(choice, &index) && index >= 1 && static_cast<size_t>(index) <= entries.size()) {
+    chosen = entries[static_cast<size_t>(index - 1)];
+  } else {
+    for (const InterfaceItem& entry : entries) {
+      if (Cp1250ToUtf8(entry.text) == choice) chosen = entry;
+    }
+  }
+  if (!chosen) {
+    host.Error("menu", "no status menu item " + choice);
+    return;
+  }
+  const intptr_t answer = SendAction(core, plugin, chosen->id, chosen->parent, -2, kActionActivated);
+  host.Write(JsonLine().Str("event", "menu-chosen").Int("action", chosen->id).Str("text", Cp1250ToUtf8(chosen->text)).Int("answer", answer));
+}
+
+// The settings page: every control of the plug-in's group under the host's
+// settings place; a control bound to a column (its parameter) shows and
+// takes that setting's value.
+void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::string>& words) {
+  const std::vector<InterfaceItem> items = core.items();
+  auto group = GroupUnder(items, kSettingsPlace);
+  if (!group) {
+    host.Error("page", "the plug-in declared no settings page");
+    return;
+  }
+  const std::vector<InterfaceItem> controls = Children(items, group->id);
+  if (words.size() == 1) {
+    std::string list = "[";
+    bool first = true;
+    for (const InterfaceItem& control : controls) {
+      if (!first) list += ",";
+      first = false;
+      JsonLine line;
+      line.Int("action", control.id).Int("style", control.style).Str("text", Cp1250ToUtf8(control.text));
+      if (control.param != 0 && control.param != group->param) {
+        line.Int("column", control.param).Str("value", Cp1250ToUtf8(core.GetSettingText(control.param)));
+      }
+      list += line.Finish();
+    }
+    host.Write(JsonLine().Str("event", "page").Str("title", Cp1250ToUtf8(group->text)).Raw("controls", list + "]"));
+    return;
+  }
+  int column = 0;
+  if (words.size() != 3 || !ParseInt(words[1], &column)) {
+    host.Error("page", "usage: page [<column> <value>]");
+    return;
+  }
+  bool bound = false;
+  for (const InterfaceItem& control : controls) bound = bound || (control.param == column && control.id == 0);
+  if (!bound) {
+    host.Error("page", "no control of the settings page is bound to column " + words[1]);
+    return;
+  }
+  auto type = core.tables().ColumnType(kTableSettings, column);
+  if (type && *type == kColumnInt) {
+    int value = 0;
+    if (!ParseInt(words[2], &value)) {
+      host.Error("page", "setting " + words[1] + " holds a number");
+      return;
+    }
+    core.SetSetting(column, value);
+  } else {
+    auto text = Utf8ToCp1250(words[2]);
+    if (!text) {
+      host.Error("page", "the text holds characters Windows-1250 cannot hold");
+      return;
+    }
+    core.SetSettingText(column, *text);
+  }
+  // The host tells its plug-ins that their configuration changed.
+  core.Call(plugin, 21020);
+  host.Write(JsonLine().Str("event", "setting").Int("column", column).Str("value", Cp1250ToUtf8(core.GetSettingText(column))));
+}
+
+// A contact action: asked first whether it is offered for that contact (the
+// plug-in sets the item's status bit 0 to withdraw it), then activated.
+void Action(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::string>& words) {
+  if (words.size() != 3) {
+    host.Error("action", "usage: action <action id> <computer>|me");
+    return;
+  }
+  int action = 0;
+  if (!ParseInt(words[1], &action)) {
+    host.Error("action", "usage: action <action id> <computer>|me");
+    return;
+  }
+  std::optional<InterfaceItem> item;
+  for (int place : {kOwnEntryActions, kContactActions}) {
+    if (!item) item = core.Item(action, place);
+  }
+  if (!item) {
+    host.Error("action", "the plug-in declared no contact action " + words[1]);
+    return;
+  }
+  int contact = 0;
+  if (words[2] != "me") {
+    auto name = Utf8ToCp1250(words[2]);
+    contact = name ? core.FindContact(NET_LAN, *name) : -1;
+    if (contact < 0) {
+      host.Error("action", "no contact " + words[2]);
+      return;
+    }
+  }
+  SendAction(core, plugin, item->id, item->parent, contact, kActionShowing);
+  auto shown = core.Item(item->id, item->parent);
+  if (shown && (shown->status & 1) != 0) {
+    host.Write(JsonLine().Str("event", "action-withdrawn").Int("action", action).Int("contact", contact));
+    return;
+  }
+  const intptr_t answer = SendAction(core, plugin, item->id, item->parent, contact, kActionActivated);
+  host.Write(JsonLine().Str("event", "action-done").Int("action", action).Int("contact", contact).Int("answer", answer));
+}
+
+}  // namespace
+
+bool RunDeclaredUiCommand(ScriptHost& host, HostCore& core, int plugin, const std::string& line) {
+  const std::vector<std::string> words = SplitWords(line, 3);
+  if (words.empty()) return false;
+  if (words[0] == "menu") {
+    Menu(host, core, plugin, SplitWords(line, 2));
+  } else if (words[0] == "page") {
+    Page(host, core, plugin, words);
+  } else if (words[0] == "action") {
+    Action(host, core, plugin, words);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+const char* DeclaredUiHelp() {
+  return "menu [<n>|<text>] | page [<column> <value>] | action <id> <computer>|me";
+}
+
+}  // namespace vask::host

@@ -1,0 +1,17 @@
+// vask-host's status menu, settings page and contact actions, built from
+// what the plug-in declared (10101 items, 1102 columns), not from a copy in
+// the host: "menu", "page" and "action".
+#pragma once
+
+#include <string>
+
+#include "host/host_core.h"
+#include "host/script_host.h"
+
+namespace vask::host {
+
+// Runs the line when it is one of these commands; false otherwise.
+bool RunDeclaredUiCommand(ScriptHost& host, HostCore& core, int plugin, const std::string& line);
+const char* DeclaredUiHelp();
+
+}  // namespace vask::host
