@@ -51,10 +51,11 @@ expect 0 "BOB: Zaraz wracam (w kuchni)"
 tmux send-keys -t "$session:0.0" '/status senny' Enter
 expect 0 "Nieznany stan: senny"
 tmux send-keys -t "$session:0.0" '/quit' Enter
+# tmux marks the pane dead a moment before it fills in the exit status.
 for _ in $(seq 100); do
-  [ "$(tmux display-message -p -t "$session:0.0" '#{pane_dead}')" = 1 ] && break
+  [ -n "$(tmux display-message -p -t "$session:0.0" '#{?pane_dead,#{pane_dead_status},}')" ] && break
   sleep 0.1
 done
 [ "$(tmux display-message -p -t "$session:0.0" '#{pane_dead} #{pane_dead_status}')" = "1 0" ] ||
-  { echo "ALICE did not quit cleanly"; exit 1; }
+  { echo "ALICE did not quit cleanly: $(tmux display-message -p -t "$session:0.0" '#{pane_dead} #{pane_dead_status}')"; tmux capture-pane -p -J -t "$session:0.0" | tail -5; exit 1; }
 echo "interactive front end: ok"
