@@ -213,13 +213,15 @@ constexpr const char* kHelp =
     "  /search [kryteria]      szukanie w sieci; /cancel przerywa\n"
     "  /details NAZWA          okno szczegółów kontaktu (/details close NAZWA)\n"
     "  /history [NAZWA]        historia wiadomości\n"
-    "  /quit                   koniec (także Ctrl-D)\n"
+    "  /menu [N|NAZWA]         menu stanu wtyczki; z pozycją: wybiera ją\n"
+    "  /page [KOLUMNA WARTOŚĆ] strona ustawień wtyczki; z kolumną: zmienia ją\n"
+    "  /action ID NAZWA|me     akcja kontaktu wtyczki\n"    "  /quit                   koniec (także Ctrl-D)\n"
     "  inne /polecenie idzie do wtyczki, np. /vask cloak\n"
     "  polecenia trybu skryptowego po !, np. !msg 30013";
 
 const char* const kCommands[] = {"/msg", "/status", "/add", "/remove", "/contacts", "/search",
                                  "/cancel", "/details", "/ignore", "/unignore", "/history",
-                                 "/help", "/quit", "/vask cloak"};
+                                 "/menu", "/page", "/action", "/help", "/quit", "/vask cloak"};
 
 }  // namespace
 
@@ -281,7 +283,8 @@ Translation TranslateLine(const std::string& typed, FrontState& state) {
     t.commands.push_back(command.substr(1) + " " + w[1]);
   } else if (command == "/contacts" || command == "/cancel" || command == "/quit") {
     t.commands.push_back(command.substr(1));
-  } else if (command == "/search" || command == "/history") {
+  } else if (command == "/search" || command == "/history" || command == "/menu" ||
+             command == "/page" || command == "/action") {
     t.commands.push_back(command.substr(1) + line.substr(w[0].size()));
   } else if (command == "/details") {
     if (!need(2, "/details NAZWA | /details close NAZWA")) return t;
@@ -351,6 +354,35 @@ std::string RenderEvent(const std::string& jsonLine, FrontState& state) {
     state.contacts.erase(e.Number("contact"));
     return "*** Usunięto kontakt " + e.Text("computer") + ".";
   }
+  if (event == "menu") {
+    std::string out = "*** Menu stanu " + e.Text("title") + " (/menu N wybiera):";
+    if (const Json* list = e.Get("items"); list && list->kind == Json::kArray) {
+      for (const Json& item : list->items) {
+        out += "\n    " + std::to_string(item.Number("index")) + ". " + item.Text("text");
+      }
+    }
+    return out;
+  }
+  if (event == "page") {
+    std::string out = "*** Ustawienia " + e.Text("title") + " (/page KOLUMNA WARTOŚĆ zmienia):";
+    if (const Json* list = e.Get("controls"); list && list->kind == Json::kArray) {
+      for (const Json& control : list->items) {
+        std::string text = control.Text("text");
+        // Control bytes of the host's markup (0x01, 0x03) and line breaks
+        // are shown as blanks.
+        for (char& c : text) {
+          if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+        }
+        if (text.find_first_not_of(' ') == std::string::npos) continue;
+        out += "\n    " + text;
+        if (control.Get("column")) {
+          out += "  [" + std::to_string(control.Number("column")) + " = " + control.Text("value") + "]";
+        }
+      }
+    }
+    return out;
+  }
+  if (event == "menu-chosen") return "*** Wybrano: " + e.Text("text");
   if (event == "contacts") {
     std::string out = "*** Kontakty (ty: " +
                       described(StatusName(static_cast<int>(e.Number("ownStatus"))), e.Text("ownText")) + "):";
