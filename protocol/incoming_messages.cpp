@@ -69,22 +69,7 @@ void DeliverIncoming(const std::string& sender, const std::string& text, int64_t
   if (HostIgnores(sender)) {
     return;
   }
-  char empty[1] = {0};
-  MessageRecord message{};
-  message.size = sizeof(MessageRecord);
-  message.id = 0;
-  message.net = NET_LAN;
-  message.type = 1;
-  message.from = const_cast<char*>(sender.c_str());
-  message.to = empty;
-  message.body = const_cast<char*>(text.c_str());
-  message.ext = empty;
-  message.flags = 128;
-  message.field34 = 0;
-  message.field38 = 0;
-  message.field42 = -2;
-  message.icon = kReceivedIcon;
-  message.time = time;
+  MessageRecord message = LanMessageRecord(1, sender, text, kReceivedIcon, time);
   const int row = static_cast<int>(SendHost(200, NET_LAN, Text(sender)));
   if (row != -1) {
     SendHost(11013, row, 0);

@@ -196,22 +196,7 @@ void ExpirePendingMessages(int32_t now) {
 }
 
 void QueueNotice(const std::string& from, const std::string& text) {
-  char empty[1] = {0};
-  MessageRecord notice{};
-  notice.size = sizeof(MessageRecord);
-  notice.id = 0;
-  notice.net = NET_LAN;
-  notice.type = 2;
-  notice.from = const_cast<char*>(from.c_str());
-  notice.to = empty;
-  notice.body = const_cast<char*>(text.c_str());
-  notice.ext = empty;
-  notice.flags = 128;
-  notice.field34 = 0;
-  notice.field38 = 0;
-  notice.field42 = -2;
-  notice.icon = 0;
-  notice.time = 0;
+  MessageRecord notice = LanMessageRecord(2, from, text, 0, 0);
   SendHost(100, reinterpret_cast<intptr_t>(&notice));
 }
 

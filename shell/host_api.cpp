@@ -227,6 +227,24 @@ MessageRecord* CopyMessageRecord(const MessageRecord* source) {
   return copy;
 }
 
+MessageRecord LanMessageRecord(int32_t type, const std::string& from, const std::string& body,
+                               int32_t icon, int64_t time) {
+  static char empty[1] = {0};
+  MessageRecord record{};
+  record.size = sizeof(MessageRecord);
+  record.net = NET_LAN;
+  record.type = type;
+  record.from = const_cast<char*>(from.c_str());
+  record.to = empty;
+  record.body = const_cast<char*>(body.c_str());
+  record.ext = empty;
+  record.flags = 128;
+  record.field42 = -2;
+  record.icon = icon;
+  record.time = time;
+  return record;
+}
+
 void FreeMessageCopy(MessageRecord* copy) {
   if (copy == nullptr) return;
   std::free(copy->body);

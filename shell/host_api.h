@@ -56,6 +56,12 @@ bool StartThreadAndWait(HostThreadRoutine routine, void* argument);
 MessageRecord* CopyMessageRecord(const MessageRecord* source);
 void FreeMessageCopy(MessageRecord* copy);
 
+// A LAN message record for the host (100): id 0, net 15, `to` and `ext`
+// empty, flags 128, the fields at 34, 38 and 42 holding 0, 0 and -2. The
+// record borrows `from` and `body`; they must outlive its use.
+MessageRecord LanMessageRecord(int32_t type, const std::string& from, const std::string& body,
+                               int32_t icon, int64_t time);
+
 // The contact-window item of a column: {0x13000000 + column, parent, contact}.
 inline constexpr int32_t kContactItemBase = 0x13000000;
 // Reads a contact field: from the contact table, or (fromWindow) from the
