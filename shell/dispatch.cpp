@@ -62,11 +62,22 @@ intptr_t ComputerName() {
   return reinterpret_cast<intptr_t>(buffer);
 }
 
+// Parameter `index` (0 for p1) when the record's size covers it, else 0.
+// Some records are shorter than a full message (a bus subscription ends
+// after its mask), so a parameter beyond the size is never read.
+intptr_t Parameter(const HostMessage* message, int index) {
+  const size_t offset = kHostMessageHead + static_cast<size_t>(index) * sizeof(intptr_t);
+  if (message->size < offset + sizeof(intptr_t)) return 0;
+  intptr_t value = 0;
+  std::memcpy(&value, reinterpret_cast<const char*>(message) + offset, sizeof value);
+  return value;
+}
+
 }  // namespace
 
 intptr_t Dispatch(HostMessage* message) {
-  const intptr_t p1 = message->p1;
-  const intptr_t p2 = message->p2;
+  const intptr_t p1 = Parameter(message, 0);
+  const intptr_t p2 = Parameter(message, 1);
   switch (message->id) {
     case 20001:
       SetHost(reinterpret_cast<HostControl*>(p1));

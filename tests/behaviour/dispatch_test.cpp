@@ -85,7 +85,7 @@ TEST_F(DispatchTest, StatusTextIsCopiedIntoABufferOfItsLengthPlusOne) {
       [mark](const host::RecordedCall& c) { return c.sequence >= mark && c.service == "TempBuffer"; },
       std::chrono::milliseconds(0));
   ASSERT_TRUE(buffer.has_value());
-  EXPECT_EQ(buffer->message.p1, 1);
+  EXPECT_EQ(Unpacked(buffer->message.p1), 1);
 
   EXPECT_EQ(Call(33005, -1, Text("Na obiedzie")), 1);
   const uint64_t second = host().calls().Mark();
@@ -94,7 +94,20 @@ TEST_F(DispatchTest, StatusTextIsCopiedIntoABufferOfItsLengthPlusOne) {
       [second](const host::RecordedCall& c) { return c.sequence >= second && c.service == "TempBuffer"; },
       std::chrono::milliseconds(0));
   ASSERT_TRUE(buffer.has_value());
-  EXPECT_EQ(buffer->message.p1, 12);
+  EXPECT_EQ(Unpacked(buffer->message.p1), 12);
+}
+
+// A record is read only as far as its size says: a status change whose
+// record ends after p1 keeps the description, whatever lies behind it.
+TEST_F(DispatchTest, ParametersBeyondTheRecordsSizeAreNotRead) {
+  EXPECT_EQ(Call(33005, -1, Text("Przed")), 1);
+  HostMessage message{};
+  message.size = HostMessageSize(1);
+  message.id = 33005;
+  message.p1 = -1;
+  message.p2 = Text("Za rekordem");
+  EXPECT_EQ(host().Call(plugin(), &message), 1);
+  EXPECT_STREQ(reinterpret_cast<const char*>(Call(30032)), "Przed");
 }
 
 TEST_F(DispatchTest, ComputerNameInA250ByteBuffer) {
@@ -104,7 +117,7 @@ TEST_F(DispatchTest, ComputerNameInA250ByteBuffer) {
       [mark](const host::RecordedCall& c) { return c.sequence >= mark && c.service == "TempBuffer"; },
       std::chrono::milliseconds(0));
   ASSERT_TRUE(buffer.has_value());
-  EXPECT_EQ(buffer->message.p1, 250);
+  EXPECT_EQ(Unpacked(buffer->message.p1), 250);
 }
 
 TEST_F(DispatchTest, CloakShowsTheCurrentName) {
@@ -123,7 +136,7 @@ TEST_F(DispatchTest, CloakSetKeepsTheLeadingBlankAndLogsIt) {
   });
   ASSERT_TRUE(log.has_value());
   EXPECT_EQ(log->Text("text"), " - VASK cloak set to  Kasia");
-  EXPECT_EQ(log->message.p2, 256);
+  EXPECT_EQ(Unpacked(log->message.p2), 256);
 
   EXPECT_EQ(Chat("/vask cloak setX"), 2);  // everything after " set" counts
   EXPECT_EQ(CloakName(), "X");
