@@ -673,7 +673,7 @@ intptr_t HostCore::ServeSendToHost(int plugin, HostMessage* message) {
   AnswerHook hook;
   {
     std::lock_guard lock(mutex_);
-    auto it = hooks_.find(message->id);
+    auto it = hooks_.find(Unpacked(message->id));
     if (it != hooks_.end()) hook = it->second;
   }
   std::optional<intptr_t> answer;

@@ -107,10 +107,11 @@ void CopyHead(const HostMessage* message, RecordedCall& call) {
   // The head is always there; parameters only as far as the size says,
   // since records like ColumnDef are shorter than a full HostMessage.
   std::memcpy(&call.message, message, kHostMessageHead);
-  int params = ParamCount(message);
-  intptr_t* to = &call.message.p1;
-  const intptr_t* from = &message->p1;
-  for (int i = 0; i < params; ++i) to[i] = from[i];
+  // The record is packed: its parameters sit at offset 2, so they are
+  // copied as bytes, never read through an aligned pointer.
+  const size_t params = static_cast<size_t>(ParamCount(message));
+  std::memcpy(reinterpret_cast<char*>(&call.message) + kHostMessageHead,
+              reinterpret_cast<const char*>(message) + kHostMessageHead, params * sizeof(intptr_t));
   call.id = message->id;
 }
 

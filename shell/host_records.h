@@ -21,6 +21,14 @@
 
 namespace vask {
 
+// A packed field's value. The fields of a packed record may sit at any
+// address, so code that would bind a reference to one (std::map::find,
+// std::max, test assertions) takes its value through this first.
+template <class T>
+constexpr T Unpacked(T value) {
+  return value;
+}
+
 inline constexpr int NET_LAN = 15;
 
 #pragma pack(push, 1)

@@ -131,14 +131,14 @@ TEST_F(ActionsTest, ContactActionsAskThePluginItself) {
   ASSERT_EQ(toSelf.size(), 2u);
   EXPECT_EQ(toSelf[0].id, 34000);
   EXPECT_EQ(toSelf[0].Int("receiver"), plugin());
-  EXPECT_EQ(toSelf[0].message.p1, 0);
-  EXPECT_EQ(toSelf[0].message.p2, 1);
+  EXPECT_EQ(Unpacked(toSelf[0].message.p1), 0);
+  EXPECT_EQ(Unpacked(toSelf[0].message.p2), 1);
   EXPECT_EQ(toSelf[1].id, 34001);
-  EXPECT_EQ(toSelf[1].message.p1, contact);
-  EXPECT_EQ(toSelf[1].message.p2, 1);
+  EXPECT_EQ(Unpacked(toSelf[1].message.p1), contact);
+  EXPECT_EQ(Unpacked(toSelf[1].message.p2), 1);
   auto asked = Last(11016);
   ASSERT_TRUE(asked.has_value());
-  EXPECT_EQ(asked->message.p1, contact);
+  EXPECT_EQ(Unpacked(asked->message.p1), contact);
   EXPECT_GT(asked->sequence, toSelf[1].sequence);
 }
 

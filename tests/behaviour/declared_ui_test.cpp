@@ -21,8 +21,11 @@ class DeclaredUiTest : public PluginFixture {
     script_ = std::make_unique<host::ScriptHost>(host(), plugin(), out_, false);
   }
   void TearDown() override {
-    PluginFixture::TearDown();
+    // The unload's messages still reach the script host; then it goes,
+    // before the host core it refers to is freed.
+    host().UnloadAll();
     script_.reset();
+    PluginFixture::TearDown();
     std::fclose(out_);
     std::free(buffer_);
   }

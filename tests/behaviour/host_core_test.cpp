@@ -163,18 +163,18 @@ TEST_F(HostCoreTest, ValuesConvertBetweenTextAndIntegerAndHonourTheCallersBuffer
 
   ValueRecord v{kValueText, 0, 0};
   control_->GetValue(kTableSettings, 0, 15002, &v);
-  ASSERT_NE(v.value, 0);
+  ASSERT_NE(Unpacked(v.value), 0);
   EXPECT_STREQ(reinterpret_cast<const char*>(v.value), "Vask");  // the default
 
   char small[4] = {'x', 'x', 'x', 'x'};
   v = {kValueText, Ptr(small), sizeof small};
   control_->GetValue(kTableSettings, 0, 15002, &v);
-  EXPECT_EQ(v.value, Ptr(small));
+  EXPECT_EQ(Unpacked(v.value), Ptr(small));
   EXPECT_STREQ(small, "Vas");  // cut, with its NUL inside the buffer
 
   v = {kValueInt, 0, 0};
   control_->GetValue(kTableSettings, 0, 15000, &v);
-  EXPECT_EQ(v.value, 64);
+  EXPECT_EQ(Unpacked(v.value), 64);
 
   // An integer column read as text gives the decimal; text written into it
   // is parsed.
@@ -189,16 +189,16 @@ TEST_F(HostCoreTest, ValuesConvertBetweenTextAndIntegerAndHonourTheCallersBuffer
   control_->SetValue(kTableSettings, 0, 15002, &v);
   v = {kValueInt, 0, 0};
   control_->GetValue(kTableSettings, 0, 15002, &v);
-  EXPECT_EQ(v.value, 15);
+  EXPECT_EQ(Unpacked(v.value), 15);
 
   // Missing rows and columns read as "" and 0.
   v = {kValueText, 0, 0};
   control_->GetValue(kTableContacts, 42, 18, &v);
-  ASSERT_NE(v.value, 0);
+  ASSERT_NE(Unpacked(v.value), 0);
   EXPECT_STREQ(reinterpret_cast<const char*>(v.value), "");
   v = {kValueInt, 5, 0};
   control_->GetValue(kTableContacts, 42, 2, &v);
-  EXPECT_EQ(v.value, 0);
+  EXPECT_EQ(Unpacked(v.value), 0);
 
   // The own entry carries the computer name given to the core.
   EXPECT_EQ(core_.tables().GetText(kTableContacts, 0, 0), "SELF");
@@ -262,7 +262,7 @@ TEST_F(HostCoreTest, ContactStatusKeepsTheFlagBitsAndOwnStatusCanBeRewritten) {
   });
   HostMessage own = Message3(246, 0, 64, Ptr("tekst"));
   control_->SendToHost(&own);
-  EXPECT_EQ(own.p2, 34);  // the plug-in reads the rewritten value back
+  EXPECT_EQ(Unpacked(own.p2), 34);  // the plug-in reads the rewritten value back
   EXPECT_EQ(core_.ownStatus().status, 34);
   EXPECT_EQ(core_.ownStatus().text, "tekst");
   EXPECT_EQ(core_.calls().Last(246)->Int("status"), 64);  // what the plug-in sent
@@ -416,7 +416,7 @@ TEST_F(HostCoreTest, FoundContactsColumnsIconsAndBoxesAreKept) {
   Send(Message(14000, Ptr(&found)));
   found.status = 0;
   ASSERT_EQ(core_.foundContacts().size(), 1u);
-  EXPECT_EQ(core_.foundContacts()[0].status, 64);
+  EXPECT_EQ(Unpacked(core_.foundContacts()[0].status), 64);
   EXPECT_EQ(core_.calls().Last(14000)->Text("uid"), std::string(256, 'Q'));
   EXPECT_EQ(core_.calls().Last(14000)->Text("column6"), "Jan");
 
@@ -475,7 +475,7 @@ TEST_F(HostCoreTest, PumpMessagesDrainsTheCallersInput) {
   auto pumps = core_.calls().All();
   std::vector<intptr_t> drained;
   for (const RecordedCall& c : pumps) {
-    if (c.service == "PumpMessages") drained.push_back(c.message.p1);
+    if (c.service == "PumpMessages") drained.push_back(Unpacked(c.message.p1));
   }
   EXPECT_EQ(drained, (std::vector<intptr_t>{2, 0}));
   MSG msg;
@@ -493,7 +493,7 @@ TEST_F(HostCoreTest, WaitForSeesCallsFromOtherThreadsInOrder) {
   auto all = core_.calls().HostMessages(11013);
   ASSERT_EQ(all.size(), 50u);
   for (size_t i = 0; i < all.size(); ++i) {
-    EXPECT_EQ(all[i].message.p1, static_cast<intptr_t>(i));
+    EXPECT_EQ(Unpacked(all[i].message.p1), static_cast<intptr_t>(i));
     if (i) {
       EXPECT_LT(all[i - 1].sequence, all[i].sequence);
     }

@@ -148,7 +148,7 @@ TEST_F(RegistrationTest, ChannelLabelIs73Bytes) {
 TEST_F(RegistrationTest, WithSetting11OffTheStartStaysOffline) {
   auto announced = Last(246);
   ASSERT_TRUE(announced.has_value());
-  EXPECT_EQ(announced->message.p2, 0);
+  EXPECT_EQ(Unpacked(announced->message.p2), 0);
   EXPECT_EQ(announced->Text("text"), "");
   EXPECT_EQ(Count(246), 1u);
   EXPECT_EQ(Status(), 0);
@@ -165,8 +165,8 @@ TEST_F(RestoringRegistrationTest, WithSetting11OnTheStoredStatusStartsTheEngine)
   EXPECT_EQ(ThreadsStarted(), 1u);
   const auto announcements = host().calls().HostMessages(246);
   ASSERT_EQ(announcements.size(), 2u);
-  EXPECT_EQ(announcements[0].message.p2, 0);
-  EXPECT_EQ(announcements[1].message.p2, 64);
+  EXPECT_EQ(Unpacked(announcements[0].message.p2), 0);
+  EXPECT_EQ(Unpacked(announcements[1].message.p2), 64);
 }
 
 class StoredFiftyTest : public RegistrationTest {

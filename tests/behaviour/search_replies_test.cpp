@@ -88,7 +88,7 @@ TEST_F(SearchRepliesTest, ReplyDuringQueryBecomesResultOfStatusByFirstField) {
   ASSERT_EQ(found.size(), 2u) << "first field \"0\" is no result";
   const FoundContact& a = found[0];
   EXPECT_EQ(a.size, sizeof(FoundContact));
-  EXPECT_EQ(a.status, 64);
+  EXPECT_EQ(Unpacked(a.status), 64);
   EXPECT_EQ(a.net, NET_LAN);
   EXPECT_STREQ(a.uid, "B");
   EXPECT_STREQ(a.column6, "Jan");
@@ -99,10 +99,10 @@ TEST_F(SearchRepliesTest, ReplyDuringQueryBecomesResultOfStatusByFirstField) {
   EXPECT_STREQ(a.spare51, "");
   EXPECT_STREQ(a.provider, "");
   EXPECT_EQ(a.gender, 0);
-  EXPECT_EQ(a.ownerWindow, 0);
+  EXPECT_EQ(Unpacked(a.ownerWindow), 0);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&a), sizeof a).find("nick"), std::string::npos)
       << "field 5 is not carried";
-  EXPECT_EQ(found[1].status, 0);
+  EXPECT_EQ(Unpacked(found[1].status), 0);
   EXPECT_STREQ(found[1].column6, "One");
 }
 
@@ -177,7 +177,7 @@ TEST_F(SearchRepliesTest, ReplyOutsideQueryFillsTheOpenDetailsWindow) {
     }
     if (call.id == 10110) written.push_back(static_cast<int>(call.Int("action") - 0x13000000));
     if (call.id == 232) {
-      EXPECT_EQ(call.message.p1, b);
+      EXPECT_EQ(Unpacked(call.message.p1), b);
     }
   }
   EXPECT_EQ(written, (std::vector<int>{8, 6, 17, 9, 11}));

@@ -138,15 +138,15 @@ TEST_F(SearchRunTest, RequestWithoutNameRunsAsQueryAndReadsStatusOne) {
   EXPECT_EQ(notice.title, "Vask - wyszukiwanie");
   EXPECT_EQ(notice.text, kQueryNotice);
   EXPECT_EQ(notice.style, 514);
-  EXPECT_EQ(notice.record->owner, 0x4321);
-  EXPECT_EQ(notice.record->reserved22, -1);
-  EXPECT_EQ(notice.record->threadId, static_cast<int32_t>(notice.thread));
+  EXPECT_EQ(Unpacked(notice.record->owner), 0x4321);
+  EXPECT_EQ(Unpacked(notice.record->reserved22), -1);
+  EXPECT_EQ(Unpacked(notice.record->threadId), static_cast<int32_t>(notice.thread));
   EXPECT_FALSE(search.wait_for(0ms) == std::future_status::ready) << "a query waits for Cancel";
 
   EXPECT_EQ(host().PressCancel(), 1);
   ASSERT_TRUE(Ended(search));
   EXPECT_EQ(search.get(), 0);
-  EXPECT_EQ(request.status, 1);
+  EXPECT_EQ(Unpacked(request.status), 1);
   EXPECT_TRUE(host().openNotices().empty());
   EXPECT_EQ(Count(10209), 1u);
   EXPECT_EQ(Count(10210), 1u);

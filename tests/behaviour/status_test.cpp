@@ -38,7 +38,7 @@ TEST_F(StatusTest, MinusOneWithATextChangesOnlyTheText) {
   SetStatus(-1, "Zaraz będę");
   auto announced = Last246();
   ASSERT_TRUE(announced.has_value());
-  EXPECT_EQ(announced->message.p2, -1);
+  EXPECT_EQ(Unpacked(announced->message.p2), -1);
   EXPECT_EQ(announced->Text("text"), "Zaraz będę");
   EXPECT_EQ(Status(), 65);
   EXPECT_STREQ(reinterpret_cast<const char*>(Call(30032)), "Zaraz będę");
@@ -56,7 +56,7 @@ TEST_F(StatusTest, TheHostsRewrittenStatusAndTextAreReadBack) {
   SetStatus(64);
   auto announced = Last246();
   ASSERT_TRUE(announced.has_value());
-  EXPECT_EQ(announced->message.p2, -1);  // unchanged, as the plug-in sent it
+  EXPECT_EQ(Unpacked(announced->message.p2), -1);  // unchanged, as the plug-in sent it
   EXPECT_EQ(Status(), 65);
   EXPECT_STREQ(reinterpret_cast<const char*>(Call(30032)), kHostText);
 
@@ -89,7 +89,7 @@ TEST_F(StatusTest, AFailedStartEndsOffline) {
   EXPECT_EQ(Status(), 0);
   auto announced = Last246();
   ASSERT_TRUE(announced.has_value());
-  EXPECT_EQ(announced->message.p2, 0);
+  EXPECT_EQ(Unpacked(announced->message.p2), 0);
   EXPECT_EQ(announced->Text("text"), "");
   EXPECT_EQ(Count(246), 3u);  // the start's, the request, the failure's
   CloseHandle(taken);

@@ -125,7 +125,7 @@ TEST_F(WalkTest, ComputerRecordCarriesNameCommentAndProvider) {
   ASSERT_NE(pc, nullptr);
   EXPECT_STREQ(pc->column17, "Biuro (PC12)");
   EXPECT_STREQ(pc->provider, "Vask emulated LAN");
-  EXPECT_EQ(pc->status, 0);
+  EXPECT_EQ(Unpacked(pc->status), 0);
   EXPECT_EQ(pc->net, NET_LAN);
   EXPECT_EQ(pc->size, sizeof(FoundContact));
   EXPECT_STREQ(pc->column6, "");

@@ -84,6 +84,9 @@ class HostProcess {
   HostProcess(const std::string& computer, const std::string& lanDir,
               const std::string& profile = ":memory:")
       : computer_(computer) {
+    // A host that died must show as a failed wait, not end the test binary
+    // with SIGPIPE at the next command written to it.
+    signal(SIGPIPE, SIG_IGN);
     int in[2];
     int out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return;

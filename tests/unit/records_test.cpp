@@ -57,7 +57,7 @@ TEST(HostMessageRecord, SendToPluginZeroMeansThisPlugin) {
   SendPlugin(3, 34001, 6, 1);
   ASSERT_EQ(host.Sent(34000).size(), 1u);
   EXPECT_EQ(host.Sent(34000)[0].receiver, host.pluginId);
-  EXPECT_EQ(host.Sent(34000)[0].head.p1, 5);
+  EXPECT_EQ(Unpacked(host.Sent(34000)[0].head.p1), 5);
   EXPECT_EQ(host.Sent(34001)[0].receiver, 3);
 }
 
@@ -187,13 +187,13 @@ TEST(SettingsAndColumns, MaskedWriteReadsOnlyWhenMasked) {
   auto calls = host.Values();
   ASSERT_EQ(calls.size(), 1u);  // no read first
   EXPECT_TRUE(calls[0].set);
-  EXPECT_EQ(calls[0].value.value, 0x40);
+  EXPECT_EQ(Unpacked(calls[0].value.value), 0x40);
 
   SetContactIntMasked(2, 2, 0, 1);
   calls = host.Values();
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_FALSE(calls[1].set);
-  EXPECT_EQ(calls[2].value.value, 0x82);  // only bit 0 cleared
+  EXPECT_EQ(Unpacked(calls[2].value.value), 0x82);  // only bit 0 cleared
 }
 
 TEST(SettingsAndColumns, ContactFieldsThroughTheDetailsWindow) {
@@ -250,13 +250,13 @@ TEST(MessageCopy, SurvivesTheReleaseOfTheHostsRecord) {
   delete source;
 
   ASSERT_NE(copy, nullptr);
-  EXPECT_EQ(copy->id, 77);
-  EXPECT_EQ(copy->flags, 128);
-  EXPECT_EQ(copy->field42, -2);
-  EXPECT_EQ(copy->icon, 0x50F00010);
-  EXPECT_EQ(copy->time, time);
+  EXPECT_EQ(Unpacked(copy->id), 77);
+  EXPECT_EQ(Unpacked(copy->flags), 128);
+  EXPECT_EQ(Unpacked(copy->field42), -2);
+  EXPECT_EQ(Unpacked(copy->icon), 0x50F00010);
+  EXPECT_EQ(Unpacked(copy->time), time);
   EXPECT_STREQ(copy->from, "A");
-  EXPECT_EQ(copy->to, nullptr);
+  EXPECT_EQ(Unpacked(copy->to), nullptr);
   EXPECT_STREQ(copy->body, "treść");
   EXPECT_STREQ(copy->ext, "");
   FreeMessageCopy(copy);

@@ -68,10 +68,10 @@ TEST(Log, ALongLineArrivesAs254Characters) {
   const auto sent = host.Sent(1);
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].p1Text, std::string(254, 'x'));
-  EXPECT_EQ(sent[0].head.p2, 256);
+  EXPECT_EQ(Unpacked(sent[0].head.p2), 256);
   EXPECT_EQ(sent[0].head.size, HostMessageSize(2));
   EXPECT_EQ(sent[1].p1Text, "krótko 5");
-  EXPECT_EQ(sent[1].head.p2, 3);
+  EXPECT_EQ(Unpacked(sent[1].head.p2), 3);
 }
 
 TEST(FormatText, CutTo10000AndTheBufferReused) {
