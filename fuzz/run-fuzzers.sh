@@ -26,7 +26,7 @@ flags=(-std=c++20 -O1 -g -fsanitize=address,undefined -fno-sanitize-recover=unde
 # tree itself) and compiled as it stands: its literals keep those bytes.
 plugin_sources=(
   shell/actions.cpp shell/dispatch.cpp shell/host_api.cpp shell/log.cpp shell/own_status.cpp
-  shell/plugin_globals.cpp shell/registration.cpp
+  shell/plugin_entry.cpp shell/plugin_globals.cpp shell/registration.cpp
   transport/datagram.cpp transport/extension_bus.cpp transport/lan_engine.cpp
   transport/mailslot_handle.cpp
   protocol/incoming_messages.cpp protocol/outgoing_messages.cpp protocol/presence.cpp
@@ -39,7 +39,7 @@ platform_sources=(
   platform/posix/src/net_enum.cpp platform/posix/src/resources.cpp
   platform/posix/src/shell_execute.cpp platform/posix/src/threads.cpp platform/posix/src/tls.cpp
 )
-targets=(datagram_fuzz numbers_fuzz receive_fuzz)
+targets=(datagram_fuzz numbers_fuzz receive_fuzz host_fuzz)
 
 object() { echo "$out/obj/$(echo "$1" | tr / _).o"; }
 
