@@ -54,31 +54,45 @@ class HostCoreTest : public ::testing::Test {
 };
 
 TEST(HostLoaderTest, PrivateCopiesKeepTheirOwnStaticStateAndAreDeletedAtUnload) {
-  HostCore core;
-  std::string error;
-  int a = core.Load(ProbePath(), true, &error);
-  int b = core.Load(ProbePath(), true, &error);
-  ASSERT_NE(a, 0) << error;
-  ASSERT_NE(b, 0) << error;
-  EXPECT_NE(a, b);
-  EXPECT_EQ(core.Call(a, 40000), 1);
-  EXPECT_EQ(core.Call(a, 40000), 2);
-  EXPECT_EQ(core.Call(b, 40000), 1);  // not 3: its own copy
-
-  // The copy the loader made lives in the temporary folder until unload.
-  auto copies = [] {
+  // The loader copies into $TMPDIR; a folder of this test's own keeps the
+  // count free of the copies that tests running beside it make.
+  char folder[] = "/tmp/vask-loader-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const char* previous = std::getenv("TMPDIR");
+  const std::string saved = previous ? previous : "";
+  setenv("TMPDIR", folder, 1);
+  auto copies = [&folder] {
     int n = 0;
-    const char* tmp = std::getenv("TMPDIR");
-    for (auto& e : std::filesystem::directory_iterator(tmp && *tmp ? tmp : "/tmp")) {
+    for (auto& e : std::filesystem::directory_iterator(folder)) {
       if (e.path().filename().string().rfind("vask-plugin-", 0) == 0) ++n;
     }
     return n;
   };
-  int before = copies();
-  core.Unload(a);
-  core.Unload(b);
-  EXPECT_EQ(copies(), before - 2);
-  EXPECT_EQ(core.Call(a, 40000), 0);  // gone
+  {
+    HostCore core;
+    std::string error;
+    int a = core.Load(ProbePath(), true, &error);
+    int b = core.Load(ProbePath(), true, &error);
+    ASSERT_NE(a, 0) << error;
+    ASSERT_NE(b, 0) << error;
+    EXPECT_NE(a, b);
+    EXPECT_EQ(core.Call(a, 40000), 1);
+    EXPECT_EQ(core.Call(a, 40000), 2);
+    EXPECT_EQ(core.Call(b, 40000), 1);  // not 3: its own copy
+
+    // The copies live in the temporary folder until unload.
+    EXPECT_EQ(copies(), 2);
+    core.Unload(a);
+    core.Unload(b);
+    EXPECT_EQ(copies(), 0);
+    EXPECT_EQ(core.Call(a, 40000), 0);  // gone
+  }
+  if (previous) {
+    setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  std::filesystem::remove_all(folder);
 }
 
 TEST(HostLoaderTest, RefusesMissingFilesAndLibrariesWithoutTheExport) {

@@ -174,6 +174,8 @@ class HostProcess {
   }
 
   // "quit", then a bounded wait for the exit; killed if it does not come.
+  // A host that does not end by itself with status 0 fails the test: that
+  // is also how a sanitizer's report inside vask-host reaches the test.
   void Stop() {
     if (pid_ <= 0) return;
     if (input_ >= 0) {
@@ -181,16 +183,21 @@ class HostProcess {
       close(input_);
       input_ = -1;
     }
-    for (int i = 0; i < 1000; ++i) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
-      std::this_thread::sleep_for(10ms);
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 1000 && !ended; ++i) {
+      ended = waitpid(pid_, &status, WNOHANG) == pid_;
+      if (!ended) std::this_thread::sleep_for(10ms);
     }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    if (!ended) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      ADD_FAILURE() << "vask-host " << computer_ << " did not end after quit; killed";
+    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      ADD_FAILURE() << "vask-host " << computer_ << " ended with "
+                    << (WIFEXITED(status) ? "status " + std::to_string(WEXITSTATUS(status))
+                                          : "signal " + std::to_string(WTERMSIG(status)));
+    }
     pid_ = -1;
   }
 
