@@ -1,16 +1,19 @@
 // End-to-end figures of whole `vask-host` processes on one emulated LAN,
 // each beside a raw AF_UNIX baseline measured in the same run:
 //
-//   e2e_bench chat   VASK_HOST   A and B exchange messages in the scripted
+//   e2e_bench chat   VASK_HOST [SAMPLES STREAM]
+//                                A and B exchange messages in the scripted
 //                                mode: delivery latency (median, 99th
-//                                percentile) and messages per second;
-//                                baseline: two processes passing the same
-//                                bytes over plain datagram sockets.
+//                                percentile; 400 samples) and messages per
+//                                second (2000 at once); baseline: two
+//                                processes passing the same bytes over
+//                                plain datagram sockets.
 //   e2e_bench idle   VASK_HOST [SECONDS]
 //                                a host left alone (online, one absent
 //                                contact): CPU time and RSS; baseline: a
 //                                process that polls a socket every 250 ms.
-//   e2e_bench memory VASK_HOST   RSS of a host with a disk profile before
+//   e2e_bench memory VASK_HOST [SENDERS MESSAGES]
+//                                RSS of a host with a profile file before
 //                                and after datagrams from 10 000 distinct
 //                                senders and after 100 000 messages.
 //
@@ -453,7 +456,7 @@ void RawChat(int pings, int stream) {
   RemoveTree(dir);
 }
 
-int Chat(const std::string& program) {
+int Chat(const std::string& program, int samples, int stream) {
   const std::string lan = MakeTempDir("vask-bench-e2e");
   {
     Host a(program, "A", lan, ":memory:");
@@ -463,11 +466,11 @@ int Chat(const std::string& program) {
       RemoveTree(lan);
       return 1;
     }
-    ChatLatency(a, b, 400, 15);
-    ChatThroughput(a, b, 2000);
+    ChatLatency(a, b, samples, 15);
+    ChatThroughput(a, b, stream);
   }
   RemoveTree(lan);
-  RawChat(2000, 20000);
+  RawChat(2000, stream * 10);
   return 0;
 }
 
@@ -520,7 +523,7 @@ int Idle(const std::string& program, int seconds) {
 
 // --- memory -------------------------------------------------------------
 
-int MemoryRun(const std::string& program) {
+int MemoryRun(const std::string& program, int senderCount, int messageCount) {
   const std::string lan = MakeTempDir("vask-bench-mem");
   // A profile file, so the history is not in the process; on tmpfs when
   // there is one, so that the run measures the host and not the disk's
@@ -572,25 +575,23 @@ int MemoryRun(const std::string& program) {
   };
   const Memory start = MemoryOf(b.pid());
 
-  // 10 000 senders, one "PING" each: the host is asked for the contact (200)
+  // The senders, one "PING" each: the host is asked for the contact (200)
   // and the "PONG" finds no such computer.
-  constexpr int kSenders = 10000;
-  feed(kSenders, 1000, [](int i) {
+  feed(senderCount, 1000, [](int i) {
     char sender[16];
     std::snprintf(sender, sizeof sender, "KOMPUTER%05d", i);
     return Datagram(1, sender, "B", "PING", "");
   });
   const Memory senders = MemoryOf(b.pid());
 
-  // 100 000 messages from contact S; history goes to the profile on disk.
-  constexpr int kMessages = 100000;
+  // The messages, from contact S; their history goes to the profile file.
   std::string body = "1234";
   body.push_back('\0');
   body.append(64, 'x');
   body.push_back('\0');
   body += "675f1a2b";
   const auto started = Clock::now();
-  feed(kMessages, 2000, [&](int i) { return Datagram(i + 2, "S", "B", "MESSAGE", body); });
+  feed(messageCount, 2000, [&](int i) { return Datagram(i + 2, "S", "B", "MESSAGE", body); });
   const double seconds = Ms(Clock::now() - started) / 1000;
   const Memory messages = MemoryOf(b.pid());
   struct stat info {};
@@ -598,13 +599,15 @@ int MemoryRun(const std::string& program) {
   b.Stop();
 
   Figure("host rss at start", start.rss / 1024.0, "KiB");
-  Figure("host rss after 10000 senders", senders.rss / 1024.0, "KiB");
-  Figure("host rss per sender", (static_cast<double>(senders.rss) - start.rss) / kSenders, "bytes");
-  Figure("host rss after 100000 messages", messages.rss / 1024.0, "KiB");
+  Figure("host senders", senderCount, "senders");
+  Figure("host messages", messageCount, "messages");
+  Figure("host rss after the senders", senders.rss / 1024.0, "KiB");
+  Figure("host rss per sender", (static_cast<double>(senders.rss) - start.rss) / senderCount, "bytes");
+  Figure("host rss after the messages", messages.rss / 1024.0, "KiB");
   Figure("host rss growth over the messages", (static_cast<double>(messages.rss) - senders.rss) / 1024.0, "KiB");
   Figure("host rss peak", messages.peak / 1024.0, "KiB");
   Figure("host profile size", info.st_size / 1024.0, "KiB");
-  Figure("host messages handled per second", kMessages / seconds, "messages/s");
+  Figure("host messages handled per second", messageCount / seconds, "messages/s");
   Figure("host events printed", static_cast<double>(b.LinesRead()), "lines");
   Figure("host profile on tmpfs", tmpfs ? 1 : 0, "(1 yes, 0 no)");
   RemoveTree(lan);
@@ -617,14 +620,15 @@ int MemoryRun(const std::string& program) {
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   if (argc < 3) {
-    std::fprintf(stderr, "usage: e2e_bench chat|idle|memory VASK_HOST [SECONDS]\n");
+    std::fprintf(stderr, "usage: e2e_bench chat VASK_HOST [SAMPLES STREAM] | idle VASK_HOST [SECONDS] | memory VASK_HOST [SENDERS MESSAGES]\n");
     return 2;
   }
   const std::string mode = argv[1];
   const std::string program = argv[2];
-  if (mode == "chat") return Chat(program);
-  if (mode == "idle") return Idle(program, argc > 3 ? std::atoi(argv[3]) : 60);
-  if (mode == "memory") return MemoryRun(program);
+  auto number = [&](int at, int fallback) { return argc > at ? std::atoi(argv[at]) : fallback; };
+  if (mode == "chat") return Chat(program, number(3, 400), number(4, 2000));
+  if (mode == "idle") return Idle(program, number(3, 60));
+  if (mode == "memory") return MemoryRun(program, number(3, 10000), number(4, 100000));
   std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
   return 2;
 }

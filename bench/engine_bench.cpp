@@ -364,8 +364,8 @@ BENCHMARK(BM_ReceiveMessage);
 BENCHMARK(BM_RawFanOut)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK(BM_FanOutContacts)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK(BM_FanOutWorkgroup)->Arg(10)->Arg(100)->Arg(1000);
-BENCHMARK(BM_MemoryDistinctSenders)->Iterations(1);
-BENCHMARK(BM_Memory100kMessages)->Iterations(1);
+BENCHMARK(BM_MemoryDistinctSenders)->Iterations(1)->Repetitions(1);
+BENCHMARK(BM_Memory100kMessages)->Iterations(1)->Repetitions(1);
 
 }  // namespace
 
