@@ -15,6 +15,8 @@ def benchmarks(name):
         return {}
     runs = {}
     for b in json.load(open(path))["benchmarks"]:
+        # One-shot runs carry their iteration and repetition counts in the name.
+        b["run_name"] = b["run_name"].split("/iterations:")[0]
         if b.get("error_occurred"):
             runs[b["run_name"]] = {"error": b.get("error_message", "error")}
             continue
@@ -111,7 +113,7 @@ if chat:
                                                      ratio(chat.get(key, 0), chat.get(raw, 0))))
     print("  %-40s %10.3f ms" % ("vask latency min", chat.get("vask latency min", 0)))
     raw = chat.get("raw throughput acknowledged per second", 0)
-    for key in ("vask throughput delivered per second", "vask throughput acknowledged per second"):
+    for key in ("vask throughput sent per second", "vask throughput delivered per second"):
         print("  %-40s %10.0f /s  raw %8.0f /s  x%s" % (key, chat.get(key, 0), raw, ratio(chat.get(key, 0), raw)))
     print()
 
