@@ -136,5 +136,4 @@ if memory:
           (memory.get("host rss at start", 0), memory.get("host senders", 0), memory.get("host rss after the senders", 0),
            memory.get("host rss per sender", 0), memory.get("host messages", 0),
            memory.get("host rss after the messages", 0), memory.get("host rss peak", 0)))
-    print("  %.0f messages handled per second; profile file %.0f KiB" %
-          (memory.get("host messages handled per second", 0), memory.get("host profile size", 0)))
+    print("  profile file %.0f KiB" % memory.get("host profile size", 0))
