@@ -137,6 +137,6 @@ if memory:
            memory.get("host rss per sender", 0), memory.get("host messages", 0),
            memory.get("host rss after the messages", 0), memory.get("host rss peak", 0)))
     quarters = ["%s: %.0f KiB" % (key[len("host anon rss after "):], value) for key, value in memory.items()
-                if key.startswith("host anon rss after ") and key.endswith(" messages")]
+                if key.startswith("host anon rss after ") and key.endswith(" messages") and "the" not in key]
     print("  anonymous RSS (heap) after " + ", ".join(quarters))
     print("  profile file %.0f KiB" % memory.get("host profile size", 0))
