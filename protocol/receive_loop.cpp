@@ -170,6 +170,13 @@ void HandleDatagram(LanEngine& engine, const std::string& bytes, bool fromChanne
   }
 }
 
+void DrainSlots(LanEngine& engine) {
+  if (!Waiting(engine)) return;
+  bool messageDelivered = false;
+  Drain(engine, messageDelivered);
+  if (messageDelivered) AskHostForMessages();
+}
+
 unsigned WINAPI ReceiveLoop(void* argument) {
   LanEngine& engine = *static_cast<LanEngine*>(argument);
 
@@ -186,11 +193,7 @@ unsigned WINAPI ReceiveLoop(void* argument) {
     // is sent at the next pass rather than lost.
     if (engine.statusDirty.exchange(false)) SendStatus("*");
     ExpirePendingMessages(static_cast<int32_t>(std::time(nullptr)));
-    if (Waiting(engine)) {
-      bool messageDelivered = false;
-      Drain(engine, messageDelivered);
-      if (messageDelivered) AskHostForMessages();
-    }
+    DrainSlots(engine);
     if (engine.running) Sleep(kPollMs);
   }
 

@@ -28,4 +28,10 @@ unsigned WINAPI ReceiveLoop(void* engine);
 void HandleDatagram(LanEngine& engine, const std::string& bytes, bool fromChannel,
                     bool& messageDelivered);
 
+// One pass's reading: when either slot holds datagrams, handles them all
+// (or until a stop is asked for) and, if a LAN "MESSAGE" was delivered,
+// asks the host for its queued messages. The worker's own step, exposed for
+// benchmarks.
+void DrainSlots(LanEngine& engine);
+
 }  // namespace vask

@@ -85,6 +85,30 @@ TEST_F(MailslotTest, NamedComputerIsFoundInAnyWorkgroup) {
   EXPECT_EQ(Read(far), "across");
 }
 
+TEST_F(MailslotTest, ComputerWithoutTheSlotInTheOwnWorkgroupIsLookedForInTheOthers) {
+  SetWorkgroup("OFFICE");
+  HANDLE far = ServerOn("PC9", "vask");
+  ASSERT_NE(far, INVALID_HANDLE_VALUE);
+  SetWorkgroup("HOME");
+  ASSERT_NE(ServerOn("PC9", "other"), INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(Write(Client("PC9", "vask"), "across"));
+  EXPECT_EQ(Read(far), "across");
+}
+
+TEST_F(MailslotTest, WriteAfterTheServerWasBoundAnewReachesTheNewServer) {
+  HANDLE first = Server("vask");
+  HANDLE client = Client("PC1", "vask");
+  ASSERT_NE(client, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(CloseHandle(first));
+  Forget(first);
+  HANDLE second = Server("vask");
+  ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(Write(client, "again"));
+  EXPECT_EQ(Read(second), "again");
+  ASSERT_TRUE(Write(client, "and again"));
+  EXPECT_EQ(Read(second), "and again");
+}
+
 TEST_F(MailslotTest, BroadcastReachesEveryComputerOfTheOwnWorkgroupOnly) {
   HANDLE own = Server("vask");
   HANDLE peer = ServerOn("PC2", "vask");

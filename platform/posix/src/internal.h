@@ -97,6 +97,9 @@ bool IsUsableComponent(const std::string& name);
 // The LAN directory, created 0700 when missing. False with ERROR_ACCESS_DENIED
 // when it is not ours alone, or another error when it cannot be made.
 bool LanDirectory(std::string* path);
+// A datagram socket connected to the live server bound at the socket path,
+// or an invalid Fd when none is (a symbolic link is not followed).
+Fd ConnectLive(const std::string& path);
 // True when a live server is bound at the socket path (a connect test).
 bool SocketIsLive(const std::string& path);
 // The workgroup folders' names, sorted.

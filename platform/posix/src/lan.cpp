@@ -67,15 +67,19 @@ bool LanDirectory(std::string* path) {
   if (dir.empty()) {
     dir = EnvOr("XDG_RUNTIME_DIR", "/tmp") + "/vask-lan-" + std::to_string(::getuid());
   }
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    SetLastErrorFromErrno();
-    return false;
-  }
   // lstat: a symbolic link planted in a shared /tmp is refused, not followed.
+  // Every send asks for the folder, and it is nearly always there: one
+  // lstat then; only when that fails is it made and looked at again.
   struct stat info {};
   if (::lstat(dir.c_str(), &info) != 0) {
-    SetLastErrorFromErrno();
-    return false;
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+      SetLastErrorFromErrno();
+      return false;
+    }
+    if (::lstat(dir.c_str(), &info) != 0) {
+      SetLastErrorFromErrno();
+      return false;
+    }
   }
   if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0) {
     SetLastError(ERROR_ACCESS_DENIED);
@@ -85,13 +89,13 @@ bool LanDirectory(std::string* path) {
   return true;
 }
 
-bool SocketIsLive(const std::string& path) {
+Fd ConnectLive(const std::string& path) {
   sockaddr_un address{};
-  if (path.size() >= sizeof address.sun_path) return false;
+  if (path.size() >= sizeof address.sun_path) return Fd();
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) return false;
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) return Fd();
   Fd probe(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!probe.valid()) return false;
+  if (!probe.valid()) return Fd();
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   // A socket file whose process is gone refuses the connection.
@@ -99,8 +103,10 @@ bool SocketIsLive(const std::string& path) {
   do {
     result = ::connect(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
   } while (result != 0 && errno == EINTR);
-  return result == 0;
+  return result == 0 ? std::move(probe) : Fd();
 }
+
+bool SocketIsLive(const std::string& path) { return ConnectLive(path).valid(); }
 
 std::vector<std::string> ListDirectory(const std::string& path) {
   std::vector<std::string> names;

@@ -6,8 +6,10 @@
 // into a queue owned by the server handle as soon as it arrives, which gives
 // GetMailslotInfo an exact count (the socket alone tells only the next size)
 // and keeps writers from blocking on the kernel's short datagram queue, as
-// Windows mailslot writes never block. Client handles open a fresh socket
-// per receiver and write.
+// Windows mailslot writes never block. A client handle's first write goes
+// on the socket that proved its server live at the open (a broadcast's, on
+// the sockets that proved each receiver live at the write); other writes,
+// and one whose server has gone since, on a fresh socket per receiver.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -210,15 +212,98 @@ class MailslotServer : public Object {
   bool shutDown_ = false;
 };
 
+// Whether a send failed because the socket's peer is not, or no longer,
+// the server at the path (gone, or gone and bound anew): ECONNREFUSED on
+// the first send after, ENOTCONN on any later one. A fresh connect then
+// finds out which.
+bool PeerGone(DWORD error) { return error == ERROR_CONNECTION_REFUSED; }
+
+// An AF_UNIX datagram may be at most the sender's buffer (less a little):
+// makes room for one of `size` bytes when the system's default buffer has
+// not 64 KiB to spare beyond it (the kernel doubles the figure and caps it).
+void MakeRoom(int fd, DWORD size) {
+  static const size_t defaultBuffer = [fd] {
+    int value = 0;
+    socklen_t length = sizeof value;
+    return ::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &value, &length) == 0 && value > 0
+               ? static_cast<size_t>(value)
+               : size_t{0};
+  }();
+  const size_t wanted = std::min<size_t>(size_t{size} + 65536, 1u << 30);
+  if (wanted <= defaultBuffer) return;
+  int room = static_cast<int>(wanted);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+}
+
+// Sends one datagram on a connected socket, waiting up to kSendWaitMs for
+// room at a receiver whose queue is full; the GetLastError code.
+DWORD SendConnected(int fd, const void* buffer, DWORD size) {
+  MakeRoom(fd, size);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendWaitMs);
+  for (;;) {
+    ssize_t sent = ::send(fd, buffer, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0) return ERROR_SUCCESS;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return ErrorFromErrno(errno);
+    // The receiver's queue is full: wait for room, up to the deadline.
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return ErrorFromErrno(EAGAIN);
+    pollfd pending{fd, POLLOUT, 0};
+    ::poll(&pending, 1, static_cast<int>(left.count()) + 1);
+  }
+}
+
+// One datagram to the server at path on a fresh socket.
+DWORD SendDatagram(const std::string& path, const void* buffer, DWORD size) {
+  sockaddr_un address;
+  if (!FillAddress(path, &address)) return ERROR_FILENAME_EXCED_RANGE;
+  Fd sender(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!sender.valid()) return ErrorFromErrno(errno);
+  int result;
+  do {
+    result = ::connect(sender.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return ErrorFromErrno(errno);
+  return SendConnected(sender.get(), buffer, size);
+}
+
+// One datagram on the socket that proved the server at path live, which is
+// then closed: later writes on the handle take a fresh socket each, as a
+// socket of its own per datagram keeps one stalled receiver's backlog off
+// the sender's buffer. If that server has gone since the proof, the
+// datagram goes on a fresh socket to whatever is bound there now.
+DWORD SendOnProbe(Fd& probe, const std::string& path, const void* buffer, DWORD size) {
+  if (probe.valid()) {
+    DWORD result = SendConnected(probe.get(), buffer, size);
+    probe.Reset();
+    if (!PeerGone(result)) return result;
+  }
+  return SendDatagram(path, buffer, size);
+}
+
 class MailslotClient : public Object {
  public:
-  // broadcast: every computer of the own workgroup having slot; else path.
-  MailslotClient(bool broadcast, std::string slot, std::string path)
-      : Object(Kind::kMailslotClient), broadcast_(broadcast), slot_(std::move(slot)), path_(std::move(path)) {}
+  // Every computer of the own workgroup having slot.
+  explicit MailslotClient(std::string slot)
+      : Object(Kind::kMailslotClient), broadcast_(true), slot_(std::move(slot)) {}
+  // The server at path, which `live` is connected to: the open's proof that
+  // the server is live carries the first write.
+  MailslotClient(std::string slot, std::string path, Fd live)
+      : Object(Kind::kMailslotClient), broadcast_(false), slot_(std::move(slot)), path_(std::move(path)),
+        live_(std::move(live)) {}
 
   BOOL Write(const void* buffer, DWORD size, LPDWORD written) {
     if (written) *written = 0;
-    std::vector<std::string> targets;
+    DWORD failure = ERROR_SUCCESS;
+    size_t delivered = 0;
+    auto count = [&](DWORD result) {
+      if (result == ERROR_SUCCESS) {
+        ++delivered;
+      } else {
+        failure = result;
+      }
+    };
     if (broadcast_) {
       std::string lan;
       if (!LanDirectory(&lan)) return FALSE;
@@ -227,25 +312,14 @@ class MailslotClient : public Object {
       std::string group = lan + "/" + OwnWorkgroup();
       for (const std::string& computer : ListDirectory(group)) {
         std::string path = group + "/" + computer + "/" + slot_;
-        if (SocketIsLive(path)) targets.push_back(path);
+        Fd live = ConnectLive(path);
+        if (live.valid()) count(SendOnProbe(live, path, buffer, size));
       }
     } else {
-      targets.push_back(path_);
+      std::lock_guard<std::mutex> guard(liveLock_);
+      count(SendOnProbe(live_, path_, buffer, size));
     }
-    DWORD failure = ERROR_SUCCESS;
-    size_t delivered = 0;
-    for (const std::string& path : targets) {
-      DWORD result = SendDatagram(path, buffer, size);
-      if (result == ERROR_SUCCESS) {
-        ++delivered;
-      } else {
-        failure = result;
-      }
-    }
-    if (broadcast_ && RealLanSelected()) {
-      DWORD result = BridgeBroadcast(slot_, buffer, size);
-      if (result == ERROR_SUCCESS) ++delivered; else failure = result;
-    }
+    if (broadcast_ && RealLanSelected()) count(BridgeBroadcast(slot_, buffer, size));
     if (delivered == 0 && failure != ERROR_SUCCESS) {
       SetLastError(failure);
       return FALSE;
@@ -255,38 +329,11 @@ class MailslotClient : public Object {
   }
 
  private:
-  static DWORD SendDatagram(const std::string& path, const void* buffer, DWORD size) {
-    sockaddr_un address;
-    if (!FillAddress(path, &address)) return ERROR_FILENAME_EXCED_RANGE;
-    Fd sender(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!sender.valid()) return ErrorFromErrno(errno);
-    // An AF_UNIX datagram may be at most the sender's buffer (less a little):
-    // make room for this one (the kernel doubles the figure and caps it).
-    int room = static_cast<int>(std::min<size_t>(size_t{size} + 65536, 1u << 30));
-    ::setsockopt(sender.get(), SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
-    int result;
-    do {
-      result = ::connect(sender.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) return ErrorFromErrno(errno);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendWaitMs);
-    for (;;) {
-      ssize_t sent = ::send(sender.get(), buffer, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-      if (sent >= 0) return ERROR_SUCCESS;
-      if (errno == EINTR) continue;
-      if (errno != EAGAIN) return ErrorFromErrno(errno);
-      // The receiver's queue is full: wait for room, up to the deadline.
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return ErrorFromErrno(EAGAIN);
-      pollfd fd{sender.get(), POLLOUT, 0};
-      ::poll(&fd, 1, static_cast<int>(left.count()) + 1);
-    }
-  }
-
   const bool broadcast_;
   const std::string slot_;
   const std::string path_;
+  std::mutex liveLock_;  // guards live_, which writers on other threads share
+  Fd live_;
 };
 
 // Creates the server slot on a computer of a workgroup of the LAN.
@@ -330,25 +377,40 @@ HANDLE CreateServer(const std::string& workgroup, const std::string& computer,
   return RegisterHandle(std::move(server));
 }
 
+// The live server of slot on a computer in one workgroup folder, connected
+// (an invalid Fd when there is none); *seen is set when the computer's
+// folder is there.
+Fd ConnectInGroup(const std::string& lan, const std::string& group, const std::string& computer,
+                  const std::string& slot, std::string* path, bool* seen) {
+  std::string folder = lan + "/" + group + "/" + computer;
+  *path = folder + "/" + slot;
+  // A socket found under the folder proves the folder is there; only
+  // without one is the folder looked at itself.
+  Fd live = ConnectLive(*path);
+  struct stat info {};
+  if (live.valid() || (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode))) *seen = true;
+  return live;
+}
+
 // Opens the client side of slot on one named computer, in any workgroup,
 // this computer's own workgroup first.
 HANDLE OpenNamedClient(const std::string& computer, const std::string& slot) {
   std::string lan;
   if (!LanDirectory(&lan)) return INVALID_HANDLE_VALUE;
-  std::vector<std::string> groups = ListDirectory(lan);
-  std::string own = OwnWorkgroup();
-  std::stable_partition(groups.begin(), groups.end(), [&](const std::string& g) { return g == own; });
+  const std::string own = OwnWorkgroup();
   bool computerSeen = false;
-  for (const std::string& group : groups) {
-    std::string folder = lan + "/" + group + "/" + computer;
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
-    computerSeen = true;
-    std::string path = folder + "/" + slot;
-    if (SocketIsLive(path)) {
-      return RegisterHandle(std::make_shared<MailslotClient>(false, slot, path));
+  std::string path;
+  // Nearly every receiver is in the own workgroup: it is tried without
+  // listing the LAN, and the others only when it has no such server.
+  Fd live = ConnectInGroup(lan, own, computer, slot, &path, &computerSeen);
+  if (!live.valid()) {
+    for (const std::string& group : ListDirectory(lan)) {
+      if (group == own) continue;
+      live = ConnectInGroup(lan, group, computer, slot, &path, &computerSeen);
+      if (live.valid()) break;
     }
   }
+  if (live.valid()) return RegisterHandle(std::make_shared<MailslotClient>(slot, path, std::move(live)));
   if (!computerSeen && RealLanSelected()) return OpenBridgeClient(computer, slot);
   SetLastError(computerSeen ? ERROR_FILE_NOT_FOUND : ERROR_BAD_NETPATH);
   return INVALID_HANDLE_VALUE;
@@ -412,7 +474,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
   if (computer == "*") {
     std::string lan;
     if (!LanDirectory(&lan)) return INVALID_HANDLE_VALUE;
-    return RegisterHandle(std::make_shared<MailslotClient>(true, slot, std::string()));
+    return RegisterHandle(std::make_shared<MailslotClient>(slot));
   }
   computer = computer == "." ? OwnComputerName() : UpperName(computer);
   if (!IsUsableComponent(computer)) {
