@@ -730,7 +730,14 @@ intptr_t HostCore::StandardAnswer(int plugin, HostMessage* m, RecordedCall& call
     }
     case 108: {
       std::lock_guard lock(mutex_);
-      sendResults_[static_cast<int>(m->p1)] = static_cast<int>(m->p2);
+      const int id = static_cast<int>(m->p1);
+      if (sendResults_.insert_or_assign(id, static_cast<int>(m->p2)).second) {
+        sendOrder_.push_back(id);
+        if (sendOrder_.size() > kSendResultsKept) {
+          sendResults_.erase(sendOrder_.front());
+          sendOrder_.pop_front();
+        }
+      }
       return 0;
     }
     case 200:

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -171,7 +172,9 @@ class HostCore {
   std::vector<HistoryEntry> History(int contact = -2);  // -2: all
   std::vector<FoundContact> foundContacts() const;
   void ClearFoundContacts();
-  // 108: host message id -> sent flag.
+  // 108: host message id -> sent flag, for the last kSendResultsKept
+  // messages that got one (a long session must not grow per message).
+  static constexpr size_t kSendResultsKept = 4096;
   std::optional<int> SendResult(int messageId) const;
   std::vector<int> errorCodes() const;  // SetError
   size_t pumpCount() const;
@@ -253,6 +256,7 @@ class HostCore {
   std::vector<MessageBox> boxes_;
   std::vector<FoundContact> found_;
   std::map<int, int> sendResults_;
+  std::deque<int> sendOrder_;  // the ids of sendResults_, oldest first
   std::vector<int> errors_;
   size_t pumps_ = 0;
   int failThreads_ = 0;
