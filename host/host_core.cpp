@@ -137,6 +137,7 @@ DWORD WINAPI RunPluginThread(void* p) {
   ThreadStart start = *static_cast<ThreadStart*>(p);
   delete static_cast<ThreadStart*>(p);
   DWORD result = start.routine(start.argument);
+  start.core->ReleaseThreadBuffers();
   start.core->ThreadEnded(start.plugin);
   return result;
 }
@@ -473,6 +474,22 @@ HostCore::ThreadBuffers& HostCore::Buffers() {
   auto& slot = buffers_[GetCurrentThreadId()];
   if (!slot) slot = std::make_unique<ThreadBuffers>();
   return *slot;  // used by this thread only
+}
+
+void HostCore::ReleaseThreadBuffers() {
+  std::unique_ptr<ThreadBuffers> gone;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = buffers_.find(GetCurrentThreadId());
+    if (it == buffers_.end()) return;
+    gone = std::move(it->second);
+    buffers_.erase(it);
+  }
+}
+
+size_t HostCore::threadBufferCount() const {
+  std::lock_guard lock(mutex_);
+  return buffers_.size();
 }
 
 const char* HostCore::KeepText(std::string_view text) {

@@ -226,6 +226,12 @@ class HostCore {
   HMODULE ServeModuleHandle(int plugin);
   // A thread BeginThread started for the plug-in has left its routine.
   void ThreadEnded(int plugin);
+  // Drops the calling thread's temporary buffers and kept texts: called by
+  // a plug-in thread that has left the plug-in's routine, so that every
+  // thread a plug-in starts (one per message sent) leaves nothing behind.
+  void ReleaseThreadBuffers();
+  // Threads that hold temporary buffers or kept texts now.
+  size_t threadBufferCount() const;
   void RecordService(int plugin, const char* service, intptr_t a1 = 0, intptr_t a2 = 0,
                      intptr_t a3 = 0, intptr_t a4 = 0, intptr_t answer = 0);
 

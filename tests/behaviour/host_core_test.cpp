@@ -478,6 +478,29 @@ TEST_F(HostCoreTest, ThreadsAreWaitableAndAFailedStartReturnsNull) {
   CloseHandle(thread);
 }
 
+unsigned WINAPI AskForATempBuffer(void* control) {
+  char* buffer = static_cast<HostControl*>(control)->TempBuffer(64);
+  return buffer != nullptr ? 1 : 0;
+}
+
+// A plug-in starts a thread for every message it sends: what the host kept
+// for such a thread goes when the thread ends, other threads' stays.
+TEST_F(HostCoreTest, AThreadsBuffersGoWhenItEnds) {
+  const char* kept = core_.KeepText("stays");
+  const size_t before = core_.threadBufferCount();
+  for (int i = 0; i < 3; ++i) {
+    HANDLE thread = control_->BeginThread(nullptr, 0, AskForATempBuffer, control_, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 1u);
+    CloseHandle(thread);
+  }
+  EXPECT_EQ(core_.threadBufferCount(), before);
+  EXPECT_STREQ(kept, "stays");
+}
+
 TEST_F(HostCoreTest, PumpMessagesDrainsTheCallersInput) {
   ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), 0x400, 1, 2));
   ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), 0x400, 3, 4));
