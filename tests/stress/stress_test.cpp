@@ -334,6 +334,7 @@ TEST_F(Stress, SendersSearchStatusRestartsAndABusSubscriberTogether) {
     request.size = sizeof request;
     request.status = 1;  // a query to everybody
     std::atomic<bool> searchDone{false};
+    const uint64_t searchMark = host().calls().Mark();
     std::thread search([&] {
       Call(24010, reinterpret_cast<intptr_t>(&request));
       searchDone = true;
@@ -368,7 +369,12 @@ TEST_F(Stress, SendersSearchStatusRestartsAndABusSubscriberTogether) {
     if (subscriber.joinable()) subscriber.join();
     nextId += 100000;
 
-    // The search waits for Cancel; press it until the call has returned.
+    // The own computer answers the query like any other (14000 while the
+    // search runs); then the search waits for Cancel: pressed until the
+    // call has returned.
+    EXPECT_TRUE(host().calls().WaitForHost(
+        14000, kDeadline, [&](const host::RecordedCall& c) { return c.sequence >= searchMark; }))
+        << tag << ": the search found nobody";
     const auto until = std::chrono::steady_clock::now() + kDeadline;
     while (!searchDone && std::chrono::steady_clock::now() < until) {
       host().PressCancel();
