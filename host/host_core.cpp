@@ -137,6 +137,7 @@ DWORD WINAPI RunPluginThread(void* p) {
   ThreadStart start = *static_cast<ThreadStart*>(p);
   delete static_cast<ThreadStart*>(p);
   DWORD result = start.routine(start.argument);
+  start.core->ReleaseThreadBuffers();
   start.core->ThreadEnded(start.plugin);
   return result;
 }
@@ -475,6 +476,22 @@ HostCore::ThreadBuffers& HostCore::Buffers() {
   return *slot;  // used by this thread only
 }
 
+void HostCore::ReleaseThreadBuffers() {
+  std::unique_ptr<ThreadBuffers> gone;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = buffers_.find(GetCurrentThreadId());
+    if (it == buffers_.end()) return;
+    gone = std::move(it->second);
+    buffers_.erase(it);
+  }
+}
+
+size_t HostCore::threadBufferCount() const {
+  std::lock_guard lock(mutex_);
+  return buffers_.size();
+}
+
 const char* HostCore::KeepText(std::string_view text) {
   ThreadBuffers& b = Buffers();
   std::string& slot = b.texts[b.nextText++ % ThreadBuffers::kTextRing];
@@ -730,7 +747,14 @@ intptr_t HostCore::StandardAnswer(int plugin, HostMessage* m, RecordedCall& call
     }
     case 108: {
       std::lock_guard lock(mutex_);
-      sendResults_[static_cast<int>(m->p1)] = static_cast<int>(m->p2);
+      const int id = static_cast<int>(m->p1);
+      if (sendResults_.insert_or_assign(id, static_cast<int>(m->p2)).second) {
+        sendOrder_.push_back(id);
+        if (sendOrder_.size() > kSendResultsKept) {
+          sendResults_.erase(sendOrder_.front());
+          sendOrder_.pop_front();
+        }
+      }
       return 0;
     }
     case 200:

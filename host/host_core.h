@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -171,7 +172,9 @@ class HostCore {
   std::vector<HistoryEntry> History(int contact = -2);  // -2: all
   std::vector<FoundContact> foundContacts() const;
   void ClearFoundContacts();
-  // 108: host message id -> sent flag.
+  // 108: host message id -> sent flag, for the last kSendResultsKept
+  // messages that got one (a long session must not grow per message).
+  static constexpr size_t kSendResultsKept = 4096;
   std::optional<int> SendResult(int messageId) const;
   std::vector<int> errorCodes() const;  // SetError
   size_t pumpCount() const;
@@ -223,6 +226,12 @@ class HostCore {
   HMODULE ServeModuleHandle(int plugin);
   // A thread BeginThread started for the plug-in has left its routine.
   void ThreadEnded(int plugin);
+  // Drops the calling thread's temporary buffers and kept texts: called by
+  // a plug-in thread that has left the plug-in's routine, so that every
+  // thread a plug-in starts (one per message sent) leaves nothing behind.
+  void ReleaseThreadBuffers();
+  // Threads that hold temporary buffers or kept texts now.
+  size_t threadBufferCount() const;
   void RecordService(int plugin, const char* service, intptr_t a1 = 0, intptr_t a2 = 0,
                      intptr_t a3 = 0, intptr_t a4 = 0, intptr_t answer = 0);
 
@@ -253,6 +262,7 @@ class HostCore {
   std::vector<MessageBox> boxes_;
   std::vector<FoundContact> found_;
   std::map<int, int> sendResults_;
+  std::deque<int> sendOrder_;  // the ids of sendResults_, oldest first
   std::vector<int> errors_;
   size_t pumps_ = 0;
   int failThreads_ = 0;

@@ -3,6 +3,7 @@
 
 #include "shell/host_api.h"
 #include "transport/lan_engine.h"
+#include "transport/section_guard.h"
 
 namespace vask {
 
@@ -47,6 +48,12 @@ void SetOwnStatus(int requested, const char* text) {
   if (message.p3 != 0) engine.SetStatusInfo(reinterpret_cast<const char*>(message.p3));
   engine.statusDirty = true;
 
+  // Deciding and starting or stopping are one step under the lifecycle
+  // lock, with the status read again inside it: an online request that
+  // came while another thread's stop was still under way would otherwise
+  // find the engine running, do nothing, and leave it stopped once that
+  // stop ended. Whoever decides last sees the last status stored.
+  SectionGuard lifecycle(engine.lifecycleLock);
   const bool online = engine.status.load() != kStatusOffline;
   if (!engine.running && online) {
     engine.Start();

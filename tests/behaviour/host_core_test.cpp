@@ -327,6 +327,18 @@ TEST_F(HostCoreTest, ReceivedMessagesAreStoredWithTheirBytesAndSender) {
   EXPECT_FALSE(core_.SendResult(79));
 }
 
+TEST_F(HostCoreTest, SendResultsKeepOnlyTheLatestSoALongSessionDoesNotGrow) {
+  const int kept = static_cast<int>(HostCore::kSendResultsKept);
+  for (int id = 1; id <= kept; ++id) Send(Message(108, id, 1));
+  Send(Message(108, kept, 0));  // a second answer for a kept id replaces it
+  EXPECT_EQ(core_.SendResult(1), 1);
+  EXPECT_EQ(core_.SendResult(kept), 0);
+  Send(Message(108, kept + 1, 1));
+  EXPECT_FALSE(core_.SendResult(1));
+  EXPECT_EQ(core_.SendResult(2), 1);
+  EXPECT_EQ(core_.SendResult(kept + 1), 1);
+}
+
 TEST_F(HostCoreTest, ItemsKeepTheirDeclarationAndFollowStatusAndTextChanges) {
   ActionInfo add{};
   add.size = kActionInfoShort;
@@ -480,6 +492,29 @@ TEST_F(HostCoreTest, ThreadsAreWaitableAndAFailedStartReturnsNull) {
   CloseHandle(thread);
 }
 
+unsigned WINAPI AskForATempBuffer(void* control) {
+  char* buffer = static_cast<HostControl*>(control)->TempBuffer(64);
+  return buffer != nullptr ? 1 : 0;
+}
+
+// A plug-in starts a thread for every message it sends: what the host kept
+// for such a thread goes when the thread ends, other threads' stays.
+TEST_F(HostCoreTest, AThreadsBuffersGoWhenItEnds) {
+  const char* kept = core_.KeepText("stays");
+  const size_t before = core_.threadBufferCount();
+  for (int i = 0; i < 3; ++i) {
+    HANDLE thread = control_->BeginThread(nullptr, 0, AskForATempBuffer, control_, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 1u);
+    CloseHandle(thread);
+  }
+  EXPECT_EQ(core_.threadBufferCount(), before);
+  EXPECT_STREQ(kept, "stays");
+}
+
 TEST_F(HostCoreTest, PumpMessagesDrainsTheCallersInput) {
   ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), 0x400, 1, 2));
   ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), 0x400, 3, 4));
@@ -565,6 +600,53 @@ TEST(HostProfileTest, AProfileKeepsItsTablesAndAForeignFileIsRefusedUntouched) {
   EXPECT_EQ(sqlite3_column_int(count, 0), 1);  // only its own table
   sqlite3_finalize(count);
   sqlite3_close(db);
+  RemoveTree(dir);
+}
+
+// The journal mode as another connection reads it from the file.
+std::string JournalMode(const std::string& path) {
+  sqlite3* db = nullptr;
+  std::string mode;
+  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW) {
+      mode = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    }
+    sqlite3_finalize(s);
+  }
+  sqlite3_close(db);
+  return mode;
+}
+
+// A profile on disk logs ahead, so that a history row is not two waits for
+// the disk; another program's database is refused before anything changes.
+TEST(HostProfileTest, AProfileFileLogsAheadAndAForeignDatabaseKeepsItsJournal) {
+  std::string dir = MakeTempDir("vask-profile");
+  ASSERT_FALSE(dir.empty());
+  const std::string path = dir + "/A.db";
+  {
+    HostCore core(host::HostOptions{path, "A", false});
+    ASSERT_TRUE(core.ok()) << core.error();
+    core.AddContact("BETA");
+  }
+  EXPECT_EQ(JournalMode(path), "wal");
+  {
+    HostCore core(host::HostOptions{path, "A", false});
+    ASSERT_TRUE(core.ok()) << core.error();
+    EXPECT_EQ(core.FindContact(NET_LAN, "BETA"), 1);
+  }
+
+  const std::string other = dir + "/other.db";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(other.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes (x)", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  {
+    HostCore core(host::HostOptions{other, "A", false});
+    EXPECT_FALSE(core.ok());
+  }
+  EXPECT_EQ(JournalMode(other), "delete");
   RemoveTree(dir);
 }
 

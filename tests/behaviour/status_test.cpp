@@ -1,7 +1,11 @@
 // The own status through the export: mapping, the host's 246 round trip,
 // the engine started and stopped by it, and auto-away.
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 
+#include "lan_peer.h"
 #include "plugin_fixture.h"
 
 namespace vask::test {
@@ -79,6 +83,47 @@ TEST_F(StatusTest, OnlineStartsTheEngineAndOfflineStopsIt) {
   EXPECT_EQ(Status(), 0);
   // The stop tells the host that every LAN contact went offline.
   EXPECT_TRUE(WaitFor(12001).has_value());
+}
+
+// Offline and online from two host threads at once: whatever order they
+// take, the engine ends as the last status says. Here the stop is held in
+// its 12001, before it clears the running flag, while the other thread asks
+// for online; that request used to find the engine still running, do
+// nothing, and leave it stopped under an online status.
+TEST_F(StatusTest, OnlineWhileAStopIsUnderWayEndsRunning) {
+  SetStatus(64);
+  ASSERT_EQ(ThreadsStarted(), 1u);
+  // Owned by the hook too: the shutdown's own 12001 comes after this body.
+  struct Hold {
+    Gate gate;
+    std::atomic<bool> used{false};
+  };
+  auto hold = std::make_shared<Hold>();
+  SetAnswer(12001, [hold](HostMessage*) -> std::optional<intptr_t> {
+    if (!hold->used.exchange(true)) hold->gate.Hold();
+    return std::nullopt;
+  });
+  Gate& gate = hold->gate;
+  std::thread offline([&] { SetStatus(0); });
+  if (!gate.WaitEntered()) {
+    gate.Open();
+    offline.join();
+    FAIL() << "the stop never sent 12001";
+  }
+  std::atomic<bool> onlineDone{false};
+  std::thread online([&] {
+    SetStatus(64);
+    onlineDone = true;
+  });
+  // Opened once the online request has returned, or after a while if it
+  // waits for the stop to finish first (it must not decide before).
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (!onlineDone && std::chrono::steady_clock::now() < until) Sleep(5);
+  gate.Open();
+  offline.join();
+  online.join();
+  EXPECT_EQ(Status(), 64);
+  EXPECT_EQ(ThreadsStarted(), 2u) << "online after the stop did not start the engine again";
 }
 
 TEST_F(StatusTest, AFailedStartEndsOffline) {

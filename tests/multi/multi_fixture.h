@@ -121,6 +121,15 @@ class HostProcess {
 
   bool ok() const { return pid_ > 0; }
   const std::string& computer() const { return computer_; }
+  pid_t pid() const { return pid_; }
+
+  // From now on every line goes to `handler` (on the reader thread) and is
+  // no longer kept: a long run would otherwise hold all of its output.
+  // WaitFor still sees the lines kept before.
+  void Observe(std::function<void(const std::string& line)> handler) {
+    std::lock_guard lock(mutex_);
+    observer_ = std::move(handler);
+  }
 
   void Send(const std::string& command) {
     const std::string line = command + "\n";
@@ -210,12 +219,18 @@ class HostProcess {
       if (n <= 0) break;
       pending.append(buffer, static_cast<size_t>(n));
       size_t end;
-      while ((end = pending.find('\n')) != std::string::npos) {
+      size_t start = 0;
+      while ((end = pending.find('\n', start)) != std::string::npos) {
         std::lock_guard lock(mutex_);
-        lines_.push_back(pending.substr(0, end));
-        pending.erase(0, end + 1);
-        changed_.notify_all();
+        if (observer_) {
+          observer_(pending.substr(start, end - start));
+        } else {
+          lines_.push_back(pending.substr(start, end - start));
+          changed_.notify_all();
+        }
+        start = end + 1;
       }
+      pending.erase(0, start);
     }
     std::lock_guard lock(mutex_);
     ended_ = true;
@@ -230,6 +245,7 @@ class HostProcess {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::string> lines_;
+  std::function<void(const std::string&)> observer_;
   bool ended_ = false;
 };
 
