@@ -22,6 +22,25 @@ long long RecordedCall::Int(std::string_view name, long long fallback) const {
   return std::strtoll(f->value.c_str(), nullptr, 10);
 }
 
+namespace {
+
+// What a kept call holds beyond its fixed part: its decoded texts.
+size_t FieldBytes(const RecordedCall& call) {
+  size_t bytes = call.service.size();
+  for (const Field& f : call.fields) bytes += f.name.size() + f.value.size();
+  return bytes;
+}
+
+}  // namespace
+
+void CallLog::Trim() {
+  while (!calls_.empty() && ((retention_ && calls_.size() > retention_) ||
+                             (byteRetention_ && calls_.size() > 1 && bytes_ > byteRetention_))) {
+    bytes_ -= FieldBytes(calls_.front());
+    calls_.pop_front();
+  }
+}
+
 void CallLog::Add(RecordedCall call) {
   // The listener lock is taken first so that listeners see calls in the
   // order of their sequence numbers.
@@ -29,8 +48,9 @@ void CallLog::Add(RecordedCall call) {
   {
     std::lock_guard lock(mutex_);
     call.sequence = next_++;
+    bytes_ += FieldBytes(call);
     calls_.push_back(call);
-    if (retention_ && calls_.size() > retention_) calls_.pop_front();
+    Trim();
   }
   changed_.notify_all();
   if (listener_) listener_(call);
@@ -103,12 +123,14 @@ uint64_t CallLog::Mark() const {
 void CallLog::Clear() {
   std::lock_guard lock(mutex_);
   calls_.clear();
+  bytes_ = 0;
 }
 
-void CallLog::SetRetention(size_t calls) {
+void CallLog::SetRetention(size_t calls, size_t bytes) {
   std::lock_guard lock(mutex_);
   retention_ = calls;
-  while (retention_ && calls_.size() > retention_) calls_.pop_front();
+  byteRetention_ = bytes;
+  Trim();
 }
 
 void CallLog::SetListener(std::function<void(const RecordedCall&)> listener) {

@@ -77,16 +77,22 @@ class CallLog {
   uint64_t Mark() const;
   void Clear();
 
-  // Keep at most this many calls (oldest dropped); 0 keeps all.
-  void SetRetention(size_t calls);
+  // Keep at most this many calls, and calls whose texts come to at most
+  // this many bytes (oldest dropped; the newest call always stays); 0 sets
+  // no bound.
+  void SetRetention(size_t calls, size_t bytes = 0);
   void SetListener(std::function<void(const RecordedCall&)> listener);
 
  private:
+  void Trim();  // caller holds mutex_
+
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::deque<RecordedCall> calls_;
   uint64_t next_ = 1;
   size_t retention_ = 0;
+  size_t byteRetention_ = 0;
+  size_t bytes_ = 0;  // FieldBytes of every kept call
   std::recursive_mutex listenerMutex_;
   std::function<void(const RecordedCall&)> listener_;
 };

@@ -84,7 +84,9 @@ void AddFields(JsonLine& line, const RecordedCall& call) {
 
 ScriptHost::ScriptHost(HostCore& core, int plugin, std::FILE* out, bool verbose)
     : core_(core), plugin_(plugin), out_(out), verbose_(verbose) {
-  core_.calls().SetRetention(2000);  // a long session must not grow without bound
+  // A long session must not grow without bound, in calls or in the texts
+  // they copied (2000 WinPopup messages of 100 KB would keep 200 MB).
+  core_.calls().SetRetention(2000, 8u << 20);
   core_.calls().SetListener([this](const RecordedCall& call) { OnCall(call); });
   core_.SetEventSink(
       [this](const std::string& event, const RecordedCall& call) { OnEvent(event, call); });

@@ -672,3 +672,41 @@ TEST_F(ProbeFixtureTest, StartsTheLoadedCopyWithTheEnvironmentSet) {
 
 }  // namespace
 }  // namespace vask::test
+
+namespace vask::test {
+namespace {
+
+host::RecordedCall CallWithText(size_t bytes) {
+  host::RecordedCall call;
+  call.service = "SendToHost";
+  call.fields.push_back({"body", std::string(bytes, 'x'), host::Field::kText});
+  return call;
+}
+
+// A long scripted session keeps its recent calls only: bounded in number
+// and in the bytes of the texts they copied, the newest always kept.
+TEST(CallLogTest, RetentionBoundsTheCallsAndTheirTextsKeepingTheNewest) {
+  host::CallLog log;
+  log.SetRetention(0, 1000);
+  for (int i = 0; i < 5; ++i) log.Add(CallWithText(400));
+  auto kept = log.All();
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(kept.back().sequence, 5u);
+
+  log.Add(CallWithText(5000));  // larger than the bound alone
+  kept = log.All();
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].sequence, 6u);
+
+  log.SetRetention(3, 0);
+  for (int i = 0; i < 4; ++i) log.Add(CallWithText(10000));
+  EXPECT_EQ(log.All().size(), 3u);
+  log.Clear();
+  log.SetRetention(0, 1000);
+  log.Add(CallWithText(400));
+  log.Add(CallWithText(400));
+  EXPECT_EQ(log.All().size(), 2u) << "Clear must forget the bytes of the calls it dropped";
+}
+
+}  // namespace
+}  // namespace vask::test
