@@ -7,6 +7,8 @@
 // It starts no threads, so a fuzz run stays on one thread.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -147,5 +149,17 @@ class FuzzHost : public HostControl {
   std::map<Key, std::string> texts_;
   std::vector<std::vector<char>> temp_;
 };
+
+// Makes this process computer "A" on a fresh emulated LAN where no other
+// computer listens, so every reply is built and dropped and the folder
+// stays empty (removed at exit). Its path, or null when it cannot be made.
+inline const char* UseEmptyLan() {
+  static char lan[] = "/tmp/vask-fuzz-lan-XXXXXX";
+  if (mkdtemp(lan) == nullptr) return nullptr;
+  std::atexit([] { rmdir(lan); });
+  setenv("VASK_LAN_DIR", lan, 1);
+  setenv("COMPUTERNAME", "A", 1);
+  return lan;
+}
 
 }  // namespace vask::fuzz

@@ -170,11 +170,8 @@ void RunOne(Input& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static char lan[] = "/tmp/vask-fuzz-lan-XXXXXX";
-  if (mkdtemp(lan) == nullptr) return 1;
-  std::atexit([] { rmdir(lan); });
-  setenv("VASK_LAN_DIR", lan, 1);
-  setenv("COMPUTERNAME", "A", 1);
+  const char* lan = fuzz::UseEmptyLan();
+  if (lan == nullptr) return 1;
   // An action may open the guide: with no opener on the path it fails at
   // once instead of starting a program per input.
   setenv("PATH", lan, 1);

@@ -25,12 +25,7 @@ FuzzHost gHost;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static char lan[] = "/tmp/vask-fuzz-lan-XXXXXX";
-  if (mkdtemp(lan) == nullptr) return 1;
-  // Nothing listens there, so it stays empty and rmdir suffices.
-  std::atexit([] { rmdir(lan); });
-  setenv("VASK_LAN_DIR", lan, 1);
-  setenv("COMPUTERNAME", "A", 1);
+  if (vask::fuzz::UseEmptyLan() == nullptr) return 1;
   SetHost(&gHost);
   return 0;
 }
