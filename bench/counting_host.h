@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "shell/host_control.h"
+#include "abi/host_control.h"
 
 namespace vask::bench {
 

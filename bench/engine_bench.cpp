@@ -30,7 +30,7 @@
 
 #include "bench/counting_host.h"
 #include "protocol/receive_loop.h"
-#include "shell/host_api.h"
+#include "base/host_api.h"
 #include "transport/datagram.h"
 #include "transport/lan_engine.h"
 

@@ -1,19 +1,12 @@
-# The plug-in: shell/, transport/, protocol/, search/.
+# The plug-in: abi/ and base/ at the bottom, then transport/, search/,
+# protocol/ and shell/ at the top; the sources are listed in
+# cmake/plugin_sources.txt.
 #
 # vask_core is a static library of every plug-in source, compiled with hidden
 # visibility so that the shared library exports IMessageProc alone; unit tests
 # link it directly. vask is the product: libvask.so here, vask.dll on Windows.
 
-file(GLOB VASK_CORE_SOURCES CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/shell/*.cpp
-  ${PROJECT_SOURCE_DIR}/transport/*.cpp
-  ${PROJECT_SOURCE_DIR}/protocol/*.cpp
-  ${PROJECT_SOURCE_DIR}/search/*.cpp)
-list(FILTER VASK_CORE_SOURCES EXCLUDE REGEX ".*/plugin_entry\\.cpp$")
-
-if(NOT VASK_CORE_SOURCES)
-  return()
-endif()
+vask_read_sources(VASK_CORE_SOURCES ${PROJECT_SOURCE_DIR}/cmake/plugin_sources.txt)
 add_library(vask_core STATIC ${VASK_CORE_SOURCES})
 target_include_directories(vask_core PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vask_core PUBLIC vaskwin32 PRIVATE vask_cp1250)
@@ -32,7 +25,11 @@ if(WIN32)
   enable_language(RC)
   set_target_properties(vask PROPERTIES PREFIX "" OUTPUT_NAME vask)
   set(VASK_RC ${PROJECT_SOURCE_DIR}/resources/vask.rc)
-  file(GLOB VASK_ICONS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/resources/*.ico)
+  set(VASK_ICONS)
+  foreach(icon auto_away available banner be_right_back do_not_disturb message offline plugin
+          plugin_small)
+    list(APPEND VASK_ICONS ${PROJECT_SOURCE_DIR}/resources/${icon}.ico)
+  endforeach()
   target_sources(vask PRIVATE ${VASK_RC})
   # windres reads the .ico files itself; a redrawn icon must rebuild the DLL.
   set_source_files_properties(${VASK_RC} PROPERTIES OBJECT_DEPENDS "${VASK_ICONS}")

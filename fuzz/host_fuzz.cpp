@@ -20,7 +20,7 @@
 #include <string>
 
 #include "fuzz/fuzz_host.h"
-#include "shell/plugin_entry.h"
+#include "abi/plugin_export.h"
 #include "transport/lan_engine.h"
 
 namespace {

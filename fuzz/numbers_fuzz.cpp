@@ -12,7 +12,8 @@
 #include <string>
 
 #include "protocol/incoming_messages.h"
-#include "shell/log.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace {
 

@@ -24,27 +24,16 @@ flags=(-std=c++20 -O1 -g -fsanitize=address,undefined -fno-sanitize-recover=unde
 # knows no other execution character set than UTF-8, so the plug-in's tree
 # is copied converted to Windows-1250 (build-fuzz/cp1250, searched before the
 # tree itself) and compiled as it stands: its literals keep those bytes.
-plugin_sources=(
-  shell/actions.cpp shell/dispatch.cpp shell/host_api.cpp shell/log.cpp shell/own_status.cpp
-  shell/plugin_entry.cpp shell/plugin_globals.cpp shell/registration.cpp
-  transport/datagram.cpp transport/extension_bus.cpp transport/lan_engine.cpp
-  transport/mailslot_handle.cpp
-  protocol/incoming_messages.cpp protocol/outgoing_messages.cpp protocol/presence.cpp
-  protocol/receive_loop.cpp
-  search/network_walk.cpp search/search_replies.cpp search/search_run.cpp
-)
-platform_sources=(
-  platform/posix/src/bridge_client.cpp platform/posix/src/crt.cpp platform/posix/src/errors.cpp
-  platform/posix/src/handles.cpp platform/posix/src/lan.cpp platform/posix/src/mailslot.cpp
-  platform/posix/src/net_enum.cpp platform/posix/src/resources.cpp
-  platform/posix/src/shell_execute.cpp platform/posix/src/threads.cpp platform/posix/src/tls.cpp
-)
+# The source lists are the build's own (cmake/*_sources.txt).
+read_list() { grep -v '^\s*\(#\|$\)' "$root/cmake/$1"; }
+mapfile -t plugin_sources < <(read_list plugin_sources.txt; echo shell/plugin_entry.cpp)
+mapfile -t platform_sources < <(read_list platform_sources.txt)
 targets=(datagram_fuzz numbers_fuzz receive_fuzz host_fuzz)
 
 object() { echo "$out/obj/$(echo "$1" | tr / _).o"; }
 
 mirror=$out/cp1250
-for dir in shell transport protocol search; do
+for dir in abi base shell transport protocol search; do
   mkdir -p "$mirror/$dir"
   for f in "$root/$dir"/*.h "$root/$dir"/*.cpp; do
     to=$mirror/$dir/$(basename "$f")
@@ -59,7 +48,7 @@ done
 compile() {
   local src=$1 base=$2 obj
   obj=$(object "$src")
-  if [ -f "$obj" ] && [ -z "$(find "$base/$src" "$root"/{shell,transport,protocol,search,platform} \
+  if [ -f "$obj" ] && [ -z "$(find "$base/$src" "$root"/{abi,base,shell,transport,protocol,search,platform} \
         -name '*.h' -newer "$obj" -o -path "$base/$src" -newer "$obj" | head -1)" ]; then
     return 0
   fi

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/host_records.h"
+#include "abi/host_records.h"
 
 namespace vask::host {
 

@@ -24,7 +24,7 @@
 
 #include "host/call_log.h"
 #include "host/host_tables.h"
-#include "shell/host_control.h"
+#include "abi/host_control.h"
 
 namespace vask::host {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "shell/host_records.h"
+#include "abi/host_records.h"
 
 namespace vask::host {
 

@@ -3,18 +3,15 @@
 #include <ctime>
 
 #include "protocol/receive_loop.h"
-#include "shell/host_api.h"
+#include "base/host_api.h"
 #include "transport/lan_engine.h"
 
 namespace vask {
 
 namespace {
 
-constexpr int kContactStatusColumn = 2;
 // Contact column 2: the contact's messages are ignored.
-constexpr int kIgnoredFlag = 0x400;
 // The host reads this in the icon field of a received message.
-constexpr int32_t kReceivedIcon = 0x50F00010;
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -52,7 +49,7 @@ void HandleMessage(const DatagramFields& fields, int row, bool& messageDelivered
     if (HostIgnores(sender)) {
       throw Rejection{"Ignored"};
     }
-  } else if ((GetContactInt(row, kContactStatusColumn) & kIgnoredFlag) != 0) {
+  } else if ((GetContactInt(row, kColumnStatus) & kStatusIgnoredFlag) != 0) {
     throw Rejection{"Ignored"};
   }
   // A message without its time field is dated when it arrives rather than
@@ -69,7 +66,7 @@ void DeliverIncoming(const std::string& sender, const std::string& text, int64_t
   if (HostIgnores(sender)) {
     return;
   }
-  MessageRecord message = LanMessageRecord(1, sender, text, kReceivedIcon, time);
+  MessageRecord message = LanMessageRecord(1, sender, text, kIconMessage, time);
   const int row = static_cast<int>(SendHost(200, NET_LAN, Text(sender)));
   if (row != -1) {
     SendHost(11013, row, 0);

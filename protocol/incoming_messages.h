@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shell/host_records.h"
+#include "abi/host_records.h"
 
 namespace vask {
 

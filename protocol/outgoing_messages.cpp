@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "shell/host_api.h"
-#include "shell/log.h"
+#include "base/host_api.h"
+#include "base/log.h"
 #include "transport/datagram.h"
 #include "transport/lan_engine.h"
 #include "transport/mailslot_handle.h"
@@ -25,9 +25,6 @@ int32_t messageCounter = 0;
 constexpr size_t kPendingTextLength = 30;
 constexpr int32_t kExpirySeconds = 10;
 // The host's switch for the delivery notices.
-constexpr int kNoticeSetting = 186;
-constexpr int kWinPopupSetting = 15003;
-constexpr int kContactStatusColumn = 2;
 
 constexpr const char* kWinPopupSlot = "messngr";
 constexpr const char* kSendFailedFormat = "Wystąpił błąd podczas dostarczania wiadomości! [%d]";
@@ -92,7 +89,7 @@ int32_t SendByWinPopup(const std::string& target, const std::string& text) {
   return written != 0 ? -1 : 0;
 }
 
-bool NoticesWanted() { return GetIntSetting(kNoticeSetting) != 0; }
+bool NoticesWanted() { return GetIntSetting(kSettingNotices) != 0; }
 
 std::string OrEmpty(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
 
@@ -113,8 +110,8 @@ unsigned WINAPI SendMessageThread(void* argument) {
   // With WinPopup emulation on, only a contact known to be present speaks
   // our protocol for sure; everybody else may be a plain WinPopup client.
   bool viaLan = true;
-  if (GetIntSetting(kWinPopupSetting) != 0) {
-    viaLan = row != -1 && (GetContactInt(row, kContactStatusColumn) & 0xFF) != 0;
+  if (GetIntSetting(kSettingWinPopup) != 0) {
+    viaLan = row != -1 && (GetContactInt(row, kColumnStatus) & 0xFF) != 0;
   }
   const int32_t result = SendChatMessage(to, body, viaLan);
   if (result != 0) {

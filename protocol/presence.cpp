@@ -1,6 +1,6 @@
 #include "protocol/presence.h"
 
-#include "shell/host_api.h"
+#include "base/host_api.h"
 #include "transport/datagram.h"
 #include "transport/lan_engine.h"
 
@@ -10,12 +10,6 @@ namespace {
 
 // The second "STATUS" argument, a constant of the protocol (2 to the 21st).
 constexpr char kStatusMark[] = "2097152";
-constexpr int kColumnId = 0;
-constexpr int kColumnNet = 1;
-constexpr int kColumnStatus = 2;
-constexpr int kColumnPresent = 15;
-constexpr int kColumnDescription = 18;
-constexpr int kColumnMark = 28;
 
 }  // namespace
 
@@ -36,15 +30,15 @@ void HandleStatus(const DatagramFields& fields, int row) {
   const std::string description = fields.size() >= 7 ? fields[6] : std::string();
   if (status != kStatusOffline) {
     SetContactText(row, kColumnPresent, "Vask");
-    SetContactText(row, kColumnMark, fields[5].c_str());
+    SetContactText(row, kColumnStatusMark, fields[5].c_str());
   } else {
     SetContactText(row, kColumnPresent, "");
-    SetContactInt(row, kColumnMark, 0);
+    SetContactInt(row, kColumnStatusMark, 0);
   }
   // Only the low byte of the column is the status; a number above 255 is
   // therefore always a change.
   const bool changed = (GetContactInt(row, kColumnStatus) & 0xFF) != status ||
-                       GetContactText(row, kColumnDescription) != description;
+                       GetContactText(row, kColumnStatusInfo) != description;
   if (changed) {
     SendHost3(234, row, status, reinterpret_cast<intptr_t>(description.c_str()));
     SendHost(12000, row, 0);

@@ -9,11 +9,11 @@
 #include "protocol/presence.h"
 #include "search/search_replies.h"
 #include "search/search_run.h"
-#include "shell/host_api.h"
-#include "shell/log.h"
+#include "base/host_api.h"
+#include "base/log.h"
 #include "transport/datagram.h"
 #include "transport/lan_engine.h"
-#include "transport/section_guard.h"
+#include "base/section_guard.h"
 
 namespace vask {
 

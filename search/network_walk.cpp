@@ -9,8 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "shell/host_api.h"
-#include "shell/log.h"
+#include "base/host_api.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace vask {
 

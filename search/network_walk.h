@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "shell/host_records.h"
+#include "abi/host_records.h"
 #include "win32.h"
 
 namespace vask {

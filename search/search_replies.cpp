@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "shell/host_api.h"
+#include "base/host_api.h"
 #include "transport/lan_engine.h"
 
 namespace vask {

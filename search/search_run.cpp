@@ -9,8 +9,9 @@
 
 #include "search/network_walk.h"
 #include "search/search_replies.h"
-#include "shell/host_api.h"
-#include "shell/log.h"
+#include "base/host_api.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "transport/lan_engine.h"
 
 namespace vask {

@@ -2,7 +2,7 @@
 // queries from other computers.
 #pragma once
 
-#include "shell/host_records.h"
+#include "abi/host_records.h"
 #include "win32.h"
 
 namespace vask {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "shell/host_api.h"
-#include "shell/log.h"
+#include "base/host_api.h"
+#include "base/log.h"
 #include "shell/own_status.h"
 #include "transport/lan_engine.h"
 #include "win32.h"
@@ -16,12 +16,6 @@ namespace {
 
 // Items whose action id has this top byte are not ours to answer.
 constexpr uint32_t kForeignTopByte = 0x11;
-constexpr int kInfoBox = 10204;
-constexpr int kPublishDetails = 34000;
-constexpr int kFetchDetails = 34001;
-constexpr int kDetailsAsked = 11016;
-constexpr int kSettingHostFolder = 3;
-constexpr int kNetworkItemParent = 410;
 constexpr int kSetBit = -1;
 constexpr int kClearBit = 0;
 
@@ -39,7 +33,7 @@ int StatusOnActivate(int code, int status) {
 }
 
 int RefreshAllContacts() {
-  SendHost4(kInfoBox, reinterpret_cast<intptr_t>(kRefreshText), 0, reinterpret_cast<intptr_t>("Vask"), 0);
+  SendHost4(kMsgInfoBox, reinterpret_cast<intptr_t>(kRefreshText), 0, reinterpret_cast<intptr_t>("Vask"), 0);
   Engine().SendPacket("^", "SEARCH", std::string());
   return 1;
 }
@@ -62,7 +56,7 @@ void OfferPublish(const ActionRef& ref) {
 void OfferFetch(const ActionRef& ref) {
   bool offer = false;
   if (Engine().running) {
-    const char* net = ReadItemText(ActionRef{kContactItemBase + 1, kNetworkItemParent, ref.contact});
+    const char* net = ReadItemText(ActionRef{kContactItemBase + 1, kParentNetworks, ref.contact});
     offer = net != nullptr && std::strcmp(net, "15") == 0;
   }
   SetItemStatus(ref, offer ? kClearBit : kSetBit, 1);
@@ -92,13 +86,13 @@ int HandleAction(const ActionEvent* event) {
     case 15002: return code == kActionActivated ? OpenHelp() : 0;
     case 15120:
       if (code == kActionShowing) OfferPublish(ref);
-      if (code == kActionActivated) SendPlugin(0, kPublishDetails, ref.contact, 1);
+      if (code == kActionActivated) SendPlugin(0, kMsgPublishDetails, ref.contact, 1);
       return 0;
     case 15121:
       if (code == kActionShowing) OfferFetch(ref);
       if (code == kActionActivated) {
-        SendPlugin(0, kFetchDetails, ref.contact, 1);
-        SendHost(kDetailsAsked, ref.contact, 0);
+        SendPlugin(0, kMsgFetchDetails, ref.contact, 1);
+        SendHost(kMsgDetailsAsked, ref.contact, 0);
       }
       return 0;
     default:
@@ -119,7 +113,7 @@ int HandleCloak(const MessageRecord* message) {
     Log(" - VASK cloak set to %s", cloak.c_str());
   } else {
     const std::string text = "Messenger cloak name - " + Engine().CloakName();
-    SendHost(kInfoBox, reinterpret_cast<intptr_t>(text.c_str()), 0);
+    SendHost(kMsgInfoBox, reinterpret_cast<intptr_t>(text.c_str()), 0);
   }
   return 2;
 }

@@ -1,7 +1,7 @@
 // Interface actions (host message 22200) and the cloak chat command (20100).
 #pragma once
 
-#include "shell/host_records.h"
+#include "abi/host_records.h"
 
 namespace vask {
 

@@ -10,7 +10,7 @@
 #include "search/search_replies.h"
 #include "search/search_run.h"
 #include "shell/actions.h"
-#include "shell/host_api.h"
+#include "base/host_api.h"
 #include "shell/own_status.h"
 #include "shell/registration.h"
 #include "transport/extension_bus.h"

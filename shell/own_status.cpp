@@ -1,18 +1,16 @@
 // The own status: mapping, set-status, auto-away and the list-only flag.
 #include "shell/own_status.h"
 
-#include "shell/host_api.h"
+#include "base/host_api.h"
+#include "protocol/receive_loop.h"
 #include "transport/lan_engine.h"
-#include "transport/section_guard.h"
+#include "base/section_guard.h"
 
 namespace vask {
 
 namespace {
 
-constexpr int kAnnounceStatus = 246;
 constexpr int kUnchanged = -1;
-constexpr int kSettingLastStatus = 15000;
-constexpr int kSettingOnlyListed = 15001;
 
 }  // namespace
 
@@ -37,7 +35,7 @@ void SetOwnStatus(int requested, const char* text) {
   // The host may rewrite p2 and p3 before it returns: both are read back.
   HostMessage message{};
   message.size = HostMessageSize(3);
-  message.id = kAnnounceStatus;
+  message.id = kMsgAnnounceStatus;
   message.p2 = mapped == current ? kUnchanged : mapped;
   message.p3 = reinterpret_cast<intptr_t>(text);
   if (HostControl* host = Host()) host->SendToHost(&message);
@@ -56,7 +54,9 @@ void SetOwnStatus(int requested, const char* text) {
   SectionGuard lifecycle(engine.lifecycleLock);
   const bool online = engine.status.load() != kStatusOffline;
   if (!engine.running && online) {
-    engine.Start();
+    // A failed start has told the user why; the status goes back to
+    // offline so that the host does not show it online.
+    if (!engine.Start(ReceiveLoop)) SetOwnStatus(kStatusOffline, "");
   } else if (engine.running && !online) {
     engine.Stop(false);
   }

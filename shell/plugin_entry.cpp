@@ -1,5 +1,5 @@
 // The export. Everything else of the library is hidden.
-#include "shell/plugin_entry.h"
+#include "abi/plugin_export.h"
 
 #include <exception>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/host_records.h"
+#include "abi/host_records.h"
 
 namespace vask {
 

@@ -4,9 +4,9 @@
 #include <utility>
 #include <vector>
 
-#include "shell/host_api.h"
+#include "base/host_api.h"
 #include "transport/lan_engine.h"
-#include "transport/section_guard.h"
+#include "base/section_guard.h"
 
 namespace vask {
 

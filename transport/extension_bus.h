@@ -3,7 +3,7 @@
 // (55001). The notifications themselves leave through LanEngine::Notify.
 #pragma once
 
-#include "shell/host_records.h"
+#include "abi/host_records.h"
 
 namespace vask {
 

@@ -1,10 +1,8 @@
 #include "transport/lan_engine.h"
-#include "transport/section_guard.h"
+#include "base/section_guard.h"
 
-#include "protocol/receive_loop.h"
-#include "shell/host_api.h"
-#include "shell/log.h"
-#include "shell/own_status.h"
+#include "base/host_api.h"
+#include "base/log.h"
 #include "transport/datagram.h"
 
 namespace vask {
@@ -15,8 +13,6 @@ using Guard = SectionGuard;
 
 constexpr int kWaitStepMs = 10;
 constexpr int kWaitSteps = 500;
-constexpr int kSettingChannel = 15002;
-constexpr int kSettingWinPopup = 15003;
 constexpr char kSlotsFailed[] = "V.ask nie mógł utworzyć slotów sieciowych";
 
 // Polls workerThread in alertable 10 ms steps, at most 500. Returns the
@@ -79,7 +75,7 @@ LanEngine::~LanEngine() {
   DeleteCriticalSection(&lock);
 }
 
-bool LanEngine::Start() {
+bool LanEngine::Start(HostThreadRoutine worker) {
   Guard lifecycle(lifecycleLock);
   if (!running && workerThread.load() != nullptr) {
     // A worker told to stop is still finishing its pass and holds the
@@ -118,7 +114,7 @@ bool LanEngine::Start() {
     }
   }
   if (running) {
-    HANDLE thread = Host() ? Host()->BeginThread(nullptr, 0, ReceiveLoop, this, 0, nullptr) : nullptr;
+    HANDLE thread = Host() ? Host()->BeginThread(nullptr, 0, worker, this, 0, nullptr) : nullptr;
     if (thread != nullptr) {
       workerHandle = thread;
       workerThread = thread;
@@ -131,7 +127,6 @@ bool LanEngine::Start() {
       channelSlot.Close();
     }
   }
-  if (!running) SetOwnStatus(kStatusOffline, "");
   return running;
 }
 

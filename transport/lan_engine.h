@@ -21,7 +21,9 @@
 #include <map>
 #include <string>
 
-#include "shell/host_records.h"
+#include "abi/host_control.h"
+#include "abi/host_ids.h"
+#include "abi/host_records.h"
 #include "transport/mailslot_handle.h"
 #include "win32.h"
 
@@ -35,11 +37,6 @@ struct PendingMessage {
 };
 
 inline constexpr uint32_t kSlotMaxMessage = 100100;
-inline constexpr int kStatusOffline = 0;
-inline constexpr int kStatusDnd = 34;
-inline constexpr int kStatusAvailable = 64;
-inline constexpr int kStatusBrb = 65;
-inline constexpr int kStatusAway = 68;
 
 class LanEngine {
  public:
@@ -48,9 +45,11 @@ class LanEngine {
   LanEngine(const LanEngine&) = delete;
   LanEngine& operator=(const LanEngine&) = delete;
 
-  // Opens the slots and starts the worker; true when the engine runs
-  // afterwards (or already ran). Called from host threads.
-  bool Start();
+  // Opens the slots and starts `worker` (with the engine as its argument)
+  // on a host thread; true when the engine runs afterwards (or already ran).
+  // On false the caller decides what the failure means for the own status.
+  // Called from host threads.
+  bool Start(HostThreadRoutine worker);
   // Tells the bus and the host, clears `running`; with wait, also waits up
   // to 5 s for the worker and closes the slots. A start that finds a worker
   // still finishing after a stop waits for it (up to 5 s) first.

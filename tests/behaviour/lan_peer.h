@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/host_records.h"
+#include "abi/host_records.h"
 #include "win32.h"
 
 namespace vask::test {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "shell/host_records.h"
+#include "abi/host_records.h"
 #include "win32.h"
 
 namespace vask::test {

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "shell/host_control.h"
-#include "shell/host_records.h"
+#include "abi/host_control.h"
+#include "abi/host_records.h"
 
 namespace {
 

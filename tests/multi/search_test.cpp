@@ -5,7 +5,7 @@
 #include <string>
 
 #include "multi_fixture.h"
-#include "shell/host_records.h"
+#include "abi/host_records.h"
 #include "win32.h"
 
 namespace vask::multi {

@@ -12,8 +12,8 @@
 #include <tuple>
 #include <vector>
 
-#include "shell/host_api.h"
-#include "shell/host_control.h"
+#include "base/host_api.h"
+#include "abi/host_control.h"
 
 namespace vask::test {
 

@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "fake_host.h"
-#include "shell/host_api.h"
-#include "shell/host_records.h"
+#include "base/host_api.h"
+#include "abi/host_records.h"
 
 namespace vask::test {
 namespace {

@@ -6,7 +6,8 @@
 #include <thread>
 
 #include "fake_host.h"
-#include "shell/log.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "win32.h"
 
 namespace vask::test {

@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/host_control.h"
-#include "shell/host_records.h"
+#include "abi/host_control.h"
+#include "abi/host_records.h"
 
 namespace {
 

@@ -1,26 +1,22 @@
-// The log, the per-thread text buffers, number formatting and parsing, the
-// case-insensitive find and the text-or-resource string.
-#include "shell/log.h"
+// The log and the per-thread text buffers (formatted messages, numbers).
+#include "base/log.h"
 
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
 
-#include "shell/host_api.h"
+#include "base/host_api.h"
 #include "win32.h"
 
 namespace vask {
 
 namespace {
 
-constexpr int kLogHostMessage = 1;
 constexpr size_t kLogBuffer = 256;
 constexpr size_t kLogLimit = 255;
 constexpr size_t kTextCapacity = 10000;
 // Far more than a 32-bit number in radix 2 with its sign needs; the rest
 // serves the widest zero padding a caller asks for.
 constexpr size_t kNumberArea = 10004;
-constexpr int kRadixFromText = 255;
 
 // One thread's buffers, created on its first use and reused afterwards.
 struct Block {
@@ -47,19 +43,12 @@ Block& ThreadBlock() {
   return *block;
 }
 
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 void SendLog(int level, const char* format, va_list args) {
   char line[kLogBuffer];
   line[0] = '\0';
   _vsnprintf(line, kLogLimit, format, args);
   line[kLogMax] = '\0';
-  SendHost(kLogHostMessage, reinterpret_cast<intptr_t>(line), level);
+  SendHost(kMsgLog, reinterpret_cast<intptr_t>(line), level);
 }
 
 }  // namespace
@@ -139,61 +128,6 @@ const char* FormatNumber(int value, int radix, int width, bool upper) {
 
 std::string FormatNumberCopy(int value, int radix, int width, bool upper) {
   return FormatNumber(value, radix, width, upper);
-}
-
-int32_t ParseNumber(const char* text, int radix) {
-  if (text == nullptr) return 0;
-  if (radix == kRadixFromText) {
-    if (text[0] == '#') {
-      radix = 16;
-      text += 1;
-    } else if (text[0] == '0' && text[1] == 'x') {
-      radix = 16;
-      text += 2;
-    } else {
-      radix = 10;
-    }
-  }
-  // Unsigned arithmetic: a long run wraps instead of overflowing.
-  uint32_t value = 0;
-  for (int digit = DigitValue(*text); digit >= 0; digit = DigitValue(*++text)) {
-    value = value * static_cast<uint32_t>(radix) + static_cast<uint32_t>(digit);
-  }
-  return static_cast<int32_t>(value);
-}
-
-const char* FindNoCase(const char* text, const char* pattern) {
-  if (text == nullptr || pattern == nullptr) return nullptr;
-  char* lowText = _strdup(text);
-  char* lowPattern = _strdup(pattern);
-  const char* found = nullptr;
-  if (lowText != nullptr && lowPattern != nullptr) {
-    _strlwr(lowText);
-    _strlwr(lowPattern);
-    if (const char* at = std::strstr(lowText, lowPattern)) found = text + (at - lowText);
-  }
-  std::free(lowText);
-  std::free(lowPattern);
-  return found;
-}
-
-bool ContainsNoCase(const char* text, const char* pattern) { return FindNoCase(text, pattern) != nullptr; }
-
-std::string TextOrResource(uintptr_t value) {
-  if (value > 0xFFFF) return std::string(reinterpret_cast<const char*>(value));
-  if (value == 0) return std::string();
-  // The running program's module, as the host keeps the string table.
-  static const HMODULE program = GetModuleHandleA(nullptr);
-  const UINT id = static_cast<UINT>(value);
-  HRSRC block = FindResourceA(program, MAKEINTRESOURCEA(id / 16 + 1), RT_STRING);
-  if (block == nullptr) return std::string();
-  const DWORD size = SizeofResource(program, block);
-  if (size == 0) return std::string();
-  std::string text(size, '\0');
-  const int loaded = LoadStringA(program, id, text.data(), static_cast<int>(size));
-  if (loaded <= 0) return std::string();
-  text.resize(static_cast<size_t>(loaded) < text.size() ? static_cast<size_t>(loaded) : text.size());
-  return text;
 }
 
 }  // namespace vask

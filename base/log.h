@@ -26,15 +26,6 @@ const char* FormatText(const char* format, ...) __attribute__((format(printf, 1,
 const char* FormatNumber(int value, int radix, int width = 0, bool upper = false);
 std::string FormatNumberCopy(int value, int radix, int width = 0, bool upper = false);
 
-// Radix 255 lets the text decide ("#" hex, "0x" hex, else decimal). The
-// longest run of 0-9, a-f, A-F; each digit times radix^position; no sign.
-int32_t ParseNumber(const char* text, int radix);
-
-// Case-insensitive find that folds only A to Z: a pointer into `text`, or
-// null.
-const char* FindNoCase(const char* text, const char* pattern);
-bool ContainsNoCase(const char* text, const char* pattern);
-
 // The per-thread buffer slot: allocated when the library loads, released
 // when it unloads (the unloading thread's block with it).
 class ThreadBuffers {
@@ -55,10 +46,5 @@ ThreadBuffers& Buffers();
 // starts call it before they end, so their blocks do not outlive them; the
 // next use on the same thread simply creates a new block.
 void ReleaseThreadBuffers();
-
-// The plug-in's string type built from a pointer-sized value: a text above
-// 0xFFFF is copied; 1 to 0xFFFF is a string resource id loaded from the
-// running program's module; 0 stays empty.
-std::string TextOrResource(uintptr_t value);
 
 }  // namespace vask

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shell/host_control.h"
+#include "abi/host_control.h"
 
 namespace vask {
 

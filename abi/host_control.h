@@ -11,7 +11,8 @@
 
 #include <cstdint>
 
-#include "shell/host_records.h"
+#include "abi/host_ids.h"
+#include "abi/host_records.h"
 
 namespace vask {
 
@@ -51,8 +52,5 @@ class HostControl {
   virtual int Reserved18() = 0;
   virtual int Reserved19() = 0;
 };
-
-inline constexpr int kTableSettings = 0;
-inline constexpr int kTableContacts = 1;
 
 }  // namespace vask

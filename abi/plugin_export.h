@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "shell/host_records.h"
+#include "abi/host_records.h"
 
 #if defined(_WIN32)
 #define VASK_EXPORT extern "C" __declspec(dllexport)

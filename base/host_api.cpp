@@ -1,12 +1,12 @@
 // Operations over the one process-wide control object.
-#include "shell/host_api.h"
+#include "base/host_api.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "shell/log.h"
+#include "base/log.h"
 
 namespace vask {
 
@@ -14,16 +14,8 @@ namespace {
 
 std::atomic<HostControl*> gHost{nullptr};
 
-constexpr int kGetParent = 10118;
-constexpr int kReadItemText = 10106;
-constexpr int kSetItemText = 10110;
-constexpr int kSetItemStatus = 10108;
-constexpr int kAddItem = 10101;
-constexpr int kRegisterIcon = 10130;
-constexpr int kDefineColumn = 1102;
 // The parent query addresses the item under the window's root (71) of
 // whatever contact window is open (-2).
-constexpr int kContactWindowRoot = 71;
 constexpr int kGroupStyle = 0x10;
 // Wake on any input, alertable, and on input already waiting.
 constexpr DWORD kWakeMask = 0x1FF;
@@ -67,8 +59,8 @@ ActionRef ContactItem(int contact, int column, int parent) {
 }
 
 int ContactWindowParent(int column) {
-  ActionRef query{kContactItemBase + column, kContactWindowRoot, -2};
-  return static_cast<int>(SendHost(kGetParent, reinterpret_cast<intptr_t>(&query)));
+  ActionRef query{kContactItemBase + column, kParentWindowRoot, -2};
+  return static_cast<int>(SendHost(kMsgItemParent, reinterpret_cast<intptr_t>(&query)));
 }
 
 void FillItem(ActionInfo& info, int parent, int action, int style, const char* text, int param,
@@ -275,14 +267,14 @@ void SetItemStatus(const ActionRef& ref, int status, int mask) {
   info.mask = kActionMaskStatus;
   info.status = status;
   info.statusMask = mask;
-  SendInfo(kSetItemStatus, info);
+  SendInfo(kMsgSetItemStatus, info);
 }
 
 void SetItemText(const ActionRef& ref, const char* text) {
   ActionInfo info = BlankInfo(ref);
   info.mask = kActionMaskText;
   info.text = text;
-  SendInfo(kSetItemText, info);
+  SendInfo(kMsgSetItemText, info);
 }
 
 const char* ReadItemText(const ActionRef& ref) {
@@ -290,13 +282,13 @@ const char* ReadItemText(const ActionRef& ref) {
   info.mask = kActionMaskText;
   info.text = nullptr;
   info.textSize = 0;
-  return reinterpret_cast<const char*>(SendInfo(kReadItemText, info));
+  return reinterpret_cast<const char*>(SendInfo(kMsgReadItemText, info));
 }
 
 void AddItem(int parent, int action, int style, const char* text, int param, int width, int height) {
   ActionInfo info = BlankInfo(ActionRef{0, 0, -2});
   FillItem(info, parent, action, style, text, param, width, height);
-  SendInfo(kAddItem, info);
+  SendInfo(kMsgAddItem, info);
 }
 
 void AddItemLong(int parent, int action, int style, const char* text, int param, int width,
@@ -306,7 +298,7 @@ void AddItemLong(int parent, int action, int style, const char* text, int param,
   info.size = kActionInfoLong;
   info.extra1 = static_cast<uint16_t>(extra1);
   info.extra2 = static_cast<uint16_t>(extra2);
-  SendInfo(kAddItem, info);
+  SendInfo(kMsgAddItem, info);
 }
 
 void AddGroupItem(int parent, int action, int style, const char* text, int param) {
@@ -321,14 +313,14 @@ int RegisterIcon(int kind, int iconId, HMODULE module, int resourceId) {
   icon.one16 = 1;
   icon.module = module;
   icon.resourceId = resourceId;
-  SendHost(kRegisterIcon, reinterpret_cast<intptr_t>(&icon));
+  SendHost(kMsgRegisterIcon, reinterpret_cast<intptr_t>(&icon));
   return iconId;
 }
 
 void DefineColumn(int table, int column, int type, intptr_t defaultValue, const char* name) {
   ColumnDef def{};
   def.size = sizeof(ColumnDef);
-  def.id = kDefineColumn;
+  def.id = kMsgDefineColumn;
   def.table = static_cast<uint8_t>(table);
   def.column = column;
   def.columnType = type;

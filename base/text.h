@@ -1,0 +1,25 @@
+// Number parsing and text helpers of the plug-in: pure functions over
+// 8-bit texts (TextOrResource also reads the program's string table).
+// Callable from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vask {
+
+// Radix 255 lets the text decide ("#" hex, "0x" hex, else decimal). The
+// longest run of 0-9, a-f, A-F; each digit times radix^position; no sign.
+int32_t ParseNumber(const char* text, int radix);
+
+// Case-insensitive find that folds only A to Z: a pointer into `text`, or
+// null.
+const char* FindNoCase(const char* text, const char* pattern);
+bool ContainsNoCase(const char* text, const char* pattern);
+
+// The plug-in's string type built from a pointer-sized value: a text above
+// 0xFFFF is copied; 1 to 0xFFFF is a string resource id loaded from the
+// running program's module; 0 stays empty.
+std::string TextOrResource(uintptr_t value);
+
+}  // namespace vask
