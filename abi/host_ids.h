@@ -84,10 +84,16 @@ inline constexpr int32_t kMsgStatusChanged = 12000;     // p1 = row
 inline constexpr int32_t kMsgAllWentOffline = 12001;    // after the engine stop's sweep
 inline constexpr int32_t kMsgFoundContact = 14000;      // p1 = FoundContact
 
+// ---- Error codes (HostControl::SetError) ------------------------------------
+
+// A message the plug-in does not handle, or a request it refuses.
+inline constexpr int kErrorRefused = 1;
+
 // ---- Tables ----------------------------------------------------------------
 
 inline constexpr int kTableSettings = 0;  // row 0
 inline constexpr int kTableContacts = 1;  // row = contact id; row 0 is the own entry
+inline constexpr int kOwnEntry = 0;       // the row (and contact id) of the user's own entry
 
 // ---- Settings columns (table 0) --------------------------------------------
 

@@ -136,17 +136,14 @@ struct Lan {
     host.Reset("A", {"B"});
     vask::SetHost(&host);
     vask::LanEngine& engine = vask::Engine();
-    if (!engine.channelSlot.CreateServer("Vask", vask::kSlotMaxMessage, 0, nullptr)) std::abort();
-    engine.running = true;
-    engine.status = vask::kStatusAvailable;
+    if (!engine.BeginSteps("Vask")) std::abort();
+    engine.SetStatus(vask::kStatusAvailable);
     aAddress = AddressOf(dir + "/WORKGROUP/A/vask");
     bSlot = VaskCreateMailslotOn("B", "vask", vask::kSlotMaxMessage);
     if (bSlot == INVALID_HANDLE_VALUE) std::abort();
   }
   ~Lan() {
-    vask::LanEngine& engine = vask::Engine();
-    engine.running = false;
-    engine.channelSlot.Close();
+    vask::Engine().EndSteps();
     CloseHandle(bSlot);
     std::string command = "rm -rf '" + dir + "'";
     if (std::system(command.c_str()) != 0) std::abort();
@@ -159,7 +156,7 @@ struct Lan {
     for (int i = 0; i < count; ++i) {
       if (!RawSend(aAddress, vask::BuildDatagram(++sequence, "B", "A", command, body))) std::abort();
     }
-    while (vask::Engine().channelSlot.MessageCount() < static_cast<uint32_t>(count)) std::this_thread::yield();
+    while (vask::Engine().WaitingDatagrams() < static_cast<uint32_t>(count)) std::this_thread::yield();
   }
 
   void EmptyB() {
@@ -262,7 +259,7 @@ void FanOut(benchmark::State& state, bool listed) {
   lan.host.Reset("A", listed ? receivers.names : std::vector<std::string>{});
   setenv("VASK_WORKGROUP", ("G" + std::to_string(count)).c_str(), 1);
   vask::LanEngine& engine = vask::Engine();
-  engine.onlyListed = false;
+  engine.SetOnlyListed(false);
   const std::string body = StatusBody();
   bool exact = true;
   for (auto _ : state) {
@@ -312,7 +309,7 @@ void BM_MemoryDistinctSenders(benchmark::State& state) {
   vask::LanEngine& engine = vask::Engine();
   constexpr int kSenders = 10000;
   for (auto _ : state) {
-    engine.lastSeqBySender.clear();
+    engine.ForgetSenders();
     malloc_trim(0);
     const size_t heap = HeapInUse();
     const size_t rss = RssBytes();
@@ -322,10 +319,10 @@ void BM_MemoryDistinctSenders(benchmark::State& state) {
       std::snprintf(sender, sizeof sender, "KOMPUTER%05d", i);
       vask::HandleDatagram(engine, vask::BuildDatagram(1, sender, "A", "PING", ""), true, delivered);
     }
-    state.counters["senders"] = static_cast<double>(engine.lastSeqBySender.size());
+    state.counters["senders"] = static_cast<double>(engine.KnownSenders());
     state.counters["heap_per_sender"] = static_cast<double>(HeapInUse() - heap) / kSenders;
     state.counters["rss_per_sender"] = static_cast<double>(RssBytes() - rss) / kSenders;
-    engine.lastSeqBySender.clear();
+    engine.ForgetSenders();
   }
 }
 
