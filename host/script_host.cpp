@@ -40,6 +40,9 @@ bool ParseNumber(const std::string& text, long long* value) {
   return true;
 }
 
+// The answer to kMsgChatCommand when the plug-in took the command as its own.
+constexpr intptr_t kChatCommandTaken = 2;
+
 constexpr const char* kHelp =
     "status <n> [text] | add <computer> | remove <computer> | send <computer> <text> | "
     "msg <id> [p1 [p2 [p3 [p4]]]] | set <column> <value> | get <column> | contacts | "
@@ -173,7 +176,37 @@ void ScriptHost::Contacts() {
             .Raw("contacts", list));
 }
 
+// "chat <text>": the text goes to the plug-in as a chat message typed in the
+// chat window as a command (kMsgChatCommand), as the host's chat window
+// hands over a line that starts with "/".
+void ScriptHost::Chat(const std::string& utf8) {
+  std::string body;
+  if (!ToPlugin("chat", utf8, &body)) return;
+  std::string empty;
+  MessageRecord record{};
+  record.size = sizeof record;
+  record.net = NET_LAN;
+  record.type = kMessageTypeChat;
+  record.from = empty.data();
+  record.to = empty.data();
+  record.body = body.data();
+  record.ext = empty.data();
+  record.flags = kMessageFlagCommand;
+  record.time = static_cast<int64_t>(std::time(nullptr));
+  intptr_t answer = core_.Call(plugin_, kMsgChatCommand, reinterpret_cast<intptr_t>(&record));
+  Write(JsonLine()
+            .Str("event", "chat")
+            .Str("text", utf8)
+            .Int("answer", answer)
+            .Bool("handled", answer == kChatCommandTaken));
+}
+
 bool ScriptHost::Run(const std::string& rawLine) {
+  // The chat text is taken as it stands, blanks and all.
+  if (rawLine.compare(0, 5, "chat ") == 0) {
+    Chat(rawLine.substr(5));
+    return true;
+  }
   std::string line = rawLine;
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
   std::vector<std::string> words = SplitWords(line, 0);

@@ -27,7 +27,7 @@
 #include <thread>
 
 #include "host/host_core.h"
-#include "host/interactive.h"
+#include "host/line_editing.h"
 #include "host/json_writer.h"
 #include "host/script_host.h"
 #include "host/text_codec.h"
@@ -302,7 +302,6 @@ int main(int argc, char** argv) {
     bool quitting = false;
     auto runLine = [&](const std::string& line) {
       if (quitting) return;
-      if (RunChatCommand(host, core, id, line)) return;
       if (!host.Run(line)) quitting = true;
     };
     // Inside a call that pumps (a search), the commands that came meanwhile
