@@ -280,7 +280,9 @@ void BridgeCore::Forget(const NetbiosName& name, uint32_t ip) {
 
 void BridgeCore::OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, uint16_t port,
                               Millis now) {
-  if (ip == config_.ip) return;  // our own broadcasts come back to us
+  // Our own broadcasts come back to us; a tool of this machine (on another
+  // port) is answered like anyone else.
+  if (ip == config_.ip && port == kNamePort) return;
   NamePacket p;
   Status status = DecodeNamePacket(packet, size, &p);
   if (!status) {
@@ -301,15 +303,16 @@ void BridgeCore::OnResponse(const NamePacket& p, uint32_t ip, Millis now) {
     // counts: same transaction id, same name. Anything else (late, made
     // up, or for another name) changes nothing.
     for (OwnName& own : own_) {
-      if (own.group || own.state != NameState::kRegistering || own.id != p.id ||
-          !NamesMatch(own.name, p.recordName)) {
-        continue;
-      }
+      if (own.group || own.id != p.id || !NamesMatch(own.name, p.recordName)) continue;
+      // The owner defends each name we tried: once the computer has
+      // yielded, the rest only confirm it.
+      if (own.state == NameState::kConflict) return;
+      if (own.state != NameState::kRegistering) break;
       Served* served = FindServed(own.name.name);
       if (!served) return;
-      uint32_t owner = p.addresses.empty() ? ip : p.addresses[0].ip;
+      // The defender is the sender: the record may name either machine.
       NetbiosName name = own.name;
-      EnterConflict(*served, name, owner, now);
+      EnterConflict(*served, name, ip, now);
       Settle(name.name, now);
       return;
     }
@@ -716,7 +719,9 @@ Millis BridgeCore::NextDeadline() const {
   return next;
 }
 
-void BridgeCore::Shutdown() {
+void BridgeCore::Shutdown(Millis now) {
+  std::string summary = drops_.Flush(now);
+  if (!summary.empty()) Log(summary);
   for (Served& s : served_) {
     if (s.announcing) Announce(s, 0, 0);
   }

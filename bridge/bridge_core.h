@@ -116,9 +116,9 @@ class BridgeCore {
   // When OnTimer next has work, or -1 for none.
   Millis NextDeadline() const;
 
-  // Announces the served computers' leaving and releases every name we
-  // hold (on exit).
-  void Shutdown();
+  // Announces the served computers' leaving, releases every name we hold
+  // and logs the drops not yet told (on exit).
+  void Shutdown(Millis now);
 
   // Computers heard of, our own not among them; Changed() is true once
   // after each change (the program rewrites its neighbourhood file).

@@ -275,7 +275,7 @@ class Program {
       if (stopRequested_) stop = true;
     }
     LogLine("stopping: releasing the names");
-    core_.Shutdown();
+    core_.Shutdown(Now());
     for (auto& [serial, c] : connections_) ::close(c.fd);
     ::unlink(socketPath_.c_str());
     lan_.RemoveNeighbours();

@@ -27,6 +27,8 @@ class DropLog {
   // The summary of the drops counted since the last line once the interval
   // since that line has passed, else an empty string.
   std::string TakeDue(int64_t now);
+  // The summary of whatever is counted, due or not (at exit); empty for none.
+  std::string Flush(int64_t now) { return total_ == 0 ? std::string() : Summary(now); }
   // When TakeDue next has a line, or -1 for none.
   int64_t NextDeadline() const;
 

@@ -248,7 +248,7 @@ TEST_F(BridgeCoreTest, AGenuineDefenceMakesTheComputerYieldAndRefuseItsWrites) {
 
   // No release of names that were never ours.
   sent_.clear();
-  core_.Shutdown();
+  core_.Shutdown(5000);
   for (const NamePacket& p : NamePackets(kBroadcastIp)) {
     EXPECT_FALSE(NamesMatch(p.recordName, MakeName("ALPHA", 0)) ||
                  NamesMatch(p.recordName, MakeName("ALPHA", 3)));
@@ -400,6 +400,12 @@ TEST_F(BridgeCoreTest, AFloodOfBadPacketsIsOneLinePerInterval) {
   EXPECT_NE(summary.find("10.0.0.3 9999"), std::string::npos) << summary;
   core_.OnTimer(2000 + 200000);
   EXPECT_EQ(logs_.size(), 2u) << "a quiet interval logs nothing";
+  core_.OnDatagramPacket(junk, sizeof junk, kPeerIp, 2000 + 200000);
+  core_.OnDatagramPacket(junk, sizeof junk, kPeerIp, 2000 + 200001);
+  EXPECT_EQ(logs_.size(), 3u) << "after a quiet interval the first is told at once again";
+  core_.Shutdown(2000 + 200002);
+  ASSERT_EQ(logs_.size(), 4u) << "what is still counted is told at exit";
+  EXPECT_NE(logs_[3].find("from 10.0.0.2"), std::string::npos) << logs_[3];
 }
 
 TEST_F(BridgeCoreTest, WritesResolveTheNameThenGoDirect) {
@@ -526,7 +532,7 @@ TEST_F(BridgeCoreTest, NamesThatCannotBeListedAreNeverNeighbours) {
 
 TEST_F(BridgeCoreTest, ShutdownReleasesEveryName) {
   ServeAndSettle();
-  core_.Shutdown();
+  core_.Shutdown(5000);
   std::vector<NamePacket> releases = NamePackets(kBroadcastIp);
   ASSERT_EQ(releases.size(), 5u);  // ALPHA and BETA <00> and <03>, the workgroup
   for (const NamePacket& p : releases) EXPECT_EQ(p.opcode(), kOpRelease);
@@ -601,7 +607,7 @@ TEST_F(BridgeCoreTest, EachComputerAnnouncesItselfAtGrowingIntervals) {
 
   // Leaving: one more announcement, with no server type.
   sent_.clear();
-  core_.Shutdown();
+  core_.Shutdown(5000);
   std::vector<MailslotDatagram> last = Datagrams(kBroadcastIp);
   ASSERT_EQ(last.size(), 1u);
   BrowseFrame frame;
