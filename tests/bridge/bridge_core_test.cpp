@@ -197,6 +197,15 @@ TEST_F(BridgeCoreTest, RegistersEachNameThreeTimesThenAnswersQueriesForIt) {
   ASSERT_TRUE(BuildQuery(78, MakeName("SOMEONE", 0), &query));
   Receive(query, kPeerIp);
   EXPECT_TRUE(sent_.empty()) << "a name of someone else is not ours to answer";
+
+  // A tool on this machine asks from a port of its own and is answered;
+  // what comes from our own port 137 is our broadcast coming back.
+  ASSERT_TRUE(BuildQuery(79, MakeName("ALPHA", 0), &query));
+  core_.OnNamePacket(query.data(), query.size(), kOwnIp, 137, 2000);
+  EXPECT_TRUE(sent_.empty());
+  core_.OnNamePacket(query.data(), query.size(), kOwnIp, 50001, 2000);
+  ASSERT_EQ(sent_.size(), 1u);
+  EXPECT_EQ(sent_[0].port, 50001);
 }
 
 TEST_F(BridgeCoreTest, DefendsItsNamesButNotTheGroup) {
