@@ -11,7 +11,9 @@
 # failed start, own status offline); that nmbd's browse list shows ALPHA
 # as no file server with its comment, and the bridge lists SAMBA1 with
 # nmbd's comment; that a stray negative registration response changes
-# nothing; and that `vask-bridge --stop` releases the names.
+# nothing; that `vask-bridge --stop` releases the names; and that a
+# computer still online when the bridge finds its name taken has its sends
+# refused with the code its host shows.
 #
 #   tools/samba-interop-test.sh [BUILD_DIR]     (as root; default build/linux)
 #
@@ -259,6 +261,30 @@ check "the bridge counted the stray response among its drops" \
   grep -q "negative registration response to no registration of ours" "$WORK/bridge.log"
 check "ALPHA is gone from nmbd's names" \
   bash -c "! ip netns exec ${TAG}s nmblookup -B $BCAST ALPHA | grep -q 'ALPHA<00>'"
+
+# 9. While the bridge was away another machine took ALPHA. The bridge,
+# started again, finds the still running ALPHA's name defended: ALPHA's
+# sends fail with code 52, which its host shows.
+start_nmbd "${TAG}t" ALPHA "local master = no" "netbios aliases = TANGO"
+taken=0
+for _ in $(seq $((DEADLINE * 2))); do
+  if ip netns exec "${TAG}s" nmblookup -B "$BCAST" ALPHA 2>/dev/null | grep -q "^$SUBNET.3 ALPHA<00>"; then
+    taken=1
+    break
+  fi
+  sleep 0.5
+done
+[ "$taken" = 1 ] || fail "the second nmbd never took ALPHA"
+ip netns exec "${TAG}v" "$BRIDGE_BIN" --lan-dir "$WORK/lan" --interface eth0 \
+  --log "$WORK/bridge2.log" &
+PIDS+=($!)
+check "the bridge, started again, finds ALPHA defended by the other machine" \
+  wait_grep "$WORK/bridge2.log" "the name ALPHA<0[03]> is in use by $SUBNET.3" 15
+echo "send TANGO Czy to ja?" >&3
+wait_event ALPHA 'e["event"] == "message" and "dostarczania wiadomości! [52]" in e.get("body", "")' \
+  && pass "ALPHA's send fails and its host shows code 52" || fail "ALPHA's host was not told of the conflict"
+check "the bridge logged the refused write" \
+  wait_grep "$WORK/bridge2.log" "a write from ALPHA, whose name is in use by $SUBNET.3" 5
 
 if [ "$FAILED" = 0 ]; then echo "samba-interop-test: passed"; else echo "samba-interop-test: FAILED"; fi
 exit "$FAILED"
