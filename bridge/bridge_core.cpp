@@ -64,6 +64,10 @@ void BridgeCore::Drop(const std::string& reason, const std::string& source, Mill
   if (!line.empty()) Log(line);
 }
 
+void BridgeCore::OnDroppedPacket(const std::string& reason, uint32_t ip, Millis now) {
+  if (ip != config_.ip) Drop(reason, Dotted(ip), now);
+}
+
 std::string BridgeCore::CacheKey(const NetbiosName& name) {
   return DescribeName(MakeName(name.name, name.suffix));
 }

@@ -101,6 +101,10 @@ class BridgeCore {
   void OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, uint16_t port, Millis now);
   void OnDatagramPacket(const uint8_t* packet, size_t size, uint32_t ip, Millis now);
 
+  // A packet the program itself refused (too big to read): counted with the
+  // other drops.
+  void OnDroppedPacket(const std::string& reason, uint32_t ip, Millis now);
+
   // A local client opens "\\target\mailslot\..": succeeds when the target
   // is "*", our workgroup, or a name that answers a broadcast query.
   void Resolve(const std::string& target, Millis now, Completion done);

@@ -338,7 +338,7 @@ class Program {
       }
       uint32_t ip = ntohl(from.sin_addr.s_addr);
       if (static_cast<size_t>(got) > sizeof packet) {
-        if (ip != config_.ip) LogLine("dropped an oversized packet from " + DottedAddress(ip));
+        core_.OnDroppedPacket("packet larger than 2048 bytes", ip, now);
         continue;
       }
       if (names) {
