@@ -13,6 +13,7 @@ packages=(
   wine wine64
   python3
   iproute2 tshark
+  samba samba-common-bin
   clang-14 libclang-rt-14-dev libbenchmark-dev
   tmux libreadline-dev libreadline-dev:i386
   "$@"

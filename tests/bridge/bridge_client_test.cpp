@@ -1,7 +1,8 @@
 // The Win32 subset's side of the real LAN, against a stand-in bridge on
 // <LAN>/.bridge: opens of computers that are not local ask the bridge,
 // writes carry sender, target, slot and data, the bridge's verdict becomes
-// the call's result, and the emulated LAN stays as it was when the real
+// the call's result (a name in conflict included, at the open of a server
+// slot and at a write), and the emulated LAN stays as it was when the real
 // LAN is not selected.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -45,6 +46,10 @@ class FakeBridge {
   std::vector<std::string> Requests() {
     std::lock_guard<std::mutex> guard(lock_);
     return requests_;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> guard(lock_);
+    requests_.clear();
   }
 
   std::atomic<uint32_t> verdict{0};
@@ -162,6 +167,8 @@ TEST_F(BridgeClientTest, LocalComputersStayLocalAndStarWritesGoBothWays) {
   FakeBridge bridge(lan_);
   HANDLE server = CreateMailslotA("\\\\.\\mailslot\\vask", 0, 0, nullptr);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(bridge.Requests().size(), 1u);  // the claim of ALPHA's name
+  bridge.Clear();
   HANDLE local = CreateFileA("\\\\ALPHA\\mailslot\\vask", GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(local, INVALID_HANDLE_VALUE);
@@ -177,6 +184,7 @@ TEST_F(BridgeClientTest, LocalComputersStayLocalAndStarWritesGoBothWays) {
   CloseHandle(all);
   std::vector<std::string> requests = bridge.Requests();
   ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0][0], 'W');
   EXPECT_EQ(Field(requests[0], 1), "*");
 
   DWORD count = 0;
@@ -211,6 +219,37 @@ TEST_F(BridgeClientTest, ComputersTheBridgeHeardOfJoinTheirWorkgroup) {
   EXPECT_EQ(names(), (std::vector<std::string>{"\\\\ALPHA", "\\\\BRAVO"}));
   ::unsetenv("VASK_REAL_LAN");
   EXPECT_EQ(names(), (std::vector<std::string>{"\\\\ALPHA"}));
+  CloseHandle(server);
+}
+
+TEST_F(BridgeClientTest, ANameInConflictFailsTheServerSlotAndTheWrites) {
+  FakeBridge bridge(lan_);
+  bridge.verdict = vask::bridge_link::kErrorNameInConflict;
+  EXPECT_EQ(CreateMailslotA("\\\\.\\mailslot\\vask", 0, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(52));  // ERROR_DUP_NAME
+  std::vector<std::string> requests = bridge.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0], std::string("CWORKGROUP\0ALPHA\0", 17));
+  // The refused slot is gone: once the name is free it opens again.
+  bridge.verdict = 0;
+  HANDLE server = CreateMailslotA("\\\\.\\mailslot\\vask", 0, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+
+  HANDLE remote = CreateFileA("\\\\BRAVO\\mailslot\\vask", GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(remote, INVALID_HANDLE_VALUE);
+  bridge.verdict = vask::bridge_link::kErrorNameInConflict;
+  DWORD written = 99;
+  EXPECT_FALSE(WriteFile(remote, "hi", 2, &written, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(52));
+  EXPECT_EQ(written, 0u);
+  CloseHandle(remote);
+  CloseHandle(server);
+}
+
+TEST_F(BridgeClientTest, WithoutABridgeAServerSlotOpensAsOnTheEmulatedLan) {
+  HANDLE server = CreateMailslotA("\\\\.\\mailslot\\vask", 0, 0, nullptr);
+  EXPECT_NE(server, INVALID_HANDLE_VALUE);
   CloseHandle(server);
 }
 
