@@ -1,8 +1,9 @@
 #!/bin/sh
 # clang's thread-safety analysis of the plug-in: configures and builds the
 # linux-clang preset (the plug-in's targets vask_core and vask, compiled by
-# clang 14 with -Wthread-safety -Wall -Wextra -Werror), so any access to a
-# guarded member without its lock, or a lock left held, fails the build.
+# clang 14 with -Wthread-safety -Wthread-safety-beta -Wall -Wextra -Werror),
+# so any access to a guarded member without its lock, a lock left held, or
+# locks taken against their declared order fails the build.
 # The library it builds is for the analysis only (its texts stay UTF-8).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)

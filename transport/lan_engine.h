@@ -181,12 +181,13 @@ class LanEngine {
 
   // The locks come first: they are built before, and destroyed after, what
   // they guard.
-  mutable CriticalSection lock_;
-  mutable CriticalSection textLock_;
-  mutable CriticalSection listenersLock_;
   // Serialises Start and Stop against each other (host threads only; the
-  // worker never takes it), so a start never races a stop's wait.
+  // worker never takes it), so a start never races a stop's wait. Taken
+  // before any of the others.
   mutable CriticalSection lifecycleLock_;
+  mutable CriticalSection lock_ ACQUIRED_AFTER(lifecycleLock_);
+  mutable CriticalSection textLock_ ACQUIRED_AFTER(lock_);
+  mutable CriticalSection listenersLock_ ACQUIRED_AFTER(lifecycleLock_);
 
   std::map<int32_t, PendingMessage> pendingMessages_ GUARDED_BY(lock_);
   int32_t lastMessageNumber_ GUARDED_BY(lock_) = 0;
