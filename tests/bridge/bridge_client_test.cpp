@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bridge_link.h"
+#include "tests/support/temp_lan.h"
 #include "win32.h"
 
 namespace {
@@ -85,19 +86,12 @@ class FakeBridge {
 class BridgeClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vask-bridge-client.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    lan_ = pattern;
-    ::setenv("VASK_LAN_DIR", lan_.c_str(), 1);
-    ::setenv("COMPUTERNAME", "ALPHA", 1);
-    ::setenv("VASK_WORKGROUP", "WORKGROUP", 1);
-    ::setenv("VASK_REAL_LAN", "1", 1);
-  }
-  void TearDown() override {
-    ::unsetenv("VASK_REAL_LAN");
-    std::system(("rm -rf '" + lan_ + "'").c_str());
+    ASSERT_TRUE(temp_.ok());
+    lan_ = temp_.dir();
+    temp_.Set("VASK_REAL_LAN", "1");
   }
 
+  vask::test::TempLan temp_{"ALPHA", "WORKGROUP", "vask-bridge-client"};
   std::string lan_;
 };
 
