@@ -14,7 +14,7 @@ packages=(
   python3
   iproute2 tshark
   samba samba-common-bin
-  clang-14 libclang-rt-14-dev libbenchmark-dev
+  clang-14 clang-format-14 libclang-rt-14-dev libbenchmark-dev
   tmux libreadline-dev libreadline-dev:i386
   "$@"
 )
