@@ -113,7 +113,8 @@ std::string Page(const std::string&, const Json& e, FrontState&) {
       if (text.find_first_not_of(' ') == std::string::npos) continue;
       out += "\n    " + text;
       if (control.Get("column")) {
-        out += "  [" + std::to_string(control.Number("column")) + " = " + control.Text("value") + "]";
+        out += "  [" + std::to_string(control.Number("column")) + " = " + control.Text("value") +
+               "]";
       }
     }
   }
@@ -126,7 +127,8 @@ std::string MenuChosen(const std::string&, const Json& e, FrontState&) {
 
 // The list names the contacts for the status lines that follow.
 std::string Contacts(const std::string&, const Json& e, FrontState& state) {
-  std::string out = "*** Kontakty (ty: " + Described(e.Number("ownStatus"), e.Text("ownText")) + "):";
+  std::string out =
+      "*** Kontakty (ty: " + Described(e.Number("ownStatus"), e.Text("ownText")) + "):";
   const Json* list = e.Get("contacts");
   size_t count = 0;
   if (list && list->kind == Json::kArray) {
@@ -157,7 +159,8 @@ std::string Error(const std::string&, const Json& e, FrontState&) {
 }
 
 std::string Ignored(const std::string& event, const Json& e, FrontState&) {
-  return "*** " + e.Text("computer") + (event == "ignored" ? " ignorowany." : " już nie ignorowany.");
+  return "*** " + e.Text("computer") +
+         (event == "ignored" ? " ignorowany." : " już nie ignorowany.");
 }
 
 std::string Cancel(const std::string&, const Json& e, FrontState&) {
@@ -239,7 +242,8 @@ std::string RenderEvent(const std::string& json, FrontState& state) {
   if (!parsed || parsed->kind != Json::kObject) return json;  // shown as it came
   const std::string event = parsed->Text("event");
   for (const EventView& view : kViews) {
-    if (event == view.event) return view.render ? view.render(event, *parsed, state) : std::string();
+    if (event != view.event) continue;
+    return view.render ? view.render(event, *parsed, state) : std::string();
   }
   return Fields(event, *parsed);
 }

@@ -124,7 +124,8 @@ bool SearchCommands::Run(const std::vector<std::string>& words, const std::strin
   }
   if (command == "publish") {
     intptr_t answer = core_.Call(plugin_, kMsgPublishDetails, 0, 1);
-    host_.Write(JsonLine().Str("event", "answer").Int("id", kMsgPublishDetails).Int("answer", answer));
+    host_.Write(
+        JsonLine().Str("event", "answer").Int("id", kMsgPublishDetails).Int("answer", answer));
     return true;
   }
   if (command == "own") {
@@ -265,7 +266,8 @@ void InstallSearchEvents(ScriptHost& host, HostCore& core) {
     host.Write(JsonLine()
                    .Str("event", "details-updated")
                    .Int("contact", contact)
-                   .Str("computer", Cp1250ToUtf8(core.tables().GetText(kTableContacts, contact, kColumnId)))
+                   .Str("computer",
+                        Cp1250ToUtf8(core.tables().GetText(kTableContacts, contact, kColumnId)))
                    .Raw("window", WindowJson(core, contact)));
     return std::nullopt;
   });
