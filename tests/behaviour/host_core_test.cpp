@@ -181,7 +181,8 @@ TEST(HostLoaderTest, EachPluginHasItsOwnIdAndSendToPluginReachesTheOther) {
 }
 
 TEST_F(HostCoreTest, ValuesConvertBetweenTextAndIntegerAndHonourTheCallersBuffer) {
-  core_.tables().DefineColumn(kTableSettings, kSettingChannel, kColumnText, 0, "Vask", "Vask/Channel");
+  core_.tables().DefineColumn(kTableSettings, kSettingChannel, kColumnText, 0, "Vask",
+                              "Vask/Channel");
   core_.tables().DefineColumn(kTableSettings, kSettingLastStatus, kColumnInt, kStatusAvailable, "",
                               "Vask/Status");
 
@@ -257,7 +258,8 @@ TEST_F(HostCoreTest, ContactsAreFoundIgnoringCaseAndCountedWithTheOwnEntry) {
   EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("Beta"))), b);
   EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("GAMMA"))), -1);  // another network
   EXPECT_EQ(Send(Message(kMsgFindContact, 3, Ptr("GAMMA"))), c);
-  EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("SELF"))), -1);  // the own entry is no contact
+  EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("SELF"))),
+            -1);  // the own entry is no contact
   EXPECT_EQ(Send(Message(kMsgContactCount)), 3);
 
   // A removed row leaves a hole the walk reads as an empty row.
