@@ -14,6 +14,7 @@
 
 #include <cstring>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -170,6 +171,11 @@ class LineQueue {
     std::lock_guard lock(mutex_);
     return closed_ && lines_.empty();
   }
+  // Lines wait, or the input has ended: something for the main thread to do.
+  bool Pending() {
+    std::lock_guard lock(mutex_);
+    return closed_ || !lines_.empty();
+  }
 
  private:
   std::mutex mutex_;
@@ -309,7 +315,14 @@ int main(int argc, char** argv) {
     core.SetPumpHandler([&] {
       if (GetCurrentThreadId() != mainThread) return;
       while (auto line = queue->Pop(false)) runLine(*line);
-      if (quitting || queue->Closed()) core.PressCancel();
+      if (quitting || queue->Closed()) {
+        // The notice may open only after this pump (the search's thread
+        // shows it): keep waking this wait until a Cancel found one.
+        if (core.PressCancel() == 0) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          PostThreadMessageA(mainThread, kCommandWake, 0, 0);
+        }
+      }
     });
     if (!terminal) std::thread([queue, mainThread, script] {
       std::string line;
@@ -328,6 +341,10 @@ int main(int argc, char** argv) {
       }
       auto line = queue->Pop(true);
       if (!line) break;
+      // The loop above drained the wakes posted for lines still queued: a
+      // line that waits pumping (a search) would then never be woken for
+      // them, so the queue's own wake is posted again before it runs.
+      if (queue->Pending()) PostThreadMessageA(mainThread, kCommandWake, 0, 0);
       runLine(*line);
     }
     core.SetPumpHandler(nullptr);

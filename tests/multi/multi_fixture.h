@@ -139,6 +139,12 @@ class HostProcess {
     }
   }
 
+  // Ends the host's input, as the end of a piped script does.
+  void CloseInput() {
+    if (input_ >= 0) close(input_);
+    input_ = -1;
+  }
+
   // Sequence number of the next line: waits can start after a mark.
   size_t Mark() {
     std::lock_guard lock(mutex_);
