@@ -5,6 +5,8 @@
 // Exit codes: 0 clean quit or end of input, 1 bad options, 2 the plug-in
 // could not be loaded, 3 the profile was refused.
 #include <getopt.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -241,6 +243,13 @@ int main(int argc, char** argv) {
   }
   if (!script && !isatty(STDIN_FILENO)) script = true;
 
+  // Blocked before any thread starts, so that every thread inherits it.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
   HostOptions options;
   options.database = profile;
   options.computer = computer;
@@ -324,6 +333,14 @@ int main(int argc, char** argv) {
         }
       }
     });
+    // SIGTERM and SIGHUP end the session as "quit" does (blocked in every
+    // thread; one thread takes them).
+    std::thread([queue, mainThread, signals] {
+      int signal = 0;
+      if (sigwait(&signals, &signal) != 0) return;
+      queue->Push("quit");
+      PostThreadMessageA(mainThread, kCommandWake, 0, 0);
+    }).detach();
     if (!terminal) std::thread([queue, mainThread, script] {
       std::string line;
       while (true) {
@@ -348,6 +365,12 @@ int main(int argc, char** argv) {
       runLine(*line);
     }
     core.SetPumpHandler(nullptr);
+    // Leaving is announced: the plug-in tells the LAN the computer went
+    // offline before it ends, or peers would list it as reachable on.
+    if (core.ownStatus().status != kStatusOffline) {
+      intptr_t answer = core.Call(id, kMsgSetStatus, kStatusOffline, 0);
+      host.Write(JsonLine().Str("event", "answer").Int("id", kMsgSetStatus).Int("answer", answer));
+    }
     core.Unload(id);
     host.Write(JsonLine().Str("event", "quit").Int("code", exitCode));
     if (terminal) {

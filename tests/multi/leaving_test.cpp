@@ -38,7 +38,10 @@ TEST_F(LeavingTest, QuitOrTheEndOfInputAloneEndAWaitingSearch) {
 TEST_F(LeavingTest, ASecondSearchWhileOneRunsIsRefused) {
   HostProcess& a = StartHost("A");
   const size_t mark = a.Mark();
-  a.Send("status 64\nsearch\nsearch\ncancel");
+  a.Send("status 64\nsearch");
+  // A Cancel pressed before the notice opens finds nothing to press.
+  ASSERT_TRUE(a.WaitFor(IsEvent("notice-opened"), mark));
+  a.Send("search\ncancel");
   auto refused = a.WaitFor(
       [](const std::string& line) {
         return JsonField(line, "event") == "error" && JsonField(line, "command") == "search";

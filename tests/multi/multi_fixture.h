@@ -5,6 +5,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,7 +90,8 @@ class HostProcess {
     signal(SIGPIPE, SIG_IGN);
     int in[2];
     int out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return;
+    // Close-on-exec: a host started later must not hold this one's input open.
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
     const std::string program = BuildDir() + "/vask-host";
     pid_ = fork();
     if (pid_ == 0) {
