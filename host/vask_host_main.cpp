@@ -222,19 +222,26 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!computer.empty()) {
-    if (computer.size() > MAX_COMPUTERNAME_LENGTH ||
-        computer.find_first_of("\\/*? \t") != std::string::npos) {
-      std::fprintf(stderr, "vask-host: not a computer name: %s\n", computer.c_str());
+    // The plug-in reads the name as Windows-1250 and in capitals, as
+    // Windows keeps it; UTF-8 bytes on the wire would be another name.
+    auto name = Utf8ToCp1250(computer);
+    if (!name || name->empty() || name->size() > MAX_COMPUTERNAME_LENGTH ||
+        name->find_first_of("\\/*? \t") != std::string::npos) {
+      std::fprintf(stderr,
+                   "vask-host: to nie jest nazwa komputera (najwyżej 15 znaków Windows-1250, bez "
+                   "spacji i \\/*?): %s\n",
+                   computer.c_str());
       return 1;
     }
-    setenv("COMPUTERNAME", computer.c_str(), 1);
+    setenv("COMPUTERNAME", UpperCp1250(*name).c_str(), 1);
   }
   if (!lanDir.empty()) setenv("VASK_LAN_DIR", lanDir.c_str(), 1);
   if (!workgroup.empty()) setenv("VASK_WORKGROUP", workgroup.c_str(), 1);
   if (const char* real = std::getenv("VASK_REAL_LAN"); real && *real && std::strcmp(real, "0") != 0) {
     if (!EnsureBridge()) return 1;
   }
-  computer = LocalComputerName();
+  const std::string computerCp1250 = LocalComputerName();
+  computer = Cp1250ToUtf8(computerCp1250);
   if (plugin.empty()) plugin = ExecutableDir() + "/libvask.so";
   if (profile.empty()) {
     profile = DefaultProfile(computer);
@@ -252,7 +259,7 @@ int main(int argc, char** argv) {
 
   HostOptions options;
   options.database = profile;
-  options.computer = computer;
+  options.computer = computerCp1250;  // the own entry's id, as the plug-in reads it
   options.verbose = verbose;
   HostCore core(options);
   if (!core.ok()) {
