@@ -25,9 +25,11 @@ class LanTest : public ::testing::Test {
     Keep("VASK_LAN_DIR");
     Keep("COMPUTERNAME");
     Keep("VASK_WORKGROUP");
+    Keep("VASK_REMOTE_MAILSLOTS");
     ::setenv("VASK_LAN_DIR", lan_.c_str(), 1);
     ::setenv("COMPUTERNAME", "PC1", 1);
     ::unsetenv("VASK_WORKGROUP");
+    ::unsetenv("VASK_REMOTE_MAILSLOTS");
   }
 
   void TearDown() override {

@@ -16,6 +16,7 @@
 
 #include "bridge_link.h"
 #include "internal.h"
+#include "lan_names.h"
 
 namespace vask::platform {
 namespace {
@@ -164,7 +165,7 @@ std::vector<std::string> BridgeNeighbours(const std::string& lan, const std::str
   while (std::getline(file, line)) {
     std::istringstream fields(line);
     std::string group, computer;
-    if (fields >> group >> computer && UpperName(group) == UpperName(workgroup) &&
+    if (fields >> group >> computer && lan_names::Same(group, workgroup) &&
         IsUsableComponent(computer)) {
       names.push_back(UpperName(computer));
     }
