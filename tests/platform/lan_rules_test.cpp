@@ -250,7 +250,7 @@ TEST_F(LanRulesTest, SwitchedOffRemoteMailslotsRefuseRemoteOpensAndWrites) {
   ASSERT_NE(openedBefore, INVALID_HANDLE_VALUE);
 
   for (const char* off : {"off", "OFF", "0"}) {
-    ::setenv("VASK_REMOTE_MAILSLOTS", off, 1);
+    SetRemoteMailslots(off);
     EXPECT_EQ(Client("PC2", "vask"), INVALID_HANDLE_VALUE) << off;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_REMOTE_MAILSLOTS_DEPRECATED)) << off;
     EXPECT_EQ(Client("*", "vask"), INVALID_HANDLE_VALUE) << off;
@@ -265,7 +265,7 @@ TEST_F(LanRulesTest, SwitchedOffRemoteMailslotsRefuseRemoteOpensAndWrites) {
   EXPECT_EQ(Count(other), 0u);
   EXPECT_EQ(Count(own), 6u);
 
-  ::setenv("VASK_REMOTE_MAILSLOTS", "on", 1);
+  SetRemoteMailslots("on");
   EXPECT_EQ(WriteError(openedBefore, "again"), 0u);
   EXPECT_EQ(Read(other), "again");
 }

@@ -160,7 +160,7 @@ TEST_F(NetEnumTest, LowerCaseAndLongWorkgroupFoldersAreWalked) {
   // case finds the lower-case folder); the long one's a bare socket.
   SetWorkgroup("DOM");
   ASSERT_NE(ServerOn("PC8", "vask"), INVALID_HANDLE_VALUE);
-  ::unsetenv("VASK_WORKGROUP");
+  SetWorkgroup(nullptr);
   int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

@@ -123,8 +123,12 @@ std::vector<Entry> Computers(const std::string& lan, const std::string& workgrou
       }
     }
   }
-  for (const std::string& remote : BridgeNeighbours(lan, workgroup)) {
-    if (firstTime(remote)) entries.push_back(Named(RESOURCEDISPLAYTYPE_SERVER, "\\\\" + remote));
+  for (const BridgeNeighbour& remote : BridgeNeighbours(lan, workgroup)) {
+    if (!firstTime(remote.name)) continue;  // a local computer of that name runs
+    Entry entry = Named(RESOURCEDISPLAYTYPE_SERVER, "\\\\" + remote.name);
+    entry.hasComment = !remote.comment.empty();
+    entry.comment = remote.comment.substr(0, kCommentMax);
+    entries.push_back(std::move(entry));
   }
   return entries;
 }
