@@ -2,8 +2,12 @@
 // from the documented layouts rather than from the plug-in's own headers,
 // so that the test host catches a plug-in whose headers drifted from them.
 //
-// Everything here is the 32-bit Windows layout: packed, little-endian,
-// 32-bit integers and pointers. Only the order of the control object's
+// Everything here is the documented layout: packed, little-endian, 32-bit
+// integers, and fields that hold "a number or a pointer" pointer-sized
+// (Word): on 32-bit Windows, the product, every size and offset is the
+// documented one, which the asserts prove. (A 64-bit build of the test host
+// drives the 64-bit DLL, where those fields widen.) Only the order of the
+// control object's
 // services comes from the project (abi/control_slots.h): the documents name
 // the services but not their positions, and that header is the one place a
 // host build's order is kept.
@@ -19,9 +23,11 @@
 #include "abi/control_slots.h"
 #include "abi/host_ids.h"
 
-static_assert(sizeof(void*) == 4, "the test host plays a 32-bit host");
 
 namespace wine {
+
+typedef intptr_t Word;  // a number or a pointer
+constexpr bool kDocumentedWidths = sizeof(Word) == 4;
 
 // ---- The control object ----------------------------------------------------
 
@@ -29,7 +35,11 @@ namespace wine {
 // argument on the stack, before the service's own arguments; the callee
 // removes them all (32-bit stdcall). The test host declares its services
 // with exactly this, and never through the plug-in's headers.
+#if defined(__i386__)
 #define HOST_SERVICE __attribute__((stdcall))
+#else
+#define HOST_SERVICE  // x64 has one calling convention: the object is the first argument
+#endif
 
 struct ControlObject;
 typedef unsigned(__stdcall* ThreadRoutine)(void*);
@@ -52,14 +62,18 @@ struct Message {  // the common head and up to four parameters
   int32_t type;
   int32_t receiver;
   int32_t sender;
-  int32_t p1;
-  int32_t p2;
-  int32_t p3;
-  int32_t p4;
+  Word p1;
+  Word p2;
+  Word p3;
+  Word p4;
 };
-static_assert(offsetof(Message, id) == 2 && offsetof(Message, sender) == 18 &&
-              offsetof(Message, p1) == 22 && offsetof(Message, p2) == 26 &&
-              offsetof(Message, p3) == 30 && offsetof(Message, p4) == 34 && sizeof(Message) == 38);
+// The sizes of the head with 2, 3 and 4 parameters: 30, 34 and 38.
+constexpr uint16_t kMessage2 = 22 + 2 * sizeof(Word);
+constexpr uint16_t kMessage3 = 22 + 3 * sizeof(Word);
+constexpr uint16_t kMessage4 = 22 + 4 * sizeof(Word);
+static_assert(offsetof(Message, id) == 2 && offsetof(Message, sender) == 18 && offsetof(Message, p1) == 22);
+static_assert(!kDocumentedWidths || (offsetof(Message, p2) == 26 && offsetof(Message, p3) == 30 &&
+                                     offsetof(Message, p4) == 34 && sizeof(Message) == 38 && kMessage2 == 30));
 
 struct ColumnDefinition {
   uint16_t size;
@@ -67,18 +81,18 @@ struct ColumnDefinition {
   uint8_t table;
   int32_t column;
   int32_t columnType;
-  int32_t defaultValue;
+  Word defaultValue;
   const char* name;
 };
-static_assert(offsetof(ColumnDefinition, table) == 22 && offsetof(ColumnDefinition, column) == 23 &&
-              offsetof(ColumnDefinition, name) == 35 && sizeof(ColumnDefinition) == 39);
+static_assert(offsetof(ColumnDefinition, table) == 22 && offsetof(ColumnDefinition, column) == 23);
+static_assert(!kDocumentedWidths || (offsetof(ColumnDefinition, name) == 35 && sizeof(ColumnDefinition) == 39));
 
 struct Value {
   uint16_t type;  // 0 integer, 1 text
-  int32_t value;
+  Word value;
   int32_t bufferSize;
 };
-static_assert(sizeof(Value) == 10);
+static_assert(!kDocumentedWidths || sizeof(Value) == 10);
 
 struct ChatMessage {
   uint16_t size;
@@ -92,9 +106,9 @@ struct ChatMessage {
   int32_t icon;
   int64_t time;
 };
-static_assert(offsetof(ChatMessage, from) == 14 && offsetof(ChatMessage, flags) == 30 &&
-              offsetof(ChatMessage, icon) == 46 && offsetof(ChatMessage, time) == 50 &&
-              sizeof(ChatMessage) == 58);
+static_assert(offsetof(ChatMessage, from) == 14);
+static_assert(!kDocumentedWidths || (offsetof(ChatMessage, flags) == 30 && offsetof(ChatMessage, icon) == 46 &&
+                                     offsetof(ChatMessage, time) == 50 && sizeof(ChatMessage) == 58));
 
 struct ItemRef {
   int32_t action, parent, contact;
@@ -124,8 +138,8 @@ struct ItemInfo {
   int32_t nextToLast;
   uint16_t width, height;
 };
-static_assert(offsetof(ItemInfo, mask) == 30 && offsetof(ItemInfo, text) == 50 &&
-              offsetof(ItemInfo, param) == 62 && sizeof(ItemInfo) == 74);
+static_assert(offsetof(ItemInfo, mask) == 30 && offsetof(ItemInfo, text) == 50);
+static_assert(!kDocumentedWidths || (offsetof(ItemInfo, param) == 62 && sizeof(ItemInfo) == 74));
 
 struct FoundContactRecord {
   uint16_t size;
@@ -139,27 +153,26 @@ struct FoundContactRecord {
   char column9[51];
   char provider[256];
   int32_t gender, lowerBound, upperBound, net, spare;
-  int32_t ownerWindow;
+  Word ownerWindow;
 };
-static_assert(offsetof(FoundContactRecord, column6) == 262 &&
-              offsetof(FoundContactRecord, column11) == 616 &&
-              offsetof(FoundContactRecord, gender) == 1024 &&
-              offsetof(FoundContactRecord, ownerWindow) == 1044 && sizeof(FoundContactRecord) == 1048);
+static_assert(offsetof(FoundContactRecord, column6) == 262 && offsetof(FoundContactRecord, column11) == 616 &&
+              offsetof(FoundContactRecord, gender) == 1024 && offsetof(FoundContactRecord, ownerWindow) == 1044);
+static_assert(!kDocumentedWidths || sizeof(FoundContactRecord) == 1048);
 
 struct NoticeRecord {
   uint16_t size;
   const char* title;
   const char* text;
   int32_t style;
-  int32_t owner;
+  Word owner;
   int32_t reserved18;
   int32_t reserved22;
   volatile uint8_t cancelled;
   int32_t threadId;
   int32_t reserved31[6];
 };
-static_assert(offsetof(NoticeRecord, cancelled) == 26 && offsetof(NoticeRecord, threadId) == 27 &&
-              sizeof(NoticeRecord) == 55);
+static_assert(!kDocumentedWidths || (offsetof(NoticeRecord, cancelled) == 26 &&
+                                     offsetof(NoticeRecord, threadId) == 27 && sizeof(NoticeRecord) == 55));
 
 #pragma pack(pop)
 
@@ -175,25 +188,26 @@ struct IconRegistration {  // 4-byte aligned, not packed
   int32_t zero28;
   int32_t zero32;
 };
-static_assert(offsetof(IconRegistration, iconId) == 4 && offsetof(IconRegistration, module) == 20 &&
-              sizeof(IconRegistration) == 36);
+static_assert(offsetof(IconRegistration, iconId) == 4);
+static_assert(!kDocumentedWidths || (offsetof(IconRegistration, module) == 20 && sizeof(IconRegistration) == 36));
 
 // ---- The extension bus in the host runtime's layout ------------------------
 
 // The host's string object, 28 bytes: a word nobody but its owner reads,
 // 16 bytes that hold the text itself while the capacity is below 16 (else a
-// pointer to it), the length, the capacity.
+// pointer to it), the length, the capacity. The word, the length and the
+// capacity are pointer-sized.
 struct RuntimeString {
-  uint32_t owner;
+  uintptr_t owner;
   union {
     char inline_[16];
     char* heap;
   } text;
-  uint32_t length;
-  uint32_t capacity;
+  uintptr_t length;
+  uintptr_t capacity;
 };
-static_assert(sizeof(RuntimeString) == 28 && offsetof(RuntimeString, length) == 20 &&
-              offsetof(RuntimeString, capacity) == 24);
+static_assert(!kDocumentedWidths || (sizeof(RuntimeString) == 28 && offsetof(RuntimeString, length) == 20 &&
+                                     offsetof(RuntimeString, capacity) == 24));
 
 // The runtime's list: a word nobody but its owner reads, a pointer to the
 // head node (a sentinel: its next is the first element, its prev the last),
@@ -204,11 +218,11 @@ struct RuntimeListNode {
   RuntimeString value;
 };
 struct RuntimeList {
-  uint32_t owner;
+  uintptr_t owner;
   RuntimeListNode* head;
-  uint32_t count;
+  uintptr_t count;
 };
-static_assert(sizeof(RuntimeList) == 12 && offsetof(RuntimeListNode, value) == 8);
+static_assert(!kDocumentedWidths || (sizeof(RuntimeList) == 12 && offsetof(RuntimeListNode, value) == 8));
 
 // The text of a string object, its length deciding (it may hold NULs).
 inline std::string ReadRuntimeString(const RuntimeString& s) {
@@ -220,14 +234,14 @@ inline std::string ReadRuntimeString(const RuntimeString& s) {
 class OwnedRuntimeString {
  public:
   explicit OwnedRuntimeString(const std::string& text) : copy_(text) {
-    object_.owner = 0xDDDDDDDDu;  // the plug-in must neither read nor need it
-    object_.length = static_cast<uint32_t>(text.size());
+    object_.owner = static_cast<uintptr_t>(0xDDDDDDDDDDDDDDDDull);  // the plug-in must neither read nor need it
+    object_.length = text.size();
     if (text.size() < 16) {
       object_.capacity = 15;
       std::memset(object_.text.inline_, 0, sizeof object_.text.inline_);
       std::memcpy(object_.text.inline_, text.data(), text.size());
     } else {
-      object_.capacity = static_cast<uint32_t>(text.size());
+      object_.capacity = text.size();
       object_.text.heap = copy_.data();
     }
   }
@@ -272,10 +286,10 @@ struct BusEngine {
   int32_t event;
 };
 #pragma pack(pop)
-static_assert(sizeof(BusHead) == 24 && sizeof(BusSubscribe) == 28);
-static_assert(offsetof(BusSend, target) == 24 && offsetof(BusSend, command) == 52 &&
-              offsetof(BusSend, body) == 80 && sizeof(BusSend) == 108);
-static_assert(sizeof(BusSent) == 36 && sizeof(BusReceived) == 32 && sizeof(BusEngine) == 28);
+static_assert(sizeof(BusHead) == 24 && sizeof(BusSubscribe) == 28 && offsetof(BusSend, target) == 24);
+static_assert(!kDocumentedWidths || (offsetof(BusSend, command) == 52 && offsetof(BusSend, body) == 80 &&
+                                     sizeof(BusSend) == 108 && sizeof(BusSent) == 36 &&
+                                     sizeof(BusReceived) == 32 && sizeof(BusEngine) == 28));
 
 // ---- Numbers ---------------------------------------------------------------
 

@@ -131,16 +131,16 @@ DWORD WINAPI Canceller::Run(void* self) {
   return 0;
 }
 
-const NoticeEvent* LastNotice(const std::vector<NoticeEvent>& all, int32_t id) {
+std::optional<NoticeEvent> LastNotice(const std::vector<NoticeEvent>& all, int32_t id) {
   for (auto it = all.rbegin(); it != all.rend(); ++it)
-    if (it->id == id) return &*it;
-  return nullptr;
+    if (it->id == id) return *it;
+  return std::nullopt;
 }
 
-const Shown* FindShown(const std::vector<Shown>& all, int32_t type, const std::string& body) {
+std::optional<Shown> FindShown(const std::vector<Shown>& all, int32_t type, const std::string& body) {
   for (const Shown& m : all)
-    if (m.type == type && m.body == body) return &m;
-  return nullptr;
+    if (m.type == type && m.body == body) return m;
+  return std::nullopt;
 }
 
 int CountBus(const std::vector<BusNotice>& all, int32_t receiver, int32_t id, const char* command) {

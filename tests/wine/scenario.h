@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 #include "tests/wine/host_abi.h"
@@ -98,10 +99,10 @@ class Canceller {
   volatile bool pumped_ = true;
 };
 
-// The last notice of `id` (10209 or 10210), or null.
-const NoticeEvent* LastNotice(const std::vector<NoticeEvent>& all, int32_t id);
-// A shown message of `type` whose body is `body`, or null.
-const Shown* FindShown(const std::vector<Shown>& all, int32_t type, const std::string& body);
+// The last notice of `id` (10209 or 10210), if any.
+std::optional<NoticeEvent> LastNotice(const std::vector<NoticeEvent>& all, int32_t id);
+// A shown message of `type` whose body is `body`, if any.
+std::optional<Shown> FindShown(const std::vector<Shown>& all, int32_t type, const std::string& body);
 // The number of bus notices of `id` to `receiver` (command too, if given).
 int CountBus(const std::vector<BusNotice>& all, int32_t receiver, int32_t id, const char* command = nullptr);
 

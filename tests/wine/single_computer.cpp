@@ -81,20 +81,20 @@ bool WaitSlot(bool present) {
   return WaitFor([&] { return SlotExists(kChannelSlot) == present; }, kWaitMs);
 }
 
-int32_t SetStatus(WineHost& host, int32_t status, const char* text = nullptr) {
-  return host.Send(kMsgSetStatus, status, reinterpret_cast<int32_t>(text));
+Word SetStatus(WineHost& host, int32_t status, const char* text = nullptr) {
+  return host.Send(kMsgSetStatus, status, reinterpret_cast<Word>(text));
 }
 
-int32_t Action(WineHost& host, int32_t action, int32_t code, int32_t contact = -2) {
+Word Action(WineHost& host, int32_t action, int32_t code, int32_t contact = -2) {
   ActionEventRecord event{};
   event.size = sizeof event;
   event.ref = ItemRef{action, 0, contact};
   event.code = code;
-  return host.Send(kMsgAction, reinterpret_cast<int32_t>(&event));
+  return host.Send(kMsgAction, reinterpret_cast<Word>(&event));
 }
 
 std::string Answer(WineHost& host, int32_t id) {
-  const int32_t p = host.Send(id);
+  const Word p = host.Send(id);
   return p == 0 ? std::string("(null)") : std::string(reinterpret_cast<const char*>(p));
 }
 
@@ -111,7 +111,7 @@ bool FromPeer(int seq, const std::string& command, std::initializer_list<std::st
 }
 
 bool WaitShown(WineHost& host, int32_t type, const std::string& body) {
-  return WaitFor([&] { return FindShown(host.ShownMessages(), type, body) != nullptr; }, kWaitMs);
+  return WaitFor([&] { return FindShown(host.ShownMessages(), type, body).has_value(); }, kWaitMs);
 }
 
 bool WaitLog(WineHost& host, const std::string& part) {
@@ -135,7 +135,7 @@ void ConstantAnswers(WineHost& host, const std::string& me) {
         "an unknown id before 20001 answers 0 and calls no service");
 
   Group("start sequence");
-  Check(host.Send(kMsgSetControl, reinterpret_cast<int32_t>(host.control())) == 1, "20001 answers 1");
+  Check(host.Send(kMsgSetControl, reinterpret_cast<Word>(host.control())) == 1, "20001 answers 1");
   Check(host.Send(kMsgRegisterSettings) == 1, "21001 answers 1");
   Check(host.CountCalls(kMsgDefineColumn) == 5, "21001 declares five settings columns", "%d",
         host.CountCalls(kMsgDefineColumn));
@@ -168,7 +168,7 @@ void ConstantAnswers(WineHost& host, const std::string& me) {
     const std::string got = Answer(host, t.id);
     Check(got == t.text, "a constant text", "%d answered \"%s\", want \"%s\"", t.id, got.c_str(), t.text);
   }
-  const int32_t info = host.Send(kMsgOwnStatusInfo);
+  const Word info = host.Send(kMsgOwnStatusInfo);
   Check(info != 0 && reinterpret_cast<const char*>(info)[0] == '\0', "30032 answers an empty text in a buffer");
   Check(Answer(host, kMsgOwnId) == me, "30033 answers the computer name", "\"%s\"", Answer(host, kMsgOwnId).c_str());
 
@@ -183,7 +183,7 @@ void CloakCommand(WineHost& host, const std::string& me) {
   Group("the cloak command");
   auto command = [&](int32_t type, int32_t flags, const std::string& body) {
     ChatRecord r(0, type, flags, "", body);
-    return host.Send(kMsgChatCommand, reinterpret_cast<int32_t>(r.record()));
+    return host.Send(kMsgChatCommand, reinterpret_cast<Word>(r.record()));
   };
   auto lastBox = [&] {
     const auto boxes = host.Boxes();
@@ -192,7 +192,7 @@ void CloakCommand(WineHost& host, const std::string& me) {
   Check(command(1, 2, "/vask cloak") == 2, "\"/vask cloak\" answers 2");
   Check(lastBox() == "Messenger cloak name - " + me, "\"/vask cloak\" shows the current name", "\"%s\"",
         lastBox().c_str());
-  Check(command(1, 2, "/vask cloak set  Ala") == 2, "\"/vask cloak set  Ala\" answers 2");
+  Check(command(1, 2, "/vask cloak set Ala") == 2, "\"/vask cloak set Ala\" answers 2");
   Check(host.LogContains(" - VASK cloak set to  Ala"), "the new name is logged with its leading blank");
   command(1, 2, "/vask cloak");
   Check(lastBox() == "Messenger cloak name -  Ala", "the name keeps its leading blank", "\"%s\"", lastBox().c_str());
@@ -341,7 +341,7 @@ void Rejections(WineHost& host, const std::string& me) {
   Group("received messages");
   FromPeer(122, "MESSAGE", {"4", kPolishText, "65A1B2C3"}, me);
   Check(WaitShown(host, 1, kPolishText), "a LAN message in Windows-1250 is delivered as 100");
-  if (const Shown* m = FindShown(host.ShownMessages(), 1, kPolishText)) {
+  if (const auto m = FindShown(host.ShownMessages(), 1, kPolishText)) {
     Check(m->net == kNetLan && m->from == kPeer && m->icon == 0x50F00010 && m->flags == 128,
           "the message record's net, sender, icon and flags");
     Check(m->time == 0x65A1B2C3, "the message keeps the sender's time", "%lld", static_cast<long long>(m->time));
@@ -433,7 +433,7 @@ void Actions(WineHost& host) {
         "an action of the 0x11 family answers 0 and calls nothing");
   Check(Action(host, kItemRefreshAll, kActionActivated) == 1, "refresh-all answers 1");
   const auto boxes = host.Boxes();
-  Check(!boxes.empty() && boxes.back().id == kMsgInfoBox && boxes.back().size == 38 && boxes.back().title == "Vask",
+  Check(!boxes.empty() && boxes.back().id == kMsgInfoBox && boxes.back().size == kMessage4 && boxes.back().title == "Vask",
         "refresh-all shows a 38-byte information box titled Vask");
   Action(host, kItemStatusBrb, kActionActivated);
   Check(host.Send(kMsgOwnStatus) == 65, "the status menu's 15102 sets 65");
@@ -455,9 +455,9 @@ void Query(WineHost& host) {
   const DWORD me = GetCurrentThreadId();
   int32_t answer = -1;
   {
-    Canceller cancel(host, me, [&] { return LastNotice(host.Notices(), kMsgSearchNoticeShow) != nullptr; });
+    Canceller cancel(host, me, [&] { return LastNotice(host.Notices(), kMsgSearchNoticeShow).has_value(); });
     Watchdog dog("host message 24010 (a query)", 3 * kWaitMs);
-    answer = host.Send(kMsgSearch, reinterpret_cast<int32_t>(&request));
+    answer = host.Send(kMsgSearch, reinterpret_cast<Word>(&request));
     cancel.Finished();
     Check(cancel.posted() && cancel.pumped(),
           "the thread that sent 24010 pumps its messages while it waits, and Cancel reaches the notice");
@@ -465,11 +465,11 @@ void Query(WineHost& host) {
   Check(answer == 0, "24010 answers 0 once the query is cancelled");
   Check(request.status == 1, "a request without a name becomes a query (status 1)");
   const auto notices = host.Notices();
-  const NoticeEvent* shown = LastNotice(notices, kMsgSearchNoticeShow);
-  const NoticeEvent* hidden = LastNotice(notices, kMsgSearchNoticeHide);
-  Check(shown != nullptr && hidden != nullptr && shown->record == hidden->record,
+  const auto shown = LastNotice(notices, kMsgSearchNoticeShow);
+  const auto hidden = LastNotice(notices, kMsgSearchNoticeHide);
+  Check(shown && hidden && shown->record == hidden->record,
         "the notice is shown and removed with the same record");
-  if (shown != nullptr) {
+  if (shown) {
     Check(shown->title == "Vask - wyszukiwanie" && shown->text.rfind("Zapytanie zosta", 0) == 0,
           "the notice's title and query text");
     Check(shown->threadId == static_cast<int32_t>(shown->calledOn) && shown->calledOn != me,
@@ -495,7 +495,7 @@ void WalkFailure(WineHost& host) {
   int32_t answer = -1;
   {
     Watchdog dog("host message 24010 (a walk)", kWaitMs);
-    answer = host.Send(kMsgSearch, reinterpret_cast<int32_t>(&request));
+    answer = host.Send(kMsgSearch, reinterpret_cast<Word>(&request));
   }
   Check(answer == 0 && walkOpens == 1, "the walk tries to open the enumeration once and answers 0");
   const auto boxes = host.Boxes();
@@ -503,9 +503,10 @@ void WalkFailure(WineHost& host) {
             boxes[0].text == "Wyst\xB9pi\xB3 b\xB3\xB9" "d podczas wyszukiwania!",
         "a failed enumeration shows one error box");
   Check(request.uid[0] == '\0', "the request's \"*\" is cleared");
-  const NoticeEvent* shown = LastNotice(host.Notices(), kMsgSearchNoticeShow);
-  Check(shown != nullptr && shown->text.rfind("Wybra\xB3" "e\x9C wyszukiwanie", 0) == 0 &&
-            LastNotice(host.Notices(), kMsgSearchNoticeHide) != nullptr,
+  const auto notices = host.Notices();
+  const auto shown = LastNotice(notices, kMsgSearchNoticeShow);
+  Check(shown && shown->text.rfind("Wybra\xB3" "e\x9C wyszukiwanie", 0) == 0 &&
+            LastNotice(notices, kMsgSearchNoticeHide).has_value(),
         "the walk's notice is shown and removed");
 }
 
@@ -559,7 +560,7 @@ void Time64(WineHost& host, const std::string& me) {
   void* real = PatchImport(host.module(), "msvcrt.dll", "_time64", reinterpret_cast<void*>(&FakeTime64));
   WriteDatagram(kPopupSlot, Fields({kPeer, me, "po roku 2038"}));
   Check(WaitShown(host, 1, "po roku 2038"), "a WinPopup message is delivered");
-  if (const Shown* m = FindShown(host.ShownMessages(), 1, "po roku 2038")) {
+  if (const auto m = FindShown(host.ShownMessages(), 1, "po roku 2038")) {
     Check(m->time == fakeNow, "its receipt time after 2038 is kept whole", "%lld", static_cast<long long>(m->time));
   }
   PatchImport(host.module(), "msvcrt.dll", "_time64", real);
@@ -582,7 +583,7 @@ void ShortRecords(WineHost& host) {
 
   // An ordinary message's size field is not the dispatch's business.
   Message loose{};
-  loose.size = 22;
+  loose.size = 22;  // the head alone
   loose.id = kMsgSetStatus;
   loose.p1 = 65;
   host.SendRecord(&loose);

@@ -69,9 +69,9 @@ bool SawStatus(WineHost& host, int row, int32_t status) {
   return false;
 }
 
-int32_t SendMessageTo(Computer& from, int32_t id, const std::string& to, const std::string& text) {
+Word SendMessageTo(Computer& from, int32_t id, const std::string& to, const std::string& text) {
   ChatRecord r(id, 1, 0, to, text);
-  return from.host.Send(kMsgSendMessage, reinterpret_cast<int32_t>(r.record()));
+  return from.host.Send(kMsgSendMessage, reinterpret_cast<Word>(r.record()));
 }
 
 bool Found(WineHost& host, const std::string& uid) {
@@ -80,7 +80,7 @@ bool Found(WineHost& host, const std::string& uid) {
   return false;
 }
 
-int32_t BusSendFrom(Computer& from, const std::string& target, const std::string& command, const std::string& body) {
+Word BusSendFrom(Computer& from, const std::string& target, const std::string& command, const std::string& body) {
   OwnedRuntimeString t(target), c(command), b(body);
   BusSend r{};
   r.head.size = sizeof r;
@@ -97,12 +97,12 @@ void Presence(Computer& a, Computer& b) {
   b.host.Send(kMsgSetStatus, 64);
   Check(WaitFor([&] { return SawStatus(a.host, a.peerRow, 64); }, kWaitMs), "ALPHA sees BRAVO available");
   Check(WaitFor([&] { return SawStatus(b.host, b.peerRow, 64); }, kWaitMs), "BRAVO sees ALPHA available");
-  b.host.Send(kMsgSetStatus, 34, reinterpret_cast<int32_t>("zaraz"));
+  b.host.Send(kMsgSetStatus, 34, reinterpret_cast<Word>("zaraz"));
   Check(WaitFor([&] { return SawStatus(a.host, a.peerRow, 34); }, kWaitMs), "ALPHA sees BRAVO's change to 34");
   bool text = false;
   for (const auto& s : a.host.ContactStatuses()) text |= s.row == a.peerRow && s.status == 34 && s.text == "zaraz";
   Check(text, "the status description comes along");
-  b.host.Send(kMsgSetStatus, 64, reinterpret_cast<int32_t>(""));
+  b.host.Send(kMsgSetStatus, 64, reinterpret_cast<Word>(""));
 }
 
 void MessageAndAcknowledgement(Computer& a, Computer& b) {
@@ -113,9 +113,9 @@ void MessageAndAcknowledgement(Computer& a, Computer& b) {
   Check(SendMessageTo(a, 501, kBravo, kHello) == 8, "30100 answers 8");
   Check(WaitFor([&] { return a.host.SendResults().count(501) != 0; }, kWaitMs), "ALPHA reports the send (108)");
   Check(a.host.SendResults()[501] == 1, "the send succeeded");
-  Check(WaitFor([&] { return FindShown(b.host.ShownMessages(), 1, kHello) != nullptr; }, kWaitMs),
+  Check(WaitFor([&] { return FindShown(b.host.ShownMessages(), 1, kHello).has_value(); }, kWaitMs),
         "BRAVO shows the message");
-  if (const Shown* m = FindShown(b.host.ShownMessages(), 1, kHello)) {
+  if (const auto m = FindShown(b.host.ShownMessages(), 1, kHello)) {
     Check(m->from == kAlpha && m->net == kNetLan, "it comes from ALPHA on the LAN network");
   }
   bool acked = WaitFor(
@@ -137,18 +137,18 @@ void LikelyLost(Computer& a, Computer& b) {
   Check(WaitFor([&] { return a.host.SendResults().count(502) != 0; }, kWaitMs) && a.host.SendResults()[502] == 1,
         "the datagram was written: the network lost it");
   // Expiry takes more than 10 s after the send.
-  Check(WaitFor([&] { return FindShown(a.host.ShownMessages(), 2, kLikelyLost) != nullptr; }, 2 * kWaitMs),
+  Check(WaitFor([&] { return FindShown(a.host.ShownMessages(), 2, kLikelyLost).has_value(); }, 2 * kWaitMs),
         "ALPHA reports the unacknowledged message as likely lost");
   int notices = 0;
   for (const auto& m : a.host.ShownMessages()) notices += m.type == 2;
   Check(notices == 1, "only the lost message is reported (the acknowledged one is not)", "%d notices", notices);
-  if (const Shown* m = FindShown(a.host.ShownMessages(), 2, kLikelyLost)) {
+  if (const auto m = FindShown(a.host.ShownMessages(), 2, kLikelyLost)) {
     Check(m->from == kBravo, "the notice is about BRAVO");
   }
   ReleaseHeld();
-  Check(WaitFor([&] { return FindShown(b.host.ShownMessages(), 1, kLostText) != nullptr; }, kWaitMs),
+  Check(WaitFor([&] { return FindShown(b.host.ShownMessages(), 1, kLostText).has_value(); }, kWaitMs),
         "the held datagram reaches BRAVO late");
-  Check(WaitFor([&] { return FindShown(a.host.ShownMessages(), 2, kLateDelivery) != nullptr; }, kWaitMs),
+  Check(WaitFor([&] { return FindShown(a.host.ShownMessages(), 2, kLateDelivery).has_value(); }, kWaitMs),
         "the late acknowledgement is reported as a delivery after all");
 }
 
@@ -162,7 +162,7 @@ void QueryAnswered(Computer& a, Computer& b) {
   {
     Canceller cancel(a.host, me, [&] { return Found(a.host, kBravo); });
     Watchdog dog("host message 24010 on ALPHA", 3 * kWaitMs);
-    answer = a.host.Send(kMsgSearch, reinterpret_cast<int32_t>(&request));
+    answer = a.host.Send(kMsgSearch, reinterpret_cast<Word>(&request));
     cancel.Finished();
     Check(cancel.posted() && cancel.pumped(), "ALPHA's waiting thread pumps, and Cancel ends the query");
   }
@@ -181,7 +181,7 @@ void QueryAnswered(Computer& a, Computer& b) {
   {
     Canceller cancel(a.host, me, [&] { return Found(a.host, kBravo); });
     Watchdog dog("a targeted 24010 on ALPHA", 3 * kWaitMs);
-    a.host.Send(kMsgSearch, reinterpret_cast<int32_t>(&targeted));
+    a.host.Send(kMsgSearch, reinterpret_cast<Word>(&targeted));
   }
   Check(Found(a.host, kBravo), "BRAVO answers a query sent to it alone");
 }

@@ -65,10 +65,10 @@ HMODULE HOST_SERVICE SvcModuleHandle(ControlObject* self) {
 void HOST_SERVICE SvcSetError(ControlObject* self, int32_t code) {
   HostOf(self, "SetError")->OnSetError(code);
 }
-int32_t HOST_SERVICE SvcSendToHost(ControlObject* self, Message* message) {
+Word HOST_SERVICE SvcSendToHost(ControlObject* self, Message* message) {
   return HostOf(self, "SendToHost")->OnSendToHost(message);
 }
-int32_t HOST_SERVICE SvcSendToPlugin(ControlObject* self, int32_t receiver, Message* message) {
+Word HOST_SERVICE SvcSendToPlugin(ControlObject* self, int32_t receiver, Message* message) {
   return HostOf(self, "SendToPlugin")->OnSendToPlugin(receiver, message);
 }
 int32_t HOST_SERVICE SvcRowIndex(ControlObject* self, int32_t table, int32_t row) {
@@ -193,19 +193,19 @@ bool WineHost::Unload() {
   return ok;
 }
 
-int32_t WineHost::Send(int32_t id, int32_t p1, int32_t p2) {
+Word WineHost::Send(int32_t id, Word p1, Word p2) {
   Message m{};
-  m.size = 30;
+  m.size = kMessage2;
   m.id = id;
   m.p1 = p1;
   m.p2 = p2;
   return SendRecord(&m);
 }
 
-int32_t WineHost::SendRecord(void* record) { return proc_(static_cast<Message*>(record)); }
+Word WineHost::SendRecord(void* record) { return proc_(static_cast<Message*>(record)); }
 
 void WineHost::StartSequence() {
-  Send(kMsgSetControl, reinterpret_cast<int32_t>(&control_));
+  Send(kMsgSetControl, reinterpret_cast<Word>(&control_));
   Send(kMsgRegisterSettings);
   Send(kMsgRegisterInterface);
   Send(kMsgStart);
@@ -362,13 +362,13 @@ WineHost::Cell* WineHost::CellAt(int32_t table, int32_t row, int32_t column) {
   return nullptr;
 }
 
-int32_t WineHost::OnSendToHost(Message* m) {
+Word WineHost::OnSendToHost(Message* m) {
   Locked guard(this);
   calls_.push_back(m->id);
   return Answer(m);
 }
 
-int32_t WineHost::Answer(Message* m) {
+Word WineHost::Answer(Message* m) {
   switch (m->id) {
     case kMsgLog:
       logs_.push_back(Text(reinterpret_cast<const char*>(m->p1)));
@@ -380,7 +380,7 @@ int32_t WineHost::Answer(Message* m) {
       return 0;
     }
     case kMsgSendResult:
-      sendResults_[m->p1] = m->p2;
+      sendResults_[static_cast<int32_t>(m->p1)] = static_cast<int32_t>(m->p2);
       return 0;
     case kMsgFindContact: {
       const std::string address = Text(reinterpret_cast<const char*>(m->p2));
@@ -394,11 +394,11 @@ int32_t WineHost::Answer(Message* m) {
     case kMsgContactCount:
       return static_cast<int32_t>(contacts_.size());
     case kMsgContactStatus:
-      contactStatuses_.push_back(
-          ContactStatus{m->p1, m->p2, m->size >= 34 ? Text(reinterpret_cast<const char*>(m->p3)) : ""});
+      contactStatuses_.push_back(ContactStatus{static_cast<int32_t>(m->p1), static_cast<int32_t>(m->p2),
+                                               m->size >= kMessage3 ? Text(reinterpret_cast<const char*>(m->p3)) : ""});
       return 0;
     case kMsgAnnounceStatus:
-      announces_.push_back(Announce{m->p2, m->p3 ? Text(reinterpret_cast<const char*>(m->p3)) : "",
+      announces_.push_back(Announce{static_cast<int32_t>(m->p2), m->p3 ? Text(reinterpret_cast<const char*>(m->p3)) : "",
                                     m->p3 != 0});
       if (announceRewrite_ != -1) m->p2 = announceRewrite_;
       return 0;
@@ -409,7 +409,7 @@ int32_t WineHost::Answer(Message* m) {
       if (c->table == kTableSettings && settings_.find(c->column) == settings_.end()) {
         settings_[c->column] = c->columnType == 0x1001
                                    ? Cell{0, Text(reinterpret_cast<const char*>(c->defaultValue))}
-                                   : Cell{c->defaultValue, std::to_string(c->defaultValue)};
+                                   : Cell{static_cast<int32_t>(c->defaultValue), std::to_string(c->defaultValue)};
       }
       return 0;
     }
@@ -418,9 +418,9 @@ int32_t WineHost::Answer(Message* m) {
       const auto* info = reinterpret_cast<const ItemInfo*>(m->p1);
       if (info->ref.action == 0x13000000 + kColumnNet) {
         if (Cell* cell = CellAt(kTableContacts, info->ref.contact, kColumnNet))
-          return reinterpret_cast<int32_t>(cell->text.c_str());
+          return reinterpret_cast<Word>(cell->text.c_str());
       }
-      return reinterpret_cast<int32_t>(empty_);
+      return reinterpret_cast<Word>(empty_);
     }
     case kMsgSetItemStatus: {
       const auto* info = reinterpret_cast<const ItemInfo*>(m->p1);
@@ -435,7 +435,7 @@ int32_t WineHost::Answer(Message* m) {
     case kMsgErrorBox:
     case kMsgInfoBox:
       boxes_.push_back(Box{m->id, m->size, Text(reinterpret_cast<const char*>(m->p1)),
-                           m->size >= 38 && m->p3 ? Text(reinterpret_cast<const char*>(m->p3)) : ""});
+                           m->size >= kMessage4 && m->p3 ? Text(reinterpret_cast<const char*>(m->p3)) : ""});
       return 0;
     case kMsgSearchNoticeShow:
     case kMsgSearchNoticeHide: {
@@ -480,7 +480,7 @@ BusNotice WineHost::ReadBusRecord(int32_t receiver, Message* m) {
   return n;
 }
 
-int32_t WineHost::OnSendToPlugin(int32_t receiver, Message* m) {
+Word WineHost::OnSendToPlugin(int32_t receiver, Message* m) {
   if (receiver == pluginId_) return SendRecord(m);  // 34000, 34001 to itself
   // Another plug-in: a bus subscriber. The record and its objects live only
   // for this call, so everything is read now.
@@ -524,11 +524,11 @@ void WineHost::OnGetValue(int32_t table, int32_t row, int32_t column, Value* val
   Locked guard(this);
   Cell* cell = CellAt(table, row, column);
   if (value->type == 0) {
-    value->value = cell ? cell->number : 0;
+    value->value = cell ? cell->number : 0;  // widened on 64-bit builds
     return;
   }
   if (value->value == 0 && value->bufferSize == 0) {
-    value->value = reinterpret_cast<int32_t>(cell ? cell->text.c_str() : empty_);
+    value->value = reinterpret_cast<Word>(cell ? cell->text.c_str() : empty_);
     return;
   }
   char* buffer = reinterpret_cast<char*>(value->value);
@@ -545,7 +545,7 @@ void WineHost::OnSetValue(int32_t table, int32_t row, int32_t column, Value* val
   Cell* cell = CellAt(table, row, column);
   if (cell == nullptr) return;
   if (value->type == 0) {
-    *cell = Cell{value->value, std::to_string(value->value)};
+    *cell = Cell{static_cast<int32_t>(value->value), std::to_string(static_cast<int32_t>(value->value))};
   } else {
     const std::string text = Text(reinterpret_cast<const char*>(value->value));
     *cell = Cell{std::atoi(text.c_str()), text};

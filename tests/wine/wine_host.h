@@ -21,7 +21,7 @@
 
 namespace wine {
 
-typedef int32_t(__stdcall* MessageProc)(Message*);
+typedef Word(__stdcall* MessageProc)(Message*);
 
 // A text as the plug-in handed it, or "(null)".
 std::string Text(const char* text);
@@ -82,8 +82,8 @@ class WineHost {
   int32_t pluginId() const { return pluginId_; }
 
   // Host messages to the plug-in: the 30-byte record, or any record.
-  int32_t Send(int32_t id, int32_t p1 = 0, int32_t p2 = 0);
-  int32_t SendRecord(void* record);
+  Word Send(int32_t id, Word p1 = 0, Word p2 = 0);
+  Word SendRecord(void* record);
   // 20001, 21001, 22000, 22100: what a host does after loading.
   void StartSequence();
 
@@ -129,8 +129,8 @@ class WineHost {
   void DumpLog();
 
   // Called by the control object's entry points.
-  int32_t OnSendToHost(Message* message);
-  int32_t OnSendToPlugin(int32_t receiver, Message* message);
+  Word OnSendToHost(Message* message);
+  Word OnSendToPlugin(int32_t receiver, Message* message);
   int32_t OnRowIndex(int32_t table, int32_t row);
   void OnPumpMessages();
   char* OnTempBuffer(int32_t size);
@@ -158,7 +158,7 @@ class WineHost {
     WineHost* host_;
   };
   Cell* CellAt(int32_t table, int32_t row, int32_t column);
-  int32_t Answer(Message* message);
+  Word Answer(Message* message);
   BusNotice ReadBusRecord(int32_t receiver, Message* message);
 
   const int32_t pluginId_;
