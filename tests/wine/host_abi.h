@@ -23,7 +23,6 @@
 #include "abi/control_slots.h"
 #include "abi/host_ids.h"
 
-
 namespace wine {
 
 typedef intptr_t Word;  // a number or a pointer
@@ -71,9 +70,11 @@ struct Message {  // the common head and up to four parameters
 constexpr uint16_t kMessage2 = 22 + 2 * sizeof(Word);
 constexpr uint16_t kMessage3 = 22 + 3 * sizeof(Word);
 constexpr uint16_t kMessage4 = 22 + 4 * sizeof(Word);
-static_assert(offsetof(Message, id) == 2 && offsetof(Message, sender) == 18 && offsetof(Message, p1) == 22);
-static_assert(!kDocumentedWidths || (offsetof(Message, p2) == 26 && offsetof(Message, p3) == 30 &&
-                                     offsetof(Message, p4) == 34 && sizeof(Message) == 38 && kMessage2 == 30));
+static_assert(offsetof(Message, id) == 2 && offsetof(Message, sender) == 18 &&
+              offsetof(Message, p1) == 22);
+static_assert(!kDocumentedWidths ||
+              (offsetof(Message, p2) == 26 && offsetof(Message, p3) == 30 &&
+               offsetof(Message, p4) == 34 && sizeof(Message) == 38 && kMessage2 == 30));
 
 struct ColumnDefinition {
   uint16_t size;
@@ -85,7 +86,8 @@ struct ColumnDefinition {
   const char* name;
 };
 static_assert(offsetof(ColumnDefinition, table) == 22 && offsetof(ColumnDefinition, column) == 23);
-static_assert(!kDocumentedWidths || (offsetof(ColumnDefinition, name) == 35 && sizeof(ColumnDefinition) == 39));
+static_assert(!kDocumentedWidths ||
+              (offsetof(ColumnDefinition, name) == 35 && sizeof(ColumnDefinition) == 39));
 
 struct Value {
   uint16_t type;  // 0 integer, 1 text
@@ -107,8 +109,9 @@ struct ChatMessage {
   int64_t time;
 };
 static_assert(offsetof(ChatMessage, from) == 14);
-static_assert(!kDocumentedWidths || (offsetof(ChatMessage, flags) == 30 && offsetof(ChatMessage, icon) == 46 &&
-                                     offsetof(ChatMessage, time) == 50 && sizeof(ChatMessage) == 58));
+static_assert(!kDocumentedWidths ||
+              (offsetof(ChatMessage, flags) == 30 && offsetof(ChatMessage, icon) == 46 &&
+               offsetof(ChatMessage, time) == 50 && sizeof(ChatMessage) == 58));
 
 struct ItemRef {
   int32_t action, parent, contact;
@@ -155,8 +158,10 @@ struct FoundContactRecord {
   int32_t gender, lowerBound, upperBound, net, spare;
   Word ownerWindow;
 };
-static_assert(offsetof(FoundContactRecord, column6) == 262 && offsetof(FoundContactRecord, column11) == 616 &&
-              offsetof(FoundContactRecord, gender) == 1024 && offsetof(FoundContactRecord, ownerWindow) == 1044);
+static_assert(offsetof(FoundContactRecord, column6) == 262 &&
+              offsetof(FoundContactRecord, column11) == 616 &&
+              offsetof(FoundContactRecord, gender) == 1024 &&
+              offsetof(FoundContactRecord, ownerWindow) == 1044);
 static_assert(!kDocumentedWidths || sizeof(FoundContactRecord) == 1048);
 
 struct NoticeRecord {
@@ -171,8 +176,9 @@ struct NoticeRecord {
   int32_t threadId;
   int32_t reserved31[6];
 };
-static_assert(!kDocumentedWidths || (offsetof(NoticeRecord, cancelled) == 26 &&
-                                     offsetof(NoticeRecord, threadId) == 27 && sizeof(NoticeRecord) == 55));
+static_assert(!kDocumentedWidths ||
+              (offsetof(NoticeRecord, cancelled) == 26 && offsetof(NoticeRecord, threadId) == 27 &&
+               sizeof(NoticeRecord) == 55));
 
 #pragma pack(pop)
 
@@ -189,7 +195,8 @@ struct IconRegistration {  // 4-byte aligned, not packed
   int32_t zero32;
 };
 static_assert(offsetof(IconRegistration, iconId) == 4);
-static_assert(!kDocumentedWidths || (offsetof(IconRegistration, module) == 20 && sizeof(IconRegistration) == 36));
+static_assert(!kDocumentedWidths ||
+              (offsetof(IconRegistration, module) == 20 && sizeof(IconRegistration) == 36));
 
 // ---- The extension bus in the host runtime's layout ------------------------
 
@@ -206,8 +213,9 @@ struct RuntimeString {
   uintptr_t length;
   uintptr_t capacity;
 };
-static_assert(!kDocumentedWidths || (sizeof(RuntimeString) == 28 && offsetof(RuntimeString, length) == 20 &&
-                                     offsetof(RuntimeString, capacity) == 24));
+static_assert(!kDocumentedWidths ||
+              (sizeof(RuntimeString) == 28 && offsetof(RuntimeString, length) == 20 &&
+               offsetof(RuntimeString, capacity) == 24));
 
 // The runtime's list: a word nobody but its owner reads, a pointer to the
 // head node (a sentinel: its next is the first element, its prev the last),
@@ -222,7 +230,8 @@ struct RuntimeList {
   RuntimeListNode* head;
   uintptr_t count;
 };
-static_assert(!kDocumentedWidths || (sizeof(RuntimeList) == 12 && offsetof(RuntimeListNode, value) == 8));
+static_assert(!kDocumentedWidths ||
+              (sizeof(RuntimeList) == 12 && offsetof(RuntimeListNode, value) == 8));
 
 // The text of a string object, its length deciding (it may hold NULs).
 inline std::string ReadRuntimeString(const RuntimeString& s) {
@@ -234,7 +243,8 @@ inline std::string ReadRuntimeString(const RuntimeString& s) {
 class OwnedRuntimeString {
  public:
   explicit OwnedRuntimeString(const std::string& text) : copy_(text) {
-    object_.owner = static_cast<uintptr_t>(0xDDDDDDDDDDDDDDDDull);  // the plug-in must neither read nor need it
+    object_.owner =
+        static_cast<uintptr_t>(0xDDDDDDDDDDDDDDDDull);  // the plug-in must neither read nor need it
     object_.length = text.size();
     if (text.size() < 16) {
       object_.capacity = 15;
@@ -286,10 +296,12 @@ struct BusEngine {
   int32_t event;
 };
 #pragma pack(pop)
-static_assert(sizeof(BusHead) == 24 && sizeof(BusSubscribe) == 28 && offsetof(BusSend, target) == 24);
-static_assert(!kDocumentedWidths || (offsetof(BusSend, command) == 52 && offsetof(BusSend, body) == 80 &&
-                                     sizeof(BusSend) == 108 && sizeof(BusSent) == 36 &&
-                                     sizeof(BusReceived) == 32 && sizeof(BusEngine) == 28));
+static_assert(sizeof(BusHead) == 24 && sizeof(BusSubscribe) == 28 &&
+              offsetof(BusSend, target) == 24);
+static_assert(!kDocumentedWidths ||
+              (offsetof(BusSend, command) == 52 && offsetof(BusSend, body) == 80 &&
+               sizeof(BusSend) == 108 && sizeof(BusSent) == 36 && sizeof(BusReceived) == 32 &&
+               sizeof(BusEngine) == 28));
 
 // ---- Numbers ---------------------------------------------------------------
 

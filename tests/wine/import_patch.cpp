@@ -15,8 +15,8 @@ void** FindSlot(HMODULE module, const char* dll, const char* function) {
   auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
   const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   if (dir.VirtualAddress == 0) return nullptr;
-  for (auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); desc->Name != 0;
-       ++desc) {
+  for (auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+       desc->Name != 0; ++desc) {
     if (_stricmp(reinterpret_cast<const char*>(base + desc->Name), dll) != 0) continue;
     // The names are in the lookup table; the addresses the loader filled in
     // are at the same index of the address table.

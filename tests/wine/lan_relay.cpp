@@ -57,7 +57,9 @@ class Locked {
   ~Locked() { LeaveCriticalSection(&State().lock); }
 };
 
-bool Same(const std::string& a, const std::string& b) { return _stricmp(a.c_str(), b.c_str()) == 0; }
+bool Same(const std::string& a, const std::string& b) {
+  return _stricmp(a.c_str(), b.c_str()) == 0;
+}
 
 // "\\HOST\mailslot\NAME": HOST and NAME, or false for any other path.
 bool SplitSlotPath(const char* path, std::string& host, std::string& name) {
@@ -118,13 +120,15 @@ HANDLE WINAPI RelayCreateMailslotA(LPCSTR path, DWORD maxSize, DWORD, LPSECURITY
   if (!SplitSlotPath(path, host, name) || host != ".") return Fail(ERROR_INVALID_NAME);
   const std::string& me = State().computers[Copy];
   if (FindSlot(me, name) != nullptr) return Fail(ERROR_ALREADY_EXISTS);
-  State().slots.push_back(std::unique_ptr<Slot>(new Slot{me, name, maxSize == 0 ? 0xFFFFFFFFu : maxSize, {}}));
+  State().slots.push_back(
+      std::unique_ptr<Slot>(new Slot{me, name, maxSize == 0 ? 0xFFFFFFFFu : maxSize, {}}));
   return NewHandle(RelayHandle{true, Copy, State().slots.back().get(), "", ""});
 }
 
 template <int Copy>
-HANDLE WINAPI RelayCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                               DWORD disposition, DWORD flags, HANDLE templateFile) {
+HANDLE WINAPI RelayCreateFileA(LPCSTR path, DWORD access, DWORD share,
+                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                               HANDLE templateFile) {
   std::string host, name;
   if (!SplitSlotPath(path, host, name)) {
     return CreateFileA(path, access, share, security, disposition, flags, templateFile);
@@ -138,7 +142,8 @@ HANDLE WINAPI RelayCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURIT
     return Fail(kRemoteMailslotsOff);
   }
   if (host != "*") {
-    if (!Same(host, State().computers[0]) && !Same(host, State().computers[1])) return Fail(ERROR_BAD_NETPATH);
+    if (!Same(host, State().computers[0]) && !Same(host, State().computers[1]))
+      return Fail(ERROR_BAD_NETPATH);
     if (FindSlot(host, name) == nullptr) return Fail(ERROR_FILE_NOT_FOUND);
   }
   return NewHandle(RelayHandle{false, Copy, nullptr, host, name});
@@ -157,7 +162,8 @@ BOOL WINAPI RelayGetComputerNameA(LPSTR buffer, LPDWORD size) {
   return TRUE;
 }
 
-BOOL WINAPI RelayGetMailslotInfo(HANDLE h, LPDWORD maxSize, LPDWORD nextSize, LPDWORD count, LPDWORD timeout) {
+BOOL WINAPI RelayGetMailslotInfo(HANDLE h, LPDWORD maxSize, LPDWORD nextSize, LPDWORD count,
+                                 LPDWORD timeout) {
   if (!IsRelayHandle(h)) return GetMailslotInfo(h, maxSize, nextSize, count, timeout);
   Locked guard;
   RelayHandle* handle = Find(h);
@@ -167,13 +173,16 @@ BOOL WINAPI RelayGetMailslotInfo(HANDLE h, LPDWORD maxSize, LPDWORD nextSize, LP
   }
   const Slot& slot = *handle->slot;
   if (maxSize) *maxSize = slot.maxSize;
-  if (nextSize) *nextSize = slot.queue.empty() ? MAILSLOT_NO_MESSAGE : static_cast<DWORD>(slot.queue.front().size());
+  if (nextSize)
+    *nextSize =
+        slot.queue.empty() ? MAILSLOT_NO_MESSAGE : static_cast<DWORD>(slot.queue.front().size());
   if (count) *count = static_cast<DWORD>(slot.queue.size());
   if (timeout) *timeout = 0;
   return TRUE;
 }
 
-BOOL WINAPI RelayReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
+BOOL WINAPI RelayReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read,
+                          LPOVERLAPPED overlapped) {
   if (!IsRelayHandle(h)) return ReadFile(h, buffer, size, read, overlapped);
   Locked guard;
   RelayHandle* handle = Find(h);
@@ -197,7 +206,8 @@ BOOL WINAPI RelayReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPO
   return TRUE;
 }
 
-BOOL WINAPI RelayWriteFile(HANDLE h, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+BOOL WINAPI RelayWriteFile(HANDLE h, LPCVOID data, DWORD size, LPDWORD written,
+                           LPOVERLAPPED overlapped) {
   if (!IsRelayHandle(h)) return WriteFile(h, data, size, written, overlapped);
   Locked guard;
   RelayHandle* handle = Find(h);
@@ -209,7 +219,8 @@ BOOL WINAPI RelayWriteFile(HANDLE h, LPCVOID data, DWORD size, LPDWORD written, 
   const std::string& me = State().computers[handle->copy];
   const bool remote = handle->target == "*" || !Same(handle->target, me);
   if (remote && size > kMaxRemoteWrite) {
-    State().writes.push_back(RelayWrite{handle->copy, handle->target, size, false, ERROR_BAD_NETPATH, ""});
+    State().writes.push_back(
+        RelayWrite{handle->copy, handle->target, size, false, ERROR_BAD_NETPATH, ""});
     SetLastError(ERROR_BAD_NETPATH);
     return FALSE;
   }

@@ -39,9 +39,9 @@ struct RelayWrite {
   int fromCopy;
   std::string target;  // the computer named in the path, or "*"
   size_t size;
-  bool delivered;      // false: refused (too long, or remote slots off)
-  DWORD error;         // the error of a refused write or open
-  std::string data;    // the datagram
+  bool delivered;    // false: refused (too long, or remote slots off)
+  DWORD error;       // the error of a refused write or open
+  std::string data;  // the datagram
 };
 std::vector<RelayWrite> RelayWrites();
 void ForgetRelayWrites();

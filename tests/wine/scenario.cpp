@@ -17,16 +17,16 @@ std::string Fields(std::initializer_list<std::string> fields) {
 }
 
 bool SlotExists(const char* path) {
-  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   CloseHandle(h);
   return true;
 }
 
 bool WriteDatagram(const char* path, const std::string& bytes) {
-  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   const BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
@@ -34,7 +34,8 @@ bool WriteDatagram(const char* path, const std::string& bytes) {
   return ok && written == bytes.size();
 }
 
-ChatRecord::ChatRecord(int32_t id, int32_t type, int32_t flags, const std::string& to, const std::string& body)
+ChatRecord::ChatRecord(int32_t id, int32_t type, int32_t flags, const std::string& to,
+                       const std::string& body)
     : to_(to), body_(body) {
   record_.size = sizeof record_;
   record_.id = id;
@@ -48,7 +49,8 @@ ChatRecord::ChatRecord(int32_t id, int32_t type, int32_t flags, const std::strin
   record_.f42 = -2;
 }
 
-FoundContactRecord SearchRequest(int32_t status, const std::string& uid, const std::string& column6) {
+FoundContactRecord SearchRequest(int32_t status, const std::string& uid,
+                                 const std::string& column6) {
   FoundContactRecord r{};
   r.size = sizeof r;
   r.status = status;
@@ -61,7 +63,8 @@ GuardedRecord::GuardedRecord() {
   SYSTEM_INFO info;
   GetSystemInfo(&info);
   page_ = info.dwPageSize;
-  base_ = static_cast<BYTE*>(VirtualAlloc(nullptr, page_ * 2, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  base_ = static_cast<BYTE*>(
+      VirtualAlloc(nullptr, page_ * 2, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   DWORD old = 0;
   if (base_ != nullptr) VirtualProtect(base_ + page_, page_, PAGE_NOACCESS, &old);
 }
@@ -90,7 +93,8 @@ Watchdog::~Watchdog() {
 DWORD WINAPI Watchdog::Run(void* self) {
   auto* dog = static_cast<Watchdog*>(self);
   if (WaitForSingleObject(dog->done_, dog->ms_) == WAIT_OBJECT_0) return 0;
-  std::fprintf(stderr, "wine_host: FAILED: %s did not return within %lu ms\n", dog->what_.c_str(), dog->ms_);
+  std::fprintf(stderr, "wine_host: FAILED: %s did not return within %lu ms\n", dog->what_.c_str(),
+               dog->ms_);
   Check(false, "a blocking call returned in time", "%s", dog->what_.c_str());
   Summary();
   std::fflush(nullptr);
@@ -99,7 +103,9 @@ DWORD WINAPI Watchdog::Run(void* self) {
 }
 
 Canceller::Canceller(WineHost& host, DWORD pumpThread, std::function<bool()> ready)
-    : host_(host), pumpThread_(pumpThread), ready_(std::move(ready)),
+    : host_(host),
+      pumpThread_(pumpThread),
+      ready_(std::move(ready)),
       finished_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
   thread_ = CreateThread(nullptr, 0, &Canceller::Run, this, 0, nullptr);
 }
@@ -117,7 +123,8 @@ DWORD WINAPI Canceller::Run(void* self) {
   auto* c = static_cast<Canceller*>(self);
   const ULONGLONG deadline = GetTickCount64() + kWaitMs;
   while (!c->ready_()) {
-    if (GetTickCount64() >= deadline || WaitForSingleObject(c->finished_, 0) == WAIT_OBJECT_0) break;
+    if (GetTickCount64() >= deadline || WaitForSingleObject(c->finished_, 0) == WAIT_OBJECT_0)
+      break;
     Sleep(20);
   }
   if (WaitForSingleObject(c->finished_, 0) == WAIT_OBJECT_0) return 0;
@@ -127,7 +134,8 @@ DWORD WINAPI Canceller::Run(void* self) {
   // notice directly so the search ends and the failure can be reported.
   c->pumped_ = false;
   const std::vector<NoticeEvent> notices = c->host_.Notices();
-  if (!notices.empty() && notices.back().id == vask::kMsgSearchNoticeShow) notices.back().record->cancelled = 1;
+  if (!notices.empty() && notices.back().id == vask::kMsgSearchNoticeShow)
+    notices.back().record->cancelled = 1;
   return 0;
 }
 
@@ -137,7 +145,8 @@ std::optional<NoticeEvent> LastNotice(const std::vector<NoticeEvent>& all, int32
   return std::nullopt;
 }
 
-std::optional<Shown> FindShown(const std::vector<Shown>& all, int32_t type, const std::string& body) {
+std::optional<Shown> FindShown(const std::vector<Shown>& all, int32_t type,
+                               const std::string& body) {
   for (const Shown& m : all)
     if (m.type == type && m.body == body) return m;
   return std::nullopt;

@@ -28,7 +28,8 @@ bool WriteDatagram(const char* path, const std::string& bytes);
 // A chat message record whose texts live as long as it does.
 class ChatRecord {
  public:
-  ChatRecord(int32_t id, int32_t type, int32_t flags, const std::string& to, const std::string& body);
+  ChatRecord(int32_t id, int32_t type, int32_t flags, const std::string& to,
+             const std::string& body);
   ChatMessage* record() { return &record_; }
 
  private:
@@ -38,7 +39,8 @@ class ChatRecord {
 };
 
 // A search request as the host's form fills it.
-FoundContactRecord SearchRequest(int32_t status, const std::string& uid, const std::string& column6 = "");
+FoundContactRecord SearchRequest(int32_t status, const std::string& uid,
+                                 const std::string& column6 = "");
 
 // Memory that ends where a page the process may not touch begins: a record
 // placed with At(size) faults on the first byte read past its end.
@@ -102,8 +104,10 @@ class Canceller {
 // The last notice of `id` (10209 or 10210), if any.
 std::optional<NoticeEvent> LastNotice(const std::vector<NoticeEvent>& all, int32_t id);
 // A shown message of `type` whose body is `body`, if any.
-std::optional<Shown> FindShown(const std::vector<Shown>& all, int32_t type, const std::string& body);
+std::optional<Shown> FindShown(const std::vector<Shown>& all, int32_t type,
+                               const std::string& body);
 // The number of bus notices of `id` to `receiver` (command too, if given).
-int CountBus(const std::vector<BusNotice>& all, int32_t receiver, int32_t id, const char* command = nullptr);
+int CountBus(const std::vector<BusNotice>& all, int32_t receiver, int32_t id,
+             const char* command = nullptr);
 
 }  // namespace wine

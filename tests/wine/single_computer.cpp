@@ -24,9 +24,9 @@ using namespace vask;  // the named host numbers
 constexpr char kChannelSlot[] = "\\\\.\\mailslot\\Vask";
 constexpr char kPopupSlot[] = "\\\\.\\mailslot\\messngr";
 constexpr int32_t kPluginId = 7;
-constexpr int32_t kSubscriberAll = 900;      // mask 15
+constexpr int32_t kSubscriberAll = 900;       // mask 15
 constexpr int32_t kSubscriberReceived = 901;  // mask 2
-const std::string kPeer = "PEER";              // a computer that is not here
+const std::string kPeer = "PEER";             // a computer that is not here
 // Windows-1250 bytes, independent of how this file is compiled.
 const std::string kPolishText = "Cze\x9C\xE6 z Wine \xB9\xEA";
 const std::string kUpperLucja = "\xA3UCJA";  // ŁUCJA
@@ -71,9 +71,11 @@ std::string ComputerName() {
 
 void PatchSystemCalls(HMODULE module) {
   shellCalls.clear();
-  Check(PatchImport(module, "SHELL32.dll", "ShellExecuteA", reinterpret_cast<void*>(&FakeShellExecuteA)) != nullptr,
+  Check(PatchImport(module, "SHELL32.dll", "ShellExecuteA",
+                    reinterpret_cast<void*>(&FakeShellExecuteA)) != nullptr,
         "the DLL imports ShellExecuteA from SHELL32.dll");
-  Check(PatchImport(module, "MPR.DLL", "WNetOpenEnumA", reinterpret_cast<void*>(&FakeWNetOpenEnumA)) != nullptr,
+  Check(PatchImport(module, "MPR.DLL", "WNetOpenEnumA",
+                    reinterpret_cast<void*>(&FakeWNetOpenEnumA)) != nullptr,
         "the DLL imports WNetOpenEnumA from MPR.DLL");
 }
 
@@ -153,8 +155,8 @@ void ConstantAnswers(WineHost& host, const std::string& me) {
   Group("constant answers");
   const struct {
     int32_t id, answer;
-  } numbers[] = {{kMsgInitialised, 1},   {kMsgInterfaceVersion, 2}, {kMsgPluginFlags, 64},
-                 {kMsgMessageLimit, 100000}, {kMsgNetworkId, 15},     {kMsgNetworkFlags, 511}};
+  } numbers[] = {{kMsgInitialised, 1},       {kMsgInterfaceVersion, 2}, {kMsgPluginFlags, 64},
+                 {kMsgMessageLimit, 100000}, {kMsgNetworkId, 15},       {kMsgNetworkFlags, 511}};
   for (const auto& n : numbers) {
     const int32_t got = host.Send(n.id);
     Check(got == n.answer, "a constant answer", "%d answered %d, want %d", n.id, got, n.answer);
@@ -162,15 +164,21 @@ void ConstantAnswers(WineHost& host, const std::string& me) {
   const struct {
     int32_t id;
     const char* text;
-  } texts[] = {{kMsgShortName, "Vask"},   {kMsgDisplayName, "V.ask"}, {kMsgNetworkName, "LAN"},
-               {kMsgNetworkNameAgain, "LAN"}, {kMsgHostWord, "Host"}};
+  } texts[] = {{kMsgShortName, "Vask"},
+               {kMsgDisplayName, "V.ask"},
+               {kMsgNetworkName, "LAN"},
+               {kMsgNetworkNameAgain, "LAN"},
+               {kMsgHostWord, "Host"}};
   for (const auto& t : texts) {
     const std::string got = Answer(host, t.id);
-    Check(got == t.text, "a constant text", "%d answered \"%s\", want \"%s\"", t.id, got.c_str(), t.text);
+    Check(got == t.text, "a constant text", "%d answered \"%s\", want \"%s\"", t.id, got.c_str(),
+          t.text);
   }
   const Word info = host.Send(kMsgOwnStatusInfo);
-  Check(info != 0 && reinterpret_cast<const char*>(info)[0] == '\0', "30032 answers an empty text in a buffer");
-  Check(Answer(host, kMsgOwnId) == me, "30033 answers the computer name", "\"%s\"", Answer(host, kMsgOwnId).c_str());
+  Check(info != 0 && reinterpret_cast<const char*>(info)[0] == '\0',
+        "30032 answers an empty text in a buffer");
+  Check(Answer(host, kMsgOwnId) == me, "30033 answers the computer name", "\"%s\"",
+        Answer(host, kMsgOwnId).c_str());
 
   Group("the default path");
   const int errors = host.SetErrorCount();
@@ -190,16 +198,18 @@ void CloakCommand(WineHost& host, const std::string& me) {
     return boxes.empty() ? std::string() : boxes.back().text;
   };
   Check(command(1, 2, "/vask cloak") == 2, "\"/vask cloak\" answers 2");
-  Check(lastBox() == "Messenger cloak name - " + me, "\"/vask cloak\" shows the current name", "\"%s\"",
-        lastBox().c_str());
+  Check(lastBox() == "Messenger cloak name - " + me, "\"/vask cloak\" shows the current name",
+        "\"%s\"", lastBox().c_str());
   Check(command(1, 2, "/vask cloak set Ala") == 2, "\"/vask cloak set Ala\" answers 2");
-  Check(host.LogContains(" - VASK cloak set to  Ala"), "the new name is logged with its leading blank");
+  Check(host.LogContains(" - VASK cloak set to  Ala"),
+        "the new name is logged with its leading blank");
   command(1, 2, "/vask cloak");
-  Check(lastBox() == "Messenger cloak name -  Ala", "the name keeps its leading blank", "\"%s\"", lastBox().c_str());
+  Check(lastBox() == "Messenger cloak name -  Ala", "the name keeps its leading blank", "\"%s\"",
+        lastBox().c_str());
   Check(command(1, 2, "/vask cloak set") == 2, "\"/vask cloak set\" answers 2");
   command(1, 2, "/vask cloakroom");
-  Check(lastBox() == "Messenger cloak name - " + me, "a bare \"set\" restores the computer name", "\"%s\"",
-        lastBox().c_str());
+  Check(lastBox() == "Messenger cloak name - " + me, "a bare \"set\" restores the computer name",
+        "\"%s\"", lastBox().c_str());
   Check(command(1, 2, "/VASK CLOAK") == 1, "the command word is matched exactly, case included");
   Check(command(1, 2, "hello") == 1, "another chat text answers 1");
   Check(command(1, 0, "/vask cloak") == 0, "a message without flag 2 answers 0");
@@ -214,7 +224,8 @@ void StatusAndAutoAway(WineHost& host) {
   for (const auto& c : cases) {
     SetStatus(host, c.requested);
     const int32_t got = host.Send(kMsgOwnStatus);
-    Check(got == c.stored, "a requested status is mapped", "%d stored %d, want %d", c.requested, got, c.stored);
+    Check(got == c.stored, "a requested status is mapped", "%d stored %d, want %d", c.requested,
+          got, c.stored);
   }
   Check(WaitSlot(true), "a status other than 0 starts the engine and opens the channel slot");
   host.ClearRecords();
@@ -231,8 +242,10 @@ void StatusAndAutoAway(WineHost& host) {
 
   Group("auto-away");
   host.SetSetting(kSettingLastStatus, 64);
-  Check(host.Send(kMsgAutoAwayBegin) == 0 && host.Send(kMsgOwnStatus) == 68, "33002 at 65 gives 68");
-  Check(host.Send(kMsgAutoAwayEnd) == 0 && host.Send(kMsgOwnStatus) == 64, "33003 restores setting 15000");
+  Check(host.Send(kMsgAutoAwayBegin) == 0 && host.Send(kMsgOwnStatus) == 68,
+        "33002 at 65 gives 68");
+  Check(host.Send(kMsgAutoAwayEnd) == 0 && host.Send(kMsgOwnStatus) == 64,
+        "33003 restores setting 15000");
   SetStatus(host, 34);
   host.Send(kMsgAutoAwayBegin);
   Check(host.Send(kMsgOwnStatus) == 34, "33002 leaves 34 alone");
@@ -262,22 +275,28 @@ void Notices(WineHost& host, const std::string& me) {
   Check(WaitSlot(false), "status 0 stops the engine and closes its slot");
   auto events = [&](int32_t receiver, int32_t event) {
     int n = 0;
-    for (const auto& b : host.BusNotices()) n += b.receiver == receiver && b.id == kMsgBusEngine && b.event == event;
+    for (const auto& b : host.BusNotices())
+      n += b.receiver == receiver && b.id == kMsgBusEngine && b.event == event;
     return n;
   };
-  Check(events(kSubscriberAll, kEventStopping) == 1, "a stop tells the mask-15 subscriber (55004 with 8)");
+  Check(events(kSubscriberAll, kEventStopping) == 1,
+        "a stop tells the mask-15 subscriber (55004 with 8)");
   SetStatus(host, 64);
   Check(WaitSlot(true), "status 64 starts the engine again");
   Check(WaitFor([&] { return events(kSubscriberAll, kEventStarted) == 1; }, kWaitMs),
         "the worker's start tells the mask-15 subscriber (55004 with 4)");
-  Check(events(kSubscriberReceived, kEventStarted) + events(kSubscriberReceived, kEventStopping) == 0,
-        "the mask-2 subscriber hears of no start or stop");
+  Check(
+      events(kSubscriberReceived, kEventStarted) + events(kSubscriberReceived, kEventStopping) == 0,
+      "the mask-2 subscriber hears of no start or stop");
 
   // A GETSTATUS is answered with a STATUS to its sender: one 55002 before
   // the send, readable in the runtime's string layout.
   FromPeer(100, "GETSTATUS", {}, me);
-  Check(WaitFor([&] { return CountBus(host.BusNotices(), kSubscriberAll, kMsgBusReceived, "GETSTATUS") == 1; },
-                kWaitMs),
+  Check(WaitFor(
+            [&] {
+              return CountBus(host.BusNotices(), kSubscriberAll, kMsgBusReceived, "GETSTATUS") == 1;
+            },
+            kWaitMs),
         "a received datagram reaches the subscriber as 55003 with its fields");
   bool sentSeen = WaitFor(
       [&] {
@@ -286,30 +305,34 @@ void Notices(WineHost& host, const std::string& me) {
         return false;
       },
       kWaitMs);
-  Check(sentSeen, "the answer is offered as 55002 with target, command and body in the runtime's layout");
+  Check(sentSeen,
+        "the answer is offered as 55002 with target, command and body in the runtime's layout");
   for (const auto& b : host.BusNotices()) {
     if (b.id == kMsgBusSent && b.command == "STATUS" && b.target == kPeer) {
-      Check(b.size == 36 && b.body == std::string("64\0002097152\0", 11), "the 55002 record and its body",
-            "size %d, body of %u bytes", b.size, static_cast<unsigned>(b.body.size()));
+      Check(b.size == 36 && b.body == std::string("64\0002097152\0", 11),
+            "the 55002 record and its body", "size %d, body of %u bytes", b.size,
+            static_cast<unsigned>(b.body.size()));
       break;
     }
   }
   for (const auto& b : host.BusNotices()) {
     if (b.id == kMsgBusReceived && b.receiver == kSubscriberAll && b.command == "GETSTATUS") {
-      Check(b.readable && b.size == 32 && b.fields.size() == 4 && b.fields[0] == "100" && b.fields[1] == kPeer &&
-                b.fields[2] == me && b.contact == -1,
-            "the 55003 record carries the fields in order and the contact -1", "readable %d, %u fields",
-            b.readable, static_cast<unsigned>(b.fields.size()));
+      Check(b.readable && b.size == 32 && b.fields.size() == 4 && b.fields[0] == "100" &&
+                b.fields[1] == kPeer && b.fields[2] == me && b.contact == -1,
+            "the 55003 record carries the fields in order and the contact -1",
+            "readable %d, %u fields", b.readable, static_cast<unsigned>(b.fields.size()));
       break;
     }
   }
-  Check(CountBus(host.BusNotices(), kSubscriberReceived, kMsgBusSent) == 0, "the mask-2 subscriber gets no 55002");
+  Check(CountBus(host.BusNotices(), kSubscriberReceived, kMsgBusSent) == 0,
+        "the mask-2 subscriber gets no 55002");
 
   Group("a claimed unknown command");
   host.ClaimCommand("CUSTOM");
   FromPeer(101, "CUSTOM", {"dane"}, me);
   FromPeer(102, "OTHER", {}, me);
-  Check(WaitLog(host, "e=\"Unsupported\""), "an unclaimed unknown command is rejected as unsupported");
+  Check(WaitLog(host, "e=\"Unsupported\""),
+        "an unclaimed unknown command is rejected as unsupported");
   Check(!host.LogContains("CUSTOM"), "a command a subscriber claimed passes without a log line");
   Check(CountBus(host.BusNotices(), kSubscriberReceived, kMsgBusReceived, "CUSTOM") == 1,
         "the claimed datagram was offered to every mask-2 subscriber");
@@ -319,10 +342,13 @@ void Rejections(WineHost& host, const std::string& me) {
   Group("rejections on a host-started thread");
   host.ClearRecords();
   Check(WriteDatagram(kChannelSlot, Fields({"110", kPeer, me})), "a 3-field datagram is written");
-  Check(WaitLog(host, "Dotarl nieprawidlowy pakiet cmd=1 body=\"110|" + kPeer + "|" + me + "|\" e=\"Too short\""),
+  Check(WaitLog(host, "Dotarl nieprawidlowy pakiet cmd=1 body=\"110|" + kPeer + "|" + me +
+                          "|\" e=\"Too short\""),
         "a 3-field datagram is rejected \"Too short\" with its fields shown");
   WriteDatagram(kChannelSlot, Fields({"12", "PC1", "*", "STATUS", "64", "2097152", ""}));
-  Check(WaitLog(host, "Dotarl nieprawidlowy pakiet cmd=1 body=\"12|PC1|*|STATUS|64|2097152||\" e=\"Not on list\""),
+  Check(WaitLog(host,
+                "Dotarl nieprawidlowy pakiet cmd=1 body=\"12|PC1|*|STATUS|64|2097152||\" e=\"Not "
+                "on list\""),
         "a STATUS from a computer that is no contact is logged as documented");
   FromPeer(111, "MESSAGE", {"1", "po odrzuceniu", "65A1B2C3"}, me);
   Check(WaitShown(host, 1, "po odrzuceniu"), "the worker goes on after its rejections");
@@ -344,9 +370,11 @@ void Rejections(WineHost& host, const std::string& me) {
   if (const auto m = FindShown(host.ShownMessages(), 1, kPolishText)) {
     Check(m->net == kNetLan && m->from == kPeer && m->icon == 0x50F00010 && m->flags == 128,
           "the message record's net, sender, icon and flags");
-    Check(m->time == 0x65A1B2C3, "the message keeps the sender's time", "%lld", static_cast<long long>(m->time));
+    Check(m->time == 0x65A1B2C3, "the message keeps the sender's time", "%lld",
+          static_cast<long long>(m->time));
   }
-  Check(WriteDatagram(kPopupSlot, Fields({kPeer, me, "WinPopup z Wine"})), "WinPopup emulation opened messngr");
+  Check(WriteDatagram(kPopupSlot, Fields({kPeer, me, "WinPopup z Wine"})),
+        "WinPopup emulation opened messngr");
   Check(WaitShown(host, 1, "WinPopup z Wine"), "a WinPopup datagram is delivered as 100");
 }
 
@@ -385,15 +413,17 @@ void BusSendLayout(WineHost& host, const std::string& me) {
   };
   host.ClearRecords();
   const std::string longCommand = "KOMENDA-DLUGA-PONAD-16";
-  const std::string longBody = std::string("pierwsze pole\0drugie pole ponad szesnascie\0", 44) + "koniec";
+  const std::string longBody =
+      std::string("pierwsze pole\0drugie pole ponad szesnascie\0", 44) + "koniec";
   Check(send(".", longCommand, longBody) == 1, "55001 with long (pointed-to) texts answers 1");
   std::string got = next();
   std::string want = std::string(".\0", 2) + longCommand + '\0' + longBody + '\0';
-  Check(tail(got) == want, "the long-text datagram is written byte for byte", "%u bytes after the header",
-        static_cast<unsigned>(tail(got).size()));
+  Check(tail(got) == want, "the long-text datagram is written byte for byte",
+        "%u bytes after the header", static_cast<unsigned>(tail(got).size()));
   const size_t seqEnd = got.find('\0');
   Check(seqEnd != std::string::npos && seqEnd > 0 &&
-            got.find_first_not_of("0123456789") == seqEnd && got.compare(seqEnd + 1, me.size() + 1, me + '\0') == 0,
+            got.find_first_not_of("0123456789") == seqEnd &&
+            got.compare(seqEnd + 1, me.size() + 1, me + '\0') == 0,
         "the datagram starts with a sequence number and the own name");
   const std::string shortBody("a\0b", 3);
   Check(send(".", "PING", shortBody) == 1, "55001 with short (inline) texts answers 1");
@@ -406,8 +436,10 @@ void BusSendLayout(WineHost& host, const std::string& me) {
     matched += (b.target == "." && b.command == longCommand && b.body == longBody) ||
                (b.target == "." && b.command == "PING" && b.body == shortBody);
   }
-  Check(matched == 2, "both sends were offered as 55002 with the same texts", "%d matched", matched);
-  Check(send("NOBODY-HERE", "PING", "") == 0, "55001 to a computer that cannot be reached answers 0");
+  Check(matched == 2, "both sends were offered as 55002 with the same texts", "%d matched",
+        matched);
+  Check(send("NOBODY-HERE", "PING", "") == 0,
+        "55001 to a computer that cannot be reached answers 0");
   CloseHandle(slot);
   SetStatus(host, 64);
   Check(WaitSlot(true), "the engine starts again");
@@ -422,18 +454,20 @@ void Actions(WineHost& host) {
         static_cast<unsigned>(shellCalls.size()));
   if (!shellCalls.empty()) {
     const ShellCall& c = shellCalls.back();
-    Check(c.ownerNull && c.operation == "open" && c.file == "C:\\vask\\doc/Vask.html" && c.parameters.empty() &&
-              c.directory.empty() && c.show == SW_SHOW,
-          "ShellExecuteA opens setting 3 joined with doc/Vask.html", "\"%s\" \"%s\" show %d", c.operation.c_str(),
-          c.file.c_str(), c.show);
+    Check(c.ownerNull && c.operation == "open" && c.file == "C:\\vask\\doc/Vask.html" &&
+              c.parameters.empty() && c.directory.empty() && c.show == SW_SHOW,
+          "ShellExecuteA opens setting 3 joined with doc/Vask.html", "\"%s\" \"%s\" show %d",
+          c.operation.c_str(), c.file.c_str(), c.show);
   }
-  Check(Action(host, kItemHelp, kActionShowing) == 0 && shellCalls.size() == 1, "help acts only on event 1");
+  Check(Action(host, kItemHelp, kActionShowing) == 0 && shellCalls.size() == 1,
+        "help acts only on event 1");
   const size_t callsBefore = host.Calls().size();
   Check(Action(host, 0x11000001, kActionActivated) == 0 && host.Calls().size() == callsBefore,
         "an action of the 0x11 family answers 0 and calls nothing");
   Check(Action(host, kItemRefreshAll, kActionActivated) == 1, "refresh-all answers 1");
   const auto boxes = host.Boxes();
-  Check(!boxes.empty() && boxes.back().id == kMsgInfoBox && boxes.back().size == kMessage4 && boxes.back().title == "Vask",
+  Check(!boxes.empty() && boxes.back().id == kMsgInfoBox && boxes.back().size == kMessage4 &&
+            boxes.back().title == "Vask",
         "refresh-all shows a 38-byte information box titled Vask");
   Action(host, kItemStatusBrb, kActionActivated);
   Check(host.Send(kMsgOwnStatus) == 65, "the status menu's 15102 sets 65");
@@ -442,7 +476,8 @@ void Actions(WineHost& host) {
   host.ClearRecords();
   Action(host, kItemRefreshOwn, kActionShowing, 0);
   const auto items = host.ItemStatuses();
-  Check(items.size() == 1 && items[0].action == kItemRefreshOwn && items[0].status == -1 && items[0].mask == 1,
+  Check(items.size() == 1 && items[0].action == kItemRefreshOwn && items[0].status == -1 &&
+            items[0].mask == 1,
         "15120 is withdrawn while the engine is stopped");
   Action(host, kItemStatusAvailable, kActionActivated);
   Check(host.Send(kMsgOwnStatus) == 64 && WaitSlot(true), "15101 sets 64 and starts the engine");
@@ -455,12 +490,14 @@ void Query(WineHost& host) {
   const DWORD me = GetCurrentThreadId();
   int32_t answer = -1;
   {
-    Canceller cancel(host, me, [&] { return LastNotice(host.Notices(), kMsgSearchNoticeShow).has_value(); });
+    Canceller cancel(host, me,
+                     [&] { return LastNotice(host.Notices(), kMsgSearchNoticeShow).has_value(); });
     Watchdog dog("host message 24010 (a query)", 3 * kWaitMs);
     answer = host.Send(kMsgSearch, reinterpret_cast<Word>(&request));
     cancel.Finished();
     Check(cancel.posted() && cancel.pumped(),
-          "the thread that sent 24010 pumps its messages while it waits, and Cancel reaches the notice");
+          "the thread that sent 24010 pumps its messages while it waits, and Cancel reaches the "
+          "notice");
   }
   Check(answer == 0, "24010 answers 0 once the query is cancelled");
   Check(request.status == 1, "a request without a name becomes a query (status 1)");
@@ -500,12 +537,17 @@ void WalkFailure(WineHost& host) {
   Check(answer == 0 && walkOpens == 1, "the walk tries to open the enumeration once and answers 0");
   const auto boxes = host.Boxes();
   Check(boxes.size() == 1 && boxes[0].id == kMsgErrorBox &&
-            boxes[0].text == "Wyst\xB9pi\xB3 b\xB3\xB9" "d podczas wyszukiwania!",
+            boxes[0].text ==
+                "Wyst\xB9pi\xB3 b\xB3\xB9"
+                "d podczas wyszukiwania!",
         "a failed enumeration shows one error box");
   Check(request.uid[0] == '\0', "the request's \"*\" is cleared");
   const auto notices = host.Notices();
   const auto shown = LastNotice(notices, kMsgSearchNoticeShow);
-  Check(shown && shown->text.rfind("Wybra\xB3" "e\x9C wyszukiwanie", 0) == 0 &&
+  Check(shown &&
+            shown->text.rfind("Wybra\xB3"
+                              "e\x9C wyszukiwanie",
+                              0) == 0 &&
             LastNotice(notices, kMsgSearchNoticeHide).has_value(),
         "the walk's notice is shown and removed");
 }
@@ -523,8 +565,11 @@ void Locale(WineHost& host, const std::string& me) {
   };
   query(130, kLowerLucja);  // differs in its Polish letter: no match
   query(131, "ucja");       // A to Z only: matches
-  Check(WaitFor([&] { return CountBus(host.BusNotices(), kSubscriberAll, kMsgBusSent, "SEARCHREPLY") >= 1; },
-                kWaitMs),
+  Check(WaitFor(
+            [&] {
+              return CountBus(host.BusNotices(), kSubscriberAll, kMsgBusSent, "SEARCHREPLY") >= 1;
+            },
+            kWaitMs),
         "a criterion in lower case matches the own text in upper case");
   Check(CountBus(host.BusNotices(), kSubscriberAll, kMsgBusSent, "SEARCHREPLY") == 1,
         "a criterion whose Polish letter differs in case does not match");
@@ -535,7 +580,8 @@ void Locale(WineHost& host, const std::string& me) {
 void StopStartCycles(WineHost& host, const std::string& me) {
   Group("stop and start cycles");
   int before = 0;
-  for (const auto& b : host.BusNotices()) before += b.id == kMsgBusEngine && b.receiver == kSubscriberAll;
+  for (const auto& b : host.BusNotices())
+    before += b.id == kMsgBusEngine && b.receiver == kSubscriberAll;
   for (int cycle = 0; cycle < 3; ++cycle) {
     SetStatus(host, 0);
     Check(WaitSlot(false), "a stop closes the slot", "cycle %d", cycle);
@@ -546,8 +592,10 @@ void StopStartCycles(WineHost& host, const std::string& me) {
     Check(WaitShown(host, 1, text), "the restarted engine delivers", "cycle %d", cycle);
   }
   int after = 0;
-  for (const auto& b : host.BusNotices()) after += b.id == kMsgBusEngine && b.receiver == kSubscriberAll;
-  Check(after - before == 6, "each cycle tells the bus of one stop and one start", "%d notices", after - before);
+  for (const auto& b : host.BusNotices())
+    after += b.id == kMsgBusEngine && b.receiver == kSubscriberAll;
+  Check(after - before == 6, "each cycle tells the bus of one stop and one start", "%d notices",
+        after - before);
 }
 
 void Time64(WineHost& host, const std::string& me) {
@@ -557,11 +605,13 @@ void Time64(WineHost& host, const std::string& me) {
   Check(!Imports(host.module(), "msvcrt.dll", "time"), "the DLL does not call the 32-bit time");
   if (!has64) return;
   fakeNow = 0x100000000LL + 12345;  // in 2106
-  void* real = PatchImport(host.module(), "msvcrt.dll", "_time64", reinterpret_cast<void*>(&FakeTime64));
+  void* real =
+      PatchImport(host.module(), "msvcrt.dll", "_time64", reinterpret_cast<void*>(&FakeTime64));
   WriteDatagram(kPopupSlot, Fields({kPeer, me, "po roku 2038"}));
   Check(WaitShown(host, 1, "po roku 2038"), "a WinPopup message is delivered");
   if (const auto m = FindShown(host.ShownMessages(), 1, "po roku 2038")) {
-    Check(m->time == fakeNow, "its receipt time after 2038 is kept whole", "%lld", static_cast<long long>(m->time));
+    Check(m->time == fakeNow, "its receipt time after 2038 is kept whole", "%lld",
+          static_cast<long long>(m->time));
   }
   PatchImport(host.module(), "msvcrt.dll", "_time64", real);
 }
@@ -603,7 +653,8 @@ void ShutdownAndReload(WineHost& host, const std::string& dll, const std::string
   Check(WaitSlot(true), "the reloaded plug-in starts its engine");
   FromPeer(1, "MESSAGE", {"1", "po ponownym zaladowaniu", "65A1B2C3"}, me);
   Check(WaitShown(host, 1, "po ponownym zaladowaniu"), "the reloaded plug-in delivers");
-  Check(host.Send(kMsgShutdown) == 1 && !SlotExists(kChannelSlot), "the second shutdown closes the slot");
+  Check(host.Send(kMsgShutdown) == 1 && !SlotExists(kChannelSlot),
+        "the second shutdown closes the slot");
   Check(host.Unload(), "the second FreeLibrary succeeds");
 }
 

@@ -47,9 +47,10 @@ WineHost* HostOf(ControlObject* self, const char* service) {
   known = liveObjects.count(self) != 0;
   LeaveCriticalSection(&objectsLock);
   if (!known) {
-    Fatal("%s was called with %p as its first stack argument, which is not the control object "
-          "(was the object passed in a register?)",
-          service, static_cast<void*>(self));
+    Fatal(
+        "%s was called with %p as its first stack argument, which is not the control object "
+        "(was the object passed in a register?)",
+        service, static_cast<void*>(self));
   }
   return static_cast<WineHost*>(self->host);
 }
@@ -80,23 +81,27 @@ void HOST_SERVICE SvcPumpMessages(ControlObject* self) {
 char* HOST_SERVICE SvcTempBuffer(ControlObject* self, int32_t size) {
   return HostOf(self, "TempBuffer")->OnTempBuffer(size);
 }
-void HOST_SERVICE SvcGetValue(ControlObject* self, int32_t table, int32_t row, int32_t column, Value* value) {
+void HOST_SERVICE SvcGetValue(ControlObject* self, int32_t table, int32_t row, int32_t column,
+                              Value* value) {
   HostOf(self, "GetValue")->OnGetValue(table, row, column, value);
 }
-void HOST_SERVICE SvcSetValue(ControlObject* self, int32_t table, int32_t row, int32_t column, Value* value) {
+void HOST_SERVICE SvcSetValue(ControlObject* self, int32_t table, int32_t row, int32_t column,
+                              Value* value) {
   HostOf(self, "SetValue")->OnSetValue(table, row, column, value);
 }
 HANDLE HOST_SERVICE SvcBeginThread(ControlObject* self, void* security, uint32_t stackSize,
                                    ThreadRoutine routine, void* argument, uint32_t flags,
                                    uint32_t* threadId) {
-  return HostOf(self, "BeginThread")->OnBeginThread(security, stackSize, routine, argument, flags, threadId);
+  return HostOf(self, "BeginThread")
+      ->OnBeginThread(security, stackSize, routine, argument, flags, threadId);
 }
 
 // The services the plug-in never calls: a call means it counted the table
 // differently from the host.
 template <int Slot>
 void HOST_SERVICE SvcUnused(ControlObject*) {
-  Fatal("the plug-in called slot %d of the control object's table, a service it does not use", Slot);
+  Fatal("the plug-in called slot %d of the control object's table, a service it does not use",
+        Slot);
 }
 
 template <int... Slots>
@@ -178,7 +183,8 @@ bool WineHost::Load(const std::string& path, std::string& error) {
     error = "LoadLibrary(" + path + ") failed with " + std::to_string(GetLastError());
     return false;
   }
-  proc_ = reinterpret_cast<MessageProc>(reinterpret_cast<void*>(GetProcAddress(module_, "IMessageProc")));
+  proc_ = reinterpret_cast<MessageProc>(
+      reinterpret_cast<void*>(GetProcAddress(module_, "IMessageProc")));
   if (proc_ == nullptr) {
     error = path + " exports no IMessageProc";
     return false;
@@ -376,7 +382,8 @@ Word WineHost::Answer(Message* m) {
       return 0;
     case kMsgShowMessage: {
       const auto* r = reinterpret_cast<const ChatMessage*>(m->p1);
-      shown_.push_back(Shown{r->net, r->type, r->flags, r->icon, r->time, Text(r->from), Text(r->body)});
+      shown_.push_back(
+          Shown{r->net, r->type, r->flags, r->icon, r->time, Text(r->from), Text(r->body)});
       return 0;
     }
     case kMsgSendResult:
@@ -394,11 +401,13 @@ Word WineHost::Answer(Message* m) {
     case kMsgContactCount:
       return static_cast<int32_t>(contacts_.size());
     case kMsgContactStatus:
-      contactStatuses_.push_back(ContactStatus{static_cast<int32_t>(m->p1), static_cast<int32_t>(m->p2),
-                                               m->size >= kMessage3 ? Text(reinterpret_cast<const char*>(m->p3)) : ""});
+      contactStatuses_.push_back(
+          ContactStatus{static_cast<int32_t>(m->p1), static_cast<int32_t>(m->p2),
+                        m->size >= kMessage3 ? Text(reinterpret_cast<const char*>(m->p3)) : ""});
       return 0;
     case kMsgAnnounceStatus:
-      announces_.push_back(Announce{static_cast<int32_t>(m->p2), m->p3 ? Text(reinterpret_cast<const char*>(m->p3)) : "",
+      announces_.push_back(Announce{static_cast<int32_t>(m->p2),
+                                    m->p3 ? Text(reinterpret_cast<const char*>(m->p3)) : "",
                                     m->p3 != 0});
       if (announceRewrite_ != -1) m->p2 = announceRewrite_;
       return 0;
@@ -407,9 +416,10 @@ Word WineHost::Answer(Message* m) {
     case kMsgDefineColumn: {
       const auto* c = reinterpret_cast<const ColumnDefinition*>(m);
       if (c->table == kTableSettings && settings_.find(c->column) == settings_.end()) {
-        settings_[c->column] = c->columnType == 0x1001
-                                   ? Cell{0, Text(reinterpret_cast<const char*>(c->defaultValue))}
-                                   : Cell{static_cast<int32_t>(c->defaultValue), std::to_string(c->defaultValue)};
+        settings_[c->column] =
+            c->columnType == 0x1001
+                ? Cell{0, Text(reinterpret_cast<const char*>(c->defaultValue))}
+                : Cell{static_cast<int32_t>(c->defaultValue), std::to_string(c->defaultValue)};
       }
       return 0;
     }
@@ -424,7 +434,8 @@ Word WineHost::Answer(Message* m) {
     }
     case kMsgSetItemStatus: {
       const auto* info = reinterpret_cast<const ItemInfo*>(m->p1);
-      itemStatuses_.push_back(ItemStatus{info->ref.action, info->ref.contact, info->status, info->statusMask});
+      itemStatuses_.push_back(
+          ItemStatus{info->ref.action, info->ref.contact, info->status, info->statusMask});
       return 0;
     }
     case kMsgItemExists:
@@ -434,8 +445,9 @@ Word WineHost::Answer(Message* m) {
       return reinterpret_cast<const IconRegistration*>(m->p1)->iconId;
     case kMsgErrorBox:
     case kMsgInfoBox:
-      boxes_.push_back(Box{m->id, m->size, Text(reinterpret_cast<const char*>(m->p1)),
-                           m->size >= kMessage4 && m->p3 ? Text(reinterpret_cast<const char*>(m->p3)) : ""});
+      boxes_.push_back(
+          Box{m->id, m->size, Text(reinterpret_cast<const char*>(m->p1)),
+              m->size >= kMessage4 && m->p3 ? Text(reinterpret_cast<const char*>(m->p3)) : ""});
       return 0;
     case kMsgSearchNoticeShow:
     case kMsgSearchNoticeHide: {
@@ -545,20 +557,22 @@ void WineHost::OnSetValue(int32_t table, int32_t row, int32_t column, Value* val
   Cell* cell = CellAt(table, row, column);
   if (cell == nullptr) return;
   if (value->type == 0) {
-    *cell = Cell{static_cast<int32_t>(value->value), std::to_string(static_cast<int32_t>(value->value))};
+    *cell = Cell{static_cast<int32_t>(value->value),
+                 std::to_string(static_cast<int32_t>(value->value))};
   } else {
     const std::string text = Text(reinterpret_cast<const char*>(value->value));
     *cell = Cell{std::atoi(text.c_str()), text};
   }
 }
 
-HANDLE WineHost::OnBeginThread(void* security, uint32_t stackSize, ThreadRoutine routine, void* argument,
-                               uint32_t flags, uint32_t* threadId) {
+HANDLE WineHost::OnBeginThread(void* security, uint32_t stackSize, ThreadRoutine routine,
+                               void* argument, uint32_t flags, uint32_t* threadId) {
   {
     Locked guard(this);
     ++threadsStarted_;
   }
-  return reinterpret_cast<HANDLE>(_beginthreadex(security, stackSize, routine, argument, flags, threadId));
+  return reinterpret_cast<HANDLE>(
+      _beginthreadex(security, stackSize, routine, argument, flags, threadId));
 }
 
 void WineHost::OnSetError(int32_t code) {
