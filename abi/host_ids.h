@@ -84,10 +84,16 @@ inline constexpr int32_t kMsgStatusChanged = 12000;     // p1 = row
 inline constexpr int32_t kMsgAllWentOffline = 12001;    // after the engine stop's sweep
 inline constexpr int32_t kMsgFoundContact = 14000;      // p1 = FoundContact
 
+// ---- Error codes (HostControl::SetError) ------------------------------------
+
+// A message the plug-in does not handle, or a request it refuses.
+inline constexpr int kErrorRefused = 1;
+
 // ---- Tables ----------------------------------------------------------------
 
 inline constexpr int kTableSettings = 0;  // row 0
 inline constexpr int kTableContacts = 1;  // row = contact id; row 0 is the own entry
+inline constexpr int kOwnEntry = 0;       // the row (and contact id) of the user's own entry
 
 // ---- Settings columns (table 0) --------------------------------------------
 
@@ -118,6 +124,8 @@ inline constexpr int kColumnBirth = 19;       // the year in the upper 16 bits
 inline constexpr int kColumnGender = 20;      // 1 female, 2 male
 inline constexpr int kColumnStatusMark = 28;  // the second "STATUS" field while present
 
+// The status column's low byte: the status number; the bits above are flags.
+inline constexpr int32_t kStatusNumberMask = 0xFF;
 // Flag of the status column: the user ignores this contact.
 inline constexpr int32_t kStatusIgnoredFlag = 0x400;
 
@@ -138,6 +146,20 @@ inline constexpr int kParentWindowRoot = 71;       // the contact window's root
 inline constexpr int kParentOwnDetails = 400;      // actions of the own entry
 inline constexpr int kParentContactDetails = 402;  // actions of a contact
 inline constexpr int kParentNetworks = 410;        // the network's item in the host
+
+// ---- Interface items: styles, status bits, contact-window fields -----------
+
+inline constexpr int32_t kItemStyleGroup = 0x10;    // the item heads a group of items
+inline constexpr int32_t kItemStatusWithdrawn = 1;  // status bit: not offered for now
+// The field of a contact window that shows contact column c is item
+// kContactWindowItemBase + c; the range ends before kContactWindowItemEnd.
+inline constexpr int32_t kContactWindowItemBase = 0x13000000;
+inline constexpr int32_t kContactWindowItemEnd = 0x14000000;
+
+// ---- Message records (MessageRecord) ---------------------------------------
+
+inline constexpr int32_t kMessageTypeChat = 1;     // a chat message (type)
+inline constexpr int32_t kMessageFlagCommand = 2;  // flags: typed in the chat window as a command
 
 // ---- The plug-in's own interface items -------------------------------------
 

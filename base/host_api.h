@@ -13,7 +13,7 @@
 
 namespace vask {
 
-// The control object from host message 20001; null before it.
+// The control object from host message kMsgSetControl; null before it.
 HostControl* Host();
 void SetHost(HostControl* host);
 

@@ -1,4 +1,4 @@
-// The log, which goes to the host (host message 1), and per-thread text
+// The log, which goes to the host (host message kMsgLog), and per-thread text
 // buffers for formatted messages and numbers. Callable from any thread.
 #pragma once
 

@@ -1,21 +1,22 @@
-// Holds a critical section for one scope; the lock of every engine table.
+// Holds a CriticalSection for one scope; the way every engine lock is taken.
 #pragma once
 
-#include "win32.h"
+#include "base/critical_section.h"
+#include "base/thread_annotations.h"
 
 namespace vask {
 
-class SectionGuard {
+class SCOPED_CAPABILITY SectionGuard {
  public:
-  explicit SectionGuard(CRITICAL_SECTION& section) : section_(section) {
-    EnterCriticalSection(&section_);
+  explicit SectionGuard(CriticalSection& section) ACQUIRE(section) : section_(section) {
+    section_.Enter();
   }
-  ~SectionGuard() { LeaveCriticalSection(&section_); }
+  ~SectionGuard() RELEASE() { section_.Leave(); }
   SectionGuard(const SectionGuard&) = delete;
   SectionGuard& operator=(const SectionGuard&) = delete;
 
  private:
-  CRITICAL_SECTION& section_;
+  CriticalSection& section_;
 };
 
 }  // namespace vask

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_lan.h"
 #include "transport/datagram.h"
 #include "transport/mailslot_handle.h"
 
@@ -69,26 +70,16 @@ void BM_CopyBytes(benchmark::State& state) {
 // The LAN of the run with the server slot of computer A, and the path of
 // its socket.
 struct Lan {
-  std::string dir;
+  vask::test::TempLan lan{"A", "WORKGROUP", "vask-bench-lan"};
   MailslotHandle server;
   std::string socketPath;
 
   Lan() {
-    char templ[] = "/tmp/vask-bench-lan-XXXXXX";
-    if (mkdtemp(templ) == nullptr) std::abort();
-    dir = templ;
-    setenv("VASK_LAN_DIR", dir.c_str(), 1);
-    setenv("COMPUTERNAME", "A", 1);
-    setenv("VASK_WORKGROUP", "WORKGROUP", 1);
-    if (!server.CreateServer("bench", 100100, 0, nullptr)) std::abort();
-    socketPath = FindSocket(dir);
+    if (!lan.ok() || !server.CreateServer("bench", 100100, 0, nullptr)) std::abort();
+    socketPath = FindSocket(lan.dir());
     if (socketPath.empty()) std::abort();
   }
-  ~Lan() {
-    server.Close();
-    std::string command = "rm -rf '" + dir + "'";
-    if (std::system(command.c_str()) != 0) std::abort();
-  }
+  ~Lan() { server.Close(); }
 
   // Reads whatever waits, so the server's queue does not grow over a run.
   void Drain() {

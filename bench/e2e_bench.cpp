@@ -30,41 +30,43 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "abi/host_ids.h"
+#include "tests/support/host_process.h"
+#include "tests/support/json_fields.h"
+#include "tests/support/nul_fields.h"
+#include "tests/support/temp_lan.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Host = vask::test::HostProcess;
+using vask::test::ContactEntry;
+using vask::test::Datagram;
+using vask::test::IsEvent;
+using vask::test::JsonField;
+using vask::test::JsonInt;
 using namespace std::chrono_literals;
 
-// sequence NUL sender NUL target NUL command NUL [body NUL], as the
-// engine builds it.
-std::string Datagram(int sequence, const std::string& sender, const std::string& target,
-                     const std::string& command, const std::string& body) {
-  std::string bytes = std::to_string(sequence);
-  for (const std::string* field : {&sender, &target, &command}) {
-    bytes.push_back('\0');
-    bytes += *field;
-  }
-  bytes.push_back('\0');
-  if (!body.empty()) {
-    bytes += body;
-    bytes.push_back('\0');
-  }
-  return bytes;
+// A new temporary folder; the run cannot go on without one.
+std::string MakeTempDir(const char* prefix) {
+  std::string dir = vask::test::MakeTempDir(prefix);
+  if (dir.empty()) std::abort();
+  return dir;
 }
+
+void RemoveTree(const std::string& dir) { vask::test::RemoveTree(dir); }
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -78,34 +80,6 @@ double Percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
   const size_t at = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
   return values[std::min(at, values.size() - 1)];
-}
-
-// The text of a string field of a flat JSON line (no escapes needed here).
-std::optional<std::string> Field(const std::string& json, const std::string& key) {
-  const std::string needle = "\"" + key + "\":";
-  size_t at = json.find(needle);
-  if (at == std::string::npos) return std::nullopt;
-  at += needle.size();
-  if (at < json.size() && json[at] == '"') {
-    const size_t end = json.find('"', at + 1);
-    return json.substr(at + 1, end - at - 1);
-  }
-  const size_t end = json.find_first_of(",}", at);
-  return json.substr(at, end - at);
-}
-
-std::string MakeTempDir(const char* prefix) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) std::abort();
-  return buffer.data();
-}
-
-void RemoveTree(const std::string& dir) {
-  const std::string command = "rm -rf '" + dir + "'";
-  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir.c_str());
 }
 
 // Resident set, its peak and its parts (anonymous memory such as the heap,
@@ -149,167 +123,19 @@ uint64_t CpuNsOf(pid_t pid) {
   return total;
 }
 
-// One vask-host in its scripted mode; every output line is kept with the
-// time it was read.
-class Host {
- public:
-  Host(const std::string& program, const std::string& computer, const std::string& lan,
-       const std::string& profile) {
-    int in[2];
-    int out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) std::abort();
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      close(in[0]);
-      close(in[1]);
-      close(out[0]);
-      close(out[1]);
-      execl(program.c_str(), program.c_str(), "--computer", computer.c_str(), "--lan-dir", lan.c_str(),
-            "--profile", profile.c_str(), "--script", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    input_ = in[1];
-    output_ = out[0];
-    reader_ = std::thread([this] { ReadLines(); });
-  }
-  ~Host() {
-    Stop();
-    reader_.join();
-    close(output_);
-  }
-
-  pid_t pid() const { return pid_; }
-
-  void Send(const std::string& command) {
-    const std::string line = command + "\n";
-    if (write(input_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) std::abort();
-  }
-
-  size_t Mark() {
-    std::lock_guard lock(mutex_);
-    return lines_.size();
-  }
-
-  // Waits for a line from `from` on that matches; its index, or -1.
-  long WaitFor(const std::function<bool(const std::string&)>& match, size_t from = 0,
-               Clock::duration deadline = 10s) {
-    std::unique_lock lock(mutex_);
-    const auto until = Clock::now() + deadline;
-    for (size_t next = from;;) {
-      for (; next < lines_.size(); ++next) {
-        if (match(lines_[next].text)) return static_cast<long>(next);
-      }
-      if (ended_ || changed_.wait_until(lock, until) == std::cv_status::timeout) {
-        for (; next < lines_.size(); ++next) {
-          if (match(lines_[next].text)) return static_cast<long>(next);
-        }
-        return -1;
-      }
-    }
-  }
-
-  // Calls `visit` for every line read so far from `from` on.
-  void Visit(size_t from, const std::function<void(const std::string&, Clock::time_point)>& visit) {
-    std::lock_guard lock(mutex_);
-    for (size_t i = from; i < lines_.size(); ++i) visit(lines_[i].text, lines_[i].at);
-  }
-
-  // Lets the kept lines go (the memory run prints millions of events).
-  void Forget() {
-    std::lock_guard lock(mutex_);
-    keep_ = false;
-    lines_.clear();
-  }
-  uint64_t LinesRead() const { return read_.load(); }
-
-  void Stop() {
-    if (pid_ <= 0) return;
-    Send("quit");
-    close(input_);
-    for (int i = 0; i < 1000; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  struct Line {
-    std::string text;
-    Clock::time_point at;
-  };
-
-  void ReadLines() {
-    std::string pending;
-    char buffer[65536];
-    for (;;) {
-      const ssize_t n = read(output_, buffer, sizeof buffer);
-      if (n <= 0) break;
-      const auto at = Clock::now();
-      pending.append(buffer, static_cast<size_t>(n));
-      size_t start = 0;
-      size_t end;
-      std::lock_guard lock(mutex_);
-      while ((end = pending.find('\n', start)) != std::string::npos) {
-        ++read_;
-        if (keep_) lines_.push_back(Line{pending.substr(start, end - start), at});
-        start = end + 1;
-      }
-      pending.erase(0, start);
-      changed_.notify_all();
-    }
-    std::lock_guard lock(mutex_);
-    ended_ = true;
-    changed_.notify_all();
-  }
-
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
-  std::thread reader_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Line> lines_;
-  bool keep_ = true;
-  bool ended_ = false;
-  std::atomic<uint64_t> read_{0};
-};
-
-auto IsEvent(const std::string& event) {
-  return [event](const std::string& line) { return Field(line, "event") == event; };
-}
-
 // Both contacts of each other and seen online by each other.
 bool MakePresent(Host& a, const std::string& aName, Host& b, const std::string& bName) {
   a.Send("add " + bName);
   b.Send("add " + aName);
-  a.Send("status 64");
-  b.Send("status 64");
+  a.Send("status " + std::to_string(vask::kStatusAvailable));
+  b.Send("status " + std::to_string(vask::kStatusAvailable));
   auto online = [](Host& host, const std::string& who) {
-    const auto until = Clock::now() + 10s;
-    while (Clock::now() < until) {
-      const size_t mark = host.Mark();
-      host.Send("contacts");
-      const long at = host.WaitFor(IsEvent("contacts"), mark, 5s);
-      bool present = false;
-      host.Visit(at < 0 ? host.Mark() : static_cast<size_t>(at), [&](const std::string& line, Clock::time_point) {
-        if (present || Field(line, "event") != "contacts") return;
-        const size_t entry = line.find("\"computer\":\"" + who + "\"");
-        present = entry != std::string::npos && line.find("\"status\":64", entry) < line.find('}', entry);
-      });
-      if (present) return true;
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    auto present = [&who](const std::string& list) {
+      const auto entry = ContactEntry(list, who);
+      return entry && JsonInt(*entry, "status") == vask::kStatusAvailable;
+    };
+    const auto list = host.WaitForContacts(present);
+    return list && present(*list);
   };
   return online(a, bName) && online(b, aName);
 }
@@ -329,11 +155,15 @@ void ChatLatency(Host& a, Host& b, int count, int gapMs) {
     a.Send("send B lat" + std::to_string(i));
     std::this_thread::sleep_for(std::chrono::milliseconds(gap(random)));
   }
-  b.WaitFor([&](const std::string& line) { return Field(line, "body") == "lat" + std::to_string(count - 1); }, mark);
+  b.WaitFor(
+      [&](const std::string& line) {
+        return JsonField(line, "body") == "lat" + std::to_string(count - 1);
+      },
+      mark);
   std::vector<double> latencies;
   b.Visit(mark, [&](const std::string& line, Clock::time_point at) {
-    if (Field(line, "event") != "message") return;
-    const auto body = Field(line, "body");
+    if (JsonField(line, "event") != "message") return;
+    const auto body = JsonField(line, "body");
     if (!body || body->rfind("lat", 0) != 0) return;
     const int i = std::atoi(body->c_str() + 3);
     if (i >= 0 && i < count) latencies.push_back(Ms(at - sentAt[i]));
@@ -361,7 +191,8 @@ void ChatThroughput(Host& a, Host& b, int count) {
   while (got < static_cast<size_t>(count) && Clock::now() < deadline) {
     got = 0;
     b.Visit(markB, [&](const std::string& line, Clock::time_point at) {
-      if (Field(line, "event") == "message" && Field(line, "body").value_or("").rfind("th", 0) == 0) {
+      if (JsonField(line, "event") == "message" &&
+          JsonField(line, "body").value_or("").rfind("th", 0) == 0) {
         ++got;
         deliveredAt = std::max(deliveredAt, at);
       }
@@ -374,7 +205,7 @@ void ChatThroughput(Host& a, Host& b, int count) {
   while (sent < static_cast<size_t>(count) && Clock::now() < sentDeadline) {
     sent = 0;
     a.Visit(markA, [&](const std::string& line, Clock::time_point at) {
-      if (Field(line, "event") == "send-result") {
+      if (JsonField(line, "event") == "send-result") {
         ++sent;
         sentAt = std::max(sentAt, at);
       }
@@ -421,7 +252,7 @@ void RawChat(int pings, int stream) {
   const int b = BoundSocket(dir + "/b");
   const pid_t child = fork();
   if (child == 0) {
-    const std::string ack = Datagram(7, "B", "A", "MESSAGEACK", "1234");
+    const std::string ack = Datagram("7", "B", "A", "MESSAGEACK", "1234");
     char buffer[65536];
     for (;;) {
       const ssize_t n = ::recv(b, buffer, sizeof buffer, 0);
@@ -436,7 +267,7 @@ void RawChat(int pings, int stream) {
   body += "lat0";
   body.push_back('\0');
   body += "675f1a2b";
-  const std::string message = Datagram(6, "A", "B", "MESSAGE", body);
+  const std::string message = Datagram("6", "A", "B", "MESSAGE", body);
   char buffer[65536];
   std::vector<double> halves;
   for (int i = 0; i < pings; ++i) {
@@ -468,7 +299,8 @@ int Chat(const std::string& program, int samples, int stream) {
   {
     Host a(program, "A", lan, ":memory:");
     Host b(program, "B", lan, ":memory:");
-    if (a.WaitFor(IsEvent("started")) < 0 || b.WaitFor(IsEvent("started")) < 0 || !MakePresent(a, "A", b, "B")) {
+    if (!a.WaitFor(IsEvent("started")) || !b.WaitFor(IsEvent("started")) ||
+        !MakePresent(a, "A", b, "B")) {
       std::fprintf(stderr, "chat: the hosts did not start or see each other\n");
       RemoveTree(lan);
       return 1;
@@ -497,9 +329,9 @@ int Chat(const std::string& program, int samples, int stream) {
 int Idle(const std::string& program, int seconds) {
   const std::string lan = MakeTempDir("vask-bench-idle");
   Host host(program, "IDLE", lan, ":memory:");
-  if (host.WaitFor(IsEvent("started")) < 0) return 1;
+  if (!host.WaitFor(IsEvent("started"))) return 1;
   host.Send("add ABSENT");
-  host.Send("status 64");
+  host.Send("status " + std::to_string(vask::kStatusAvailable));
   host.WaitFor(IsEvent("own-status"));
   const pid_t baseline = fork();
   if (baseline == 0) IdleBaseline(lan + "/baseline");
@@ -541,12 +373,13 @@ int MemoryRun(const std::string& program, int senderCount, int messageCount) {
   ::mkdir(profileDir.c_str(), 0700);
   const std::string profile = profileDir + "/B.db";
   Host b(program, "B", lan, profile);
-  if (b.WaitFor(IsEvent("started")) < 0) return 1;
+  if (!b.WaitFor(IsEvent("started"))) return 1;
   b.Send("add S");
-  b.Send("status 64");
+  b.Send("status " + std::to_string(vask::kStatusAvailable));
   b.WaitFor(IsEvent("own-status"));
   std::this_thread::sleep_for(500ms);
-  b.Forget();
+  // From here on only the count of lines matters: the run prints millions.
+  b.Observe(nullptr);
   const sockaddr_un slot = AddressOf(lan + "/WORKGROUP/B/vask");
   // Waits until the host has printed `lines` lines in all, or printed
   // nothing for `quiet` (longer than a poll period).
@@ -589,7 +422,7 @@ int MemoryRun(const std::string& program, int senderCount, int messageCount) {
   feed(senderCount, 1000, [](int i) {
     char sender[16];
     std::snprintf(sender, sizeof sender, "KOMPUTER%05d", i);
-    return Datagram(1, sender, "B", "PING", "");
+    return Datagram("1", sender, "B", "PING");
   });
   const Memory senders = MemoryOf(b.pid());
 
@@ -605,7 +438,8 @@ int MemoryRun(const std::string& program, int senderCount, int messageCount) {
   std::vector<std::pair<int, Memory>> quarters;
   for (int quarter = 0, done = 0; quarter < 4; ++quarter) {
     const int count = messageCount / 4 + (quarter == 3 ? messageCount % 4 : 0);
-    feed(count, 2000, [&](int i) { return Datagram(done + i + 2, "S", "B", "MESSAGE", body); });
+    feed(count, 2000,
+         [&](int i) { return Datagram(std::to_string(done + i + 2), "S", "B", "MESSAGE", body); });
     done += count;
     quarters.emplace_back(done, MemoryOf(b.pid()));
   }

@@ -9,7 +9,7 @@
 //    socket, connect, send and close of the same bytes to each of them;
 //  - one-shot heap and RSS figures: 10 000 distinct senders (their entries
 //    in the engine's table of last sequence numbers) and 100 000 messages.
-// The host is CountingHost (bench/counting_host.h), which keeps nothing, so
+// The host is CountingHost (bench/counting_host.h), which keeps no history, so
 // the figures are the plug-in's and the platform layer's work.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -28,10 +28,12 @@
 #include <thread>
 #include <vector>
 
+#include "abi/host_ids.h"
 #include "bench/counting_host.h"
 #include "protocol/receive_loop.h"
 #include "base/host_api.h"
 #include "transport/datagram.h"
+#include "tests/support/temp_lan.h"
 #include "transport/lan_engine.h"
 
 namespace {
@@ -120,36 +122,27 @@ size_t RssBytes() {
 // (the worker is not started: the benchmarks call its steps), contact B
 // with a live channel slot for the acknowledgements, and A's host.
 struct Lan {
-  std::string dir;
+  vask::test::TempLan lan{"A", "WORKGROUP", "vask-bench-lan"};
+  std::string dir = lan.dir();
   CountingHost host;
   HANDLE bSlot = INVALID_HANDLE_VALUE;
   sockaddr_un aAddress{};
   int32_t sequence = 0;
 
   Lan() {
-    char templ[] = "/tmp/vask-bench-lan-XXXXXX";
-    if (mkdtemp(templ) == nullptr) std::abort();
-    dir = templ;
-    setenv("VASK_LAN_DIR", dir.c_str(), 1);
-    setenv("COMPUTERNAME", "A", 1);
-    setenv("VASK_WORKGROUP", "WORKGROUP", 1);
+    if (!lan.ok()) std::abort();
     host.Reset("A", {"B"});
     vask::SetHost(&host);
     vask::LanEngine& engine = vask::Engine();
-    if (!engine.channelSlot.CreateServer("Vask", vask::kSlotMaxMessage, 0, nullptr)) std::abort();
-    engine.running = true;
-    engine.status = vask::kStatusAvailable;
+    if (!engine.BeginSteps("Vask")) std::abort();
+    engine.SetStatus(vask::kStatusAvailable);
     aAddress = AddressOf(dir + "/WORKGROUP/A/vask");
     bSlot = VaskCreateMailslotOn("B", "vask", vask::kSlotMaxMessage);
     if (bSlot == INVALID_HANDLE_VALUE) std::abort();
   }
   ~Lan() {
-    vask::LanEngine& engine = vask::Engine();
-    engine.running = false;
-    engine.channelSlot.Close();
+    vask::Engine().EndSteps();
     CloseHandle(bSlot);
-    std::string command = "rm -rf '" + dir + "'";
-    if (std::system(command.c_str()) != 0) std::abort();
   }
 
   // Puts `count` datagrams from B into A's channel slot, each with a new
@@ -159,7 +152,7 @@ struct Lan {
     for (int i = 0; i < count; ++i) {
       if (!RawSend(aAddress, vask::BuildDatagram(++sequence, "B", "A", command, body))) std::abort();
     }
-    while (vask::Engine().channelSlot.MessageCount() < static_cast<uint32_t>(count)) std::this_thread::yield();
+    while (vask::Engine().WaitingDatagrams() < static_cast<uint32_t>(count)) std::this_thread::yield();
   }
 
   void EmptyB() {
@@ -197,12 +190,17 @@ void ReceiveCommand(benchmark::State& state, const std::string& command, const s
 }
 
 // "STATUS" from a contact: seq check, contact lookup, bus, four contact
-// columns read or written, 11013.
-void BM_ReceiveStatus(benchmark::State& state) { ReceiveCommand(state, "STATUS", StatusBody(), 11013); }
+// columns read or written, the contact-changed message.
+void BM_ReceiveStatus(benchmark::State& state) {
+  ReceiveCommand(state, "STATUS", StatusBody(), vask::kMsgContactChanged);
+}
 
-// "MESSAGE" from a contact: as above, then the host's 100 and the
-// "MESSAGEACK" sent back to B, and 101 once per drain.
-void BM_ReceiveMessage(benchmark::State& state) { ReceiveCommand(state, "MESSAGE", MessageBody(), 100); }
+// "MESSAGE" from a contact: as above, then the message shown to the host
+// and the "MESSAGEACK" sent back to B, and the query of the host's message
+// queue once per drain.
+void BM_ReceiveMessage(benchmark::State& state) {
+  ReceiveCommand(state, "MESSAGE", MessageBody(), vask::kMsgShowMessage);
+}
 
 // The baseline: the same datagrams read off a plain socket until it is empty.
 void BM_RawRecv(benchmark::State& state) {
@@ -262,7 +260,7 @@ void FanOut(benchmark::State& state, bool listed) {
   lan.host.Reset("A", listed ? receivers.names : std::vector<std::string>{});
   setenv("VASK_WORKGROUP", ("G" + std::to_string(count)).c_str(), 1);
   vask::LanEngine& engine = vask::Engine();
-  engine.onlyListed = false;
+  engine.SetOnlyListed(false);
   const std::string body = StatusBody();
   bool exact = true;
   for (auto _ : state) {
@@ -312,7 +310,7 @@ void BM_MemoryDistinctSenders(benchmark::State& state) {
   vask::LanEngine& engine = vask::Engine();
   constexpr int kSenders = 10000;
   for (auto _ : state) {
-    engine.lastSeqBySender.clear();
+    engine.ForgetSenders();
     malloc_trim(0);
     const size_t heap = HeapInUse();
     const size_t rss = RssBytes();
@@ -322,10 +320,10 @@ void BM_MemoryDistinctSenders(benchmark::State& state) {
       std::snprintf(sender, sizeof sender, "KOMPUTER%05d", i);
       vask::HandleDatagram(engine, vask::BuildDatagram(1, sender, "A", "PING", ""), true, delivered);
     }
-    state.counters["senders"] = static_cast<double>(engine.lastSeqBySender.size());
+    state.counters["senders"] = static_cast<double>(engine.KnownSenders());
     state.counters["heap_per_sender"] = static_cast<double>(HeapInUse() - heap) / kSenders;
     state.counters["rss_per_sender"] = static_cast<double>(RssBytes() - rss) / kSenders;
-    engine.lastSeqBySender.clear();
+    engine.ForgetSenders();
   }
 }
 
@@ -344,7 +342,7 @@ void BM_Memory100kMessages(benchmark::State& state) {
     vask::DrainSlots(engine);
     lan.EmptyB();
     malloc_trim(0);
-    const uint64_t before = lan.host.Count(100);
+    const uint64_t before = lan.host.Count(vask::kMsgShowMessage);
     const size_t heap = HeapInUse();
     const size_t rss = RssBytes();
     for (int i = 0; i < kMessages / kPerDrain; ++i) {
@@ -352,7 +350,8 @@ void BM_Memory100kMessages(benchmark::State& state) {
       vask::DrainSlots(engine);
       lan.EmptyB();
     }
-    state.counters["messages"] = static_cast<double>(lan.host.Count(100) - before);
+    state.counters["messages"] =
+        static_cast<double>(lan.host.Count(vask::kMsgShowMessage) - before);
     state.counters["heap_growth"] = static_cast<double>(HeapInUse()) - static_cast<double>(heap);
     state.counters["rss_growth"] = static_cast<double>(RssBytes()) - static_cast<double>(rss);
   }

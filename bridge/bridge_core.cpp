@@ -4,10 +4,16 @@
 #include <cstdio>
 #include <utility>
 
+#include "bridge/browse_frame.h"
+#include "bridge/node_status.h"
 #include "bridge/win32_errors.h"
+#include "bridge_link.h"
 
 namespace vask::bridge {
 namespace {
+
+constexpr uint8_t kSuffixMasterBrowser = 0x1D;
+constexpr uint8_t kSuffixBrowserElections = 0x1E;
 
 std::string Dotted(uint32_t ip) {
   char text[20];
@@ -18,19 +24,48 @@ std::string Dotted(uint32_t ip) {
 
 bool SameSlot(const std::string& a, const char* b) { return CanonicalName(a) == CanonicalName(b); }
 
+// A comment as we list it: control characters become '?', at most 43 bytes.
+std::string CleanComment(const std::string& comment) {
+  std::string out = comment.substr(0, kMaxComment);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
 }  // namespace
 
 BridgeCore::BridgeCore(BridgeConfig config, BridgeIo io)
     : config_(std::move(config)),
       io_(std::move(io)),
-      nextId_(static_cast<uint16_t>(config_.ip * 2654435761u >> 16)) {
+      nextId_(static_cast<uint16_t>(config_.ip * 2654435761u >> 16)),
+      random_(config_.ip * 2246822519u + 0x9E3779B9u),
+      drops_(config_.dropSummaryInterval) {
   config_.workgroup = CanonicalName(config_.workgroup);
 }
 
 uint16_t BridgeCore::NextId() { return ++nextId_; }
 
+uint32_t BridgeCore::Random() {
+  // xorshift32: spreads the answers to an announcement request; nothing
+  // depends on its quality.
+  random_ ^= random_ << 13;
+  random_ ^= random_ >> 17;
+  random_ ^= random_ << 5;
+  return random_;
+}
+
 void BridgeCore::Log(const std::string& line) {
   if (io_.log) io_.log(line);
+}
+
+void BridgeCore::Drop(const std::string& reason, const std::string& source, Millis now) {
+  std::string line = drops_.Count(reason, source, now);
+  if (!line.empty()) Log(line);
+}
+
+void BridgeCore::OnDroppedPacket(const std::string& reason, uint32_t ip, Millis now) {
+  if (ip != config_.ip) Drop(reason, Dotted(ip), now);
 }
 
 std::string BridgeCore::CacheKey(const NetbiosName& name) {
@@ -45,13 +80,33 @@ bool BridgeCore::IsWorkgroup(const std::string& name) const {
   return CanonicalName(name) == config_.workgroup;
 }
 
-bool BridgeCore::ServesComputer(const std::string& canonical) const {
-  return std::find(served_.begin(), served_.end(), canonical) != served_.end();
+BridgeCore::Served* BridgeCore::FindServed(const std::string& canonical) {
+  for (Served& s : served_) {
+    if (s.name == canonical) return &s;
+  }
+  return nullptr;
 }
 
-const BridgeCore::OwnName* BridgeCore::FindOwn(const NetbiosName& name) const {
+const BridgeCore::Served* BridgeCore::FindServed(const std::string& canonical) const {
+  for (const Served& s : served_) {
+    if (s.name == canonical) return &s;
+  }
+  return nullptr;
+}
+
+BridgeCore::ComputerState BridgeCore::StateOf(const std::string& canonical) const {
+  ComputerState state = ComputerState::kOwned;
   for (const OwnName& own : own_) {
-    if (!own.group && own.state != NameState::kConflict && NamesMatch(own.name, name)) return &own;
+    if (own.group || own.name.name != canonical) continue;
+    if (own.state == NameState::kConflict) return ComputerState::kConflict;
+    if (own.state == NameState::kRegistering) state = ComputerState::kRegistering;
+  }
+  return state;
+}
+
+const BridgeCore::OwnName* BridgeCore::FindOwned(const NetbiosName& name) const {
+  for (const OwnName& own : own_) {
+    if (!own.group && own.state == NameState::kOwned && NamesMatch(own.name, name)) return &own;
   }
   return nullptr;
 }
@@ -66,7 +121,7 @@ void BridgeCore::AddOwnName(const NetbiosName& name, bool group, Millis now) {
 }
 
 void BridgeCore::ReleaseOwnName(const OwnName& own) {
-  if (own.state == NameState::kConflict) return;
+  if (own.state != NameState::kOwned) return;  // never release what is not ours
   std::vector<uint8_t> packet;
   if (BuildRelease(NextId(), own.name, own.group, config_.ip, &packet)) {
     SendName(config_.broadcast, kNamePort, packet);
@@ -86,47 +141,132 @@ void BridgeCore::SetServedComputers(const std::vector<std::string>& computers, M
       wanted.push_back(canonical);
     }
   }
-  for (const std::string& gone : served_) {
-    if (std::find(wanted.begin(), wanted.end(), gone) != wanted.end()) continue;
+  for (auto gone = served_.begin(); gone != served_.end();) {
+    if (std::find(wanted.begin(), wanted.end(), gone->name) != wanted.end()) {
+      ++gone;
+      continue;
+    }
+    if (gone->announcing) Announce(*gone, 0, 0);  // browse lists drop it
+    const std::string name = gone->name;
     auto it = std::remove_if(own_.begin(), own_.end(), [&](const OwnName& own) {
-      if (own.group || own.name.name != gone) return false;
+      if (own.group || own.name.name != name) return false;
       ReleaseOwnName(own);
       return true;
     });
     own_.erase(it, own_.end());
-    Log("stopped serving " + gone);
+    auto waiting = std::move(gone->waiting);
+    gone = served_.erase(gone);
+    Log("stopped serving " + name);
+    for (auto& w : waiting) w(now);  // finds the computer gone
   }
   for (const std::string& added : wanted) {
-    if (ServesComputer(added)) continue;
+    if (FindServed(added)) continue;
+    Served served;
+    served.name = added;
+    served_.push_back(std::move(served));
     AddOwnName(MakeName(added, kSuffixWorkstation), false, now);
     AddOwnName(MakeName(added, kSuffixMessenger), false, now);
-    neighbours_.erase(added);
-    neighboursChanged_ = true;
+    if (neighbours_.erase(added) > 0) neighboursChanged_ = true;
     Log("serving " + added + " in " + config_.workgroup);
   }
-  served_ = std::move(wanted);
 }
 
-void BridgeCore::Learn(const NetbiosName& name, uint32_t ip, const std::string& workgroup,
-                       Millis now) {
-  if (name.name == "*" || !name.scope.empty()) return;
-  std::string canonical = CanonicalName(name.name);
-  if (name.suffix == kSuffixWorkstation || name.suffix == kSuffixMessenger) {
-    CacheEntry& entry = cache_[CacheKey(name)];
-    entry.found = true;
-    entry.group = false;
-    entry.ip = ip;
-    entry.expires = now + config_.cacheLifetime;
+void BridgeCore::Register(const std::string& canonical, Millis now) {
+  for (OwnName& own : own_) {
+    if (own.group || own.name.name != canonical) continue;
+    own.state = NameState::kRegistering;
+    own.sent = 0;
+    own.next = now;
+    own.id = NextId();
   }
-  if (name.suffix != kSuffixWorkstation || ServesComputer(canonical) || IsWorkgroup(canonical)) {
+}
+
+void BridgeCore::Claim(const std::string& computer, Millis now, Completion done) {
+  std::string name = CanonicalName(computer);
+  Served* served = FindServed(name);
+  if (!served) {
+    done(0);
     return;
   }
-  Neighbour& n = neighbours_[canonical];
-  bool fresh = n.name.empty() || n.ip != ip || (!workgroup.empty() && n.workgroup != workgroup);
+  ComputerState state = StateOf(name);
+  if (state == ComputerState::kOwned) {
+    done(0);
+    return;
+  }
+  if (state == ComputerState::kConflict) {
+    if (now - served->conflictSince < config_.conflictRecheckAfter) {
+      Log("refused " + name + ": its name is in use by " + Dotted(served->conflictOwner));
+      done(bridge_link::kErrorNameInConflict);
+      return;
+    }
+    Log("registering " + name + " again");
+    Register(name, now);
+  }
+  served->waiting.push_back([this, name, done](Millis) {
+    ComputerState after = FindServed(name) ? StateOf(name) : ComputerState::kOwned;
+    done(after == ComputerState::kConflict ? bridge_link::kErrorNameInConflict : 0);
+  });
+  OnTimer(now);
+}
+
+void BridgeCore::Settle(const std::string& canonical, Millis now) {
+  Served* served = FindServed(canonical);
+  if (!served) return;
+  ComputerState state = StateOf(canonical);
+  if (state == ComputerState::kRegistering) return;
+  if (state == ComputerState::kOwned && !served->announcing) {
+    served->announcing = true;
+    served->nextAnnouncement = now;
+    served->announcementInterval = config_.firstAnnouncementInterval;
+  }
+  auto waiting = std::move(served->waiting);
+  served->waiting.clear();
+  for (auto& w : waiting) w(now);
+}
+
+void BridgeCore::EnterConflict(Served& served, const NetbiosName& name, uint32_t owner,
+                               Millis now) {
+  // The whole computer yields: its other name is released or no longer
+  // registered, so that the network sees one owner for it.
+  for (OwnName& own : own_) {
+    if (own.group || own.name.name != served.name) continue;
+    ReleaseOwnName(own);
+    own.state = NameState::kConflict;
+  }
+  served.announcing = false;
+  served.conflictSince = now;
+  served.conflictOwner = owner;
+  Log("the name " + DescribeName(name) + " is in use by " + Dotted(owner) + "; " + served.name +
+      " is not served here: its writes are refused until it starts again");
+}
+
+void BridgeCore::Hear(const std::string& computer, uint32_t ip, const std::string& workgroup,
+                      const std::string* comment, Millis now) {
+  std::string canonical = CanonicalName(computer);
+  if (!bridge_link::IsListableName(canonical) || FindServed(canonical) || IsWorkgroup(canonical)) {
+    return;
+  }
+  std::string group = CanonicalName(workgroup);
+  if (!group.empty() && !bridge_link::IsListableName(group)) return;
+  auto it = neighbours_.find(canonical);
+  if (it == neighbours_.end()) {
+    if (neighbours_.size() >= kMaxNeighbours) {
+      Drop("the neighbourhood is full", Dotted(ip), now);
+      return;
+    }
+    it = neighbours_.emplace(canonical, Neighbour{}).first;
+  }
+  Neighbour& n = it->second;
+  bool fresh = n.name.empty() || n.ip != ip || (!group.empty() && n.workgroup != group);
   n.name = canonical;
   n.ip = ip;
-  if (!workgroup.empty()) n.workgroup = workgroup;
+  if (!group.empty()) n.workgroup = group;
   if (n.workgroup.empty()) n.workgroup = config_.workgroup;
+  if (comment) {
+    std::string clean = CleanComment(*comment);
+    if (clean != n.comment) fresh = true;
+    n.comment = clean;
+  }
   n.lastSeen = now;
   if (fresh) neighboursChanged_ = true;
 }
@@ -144,11 +284,13 @@ void BridgeCore::Forget(const NetbiosName& name, uint32_t ip) {
 
 void BridgeCore::OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, uint16_t port,
                               Millis now) {
-  if (ip == config_.ip) return;  // our own broadcasts come back to us
+  // Our own broadcasts come back to us; a tool of this machine (on another
+  // port) is answered like anyone else.
+  if (ip == config_.ip && port == kNamePort) return;
   NamePacket p;
   Status status = DecodeNamePacket(packet, size, &p);
   if (!status) {
-    Log("dropped a name packet from " + Dotted(ip) + ": " + status.error);
+    Drop(std::string("name packet: ") + status.error, Dotted(ip), now);
     return;
   }
   if (p.response()) {
@@ -161,13 +303,24 @@ void BridgeCore::OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, u
 void BridgeCore::OnResponse(const NamePacket& p, uint32_t ip, Millis now) {
   if (!p.hasRecord) return;
   if (p.opcode() == kOpRegistration && p.rcode() != 0) {
+    // Only the answer to a registration of ours that is still running
+    // counts: same transaction id, same name. Anything else (late, made
+    // up, or for another name) changes nothing.
     for (OwnName& own : own_) {
-      if (!own.group && own.state != NameState::kConflict && NamesMatch(own.name, p.recordName)) {
-        own.state = NameState::kConflict;
-        Log("the name " + DescribeName(own.name) + " is in use by " + Dotted(ip) +
-            "; it is not served here");
-      }
+      if (own.group || own.id != p.id || !NamesMatch(own.name, p.recordName)) continue;
+      // The owner defends each name we tried: once the computer has
+      // yielded, the rest only confirm it.
+      if (own.state == NameState::kConflict) return;
+      if (own.state != NameState::kRegistering) break;
+      Served* served = FindServed(own.name.name);
+      if (!served) return;
+      // The defender is the sender: the record may name either machine.
+      NetbiosName name = own.name;
+      EnterConflict(*served, name, ip, now);
+      Settle(name.name, now);
+      return;
     }
+    Drop("negative registration response to no registration of ours", Dotted(ip), now);
     return;
   }
   if (p.opcode() != kOpQuery) return;
@@ -184,16 +337,42 @@ void BridgeCore::OnResponse(const NamePacket& p, uint32_t ip, Millis now) {
   // the owner gave: names come and go with copies of the host.
   entry.expires = now + config_.cacheLifetime;
   cache_[CacheKey(query.name)] = entry;
-  if (!entry.group) Learn(query.name, entry.ip, {}, now);
+  if (!entry.group && query.name.suffix == kSuffixWorkstation) {
+    Hear(query.name.name, entry.ip, {}, nullptr, now);
+  }
   for (auto& waiter : query.waiters) waiter(&entry);
+}
+
+void BridgeCore::AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port) {
+  const NetbiosName& q = p.question;
+  if (!q.scope.empty()) return;
+  bool wildcard = q.name == "*";
+  // A broadcast question for every node would have all of them answer at
+  // once: only a question about one of our names is answered then.
+  if (wildcard ? (p.flags & kFlagBroadcast) != 0 : !FindOwned(q)) return;
+  NodeStatus status;
+  status.unitId = config_.mac;
+  for (const OwnName& own : own_) {
+    if (own.state == NameState::kRegistering || status.names.size() >= kMaxStatusNames) continue;
+    uint16_t flags = kStatusActive;
+    if (own.group) flags |= kStatusGroup;
+    if (own.state == NameState::kConflict) flags |= kStatusConflict;
+    status.names.push_back(StatusEntry{own.name, flags});
+  }
+  std::vector<uint8_t> answer;
+  if (BuildNodeStatusResponse(p.id, q, status, &answer)) SendName(ip, port, answer);
 }
 
 void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Millis now) {
   switch (p.opcode()) {
     case kOpQuery: {
-      if (!p.hasQuestion || p.questionType != kTypeNb) return;
+      if (!p.hasQuestion) return;
+      if (p.questionType == kTypeNbstat) {
+        AnswerNodeStatus(p, ip, port);
+        return;
+      }
       std::vector<uint8_t> answer;
-      if (FindOwn(p.question)) {
+      if (FindOwned(p.question)) {
         BuildPositiveResponse(p.id, p.question, kTtl, {NbAddress{0, config_.ip}}, &answer);
       } else if (IsWorkgroup(p.question.name) && p.question.suffix == kSuffixWorkstation &&
                  p.question.scope.empty() && joined_) {
@@ -210,13 +389,17 @@ void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Mill
       if (group) {
         return;  // group names are shared, never defended
       }
-      if (FindOwn(p.recordName) && p.opcode() != kOpRefresh) {
+      if (FindOwned(p.recordName) && p.opcode() != kOpRefresh) {
         std::vector<uint8_t> defence;
         if (BuildDefence(p.id, p.recordName, config_.ip, &defence)) SendName(ip, port, defence);
-        Log("defended " + DescribeName(p.recordName) + " against " + Dotted(ip));
+        Drop("registration of " + DescribeName(p.recordName) + " defended", Dotted(ip), now);
         return;
       }
-      Learn(p.recordName, p.addresses[0].ip, {}, now);
+      // Heard of, not resolved: a registration may still be defended by
+      // its owner, so only an answer to our own query is cached.
+      if (p.recordName.suffix == kSuffixWorkstation && p.recordName.scope.empty()) {
+        Hear(p.recordName.name, p.addresses[0].ip, {}, nullptr, now);
+      }
       return;
     }
     case kOpRelease: {
@@ -229,18 +412,62 @@ void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Mill
   }
 }
 
+void BridgeCore::Announce(Served& served, uint32_t serverType, Millis period) {
+  Announcement a;
+  a.serverName = served.name;
+  a.serverType = serverType;
+  a.periodicity = static_cast<uint32_t>(period);
+  if (io_.comment) a.comment = io_.comment(served.name);
+  std::vector<uint8_t> frame;
+  if (!EncodeAnnouncement(a, &frame)) return;
+  SendGroup(served.name, config_.workgroup, kSuffixMasterBrowser, kBrowseSlot, frame,
+            [](uint32_t) {});
+}
+
+void BridgeCore::OnBrowse(const MailslotDatagram& d, uint32_t ip, const std::string& group,
+                          Millis now) {
+  BrowseFrame frame;
+  Status status = DecodeBrowseFrame(d.data.data(), d.data.size(), &frame);
+  if (!status) {
+    // Elections, backup lists and the like are no business of ours.
+    if (!d.data.empty() && d.data[0] != kHostAnnouncement &&
+        d.data[0] != kLocalMasterAnnouncement) {
+      return;
+    }
+    Drop(std::string("browse frame: ") + status.error, Dotted(ip), now);
+    return;
+  }
+  if (frame.opcode == kAnnouncementRequest) {
+    if (!group.empty() && !IsWorkgroup(group)) return;
+    for (Served& s : served_) {
+      if (!s.announcing) continue;
+      Millis at = now + static_cast<Millis>(Random() % static_cast<uint32_t>(
+                                                           config_.announcementReplyDelay + 1));
+      s.nextAnnouncement = std::min(s.nextAnnouncement, at);
+    }
+    return;
+  }
+  const Announcement& a = frame.announcement;
+  std::string name = CanonicalName(a.serverName);
+  if (a.serverType == 0) {  // leaving the browse list
+    Forget(MakeName(name, kSuffixWorkstation), ip);
+    return;
+  }
+  Hear(name, ip, group, &a.comment, now);
+}
+
 void BridgeCore::OnDatagramPacket(const uint8_t* packet, size_t size, uint32_t ip, Millis now) {
   if (ip == config_.ip) return;
   DatagramPacket p;
   Status status = DecodeDatagramPacket(packet, size, &p);
   if (!status) {
-    Log("dropped a datagram from " + Dotted(ip) + ": " + status.error);
+    Drop(std::string("datagram: ") + status.error, Dotted(ip), now);
     return;
   }
   if (p.type == kDatagramError) {
-    char code[8];
-    std::snprintf(code, sizeof code, "0x%02X", p.errorCode);
-    Log("error datagram " + std::string(code) + " from " + Dotted(ip));
+    char code[32];
+    std::snprintf(code, sizeof code, "error datagram 0x%02X", p.errorCode);
+    Drop(code, Dotted(ip), now);
     return;
   }
   const MailslotDatagram& d = p.mailslot;
@@ -249,23 +476,29 @@ void BridgeCore::OnDatagramPacket(const uint8_t* packet, size_t size, uint32_t i
   SlotFromMailslotName(d.mailslot, &slot);  // the decoder checked the prefix
   std::string senderGroup;
   if (d.type != kDirectUnique && d.destination.name != "*" &&
-      (d.destination.suffix == kSuffixWorkstation || d.destination.suffix == 0x1D ||
-       d.destination.suffix == 0x1E)) {
+      (d.destination.suffix == kSuffixWorkstation ||
+       d.destination.suffix == kSuffixMasterBrowser ||
+       d.destination.suffix == kSuffixBrowserElections)) {
     senderGroup = CanonicalName(d.destination.name);
   }
-  Learn(MakeName(d.source.name, kSuffixWorkstation), ip, senderGroup, now);
+  if (SameSlot(slot, kBrowseSlot)) {
+    OnBrowse(d, ip, senderGroup, now);
+    return;  // the browse slot is the bridge's, not the computers'
+  }
+  Hear(d.source.name, ip, senderGroup, nullptr, now);
 
   std::vector<std::string> targets;
   std::string destination = CanonicalName(d.destination.name);
-  if (ServesComputer(destination)) {
-    bool conflict = std::any_of(own_.begin(), own_.end(), [&](const OwnName& own) {
-      return own.state == NameState::kConflict && own.name.name == destination;
-    });
-    if (!conflict) targets.push_back(destination);
+  if (FindServed(destination)) {
+    targets.push_back(destination);
   } else if (d.type != kDirectUnique && (IsWorkgroup(destination) || destination == "*")) {
-    targets = served_;
+    for (const Served& s : served_) targets.push_back(s.name);
   }
-  for (const std::string& computer : targets) io_.deliver(computer, slot, d.data);
+  for (const std::string& computer : targets) {
+    // Only a name that is ours: not while it is being registered, not when
+    // another machine holds it.
+    if (StateOf(computer) == ComputerState::kOwned) io_.deliver(computer, slot, d.data);
+  }
 }
 
 void BridgeCore::Lookup(const NetbiosName& name, Millis now,
@@ -292,7 +525,7 @@ void BridgeCore::Resolve(const std::string& target, Millis now, Completion done)
     done(ERROR_BAD_NETPATH);
     return;
   }
-  if (name == "*" || IsWorkgroup(name) || ServesComputer(name)) {
+  if (name == "*" || IsWorkgroup(name) || FindServed(name)) {
     done(0);
     return;
   }
@@ -308,12 +541,36 @@ void BridgeCore::Write(const std::string& sender, const std::string& target,
     return;
   }
   std::string name = CanonicalName(target);
-  if (name.empty() || CanonicalName(sender).empty() || slot.empty()) {
+  std::string from = CanonicalName(sender);
+  if (name.empty() || from.empty() || slot.empty()) {
     done(ERROR_INVALID_PARAMETER);
     return;
   }
+  Served* served = FindServed(from);
+  if (!served) {
+    Drop("a write from a computer this bridge does not serve", "local " + from, now);
+    done(bridge_link::kErrorNotServed);
+    return;
+  }
+  switch (StateOf(from)) {
+    case ComputerState::kRegistering:
+      // Its datagrams would teach others a name that may yet turn out to
+      // be someone else's: wait for the registration to end.
+      served->waiting.push_back([this, sender, target, slot, data, done](Millis at) {
+        Write(sender, target, slot, data, at, done);
+      });
+      return;
+    case ComputerState::kConflict:
+      Drop("a write from " + from + ", whose name is in use by " + Dotted(served->conflictOwner),
+           "local " + from, now);
+      done(bridge_link::kErrorNameInConflict);
+      return;
+    case ComputerState::kOwned:
+      break;
+  }
   if (name == "*" || IsWorkgroup(name)) {
-    SendGroup(sender, name == "*" ? config_.workgroup : name, slot, data, std::move(done));
+    SendGroup(sender, name == "*" ? config_.workgroup : name, kSuffixWorkstation, slot, data,
+              std::move(done));
     return;
   }
   uint8_t suffix = SameSlot(slot, "messngr") ? kSuffixMessenger : kSuffixWorkstation;
@@ -322,14 +579,14 @@ void BridgeCore::Write(const std::string& sender, const std::string& target,
            if (!entry) {
              done(ERROR_BAD_NETPATH);
            } else if (entry->group) {
-             SendGroup(sender, name, slot, data, done);
+             SendGroup(sender, name, kSuffixWorkstation, slot, data, done);
            } else {
              SendUnique(sender, MakeName(name, suffix), entry->ip, slot, data, done);
            }
          });
 }
 
-void BridgeCore::SendGroup(const std::string& sender, const std::string& group,
+void BridgeCore::SendGroup(const std::string& sender, const std::string& group, uint8_t suffix,
                            const std::string& slot, const std::vector<uint8_t>& data,
                            Completion done) {
   MailslotDatagram d;
@@ -337,7 +594,7 @@ void BridgeCore::SendGroup(const std::string& sender, const std::string& group,
   d.id = NextId();
   d.sourceIp = config_.ip;
   d.source = MakeName(sender, kSuffixWorkstation);
-  d.destination = MakeName(group, kSuffixWorkstation);
+  d.destination = MakeName(group, suffix);
   d.mailslot = WireMailslotName(slot);
   d.data = data;
   std::vector<uint8_t> packet;
@@ -374,6 +631,7 @@ void BridgeCore::SendUnique(const std::string& sender, const NetbiosName& target
 }
 
 void BridgeCore::OnTimer(Millis now) {
+  std::vector<std::string> settled;
   for (OwnName& own : own_) {
     if (own.state != NameState::kRegistering || own.next > now) continue;
     if (own.sent < kBroadcastTries) {
@@ -385,8 +643,30 @@ void BridgeCore::OnTimer(Millis now) {
       own.next = now + kRetryInterval;
     } else {
       own.state = NameState::kOwned;  // nobody objected
+      if (!own.group) settled.push_back(own.name.name);
     }
   }
+  // Run after the loop: what waited may send, query and come back here.
+  for (const std::string& computer : settled) Settle(computer, now);
+
+  for (Served& s : served_) {
+    if (!s.announcing || s.nextAnnouncement > now) continue;
+    Announce(s, kServerWorkstation, s.announcementInterval);
+    s.nextAnnouncement = now + s.announcementInterval;
+    s.announcementInterval =
+        std::min(s.announcementInterval * 2, config_.longestAnnouncementInterval);
+    if (!requestedAnnouncements_) {
+      // Once per start: everybody announces within half a minute, so the
+      // neighbourhood fills without waiting for their next announcement.
+      requestedAnnouncements_ = true;
+      std::vector<uint8_t> request;
+      if (EncodeAnnouncementRequest(s.name, &request)) {
+        SendGroup(s.name, config_.workgroup, kSuffixWorkstation, kBrowseSlot, request,
+                  [](uint32_t) {});
+      }
+    }
+  }
+
   for (auto it = queries_.begin(); it != queries_.end();) {
     PendingQuery& query = it->second;
     if (query.next > now) {
@@ -421,23 +701,34 @@ void BridgeCore::OnTimer(Millis now) {
       ++it;
     }
   }
+  std::string summary = drops_.TakeDue(now);
+  if (!summary.empty()) Log(summary);
 }
 
 Millis BridgeCore::NextDeadline() const {
   Millis next = -1;
   auto consider = [&next](Millis t) {
-    if (next < 0 || t < next) next = t;
+    if (t >= 0 && (next < 0 || t < next)) next = t;
   };
   for (const OwnName& own : own_) {
     if (own.state == NameState::kRegistering) consider(own.next);
   }
+  for (const Served& s : served_) {
+    if (s.announcing) consider(s.nextAnnouncement);
+  }
   for (const auto& [key, query] : queries_) consider(query.next);
   for (const auto& [key, entry] : cache_) consider(entry.expires);
   for (const auto& [key, n] : neighbours_) consider(n.lastSeen + config_.neighbourLifetime);
+  consider(drops_.NextDeadline());
   return next;
 }
 
-void BridgeCore::Shutdown() {
+void BridgeCore::Shutdown(Millis now) {
+  std::string summary = drops_.Flush(now);
+  if (!summary.empty()) Log(summary);
+  for (Served& s : served_) {
+    if (s.announcing) Announce(s, 0, 0);
+  }
   for (const OwnName& own : own_) ReleaseOwnName(own);
   own_.clear();
   served_.clear();

@@ -3,14 +3,24 @@
 // the program feeds it received packets, local requests and the time, and
 // it answers through the callbacks of BridgeIo. Single-threaded: every call
 // comes from the program's one event loop.
+//
+// A served computer speaks on the network only under names that are its
+// own: until the broadcast registration of its names has run out unopposed
+// nothing is delivered to it and its writes wait; when another machine
+// defends one of its names (in answer to our registration in progress,
+// same transaction id and name) the computer is in conflict: nothing is
+// delivered to it, its writes and claims are refused with
+// bridge_link::kErrorNameInConflict, until a new claim finds the name free.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "bridge/drop_log.h"
 #include "bridge/mailslot_datagram.h"
 #include "bridge/name_packet.h"
 
@@ -30,21 +40,36 @@ struct BridgeIo {
                      const std::vector<uint8_t>& data)>
       deliver;
   std::function<void(const std::string&)> log;
+  // The comment a served computer announces; may be left empty.
+  std::function<std::string(const std::string& computer)> comment;
 };
 
 struct BridgeConfig {
   std::string workgroup = "WORKGROUP";
   uint32_t ip = 0;         // our interface address, host byte order
   uint32_t broadcast = 0;  // the subnet broadcast address
+  std::array<uint8_t, 6> mac{};  // the interface's hardware address, for node status
   Millis cacheLifetime = 120000;
   Millis negativeLifetime = 2000;
   Millis neighbourLifetime = 15 * 60000;
+  // At most one line about dropped packets per this interval.
+  Millis dropSummaryInterval = 60000;
+  // Host announcements: the first two this far apart, then the interval
+  // doubles up to the longest.
+  Millis firstAnnouncementInterval = 60000;
+  Millis longestAnnouncementInterval = 12 * 60000;
+  // An announcement request is answered after a random delay up to this.
+  Millis announcementReplyDelay = 30000;
+  // A conflict younger than this is reported to a claim at once; an older
+  // one is checked again with a new registration.
+  Millis conflictRecheckAfter = 10000;
 };
 
 // One computer heard of on the network.
 struct Neighbour {
   std::string name;
   std::string workgroup;
+  std::string comment;  // from its announcements
   uint32_t ip = 0;
   Millis lastSeen = 0;
 };
@@ -57,34 +82,47 @@ class BridgeCore {
   static constexpr Millis kRetryInterval = 250;
   static constexpr int kBroadcastTries = 3;
   static constexpr uint32_t kTtl = 300000;  // seconds, the TTL Windows gives its names
+  // Computers heard of beyond this many are not listed.
+  static constexpr size_t kMaxNeighbours = 1000;
 
   BridgeCore(BridgeConfig config, BridgeIo io);
 
   // The local computers to serve. New ones are registered (<00> and <03>),
-  // ones no longer listed are released. The first call also joins the
-  // workgroup's group name.
+  // ones no longer listed announce their leaving and are released. The
+  // first call also joins the workgroup's group name.
   void SetServedComputers(const std::vector<std::string>& computers, Millis now);
+  // A computer of this machine opened a slot: done(0) once its names are
+  // registered, or kErrorNameInConflict when another machine holds one of
+  // them (a conflict older than conflictRecheckAfter is registered anew
+  // first). A computer not served is not the bridge's to check: done(0).
+  void Claim(const std::string& computer, Millis now, Completion done);
 
   // A UDP payload that arrived on port 137 or 138 from ip:port.
   void OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, uint16_t port, Millis now);
   void OnDatagramPacket(const uint8_t* packet, size_t size, uint32_t ip, Millis now);
 
+  // A packet the program itself refused (too big to read): counted with the
+  // other drops.
+  void OnDroppedPacket(const std::string& reason, uint32_t ip, Millis now);
+
   // A local client opens "\\target\mailslot\..": succeeds when the target
   // is "*", our workgroup, or a name that answers a broadcast query.
   void Resolve(const std::string& target, Millis now, Completion done);
   // A local client's write to a computer that is not local (or "*"): one
-  // datagram, or a failure when the data exceed 424 bytes or the name does
-  // not resolve.
+  // datagram, or a failure when the data exceed 424 bytes, the name does
+  // not resolve, or the sender is not served or is in conflict. A sender
+  // whose registration is still running waits for it.
   void Write(const std::string& sender, const std::string& target, const std::string& slot,
              const std::vector<uint8_t>& data, Millis now, Completion done);
 
-  // Retries, expiries and completions that are due.
+  // Retries, expiries, announcements and completions that are due.
   void OnTimer(Millis now);
   // When OnTimer next has work, or -1 for none.
   Millis NextDeadline() const;
 
-  // Releases every name we hold (on exit).
-  void Shutdown();
+  // Announces the served computers' leaving, releases every name we hold
+  // and logs the drops not yet told (on exit).
+  void Shutdown(Millis now);
 
   // Computers heard of, our own not among them; Changed() is true once
   // after each change (the program rewrites its neighbourhood file).
@@ -101,6 +139,19 @@ class BridgeCore {
     Millis next = 0;
     uint16_t id = 0;
   };
+  // A computer of this machine that the bridge speaks for.
+  struct Served {
+    std::string name;  // canonical
+    bool announcing = false;  // its names are owned and it has announced
+    Millis nextAnnouncement = 0;
+    Millis announcementInterval = 0;
+    Millis conflictSince = 0;
+    uint32_t conflictOwner = 0;
+    // Claims and writes waiting for the registration to end; called with
+    // the time it ended.
+    std::vector<std::function<void(Millis)>> waiting;
+  };
+  enum class ComputerState { kRegistering, kOwned, kConflict };
   struct CacheEntry {
     bool found = false;
     bool group = false;
@@ -116,21 +167,33 @@ class BridgeCore {
   };
 
   uint16_t NextId();
+  uint32_t Random();
   void Log(const std::string& line);
+  void Drop(const std::string& reason, const std::string& source, Millis now);
   void SendName(uint32_t ip, uint16_t port, const std::vector<uint8_t>& packet);
   void AddOwnName(const NetbiosName& name, bool group, Millis now);
   void ReleaseOwnName(const OwnName& own);
-  // The served computer that owns a unique name of ours, or null.
-  const OwnName* FindOwn(const NetbiosName& name) const;
-  bool ServesComputer(const std::string& canonical) const;
+  // An owned unique name of ours, or null.
+  const OwnName* FindOwned(const NetbiosName& name) const;
+  Served* FindServed(const std::string& canonical);
+  const Served* FindServed(const std::string& canonical) const;
+  ComputerState StateOf(const std::string& canonical) const;
   bool IsWorkgroup(const std::string& name) const;
-  void Learn(const NetbiosName& name, uint32_t ip, const std::string& workgroup, Millis now);
+  // Runs what waits for a computer whose registration ended.
+  void Settle(const std::string& canonical, Millis now);
+  void EnterConflict(Served& served, const NetbiosName& name, uint32_t owner, Millis now);
+  void Register(const std::string& canonical, Millis now);
+  void Hear(const std::string& computer, uint32_t ip, const std::string& workgroup,
+            const std::string* comment, Millis now);
   void Forget(const NetbiosName& name, uint32_t ip);
   void OnResponse(const NamePacket& p, uint32_t ip, Millis now);
   void OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Millis now);
+  void AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port);
+  void OnBrowse(const MailslotDatagram& d, uint32_t ip, const std::string& group, Millis now);
+  void Announce(Served& served, uint32_t serverType, Millis period);
   void Lookup(const NetbiosName& name, Millis now, std::function<void(const CacheEntry*)> done);
-  void SendGroup(const std::string& sender, const std::string& group, const std::string& slot,
-                 const std::vector<uint8_t>& data, Completion done);
+  void SendGroup(const std::string& sender, const std::string& group, uint8_t suffix,
+                 const std::string& slot, const std::vector<uint8_t>& data, Completion done);
   void SendUnique(const std::string& sender, const NetbiosName& target, uint32_t ip,
                   const std::string& slot, const std::vector<uint8_t>& data, Completion done);
   static std::string CacheKey(const NetbiosName& name);
@@ -138,13 +201,16 @@ class BridgeCore {
   BridgeConfig config_;
   BridgeIo io_;
   uint16_t nextId_;
+  uint32_t random_;
   bool joined_ = false;
-  std::vector<std::string> served_;  // canonical names
+  bool requestedAnnouncements_ = false;
+  std::vector<Served> served_;
   std::vector<OwnName> own_;
   std::map<std::string, CacheEntry> cache_;
   std::map<std::string, PendingQuery> queries_;
   std::map<std::string, Neighbour> neighbours_;
   bool neighboursChanged_ = false;
+  DropLog drops_;
 };
 
 }  // namespace vask::bridge

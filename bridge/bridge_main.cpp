@@ -1,8 +1,8 @@
 // vask-bridge: carries this machine's mailslot traffic to and from the real
 // LAN. One per machine: it owns UDP 137 (names) and 138 (datagrams),
 // registers the local computers' names, and relays between the network
-// and the slots of the LAN directory. Runs in the foreground until SIGINT
-// or SIGTERM, then releases its names.
+// and the slots of the LAN directory. Runs in the foreground until SIGINT,
+// SIGTERM or `vask-bridge --stop`, then releases its names.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -26,6 +26,7 @@
 #include "bridge/bridge_core.h"
 #include "bridge/interface_address.h"
 #include "bridge/lan_folder.h"
+#include "bridge/log_file.h"
 #include "bridge/win32_errors.h"
 #include "bridge_link.h"
 
@@ -44,6 +45,10 @@ const char kUsage[] =
     "  --lan-dir DIR       the LAN directory to serve (default: as the library finds it)\n"
     "  --computer NAME     serve this computer (repeatable; default: every computer\n"
     "                      running in the LAN directory's workgroup)\n"
+    "  --log FILE          log to FILE instead of standard error\n"
+    "  --log-limit BYTES   a log file is renamed to FILE.1 when it reaches this size\n"
+    "                      (default 1048576); standard error that is a file counts too\n"
+    "  --stop              stop the bridge that serves the LAN directory, and exit\n"
     "Needs root or CAP_NET_BIND_SERVICE for UDP ports 137 and 138.\n";
 
 Millis Now() {
@@ -51,12 +56,20 @@ Millis Now() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+// The one log of the program; set up by main before anything is logged.
+LogFile* logFile = nullptr;
+
 void LogLine(const std::string& line) {
   std::time_t t = std::time(nullptr);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&t));
-  std::fprintf(stderr, "vask-bridge %s %s\n", stamp, line.c_str());
-  std::fflush(stderr);
+  std::string text = std::string("vask-bridge ") + stamp + " " + line;
+  if (logFile) {
+    logFile->Write(text);
+  } else {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+  }
 }
 
 struct Options {
@@ -65,6 +78,9 @@ struct Options {
   std::string workgroup;
   std::string lan;
   std::vector<std::string> computers;
+  std::string log;
+  uint64_t logLimit = LogFile::kDefaultLimit;
+  bool stop = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options* o) {
@@ -77,6 +93,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       std::fputs(kUsage, stdout);
       std::exit(0);
     }
+    if (arg == "--stop") {
+      o->stop = true;
+      continue;
+    }
     if (i + 1 >= argc) return false;
     std::string value = argv[++i];
     if (arg == "--interface") o->interface = value;
@@ -84,6 +104,13 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     else if (arg == "--workgroup") o->workgroup = value;
     else if (arg == "--lan-dir") o->lan = value;
     else if (arg == "--computer") o->computers.push_back(value);
+    else if (arg == "--log") o->log = value;
+    else if (arg == "--log-limit") {
+      char* end = nullptr;
+      unsigned long long limit = std::strtoull(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || limit < 4096) return false;
+      o->logLimit = limit;
+    }
     else return false;
   }
   return !o->workgroup.empty() && !o->lan.empty();
@@ -245,9 +272,10 @@ class Program {
         nextRescan = now + kRescanInterval;
       }
       if (core_.TakeNeighboursChanged()) lan_.WriteNeighbours(core_.Neighbours());
+      if (stopRequested_) stop = true;
     }
     LogLine("stopping: releasing the names");
-    core_.Shutdown();
+    core_.Shutdown(Now());
     for (auto& [serial, c] : connections_) ::close(c.fd);
     ::unlink(socketPath_.c_str());
     lan_.RemoveNeighbours();
@@ -259,6 +287,7 @@ class Program {
     config_.workgroup = options_.workgroup;
     config_.ip = interface.ip;
     config_.broadcast = interface.broadcast;
+    config_.mac = interface.mac;
     interfaceName_ = interface.interface;
     return config_;
   }
@@ -284,6 +313,7 @@ class Program {
       return lan_.Deliver(computer, slot, data);
     };
     io.log = LogLine;
+    io.comment = [this](const std::string& computer) { return lan_.Comment(computer); };
     return io;
   }
 
@@ -308,7 +338,7 @@ class Program {
       }
       uint32_t ip = ntohl(from.sin_addr.s_addr);
       if (static_cast<size_t>(got) > sizeof packet) {
-        if (ip != config_.ip) LogLine("dropped an oversized packet from " + DottedAddress(ip));
+        core_.OnDroppedPacket("packet larger than 2048 bytes", ip, now);
         continue;
       }
       if (names) {
@@ -386,6 +416,17 @@ class Program {
     auto done = [this, serial](uint32_t error) { Reply(serial, error); };
     if (request[0] == bridge_link::kOpResolve && Fields(request + 1, end, 1, &fields, &rest)) {
       core_.Resolve(fields[0], now, done);
+    } else if (request[0] == bridge_link::kOpClaim && Fields(request + 1, end, 2, &fields, &rest)) {
+      if (CanonicalName(fields[0]) != CanonicalName(options_.workgroup)) {
+        Reply(serial, 0);  // a computer of another workgroup is not ours to speak for
+        return;
+      }
+      Rescan(now);  // its slot is open already: it is served from now on
+      core_.Claim(fields[1], now, done);
+    } else if (request[0] == bridge_link::kOpStop && got == 1) {
+      LogLine("asked to stop");
+      stopRequested_ = true;
+      Reply(serial, 0);
     } else if (request[0] == bridge_link::kOpWrite &&
                Fields(request + 1, end, 3, &fields, &rest)) {
       std::vector<uint8_t> data(rest, end);
@@ -407,7 +448,43 @@ class Program {
   std::string socketPath_;
   std::map<uint64_t, Connection> connections_;
   uint64_t nextSerial_ = 0;
+  bool stopRequested_ = false;
 };
+
+// --stop: asks the bridge of the LAN directory to stop and waits until it
+// has released its names and gone.
+int StopBridge(const Options& options) {
+  std::string path = options.lan + "/" + bridge_link::kSocketName;
+  sockaddr_un address;
+  int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0 || !FillUnixAddress(path, &address) ||
+      ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    std::fprintf(stderr, "vask-bridge: no bridge serves %s\n", options.lan.c_str());
+    if (fd >= 0) ::close(fd);
+    return kExitFailure;
+  }
+  char request = bridge_link::kOpStop;
+  uint8_t reply[bridge_link::kReplySize];
+  pollfd wait{fd, POLLIN, 0};
+  bool told = ::send(fd, &request, 1, MSG_NOSIGNAL) == 1 &&
+              ::poll(&wait, 1, bridge_link::kReplyTimeoutMs) == 1 &&
+              ::recv(fd, reply, sizeof reply, 0) == static_cast<ssize_t>(sizeof reply);
+  if (!told) {
+    std::fprintf(stderr, "vask-bridge: the bridge of %s did not answer\n", options.lan.c_str());
+    ::close(fd);
+    return kExitFailure;
+  }
+  // It closes its end when it exits.
+  wait.revents = 0;
+  int closed = ::poll(&wait, 1, bridge_link::kReplyTimeoutMs);
+  ::close(fd);
+  if (closed != 1) {
+    std::fprintf(stderr, "vask-bridge: the bridge of %s is still stopping\n", options.lan.c_str());
+    return kExitFailure;
+  }
+  std::printf("vask-bridge: stopped the bridge of %s\n", options.lan.c_str());
+  return 0;
+}
 
 }  // namespace
 }  // namespace vask::bridge
@@ -419,6 +496,20 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
   }
+  if (options.stop) return StopBridge(options);
+  LanFolder owner(options.lan, options.workgroup);
+  LogFile log(options.logLimit, true,
+              [&owner](const std::string& path) { owner.GiveToOwner(path); });
+  if (!options.log.empty()) {
+    std::string error;
+    if (!log.Open(options.log, &error)) {
+      std::fprintf(stderr, "vask-bridge: %s\n", error.c_str());
+      return kExitFailure;
+    }
+  } else {
+    log.AdoptStandardError();
+  }
+  logFile = &log;
   InterfaceAddress interface;
   std::string error;
   if (!FindInterface(options.interface, options.address, &interface, &error)) {

@@ -2,10 +2,12 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace vask::bridge {
 
@@ -49,6 +51,13 @@ bool FindInterface(const std::string& name, const std::string& address, Interfac
     out->ip = ip;
     out->broadcast = (ip & mask) | ~mask;
     found = true;
+  }
+  for (ifaddrs* i = list; i && found; i = i->ifa_next) {
+    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_PACKET || out->interface != i->ifa_name) {
+      continue;
+    }
+    const auto* link = reinterpret_cast<const sockaddr_ll*>(i->ifa_addr);
+    if (link->sll_halen == out->mac.size()) std::memcpy(out->mac.data(), link->sll_addr, 6);
   }
   ::freeifaddrs(list);
   if (!found) {

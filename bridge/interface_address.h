@@ -3,6 +3,7 @@
 // its subnet broadcast address.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -12,6 +13,7 @@ struct InterfaceAddress {
   std::string interface;
   uint32_t ip = 0;         // host byte order
   uint32_t broadcast = 0;  // host byte order
+  std::array<uint8_t, 6> mac{};  // its hardware address; zeros when it has none
 };
 
 // By interface name, by address ("192.168.1.5"), or with both empty the

@@ -121,13 +121,27 @@ bool LanFolder::Deliver(const std::string& computer, const std::string& slot,
   return sent == static_cast<ssize_t>(data.size());
 }
 
+std::string LanFolder::Comment(const std::string& computer) const {
+  std::string name = CanonicalName(computer);
+  if (!Usable(name)) return {};
+  std::ifstream file(lan_ + "/" + workgroup_ + "/" + name + "/comment");
+  std::string line;
+  if (!file || !std::getline(file, line)) return {};
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  return line.substr(0, 43);
+}
+
 void LanFolder::WriteNeighbours(const std::vector<Neighbour>& neighbours) const {
   std::string path = lan_ + "/" + bridge_link::kNeighboursName;
   std::string temporary = path + ".new";
   {
     std::ofstream file(temporary, std::ios::trunc);
     for (const Neighbour& n : neighbours) {
-      file << n.workgroup << ' ' << n.name << ' ' << Dotted(n.ip) << '\n';
+      if (!bridge_link::IsListableName(n.workgroup) || !bridge_link::IsListableName(n.name)) {
+        continue;
+      }
+      file << n.workgroup << ' ' << n.name << ' ' << Dotted(n.ip) << ' '
+           << bridge_link::EscapeField(n.comment) << '\n';
     }
     if (!file) return;
   }

@@ -28,8 +28,12 @@ class LanFolder {
   // False when there is no such live slot.
   bool Deliver(const std::string& computer, const std::string& slot,
                const std::vector<uint8_t>& data) const;
+  // The comment of a computer of the workgroup: the first line of the file
+  // `comment` in its folder, at most 43 bytes; empty without one.
+  std::string Comment(const std::string& computer) const;
   // Replaces the neighbourhood file (write and rename, so readers never see
-  // half of it); Remove() takes it away on exit.
+  // half of it); Remove() takes it away on exit. A neighbour whose name or
+  // workgroup is not listable (bridge_link::IsListableName) is left out.
   void WriteNeighbours(const std::vector<Neighbour>& neighbours) const;
   void RemoveNeighbours() const;
   // Makes a file we created belong to the LAN directory's owner, so that a

@@ -166,6 +166,8 @@ Status DecodeNamePacket(const uint8_t* packet, size_t size, NamePacket* out) {
         for (size_t k = 0; k < length; k += 6) {
           p.addresses.push_back(NbAddress{Get16Be(packet + at + k), Get32Be(packet + at + k + 2)});
         }
+      } else {
+        p.recordData.assign(packet + at, packet + at + length);
       }
     }
     at += length;

@@ -2,7 +2,8 @@
 // positive and negative responses, registrations, the defence of a unique
 // name (a negative registration response) and releases. Decoding checks
 // the header counts against the records that are really there and every
-// record's lengths; only NB and NBSTAT questions and NB records are read.
+// record's lengths; only NB and NBSTAT questions are read, NB records are
+// read into addresses and the data of any other first record is kept.
 #pragma once
 
 #include <cstddef>
@@ -60,6 +61,7 @@ struct NamePacket {
   uint16_t recordType = kTypeNb;
   uint32_t ttl = 0;
   std::vector<NbAddress> addresses;  // NB records only
+  std::vector<uint8_t> recordData;   // the RDATA of a first record of another type
 
   bool response() const { return (flags & kFlagResponse) != 0; }
   uint8_t opcode() const { return static_cast<uint8_t>(flags >> 11 & 0x0F); }

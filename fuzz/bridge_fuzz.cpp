@@ -1,8 +1,8 @@
 // Fuzz target for the bridge's packet parsers and its receive path. The
 // first byte picks the port (even: name service, odd: datagrams); the rest
 // is the UDP payload. Properties checked beyond "no crash":
-//  - a datagram that reaches a slot decoded cleanly and was addressed to a
-//    served computer or the workgroup;
+//  - a datagram that reaches a slot decoded cleanly, was addressed to a
+//    served computer or the workgroup, and was not for the browse slot;
 //  - whatever decodes re-encodes to a packet that decodes to the same
 //    fields (names, mailslot, data).
 #include <cstdint>
@@ -89,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
       Check(d.computer == "ALPHA" || d.computer == "BETA");
       Check(destination == d.computer || destination == "WORKGROUP" || destination == "*");
       Check(!d.slot.empty());
+      Check(CanonicalName(d.slot) != "BROWSE");  // the bridge's own slot
     }
   }
   return 0;

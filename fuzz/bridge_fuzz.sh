@@ -1,21 +1,37 @@
 #!/usr/bin/env bash
-# Builds and runs the bridge's fuzz target with libFuzzer, AddressSanitizer
-# and UndefinedBehaviorSanitizer (clang 14).
+# Builds and runs the bridge's fuzz targets with libFuzzer, AddressSanitizer
+# and UndefinedBehaviorSanitizer (clang 14): bridge_fuzz (the packet parsers
+# and the receive path) and bridge_status_fuzz (node status requests and
+# answers).
 #
-#   fuzz/bridge_fuzz.sh [seconds]     default 60; 0 only builds
+#   fuzz/bridge_fuzz.sh [seconds]     default 60 per target; 0 only builds
 #
-# The binary lands in build-fuzz/bridge_fuzz; new inputs found go to
-# build-fuzz/bridge_corpus, the checked-in seeds stay as they are.
+# The binaries land in build-fuzz/; new inputs found go to
+# build-fuzz/<target>_corpus, the checked-in seeds stay as they are.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 out=$root/build-fuzz
 CXX=${CXX_FUZZ:-clang++-14}
-mkdir -p "$out/bridge_corpus"
-"$CXX" -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$root" -Wall -Wextra -Werror \
-  "$root/fuzz/bridge_fuzz.cpp" "$root/bridge/netbios_name.cpp" "$root/bridge/mailslot_datagram.cpp" \
-  "$root/bridge/name_packet.cpp" "$root/bridge/bridge_core.cpp" -o "$out/bridge_fuzz"
+sources=()
+for s in netbios_name mailslot_datagram name_packet node_status browse_frame drop_log bridge_core; do
+  sources+=("$root/bridge/$s.cpp")
+done
+mkdir -p "$out"
+failed=0
+for target in bridge_fuzz bridge_status_fuzz; do
+  "$CXX" -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+    -I"$root" -I"$root/platform/posix/include" -Wall -Wextra -Werror \
+    "$root/fuzz/$target.cpp" "${sources[@]}" \
+    -o "$out/$target"
+done
 if [ "$seconds" != 0 ]; then
-  "$out/bridge_fuzz" -max_total_time="$seconds" -max_len=1500 "$out/bridge_corpus" "$root/fuzz/corpus/bridge"
+  for target in bridge_fuzz bridge_status_fuzz; do
+    corpus=$out/${target%_fuzz}_corpus
+    mkdir -p "$corpus"
+    echo "== $target: ${seconds}s"
+    "$out/$target" -max_total_time="$seconds" -max_len=1500 -artifact_prefix="$out/$target-" \
+      "$corpus" "$root/fuzz/corpus/${target%_fuzz}" || failed=1
+  done
 fi
+exit "$failed"

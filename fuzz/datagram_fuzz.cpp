@@ -10,13 +10,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_check.h"
 #include "transport/datagram.h"
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+using vask::fuzz::Check;
 
 }  // namespace
 

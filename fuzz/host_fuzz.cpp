@@ -92,13 +92,13 @@ void RunOne(Input& in) {
     case 0: {  // a chat message the user typed: the cloak command
       MessageRecord record{};
       FillMessage(in, keep, record);
-      Send(20100, reinterpret_cast<intptr_t>(&record));
+      Send(kMsgChatCommand, reinterpret_cast<intptr_t>(&record));
       break;
     }
     case 1: {  // a message to send: copied, then its thread cannot start
       MessageRecord record{};
       FillMessage(in, keep, record);
-      Send(30100, reinterpret_cast<intptr_t>(&record));
+      Send(kMsgSendMessage, reinterpret_cast<intptr_t>(&record));
       break;
     }
     case 2: {  // an interface action on any item
@@ -108,32 +108,32 @@ void RunOne(Input& in) {
       event.ref.parent = in.Int();
       event.ref.contact = in.Byte() & 1 ? -2 : Row(in);
       event.code = in.Byte() & 1 ? kActionActivated : in.Int();
-      Send(22200, reinterpret_cast<intptr_t>(&event));
+      Send(kMsgAction, reinterpret_cast<intptr_t>(&event));
       break;
     }
     case 3: {  // a search request, its text arrays not necessarily ended
       FoundContact request;
       in.Bytes(reinterpret_cast<char*>(&request), sizeof request);
       request.size = sizeof request;
-      Send(24010, reinterpret_cast<intptr_t>(&request));
+      Send(kMsgSearch, reinterpret_cast<intptr_t>(&request));
       break;
     }
     case 4: {
       const int32_t status = in.Int();
-      Send(33005, status, reinterpret_cast<intptr_t>(in.Text(keep)));
+      Send(kMsgSetStatus, status, reinterpret_cast<intptr_t>(in.Text(keep)));
       break;
     }
-    case 5: Send(34000, Row(in)); break;
+    case 5: Send(kMsgPublishDetails, Row(in)); break;
     case 6: {
       const int32_t contact = Row(in);
-      Send(34001, contact, in.Byte());
+      Send(kMsgFetchDetails, contact, in.Byte());
       break;
     }
-    case 7: Send(24003, Row(in)); break;
+    case 7: Send(kMsgContactReported, Row(in)); break;
     case 8: {
       BusSubscribeRecord record{};
       record.size = sizeof record;
-      record.id = 55000;
+      record.id = kMsgBusSubscribe;
       record.sender = in.Int();
       record.mask = in.Int();
       IMessageProc(reinterpret_cast<HostMessage*>(&record));
@@ -142,7 +142,7 @@ void RunOne(Input& in) {
     case 9: {
       BusSendRecord record{};
       record.head.size = sizeof record;
-      record.head.id = 55001;
+      record.head.id = kMsgBusSend;
       const char* target = in.Text(keep);
       const char* command = in.Text(keep);
       const char* body = in.Text(keep);
@@ -152,13 +152,15 @@ void RunOne(Input& in) {
       IMessageProc(reinterpret_cast<HostMessage*>(&record));
       break;
     }
-    case 10: Send(22100); break;  // start: the worker cannot start, so it ends offline
-    case 11: Send(22101); break;
-    case 12: Send(in.Byte() & 1 ? 33002 : 33003); break;
-    case 13: Send(21001); Send(22000); break;
-    case 14: Send(21020); break;
+    case 10: Send(kMsgStart); break;  // start: the worker cannot start, so it ends offline
+    case 11: Send(kMsgShutdown); break;
+    case 12: Send(in.Byte() & 1 ? kMsgAutoAwayBegin : kMsgAutoAwayEnd); break;
+    case 13: Send(kMsgRegisterSettings); Send(kMsgRegisterInterface); break;
+    case 14: Send(kMsgSettingsChanged); break;
     default: {  // the answers of constants and texts, and an unknown id
-      static const int kIds[] = {30031, 30032, 30033, 30013, 20105, 1};
+      // kMsgLog is a message to the host: the plug-in does not know it.
+      static const int kIds[] = {kMsgOwnStatus, kMsgOwnStatusInfo, kMsgOwnId, kMsgShortName,
+                                 kMsgMessageLimit, kMsgLog};
       const uint8_t pick = in.Byte();
       const char* text = reinterpret_cast<const char*>(Send(kIds[pick % 6]));
       if (pick % 6 == 1 || pick % 6 == 2) fuzz::CheckedText(reinterpret_cast<intptr_t>(text));
@@ -175,7 +177,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // An action may open the guide: with no opener on the path it fails at
   // once instead of starting a program per input.
   setenv("PATH", lan, 1);
-  Send(20001, reinterpret_cast<intptr_t>(static_cast<HostControl*>(&gHost)));
+  Send(kMsgSetControl, reinterpret_cast<intptr_t>(static_cast<HostControl*>(&gHost)));
   return 0;
 }
 
@@ -183,6 +185,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   gHost.Reset();
   Input in(data, size);
   for (int i = 0; i < 16 && !in.empty(); ++i) RunOne(in);
-  Send(22101);  // every run ends stopped, as the next one begins
+  Send(kMsgShutdown);  // every run ends stopped, as the next one begins
   return 0;
 }

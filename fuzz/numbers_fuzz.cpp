@@ -11,15 +11,14 @@
 #include <cstring>
 #include <string>
 
-#include "protocol/incoming_messages.h"
 #include "base/log.h"
 #include "base/text.h"
+#include "fuzz/fuzz_check.h"
+#include "protocol/incoming_messages.h"
 
 namespace {
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+using vask::fuzz::Check;
 
 }  // namespace
 

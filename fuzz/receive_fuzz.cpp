@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/host_api.h"
 #include "fuzz/fuzz_host.h"
 #include "protocol/receive_loop.h"
 #include "transport/lan_engine.h"
@@ -35,11 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   const bool fromChannel = (input[0] & 1) != 0;
   gHost.Reset();
   LanEngine& engine = Engine();
-  engine.lastSeqBySender.clear();
-  engine.pendingMessages.clear();
-  engine.onlyListed = (input[0] & 2) != 0;
-  // One message awaiting its acknowledgement, so that "MESSAGEACK" finds one.
-  engine.pendingMessages[5] = PendingMessage{0, "hello", "B"};
+  engine.ForgetSenders();
+  engine.SetOnlyListed((input[0] & 2) != 0);
+  // One message awaiting its acknowledgement, number 5, so that
+  // "MESSAGEACK" finds one.
+  engine.ResetMessages(4);
+  engine.RememberPending(0, "hello", "B");
 
   const std::string bytes(reinterpret_cast<const char*>(input + 1), size - 1);
   bool delivered = false;

@@ -24,15 +24,19 @@ flags=(-std=c++20 -O1 -g -fsanitize=address,undefined -fno-sanitize-recover=unde
 # knows no other execution character set than UTF-8, so the plug-in's tree
 # is copied converted to Windows-1250 (build-fuzz/cp1250, searched before the
 # tree itself) and compiled as it stands: its literals keep those bytes.
-# The source lists are the build's own (cmake/*_sources.txt).
-read_list() { grep -v '^\s*\(#\|$\)' "$root/cmake/$1"; }
-mapfile -t plugin_sources < <(read_list plugin_sources.txt; echo shell/plugin_entry.cpp)
-mapfile -t platform_sources < <(read_list platform_sources.txt)
+# The source lists are the build's own (cmake/*_sources.txt, and the
+# test-support library's tests/support/sources.txt: the fuzz targets' host
+# is the tests' fake control object).
+read_list() { grep -v '^\s*\(#\|$\)' "$root/$1"; }
+mapfile -t plugin_sources < <(read_list cmake/plugin_sources.txt; echo shell/plugin_entry.cpp)
+mapfile -t platform_sources < <(read_list cmake/platform_sources.txt)
+mapfile -t support_sources < <(read_list tests/support/sources.txt)
 targets=(datagram_fuzz numbers_fuzz receive_fuzz host_fuzz)
 
 object() { echo "$out/obj/$(echo "$1" | tr / _).o"; }
 
 mirror=$out/cp1250
+shopt -s nullglob  # abi/ has headers only
 for dir in abi base shell transport protocol search; do
   mkdir -p "$mirror/$dir"
   for f in "$root/$dir"/*.h "$root/$dir"/*.cpp; do
@@ -49,7 +53,7 @@ compile() {
   local src=$1 base=$2 obj
   obj=$(object "$src")
   if [ -f "$obj" ] && [ -z "$(find "$base/$src" "$root"/{abi,base,shell,transport,protocol,search,platform} \
-        -name '*.h' -newer "$obj" -o -path "$base/$src" -newer "$obj" | head -1)" ]; then
+        "$root/tests/support" -name '*.h' -newer "$obj" -o -path "$base/$src" -newer "$obj" | head -1)" ]; then
     return 0
   fi
   "$CXX" -I"$mirror" "${flags[@]}" -Wno-invalid-source-encoding -fsanitize=fuzzer-no-link \
@@ -61,11 +65,13 @@ export flags_text="${flags[*]}"
 
 {
   for s in "${plugin_sources[@]}"; do printf '%s\0%s\0' "$s" "$mirror"; done
-  for s in "${platform_sources[@]}"; do printf '%s\0%s\0' "$s" "$root"; done
+  for s in "${platform_sources[@]}" "${support_sources[@]}"; do printf '%s\0%s\0' "$s" "$root"; done
 } | xargs -0 -n2 -P"$jobs" bash -c 'flags=($flags_text); compile "$1" "$2"' _
 
 objects=()
-for s in "${plugin_sources[@]}" "${platform_sources[@]}"; do objects+=("$(object "$s")"); done
+for s in "${plugin_sources[@]}" "${platform_sources[@]}" "${support_sources[@]}"; do
+  objects+=("$(object "$s")")
+done
 
 for t in "${targets[@]}"; do
   "$CXX" -I"$mirror" "${flags[@]}" -fsanitize=fuzzer "$root/fuzz/$t.cpp" "${objects[@]}" \

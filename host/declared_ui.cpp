@@ -8,16 +8,9 @@
 namespace vask::host {
 namespace {
 
-// The places in the host's interface that a plug-in's items hang under.
-constexpr int kStatusPlace = 50;
-constexpr int kSettingsPlace = 43;
-constexpr int kOwnEntryActions = 400;
-constexpr int kContactActions = 402;
-constexpr int kGroupStyle = 0x10;
-
 std::optional<InterfaceItem> GroupUnder(const std::vector<InterfaceItem>& items, int place) {
   for (const InterfaceItem& item : items) {
-    if (item.parent == place && (item.style & kGroupStyle) != 0) return item;
+    if (item.parent == place && (item.style & kItemStyleGroup) != 0) return item;
   }
   return std::nullopt;
 }
@@ -25,7 +18,7 @@ std::optional<InterfaceItem> GroupUnder(const std::vector<InterfaceItem>& items,
 std::vector<InterfaceItem> Children(const std::vector<InterfaceItem>& items, int group) {
   std::vector<InterfaceItem> children;
   for (const InterfaceItem& item : items) {
-    if (item.parent == group && !(item.id == group && (item.style & kGroupStyle) != 0)) {
+    if (item.parent == group && !(item.id == group && (item.style & kItemStyleGroup) != 0)) {
       children.push_back(item);
     }
   }
@@ -37,7 +30,7 @@ intptr_t SendAction(HostCore& core, int plugin, int action, int parent, int cont
   event.size = sizeof event;
   event.ref = {action, parent, contact};
   event.code = code;
-  return core.Call(plugin, 22200, reinterpret_cast<intptr_t>(&event));
+  return core.Call(plugin, kMsgAction, reinterpret_cast<intptr_t>(&event));
 }
 
 bool ParseInt(const std::string& text, int* value) {
@@ -55,7 +48,7 @@ bool ParseInt(const std::string& text, int* value) {
 // place, numbered from 1 as the user sees them.
 void Menu(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::string>& words) {
   const std::vector<InterfaceItem> items = core.items();
-  auto group = GroupUnder(items, kStatusPlace);
+  auto group = GroupUnder(items, kParentStatus);
   if (!group) {
     host.Error("menu", "the plug-in declared no status menu");
     return;
@@ -98,7 +91,7 @@ void Menu(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
 // takes that setting's value.
 void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::string>& words) {
   const std::vector<InterfaceItem> items = core.items();
-  auto group = GroupUnder(items, kSettingsPlace);
+  auto group = GroupUnder(items, kParentSettings);
   if (!group) {
     host.Error("page", "the plug-in declared no settings page");
     return;
@@ -148,12 +141,13 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
     core.SetSettingText(column, *text);
   }
   // The host tells its plug-ins that their configuration changed.
-  core.Call(plugin, 21020);
+  core.Call(plugin, kMsgSettingsChanged);
   host.Write(JsonLine().Str("event", "setting").Int("column", column).Str("value", Cp1250ToUtf8(core.GetSettingText(column))));
 }
 
 // A contact action: asked first whether it is offered for that contact (the
-// plug-in sets the item's status bit 0 to withdraw it), then activated.
+// plug-in sets the item's kItemStatusWithdrawn bit to withdraw it), then
+// activated.
 void Action(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::string>& words) {
   if (words.size() != 3) {
     host.Error("action", "usage: action <action id> <computer>|me");
@@ -165,7 +159,7 @@ void Action(ScriptHost& host, HostCore& core, int plugin, const std::vector<std:
     return;
   }
   std::optional<InterfaceItem> item;
-  for (int place : {kOwnEntryActions, kContactActions}) {
+  for (int place : {kParentOwnDetails, kParentContactDetails}) {
     if (!item) item = core.Item(action, place);
   }
   if (!item) {
@@ -183,7 +177,7 @@ void Action(ScriptHost& host, HostCore& core, int plugin, const std::vector<std:
   }
   SendAction(core, plugin, item->id, item->parent, contact, kActionShowing);
   auto shown = core.Item(item->id, item->parent);
-  if (shown && (shown->status & 1) != 0) {
+  if (shown && (shown->status & kItemStatusWithdrawn) != 0) {
     host.Write(JsonLine().Str("event", "action-withdrawn").Int("action", action).Int("contact", contact));
     return;
   }

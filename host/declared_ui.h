@@ -1,5 +1,5 @@
 // vask-host's status menu, settings page and contact actions, built from
-// what the plug-in declared (10101 items, 1102 columns), not from a copy in
+// what the plug-in declared (kMsgAddItem items, kMsgDefineColumn columns), not from a copy in
 // the host: "menu", "page" and "action".
 #pragma once
 

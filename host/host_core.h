@@ -5,113 +5,66 @@
 // and its own HostControl object, so PluginId answers the caller's id. Every
 // service and host message is recorded (calls()) before its answer returns,
 // and a test may replace the answer to a host message (SetAnswer). All
-// members may be called from any thread; the core never holds its lock while
+// members may be called from any thread; the core never holds a lock while
 // it calls into a plug-in.
+//
+// The core owns its parts, each with its own lock: the tables, the call log,
+// the per-thread buffers, what the plug-in declared and reported, the open
+// notices and details windows. Its own lock guards the loaded plug-ins, the
+// hooks and the service counters.
 #pragma once
 
-#include <cstdint>
 #include <condition_variable>
-#include <deque>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "host/call_log.h"
-#include "host/host_tables.h"
 #include "abi/host_control.h"
+#include "host/call_log.h"
+#include "host/control_adapter.h"
+#include "host/details_windows.h"
+#include "host/host_tables.h"
+#include "host/notices.h"
+#include "host/plugin_declarations.h"
+#include "host/plugin_loader.h"
+#include "host/plugin_reports.h"
+#include "host/temp_buffers.h"
 
 namespace vask::host {
 
-// The plug-in's export.
-using MessageProc = intptr_t (*)(HostMessage*);
-
 struct HostOptions {
   std::string database = ":memory:";  // or a profile file
-  std::string computer;  // the own entry's address (contact row 0, column 0)
-  bool verbose = false;  // print log lines (host message 1) to stderr
+  std::string computer;  // the own entry's address (contact row 0, kColumnId)
+  bool verbose = false;  // print log lines (kMsgLog) to stderr
 };
 
 // What the plug-in answered to the identity questions of the start.
 struct PluginIdentity {
-  intptr_t net = 0;  // 30010
-  intptr_t capabilities = 0;  // 30011
-  std::string shortName;  // 30013
-  std::string displayName;  // 30016
-  std::string netName;  // 30017
-  std::string netName2;  // 30025
-  std::string kind;  // 30026
-};
-
-// An item the plug-in declared (10101) and its later status and text.
-struct InterfaceItem {
-  int id = 0;
-  int parent = 0;
-  int contact = -2;
-  int position = 0;
-  int style = 0;  // the status word given when adding
-  int status = 0;  // the status word after 10108
-  std::string text;
-  int param = 0;
-  int width = 0;
-  int height = 0;
-  int size = 0;  // 74 or 78
-};
-
-struct RegisteredIcon {
-  int iconId = 0;
-  int kind = 0;
-  HMODULE module = nullptr;
-  int resourceId = 0;
-};
-
-struct ColumnDefinition {
-  int table = 0;
-  int column = 0;
-  int type = kColumnInt;
-  intptr_t defaultInt = 0;
-  std::string defaultText;
-  std::string name;
-};
-
-struct MessageBox {
-  bool error = false;  // 10201; else 10204
-  std::string text;
-  std::string title;
-};
-
-// A notice with a Cancel button (10209 .. 10210).
-struct Notice {
-  SearchStatusRecord* record = nullptr;  // the plug-in's, valid while open
-  std::string title;
-  std::string text;
-  int style = 0;
-  DWORD thread = 0;
-};
-
-
-// The own status as the plug-in last set it with 246.
-struct OwnStatus {
-  int status = 0;
-  std::string text;
-  int changes = 0;  // number of 246 messages
+  intptr_t net = 0;  // kMsgNetworkId
+  intptr_t capabilities = 0;  // kMsgNetworkFlags
+  std::string shortName;  // kMsgShortName
+  std::string displayName;  // kMsgDisplayName
+  std::string netName;  // kMsgNetworkName
+  std::string netName2;  // kMsgNetworkNameAgain
+  std::string kind;  // kMsgHostWord
 };
 
 // Replaces the standard answer to a host message: it may rewrite the
-// record (for instance p2 of 246) and return nullopt to let the standard
-// handling go on with it, or return the answer itself.
+// record (for instance p2 of kMsgAnnounceStatus) and return nullopt to let
+// the standard handling go on with it, or return the answer itself.
 using AnswerHook = std::function<std::optional<intptr_t>(HostMessage* message)>;
 
-// A fixed parent id the host gives the items of a contact window (10118).
+// The parent id the host gives the items of a contact window
+// (kMsgItemParent): the host's own choice.
 inline constexpr int kContactWindowParent = 0x7100;
-inline constexpr int kDetailsWindowItem = 70;
 
-class PluginControl;
+struct AnswerContext;
 
 class HostCore {
  public:
@@ -129,12 +82,13 @@ class HostCore {
   // of the file (deleted at unload), so its static state is its own.
   // Returns the plug-in's id (> 0), or 0 with *error set.
   int Load(const std::string& path, bool freshCopy, std::string* error = nullptr);
-  // 20001 with the plug-in's control object, the identity questions
-  // 30010..30026, 21001, 22000, 22100. False when it is not loaded.
+  // kMsgSetControl with the plug-in's control object, the identity
+  // questions kMsgNetworkId..kMsgHostWord, kMsgRegisterSettings,
+  // kMsgRegisterInterface, kMsgStart. False when it is not loaded.
   bool Start(int plugin);
-  // 22101 (once), then waits (at most 10 s) until every thread BeginThread
-  // started for it has left the plug-in's code, then unloads. A plug-in
-  // whose threads do not end stays mapped rather than crash them.
+  // kMsgShutdown (once), then waits (at most 10 s) until every thread
+  // BeginThread started for it has left the plug-in's code, then unloads. A
+  // plug-in whose threads do not end stays mapped rather than crash them.
   void Unload(int plugin);
   void UnloadAll();
   std::vector<int> Plugins() const;
@@ -163,36 +117,40 @@ class HostCore {
   bool IsIgnored(std::string_view address);
 
   // --- what the plug-in told the host ---
-  OwnStatus ownStatus() const;
-  std::vector<InterfaceItem> items() const;
-  std::optional<InterfaceItem> Item(int id, int parent) const;
-  std::vector<RegisteredIcon> icons() const;
-  std::vector<ColumnDefinition> definedColumns() const;
-  std::vector<MessageBox> messageBoxes() const;
-  std::vector<HistoryEntry> History(int contact = -2);  // -2: all
-  std::vector<FoundContact> foundContacts() const;
-  void ClearFoundContacts();
-  // 108: host message id -> sent flag, for the last kSendResultsKept
-  // messages that got one (a long session must not grow per message).
-  static constexpr size_t kSendResultsKept = 4096;
-  std::optional<int> SendResult(int messageId) const;
-  std::vector<int> errorCodes() const;  // SetError
+  OwnStatus ownStatus() const { return reports_.ownStatus(); }
+  std::vector<InterfaceItem> items() const { return declared_.items(); }
+  std::optional<InterfaceItem> Item(int id, int parent) const { return declared_.Item(id, parent); }
+  std::vector<RegisteredIcon> icons() const { return declared_.icons(); }
+  std::vector<ColumnDefinition> definedColumns() const { return declared_.columns(); }
+  std::vector<MessageBox> messageBoxes() const { return reports_.messageBoxes(); }
+  // -2: all contacts.
+  std::vector<HistoryEntry> History(int contact = -2) { return tables_.History(contact); }
+  std::vector<FoundContact> foundContacts() const { return reports_.found(); }
+  void ClearFoundContacts() { reports_.ClearFound(); }
+  // kMsgSendResult: host message id -> sent flag, for the last
+  // kSendResultsKept messages that got one.
+  static constexpr size_t kSendResultsKept = PluginReports::kSendResultsKept;
+  std::optional<int> SendResult(int messageId) const { return reports_.SendResult(messageId); }
+  std::vector<int> errorCodes() const { return reports_.errors(); }  // SetError
   size_t pumpCount() const;
   // The next `count` BeginThread calls fail (return null), as when the
   // system cannot start a thread.
   void FailThreads(int count);
 
   // --- notices and the details window ---
-  std::vector<Notice> openNotices() const;
+  std::vector<Notice> openNotices() const { return notices_.open(); }
   // Presses Cancel on every open notice (writes cancelled = 1); the count.
-  int PressCancel();
-  // A contact's details window: 10117 answers non-zero while it is open;
-  // its items 0x13000000 + column take text through 10106 and 10110.
-  void OpenDetails(int contact);
-  void CloseDetails(int contact);
-  bool DetailsOpen(int contact) const;
-  std::string DetailsText(int contact, int column) const;
-  void SetDetailsText(int contact, int column, std::string_view text);
+  int PressCancel() { return notices_.PressCancel(); }
+  // A contact's details window: kMsgItemExists answers non-zero while it is
+  // open; its items kContactWindowItemBase + column take text through
+  // kMsgReadItemText and kMsgSetItemText.
+  void OpenDetails(int contact) { details_.Open(contact); }
+  void CloseDetails(int contact) { details_.Close(contact); }
+  bool DetailsOpen(int contact) const { return details_.IsOpen(contact); }
+  std::string DetailsText(int contact, int column) const { return details_.Text(contact, column); }
+  void SetDetailsText(int contact, int column, std::string_view text) {
+    details_.SetText(contact, column, text);
+  }
 
   // --- recording and hooks ---
   CallLog& calls() { return calls_; }
@@ -210,7 +168,7 @@ class HostCore {
   void SetPumpHandler(std::function<void()> handler);
 
   // A copy of `text` that stays valid until this thread asks for 16 more.
-  const char* KeepText(std::string_view text);
+  const char* KeepText(std::string_view text) { return buffers_.Keep(text); }
 
   // --- the services, as PluginControl forwards them ---
   intptr_t ServeSendToHost(int plugin, HostMessage* message);
@@ -229,24 +187,35 @@ class HostCore {
   // Drops the calling thread's temporary buffers and kept texts: called by
   // a plug-in thread that has left the plug-in's routine, so that every
   // thread a plug-in starts (one per message sent) leaves nothing behind.
-  void ReleaseThreadBuffers();
+  void ReleaseThreadBuffers() { buffers_.Release(); }
   // Threads that hold temporary buffers or kept texts now.
-  size_t threadBufferCount() const;
+  size_t threadBufferCount() const { return buffers_.threadCount(); }
   void RecordService(int plugin, const char* service, intptr_t a1 = 0, intptr_t a2 = 0,
                      intptr_t a3 = 0, intptr_t a4 = 0, intptr_t answer = 0);
 
  private:
-  struct Loaded;
-  struct ThreadBuffers;
+  struct Loaded {
+    int id = 0;
+    PluginLibrary library;
+    std::unique_ptr<PluginControl> control;
+    PluginIdentity identity;
+    bool started = false;
+    bool stopped = false;
+    int threads = 0;  // started by BeginThread and still inside the plug-in's routine
+  };
 
-  intptr_t StandardAnswer(int plugin, HostMessage* message, RecordedCall& call);
+  AnswerContext AnswerParts();
   void Emit(const std::string& event, const RecordedCall& call);
-  Loaded* Find(int plugin);
-  ThreadBuffers& Buffers();
+  Loaded* Find(int plugin);  // caller holds mutex_
 
   HostOptions options_;
   HostTables tables_;
   CallLog calls_;
+  ThreadBuffers buffers_;
+  PluginDeclarations declared_;
+  PluginReports reports_;
+  Notices notices_;
+  DetailsWindows details_;
 
   mutable std::mutex mutex_;  // everything below
   std::condition_variable threadsChanged_;
@@ -255,20 +224,8 @@ class HostCore {
   std::map<int, AnswerHook> hooks_;
   EventSink sink_;
   std::function<void()> pumpHandler_;
-  OwnStatus own_;
-  std::vector<InterfaceItem> items_;
-  std::vector<RegisteredIcon> icons_;
-  std::vector<ColumnDefinition> columns_;
-  std::vector<MessageBox> boxes_;
-  std::vector<FoundContact> found_;
-  std::map<int, int> sendResults_;
-  std::deque<int> sendOrder_;  // the ids of sendResults_, oldest first
-  std::vector<int> errors_;
   size_t pumps_ = 0;
   int failThreads_ = 0;
-  std::vector<Notice> notices_;
-  std::map<int, std::map<int, std::string>> details_;  // open windows: contact -> column texts
-  std::map<DWORD, std::unique_ptr<ThreadBuffers>> buffers_;
 };
 
 }  // namespace vask::host

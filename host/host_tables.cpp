@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "abi/host_ids.h"
 #include "abi/host_records.h"
 
 namespace vask::host {
@@ -27,20 +28,33 @@ CREATE TABLE history (number INTEGER PRIMARY KEY AUTOINCREMENT, contact INTEGER,
 INSERT INTO contacts (row) VALUES (0);
 )";
 
-// Columns the host itself defines: settings 3 (help folder), 11 (restore
-// the last status), 186 (delivery notices); contact columns the plug-in
-// reads and writes.
+// Columns the host itself defines: its own settings (the help folder,
+// restoring the last status, delivery notices) and the contact columns the
+// plug-in reads and writes.
 struct HostColumn {
   int table;
   int column;
   int type;
 };
 constexpr HostColumn kHostColumns[] = {
-    {0, 3, kColumnText},   {0, 11, kColumnInt},   {0, 186, kColumnInt},  {1, 0, kColumnText},
-    {1, 1, kColumnInt},    {1, 2, kColumnInt},    {1, 6, kColumnText},   {1, 7, kColumnText},
-    {1, 8, kColumnText},   {1, 9, kColumnText},   {1, 10, kColumnText},  {1, 11, kColumnText},
-    {1, 15, kColumnText},  {1, 17, kColumnText},  {1, 18, kColumnText},  {1, 19, kColumnInt},
-    {1, 20, kColumnInt},   {1, 28, kColumnInt},
+    {kTableSettings, kSettingHostFolder, kColumnText},
+    {kTableSettings, kSettingRestoreStatus, kColumnInt},
+    {kTableSettings, kSettingNotices, kColumnInt},
+    {kTableContacts, kColumnId, kColumnText},
+    {kTableContacts, kColumnNet, kColumnInt},
+    {kTableContacts, kColumnStatus, kColumnInt},
+    {kTableContacts, kColumnFirstName, kColumnText},
+    {kTableContacts, kColumnLastName, kColumnText},
+    {kTableContacts, kColumnNick, kColumnText},
+    {kTableContacts, kColumnCity, kColumnText},
+    {kTableContacts, kColumnQueryCity, kColumnText},
+    {kTableContacts, kColumnEmail, kColumnText},
+    {kTableContacts, kColumnPresent, kColumnText},
+    {kTableContacts, kColumnDescription, kColumnText},
+    {kTableContacts, kColumnStatusInfo, kColumnText},
+    {kTableContacts, kColumnBirth, kColumnInt},
+    {kTableContacts, kColumnGender, kColumnInt},
+    {kTableContacts, kColumnStatusMark, kColumnInt},
 };
 
 // One prepared statement, finalized on scope exit.
@@ -161,7 +175,9 @@ bool HostTables::Open(const std::string& path, const std::string& computer) {
   for (const HostColumn& c : kHostColumns) {
     if (!ColumnTypeLocked(c.table, c.column)) DefineColumn(c.table, c.column, c.type, 0, "", "");
   }
-  if (!computer.empty() && GetText(1, 0, 0).empty()) SetText(1, 0, 0, computer);
+  if (!computer.empty() && GetText(kTableContacts, 0, kColumnId).empty()) {
+    SetText(kTableContacts, 0, kColumnId, computer);
+  }
   return true;
 }
 
@@ -252,9 +268,9 @@ bool HostTables::HasValue(int table, int row, int column) {
 }
 
 bool HostTables::RowExists(int table, int row) {
-  if (table == 0) return row == 0;
+  if (table == kTableSettings) return row == 0;
   std::lock_guard lock(mutex_);
-  if (!db_ || table != 1) return false;
+  if (!db_ || table != kTableContacts) return false;
   Statement s(db_, "SELECT 1 FROM contacts WHERE row = ?1");
   s.Int(1, row);
   return s.Step();

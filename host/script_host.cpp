@@ -17,13 +17,13 @@ namespace {
 // Identity and status questions whose answer is a text pointer.
 bool AnswersText(int id) {
   switch (id) {
-    case 30013:
-    case 30016:
-    case 30017:
-    case 30025:
-    case 30026:
-    case 30032:
-    case 30033:
+    case kMsgShortName:
+    case kMsgDisplayName:
+    case kMsgNetworkName:
+    case kMsgNetworkNameAgain:
+    case kMsgHostWord:
+    case kMsgOwnStatusInfo:
+    case kMsgOwnId:
       return true;
     default:
       return false;
@@ -39,6 +39,9 @@ bool ParseNumber(const std::string& text, long long* value) {
   *value = v;
   return true;
 }
+
+// The answer to kMsgChatCommand when the plug-in took the command as its own.
+constexpr intptr_t kChatCommandTaken = 2;
 
 constexpr const char* kHelp =
     "status <n> [text] | add <computer> | remove <computer> | send <computer> <text> | "
@@ -121,8 +124,8 @@ void ScriptHost::OnCall(const RecordedCall& call) {
     line.Int("a1", call.message.p1).Int("a2", call.message.p2).Int("a3", call.message.p3);
   }
   line.Int("thread", call.thread).Int("answer", call.answer);
-  // 1102 carries a ColumnDef, whose bytes are no parameters.
-  if (call.IsHostMessage() && call.id != 1102) {
+  // kMsgDefineColumn carries a ColumnDef, whose bytes are no parameters.
+  if (call.IsHostMessage() && call.id != kMsgDefineColumn) {
     line.Int("p1", call.message.p1).Int("p2", call.message.p2);
   }
   AddFields(line, call);
@@ -155,12 +158,13 @@ void ScriptHost::Contacts() {
     if (list.size() > 1) list += ',';
     list += JsonLine()
                 .Int("contact", row)
-                .Str("computer", Cp1250ToUtf8(t.GetText(kTableContacts, row, 0)))
-                .Int("net", t.GetInt(kTableContacts, row, 1))
-                .Int("status", t.GetInt(kTableContacts, row, 2) & 0xFF)
-                .Int("flags", t.GetInt(kTableContacts, row, 2) & ~0xFFLL)
-                .Str("text", Cp1250ToUtf8(t.GetText(kTableContacts, row, 18)))
-                .Bool("ignored", core_.IsIgnored(t.GetText(kTableContacts, row, 0)))
+                .Str("computer", Cp1250ToUtf8(t.GetText(kTableContacts, row, kColumnId)))
+                .Int("net", t.GetInt(kTableContacts, row, kColumnNet))
+                .Int("status", t.GetInt(kTableContacts, row, kColumnStatus) & kStatusNumberMask)
+                .Int("flags",
+                     t.GetInt(kTableContacts, row, kColumnStatus) & ~int64_t{kStatusNumberMask})
+                .Str("text", Cp1250ToUtf8(t.GetText(kTableContacts, row, kColumnStatusInfo)))
+                .Bool("ignored", core_.IsIgnored(t.GetText(kTableContacts, row, kColumnId)))
                 .Finish();
   }
   list += "]";
@@ -172,7 +176,37 @@ void ScriptHost::Contacts() {
             .Raw("contacts", list));
 }
 
+// "chat <text>": the text goes to the plug-in as a chat message typed in the
+// chat window as a command (kMsgChatCommand), as the host's chat window
+// hands over a line that starts with "/".
+void ScriptHost::Chat(const std::string& utf8) {
+  std::string body;
+  if (!ToPlugin("chat", utf8, &body)) return;
+  std::string empty;
+  MessageRecord record{};
+  record.size = sizeof record;
+  record.net = NET_LAN;
+  record.type = kMessageTypeChat;
+  record.from = empty.data();
+  record.to = empty.data();
+  record.body = body.data();
+  record.ext = empty.data();
+  record.flags = kMessageFlagCommand;
+  record.time = static_cast<int64_t>(std::time(nullptr));
+  intptr_t answer = core_.Call(plugin_, kMsgChatCommand, reinterpret_cast<intptr_t>(&record));
+  Write(JsonLine()
+            .Str("event", "chat")
+            .Str("text", utf8)
+            .Int("answer", answer)
+            .Bool("handled", answer == kChatCommandTaken));
+}
+
 bool ScriptHost::Run(const std::string& rawLine) {
+  // The chat text is taken as it stands, blanks and all.
+  if (rawLine.compare(0, 5, "chat ") == 0) {
+    Chat(rawLine.substr(5));
+    return true;
+  }
   std::string line = rawLine;
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
   std::vector<std::string> words = SplitWords(line, 0);
@@ -195,9 +229,9 @@ bool ScriptHost::Run(const std::string& rawLine) {
     }
     std::string text;
     if (w.size() == 3 && !ToPlugin(command, w[2], &text)) return true;
-    intptr_t answer = core_.Call(plugin_, 33005, static_cast<intptr_t>(status),
+    intptr_t answer = core_.Call(plugin_, kMsgSetStatus, static_cast<intptr_t>(status),
                                  w.size() == 3 ? reinterpret_cast<intptr_t>(text.c_str()) : 0);
-    Write(JsonLine().Str("event", "answer").Int("id", 33005).Int("answer", answer));
+    Write(JsonLine().Str("event", "answer").Int("id", kMsgSetStatus).Int("answer", answer));
     return true;
   }
   if (command == "add" || command == "remove" || command == "ignore" || command == "unignore") {
@@ -220,7 +254,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
       }
       Write(JsonLine().Str("event", "contact-added").Int("contact", contact).Str("computer", words[1]));
       // A real host reports each contact it shows to the contact's network.
-      core_.Call(plugin_, 24003, contact);
+      core_.Call(plugin_, kMsgContactReported, contact);
       return true;
     }
     int contact = core_.FindContact(NET_LAN, name);
@@ -244,7 +278,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
     record.size = sizeof record;
     record.id = nextMessageId_++;
     record.net = NET_LAN;
-    record.type = 1;
+    record.type = kMessageTypeChat;
     record.from = empty.data();
     record.to = to.data();
     record.body = body.data();
@@ -256,7 +290,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
     sent.to = to;
     sent.body = body;
     sent.time = record.time;
-    sent.type = 1;
+    sent.type = kMessageTypeChat;
     sent.net = NET_LAN;
     core_.tables().AddHistory(sent);
     Write(JsonLine()
@@ -266,10 +300,10 @@ bool ScriptHost::Run(const std::string& rawLine) {
               .Str("body", w[2]));
     HostMessage m{};
     m.size = HostMessageSize(2);
-    m.id = 30100;
+    m.id = kMsgSendMessage;
     m.p1 = reinterpret_cast<intptr_t>(&record);
     intptr_t answer = core_.Call(plugin_, &m);
-    Write(JsonLine().Str("event", "answer").Int("id", 30100).Int("answer", answer).Int("messageId", record.id));
+    Write(JsonLine().Str("event", "answer").Int("id", kMsgSendMessage).Int("answer", answer).Int("messageId", record.id));
     return true;
   }
   if (command == "msg") {

@@ -1,5 +1,7 @@
 // vask-host's scripted mode: one command a line in, one JSON event a line
 // out (flushed), every host message the plug-in sends among the events.
+// The search commands (search_commands.h) and the commands over what the
+// plug-in declared (declared_ui.h) run from here too.
 //
 // Commands are UTF-8; texts go to the plug-in as Windows-1250. A command
 // whose text Windows-1250 cannot hold is refused with an "error" event.
@@ -31,6 +33,7 @@ class ScriptHost {
 
  private:
   bool ToPlugin(const std::string& command, const std::string& utf8, std::string* out);
+  void Chat(const std::string& utf8);
   void OnCall(const RecordedCall& call);
   void OnEvent(const std::string& event, const RecordedCall& call);
   void Contacts();

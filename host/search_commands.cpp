@@ -1,7 +1,7 @@
-// vask-host's search commands: the search form (24010), the list of found
-// contacts, a contact's details window with the fetch of its details
-// (34001), the publishing of the own details (34000) and the own entry's
-// details themselves.
+// vask-host's search commands: the search form (kMsgSearch), the list of
+// found contacts, a contact's details window with the fetch of its details
+// (kMsgFetchDetails), the publishing of the own details (kMsgPublishDetails)
+// and the own entry's details themselves.
 #include "host/search_commands.h"
 
 #include <cerrno>
@@ -17,9 +17,11 @@ namespace vask::host {
 namespace {
 
 // The details window shows these columns of the contact.
-constexpr int kDetailsColumns[] = {0, 1, 6, 7, 8, 9, 10, 11, 17, 19, 20};
-// Own columns that hold numbers (19: the year in the upper 16 bits; 20: 1 or 2).
-bool IsIntColumn(int column) { return column == 19 || column == 20; }
+constexpr int kDetailsColumns[] = {kColumnId, kColumnNet, kColumnFirstName, kColumnLastName,
+                                   kColumnNick, kColumnCity, kColumnQueryCity, kColumnEmail,
+                                   kColumnDescription, kColumnBirth, kColumnGender};
+// Own columns that hold numbers (the year in the upper 16 bits; 1 or 2).
+bool IsIntColumn(int column) { return column == kColumnBirth || column == kColumnGender; }
 
 bool ParseInt(const std::string& text, long long* value) {
   if (text.empty()) return false;
@@ -121,8 +123,9 @@ bool SearchCommands::Run(const std::vector<std::string>& words, const std::strin
     return true;
   }
   if (command == "publish") {
-    intptr_t answer = core_.Call(plugin_, 34000, 0, 1);
-    host_.Write(JsonLine().Str("event", "answer").Int("id", 34000).Int("answer", answer));
+    intptr_t answer = core_.Call(plugin_, kMsgPublishDetails, 0, 1);
+    host_.Write(
+        JsonLine().Str("event", "answer").Int("id", kMsgPublishDetails).Int("answer", answer));
     return true;
   }
   if (command == "own") {
@@ -176,7 +179,7 @@ void SearchCommands::Search(const std::vector<std::string>& words) {
                   .Str("event", "search-started")
                   .Int("status", request.status)
                   .Str("uid", Cp1250ToUtf8(request.uid)));
-  intptr_t answer = core_.Call(plugin_, 24010, reinterpret_cast<intptr_t>(&request));
+  intptr_t answer = core_.Call(plugin_, kMsgSearch, reinterpret_cast<intptr_t>(&request));
   host_.Write(JsonLine()
                   .Str("event", "search-ended")
                   .Int("answer", answer)
@@ -210,7 +213,7 @@ void SearchCommands::Details(const std::string& utf8) {
       core_.SetDetailsText(contact, column, core_.tables().GetText(kTableContacts, contact, column));
     }
   }
-  intptr_t answer = core_.Call(plugin_, 34001, contact, 1);
+  intptr_t answer = core_.Call(plugin_, kMsgFetchDetails, contact, 1);
   host_.Write(JsonLine()
                   .Str("event", "details")
                   .Str("state", "fetching")
@@ -256,14 +259,15 @@ bool RunSearchCommand(ScriptHost& host, HostCore& core, int plugin, const std::s
 }
 
 void InstallSearchEvents(ScriptHost& host, HostCore& core) {
-  // 232 follows the writes of a reply into a details window: show what the
-  // window holds now.
-  core.SetAnswer(232, [&host, &core](HostMessage* message) -> std::optional<intptr_t> {
+  // kMsgDetailsWritten follows the writes of a reply into a details window:
+  // show what the window holds now.
+  core.SetAnswer(kMsgDetailsWritten, [&host, &core](HostMessage* message) -> std::optional<intptr_t> {
     const int contact = static_cast<int>(message->p1);
     host.Write(JsonLine()
                    .Str("event", "details-updated")
                    .Int("contact", contact)
-                   .Str("computer", Cp1250ToUtf8(core.tables().GetText(kTableContacts, contact, 0)))
+                   .Str("computer",
+                        Cp1250ToUtf8(core.tables().GetText(kTableContacts, contact, kColumnId)))
                    .Raw("window", WindowJson(core, contact)));
     return std::nullopt;
   });

@@ -27,7 +27,7 @@
 #include <thread>
 
 #include "host/host_core.h"
-#include "host/interactive.h"
+#include "host/line_editing.h"
 #include "host/json_writer.h"
 #include "host/script_host.h"
 #include "host/text_codec.h"
@@ -139,7 +139,7 @@ bool EnsureBridge() {
 }
 
 // Lines read by the reader thread, run by the main thread: from its loop,
-// or from inside a long call into the plug-in (a search waits in 24010,
+// or from inside a long call into the plug-in (a search waits in kMsgSearch,
 // pumping), so that "cancel" and other commands still work meanwhile.
 class LineQueue {
  public:
@@ -247,10 +247,12 @@ int main(int argc, char** argv) {
   // A new profile: restore the last status at the next start, show
   // delivery notices, and name the plug-in's folder for its help document.
   HostTables& tables = core.tables();
-  if (!tables.HasValue(kTableSettings, 0, 11)) core.SetSetting(11, 1);
-  if (!tables.HasValue(kTableSettings, 0, 186)) core.SetSetting(186, 1);
-  if (!tables.HasValue(kTableSettings, 0, 3)) {
-    core.SetSettingText(3, std::filesystem::path(plugin).parent_path().string());
+  if (!tables.HasValue(kTableSettings, 0, kSettingRestoreStatus)) {
+    core.SetSetting(kSettingRestoreStatus, 1);
+  }
+  if (!tables.HasValue(kTableSettings, 0, kSettingNotices)) core.SetSetting(kSettingNotices, 1);
+  if (!tables.HasValue(kTableSettings, 0, kSettingHostFolder)) {
+    core.SetSettingText(kSettingHostFolder, std::filesystem::path(plugin).parent_path().string());
   }
 
   std::string error;
@@ -300,7 +302,6 @@ int main(int argc, char** argv) {
     bool quitting = false;
     auto runLine = [&](const std::string& line) {
       if (quitting) return;
-      if (RunChatCommand(host, core, id, line)) return;
       if (!host.Run(line)) quitting = true;
     };
     // Inside a call that pumps (a search), the commands that came meanwhile

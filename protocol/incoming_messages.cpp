@@ -22,7 +22,7 @@ int HexDigit(char c) {
 
 intptr_t Text(const std::string& text) { return reinterpret_cast<intptr_t>(text.c_str()); }
 
-bool HostIgnores(const std::string& sender) { return SendHost(310, NET_LAN, Text(sender)) != 0; }
+bool HostIgnores(const std::string& sender) { return SendHost(kMsgIsIgnored, NET_LAN, Text(sender)) != 0; }
 
 }  // namespace
 
@@ -67,12 +67,12 @@ void DeliverIncoming(const std::string& sender, const std::string& text, int64_t
     return;
   }
   MessageRecord message = LanMessageRecord(1, sender, text, kIconMessage, time);
-  const int row = static_cast<int>(SendHost(200, NET_LAN, Text(sender)));
+  const int row = static_cast<int>(SendHost(kMsgFindContact, NET_LAN, Text(sender)));
   if (row != -1) {
-    SendHost(11013, row, 0);
+    SendHost(kMsgContactChanged, row, 0);
   }
   if (!text.empty()) {
-    SendHost(100, reinterpret_cast<intptr_t>(&message));
+    SendHost(kMsgShowMessage, reinterpret_cast<intptr_t>(&message));
   }
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <ctime>
-#include <utility>
 #include <vector>
 
 #include "base/host_api.h"
@@ -15,33 +14,12 @@ namespace vask {
 
 namespace {
 
-// Process-wide count of messages sent by the LAN protocol; the first message
-// is number 1. Read and increased only under the engine lock, in the same
-// critical region as the insertion of its pending entry, so two sending
-// threads never share a number and the worker never sees a number whose
-// entry is missing.
-int32_t messageCounter = 0;
-
 constexpr size_t kPendingTextLength = 30;
 constexpr int32_t kExpirySeconds = 10;
-// The host's switch for the delivery notices.
-
-constexpr const char* kWinPopupSlot = "messngr";
 constexpr const char* kSendFailedFormat = "Wystąpił błąd podczas dostarczania wiadomości! [%d]";
 constexpr const char* kLostBefore = "Wiadomość \"";
 constexpr const char* kLostAfter = "\" prawdopodobnie nie została dostarczona.";
 constexpr const char* kLateDelivery = "Wiadomość jednak została dostarczona :)";
-
-class EngineLock {
- public:
-  explicit EngineLock(LanEngine& engine) : engine_(engine) { EnterCriticalSection(&engine_.lock); }
-  ~EngineLock() { LeaveCriticalSection(&engine_.lock); }
-  EngineLock(const EngineLock&) = delete;
-  EngineLock& operator=(const EngineLock&) = delete;
-
- private:
-  LanEngine& engine_;
-};
 
 int32_t Now() { return static_cast<int32_t>(std::time(nullptr)); }
 
@@ -54,12 +32,9 @@ std::string UpperHex(int32_t value) {
 int32_t SendByLan(const std::string& target, const std::string& text) {
   LanEngine& engine = Engine();
   const int32_t now = Now();
-  int32_t number;
-  {
-    EngineLock guard(engine);
-    number = ++messageCounter;
-    engine.pendingMessages[number] = PendingMessage{now, text.substr(0, kPendingTextLength), target};
-  }
+  // The engine takes the number and remembers the message in one step, so
+  // the acknowledgement can never arrive before its entry.
+  const int32_t number = engine.RememberPending(now, text.substr(0, kPendingTextLength), target);
   std::string body = std::to_string(number);
   body += '\0';
   body += text;
@@ -72,7 +47,7 @@ int32_t SendByLan(const std::string& target, const std::string& text) {
 
 int32_t SendByWinPopup(const std::string& target, const std::string& text) {
   MailslotHandle slot;
-  if (!slot.OpenClient(target.c_str(), kWinPopupSlot, nullptr)) {
+  if (!slot.OpenClient(target.c_str(), kWinPopupSlotName, nullptr)) {
     return 0;
   }
   // The name is a copy taken under the engine's text guard: the cloak
@@ -106,7 +81,7 @@ unsigned WINAPI SendMessageThread(void* argument) {
   }
   const std::string to = OrEmpty(record->to);
   const std::string body = OrEmpty(record->body);
-  const int row = static_cast<int>(SendHost(200, record->net, reinterpret_cast<intptr_t>(to.c_str())));
+  const int row = static_cast<int>(SendHost(kMsgFindContact, record->net, reinterpret_cast<intptr_t>(to.c_str())));
   // With WinPopup emulation on, only a contact known to be present speaks
   // our protocol for sure; everybody else may be a plain WinPopup client.
   bool viaLan = true;
@@ -115,11 +90,11 @@ unsigned WINAPI SendMessageThread(void* argument) {
   }
   const int32_t result = SendChatMessage(to, body, viaLan);
   if (result != 0) {
-    SendHost(108, record->id, 1);
+    SendHost(kMsgSendResult, record->id, 1);
   } else {
     const DWORD error = GetLastError();
     QueueNotice(to, FormatText(kSendFailedFormat, static_cast<int>(error)));
-    SendHost(108, record->id, 0);
+    SendHost(kMsgSendResult, record->id, 0);
   }
   FreeMessageCopy(record);
   // Each message has a thread of its own: its text buffers go with it.
@@ -135,7 +110,7 @@ int StartSendMessage(const MessageRecord* record) {
   MessageRecord* copy = CopyMessageRecord(record);
   if (copy == nullptr) {
     Log("Nie mozna skopiowac wiadomosci do wyslania");
-    SendHost(108, record->id, 0);
+    SendHost(kMsgSendResult, record->id, 0);
     return 8;
   }
   HANDLE thread = host->BeginThread(nullptr, 0, SendMessageThread, copy, 0, nullptr);
@@ -144,7 +119,7 @@ int StartSendMessage(const MessageRecord* record) {
     // host that the message did not go out.
     FreeMessageCopy(copy);
     Log("Nie mozna uruchomic watku wysylajacego wiadomosc");
-    SendHost(108, record->id, 0);
+    SendHost(kMsgSendResult, record->id, 0);
     return 8;
   }
   // Nobody waits for a sending thread; its handle is ours to release.
@@ -157,31 +132,13 @@ void HandleMessageAck(const DatagramFields& fields) {
     return;
   }
   const int32_t number = AtoiField(fields[4]);
-  LanEngine& engine = Engine();
-  bool found;
-  {
-    EngineLock guard(engine);
-    found = engine.pendingMessages.erase(number) != 0;
-  }
-  if (!found && NoticesWanted()) {
+  if (!Engine().TakeAcknowledged(number) && NoticesWanted()) {
     QueueNotice(fields[1], kLateDelivery);
   }
 }
 
 void ExpirePendingMessages(int32_t now) {
-  LanEngine& engine = Engine();
-  std::vector<PendingMessage> expired;
-  {
-    EngineLock guard(engine);
-    for (auto it = engine.pendingMessages.begin(); it != engine.pendingMessages.end();) {
-      if (now - it->second.sendTime > kExpirySeconds) {
-        expired.push_back(std::move(it->second));
-        it = engine.pendingMessages.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
+  const std::vector<PendingMessage> expired = Engine().ExpirePending(now, kExpirySeconds);
   // Host calls happen outside the lock so that a sending thread is never
   // held up by the host's handling of a notice.
   if (expired.empty() || !NoticesWanted()) {
@@ -194,7 +151,7 @@ void ExpirePendingMessages(int32_t now) {
 
 void QueueNotice(const std::string& from, const std::string& text) {
   MessageRecord notice = LanMessageRecord(2, from, text, 0, 0);
-  SendHost(100, reinterpret_cast<intptr_t>(&notice));
+  SendHost(kMsgShowMessage, reinterpret_cast<intptr_t>(&notice));
 }
 
 }  // namespace vask

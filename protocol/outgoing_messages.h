@@ -13,9 +13,9 @@ namespace vask {
 // By the LAN protocol: the message number or 0; in the WinPopup format:
 // non-zero (all bits) or 0.
 int32_t SendChatMessage(const std::string& target, const std::string& text, bool viaLan);
-// Host message 30100's thread; owns and frees the copied record; returns 0.
+// Host message kMsgSendMessage's thread; owns and frees the copied record; returns 0.
 unsigned WINAPI SendMessageThread(void* record);
-// Host message 30100: copy, start the thread, answer 8.
+// Host message kMsgSendMessage: copy, start the thread, answer 8.
 int StartSendMessage(const MessageRecord* record);
 void HandleMessageAck(const DatagramFields& fields);
 // Reports and removes every entry older than 10 s; `now` in Unix seconds.

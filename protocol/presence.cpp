@@ -15,7 +15,7 @@ constexpr char kStatusMark[] = "2097152";
 
 void SendStatus(std::string target) {
   LanEngine& engine = Engine();
-  std::string body = std::to_string(engine.status.load());
+  std::string body = std::to_string(engine.Status());
   body.push_back('\0');
   body += kStatusMark;
   body.push_back('\0');
@@ -40,10 +40,10 @@ void HandleStatus(const DatagramFields& fields, int row) {
   const bool changed = (GetContactInt(row, kColumnStatus) & 0xFF) != status ||
                        GetContactText(row, kColumnStatusInfo) != description;
   if (changed) {
-    SendHost3(234, row, status, reinterpret_cast<intptr_t>(description.c_str()));
-    SendHost(12000, row, 0);
+    SendHost3(kMsgContactStatus, row, status, reinterpret_cast<intptr_t>(description.c_str()));
+    SendHost(kMsgStatusChanged, row, 0);
   }
-  SendHost(11013, row, 0);
+  SendHost(kMsgContactChanged, row, 0);
 }
 
 void HandlePing(const DatagramFields& fields) { Engine().SendPacket(fields[1], "PONG", ""); }

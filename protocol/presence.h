@@ -1,4 +1,4 @@
-// Presence: "STATUS", "GETSTATUS", "PING"/"PONG", and host message 24003.
+// Presence: "STATUS", "GETSTATUS", "PING"/"PONG", and host message kMsgContactReported.
 #pragma once
 
 #include <string>
@@ -13,7 +13,7 @@ void HandleGetStatus(const DatagramFields& fields);
 // The sender is a contact (row >= 1) with at least 6 fields.
 void HandleStatus(const DatagramFields& fields, int row);
 void HandlePing(const DatagramFields& fields);
-// Host message 24003; answers 0.
+// Host message kMsgContactReported; answers 0.
 int OnContactReported(int row);
 
 }  // namespace vask

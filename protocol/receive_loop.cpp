@@ -4,24 +4,21 @@
 #include <ctime>
 #include <new>
 
+#include "base/host_api.h"
+#include "base/log.h"
 #include "protocol/incoming_messages.h"
 #include "protocol/outgoing_messages.h"
 #include "protocol/presence.h"
 #include "search/search_replies.h"
 #include "search/search_run.h"
-#include "base/host_api.h"
-#include "base/log.h"
 #include "transport/datagram.h"
 #include "transport/lan_engine.h"
-#include "base/section_guard.h"
 
 namespace vask {
 
 namespace {
 
 constexpr DWORD kPollMs = 250;
-
-using Guard = SectionGuard;
 
 // What a handler gets: the datagram, the sender's contact row, and the
 // drain's delivery flag.
@@ -73,17 +70,15 @@ void Check(LanEngine& engine, const std::string& bytes, bool fromChannel, bool& 
   }
   // Only the last number of each sender counts: a repeat of it is dropped
   // without a trace, an older one is taken again.
-  const int32_t number = AtoiField(fields[0]);
-  int32_t& last = engine.lastSeqBySender.try_emplace(fields[1], 0).first->second;
-  if (last == number) return;
-  last = number;
+  if (engine.RepeatsLastNumber(fields[1], AtoiField(fields[0]))) return;
 
-  const int row = static_cast<int>(SendHost(200, NET_LAN, reinterpret_cast<intptr_t>(fields[1].c_str())));
-  if (engine.onlyListed && row == -1) throw Rejection{"Banned"};
+  const int row =
+      static_cast<int>(SendHost(kMsgFindContact, NET_LAN, reinterpret_cast<intptr_t>(fields[1].c_str())));
+  if (engine.OnlyListed() && row == -1) throw Rejection{"Banned"};
 
   BusReceivedRecord offered{};
   offered.size = sizeof offered;
-  offered.id = 55003;
+  offered.id = kMsgBusReceived;
   offered.receiver = -1;
   offered.fields = &fields;
   offered.contact = row;
@@ -91,53 +86,16 @@ void Check(LanEngine& engine, const std::string& bytes, bool fromChannel, bool& 
   Dispatch(Received{fields, row, messageDelivered}, claimed);
 }
 
-bool Waiting(LanEngine& engine) {
-  Guard guard(engine.lock);
-  return (engine.channelSlot.IsValid() && engine.channelSlot.MessageCount() > 0) ||
-         (engine.winPopupSlot.IsValid() && engine.winPopupSlot.MessageCount() > 0);
-}
-
-enum class Take { kNone, kChannel, kWinPopup };
-
-// Reads the next waiting datagram, the WinPopup slot first. The slots are
-// touched only under the engine lock and only while open: a waiting stop
-// that gave up on this worker closes them under the same lock.
-Take ReadNext(LanEngine& engine, std::string& buffer, std::string& bytes) {
-  Guard guard(engine.lock);
-  MailslotHandle* slot = nullptr;
-  Take take = Take::kNone;
-  if (engine.winPopupSlot.IsValid() && engine.winPopupSlot.MessageCount() > 0) {
-    slot = &engine.winPopupSlot;
-    take = Take::kWinPopup;
-  } else if (engine.channelSlot.IsValid() && engine.channelSlot.MessageCount() > 0) {
-    slot = &engine.channelSlot;
-    take = Take::kChannel;
-  } else {
-    return Take::kNone;
-  }
-  const uint32_t size = slot->NextSize();
-  if (size == MAILSLOT_NO_MESSAGE) return Take::kNone;
-  buffer.resize(std::max<size_t>(buffer.size(), std::max<uint32_t>(size, 1)));
-  DWORD read = 0;
-  if (!slot->Read(buffer.data(), size, &read)) {
-    // A read that keeps failing would hold the drain forever; the next
-    // pass tries again.
-    return Take::kNone;
-  }
-  bytes.assign(buffer.data(), std::min<size_t>(read, size));
-  return take;
-}
-
 // Reads until both slots are empty or a stop was asked for: a steady stream
 // of datagrams must not keep the worker from seeing the stop.
 void Drain(LanEngine& engine, bool& messageDelivered) {
   std::string buffer;
   std::string bytes;
-  while (engine.running) {
-    const Take take = ReadNext(engine, buffer, bytes);
-    if (take == Take::kNone) return;
+  while (engine.Running()) {
+    const DatagramSource source = engine.ReadNextDatagram(buffer, bytes);
+    if (source == DatagramSource::kNone) return;
     if (bytes.empty()) continue;
-    HandleDatagram(engine, bytes, take == Take::kChannel, messageDelivered);
+    HandleDatagram(engine, bytes, source == DatagramSource::kChannel, messageDelivered);
   }
 }
 
@@ -151,7 +109,7 @@ void AskHostForMessages() {
   query.f18 = 2;
   query.f22 = -1;
   query.f26 = 0;
-  SendHost(101, reinterpret_cast<intptr_t>(&query));
+  SendHost(kMsgQueryMessages, reinterpret_cast<intptr_t>(&query));
 }
 
 }  // namespace
@@ -171,7 +129,7 @@ void HandleDatagram(LanEngine& engine, const std::string& bytes, bool fromChanne
 }
 
 void DrainSlots(LanEngine& engine) {
-  if (!Waiting(engine)) return;
+  if (engine.WaitingDatagrams() == 0) return;
   bool messageDelivered = false;
   Drain(engine, messageDelivered);
   if (messageDelivered) AskHostForMessages();
@@ -182,34 +140,28 @@ unsigned WINAPI ReceiveLoop(void* argument) {
 
   BusEngineRecord started{};
   started.size = sizeof started;
-  started.id = 55004;
+  started.id = kMsgBusEngine;
   started.event = EVENT_STARTED;
   engine.Notify(EVENT_STARTED, &started);
   engine.SendPacket("*", "GETSTATUS", "");
-  engine.statusDirty = true;
+  engine.MarkStatusDirty();
 
-  while (engine.running) {
+  while (engine.Running()) {
     // Cleared before sending, so a change made while the "STATUS" goes out
     // is sent at the next pass rather than lost.
-    if (engine.statusDirty.exchange(false)) SendStatus("*");
+    if (engine.TakeStatusDirty()) SendStatus("*");
     ExpirePendingMessages(static_cast<int32_t>(std::time(nullptr)));
     DrainSlots(engine);
-    if (engine.running) Sleep(kPollMs);
+    if (engine.Running()) Sleep(kPollMs);
   }
 
   // A change to offline sets the flag and stops at once: this is how the
   // "STATUS" 0 reaches the LAN.
-  if (engine.statusDirty.exchange(false)) SendStatus("*");
+  if (engine.TakeStatusDirty()) SendStatus("*");
   // Released while the library is surely still loaded: a stop that waits
-  // for this thread goes on once workerThread is cleared below.
+  // for this thread goes on once WorkerEnded clears the worker mark.
   ReleaseThreadBuffers();
-  {
-    Guard guard(engine.lock);
-    engine.winPopupSlot.Close();
-    engine.channelSlot.Close();
-    // Cleared last, so that a start that waits for it finds the slots free.
-    engine.workerThread = nullptr;
-  }
+  engine.WorkerEnded();
   return 0;
 }
 

@@ -60,7 +60,7 @@ void ReportComputer(FoundContact& record, const NETRESOURCEA& entry) {
     record.column17[0] = '\0';
   }
   CopyField(record.provider, Text(entry.lpProvider));
-  SendHost(14000, reinterpret_cast<intptr_t>(&record), 0);
+  SendHost(kMsgFoundContact, reinterpret_cast<intptr_t>(&record), 0);
 }
 
 }  // namespace
@@ -79,7 +79,7 @@ void WalkNetwork(const SearchStatusRecord& notice, WalkStart start, NETRESOURCEA
   EnumHandle handle;
   if (WNetOpenEnumA(scope, RESOURCETYPE_ANY, 0, from, handle.out()) != NO_ERROR) {
     *handle.out() = nullptr;
-    SendHost(10201, reinterpret_cast<intptr_t>(kWalkError), 0);
+    SendHost(kMsgErrorBox, reinterpret_cast<intptr_t>(kWalkError), 0);
     return;
   }
 

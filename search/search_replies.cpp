@@ -1,5 +1,5 @@
 // Search replies and contact details: the "SEARCHREPLY" datagram, what a
-// received one becomes in the host, and host messages 34000 and 34001.
+// received one becomes in the host, and host messages kMsgPublishDetails and kMsgFetchDetails.
 #include "search/search_replies.h"
 
 #include <algorithm>
@@ -16,10 +16,11 @@ namespace vask {
 namespace {
 
 // The own columns a reply carries, in the order of its fields 5 to 10.
-constexpr int kReplyColumns[] = {8, 6, 7, 17, 9, 11};
+constexpr int kReplyColumns[] = {kColumnNick,        kColumnFirstName, kColumnLastName,
+                                 kColumnDescription, kColumnCity,      kColumnEmail};
 
-// Host message 10117 asks about this item before a details window is written.
-constexpr ActionRef kDetailsWindowRef{70, 0, 0};
+// kMsgItemExists asks about this item before a details window is written.
+constexpr ActionRef kDetailsWindowRef{kParentDetailsWindow, 0, 0};
 
 // Copies a text into a record field, cut so the field always ends with NUL.
 template <size_t N>
@@ -29,14 +30,14 @@ void CopyField(char (&field)[N], const std::string& text) {
   field[n] = '\0';
 }
 
-// The refusal of 34000 and 34001: the host's error code 1.
+// The refusal of kMsgPublishDetails and kMsgFetchDetails.
 void Refuse() {
-  if (HostControl* host = Host()) host->SetError(1);
+  if (HostControl* host = Host()) host->SetError(kErrorRefused);
 }
 
 bool IsOwnEntry(int contact) {
   HostControl* host = Host();
-  return host && host->RowIndex(kTableContacts, contact) == 0;
+  return host && host->RowIndex(kTableContacts, contact) == kOwnEntry;
 }
 
 void AddSearchResult(const DatagramFields& fields) {
@@ -50,17 +51,17 @@ void AddSearchResult(const DatagramFields& fields) {
   CopyField(found.column9, fields[9]);
   CopyField(found.column11, fields[10]);
   found.net = NET_LAN;
-  SendHost(14000, reinterpret_cast<intptr_t>(&found), 0);
+  SendHost(kMsgFoundContact, reinterpret_cast<intptr_t>(&found), 0);
 }
 
 void FillDetailsWindow(int contact, const DatagramFields& fields) {
   ActionRef ref = kDetailsWindowRef;
   ref.contact = contact;
-  if (SendHost(10117, reinterpret_cast<intptr_t>(&ref)) == 0) return;  // no window open
+  if (SendHost(kMsgItemExists, reinterpret_cast<intptr_t>(&ref)) == 0) return;  // no window open
   for (size_t i = 0; i < std::size(kReplyColumns); ++i) {
     WriteContactField(false, contact, kReplyColumns[i], fields[5 + i]);
   }
-  SendHost(232, contact, 0);
+  SendHost(kMsgDetailsWritten, contact, 0);
 }
 
 }  // namespace
@@ -71,7 +72,7 @@ void SendSearchReply(const std::string& target, const std::string& firstField) {
   std::string body = firstField;
   body += '\0';
   for (int column : kReplyColumns) {
-    body += GetContactText(0, column);
+    body += GetContactText(kOwnEntry, column);
     body += '\0';
   }
   Engine().SendPacket(target, "SEARCHREPLY", body);
@@ -80,7 +81,7 @@ void SendSearchReply(const std::string& target, const std::string& firstField) {
 void HandleSearchReply(int row, const DatagramFields& fields) {
   if (fields.size() < 11) return;  // the receive loop drops these first
   const std::string& first = fields[4];
-  if (Engine().searching.load() > 0) {
+  if (Engine().Searching()) {
     // During a query every answer is a result, contact or not; "0" is a
     // published details announcement and no answer to the query.
     if (first != "0") AddSearchResult(fields);
@@ -96,11 +97,11 @@ int RequestContactDetails(int contact, bool fromWindow) {
     Refuse();
     return 0;
   }
-  if (std::atoi(ReadContactField(fromWindow, contact, 1).c_str()) != NET_LAN) {
+  if (std::atoi(ReadContactField(fromWindow, contact, kColumnNet).c_str()) != NET_LAN) {
     Refuse();
     return 0;
   }
-  const std::string computer = ReadContactField(fromWindow, contact, 0);
+  const std::string computer = ReadContactField(fromWindow, contact, kColumnId);
   if (computer.empty()) {
     // A datagram to no name would go nowhere (or to a slot path of our own
     // making); refuse as for any contact that cannot be asked.

@@ -9,12 +9,12 @@ namespace vask {
 
 void SendSearchReply(const std::string& target, const std::string& firstField);
 void HandleSearchReply(int row, const DatagramFields& fields);
-// Host message 34001; answers 0. A request it cannot serve (the own entry,
-// another network) sets the host error code 1 itself, as the dispatch's
-// default path would.
+// Host message kMsgFetchDetails; answers 0. A request it cannot serve (the
+// own entry, another network) sets the host error code kErrorRefused
+// itself, as the dispatch's default path would.
 int RequestContactDetails(int contact, bool fromWindow);
-// Host message 34000; answers 0. Sets the host error code 1 first, and
-// again when the contact is not the own entry.
+// Host message kMsgPublishDetails; answers 0. Sets the host error code
+// kErrorRefused first, and again when the contact is not the own entry.
 int PublishOwnDetails(int contact);
 
 }  // namespace vask

@@ -47,16 +47,16 @@ std::string BoundText(int32_t bound) { return bound == 0 ? std::string() : std::
 // no criterion.
 bool Matches(const std::string& criterion, int column) {
   if (criterion.empty()) return true;
-  std::string own = GetContactText(0, column);
+  std::string own = GetContactText(kOwnEntry, column);
   return ContainsNoCase(own.c_str(), criterion.c_str());
 }
 
-// Keeps LanEngine::searching counted up for the length of one query, so two
+// Keeps the engine's search count up for the length of one query, so two
 // searches at once leave it set until the last of them ends.
 class QueryFlag {
  public:
-  QueryFlag() { Engine().searching.fetch_add(1); }
-  ~QueryFlag() { Engine().searching.fetch_sub(1); }
+  QueryFlag() { Engine().BeginSearch(); }
+  ~QueryFlag() { Engine().EndSearch(); }
   QueryFlag(const QueryFlag&) = delete;
   QueryFlag& operator=(const QueryFlag&) = delete;
 };
@@ -110,7 +110,7 @@ unsigned WINAPI RunSearch(void* argument) {
   notice.reserved22 = -1;
   notice.cancelled = 0;
   notice.threadId = static_cast<int32_t>(GetCurrentThreadId());
-  SendHost(10209, reinterpret_cast<intptr_t>(&notice));
+  SendHost(kMsgSearchNoticeShow, reinterpret_cast<intptr_t>(&notice));
 
   if (request->status != 0) {
     RunQuery(*request, uid, notice);
@@ -124,7 +124,7 @@ unsigned WINAPI RunSearch(void* argument) {
 
   // The notice lives on this stack: the host keeps its address until this
   // returns.
-  SendHost(10210, reinterpret_cast<intptr_t>(&notice));
+  SendHost(kMsgSearchNoticeHide, reinterpret_cast<intptr_t>(&notice));
   ReleaseThreadBuffers();
   return 0;
 }
@@ -153,14 +153,19 @@ void HandleSearch(const DatagramFields& fields) {
   }
   if (n < 13) return;  // a malformed query
 
-  if (!Matches(fields[5], 6)) return;
-  if (!Matches(fields[6], 7)) return;
-  if (!Matches(fields[7], 17)) return;
-  if (!Matches(fields[8], 10)) return;  // the form's column 9 criterion is held in column 10
-  if (!Matches(fields[9], 11)) return;
-  if (!fields[10].empty() && fields[10] != GenderLetter(GetContactInt(0, 20))) return;
+  if (!Matches(fields[5], kColumnFirstName)) return;
+  if (!Matches(fields[6], kColumnLastName)) return;
+  if (!Matches(fields[7], kColumnDescription)) return;
+  // The form's column 9 (city) criterion is held in column 10.
+  if (!Matches(fields[8], kColumnQueryCity)) return;
+  if (!Matches(fields[9], kColumnEmail)) return;
+  if (!fields[10].empty() &&
+      fields[10] != GenderLetter(GetContactInt(kOwnEntry, kColumnGender))) {
+    return;
+  }
   if (!fields[11].empty() || !fields[12].empty()) {
-    const int year = static_cast<int>(static_cast<uint32_t>(GetContactInt(0, 19)) >> 16);
+    const uint32_t birth = static_cast<uint32_t>(GetContactInt(kOwnEntry, kColumnBirth));
+    const int year = static_cast<int>(birth >> 16);
     if (!fields[11].empty() && year < std::atoi(fields[11].c_str())) return;
     if (!fields[12].empty() && year > std::atoi(fields[12].c_str())) return;
   }

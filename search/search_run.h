@@ -7,7 +7,7 @@
 
 namespace vask {
 
-// Host message 24010: runs RunSearch on a host thread and waits for it while
+// Host message kMsgSearch: runs RunSearch on a host thread and waits for it while
 // pumping; answers 0.
 int StartSearch(FoundContact* request);
 unsigned WINAPI RunSearch(void* request);

@@ -1,4 +1,4 @@
-// Interface actions (host message 22200) and the cloak chat command (20100).
+// Interface actions (kMsgAction) and the cloak chat command (kMsgChatCommand).
 #include "shell/actions.h"
 
 #include <cstring>
@@ -45,19 +45,23 @@ int OpenHelp() {
   return 1;
 }
 
-// 15120 is offered only on the user's own entry while the engine runs.
+// kItemRefreshOwn is offered only on the user's own entry while the engine
+// runs.
 void OfferPublish(const ActionRef& ref) {
   HostControl* host = Host();
-  const bool withdraw = !Engine().running || (host != nullptr && host->RowIndex(kTableContacts, ref.contact) != 0);
+  const bool withdraw = !Engine().Running() ||
+                        (host != nullptr && host->RowIndex(kTableContacts, ref.contact) != kOwnEntry);
   SetItemStatus(ref, withdraw ? kSetBit : kClearBit, 1);
 }
 
-// 15121 is offered only on a LAN contact while the engine runs.
+// kItemRefreshContact is offered only on a LAN contact while the engine
+// runs.
 void OfferFetch(const ActionRef& ref) {
   bool offer = false;
-  if (Engine().running) {
-    const char* net = ReadItemText(ActionRef{kContactItemBase + 1, kParentNetworks, ref.contact});
-    offer = net != nullptr && std::strcmp(net, "15") == 0;
+  if (Engine().Running()) {
+    // The item shows the contact's network number as text.
+    const char* net = ReadItemText(ActionRef{kContactItemBase + kColumnNet, kParentNetworks, ref.contact});
+    offer = net != nullptr && std::to_string(NET_LAN) == net;
   }
   SetItemStatus(ref, offer ? kClearBit : kSetBit, 1);
 }
@@ -78,17 +82,17 @@ int HandleAction(const ActionEvent* event) {
   if ((static_cast<uint32_t>(ref.id) >> 24) == kForeignTopByte) return 0;
   const int code = event->code;
   switch (ref.id) {
-    case 15101: return StatusOnActivate(code, kStatusAvailable);
-    case 15102: return StatusOnActivate(code, kStatusBrb);
-    case 15103: return StatusOnActivate(code, kStatusDnd);
-    case 15100: return StatusOnActivate(code, kStatusOffline);
-    case 15001: return code == kActionActivated ? RefreshAllContacts() : 0;
-    case 15002: return code == kActionActivated ? OpenHelp() : 0;
-    case 15120:
+    case kItemStatusAvailable: return StatusOnActivate(code, kStatusAvailable);
+    case kItemStatusBrb: return StatusOnActivate(code, kStatusBrb);
+    case kItemStatusDnd: return StatusOnActivate(code, kStatusDnd);
+    case kItemStatusOffline: return StatusOnActivate(code, kStatusOffline);
+    case kItemRefreshAll: return code == kActionActivated ? RefreshAllContacts() : 0;
+    case kItemHelp: return code == kActionActivated ? OpenHelp() : 0;
+    case kItemRefreshOwn:
       if (code == kActionShowing) OfferPublish(ref);
       if (code == kActionActivated) SendPlugin(0, kMsgPublishDetails, ref.contact, 1);
       return 0;
-    case 15121:
+    case kItemRefreshContact:
       if (code == kActionShowing) OfferFetch(ref);
       if (code == kActionActivated) {
         SendPlugin(0, kMsgFetchDetails, ref.contact, 1);

@@ -1,4 +1,4 @@
-// Interface actions (host message 22200) and the cloak chat command (20100).
+// Interface actions (kMsgAction) and the cloak chat command (kMsgChatCommand).
 #pragma once
 
 #include "abi/host_records.h"

@@ -32,9 +32,10 @@ constexpr int kComputerNameBuffer = 250;
 intptr_t Constant(const char* text) { return reinterpret_cast<intptr_t>(text); }
 
 // Unknown messages, and requests a handler refuses: the host is told by the
-// error code 1 (when it has handed over its control object yet).
+// error code kErrorRefused (when it has handed over its control object
+// yet).
 intptr_t NotHandled() {
-  if (HostControl* host = Host()) host->SetError(1);
+  if (HostControl* host = Host()) host->SetError(kErrorRefused);
   return 0;
 }
 
@@ -79,63 +80,63 @@ intptr_t Dispatch(HostMessage* message) {
   const intptr_t p1 = Parameter(message, 0);
   const intptr_t p2 = Parameter(message, 1);
   switch (message->id) {
-    case 20001:
+    case kMsgSetControl:
       SetHost(reinterpret_cast<HostControl*>(p1));
       return 1;
-    case 20002: return 1;
-    case 20020: return 2;
-    case 20021: return 64;
-    case 20100: return HandleCloak(reinterpret_cast<const MessageRecord*>(p1));
-    case 20105: return 100000;
-    case 21001:
+    case kMsgInitialised: return 1;
+    case kMsgInterfaceVersion: return 2;
+    case kMsgPluginFlags: return 64;
+    case kMsgChatCommand: return HandleCloak(reinterpret_cast<const MessageRecord*>(p1));
+    case kMsgMessageLimit: return 100000;
+    case kMsgRegisterSettings:
       RegisterSettings();
       return 1;
-    case 21020:
+    case kMsgSettingsChanged:
       RefreshOnlyListed();
       return 0;
-    case 22000:
+    case kMsgRegisterInterface:
       RegisterInterface();
       return 1;
-    case 22100:
+    case kMsgStart:
       StartPlugin();
       return 1;
-    case 22101:
+    case kMsgShutdown:
       ShutdownPlugin();
       return 1;
-    case 22200: return HandleAction(reinterpret_cast<const ActionEvent*>(p1));
-    case 24003:
+    case kMsgAction: return HandleAction(reinterpret_cast<const ActionEvent*>(p1));
+    case kMsgContactReported:
       OnContactReported(static_cast<int>(p1));
       return 0;
-    case 24010:
+    case kMsgSearch:
       StartSearch(reinterpret_cast<FoundContact*>(p1));
       return 0;
-    case 30010: return NET_LAN;
-    case 30011: return 511;
-    case 30013: return Constant(kShortName);
-    case 30016: return Constant(kDisplayName);
-    case 30017:
-    case 30025: return Constant(kNetName);
-    case 30026: return Constant(kKind);
-    case 30031: return Engine().status.load();
-    case 30032: return StatusInfoCopy();
-    case 30033: return ComputerName();
-    case 30100:
+    case kMsgNetworkId: return NET_LAN;
+    case kMsgNetworkFlags: return 511;
+    case kMsgShortName: return Constant(kShortName);
+    case kMsgDisplayName: return Constant(kDisplayName);
+    case kMsgNetworkName:
+    case kMsgNetworkNameAgain: return Constant(kNetName);
+    case kMsgHostWord: return Constant(kKind);
+    case kMsgOwnStatus: return Engine().Status();
+    case kMsgOwnStatusInfo: return StatusInfoCopy();
+    case kMsgOwnId: return ComputerName();
+    case kMsgSendMessage:
       StartSendMessage(reinterpret_cast<const MessageRecord*>(p1));
       return 8;
-    case 33002:
+    case kMsgAutoAwayBegin:
       AutoAwayBegin();
       return 0;
-    case 33003:
+    case kMsgAutoAwayEnd:
       AutoAwayEnd();
       return 0;
-    case 33005:
+    case kMsgSetStatus:
       SetOwnStatus(static_cast<int>(p1), reinterpret_cast<const char*>(p2));
       return 1;
-    // Both set the error code 1 themselves when they refuse.
-    case 34000: return PublishOwnDetails(static_cast<int>(p1));
-    case 34001: return RequestContactDetails(static_cast<int>(p1), p2 != 0);
-    case 55000: return HandleBusSubscribe(reinterpret_cast<const BusSubscribeRecord*>(message));
-    case 55001: return HandleBusSend(reinterpret_cast<const BusSendRecord*>(message));
+    // Both set the error code kErrorRefused themselves when they refuse.
+    case kMsgPublishDetails: return PublishOwnDetails(static_cast<int>(p1));
+    case kMsgFetchDetails: return RequestContactDetails(static_cast<int>(p1), p2 != 0);
+    case kMsgBusSubscribe: return HandleBusSubscribe(reinterpret_cast<const BusSubscribeRecord*>(message));
+    case kMsgBusSend: return HandleBusSend(reinterpret_cast<const BusSendRecord*>(message));
     default: return NotHandled();
   }
 }

@@ -4,7 +4,6 @@
 #include "base/host_api.h"
 #include "protocol/receive_loop.h"
 #include "transport/lan_engine.h"
-#include "base/section_guard.h"
 
 namespace vask {
 
@@ -29,7 +28,7 @@ int MapStatus(int status) {
 
 void SetOwnStatus(int requested, const char* text) {
   LanEngine& engine = Engine();
-  const int current = engine.status.load();
+  const int current = engine.Status();
   const int mapped = MapStatus(requested == kUnchanged ? current : requested);
 
   // The host may rewrite p2 and p3 before it returns: both are read back.
@@ -42,41 +41,33 @@ void SetOwnStatus(int requested, const char* text) {
 
   int status = current;
   if (message.p2 != kUnchanged) status = static_cast<int>(message.p2);
-  engine.status.store(MapStatus(status));
+  engine.SetStatus(MapStatus(status));
   if (message.p3 != 0) engine.SetStatusInfo(reinterpret_cast<const char*>(message.p3));
-  engine.statusDirty = true;
+  engine.MarkStatusDirty();
 
-  // Deciding and starting or stopping are one step under the lifecycle
-  // lock, with the status read again inside it: an online request that
-  // came while another thread's stop was still under way would otherwise
-  // find the engine running, do nothing, and leave it stopped once that
-  // stop ended. Whoever decides last sees the last status stored.
-  SectionGuard lifecycle(engine.lifecycleLock);
-  const bool online = engine.status.load() != kStatusOffline;
-  if (!engine.running && online) {
-    // A failed start has told the user why; the status goes back to
-    // offline so that the host does not show it online.
-    if (!engine.Start(ReceiveLoop)) SetOwnStatus(kStatusOffline, "");
-  } else if (engine.running && !online) {
-    engine.Stop(false);
-  }
+  // Starts or stops the engine to match, the decision and the start or stop
+  // in one step. A failed start has told the user why; the status goes back
+  // to offline (still inside that step) so that the host does not show it
+  // online.
+  engine.FollowStatus(ReceiveLoop, [] { SetOwnStatus(kStatusOffline, ""); });
 }
 
 // Auto-away changes only the number reported to the host and the network:
 // no announcement, no start or stop.
 void AutoAwayBegin() {
   LanEngine& engine = Engine();
-  if (!engine.running) return;
-  const int status = engine.status.load();
-  if (status == kStatusAvailable || status == kStatusBrb) engine.status.store(kStatusAway);
+  if (!engine.Running()) return;
+  // Compare-and-replace: a status set meanwhile by the user is never
+  // overwritten with away.
+  if (!engine.ReplaceStatus(kStatusAvailable, kStatusAway)) engine.ReplaceStatus(kStatusBrb, kStatusAway);
 }
 
 void AutoAwayEnd() {
   LanEngine& engine = Engine();
-  if (!engine.running) return;
-  if (engine.status.load() == kStatusAway) engine.status.store(GetIntSetting(kSettingLastStatus));
+  if (!engine.Running()) return;
+  if (engine.Status() == kStatusAway) engine.ReplaceStatus(kStatusAway, GetIntSetting(kSettingLastStatus));
 }
 
-void RefreshOnlyListed() { Engine().onlyListed = GetIntSetting(kSettingOnlyListed) != 0; }
+void RefreshOnlyListed() { Engine().SetOnlyListed(GetIntSetting(kSettingOnlyListed) != 0); }
 
 }  // namespace vask

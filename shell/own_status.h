@@ -1,5 +1,5 @@
-// The own status: mapping, set-status with the host's 246 round trip,
-// auto-away and the list-only refresh.
+// The own status: mapping, set-status with the host's kMsgAnnounceStatus
+// round trip, auto-away and the list-only refresh.
 #pragma once
 
 namespace vask {

@@ -10,11 +10,6 @@ namespace vask {
 
 namespace {
 
-
-
-// Places in the host's interface.
-
-
 constexpr char kPluginName[] = "Vask";
 constexpr char kAboutText[] =
     "\r\nV.ask LAN messenger 0.1\r\n"
@@ -56,20 +51,20 @@ void RegisterInterface() {
 
   // The status menu.
   AddGroupItem(kParentStatus, kItemStatusOffline, 0, kPluginName, kIconOffline);
-  AddItem(kItemStatusOffline, 15101, 0, "Dostępny", kIconAvailable);
-  AddItem(kItemStatusOffline, 15102, 0, "Zaraz wracam", kIconBrb);
-  AddItem(kItemStatusOffline, 15103, 0, "Nie przeszkadzać", kIconDnd);
-  AddItem(kItemStatusOffline, 15100, 0, "Niedostępny", kIconOffline);
+  AddItem(kItemStatusOffline, kItemStatusAvailable, 0, "Dostępny", kIconAvailable);
+  AddItem(kItemStatusOffline, kItemStatusBrb, 0, "Zaraz wracam", kIconBrb);
+  AddItem(kItemStatusOffline, kItemStatusDnd, 0, "Nie przeszkadzać", kIconDnd);
+  AddItem(kItemStatusOffline, kItemStatusOffline, 0, "Niedostępny", kIconOffline);
   // The two contact actions beside a contact's details.
-  AddItem(kParentOwnDetails, 15120, 0x1000000, kPluginName, kIconPlugin);
-  AddItem(kParentContactDetails, 15121, 0x1000000, kPluginName, kIconPlugin);
+  AddItem(kParentOwnDetails, kItemRefreshOwn, 0x1000000, kPluginName, kIconPlugin);
+  AddItem(kParentContactDetails, kItemRefreshContact, 0x1000000, kPluginName, kIconPlugin);
   // The settings page.
   const std::string label = ChannelLabel();
   AddGroupItem(kParentSettings, kItemSettingsGroup, 0, kPluginName, kIconPlugin);
   AddItem(kItemSettingsGroup, 0, 0x110040, "res://dll/111.ico", 0, 150, 50);
   AddItem(kItemSettingsGroup, 0, 0x81180, kAboutText, 0, 0, 50);
   AddItem(kItemSettingsGroup, 0, 0xF0000, "", 0);
-  AddItemLong(kItemSettingsGroup, 15002, 0xE0180, "POMOC", 0, 40, 40, 0, 0);
+  AddItemLong(kItemSettingsGroup, kItemHelp, 0xE0180, "POMOC", 0, 40, 40, 0, 0);
   AddItem(kItemSettingsGroup, 0, 0x100000, "", 0);
   AddItem(kItemSettingsGroup, 0, 0xF0000, "Ustawienia", 0);
   AddItem(kItemSettingsGroup, 0, 0x60000, "Komunikuj się TYLKO z komputerami na liście", kSettingOnlyListed);
@@ -82,7 +77,7 @@ void RegisterInterface() {
 void StartPlugin() {
   static const char kEmpty[] = "";
   // Offline until told otherwise; nothing of the answer is read back.
-  SendHost3(246, 0, kStatusOffline, reinterpret_cast<intptr_t>(kEmpty));
+  SendHost3(kMsgAnnounceStatus, 0, kStatusOffline, reinterpret_cast<intptr_t>(kEmpty));
   RefreshOnlyListed();
   if (GetIntSetting(kSettingRestoreStatus) != 0) SetOwnStatus(GetIntSetting(kSettingLastStatus), nullptr);
 }

@@ -5,10 +5,10 @@
 
 namespace vask {
 
-void RegisterSettings();   // 21001
-void RegisterInterface();  // 22000
-void StartPlugin();        // 22100
-void ShutdownPlugin();     // 22101
+void RegisterSettings();   // kMsgRegisterSettings
+void RegisterInterface();  // kMsgRegisterInterface
+void StartPlugin();        // kMsgStart
+void ShutdownPlugin();     // kMsgShutdown
 // The channel label of item 17 (73 bytes).
 std::string ChannelLabel();
 

@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-format=$(command -v clang-format-14 || command -v clang-format)
+format=$(command -v clang-format-14)
 mapfile -t files < <(git ls-files '*.cpp' '*.h')
 if [ "${1:-}" = --fix ]; then
   "$format" -i "${files[@]}"

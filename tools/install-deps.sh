@@ -13,7 +13,8 @@ packages=(
   wine wine64 wine32:i386 qemu-user-static
   python3
   iproute2 tshark
-  clang-14 libclang-rt-14-dev libbenchmark-dev
+  samba samba-common-bin
+  clang-14 clang-format-14 libclang-rt-14-dev libbenchmark-dev
   tmux libreadline-dev libreadline-dev:i386
   "$@"
 )

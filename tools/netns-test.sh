@@ -7,12 +7,12 @@
 # traffic is captured on the bridge and every NetBIOS datagram is checked
 # with tshark's dissectors.
 #
-#   tools/netns-test.sh [BUILD_DIR]      (as root; default build dir: build)
+#   tools/netns-test.sh [BUILD_DIR]      (as root; default build/linux)
 #
 # Prints "skipped: <reason>" and exits 0 where namespaces cannot be made.
 set -u
 
-BUILD=$(cd "${1:-${VASK_BUILD_DIR:-build}}" 2>/dev/null && pwd) || { echo "netns-test: no build directory ${1:-build}"; exit 1; }
+BUILD=$(cd "${1:-${VASK_BUILD_DIR:-build/linux}}" 2>/dev/null && pwd) || { echo "netns-test: no build directory ${1:-build/linux}"; exit 1; }
 BRIDGE_BIN=$BUILD/vask-bridge
 HOST_BIN=$BUILD/vask-host
 TAG=vn$$

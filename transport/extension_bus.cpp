@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "base/host_api.h"
-#include "transport/lan_engine.h"
 #include "base/section_guard.h"
+#include "transport/lan_engine.h"
 
 namespace vask {
 
@@ -22,12 +22,12 @@ int32_t LanEngine::Notify(int32_t flag, void* record) {
     return 0;
   }
   // The walk runs over a snapshot: a subscriber may answer slowly, call back
-  // into us (55000, 55001) or be notified from several threads at once, so
-  // no lock may be held across SendToPlugin.
+  // into us (kMsgBusSubscribe, kMsgBusSend) or be notified from several
+  // threads at once, so no lock may be held across SendToPlugin.
   std::vector<std::pair<int32_t, int32_t>> snapshot;
   {
-    Guard guard(listenersLock);
-    snapshot.assign(listeners.begin(), listeners.end());
+    Guard guard(listenersLock_);
+    snapshot.assign(listeners_.begin(), listeners_.end());
   }
   int32_t result = 0;
   for (const auto& [pluginId, mask] : snapshot) {
@@ -39,9 +39,9 @@ int32_t LanEngine::Notify(int32_t flag, void* record) {
 }
 
 int LanEngine::Subscribe(int32_t pluginId, int32_t mask) {
-  Guard guard(listenersLock);
-  listeners[pluginId] = mask;
-  return static_cast<int>(listeners.size());
+  Guard guard(listenersLock_);
+  listeners_[pluginId] = mask;
+  return static_cast<int>(listeners_.size());
 }
 
 int HandleBusSubscribe(const BusSubscribeRecord* record) {

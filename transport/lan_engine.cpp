@@ -1,8 +1,11 @@
 #include "transport/lan_engine.h"
-#include "base/section_guard.h"
+
+#include <algorithm>
+#include <utility>
 
 #include "base/host_api.h"
 #include "base/log.h"
+#include "base/section_guard.h"
 #include "transport/datagram.h"
 
 namespace vask {
@@ -13,151 +16,144 @@ using Guard = SectionGuard;
 
 constexpr int kWaitStepMs = 10;
 constexpr int kWaitSteps = 500;
+constexpr DWORD kWorkerReturnMs = 1000;
 constexpr char kSlotsFailed[] = "V.ask nie mógł utworzyć slotów sieciowych";
-
-// Polls workerThread in alertable 10 ms steps, at most 500. Returns the
-// number of steps after which it read 0, or -1 when it never did.
-int WaitForWorkerClear(const LanEngine& engine) {
-  for (int step = 1; step <= kWaitSteps; ++step) {
-    SleepEx(kWaitStepMs, TRUE);
-    if (engine.workerThread.load() == nullptr) return step < kWaitSteps ? step : -1;
-  }
-  return -1;
-}
-
-// Closes the last worker's handle once that worker has cleared its mark.
-// The worker clears the mark as its last act, so the short wait on the
-// handle only covers its return. Caller holds lifecycleLock.
-void ReleaseEndedWorker(LanEngine& engine) {
-  if (engine.workerHandle == nullptr || engine.workerThread.load() != nullptr) return;
-  WaitForSingleObject(engine.workerHandle, 1000);
-  CloseHandle(engine.workerHandle);
-  engine.workerHandle = nullptr;
-}
 
 // The LAN contacts of the host's table, visited in row order.
 template <typename Visit>
 void ForEachLanContact(int receiver, Visit visit) {
-  const int count = static_cast<int>(SendHostHead(201, 0, receiver));
+  const int count = static_cast<int>(SendHostHead(kMsgContactCount, 0, receiver));
   for (int row = 1; row < count; ++row) {
-    if (GetContactInt(row, 1) == NET_LAN) visit(row);
+    if (GetContactInt(row, kColumnNet) == NET_LAN) visit(row);
   }
 }
 
 }  // namespace
 
+// Constructor and destructor run while no other thread can see the engine
+// (the analysis skips them); they take no lock.
 LanEngine::LanEngine() {
-  winPopupSlotName = "messngr";
-  channelName = "Vask";
+  channelName_ = "Vask";
   char name[200] = {};
   DWORD size = sizeof name;
   if (GetComputerNameA(name, &size)) {
     name[sizeof name - 1] = '\0';
-    cloakName = name;
+    cloakName_ = name;
   }
-  InitializeCriticalSection(&lock);
-  InitializeCriticalSection(&textLock);
-  InitializeCriticalSection(&listenersLock);
-  InitializeCriticalSection(&lifecycleLock);
-  statusDirty = false;
-  searching = 0;
 }
 
 LanEngine::~LanEngine() {
   // The host ends the plug-in with a waiting stop first; whatever is still
   // held here is released without waiting.
-  channelSlot.Close();
-  winPopupSlot.Close();
-  if (workerHandle != nullptr && workerThread.load() == nullptr) CloseHandle(workerHandle);
-  DeleteCriticalSection(&lifecycleLock);
-  DeleteCriticalSection(&listenersLock);
-  DeleteCriticalSection(&textLock);
-  DeleteCriticalSection(&lock);
+  channelSlot_.Close();
+  winPopupSlot_.Close();
+  if (workerHandle_ != nullptr && workerThread_.load() == nullptr) CloseHandle(workerHandle_);
+}
+
+int LanEngine::WaitForWorkerClear() const {
+  for (int step = 1; step <= kWaitSteps; ++step) {
+    SleepEx(kWaitStepMs, TRUE);
+    if (workerThread_.load() == nullptr) return step < kWaitSteps ? step : -1;
+  }
+  return -1;
+}
+
+// The worker clears its mark as its last act, so the short wait on the
+// handle only covers its return.
+void LanEngine::ReleaseEndedWorker() {
+  if (workerHandle_ == nullptr || workerThread_.load() != nullptr) return;
+  WaitForSingleObject(workerHandle_, kWorkerReturnMs);
+  CloseHandle(workerHandle_);
+  workerHandle_ = nullptr;
+}
+
+void LanEngine::CloseSlots() {
+  winPopupSlot_.Close();
+  channelSlot_.Close();
 }
 
 bool LanEngine::Start(HostThreadRoutine worker) {
-  Guard lifecycle(lifecycleLock);
-  if (!running && workerThread.load() != nullptr) {
+  Guard lifecycle(lifecycleLock_);
+  if (!running_ && workerThread_.load() != nullptr) {
     // A worker told to stop is still finishing its pass and holds the
     // slots; starting only after it has closed them keeps the engine from
     // ending up stopped while the own status says online.
-    WaitForWorkerClear(*this);
+    WaitForWorkerClear();
   }
-  ReleaseEndedWorker(*this);
+  ReleaseEndedWorker();
   {
-    Guard guard(lock);
-    if (running) return true;
-    sequence = 0;
-    running = true;
-    if (workerThread.load() != nullptr) {
+    Guard guard(lock_);
+    if (running_) return true;
+    sequence_ = 0;
+    running_ = true;
+    if (workerThread_.load() != nullptr) {
       // The earlier worker did not end within the bound and still owns the
       // slots: this start cannot get them.
-      SendHost(10201, reinterpret_cast<intptr_t>(kSlotsFailed));
-      running = false;
+      SendHost(kMsgErrorBox, reinterpret_cast<intptr_t>(kSlotsFailed));
+      running_ = false;
     } else {
       const std::string channel = GetTextSetting(kSettingChannel);
       {
-        Guard text(textLock);
-        channelName = channel;
+        Guard text(textLock_);
+        channelName_ = channel;
       }
       if (GetIntSetting(kSettingWinPopup) != 0 &&
-          !winPopupSlot.CreateServer(winPopupSlotName.c_str(), kSlotMaxMessage, 0, nullptr)) {
+          !winPopupSlot_.CreateServer(kWinPopupSlotName, kSlotMaxMessage, 0, nullptr)) {
         Log("V.ask nie może emulować WinPopup. Slot jest zajęty!");
       }
-      if (!channelSlot.CreateServer(channel.c_str(), kSlotMaxMessage, 0, nullptr)) {
-        SendHost(10201, reinterpret_cast<intptr_t>(kSlotsFailed));
+      if (!channelSlot_.CreateServer(channel.c_str(), kSlotMaxMessage, 0, nullptr)) {
+        SendHost(kMsgErrorBox, reinterpret_cast<intptr_t>(kSlotsFailed));
         // Without this the WinPopup slot would stay open and every later
         // start would find a slot open and do nothing.
-        winPopupSlot.Close();
-        running = false;
+        winPopupSlot_.Close();
+        running_ = false;
       }
     }
   }
-  if (running) {
+  if (running_) {
     HANDLE thread = Host() ? Host()->BeginThread(nullptr, 0, worker, this, 0, nullptr) : nullptr;
     if (thread != nullptr) {
-      workerHandle = thread;
-      workerThread = thread;
+      workerHandle_ = thread;
+      workerThread_ = thread;
     } else {
       // No worker: nobody would read or close the slots.
       Log("V.ask nie mógł uruchomić wątku Vask.");
-      running = false;
-      Guard guard(lock);
-      winPopupSlot.Close();
-      channelSlot.Close();
+      running_ = false;
+      Guard guard(lock_);
+      CloseSlots();
     }
   }
-  return running;
+  return running_;
 }
 
 void LanEngine::Stop(bool wait) {
-  Guard lifecycle(lifecycleLock);
-  if (!running) {
+  Guard lifecycle(lifecycleLock_);
+  if (!running_) {
     // Stopped already; at shutdown a worker still finishing an earlier
     // stop must end before the library goes away.
-    if (wait && workerThread.load() != nullptr) WaitForWorkerClear(*this);
-    if (wait) ReleaseEndedWorker(*this);
+    if (wait && workerThread_.load() != nullptr) WaitForWorkerClear();
+    if (wait) ReleaseEndedWorker();
     return;
   }
   BusEngineRecord stopping{};
   stopping.size = sizeof stopping;
-  stopping.id = 55004;
+  stopping.id = kMsgBusEngine;
   stopping.event = EVENT_STOPPING;
   Notify(EVENT_STOPPING, &stopping);
 
   ForEachLanContact(-1, [](int row) {
-    SendHost3(234, row, kStatusOffline, reinterpret_cast<intptr_t>(""));
-    SendHost(11014, row, 0);
+    SendHost3(kMsgContactStatus, row, kStatusOffline, reinterpret_cast<intptr_t>(""));
+    SendHost(kMsgContactWentOffline, row, 0);
   });
-  SendHostHead(12001, 0, -1);
-  running = false;
+  SendHostHead(kMsgAllWentOffline, 0, -1);
+  running_ = false;
   if (!wait) return;
 
   Log("Czekam na zakończenie wątku Vask.");
-  if (workerThread.load() == nullptr) {
+  if (workerThread_.load() == nullptr) {
     Log("Zakończony po %d.", 0);
   } else {
-    const int steps = WaitForWorkerClear(*this);
+    const int steps = WaitForWorkerClear();
     if (steps >= 0) {
       Log("Zakończony po %d.", steps * kWaitStepMs);
     } else {
@@ -167,28 +163,42 @@ void LanEngine::Stop(bool wait) {
   {
     // The worker reads the slots only under this lock and only while they
     // are open, so a worker that is still stuck never touches them again.
-    Guard guard(lock);
-    winPopupSlot.Close();
-    channelSlot.Close();
+    Guard guard(lock_);
+    CloseSlots();
   }
-  ReleaseEndedWorker(*this);
+  ReleaseEndedWorker();
+}
+
+void LanEngine::FollowStatus(HostThreadRoutine worker, void (*startFailed)()) {
+  // Deciding and starting or stopping are one step under the lifecycle
+  // lock, with the status read again inside it: an online request that
+  // came while another thread's stop was still under way would otherwise
+  // find the engine running, do nothing, and leave it stopped once that
+  // stop ended. Whoever decides last sees the last status stored.
+  Guard lifecycle(lifecycleLock_);
+  const bool online = Status() != kStatusOffline;
+  if (!running_ && online) {
+    if (!Start(worker) && startFailed != nullptr) startFailed();
+  } else if (running_ && !online) {
+    Stop(false);
+  }
 }
 
 bool LanEngine::SendPacket(const std::string& target, const std::string& command,
                            const std::string& body) {
   BusSentRecord sent{};
   sent.size = sizeof sent;
-  sent.id = 55002;
+  sent.id = kMsgBusSent;
   sent.receiver = -1;
   sent.target = &target;
   sent.command = &command;
   sent.body = &body;
   Notify(EVENT_SENT, &sent);
 
-  if (target == "^" || (target == "*" && onlyListed)) {
+  if (target == "^" || (target == "*" && OnlyListed())) {
     bool any = false;
     ForEachLanContact(0, [&](int row) {
-      const std::string id = GetContactText(row, 0);
+      const std::string id = GetContactText(row, kColumnId);
       // A contact named "*" or "^" would fan out again (for "^" without end).
       if (id == "*" || id == "^") return;
       if (SendPacket(id, command, body)) any = true;
@@ -199,7 +209,7 @@ bool LanEngine::SendPacket(const std::string& target, const std::string& command
   MailslotHandle client;
   if (!client.OpenClient(target.c_str(), ChannelName().c_str(), nullptr)) return false;
   // One indivisible step: every sending thread shares the counter.
-  const int32_t number = sequence.fetch_add(1) + 1;
+  const int32_t number = sequence_.fetch_add(1) + 1;
   char sender[16] = {};
   DWORD size = sizeof sender;
   GetComputerNameA(sender, &size);
@@ -211,29 +221,123 @@ bool LanEngine::SendPacket(const std::string& target, const std::string& command
   return written != 0;
 }
 
+int32_t LanEngine::RememberPending(int32_t sendTime, const std::string& text,
+                                   const std::string& target) {
+  Guard guard(lock_);
+  const int32_t number = ++lastMessageNumber_;
+  pendingMessages_[number] = PendingMessage{sendTime, text, target};
+  return number;
+}
+
+bool LanEngine::TakeAcknowledged(int32_t number) {
+  Guard guard(lock_);
+  return pendingMessages_.erase(number) != 0;
+}
+
+std::vector<PendingMessage> LanEngine::ExpirePending(int32_t now, int32_t maxAge) {
+  std::vector<PendingMessage> expired;
+  Guard guard(lock_);
+  for (auto it = pendingMessages_.begin(); it != pendingMessages_.end();) {
+    if (now - it->second.sendTime > maxAge) {
+      expired.push_back(std::move(it->second));
+      it = pendingMessages_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return expired;
+}
+
+void LanEngine::ResetMessages(int32_t lastNumber) {
+  Guard guard(lock_);
+  pendingMessages_.clear();
+  lastMessageNumber_ = lastNumber;
+}
+
+uint32_t LanEngine::WaitingDatagrams() const {
+  Guard guard(lock_);
+  uint32_t count = 0;
+  if (channelSlot_.IsValid()) count += channelSlot_.MessageCount();
+  if (winPopupSlot_.IsValid()) count += winPopupSlot_.MessageCount();
+  return count;
+}
+
+DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& bytes) {
+  Guard guard(lock_);
+  MailslotHandle* slot = nullptr;
+  DatagramSource source = DatagramSource::kNone;
+  if (winPopupSlot_.IsValid() && winPopupSlot_.MessageCount() > 0) {
+    slot = &winPopupSlot_;
+    source = DatagramSource::kWinPopup;
+  } else if (channelSlot_.IsValid() && channelSlot_.MessageCount() > 0) {
+    slot = &channelSlot_;
+    source = DatagramSource::kChannel;
+  } else {
+    return DatagramSource::kNone;
+  }
+  const uint32_t size = slot->NextSize();
+  if (size == MAILSLOT_NO_MESSAGE) return DatagramSource::kNone;
+  buffer.resize(std::max<size_t>(buffer.size(), std::max<uint32_t>(size, 1)));
+  DWORD read = 0;
+  if (!slot->Read(buffer.data(), size, &read)) {
+    // A read that keeps failing would hold the drain forever; the next
+    // pass tries again.
+    return DatagramSource::kNone;
+  }
+  bytes.assign(buffer.data(), std::min<size_t>(read, size));
+  return source;
+}
+
+void LanEngine::WorkerEnded() {
+  Guard guard(lock_);
+  CloseSlots();
+  // Cleared last, so that a start that waits for it finds the slots free.
+  workerThread_ = nullptr;
+}
+
+bool LanEngine::RepeatsLastNumber(const std::string& sender, int32_t number) {
+  int32_t& last = lastSeqBySender_.try_emplace(sender, 0).first->second;
+  if (last == number) return true;
+  last = number;
+  return false;
+}
+
+bool LanEngine::BeginSteps(const std::string& channel) {
+  Guard guard(lock_);
+  if (!channelSlot_.CreateServer(channel.c_str(), kSlotMaxMessage, 0, nullptr)) return false;
+  running_ = true;
+  return true;
+}
+
+void LanEngine::EndSteps() {
+  running_ = false;
+  Guard guard(lock_);
+  CloseSlots();
+}
+
 std::string LanEngine::StatusInfo() const {
-  Guard guard(textLock);
-  return statusInfo;
+  Guard guard(textLock_);
+  return statusInfo_;
 }
 
 void LanEngine::SetStatusInfo(const std::string& text) {
-  Guard guard(textLock);
-  statusInfo = text;
+  Guard guard(textLock_);
+  statusInfo_ = text;
 }
 
 std::string LanEngine::CloakName() const {
-  Guard guard(textLock);
-  return cloakName;
+  Guard guard(textLock_);
+  return cloakName_;
 }
 
 void LanEngine::SetCloakName(const std::string& name) {
-  Guard guard(textLock);
-  cloakName = name;
+  Guard guard(textLock_);
+  cloakName_ = name;
 }
 
 std::string LanEngine::ChannelName() const {
-  Guard guard(textLock);
-  return channelName;
+  Guard guard(textLock_);
+  return channelName_;
 }
 
 // The one engine object and Engine() live in shell/plugin_globals.cpp, beside

@@ -1,29 +1,37 @@
 // LanEngine: the plug-in's one engine object (a global of the library, see
 // Engine()). It holds the channel and WinPopup mailslots, the own identity
-// and presence, the protocol's tables, the lock and the worker thread.
+// and presence, the protocol's tables, the locks and the worker thread. Its
+// state is its own: other files change it only through the operations
+// below, each of which takes the lock it needs.
 //
-// Ownership and locking:
-// - `lock` (re-entrant) covers the opening and closing of both server slots,
-//   Start's reading of the channel settings, and every access to
-//   pendingMessages together with the taking of a message number.
-// - lastSeqBySender belongs to the worker thread alone.
-// - listeners is guarded by listenersLock, which is never held while calling
-//   into another plug-in: Notify walks a copy.
+// Ownership and locking (the annotations on the members say it in code):
+// - `lock_` (re-entrant) covers the opening, reading and closing of both
+//   server slots, Start's reading of the channel settings, and the table of
+//   unacknowledged messages together with the taking of a message number.
+// - lastSeqBySender_ belongs to the worker thread alone.
+// - listeners_ is guarded by listenersLock_, which is never held while
+//   calling into another plug-in: Notify walks a copy.
 // - The texts that other threads read while a host thread replaces them
-//   (statusInfo, cloakName, channelName) are read and written through the
-//   accessors below, under textLock.
-// - The flags, the status word, the worker handle and the sequence counter
-//   are atomics: one side writes, the other polls.
+//   (the status description, the cloak name, the channel name) are guarded
+//   by textLock_.
+// - lifecycleLock_ serialises starting and stopping and guards the worker's
+//   handle.
+// - The flags, the status word, the worker mark, the search count and the
+//   sequence counter are atomics: one side writes, the other polls.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "abi/host_control.h"
 #include "abi/host_ids.h"
 #include "abi/host_records.h"
+#include "base/critical_section.h"
+#include "base/thread_annotations.h"
 #include "transport/mailslot_handle.h"
 #include "win32.h"
 
@@ -36,7 +44,12 @@ struct PendingMessage {
   std::string target;
 };
 
+// Which server slot a datagram was read from.
+enum class DatagramSource { kNone, kChannel, kWinPopup };
+
 inline constexpr uint32_t kSlotMaxMessage = 100100;
+// The server slot a WinPopup client writes to; ours while emulation is on.
+inline constexpr char kWinPopupSlotName[] = "messngr";
 
 class LanEngine {
  public:
@@ -45,61 +58,165 @@ class LanEngine {
   LanEngine(const LanEngine&) = delete;
   LanEngine& operator=(const LanEngine&) = delete;
 
+  // ---- Starting and stopping (host threads) ------------------------------
+
   // Opens the slots and starts `worker` (with the engine as its argument)
   // on a host thread; true when the engine runs afterwards (or already ran).
   // On false the caller decides what the failure means for the own status.
-  // Called from host threads.
   bool Start(HostThreadRoutine worker);
-  // Tells the bus and the host, clears `running`; with wait, also waits up
-  // to 5 s for the worker and closes the slots. A start that finds a worker
-  // still finishing after a stop waits for it (up to 5 s) first.
+  // Tells the bus and the host, clears the running flag; with wait, also
+  // waits up to 5 s for the worker and closes the slots. A start that finds
+  // a worker still finishing after a stop waits for it (up to 5 s) first.
   void Stop(bool wait);
+  // Brings the engine in line with the status word as one step under the
+  // lifecycle lock, the status read inside it: starts it with `worker` when
+  // the status is not offline and it is stopped, stops it without waiting
+  // in the opposite case. When that start fails, `startFailed` runs while
+  // the lock is still held (it may call FollowStatus again).
+  void FollowStatus(HostThreadRoutine worker, void (*startFailed)());
+  // True from a successful start until a stop clears it. The worker polls it.
+  bool Running() const { return running_.load(); }
+
+  // ---- Sending and the bus (any thread) ----------------------------------
+
   // The one send operation: "*" every computer of the domain (or every
   // listed contact when onlyListed), "^" every LAN contact in turn. True when
-  // at least one datagram was written. Callable from any thread.
+  // at least one datagram was written.
   bool SendPacket(const std::string& target, const std::string& command, const std::string& body);
   // Offers a bus record to the subscribers whose mask shares a bit with
   // `flag`; the OR of their answers (0 without subscribers).
-  int32_t Notify(int32_t flag, void* record);
-  // Host message 55000: store the mask; the number of subscribers after.
-  int Subscribe(int32_t pluginId, int32_t mask);
+  int32_t Notify(int32_t flag, void* record) EXCLUDES(listenersLock_);
+  // Host message kMsgBusSubscribe: store the mask; the number of
+  // subscribers after.
+  int Subscribe(int32_t pluginId, int32_t mask) EXCLUDES(listenersLock_);
 
-  std::string StatusInfo() const;
-  void SetStatusInfo(const std::string& text);
-  std::string CloakName() const;
-  void SetCloakName(const std::string& name);
-  std::string ChannelName() const;
+  // ---- The own presence (any thread) -------------------------------------
 
-  // Members in their documented order.
-  std::map<std::string, int32_t> lastSeqBySender;
-  std::map<int32_t, PendingMessage> pendingMessages;
-  std::map<int32_t, int32_t> listeners;
-  std::atomic<int32_t> status{0};
-  std::string statusInfo;
-  std::string winPopupSlotName;
-  std::string channelName;
-  std::string cloakName;
-  MailslotHandle winPopupSlot;
-  MailslotHandle channelSlot;
-  mutable CRITICAL_SECTION lock;
-  std::atomic<bool> running{false};
-  std::atomic<bool> statusDirty{false};
-  std::atomic<HANDLE> workerThread{nullptr};
-  std::atomic<int32_t> sequence{0};
-  std::atomic<bool> onlyListed{false};
-  // True while any query runs: a count of the queries running, so that the
-  // first of two searches to end does not clear it under the other.
-  std::atomic<int32_t> searching{0};
+  // The own status number as the host and the network see it.
+  int32_t Status() const { return status_.load(); }
+  void SetStatus(int32_t status) { status_.store(status); }
+  // Stores `desired` only while the status is still `expected`; true when
+  // it did.
+  bool ReplaceStatus(int32_t expected, int32_t desired) {
+    return status_.compare_exchange_strong(expected, desired);
+  }
+  // A "STATUS" to everybody is due; the worker sends it at its next pass.
+  void MarkStatusDirty() { statusDirty_.store(true); }
+  // Whether one was due, clearing the mark (the worker, before it sends).
+  bool TakeStatusDirty() { return statusDirty_.exchange(false); }
 
-  mutable CRITICAL_SECTION textLock;
-  mutable CRITICAL_SECTION listenersLock;
+  std::string StatusInfo() const EXCLUDES(textLock_);
+  void SetStatusInfo(const std::string& text) EXCLUDES(textLock_);
+  std::string CloakName() const EXCLUDES(textLock_);
+  void SetCloakName(const std::string& name) EXCLUDES(textLock_);
+  std::string ChannelName() const EXCLUDES(textLock_);
+
+  // Talk only with computers on the contact list.
+  bool OnlyListed() const { return onlyListed_.load(); }
+  void SetOnlyListed(bool only) { onlyListed_.store(only); }
+
+  // ---- Searches (any thread) ---------------------------------------------
+
+  // A count of the queries running, so that the first of two searches to
+  // end does not clear the mark under the other.
+  void BeginSearch() { searching_.fetch_add(1); }
+  void EndSearch() { searching_.fetch_sub(1); }
+  bool Searching() const { return searching_.load() > 0; }
+
+  // ---- Unacknowledged messages (any thread) ------------------------------
+
+  // Takes the next message number (the first is 1; numbers are never
+  // reused while the library is loaded) and remembers the message under it,
+  // as one step: two sending threads never share a number and an
+  // acknowledgement never finds a number whose entry is still missing.
+  int32_t RememberPending(int32_t sendTime, const std::string& text, const std::string& target)
+      EXCLUDES(lock_);
+  // Forgets an acknowledged message; false when no entry had that number.
+  bool TakeAcknowledged(int32_t number) EXCLUDES(lock_);
+  // Removes and returns every entry more than `maxAge` seconds older than
+  // `now`, for the caller to report outside the lock.
+  std::vector<PendingMessage> ExpirePending(int32_t now, int32_t maxAge) EXCLUDES(lock_);
+  // Empties the table and makes the next number taken `lastNumber` + 1. For
+  // fuzz targets that replay fixed numbers; never while a message is sent.
+  void ResetMessages(int32_t lastNumber) EXCLUDES(lock_);
+
+  // ---- The worker's side -------------------------------------------------
+
+  // Datagrams waiting in both open server slots.
+  uint32_t WaitingDatagrams() const EXCLUDES(lock_);
+  // Reads the next waiting datagram into `bytes` (the WinPopup slot first),
+  // `buffer` being the reader's reusable space; kNone when nothing could be
+  // read. The slots are touched only under the lock and only while open: a
+  // waiting stop that gave up on a stuck worker closes them under the same
+  // lock, and the worker never touches them again.
+  DatagramSource ReadNextDatagram(std::string& buffer, std::string& bytes) EXCLUDES(lock_);
+  // The worker's last act: closes the slots and clears the worker mark, so
+  // that a start or stop waiting for it finds the slots free.
+  void WorkerEnded() EXCLUDES(lock_);
+
+  // Worker thread only (or whoever runs the worker's steps while no worker
+  // runs): records `number` as the sender's last and tells whether it was
+  // already the last one. A sender not seen before counts as last sent 0.
+  bool RepeatsLastNumber(const std::string& sender, int32_t number);
+  // Worker thread only, as above: the senders remembered, and forgetting
+  // them (benchmarks and fuzz targets).
+  size_t KnownSenders() const { return lastSeqBySender_.size(); }
+  void ForgetSenders() { lastSeqBySender_.clear(); }
+
+  // For benchmarks that run the worker's steps (DrainSlots) on their own
+  // thread instead of starting the worker: opens the channel slot
+  // `channel` and marks the engine running, with no worker; false when the
+  // slot cannot be made. EndSteps closes it and clears the mark. Never
+  // together with Start.
+  bool BeginSteps(const std::string& channel) EXCLUDES(lock_);
+  void EndSteps() EXCLUDES(lock_);
+
+ private:
+  // Polls the worker mark in alertable 10 ms steps, at most 500. Returns
+  // the number of steps after which it read null, or -1 when it never did.
+  int WaitForWorkerClear() const;
+  // Closes the last worker's handle once that worker has cleared its mark.
+  void ReleaseEndedWorker() REQUIRES(lifecycleLock_);
+  void CloseSlots() REQUIRES(lock_);
+
+  // The locks come first: they are built before, and destroyed after, what
+  // they guard.
   // Serialises Start and Stop against each other (host threads only; the
-  // worker never takes it), so a start never races a stop's wait.
-  mutable CRITICAL_SECTION lifecycleLock;
-  // The last worker's thread handle, kept under lifecycleLock until the
-  // worker has ended; then Start, Stop(true) or the destructor closes it.
-  // (workerThread itself is cleared by the ending worker and cannot serve.)
-  HANDLE workerHandle = nullptr;
+  // worker never takes it), so a start never races a stop's wait. Taken
+  // before any of the others.
+  mutable CriticalSection lifecycleLock_;
+  mutable CriticalSection lock_ ACQUIRED_AFTER(lifecycleLock_);
+  mutable CriticalSection textLock_ ACQUIRED_AFTER(lock_);
+  mutable CriticalSection listenersLock_ ACQUIRED_AFTER(lifecycleLock_);
+
+  std::map<int32_t, PendingMessage> pendingMessages_ GUARDED_BY(lock_);
+  int32_t lastMessageNumber_ GUARDED_BY(lock_) = 0;
+  MailslotHandle winPopupSlot_ GUARDED_BY(lock_);
+  MailslotHandle channelSlot_ GUARDED_BY(lock_);
+
+  std::string statusInfo_ GUARDED_BY(textLock_);
+  std::string channelName_ GUARDED_BY(textLock_);
+  std::string cloakName_ GUARDED_BY(textLock_);
+
+  std::map<int32_t, int32_t> listeners_ GUARDED_BY(listenersLock_);
+
+  // The last worker's thread handle, kept until the worker has ended; then
+  // Start, Stop(true) or the destructor closes it. (workerThread_ itself is
+  // cleared by the ending worker and cannot serve.)
+  HANDLE workerHandle_ GUARDED_BY(lifecycleLock_) = nullptr;
+
+  // The worker's own: the last sequence number of each sender.
+  std::map<std::string, int32_t> lastSeqBySender_;
+
+  std::atomic<int32_t> status_{0};
+  std::atomic<bool> running_{false};
+  std::atomic<bool> statusDirty_{false};
+  // Set by a start to the worker's handle; cleared by the worker as its
+  // last act.
+  std::atomic<HANDLE> workerThread_{nullptr};
+  std::atomic<int32_t> sequence_{0};
+  std::atomic<bool> onlyListed_{false};
+  std::atomic<int32_t> searching_{0};
 };
 
 // The library's one engine. Built at load before the per-thread buffer slot

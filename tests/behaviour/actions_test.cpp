@@ -1,5 +1,5 @@
-// Interface actions (host message 22200): the status menu, the refresh of
-// all contacts, the help document and the two contact actions.
+// Interface actions: the status menu, the refresh of all contacts, the help
+// document and the two contact actions.
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "base/host_api.h"
 #include "plugin_fixture.h"
 
 namespace vask::test {
@@ -20,42 +21,47 @@ class ActionsTest : public PluginFixture {
     event.size = sizeof(ActionEvent);
     event.ref = ActionRef{action, parent, contact};
     event.code = code;
-    return Call(22200, reinterpret_cast<intptr_t>(&event));
+    return Call(kMsgAction, reinterpret_cast<intptr_t>(&event));
   }
-  int Status() { return static_cast<int>(Call(30031)); }
+  int Status() { return static_cast<int>(Call(kMsgOwnStatus)); }
   size_t CallsSince(uint64_t mark, const char* service = nullptr) {
     return host().calls().CountIf([mark, service](const host::RecordedCall& c) {
       return c.sequence >= mark && (service == nullptr || c.service == service);
     });
   }
-  // The status word of the last 10108, or -99 when none was sent.
+  // The status word of the last item status set, or -99 when none was sent.
   long long LastItemStatus() {
-    auto status = Last(10108);
+    auto status = Last(kMsgSetItemStatus);
     return status ? status->Int("status", -99) : -99;
   }
 };
 
 TEST_F(ActionsTest, ForeignTopByteAnswersZeroWithoutAnyHostCall) {
-  for (int code : {1, 10, 7}) {
-    for (int action : {0x11000000 | 15101, 0x11000000 | 15001, 0x11003A98, 0x11FFFFFF}) {
+  // 7: no code of an action; the top byte 0x11 marks another plug-in's items.
+  for (int code : {kActionActivated, kActionShowing, 7}) {
+    for (int action : {0x11000000 | kItemStatusAvailable, 0x11000000 | kItemRefreshAll, 0x11003A98,
+                       0x11FFFFFF}) {
       const uint64_t mark = host().calls().Mark();
       EXPECT_EQ(Act(action, code, 3), 0) << action;
       EXPECT_EQ(CallsSince(mark), 0u) << action;
     }
   }
-  EXPECT_EQ(Status(), 0);
+  EXPECT_EQ(Status(), kStatusOffline);
 }
 
 TEST_F(ActionsTest, StatusMenuSetsTheStatusOnActivationOnly) {
-  EXPECT_EQ(Act(15101, 10), 0);
-  EXPECT_EQ(Count(246), 1u);  // only the start's
+  EXPECT_EQ(Act(kItemStatusAvailable, kActionShowing), 0);
+  EXPECT_EQ(Count(kMsgAnnounceStatus), 1u);  // only the start's
   const struct {
     int action, status;
-  } menu[] = {{15101, 64}, {15102, 65}, {15103, 34}, {15100, 0}};
+  } menu[] = {{kItemStatusAvailable, kStatusAvailable},
+              {kItemStatusBrb, kStatusBrb},
+              {kItemStatusDnd, kStatusDnd},
+              {kItemStatusOffline, kStatusOffline}};
   for (const auto& item : menu) {
-    EXPECT_EQ(Act(item.action, 1), 0);
+    EXPECT_EQ(Act(item.action, kActionActivated), 0);
     EXPECT_EQ(Status(), item.status) << item.action;
-    auto announced = Last(246);
+    auto announced = Last(kMsgAnnounceStatus);
     ASSERT_TRUE(announced.has_value());
     const host::Field* text = announced->Find("text");
     ASSERT_NE(text, nullptr);
@@ -64,79 +70,79 @@ TEST_F(ActionsTest, StatusMenuSetsTheStatusOnActivationOnly) {
 }
 
 TEST_F(ActionsTest, RefreshAllShowsTheBoxAndAnswersOne) {
-  EXPECT_EQ(Act(15001, 10), 0);
+  EXPECT_EQ(Act(kItemRefreshAll, kActionShowing), 0);
   EXPECT_TRUE(host().messageBoxes().empty());
-  const size_t walks = Count(201);
-  EXPECT_EQ(Act(15001, 1), 1);
+  const size_t walks = Count(kMsgContactCount);
+  EXPECT_EQ(Act(kItemRefreshAll, kActionActivated), 1);
   // "SEARCH" to "^": the send walks the contact list.
-  EXPECT_EQ(Count(201), walks + 1);
+  EXPECT_EQ(Count(kMsgContactCount), walks + 1);
   const auto boxes = host().messageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_FALSE(boxes[0].error);
   EXPECT_EQ(boxes[0].title, "Vask");
   EXPECT_EQ(boxes[0].text.rfind("Wyszukiwanie kontakt\xF3w dzia\xB3" "a ju\xBF standardowo.\r\n", 0), 0u);
-  EXPECT_EQ(Last(10204)->message.size, HostMessageSize(4));
+  EXPECT_EQ(Last(kMsgInfoBox)->message.size, HostMessageSize(4));
 }
 
 TEST_F(ActionsTest, PublishIsOfferedOnlyOnTheOwnEntryWhileRunning) {
   const int contact = AddContact("B");
   const uint64_t mark = host().calls().Mark();
-  EXPECT_EQ(Act(15120, 10, 0, 400), 0);
+  EXPECT_EQ(Act(kItemRefreshOwn, kActionShowing, 0, kParentOwnDetails), 0);
   EXPECT_EQ(LastItemStatus(), -1);  // engine stopped: withdrawn
-  EXPECT_EQ(Last(10108)->Int("statusMask"), 1);
+  EXPECT_EQ(Last(kMsgSetItemStatus)->Int("statusMask"), 1);
   EXPECT_EQ(CallsSince(mark, "RowIndex"), 0u);
 
-  Act(15101, 1);  // online
-  EXPECT_EQ(Act(15120, 10, 0, 400), 0);
+  Act(kItemStatusAvailable, kActionActivated);  // online
+  EXPECT_EQ(Act(kItemRefreshOwn, kActionShowing, 0, kParentOwnDetails), 0);
   EXPECT_EQ(LastItemStatus(), 0);  // own entry: offered
-  EXPECT_EQ(Act(15120, 10, contact, 400), 0);
+  EXPECT_EQ(Act(kItemRefreshOwn, kActionShowing, contact, kParentOwnDetails), 0);
   EXPECT_EQ(LastItemStatus(), -1);
-  EXPECT_EQ(Last(10108)->Int("action"), 15120);
-  EXPECT_EQ(Last(10108)->Int("parent"), 400);
-  EXPECT_EQ(Last(10108)->Int("contact"), contact);
+  EXPECT_EQ(Last(kMsgSetItemStatus)->Int("action"), kItemRefreshOwn);
+  EXPECT_EQ(Last(kMsgSetItemStatus)->Int("parent"), kParentOwnDetails);
+  EXPECT_EQ(Last(kMsgSetItemStatus)->Int("contact"), contact);
 }
 
 TEST_F(ActionsTest, FetchIsOfferedOnlyForNetworkFifteenWhileRunning) {
   const int contact = AddContact("B");
   host().OpenDetails(contact);
-  host().SetDetailsText(contact, 1, "15");
-  EXPECT_EQ(Act(15121, 10, contact, 402), 0);
+  host().SetDetailsText(contact, kColumnNet, "15");
+  EXPECT_EQ(Act(kItemRefreshContact, kActionShowing, contact, kParentContactDetails), 0);
   EXPECT_EQ(LastItemStatus(), -1);  // engine stopped
 
-  Act(15101, 1);
-  EXPECT_EQ(Act(15121, 10, contact, 402), 0);
+  Act(kItemStatusAvailable, kActionActivated);
+  EXPECT_EQ(Act(kItemRefreshContact, kActionShowing, contact, kParentContactDetails), 0);
   EXPECT_EQ(LastItemStatus(), 0);
-  auto read = Last(10106);
+  auto read = Last(kMsgReadItemText);
   ASSERT_TRUE(read.has_value());
-  EXPECT_EQ(read->Int("action"), 0x13000001);
-  EXPECT_EQ(read->Int("parent"), 410);
+  EXPECT_EQ(read->Int("action"), kContactItemBase + kColumnNet);
+  EXPECT_EQ(read->Int("parent"), kParentNetworks);
   EXPECT_EQ(read->Int("contact"), contact);
 
   for (const char* net : {"150", "1", " 15", ""}) {
-    host().SetDetailsText(contact, 1, net);
-    Act(15121, 10, contact, 402);
+    host().SetDetailsText(contact, kColumnNet, net);
+    Act(kItemRefreshContact, kActionShowing, contact, kParentContactDetails);
     EXPECT_EQ(LastItemStatus(), -1) << "network text \"" << net << "\"";
   }
 }
 
 TEST_F(ActionsTest, ContactActionsAskThePluginItself) {
   const int contact = AddContact("B");
-  EXPECT_EQ(Act(15120, 1, 0), 0);
-  EXPECT_EQ(Act(15121, 1, contact), 0);
+  EXPECT_EQ(Act(kItemRefreshOwn, kActionActivated, 0), 0);
+  EXPECT_EQ(Act(kItemRefreshContact, kActionActivated, contact), 0);
   const auto sent = host().calls().All();
   std::vector<host::RecordedCall> toSelf;
   for (const auto& c : sent) {
     if (c.service == "SendToPlugin") toSelf.push_back(c);
   }
   ASSERT_EQ(toSelf.size(), 2u);
-  EXPECT_EQ(toSelf[0].id, 34000);
+  EXPECT_EQ(toSelf[0].id, kMsgPublishDetails);
   EXPECT_EQ(toSelf[0].Int("receiver"), plugin());
   EXPECT_EQ(Unpacked(toSelf[0].message.p1), 0);
   EXPECT_EQ(Unpacked(toSelf[0].message.p2), 1);
-  EXPECT_EQ(toSelf[1].id, 34001);
+  EXPECT_EQ(toSelf[1].id, kMsgFetchDetails);
   EXPECT_EQ(Unpacked(toSelf[1].message.p1), contact);
   EXPECT_EQ(Unpacked(toSelf[1].message.p2), 1);
-  auto asked = Last(11016);
+  auto asked = Last(kMsgDetailsAsked);
   ASSERT_TRUE(asked.has_value());
   EXPECT_EQ(Unpacked(asked->message.p1), contact);
   EXPECT_GT(asked->sequence, toSelf[1].sequence);
@@ -144,10 +150,10 @@ TEST_F(ActionsTest, ContactActionsAskThePluginItself) {
 
 TEST_F(ActionsTest, OtherActionsAndCodesDoNothing) {
   const uint64_t mark = host().calls().Mark();
-  EXPECT_EQ(Act(15999, 1), 0);
-  EXPECT_EQ(Act(15002, 10), 0);
-  EXPECT_EQ(Act(15120, 2), 0);
-  EXPECT_EQ(Call(22200, 0), 0);
+  EXPECT_EQ(Act(15999, kActionActivated), 0);  // an item of ours that does not exist
+  EXPECT_EQ(Act(kItemHelp, kActionShowing), 0);
+  EXPECT_EQ(Act(kItemRefreshOwn, 2), 0);  // 2: no code of an action
+  EXPECT_EQ(Call(kMsgAction, 0), 0);
   EXPECT_EQ(CallsSince(mark), 0u);
 }
 
@@ -199,13 +205,13 @@ class HelpTest : public ActionsTest {
 
 TEST_F(HelpTest, PathIsTheFolderSettingAndTheDocumentWithNothingBetween) {
   MakeFile("app/doc/Vask.html");
-  SetSettingText(3, dir_ + "/app/");
-  EXPECT_EQ(Act(15002, 1), 1);
+  SetSettingText(kSettingHostFolder, dir_ + "/app/");
+  EXPECT_EQ(Act(kItemHelp, kActionActivated), 1);
   EXPECT_EQ(Opened(), dir_ + "/app/doc/Vask.html");
 
   MakeFile("appdoc/Vask.html");
-  SetSettingText(3, dir_ + "/app");
-  EXPECT_EQ(Act(15002, 1), 1);
+  SetSettingText(kSettingHostFolder, dir_ + "/app");
+  EXPECT_EQ(Act(kItemHelp, kActionActivated), 1);
   EXPECT_EQ(Opened(), dir_ + "/appdoc/Vask.html");
 }
 

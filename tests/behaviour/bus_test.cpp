@@ -1,6 +1,6 @@
 // The extension bus, through a second plug-in loaded beside ours: its
 // subscriptions, what each mask is offered, claims of unknown commands and
-// sending through 55001.
+// sending through the bus.
 #include <thread>
 #include <vector>
 
@@ -12,20 +12,12 @@ namespace {
 
 namespace ids = vask::test_listener;
 
+constexpr int kEveryEvent = EVENT_SENT | EVENT_RECEIVED | EVENT_STARTED | EVENT_STOPPING;
+
 class Bus : public ChatFixture {
  protected:
-  void BeforeStart() override { SetSetting(kWinPopupSetting, 0); }
+  void BeforeStart() override { SetSetting(kSettingWinPopup, 0); }
 
-  // A fresh private copy of the listener, started like any plug-in.
-  int LoadListener() {
-    std::string error;
-    const int id = host().Load(BuildDir() + "/libvask_test_listener.so", true, &error);
-    EXPECT_NE(id, 0) << error;
-    if (id != 0) {
-      EXPECT_TRUE(host().Start(id));
-    }
-    return id;
-  }
   intptr_t Subscribe(int listener, int mask) {
     return host().Call(listener, ids::kSubscribe, plugin(), mask);
   }
@@ -48,45 +40,45 @@ class Bus : public ChatFixture {
 
 TEST_F(Bus, SubscriptionAnswersTheNumberOfSubscribers) {
   const int first = LoadListener(), second = LoadListener();
-  EXPECT_EQ(Subscribe(first, 2), 1);
-  EXPECT_EQ(Subscribe(second, 15), 2);
+  EXPECT_EQ(Subscribe(first, EVENT_RECEIVED), 1);
+  EXPECT_EQ(Subscribe(second, kEveryEvent), 2);
   EXPECT_EQ(Subscribe(first, 0), 2);
-  EXPECT_EQ(Subscribe(first, 15), 2);
+  EXPECT_EQ(Subscribe(first, kEveryEvent), 2);
 }
 
 TEST_F(Bus, EachMaskIsOfferedItsOwnKinds) {
-  PeerSlot b("B");
+  LanPeer b("B");
   const int received = LoadListener(), all = LoadListener(), none = LoadListener();
-  ASSERT_EQ(Subscribe(received, 2), 1);
-  ASSERT_EQ(Subscribe(all, 15), 2);
+  ASSERT_EQ(Subscribe(received, EVENT_RECEIVED), 1);
+  ASSERT_EQ(Subscribe(all, kEveryEvent), 2);
   ASSERT_EQ(Subscribe(none, 0), 3);
   const int contact = AddContact("B");
   StartEngine();
   ASSERT_TRUE(b.Sync("A"));  // a PING in, a PONG out
-  StopEngine();  // offers 55004 with 8 before it returns
+  StopEngine();  // offers EVENT_STOPPING before it returns
 
-  EXPECT_EQ(SeenCommand(received, 55003, "PING"), 1);
-  EXPECT_EQ(Seen(received, 55002), 0);
-  EXPECT_EQ(Seen(received, 55004), 0);
+  EXPECT_EQ(SeenCommand(received, kMsgBusReceived, "PING"), 1);
+  EXPECT_EQ(Seen(received, kMsgBusSent), 0);
+  EXPECT_EQ(Seen(received, kMsgBusEngine), 0);
   EXPECT_EQ(host().Call(received, ids::kLastContact, Text("PING")), contact);
 
-  EXPECT_EQ(SeenCommand(all, 55003, "PING"), 1);
-  EXPECT_GE(SeenCommand(all, 55002, "PONG"), 1);
+  EXPECT_EQ(SeenCommand(all, kMsgBusReceived, "PING"), 1);
+  EXPECT_GE(SeenCommand(all, kMsgBusSent, "PONG"), 1);
   EXPECT_EQ(LastSentTarget(all, "PONG"), "B");
-  EXPECT_EQ(Seen(all, 55004, 4), 1);
-  EXPECT_EQ(Seen(all, 55004, 8), 1);
+  EXPECT_EQ(Seen(all, kMsgBusEngine, EVENT_STARTED), 1);
+  EXPECT_EQ(Seen(all, kMsgBusEngine, EVENT_STOPPING), 1);
 
-  EXPECT_EQ(Seen(none, 55002) + Seen(none, 55003) + Seen(none, 55004), 0);
+  EXPECT_EQ(Seen(none, kMsgBusSent) + Seen(none, kMsgBusReceived) + Seen(none, kMsgBusEngine), 0);
 }
 
 TEST_F(Bus, UnknownCommandPassesOnlyWhenClaimed) {
-  PeerSlot b("B");
+  LanPeer b("B");
   const int listener = LoadListener();
-  ASSERT_EQ(Subscribe(listener, 2), 1);
+  ASSERT_EQ(Subscribe(listener, EVENT_RECEIVED), 1);
   StartEngine();
   ASSERT_TRUE(b.Send("A", "PONG"));
   ASSERT_TRUE(b.Sync("A"));
-  EXPECT_EQ(SeenCommand(listener, 55003, "PONG"), 1);
+  EXPECT_EQ(SeenCommand(listener, kMsgBusReceived, "PONG"), 1);
   EXPECT_EQ(LogCount("Unsupported"), 0u);
 
   host().Call(listener, ids::kClaim, Text("PONG"), 0);
@@ -94,54 +86,54 @@ TEST_F(Bus, UnknownCommandPassesOnlyWhenClaimed) {
   auto line = WaitLog("e=\"Unsupported\"");
   ASSERT_TRUE(line.has_value());
   EXPECT_NE(line->Text("text").find("cmd=1"), std::string::npos);
-  EXPECT_EQ(SeenCommand(listener, 55003, "PONG"), 2);
+  EXPECT_EQ(SeenCommand(listener, kMsgBusReceived, "PONG"), 2);
 }
 
 TEST_F(Bus, SendGoesOutWhileTheEngineIsStopped) {
-  PeerSlot b("B");
+  LanPeer b("B");
   const int listener = LoadListener();
-  ASSERT_EQ(Subscribe(listener, 1), 1);
+  ASSERT_EQ(Subscribe(listener, EVENT_SENT), 1);
   EXPECT_EQ(ListenerSend(listener, "B", "PING"), 1);
-  auto bytes = b.NextBytes();
+  auto bytes = b.Read();
   ASSERT_TRUE(bytes.has_value());
   EXPECT_EQ(*bytes, std::string("1\0A\0B\0PING\0", 11));
-  EXPECT_EQ(SeenCommand(listener, 55002, "PING"), 1);
+  EXPECT_EQ(SeenCommand(listener, kMsgBusSent, "PING"), 1);
   EXPECT_EQ(LastSentTarget(listener, "PING"), "B");
   // Nobody listens on C: nothing written, 0, but the bus still saw it.
   EXPECT_EQ(ListenerSend(listener, "C", "PING"), 0);
-  EXPECT_EQ(SeenCommand(listener, 55002, "PING"), 2);
+  EXPECT_EQ(SeenCommand(listener, kMsgBusSent, "PING"), 2);
 }
 
 TEST_F(Bus, BodyWithNulsTravelsAsFields) {
-  PeerSlot b("B");
+  LanPeer b("B");
   const int listener = LoadListener();
-  ASSERT_EQ(Subscribe(listener, 1), 1);
+  ASSERT_EQ(Subscribe(listener, EVENT_SENT), 1);
   const std::string body("x\0y", 3);
   EXPECT_EQ(host().Call(listener, ids::kSend, Text("B"), Text("ZAPYTANIE"),
                         reinterpret_cast<intptr_t>(body.data()), 3, 4),
             1);
-  auto bytes = b.NextBytes();
+  auto bytes = b.Read();
   ASSERT_TRUE(bytes.has_value());
   EXPECT_EQ(SplitAtNul(*bytes), (Fields{"1", "A", "B", "ZAPYTANIE", "x", "y"}));
 }
 
 TEST_F(Bus, RepeatedDatagramIsNotOffered) {
-  PeerSlot b("B");
+  LanPeer b("B");
   const int listener = LoadListener();
-  ASSERT_EQ(Subscribe(listener, 2), 1);
+  ASSERT_EQ(Subscribe(listener, EVENT_RECEIVED), 1);
   StartEngine();
   const std::string datagram = Join({"5", "B", "A", "PONG"});
-  ASSERT_TRUE(WriteSlot("A", "Vask", datagram));
-  ASSERT_TRUE(WriteSlot("A", "Vask", datagram));
+  ASSERT_TRUE(SendRaw("A", datagram));
+  ASSERT_TRUE(SendRaw("A", datagram));
   b.set_sequence(5);
   ASSERT_TRUE(b.Sync("A"));
-  EXPECT_EQ(SeenCommand(listener, 55003, "PONG"), 1);
+  EXPECT_EQ(SeenCommand(listener, kMsgBusReceived, "PONG"), 1);
 }
 
 TEST_F(Bus, SubscribingWhileDatagramsArriveLosesNone) {
-  PeerSlot b("B");
+  LanPeer b("B");
   const int listener = LoadListener();
-  ASSERT_EQ(Subscribe(listener, 2), 1);
+  ASSERT_EQ(Subscribe(listener, EVENT_RECEIVED), 1);
   StartEngine();
   // Other plug-ins keep subscribing on a host thread while the worker walks
   // the subscribers for every datagram.
@@ -149,8 +141,8 @@ TEST_F(Bus, SubscribingWhileDatagramsArriveLosesNone) {
     for (int i = 0; i < 300; ++i) {
       BusSubscribeRecord record{};
       record.size = sizeof record;
-      record.id = 55000;
-      record.sender = 1000 + i % 50;
+      record.id = kMsgBusSubscribe;
+      record.sender = 1000 + i % 50;  // plug-in ids nobody has
       record.mask = 0;
       CallRecord(reinterpret_cast<HostMessage*>(&record));
     }
@@ -159,10 +151,10 @@ TEST_F(Bus, SubscribingWhileDatagramsArriveLosesNone) {
   for (int i = 0; i < kDatagrams; ++i) ASSERT_TRUE(b.Send("A", "TIK"));
   subscriber.join();
   ASSERT_TRUE(b.Sync("A"));
-  EXPECT_EQ(SeenCommand(listener, 55003, "TIK"), kDatagrams);
+  EXPECT_EQ(SeenCommand(listener, kMsgBusReceived, "TIK"), kDatagrams);
   BusSubscribeRecord again{};
   again.size = sizeof again;
-  again.id = 55000;
+  again.id = kMsgBusSubscribe;
   again.sender = 1000;
   again.mask = 0;
   // The listener and the fifty ids above.

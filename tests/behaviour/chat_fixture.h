@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "chat_peer.h"
 #include "host/text_codec.h"
 #include "plugin_fixture.h"
+#include "tests/support/lan_peer.h"
 
 namespace vask::test {
 
@@ -29,15 +29,11 @@ inline const std::string& SendErrorPrefix() {
 
 class ChatFixture : public PluginFixture {
  protected:
-  static constexpr int kWinPopupSetting = 15003;
-  static constexpr int kListOnlySetting = 15001;
-  static constexpr int kNoticeSetting = 186;
+  // Available: opens the slots and starts the worker.
+  void StartEngine() { ASSERT_EQ(Call(kMsgSetStatus, kStatusAvailable, 0), 1); }
+  void StopEngine() { Call(kMsgSetStatus, kStatusOffline, 0); }
 
-  // Own status 64: opens the slots and starts the worker.
-  void StartEngine() { ASSERT_EQ(Call(33005, 64, 0), 1); }
-  void StopEngine() { Call(33005, 0, 0); }
-
-  // Host message 30100 for a message with host id `id`; the plug-in's answer.
+  // Asks the plug-in to send a message with host id `id`; its answer.
   intptr_t SendMessage(int id, const std::string& to, const std::string& text) {
     std::string from = computer_, toCopy = to, body = text, ext;
     MessageRecord record{};
@@ -49,19 +45,20 @@ class ChatFixture : public PluginFixture {
     record.to = toCopy.data();
     record.body = body.data();
     record.ext = ext.data();
-    return Call(30100, reinterpret_cast<intptr_t>(&record));
+    return Call(kMsgSendMessage, reinterpret_cast<intptr_t>(&record));
   }
 
-  // The sent flag of host message 108 for `id`, -1 when none came in time.
+  // The sent flag of the send result for `id`, -1 when none came in time.
   int WaitSendResult(int id) {
-    auto call = WaitFor(108, [id](const host::RecordedCall& c) { return c.Int("messageId") == id; });
+    auto call = WaitFor(kMsgSendResult,
+                        [id](const host::RecordedCall& c) { return c.Int("messageId") == id; });
     return call ? static_cast<int>(call->Int("sent")) : -1;
   }
 
-  // Notices (host message 100 of type 2) and received messages (type 1).
+  // Notices (messages shown of type 2) and received messages (type 1).
   std::vector<host::RecordedCall> Messages(int type) {
     std::vector<host::RecordedCall> out;
-    for (auto& c : host().calls().HostMessages(100)) {
+    for (auto& c : host().calls().HostMessages(kMsgShowMessage)) {
       if (c.Int("type") == type) out.push_back(c);
     }
     return out;
@@ -70,28 +67,41 @@ class ChatFixture : public PluginFixture {
   std::optional<host::RecordedCall> WaitNotice(const std::string& body,
                                                std::chrono::milliseconds deadline = 5000ms) {
     return WaitFor(
-        100, [&](const host::RecordedCall& c) { return c.Int("type") == 2 && c.Text("body") == body; },
+        kMsgShowMessage,
+        [&](const host::RecordedCall& c) { return c.Int("type") == 2 && c.Text("body") == body; },
         deadline);
   }
   std::optional<host::RecordedCall> WaitReceived(const std::string& body) {
-    return WaitFor(100, [&](const host::RecordedCall& c) {
+    return WaitFor(kMsgShowMessage, [&](const host::RecordedCall& c) {
       return c.Int("type") == 1 && c.Text("body") == body;
     });
   }
-  // A log line (host message 1) that contains `part`.
+  // A log line that contains `part`.
   std::optional<host::RecordedCall> WaitLog(const std::string& part) {
-    return WaitFor(1, [&](const host::RecordedCall& c) {
+    return WaitFor(kMsgLog, [&](const host::RecordedCall& c) {
       return c.Text("text").find(part) != std::string::npos;
     });
   }
   size_t LogCount(const std::string& part) {
     return host().calls().CountIf([&](const host::RecordedCall& c) {
-      return c.IsHostMessage() && c.id == 1 && c.Text("text").find(part) != std::string::npos;
+      return c.IsHostMessage() && c.id == kMsgLog && c.Text("text").find(part) != std::string::npos;
     });
   }
 
+  // A fresh private copy of the bus listener (tests/listener), started like
+  // any plug-in; its id, 0 when it could not be loaded.
+  int LoadListener() {
+    std::string error;
+    const int id = host().Load(BuildDir() + "/libvask_test_listener.so", true, &error);
+    EXPECT_NE(id, 0) << error;
+    if (id != 0) {
+      EXPECT_TRUE(host().Start(id));
+    }
+    return id;
+  }
+
   void SetContactStatus(int row, int status) {
-    host().tables().SetInt(kTableContacts, row, 2, status);
+    host().tables().SetInt(kTableContacts, row, kColumnStatus, status);
   }
 };
 

@@ -9,13 +9,16 @@
 #include <fstream>
 #include <thread>
 
+#include "base/host_api.h"
 #include "plugin_fixture.h"
+#include "tests/fixtures/probe_ids.h"
 
 namespace vask::test {
 namespace {
 
 using host::HostCore;
 using host::RecordedCall;
+namespace probe = vask::test_probe;
 
 std::string ProbePath() { return BuildDir() + "/libvask_test_plugin.so"; }
 
@@ -76,16 +79,16 @@ TEST(HostLoaderTest, PrivateCopiesKeepTheirOwnStaticStateAndAreDeletedAtUnload) 
     ASSERT_NE(a, 0) << error;
     ASSERT_NE(b, 0) << error;
     EXPECT_NE(a, b);
-    EXPECT_EQ(core.Call(a, 40000), 1);
-    EXPECT_EQ(core.Call(a, 40000), 2);
-    EXPECT_EQ(core.Call(b, 40000), 1);  // not 3: its own copy
+    EXPECT_EQ(core.Call(a, probe::kCount), 1);
+    EXPECT_EQ(core.Call(a, probe::kCount), 2);
+    EXPECT_EQ(core.Call(b, probe::kCount), 1);  // not 3: its own copy
 
     // The copies live in the temporary folder until unload.
     EXPECT_EQ(copies(), 2);
     core.Unload(a);
     core.Unload(b);
     EXPECT_EQ(copies(), 0);
-    EXPECT_EQ(core.Call(a, 40000), 0);  // gone
+    EXPECT_EQ(core.Call(a, probe::kCount), 0);  // gone
   }
   if (previous) {
     setenv("TMPDIR", saved.c_str(), 1);
@@ -119,20 +122,26 @@ TEST(HostLoaderTest, StartRunsTheSequenceInOrderAndUnloadStopsOnce) {
   ASSERT_TRUE(core.Start(id));
   auto identity = core.Identity(id);
   ASSERT_TRUE(identity);
-  EXPECT_EQ(identity->net, 99);
-  EXPECT_EQ(identity->capabilities, 7);
+  EXPECT_EQ(identity->net, probe::kNet);
+  EXPECT_EQ(identity->capabilities, probe::kNetworkFlags);
   EXPECT_EQ(identity->shortName, "Probe");
   EXPECT_EQ(identity->displayName, "Probe plug-in");
   EXPECT_EQ(identity->netName, "PROBE");
   EXPECT_EQ(identity->kind, "Test");
-  const char* seen = reinterpret_cast<const char*>(core.Call(id, 40003));
+  const char* seen = reinterpret_cast<const char*>(core.Call(id, probe::kReceived));
   ASSERT_NE(seen, nullptr);
-  EXPECT_STREQ(seen, "20001,30010,30011,30013,30016,30017,30025,30026,21001,22000,22100,40003");
+  std::string sequence;
+  for (int received : {kMsgSetControl, kMsgNetworkId, kMsgNetworkFlags, kMsgShortName,
+                       kMsgDisplayName, kMsgNetworkName, kMsgNetworkNameAgain, kMsgHostWord,
+                       kMsgRegisterSettings, kMsgRegisterInterface, kMsgStart, probe::kReceived}) {
+    sequence += (sequence.empty() ? "" : ",") + std::to_string(received);
+  }
+  EXPECT_EQ(seen, sequence);
 
   core.Unload(id);
   core.Unload(id);
   EXPECT_EQ(core.calls().CountIf([](const RecordedCall& c) {
-    return c.IsHostMessage() && c.id == 1 && c.Text("text") == "probe stopping";
+    return c.IsHostMessage() && c.id == kMsgLog && c.Text("text") == "probe stopping";
   }), 1u);
 }
 
@@ -140,12 +149,12 @@ TEST(HostLoaderTest, UnloadWaitsForThePluginsThreadsToLeaveItsCode) {
   HostCore core;
   int id = core.Load(ProbePath(), true);
   ASSERT_TRUE(core.Start(id));
-  ASSERT_EQ(core.Call(id, 40005, 300), 1);
+  ASSERT_EQ(core.Call(id, probe::kSlowThread, 300), 1);
   core.Unload(id);
   // Unloaded only after the thread's last call into the host: had the
   // library gone first, the thread would have crashed in unmapped code.
   EXPECT_EQ(core.calls().CountIf([](const RecordedCall& c) {
-    return c.IsHostMessage() && c.id == 1 && c.Text("text") == "probe thread ending";
+    return c.IsHostMessage() && c.id == kMsgLog && c.Text("text") == "probe thread ending";
   }), 1u);
   EXPECT_TRUE(core.Plugins().empty());
 }
@@ -156,75 +165,77 @@ TEST(HostLoaderTest, EachPluginHasItsOwnIdAndSendToPluginReachesTheOther) {
   int b = core.Load(ProbePath(), true);
   ASSERT_TRUE(core.Start(a));
   ASSERT_TRUE(core.Start(b));
-  EXPECT_EQ(core.Call(a, 40001), a);
-  EXPECT_EQ(core.Call(b, 40001), b);
-  core.Call(b, 40000);
-  core.Call(b, 40000);
-  EXPECT_EQ(core.Call(a, 40002, b), 3);  // b's counter, asked by a
+  EXPECT_EQ(core.Call(a, probe::kPluginId), a);
+  EXPECT_EQ(core.Call(b, probe::kPluginId), b);
+  core.Call(b, probe::kCount);
+  core.Call(b, probe::kCount);
+  EXPECT_EQ(core.Call(a, probe::kAskCount, b), 3);  // b's counter, asked by a
   auto routed = core.calls().WaitFor(
       [](const RecordedCall& c) { return c.service == "SendToPlugin"; }, std::chrono::seconds(1));
   ASSERT_TRUE(routed);
   EXPECT_EQ(routed->plugin, a);
   EXPECT_EQ(routed->Int("receiver"), b);
-  EXPECT_EQ(routed->id, 40000);
+  EXPECT_EQ(routed->id, probe::kCount);
   EXPECT_EQ(routed->answer, 3);
-  EXPECT_EQ(core.Call(a, 40002, 999), 0);  // nobody there
+  EXPECT_EQ(core.Call(a, probe::kAskCount, 999), 0);  // no plug-in 999 there
 }
 
 TEST_F(HostCoreTest, ValuesConvertBetweenTextAndIntegerAndHonourTheCallersBuffer) {
-  core_.tables().DefineColumn(kTableSettings, 15002, kColumnText, 0, "Vask", "Vask/Channel");
-  core_.tables().DefineColumn(kTableSettings, 15000, kColumnInt, 64, "", "Vask/Status");
+  core_.tables().DefineColumn(kTableSettings, kSettingChannel, kColumnText, 0, "Vask",
+                              "Vask/Channel");
+  core_.tables().DefineColumn(kTableSettings, kSettingLastStatus, kColumnInt, kStatusAvailable, "",
+                              "Vask/Status");
 
   ValueRecord v{kValueText, 0, 0};
-  control_->GetValue(kTableSettings, 0, 15002, &v);
+  control_->GetValue(kTableSettings, 0, kSettingChannel, &v);
   ASSERT_NE(Unpacked(v.value), 0);
   EXPECT_STREQ(reinterpret_cast<const char*>(v.value), "Vask");  // the default
 
   char small[4] = {'x', 'x', 'x', 'x'};
   v = {kValueText, Ptr(small), sizeof small};
-  control_->GetValue(kTableSettings, 0, 15002, &v);
+  control_->GetValue(kTableSettings, 0, kSettingChannel, &v);
   EXPECT_EQ(Unpacked(v.value), Ptr(small));
   EXPECT_STREQ(small, "Vas");  // cut, with its NUL inside the buffer
 
   v = {kValueInt, 0, 0};
-  control_->GetValue(kTableSettings, 0, 15000, &v);
-  EXPECT_EQ(Unpacked(v.value), 64);
+  control_->GetValue(kTableSettings, 0, kSettingLastStatus, &v);
+  EXPECT_EQ(Unpacked(v.value), kStatusAvailable);
 
   // An integer column read as text gives the decimal; text written into it
   // is parsed.
   v = {kValueText, Ptr("  -12abc"), 0};
-  control_->SetValue(kTableSettings, 0, 15000, &v);
+  control_->SetValue(kTableSettings, 0, kSettingLastStatus, &v);
   v = {kValueText, 0, 0};
-  control_->GetValue(kTableSettings, 0, 15000, &v);
+  control_->GetValue(kTableSettings, 0, kSettingLastStatus, &v);
   EXPECT_STREQ(reinterpret_cast<const char*>(v.value), "-12");
 
   // A text column read as an integer parses its leading number.
   v = {kValueText, Ptr("15 computers"), 0};
-  control_->SetValue(kTableSettings, 0, 15002, &v);
+  control_->SetValue(kTableSettings, 0, kSettingChannel, &v);
   v = {kValueInt, 0, 0};
-  control_->GetValue(kTableSettings, 0, 15002, &v);
+  control_->GetValue(kTableSettings, 0, kSettingChannel, &v);
   EXPECT_EQ(Unpacked(v.value), 15);
 
   // Missing rows and columns read as "" and 0.
   v = {kValueText, 0, 0};
-  control_->GetValue(kTableContacts, 42, 18, &v);
+  control_->GetValue(kTableContacts, 42, kColumnStatusInfo, &v);
   ASSERT_NE(Unpacked(v.value), 0);
   EXPECT_STREQ(reinterpret_cast<const char*>(v.value), "");
   v = {kValueInt, 5, 0};
-  control_->GetValue(kTableContacts, 42, 2, &v);
+  control_->GetValue(kTableContacts, 42, kColumnStatus, &v);
   EXPECT_EQ(Unpacked(v.value), 0);
 
   // The own entry carries the computer name given to the core.
-  EXPECT_EQ(core_.tables().GetText(kTableContacts, 0, 0), "SELF");
+  EXPECT_EQ(core_.tables().GetText(kTableContacts, 0, kColumnId), "SELF");
 }
 
 TEST_F(HostCoreTest, HostTextCopiesOutliveTheNextCallsOnTheirThread) {
-  core_.SetSettingText(3, "/first");
+  core_.SetSettingText(kSettingHostFolder, "/first");
   ValueRecord first{kValueText, 0, 0};
-  control_->GetValue(kTableSettings, 0, 3, &first);
-  core_.SetSettingText(3, "/second");
+  control_->GetValue(kTableSettings, 0, kSettingHostFolder, &first);
+  core_.SetSettingText(kSettingHostFolder, "/second");
   ValueRecord second{kValueText, 0, 0};
-  control_->GetValue(kTableSettings, 0, 3, &second);
+  control_->GetValue(kTableSettings, 0, kSettingHostFolder, &second);
   EXPECT_STREQ(reinterpret_cast<const char*>(first.value), "/first");
   EXPECT_STREQ(reinterpret_cast<const char*>(second.value), "/second");
 
@@ -240,20 +251,21 @@ TEST_F(HostCoreTest, HostTextCopiesOutliveTheNextCallsOnTheirThread) {
 }
 
 TEST_F(HostCoreTest, ContactsAreFoundIgnoringCaseAndCountedWithTheOwnEntry) {
-  EXPECT_EQ(Send(Message(201)), 1);  // only the own entry
+  EXPECT_EQ(Send(Message(kMsgContactCount)), 1);  // only the own entry
   int b = core_.AddContact("BETA");
-  int c = core_.AddContact("gamma", 3);
+  int c = core_.AddContact("gamma", 3);  // network 3: not ours
   EXPECT_EQ(core_.AddContact("beta"), b);  // the same contact again
-  EXPECT_EQ(Send(Message(200, NET_LAN, Ptr("Beta"))), b);
-  EXPECT_EQ(Send(Message(200, NET_LAN, Ptr("GAMMA"))), -1);  // another network
-  EXPECT_EQ(Send(Message(200, 3, Ptr("GAMMA"))), c);
-  EXPECT_EQ(Send(Message(200, NET_LAN, Ptr("SELF"))), -1);  // the own entry is no contact
-  EXPECT_EQ(Send(Message(201)), 3);
+  EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("Beta"))), b);
+  EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("GAMMA"))), -1);  // another network
+  EXPECT_EQ(Send(Message(kMsgFindContact, 3, Ptr("GAMMA"))), c);
+  EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("SELF"))),
+            -1);  // the own entry is no contact
+  EXPECT_EQ(Send(Message(kMsgContactCount)), 3);
 
   // A removed row leaves a hole the walk reads as an empty row.
   ASSERT_TRUE(core_.RemoveContact(b));
-  EXPECT_EQ(Send(Message(201)), 3);
-  EXPECT_EQ(core_.tables().GetInt(kTableContacts, b, 1), 0);
+  EXPECT_EQ(Send(Message(kMsgContactCount)), 3);
+  EXPECT_EQ(core_.tables().GetInt(kTableContacts, b, kColumnNet), 0);
   EXPECT_EQ(control_->RowIndex(kTableContacts, b), 0);
   EXPECT_EQ(control_->RowIndex(kTableContacts, c), c);
   EXPECT_EQ(control_->RowIndex(kTableContacts, 0), 0);
@@ -262,39 +274,41 @@ TEST_F(HostCoreTest, ContactsAreFoundIgnoringCaseAndCountedWithTheOwnEntry) {
 
 TEST_F(HostCoreTest, ContactStatusKeepsTheFlagBitsAndOwnStatusCanBeRewritten) {
   int b = core_.AddContact("BETA");
-  core_.tables().SetInt(kTableContacts, b, 2, 0x400 | 34);
-  Send(Message3(234, b, 64, Ptr("przy biurku")));
-  EXPECT_EQ(core_.tables().GetInt(kTableContacts, b, 2), 0x400 | 64);
-  EXPECT_EQ(core_.tables().GetText(kTableContacts, b, 18), "przy biurku");
-  auto last = core_.calls().Last(234);
+  core_.tables().SetInt(kTableContacts, b, kColumnStatus, kStatusIgnoredFlag | kStatusDnd);
+  Send(Message3(kMsgContactStatus, b, kStatusAvailable, Ptr("przy biurku")));
+  EXPECT_EQ(core_.tables().GetInt(kTableContacts, b, kColumnStatus),
+            kStatusIgnoredFlag | kStatusAvailable);
+  EXPECT_EQ(core_.tables().GetText(kTableContacts, b, kColumnStatusInfo), "przy biurku");
+  auto last = core_.calls().Last(kMsgContactStatus);
   ASSERT_TRUE(last);
   EXPECT_EQ(last->Text("address"), "BETA");
 
-  core_.SetAnswer(246, [](HostMessage* m) -> std::optional<intptr_t> {
-    m->p2 = 34;
+  core_.SetAnswer(kMsgAnnounceStatus, [](HostMessage* m) -> std::optional<intptr_t> {
+    m->p2 = kStatusDnd;
     return std::nullopt;
   });
-  HostMessage own = Message3(246, 0, 64, Ptr("tekst"));
+  HostMessage own = Message3(kMsgAnnounceStatus, 0, kStatusAvailable, Ptr("tekst"));
   control_->SendToHost(&own);
-  EXPECT_EQ(Unpacked(own.p2), 34);  // the plug-in reads the rewritten value back
-  EXPECT_EQ(core_.ownStatus().status, 34);
+  EXPECT_EQ(Unpacked(own.p2), kStatusDnd);  // the plug-in reads the rewritten value back
+  EXPECT_EQ(core_.ownStatus().status, kStatusDnd);
   EXPECT_EQ(core_.ownStatus().text, "tekst");
-  EXPECT_EQ(core_.calls().Last(246)->Int("status"), 64);  // what the plug-in sent
+  // What the plug-in sent:
+  EXPECT_EQ(core_.calls().Last(kMsgAnnounceStatus)->Int("status"), kStatusAvailable);
 
-  core_.ClearAnswer(246);
-  own = Message3(246, 0, -1, 0);
+  core_.ClearAnswer(kMsgAnnounceStatus);
+  own = Message3(kMsgAnnounceStatus, 0, -1, 0);
   control_->SendToHost(&own);
-  EXPECT_EQ(core_.ownStatus().status, 34);  // -1 leaves it
+  EXPECT_EQ(core_.ownStatus().status, kStatusDnd);  // -1 leaves it
   EXPECT_EQ(core_.ownStatus().changes, 2);
 
-  core_.SetAnswer(310, [](HostMessage*) -> std::optional<intptr_t> { return 7; });
-  EXPECT_EQ(Send(Message(310, NET_LAN, Ptr("x"))), 7);
-  core_.ClearAnswer(310);
+  core_.SetAnswer(kMsgIsIgnored, [](HostMessage*) -> std::optional<intptr_t> { return 7; });
+  EXPECT_EQ(Send(Message(kMsgIsIgnored, NET_LAN, Ptr("x"))), 7);
+  core_.ClearAnswer(kMsgIsIgnored);
   core_.SetIgnored("Nosy", true);
-  EXPECT_NE(Send(Message(310, NET_LAN, Ptr("NOSY"))), 0);
-  EXPECT_EQ(Send(Message(310, NET_LAN, Ptr("BETA"))), 0);
+  EXPECT_NE(Send(Message(kMsgIsIgnored, NET_LAN, Ptr("NOSY"))), 0);
+  EXPECT_EQ(Send(Message(kMsgIsIgnored, NET_LAN, Ptr("BETA"))), 0);
   core_.SetIgnored("nosy", false);
-  EXPECT_EQ(Send(Message(310, NET_LAN, Ptr("NOSY"))), 0);
+  EXPECT_EQ(Send(Message(kMsgIsIgnored, NET_LAN, Ptr("NOSY"))), 0);
 }
 
 TEST_F(HostCoreTest, ReceivedMessagesAreStoredWithTheirBytesAndSender) {
@@ -310,7 +324,7 @@ TEST_F(HostCoreTest, ReceivedMessagesAreStoredWithTheirBytesAndSender) {
   record.ext = const_cast<char*>("");
   record.flags = 128;
   record.time = 1700000000;
-  Send(Message(100, Ptr(&record)));
+  Send(Message(kMsgShowMessage, Ptr(&record)));
   std::strcpy(body, "overwritten");  // the host kept its own copy
   auto history = core_.History(b);
   ASSERT_EQ(history.size(), 1u);
@@ -318,10 +332,10 @@ TEST_F(HostCoreTest, ReceivedMessagesAreStoredWithTheirBytesAndSender) {
   EXPECT_EQ(history[0].from, "beta");
   EXPECT_EQ(history[0].time, 1700000000);
   EXPECT_EQ(history[0].type, 1);
-  EXPECT_EQ(core_.calls().Last(100)->Text("body"), history[0].body);
+  EXPECT_EQ(core_.calls().Last(kMsgShowMessage)->Text("body"), history[0].body);
 
-  Send(Message(108, 77, 1));
-  Send(Message(108, 78, 0));
+  Send(Message(kMsgSendResult, 77, 1));
+  Send(Message(kMsgSendResult, 78, 0));
   EXPECT_EQ(core_.SendResult(77), 1);
   EXPECT_EQ(core_.SendResult(78), 0);
   EXPECT_FALSE(core_.SendResult(79));
@@ -329,11 +343,11 @@ TEST_F(HostCoreTest, ReceivedMessagesAreStoredWithTheirBytesAndSender) {
 
 TEST_F(HostCoreTest, SendResultsKeepOnlyTheLatestSoALongSessionDoesNotGrow) {
   const int kept = static_cast<int>(HostCore::kSendResultsKept);
-  for (int id = 1; id <= kept; ++id) Send(Message(108, id, 1));
-  Send(Message(108, kept, 0));  // a second answer for a kept id replaces it
+  for (int id = 1; id <= kept; ++id) Send(Message(kMsgSendResult, id, 1));
+  Send(Message(kMsgSendResult, kept, 0));  // a second answer for a kept id replaces it
   EXPECT_EQ(core_.SendResult(1), 1);
   EXPECT_EQ(core_.SendResult(kept), 0);
-  Send(Message(108, kept + 1, 1));
+  Send(Message(kMsgSendResult, kept + 1, 1));
   EXPECT_FALSE(core_.SendResult(1));
   EXPECT_EQ(core_.SendResult(2), 1);
   EXPECT_EQ(core_.SendResult(kept + 1), 1);
@@ -342,31 +356,31 @@ TEST_F(HostCoreTest, SendResultsKeepOnlyTheLatestSoALongSessionDoesNotGrow) {
 TEST_F(HostCoreTest, ItemsKeepTheirDeclarationAndFollowStatusAndTextChanges) {
   ActionInfo add{};
   add.size = kActionInfoShort;
-  add.ref = {15001, 15000, -2};
+  add.ref = {kItemRefreshAll, kItemSettingsGroup, -2};
   add.position = -1;
   add.mask = kActionMaskAdd;
   add.status = 0x10 | 0x2;
   add.statusMask = -1;
   add.text = "Dostępny";
-  add.param = 0x50F00001;
+  add.param = 0x50F00001;  // any parameter: kept as given
   add.width = 120;
   add.height = 20;
-  Send(Message(10101, Ptr(&add)));
+  Send(Message(kMsgAddItem, Ptr(&add)));
 
   ActionInfo status{};
   status.size = kActionInfoShort;
-  status.ref = {15001, 15000, -2};
+  status.ref = {kItemRefreshAll, kItemSettingsGroup, -2};
   status.mask = kActionMaskStatus;
   status.status = 1;
   status.statusMask = 1;
-  Send(Message(10108, Ptr(&status)));
+  Send(Message(kMsgSetItemStatus, Ptr(&status)));
 
   ActionInfo text = status;
   text.mask = kActionMaskText;
   text.text = "Zajęty";
-  Send(Message(10110, Ptr(&text)));
+  Send(Message(kMsgSetItemText, Ptr(&text)));
 
-  auto item = core_.Item(15001, 15000);
+  auto item = core_.Item(kItemRefreshAll, kItemSettingsGroup);
   ASSERT_TRUE(item);
   EXPECT_EQ(item->style, 0x12);
   EXPECT_EQ(item->status, 0x13);
@@ -378,38 +392,38 @@ TEST_F(HostCoreTest, ItemsKeepTheirDeclarationAndFollowStatusAndTextChanges) {
   read.mask = kActionMaskText;
   read.text = nullptr;
   read.textSize = 0;
-  const char* answer = reinterpret_cast<const char*>(Send(Message(10106, Ptr(&read))));
+  const char* answer = reinterpret_cast<const char*>(Send(Message(kMsgReadItemText, Ptr(&read))));
   ASSERT_NE(answer, nullptr);
   EXPECT_STREQ(answer, "Zajęty");
 }
 
 TEST_F(HostCoreTest, ContactWindowItemsLiveOnlyWhileTheDetailsWindowIsOpen) {
   int b = core_.AddContact("BETA");
-  ActionRef window{70, 0, b};
-  EXPECT_EQ(Send(Message(10117, Ptr(&window))), 0);
-  ActionRef parentOf{0x13000000 + 6, 71, -2};
-  int parent = static_cast<int>(Send(Message(10118, Ptr(&parentOf))));
+  ActionRef window{kParentDetailsWindow, 0, b};
+  EXPECT_EQ(Send(Message(kMsgItemExists, Ptr(&window))), 0);
+  ActionRef parentOf{kContactItemBase + kColumnFirstName, kParentWindowRoot, -2};
+  int parent = static_cast<int>(Send(Message(kMsgItemParent, Ptr(&parentOf))));
   EXPECT_NE(parent, 0);
 
   core_.OpenDetails(b);
-  EXPECT_NE(Send(Message(10117, Ptr(&window))), 0);
+  EXPECT_NE(Send(Message(kMsgItemExists, Ptr(&window))), 0);
   ActionInfo set{};
   set.size = kActionInfoShort;
-  set.ref = {0x13000000 + 6, parent, b};
+  set.ref = {kContactItemBase + kColumnFirstName, parent, b};
   set.mask = kActionMaskText;
   set.text = "Ala";
-  Send(Message(10110, Ptr(&set)));
-  EXPECT_EQ(core_.DetailsText(b, 6), "Ala");
+  Send(Message(kMsgSetItemText, Ptr(&set)));
+  EXPECT_EQ(core_.DetailsText(b, kColumnFirstName), "Ala");
 
   ActionInfo read = set;
   read.text = nullptr;
-  EXPECT_STREQ(reinterpret_cast<const char*>(Send(Message(10106, Ptr(&read)))), "Ala");
+  EXPECT_STREQ(reinterpret_cast<const char*>(Send(Message(kMsgReadItemText, Ptr(&read)))), "Ala");
   read.ref.contact = core_.AddContact("GAMMA");  // its window is not open
-  EXPECT_STREQ(reinterpret_cast<const char*>(Send(Message(10106, Ptr(&read)))), "");
+  EXPECT_STREQ(reinterpret_cast<const char*>(Send(Message(kMsgReadItemText, Ptr(&read)))), "");
 
   core_.CloseDetails(b);
-  EXPECT_EQ(Send(Message(10117, Ptr(&window))), 0);
-  EXPECT_EQ(core_.DetailsText(b, 6), "");
+  EXPECT_EQ(Send(Message(kMsgItemExists, Ptr(&window))), 0);
+  EXPECT_EQ(core_.DetailsText(b, kColumnFirstName), "");
 }
 
 TEST_F(HostCoreTest, NoticeCancelWritesTheRecordUntilTheNoticeIsRemoved) {
@@ -419,13 +433,13 @@ TEST_F(HostCoreTest, NoticeCancelWritesTheRecordUntilTheNoticeIsRemoved) {
   notice.text = "Zapytanie";
   notice.style = 514;
   EXPECT_EQ(core_.PressCancel(), 0);
-  Send(Message(10209, Ptr(&notice)));
+  Send(Message(kMsgSearchNoticeShow, Ptr(&notice)));
   ASSERT_EQ(core_.openNotices().size(), 1u);
   EXPECT_EQ(core_.openNotices()[0].title, "Vask - wyszukiwanie");
   EXPECT_EQ(notice.cancelled, 0);
   EXPECT_EQ(core_.PressCancel(), 1);
   EXPECT_EQ(notice.cancelled, 1);
-  Send(Message(10210, Ptr(&notice)));
+  Send(Message(kMsgSearchNoticeHide, Ptr(&notice)));
   EXPECT_TRUE(core_.openNotices().empty());
   notice.cancelled = 0;
   EXPECT_EQ(core_.PressCancel(), 0);
@@ -435,36 +449,36 @@ TEST_F(HostCoreTest, NoticeCancelWritesTheRecordUntilTheNoticeIsRemoved) {
 TEST_F(HostCoreTest, FoundContactsColumnsIconsAndBoxesAreKept) {
   FoundContact found{};
   found.size = sizeof found;
-  found.status = 64;
+  found.status = kStatusAvailable;
   std::memset(found.uid, 'Q', sizeof found.uid);  // no NUL: the decoder stays inside
   std::strcpy(found.column6, "Jan");
   found.net = NET_LAN;
-  Send(Message(14000, Ptr(&found)));
-  found.status = 0;
+  Send(Message(kMsgFoundContact, Ptr(&found)));
+  found.status = kStatusOffline;
   ASSERT_EQ(core_.foundContacts().size(), 1u);
-  EXPECT_EQ(Unpacked(core_.foundContacts()[0].status), 64);
-  EXPECT_EQ(core_.calls().Last(14000)->Text("uid"), std::string(256, 'Q'));
-  EXPECT_EQ(core_.calls().Last(14000)->Text("column6"), "Jan");
+  EXPECT_EQ(Unpacked(core_.foundContacts()[0].status), kStatusAvailable);
+  EXPECT_EQ(core_.calls().Last(kMsgFoundContact)->Text("uid"), std::string(256, 'Q'));
+  EXPECT_EQ(core_.calls().Last(kMsgFoundContact)->Text("column6"), "Jan");
 
   ColumnDef def{};
   def.size = sizeof def;
-  def.id = 1102;
-  def.table = 0;
-  def.column = 15004;
+  def.id = kMsgDefineColumn;
+  def.table = kTableSettings;
+  def.column = kSettingStatusInfo;
   def.columnType = kColumnText;
   def.defaultValue = Ptr("opis");
   def.name = "Vask/StatusInfo";
   control_->SendToHost(reinterpret_cast<HostMessage*>(&def));
-  EXPECT_EQ(core_.GetSettingText(15004), "opis");
+  EXPECT_EQ(core_.GetSettingText(kSettingStatusInfo), "opis");
   ASSERT_EQ(core_.definedColumns().size(), 1u);
   EXPECT_EQ(core_.definedColumns()[0].name, "Vask/StatusInfo");
-  EXPECT_EQ(core_.calls().Last(1102)->Text("default"), "opis");
+  EXPECT_EQ(core_.calls().Last(kMsgDefineColumn)->Text("default"), "opis");
 
-  HostMessage info = Message(10204, Ptr("Informacja"), 0);
+  HostMessage info = Message(kMsgInfoBox, Ptr("Informacja"), 0);
   info.size = HostMessageSize(4);
   info.p3 = Ptr("Tytuł");
   control_->SendToHost(&info);
-  Send(Message(10201, Ptr("Błąd")));
+  Send(Message(kMsgErrorBox, Ptr("Błąd")));
   auto boxes = core_.messageBoxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_FALSE(boxes[0].error);
@@ -533,13 +547,13 @@ TEST_F(HostCoreTest, PumpMessagesDrainsTheCallersInput) {
 
 TEST_F(HostCoreTest, WaitForSeesCallsFromOtherThreadsInOrder) {
   std::thread sender([&] {
-    for (int i = 0; i < 50; ++i) Send(Message(11013, i));
+    for (int i = 0; i < 50; ++i) Send(Message(kMsgContactChanged, i));
   });
-  auto last = core_.calls().WaitForHost(11013, std::chrono::seconds(10),
+  auto last = core_.calls().WaitForHost(kMsgContactChanged, std::chrono::seconds(10),
                                         [](const RecordedCall& c) { return c.message.p1 == 49; });
   sender.join();
   ASSERT_TRUE(last);
-  auto all = core_.calls().HostMessages(11013);
+  auto all = core_.calls().HostMessages(kMsgContactChanged);
   ASSERT_EQ(all.size(), 50u);
   for (size_t i = 0; i < all.size(); ++i) {
     EXPECT_EQ(Unpacked(all[i].message.p1), static_cast<intptr_t>(i));
@@ -547,7 +561,7 @@ TEST_F(HostCoreTest, WaitForSeesCallsFromOtherThreadsInOrder) {
       EXPECT_LT(all[i - 1].sequence, all[i].sequence);
     }
   }
-  EXPECT_FALSE(core_.calls().WaitForHost(11014, std::chrono::milliseconds(20)));
+  EXPECT_FALSE(core_.calls().WaitForHost(kMsgContactWentOffline, std::chrono::milliseconds(20)));
 }
 
 TEST(HostProfileTest, AProfileKeepsItsTablesAndAForeignFileIsRefusedUntouched) {
@@ -557,14 +571,14 @@ TEST(HostProfileTest, AProfileKeepsItsTablesAndAForeignFileIsRefusedUntouched) {
   {
     HostCore core(host::HostOptions{path, "A", false});
     ASSERT_TRUE(core.ok()) << core.error();
-    core.SetSetting(11, 1);
+    core.SetSetting(kSettingRestoreStatus, 1);
     core.AddContact("BETA");
     core.SetIgnored("NOSY", true);
   }
   {
     HostCore core(host::HostOptions{path, "A", false});
     ASSERT_TRUE(core.ok()) << core.error();
-    EXPECT_EQ(core.GetSetting(11), 1);
+    EXPECT_EQ(core.GetSetting(kSettingRestoreStatus), 1);
     EXPECT_EQ(core.FindContact(NET_LAN, "beta"), 1);
     EXPECT_TRUE(core.IsIgnored("nosy"));
   }
@@ -654,20 +668,20 @@ TEST(HostProfileTest, AProfileFileLogsAheadAndAForeignDatabaseKeepsItsJournal) {
 class ProbeFixtureTest : public PluginFixture {
  protected:
   std::string PluginPath() const override { return ProbePath(); }
-  void BeforeStart() override { SetSetting(11, 1); }
+  void BeforeStart() override { SetSetting(kSettingRestoreStatus, 1); }
 };
 
 TEST_F(ProbeFixtureTest, StartsTheLoadedCopyWithTheEnvironmentSet) {
-  EXPECT_EQ(Call(40001), plugin());
-  EXPECT_EQ(Call(40004, 40, 2), 42);
-  EXPECT_EQ(GetSetting(11), 1);
+  EXPECT_EQ(Call(probe::kPluginId), plugin());
+  EXPECT_EQ(Call(probe::kEcho, 40, 2), 42);
+  EXPECT_EQ(GetSetting(kSettingRestoreStatus), 1);
   const char* lan = std::getenv("VASK_LAN_DIR");
   ASSERT_NE(lan, nullptr);
   EXPECT_EQ(lanDir(), lan);
   EXPECT_STREQ(std::getenv("COMPUTERNAME"), "A");
   int b = AddContact("B");
-  EXPECT_EQ(ContactText(b, 0), "B");
-  EXPECT_EQ(ContactInt(b, 1), NET_LAN);
+  EXPECT_EQ(ContactText(b, kColumnId), "B");
+  EXPECT_EQ(ContactInt(b, kColumnNet), NET_LAN);
 }
 
 }  // namespace

@@ -1,20 +1,20 @@
 // vask-host's scripted mode and its text edge: commands in, JSON events
 // out, UTF-8 on the user's side and Windows-1250 on the plug-in's.
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "host/json_writer.h"
-#include "host/script_host.h"
 #include "host/text_codec.h"
-#include "plugin_fixture.h"
+#include "script_fixture.h"
+#include "tests/fixtures/probe_ids.h"
 
 namespace vask::test {
 namespace {
 
 using host::Cp1250ToUtf8;
 using host::Utf8ToCp1250;
+namespace probe = vask::test_probe;
 
 TEST(HostTextTest, PolishTextCrossesTheEdgeBothWaysExactly) {
   const std::string utf8 = "Zażółć gęślą jaźń ZAŻÓŁĆ GĘŚLĄ JAŹŃ €";
@@ -45,93 +45,67 @@ TEST(HostTextTest, JsonQuotingEscapesWhatWouldBreakALine) {
             (std::vector<std::string>{"send", "B", "two  words"}));
 }
 
-// A script host over the probe plug-in, writing its events to memory.
-class ScriptHostTest : public PluginFixture {
+// A script host over the probe plug-in.
+class ScriptHostTest : public ScriptFixture {
  protected:
   std::string PluginPath() const override { return BuildDir() + "/libvask_test_plugin.so"; }
-  void SetUp() override {
-    PluginFixture::SetUp();
-    out_ = open_memstream(&buffer_, &size_);
-    ASSERT_NE(out_, nullptr);
-    script_ = std::make_unique<host::ScriptHost>(host(), plugin(), out_, false);
-  }
-  void TearDown() override {
-    // The unload's messages still reach the script host; then it goes,
-    // before the host core it refers to is freed.
-    host().UnloadAll();
-    script_.reset();
-    PluginFixture::TearDown();
-    std::fclose(out_);
-    std::free(buffer_);
-  }
-  std::vector<std::string> Events() {
-    std::fflush(out_);
-    std::vector<std::string> lines;
-    std::string all(buffer_, size_);
-    size_t start = 0;
-    for (size_t end; (end = all.find('\n', start)) != std::string::npos; start = end + 1) {
-      lines.push_back(all.substr(start, end - start));
-    }
-    return lines;
-  }
-  std::string Received() { return reinterpret_cast<const char*>(Call(40003)); }
-
-  std::FILE* out_ = nullptr;
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
-  std::unique_ptr<host::ScriptHost> script_;
+  std::string Received() { return reinterpret_cast<const char*>(Call(probe::kReceived)); }
 };
 
 TEST_F(ScriptHostTest, CommandsReachThePluginAndAnswerAsEvents) {
-  EXPECT_TRUE(script_->Run("msg 40004 40 2"));
+  const std::string echo = std::to_string(probe::kEcho);
+  EXPECT_TRUE(script_->Run("msg " + echo + " 40 2"));
   EXPECT_TRUE(script_->Run("add BETA"));
-  EXPECT_TRUE(script_->Run("set 15002 Kanał"));
+  EXPECT_TRUE(script_->Run("set " + std::to_string(kSettingChannel) + " Kanał"));
   EXPECT_TRUE(script_->Run("frobnicate"));
   EXPECT_FALSE(script_->Run("quit"));
   auto events = Events();
   ASSERT_EQ(events.size(), 4u);
-  EXPECT_EQ(events[0], "{\"event\":\"answer\",\"id\":40004,\"answer\":42}");
+  EXPECT_EQ(events[0], "{\"event\":\"answer\",\"id\":" + echo + ",\"answer\":42}");
   EXPECT_NE(events[1].find("\"event\":\"contact-added\",\"contact\":1,\"computer\":\"BETA\""),
             std::string::npos);
   EXPECT_NE(events[2].find("\"value\":\"Kanał\""), std::string::npos);
   EXPECT_NE(events[3].find("\"event\":\"error\""), std::string::npos);
   // Stored as the plug-in reads it; the contact was reported to it.
-  EXPECT_EQ(GetSettingText(15002), "Kana\xb3");
-  EXPECT_EQ(ContactText(1, 0), "BETA");
-  EXPECT_NE(Received().find("24003"), std::string::npos);
+  EXPECT_EQ(GetSettingText(kSettingChannel), "Kana\xb3");
+  EXPECT_EQ(ContactText(1, kColumnId), "BETA");
+  EXPECT_NE(Received().find(std::to_string(kMsgContactReported)), std::string::npos);
 }
 
 TEST_F(ScriptHostTest, ATextWindows1250CannotHoldRefusesTheWholeCommand) {
   script_->Run("add BETA");
   script_->Run("send BETA tak 😀");
-  script_->Run("status 64 😀");
+  script_->Run("status " + std::to_string(kStatusAvailable) + " 😀");
   auto events = Events();
   ASSERT_EQ(events.size(), 3u);
   EXPECT_NE(events[1].find("\"event\":\"error\",\"command\":\"send\""), std::string::npos);
   EXPECT_NE(events[2].find("\"event\":\"error\",\"command\":\"status\""), std::string::npos);
   std::string received = Received();
-  EXPECT_EQ(received.find("30100"), std::string::npos);
-  EXPECT_EQ(received.find("33005"), std::string::npos);
+  EXPECT_EQ(received.find(std::to_string(kMsgSendMessage)), std::string::npos);
+  EXPECT_EQ(received.find(std::to_string(kMsgSetStatus)), std::string::npos);
 }
 
 TEST_F(ScriptHostTest, HostMessagesOfThePluginBecomeUtf8Events) {
   HostMessage log{};
   log.size = HostMessageSize(2);
-  log.id = 1;
+  log.id = kMsgLog;
   log.p1 = reinterpret_cast<intptr_t>("B\xb3\xb9" "d");  // "Błąd" in CP1250
-  log.p2 = 256;
+  log.p2 = kLogLevel;
   control()->SendToHost(&log);
   HostMessage box{};
   box.size = HostMessageSize(2);
-  box.id = 10201;
+  box.id = kMsgErrorBox;
   box.p1 = reinterpret_cast<intptr_t>("\x9cwiat");
   control()->SendToHost(&box);
   auto events = Events();
   ASSERT_EQ(events.size(), 3u);  // the log line, the box's message, its host event
-  EXPECT_NE(events[0].find("\"event\":\"host-message\",\"id\":1,"), std::string::npos);
-  EXPECT_NE(events[0].find("\"text\":\"Błąd\",\"level\":256"), std::string::npos);
-  EXPECT_NE(events[1].find("\"id\":10201"), std::string::npos);
-  EXPECT_NE(events[2].find("\"event\":\"message-box\",\"id\":10201,\"text\":\"świat\""),
+  const std::string boxId = std::to_string(kMsgErrorBox);
+  EXPECT_NE(events[0].find("\"event\":\"host-message\",\"id\":" + std::to_string(kMsgLog) + ","),
+            std::string::npos);
+  EXPECT_NE(events[0].find("\"text\":\"Błąd\",\"level\":" + std::to_string(kLogLevel)),
+            std::string::npos);
+  EXPECT_NE(events[1].find("\"id\":" + boxId), std::string::npos);
+  EXPECT_NE(events[2].find("\"event\":\"message-box\",\"id\":" + boxId + ",\"text\":\"świat\""),
             std::string::npos);
 }
 

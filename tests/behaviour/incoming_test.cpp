@@ -10,10 +10,10 @@ namespace {
 
 class Incoming : public ChatFixture {
  protected:
-  void BeforeStart() override { SetSetting(kWinPopupSetting, 0); }
+  void BeforeStart() override { SetSetting(kSettingWinPopup, 0); }
 
   // The commands of the datagrams the peer got up to its sync answer.
-  std::vector<Fields> Acks(PeerSlot& peer) {
+  std::vector<Fields> Acks(LanPeer& peer) {
     auto before = peer.SyncCollect("A");
     EXPECT_TRUE(before.has_value()) << "no PONG from A";
     std::vector<Fields> acks;
@@ -25,7 +25,7 @@ class Incoming : public ChatFixture {
 };
 
 TEST_F(Incoming, MessageIsDeliveredAndAcknowledgedWithItsNumberAsSent) {
-  PeerSlot b("B");
+  LanPeer b("B");
   StartEngine();
   ASSERT_TRUE(b.Send("A", "MESSAGE", {"007", "dzien dobry", "3F2A1B00"}));
   auto got = WaitReceived("dzien dobry");
@@ -37,17 +37,17 @@ TEST_F(Incoming, MessageIsDeliveredAndAcknowledgedWithItsNumberAsSent) {
   EXPECT_EQ(got->Int("messageId"), 0);
   EXPECT_EQ(got->Int("flags"), 128);
   EXPECT_EQ(got->Int("field42"), -2);
-  EXPECT_EQ(got->Int("icon"), 0x50F00010);
+  EXPECT_EQ(got->Int("icon"), kIconMessage);
   EXPECT_EQ(got->Int("time"), 0x3F2A1B00);
-  auto ack = b.NextWith("MESSAGEACK");
+  auto ack = b.WaitFor("MESSAGEACK");
   ASSERT_TRUE(ack.has_value());
   EXPECT_EQ(*ack, (Fields{ack->at(0), "A", "B", "MESSAGEACK", "007"}));
   // A LAN delivery makes the loop ask the host to show what came.
-  EXPECT_TRUE(WaitFor(101).has_value());
+  EXPECT_TRUE(WaitFor(kMsgQueryMessages).has_value());
 }
 
 TEST_F(Incoming, TimeFieldIsTheLeadingHexDigitsOrTheReceiptTime) {
-  PeerSlot b("B");
+  LanPeer b("B");
   StartEngine();
   ASSERT_TRUE(b.Send("A", "MESSAGE", {"1", "male", "3f2a1b00"}));
   ASSERT_TRUE(b.Send("A", "MESSAGE", {"2", "wielkie", "3F2A1B00"}));
@@ -74,7 +74,7 @@ TEST_F(Incoming, TimeFieldIsTheLeadingHexDigitsOrTheReceiptTime) {
 }
 
 TEST_F(Incoming, EmptyTextIsAcknowledgedButNotQueued) {
-  PeerSlot b("B");
+  LanPeer b("B");
   const int row = AddContact("B");
   StartEngine();
   ASSERT_TRUE(b.Send("A", "MESSAGE", {"7", "", "3F2A1B00"}));
@@ -83,14 +83,15 @@ TEST_F(Incoming, EmptyTextIsAcknowledgedButNotQueued) {
   EXPECT_EQ(acks[0].at(4), "7");
   EXPECT_TRUE(Messages(1).empty());
   // The contact's data is still refreshed.
-  EXPECT_TRUE(WaitFor(11013, [row](const host::RecordedCall& c) { return c.message.p1 == row; })
-                  .has_value());
+  EXPECT_TRUE(WaitFor(kMsgContactChanged, [row](const host::RecordedCall& c) {
+                return c.message.p1 == row;
+              }).has_value());
 }
 
 TEST_F(Incoming, IgnoredSendersAreRejectedOrDropped) {
-  PeerSlot flagged("C"), stranger("X"), listed("D");
+  LanPeer flagged("C"), stranger("X"), listed("D");
   const int c = AddContact("C");
-  SetContactStatus(c, 0x400 | 64);
+  SetContactStatus(c, kStatusIgnoredFlag | kStatusAvailable);
   host().SetIgnored("X", true);
   AddContact("D");
   host().SetIgnored("D", true);
@@ -111,11 +112,11 @@ TEST_F(Incoming, IgnoredSendersAreRejectedOrDropped) {
 }
 
 TEST_F(Incoming, RepeatedDatagramIsDeliveredOnce) {
-  PeerSlot b("B");
+  LanPeer b("B");
   StartEngine();
   const std::string datagram = Join({"41", "B", "A", "MESSAGE", "3", "raz", "1"});
-  ASSERT_TRUE(WriteSlot("A", "Vask", datagram));
-  ASSERT_TRUE(WriteSlot("A", "Vask", datagram));
+  ASSERT_TRUE(SendRaw("A", datagram));
+  ASSERT_TRUE(SendRaw("A", datagram));
   b.set_sequence(41);
   EXPECT_EQ(Acks(b).size(), 1u);
   EXPECT_EQ(Messages(1).size(), 1u);
@@ -124,19 +125,19 @@ TEST_F(Incoming, RepeatedDatagramIsDeliveredOnce) {
 class IncomingListOnly : public Incoming {
  protected:
   void BeforeStart() override {
-    SetSetting(kWinPopupSetting, 1);
-    SetSetting(kListOnlySetting, 1);
+    SetSetting(kSettingWinPopup, 1);
+    SetSetting(kSettingOnlyListed, 1);
   }
 };
 
 TEST_F(IncomingListOnly, WinPopupMessagesPassWhileLanOnesAreBanned) {
-  PeerSlot x("X");
+  LanPeer x("X");
   StartEngine();
   ASSERT_TRUE(x.Send("A", "MESSAGE", {"1", "po sieci", "1"}));
   ASSERT_TRUE(WaitLog("e=\"Banned\"").has_value());
   // WinPopup: no sequence, no list, no answer; an empty text is not queued.
-  ASSERT_TRUE(WriteSlot("A", "messngr", Join({"X", "A", ""})));
-  ASSERT_TRUE(WriteSlot("A", "messngr", Join({"X", "A", "przez winpopup"})));
+  ASSERT_TRUE(SendRaw("A", Join({"X", "A", ""}), "messngr"));
+  ASSERT_TRUE(SendRaw("A", Join({"X", "A", "przez winpopup"}), "messngr"));
   const long long before = std::time(nullptr);
   auto got = WaitReceived("przez winpopup");
   ASSERT_TRUE(got.has_value());
@@ -146,7 +147,7 @@ TEST_F(IncomingListOnly, WinPopupMessagesPassWhileLanOnesAreBanned) {
   auto received = Messages(1);
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].Text("body"), "przez winpopup");
-  EXPECT_FALSE(x.NextWith("MESSAGEACK", 200ms).has_value());
+  EXPECT_FALSE(x.WaitFor("MESSAGEACK", 200ms).has_value());
 }
 
 }  // namespace

@@ -15,11 +15,11 @@ namespace {
 
 class Outgoing : public ChatFixture {
  protected:
-  void BeforeStart() override { SetSetting(kWinPopupSetting, 0); }
+  void BeforeStart() override { SetSetting(kSettingWinPopup, 0); }
 
   // The next "MESSAGE" the peer got; fails the test when none came.
-  Fields NextMessage(PeerSlot& peer) {
-    auto fields = peer.NextWith("MESSAGE");
+  Fields NextMessage(LanPeer& peer) {
+    auto fields = peer.WaitFor("MESSAGE");
     EXPECT_TRUE(fields.has_value()) << "no MESSAGE reached " << peer.computer();
     return fields.value_or(Fields{});
   }
@@ -32,8 +32,8 @@ bool IsUpperHex(const std::string& text) {
 }
 
 TEST_F(Outgoing, LongTextGoesWholeAndOnlyItsStartWaitsForTheAck) {
-  SetSetting(kNoticeSetting, 1);
-  PeerSlot b("B");
+  SetSetting(kSettingNotices, 1);
+  LanPeer b("B");
   ASSERT_TRUE(b.ok());
   StartEngine();
   std::string text;
@@ -69,8 +69,8 @@ TEST_F(Outgoing, LongTextGoesWholeAndOnlyItsStartWaitsForTheAck) {
 }
 
 TEST_F(Outgoing, TimelyAckSettlesTheMessageSilently) {
-  SetSetting(kNoticeSetting, 1);
-  PeerSlot b("B");
+  SetSetting(kSettingNotices, 1);
+  LanPeer b("B");
   StartEngine();
   ASSERT_EQ(SendMessage(3, "B", "czesc"), 8);
   Fields m = NextMessage(b);
@@ -85,8 +85,8 @@ TEST_F(Outgoing, TimelyAckSettlesTheMessageSilently) {
 }
 
 TEST_F(Outgoing, MessagesSentAtOnceCarryTheNumbersTheyWaitUnder) {
-  SetSetting(kNoticeSetting, 1);
-  PeerSlot b("B");
+  SetSetting(kSettingNotices, 1);
+  LanPeer b("B");
   StartEngine();
   constexpr int kSenders = 4;
   std::vector<std::thread> threads;
@@ -113,13 +113,13 @@ TEST_F(Outgoing, MessagesSentAtOnceCarryTheNumbersTheyWaitUnder) {
 }
 
 TEST_F(Outgoing, AcknowledgementNoticesFollowTheHostSwitch) {
-  PeerSlot b("B");
+  LanPeer b("B");
   StartEngine();
   ASSERT_TRUE(b.Send("A", "MESSAGEACK", {"999"}));
   ASSERT_TRUE(b.Sync("A"));
   EXPECT_TRUE(Notices().empty());
 
-  SetSetting(kNoticeSetting, 1);
+  SetSetting(kSettingNotices, 1);
   ASSERT_TRUE(b.Send("A", "MESSAGEACK", {"999"}));
   // A number that does not parse reads as 0, which no message carries.
   ASSERT_TRUE(b.Send("A", "MESSAGEACK", {"abc"}));
@@ -133,11 +133,11 @@ TEST_F(Outgoing, AcknowledgementNoticesFollowTheHostSwitch) {
 }
 
 TEST_F(Outgoing, UnreachableComputerGivesTheErrorAtOnceAndTheLostNoticeLater) {
-  SetSetting(kNoticeSetting, 1);
+  SetSetting(kSettingNotices, 1);
   StartEngine();
   ASSERT_EQ(SendMessage(5, "NOBODY", "halo"), 8);
   EXPECT_EQ(WaitSendResult(5), 0);
-  auto error = WaitFor(100, [](const host::RecordedCall& c) {
+  auto error = WaitFor(kMsgShowMessage, [](const host::RecordedCall& c) {
     return c.Int("type") == 2 && c.Text("body").rfind(SendErrorPrefix(), 0) == 0;
   });
   ASSERT_TRUE(error.has_value());
@@ -167,21 +167,21 @@ TEST_F(Outgoing, ChoosesLanOrWinPopupFromTheSettingAndTheContact) {
     const std::string name = "P" + std::to_string(id);
     SCOPED_TRACE(name + " winPopup=" + std::to_string(c.winPopup) + " known=" +
                  std::to_string(c.known) + " present=" + std::to_string(c.present));
-    PeerSlot lan(name, "Vask");
-    PeerSlot popup(name, "messngr");
+    LanPeer lan(name, "Vask");
+    LanPeer popup(name, "messngr");
     ASSERT_TRUE(lan.ok() && popup.ok());
     if (c.known) {
       int row = AddContact(name);
-      SetContactStatus(row, c.present ? 64 : 0);
+      SetContactStatus(row, c.present ? kStatusAvailable : kStatusOffline);
     }
-    SetSetting(kWinPopupSetting, c.winPopup ? 1 : 0);
+    SetSetting(kSettingWinPopup, c.winPopup ? 1 : 0);
     const std::string text = "do " + name;
     ASSERT_EQ(SendMessage(id, name, text), 8);
     ASSERT_EQ(WaitSendResult(id), 1);
     // The datagram is written before the result is reported, so whichever
     // slot was not chosen is already known to be empty.
-    auto viaPopup = popup.NextBytes(0ms);
-    auto viaLan = lan.NextWith("MESSAGE", 200ms);
+    auto viaPopup = popup.Read(0ms);
+    auto viaLan = lan.WaitFor("MESSAGE", 200ms);
     if (c.viaLan) {
       ASSERT_TRUE(viaLan.has_value());
       EXPECT_EQ((*viaLan)[5], text);
@@ -196,25 +196,14 @@ TEST_F(Outgoing, ChoosesLanOrWinPopupFromTheSettingAndTheContact) {
 }
 
 TEST_F(Outgoing, WinPopupMessagesGoUnderTheCloakName) {
-  SetSetting(kWinPopupSetting, 1);
-  PeerSlot popup("W", "messngr");
+  SetSetting(kSettingWinPopup, 1);
+  LanPeer popup("W", "messngr");
   ASSERT_TRUE(popup.ok());
-  auto cloak = [this](const std::string& name) {
-    std::string body = "/vask cloak set" + name, empty;
-    MessageRecord record{};
-    record.size = sizeof record;
-    record.type = 1;
-    record.flags = 2;
-    record.from = empty.data();
-    record.to = empty.data();
-    record.body = body.data();
-    record.ext = empty.data();
-    return Call(20100, reinterpret_cast<intptr_t>(&record));
-  };
+  auto cloak = [this](const std::string& name) { return ChatCommand("/vask cloak set" + name); };
   ASSERT_EQ(cloak("Zenek"), 2);
   ASSERT_EQ(SendMessage(1, "W", "hej"), 8);
   ASSERT_EQ(WaitSendResult(1), 1);
-  auto bytes = popup.NextBytes();
+  auto bytes = popup.Read();
   ASSERT_TRUE(bytes.has_value());
   EXPECT_EQ(*bytes, Join({"Zenek", "W", "hej"}));
 
@@ -228,7 +217,7 @@ TEST_F(Outgoing, WinPopupMessagesGoUnderTheCloakName) {
   flipper.join();
   for (int i = 0; i < kMessages; ++i) {
     ASSERT_EQ(WaitSendResult(10 + i), 1);
-    auto b = popup.NextBytes();
+    auto b = popup.Read();
     ASSERT_TRUE(b.has_value());
     const std::string sender = SplitAtNul(*b).at(0);
     EXPECT_TRUE(sender == "Zenek" || sender == "Bogumila") << sender;
@@ -236,11 +225,11 @@ TEST_F(Outgoing, WinPopupMessagesGoUnderTheCloakName) {
 }
 
 TEST_F(Outgoing, SendThatCannotStartItsThreadReportsFailure) {
-  PeerSlot b("B");
+  LanPeer b("B");
   host().FailThreads(1);
   EXPECT_EQ(SendMessage(9, "B", "nic"), 8);
   EXPECT_EQ(WaitSendResult(9), 0);
-  EXPECT_FALSE(b.NextWith("MESSAGE", 200ms).has_value());
+  EXPECT_FALSE(b.WaitFor("MESSAGE", 200ms).has_value());
   // The next send has its thread again.
   EXPECT_EQ(SendMessage(10, "B", "cos"), 8);
   EXPECT_EQ(WaitSendResult(10), 1);

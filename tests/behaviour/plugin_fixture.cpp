@@ -1,41 +1,12 @@
 #include "plugin_fixture.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
-#include <filesystem>
-#include <thread>
-#include <vector>
 
 namespace vask::test {
 
-std::string BuildDir() {
-  if (const char* dir = std::getenv("VASK_BUILD_DIR"); dir && *dir) return dir;
-  std::error_code error;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? "." : exe.parent_path().string();
-}
-
-std::string MakeTempDir(const std::string& prefix) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + "-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (!mkdtemp(buffer.data())) return "";
-  return buffer.data();
-}
-
-void RemoveTree(const std::string& path) {
-  std::error_code error;
-  if (!path.empty()) std::filesystem::remove_all(path, error);
-}
-
 void PluginFixture::SetUp() {
-  lanDir_ = MakeTempDir("vask-lan");
-  ASSERT_FALSE(lanDir_.empty());
-  setenv("VASK_LAN_DIR", lanDir_.c_str(), 1);
-  setenv("COMPUTERNAME", computer_.c_str(), 1);
-  setenv("VASK_WORKGROUP", workgroup_.c_str(), 1);
+  lan_ = std::make_unique<TempLan>(computer_, workgroup_);
+  ASSERT_TRUE(lan_->ok());
   host::HostOptions options;
   options.computer = computer_;
   options.verbose = std::getenv("VASK_TEST_VERBOSE") != nullptr;
@@ -49,9 +20,10 @@ void PluginFixture::SetUp() {
 }
 
 void PluginFixture::TearDown() {
+  gate_.Open();  // a failed test must not leave a thread held
   if (host_) host_->UnloadAll();
   host_.reset();
-  RemoveTree(lanDir_);
+  lan_.reset();
 }
 
 intptr_t PluginFixture::CallRecord(HostMessage* message) { return host_->Call(plugin_, message); }
@@ -66,6 +38,25 @@ intptr_t PluginFixture::Call3(int id, intptr_t p1, intptr_t p2, intptr_t p3) {
 
 intptr_t PluginFixture::Call4(int id, intptr_t p1, intptr_t p2, intptr_t p3, intptr_t p4) {
   return host_->Call(plugin_, id, p1, p2, p3, p4, 4);
+}
+
+intptr_t PluginFixture::ChatCommand(const std::string& body, int type, int flags) {
+  MessageRecord record{};
+  record.size = sizeof(MessageRecord);
+  record.type = type;
+  record.flags = flags;
+  std::string from = computer_, empty, text = body;
+  record.from = from.data();
+  record.to = empty.data();
+  record.ext = empty.data();
+  record.body = text.data();
+  record.field42 = -2;
+  return Call(kMsgChatCommand, reinterpret_cast<intptr_t>(&record));
+}
+
+void PluginFixture::RunEngine(LanPeer& peer) {
+  Call(kMsgSetStatus, kStatusAvailable);
+  ASSERT_TRUE(peer.WaitFor("STATUS"));
 }
 
 int PluginFixture::AddContact(const std::string& name, int net) {
@@ -84,6 +75,14 @@ bool PluginFixture::WaitForCount(int id, size_t n, std::chrono::milliseconds dea
     if (left.count() <= 0) left = std::chrono::milliseconds(1);
     host_->calls().WaitFor([mark](const host::RecordedCall& c) { return c.sequence >= mark; }, left);
   }
+}
+
+Gate& PluginFixture::HoldFirstCall(int id) {
+  SetAnswer(id, [this](HostMessage*) -> std::optional<intptr_t> {
+    gate_.HoldFirst();
+    return std::nullopt;
+  });
+  return gate_;
 }
 
 }  // namespace vask::test

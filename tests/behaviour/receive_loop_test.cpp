@@ -1,33 +1,17 @@
 // The receive loop through the export: what a peer's datagrams get back,
 // which are dropped and with which log line, and the order of the slots.
-#include <atomic>
-
-#include "lan_peer.h"
 #include "plugin_fixture.h"
+#include "tests/support/lan_peer.h"
 
 namespace vask::test {
 namespace {
 
 class ReceiveLoopTest : public PluginFixture {
  protected:
-  // Holds the worker inside a host answer. Members, not locals: the hook
-  // may still run during TearDown's stop.
-  Gate gate_;
-  std::atomic<bool> held_{false};
-  void TearDown() override {
-    gate_.Open();  // a failed test must not leave the worker held
-    PluginFixture::TearDown();
-  }
-  // Runs the engine and waits until its worker polls: B has seen the
-  // opening broadcasts.
-  void RunEngine(Peer& peer) {
-    Call(33005, 64);
-    ASSERT_TRUE(peer.WaitFor("STATUS"));
-  }
   // Rejection lines logged so far that name this sender.
   std::vector<std::string> RejectionsFrom(const std::string& sender) {
     std::vector<std::string> lines;
-    for (const auto& call : host().calls().HostMessages(1)) {
+    for (const auto& call : host().calls().HostMessages(kMsgLog)) {
       const std::string text = call.Text("text");
       if (text.rfind("Dotarl", 0) == 0 && text.find("|" + sender + "|") != std::string::npos) {
         lines.push_back(text);
@@ -39,19 +23,20 @@ class ReceiveLoopTest : public PluginFixture {
   bool Rejected(int cmd, const std::string& shownBody, const std::string& reason) {
     const std::string line = "Dotarl nieprawidlowy pakiet cmd=" + std::to_string(cmd) + " body=\"" +
                              shownBody + "\" e=\"" + reason + "\"";
-    return WaitFor(1, [&](const host::RecordedCall& c) { return c.Text("text") == line; }).has_value();
+    return WaitFor(kMsgLog, [&](const host::RecordedCall& c) { return c.Text("text") == line; })
+        .has_value();
   }
   // Sends a PING under a fresh number and waits for its PONG: everything
   // sent before it has been handled by then.
-  void Settle(Peer& peer) {
-    ASSERT_TRUE(SendRaw("A", Datagram(std::to_string(++marker_), peer.name(), "A", "PING")));
+  void Settle(LanPeer& peer) {
+    ASSERT_TRUE(SendRaw("A", Datagram(std::to_string(++marker_), peer.computer(), "A", "PING")));
     ASSERT_TRUE(peer.WaitFor("PONG"));
   }
   int marker_ = 1000;
 };
 
 TEST_F(ReceiveLoopTest, RepeatsOfTheLastNumberAreDroppedSilently) {
-  Peer b("B");
+  LanPeer b("B");
   RunEngine(b);
   b.skipped().clear();
 
@@ -68,8 +53,8 @@ TEST_F(ReceiveLoopTest, RepeatsOfTheLastNumberAreDroppedSilently) {
 }
 
 TEST_F(ReceiveLoopTest, FirstDatagramNumberedZeroFromANewSenderIsADuplicate) {
-  Peer c("C"), e("E");
-  Peer b("B");
+  LanPeer c("C"), e("E");
+  LanPeer b("B");
   RunEngine(b);
   ASSERT_TRUE(SendRaw("A", Datagram("0", "C", "A", "PING")));
   ASSERT_TRUE(SendRaw("A", Datagram("x", "E", "A", "PING")));  // no number: reads as 0
@@ -86,17 +71,17 @@ TEST_F(ReceiveLoopTest, FirstDatagramNumberedZeroFromANewSenderIsADuplicate) {
 }
 
 TEST_F(ReceiveLoopTest, RejectedStatusFromANonContactIsLoggedByteForByte) {
-  Peer b("B");
+  LanPeer b("B");
   RunEngine(b);
   ASSERT_TRUE(SendRaw("A", "12\0PC1\0*\0STATUS\0" "64\0" "2097152\0\0"s));
-  EXPECT_TRUE(WaitFor(1, [](const host::RecordedCall& c) {
+  EXPECT_TRUE(WaitFor(kMsgLog, [](const host::RecordedCall& c) {
     return c.Text("text") ==
            "Dotarl nieprawidlowy pakiet cmd=1 body=\"12|PC1|*|STATUS|64|2097152||\" e=\"Not on list\"";
   }));
 }
 
 TEST_F(ReceiveLoopTest, ChecksAndTheirReasons) {
-  Peer b("B");
+  LanPeer b("B");
   ASSERT_GT(AddContact("B"), 0);
   RunEngine(b);
 
@@ -122,17 +107,17 @@ TEST_F(ReceiveLoopTest, ChecksAndTheirReasons) {
 }
 
 TEST_F(ReceiveLoopTest, ShortWinPopupDatagramIsLoggedAsSuch) {
-  Peer b("B");
+  LanPeer b("B");
   RunEngine(b);
   ASSERT_TRUE(SendRaw("A", "B\0A\0"s, "messngr"));
   EXPECT_TRUE(Rejected(0, "B|A|", "Too short"));
 }
 
 TEST_F(ReceiveLoopTest, OnlyListedBansStrangersButAnswersContacts) {
-  Peer b("B"), z("Z");
+  LanPeer b("B"), z("Z");
   AddContact("B");
-  SetSetting(15001, 1);
-  Call(21020);
+  SetSetting(kSettingOnlyListed, 1);
+  Call(kMsgSettingsChanged);
   RunEngine(b);
   ASSERT_TRUE(SendRaw("A", Datagram("1", "Z", "A", "GETSTATUS")));
   EXPECT_TRUE(Rejected(1, "1|Z|A|GETSTATUS|", "Banned"));
@@ -141,9 +126,9 @@ TEST_F(ReceiveLoopTest, OnlyListedBansStrangersButAnswersContacts) {
 }
 
 TEST_F(ReceiveLoopTest, GetStatusFromAStrangerIsAnswered) {
-  Peer b("B");
+  LanPeer b("B");
   RunEngine(b);
-  Peer s("S");  // after the opening broadcasts
+  LanPeer s("S");  // after the opening broadcasts
   ASSERT_TRUE(SendRaw("A", Datagram("1", "S", "A", "GETSTATUS")));
   auto status = s.WaitFor("STATUS");
   ASSERT_TRUE(status);
@@ -155,25 +140,23 @@ TEST_F(ReceiveLoopTest, GetStatusFromAStrangerIsAnswered) {
 }
 
 TEST_F(ReceiveLoopTest, WaitingWinPopupDatagramsGoBeforeTheChannel) {
-  SetAnswer(200, [this](HostMessage*) -> std::optional<intptr_t> {
-    if (!held_.exchange(true)) gate_.Hold();
-    return std::nullopt;
-  });
-  Peer b("B");
+  Gate& gate = HoldFirstCall(kMsgFindContact);
+  LanPeer b("B");
   RunEngine(b);
   ASSERT_TRUE(SendRaw("A", Datagram("1", "H", "A", "PING")));
-  ASSERT_TRUE(gate_.WaitEntered());
+  ASSERT_TRUE(gate.WaitEntered());
   // While the worker is held, a channel datagram and then a WinPopup one.
   ASSERT_TRUE(SendRaw("A", Datagram("2", "B", "A", "PING")));
   ASSERT_TRUE(SendRaw("A", "W\0A\0hello\0"s, "messngr"));
   const uint64_t mark = host().calls().Mark();
-  gate_.Open();
+  gate.Open();
 
-  auto message = WaitFor(100, [&](const host::RecordedCall& c) { return c.sequence >= mark; });
+  auto message =
+      WaitFor(kMsgShowMessage, [&](const host::RecordedCall& c) { return c.sequence >= mark; });
   ASSERT_TRUE(message);
   EXPECT_EQ(message->Text("from"), "W");
   EXPECT_EQ(message->Text("body"), "hello");
-  auto lookup = WaitFor(200, [&](const host::RecordedCall& c) {
+  auto lookup = WaitFor(kMsgFindContact, [&](const host::RecordedCall& c) {
     return c.sequence >= mark && c.Text("address") == "B";
   });
   ASSERT_TRUE(lookup);
@@ -181,18 +164,18 @@ TEST_F(ReceiveLoopTest, WaitingWinPopupDatagramsGoBeforeTheChannel) {
 }
 
 TEST_F(ReceiveLoopTest, DrainThatDeliveredAMessageAsksTheHostToShowIt) {
-  Peer b("B");
+  LanPeer b("B");
   AddContact("B");
   RunEngine(b);
   // A WinPopup message alone does not ask.
   ASSERT_TRUE(SendRaw("A", "W\0A\0hi\0"s, "messngr"));
-  ASSERT_TRUE(WaitFor(100));
+  ASSERT_TRUE(WaitFor(kMsgShowMessage));
   Settle(b);
-  EXPECT_EQ(Count(101), 0u);
+  EXPECT_EQ(Count(kMsgQueryMessages), 0u);
 
   ASSERT_TRUE(SendRaw("A", Datagram("50", "B", "A", "MESSAGE", "7\0"s "hello\0"s "5F000000")));
   ASSERT_TRUE(b.WaitFor("MESSAGEACK"));
-  auto query = WaitFor(101);
+  auto query = WaitFor(kMsgQueryMessages);
   ASSERT_TRUE(query);
   EXPECT_EQ(query->Int("f2"), NET_LAN);
   EXPECT_EQ(query->Int("f6"), 0);

@@ -1,5 +1,6 @@
 // What the plug-in declares to the host at start (settings columns, icons,
-// interface items) and the start sequence around setting 11.
+// interface items) and the start sequence around the host's "restore the
+// last status" setting.
 #include <string>
 #include <vector>
 
@@ -19,10 +20,10 @@ const std::string kChannel = "Nazwa kana\xB3u";
 class RegistrationTest : public PluginFixture {
  protected:
   void BeforeStart() override {
-    if (restore_ >= 0) SetSetting(11, restore_);
-    if (stored_ >= 0) SetSetting(15000, stored_);
+    if (restore_ >= 0) SetSetting(kSettingRestoreStatus, restore_);
+    if (stored_ >= 0) SetSetting(kSettingLastStatus, stored_);
   }
-  int Status() { return static_cast<int>(Call(30031)); }
+  int Status() { return static_cast<int>(Call(kMsgOwnStatus)); }
   size_t ThreadsStarted() {
     return host().calls().CountIf([](const host::RecordedCall& c) { return c.service == "BeginThread"; });
   }
@@ -39,15 +40,15 @@ TEST_F(RegistrationTest, SettingsColumnsInOrder) {
     const char* defaultText;
     const char* name;
   } expected[] = {
-      {15000, kColumnInt, 64, "", "Vask/Status"},
-      {15004, kColumnText, 0, "", "Vask/StatusInfo"},
-      {15001, kColumnInt, 0, "", ""},
-      {15002, kColumnText, 0, "Vask", ""},
-      {15003, kColumnInt, 1, "", ""},
+      {kSettingLastStatus, kColumnInt, kStatusAvailable, "", "Vask/Status"},
+      {kSettingStatusInfo, kColumnText, 0, "", "Vask/StatusInfo"},
+      {kSettingOnlyListed, kColumnInt, 0, "", ""},
+      {kSettingChannel, kColumnText, 0, "Vask", ""},
+      {kSettingWinPopup, kColumnInt, 1, "", ""},
   };
   for (size_t i = 0; i < columns.size(); ++i) {
     SCOPED_TRACE(expected[i].column);
-    EXPECT_EQ(columns[i].table, 0);
+    EXPECT_EQ(columns[i].table, kTableSettings);
     EXPECT_EQ(columns[i].column, expected[i].column);
     EXPECT_EQ(columns[i].type, expected[i].type);
     if (expected[i].type == kColumnInt) {
@@ -59,32 +60,36 @@ TEST_F(RegistrationTest, SettingsColumnsInOrder) {
 }
 
 TEST_F(RegistrationTest, NineteenItemsInOrder) {
-  const auto added = host().calls().HostMessages(10101);
+  const auto added = host().calls().HostMessages(kMsgAddItem);
   ASSERT_EQ(added.size(), 19u);
+  // The settings page's controls have no action id of their own (0); a
+  // control bound to a settings column carries the column as its parameter.
+  constexpr int kPage = kItemSettingsGroup;
+  constexpr int kStatusMenu = kItemStatusOffline;
   const struct {
     int parent, action, style;
     std::string text;
     int param, width, height, size;
   } expected[] = {
-      {50, 15100, 16, "Vask", 0x40F00000, 0, 0, 74},
-      {15100, 15101, 0, kAvailable, 0x40F00400, 0, 0, 74},
-      {15100, 15102, 0, "Zaraz wracam", 0x40F00410, 0, 0, 74},
-      {15100, 15103, 0, kDnd, 0x40F00220, 0, 0, 74},
-      {15100, 15100, 0, kOffline, 0x40F00000, 0, 0, 74},
-      {400, 15120, 0x1000000, "Vask", 0x20F00000, 0, 0, 74},
-      {402, 15121, 0x1000000, "Vask", 0x20F00000, 0, 0, 74},
-      {43, 15000, 16, "Vask", 0x20F00000, 0, 0, 74},
-      {15000, 0, 0x110040, "res://dll/111.ico", 0, 150, 50, 74},
-      {15000, 0, 0x81180, "<about>", 0, 0, 50, 74},
-      {15000, 0, 0xF0000, "", 0, 0, 0, 74},
-      {15000, 15002, 0xE0180, "POMOC", 0, 40, 40, 78},
-      {15000, 0, 0x100000, "", 0, 0, 0, 74},
-      {15000, 0, 0xF0000, "Ustawienia", 0, 0, 0, 74},
-      {15000, 0, 0x60000, kOnlyListed, 15001, 0, 0, 74},
-      {15000, 0, 0x60000, kWinPopup, 15003, 0, 0, 74},
-      {15000, 0, 0x160040, "<label>", 15002, 0, 0, 74},
-      {15000, 0, 0x90000, kChannel, 0, 0, 0, 74},
-      {15000, 0, 0x100000, "", 0, 0, 0, 74},
+      {kParentStatus, kStatusMenu, 16, "Vask", kIconOffline, 0, 0, 74},
+      {kStatusMenu, kItemStatusAvailable, 0, kAvailable, kIconAvailable, 0, 0, 74},
+      {kStatusMenu, kItemStatusBrb, 0, "Zaraz wracam", kIconBrb, 0, 0, 74},
+      {kStatusMenu, kItemStatusDnd, 0, kDnd, kIconDnd, 0, 0, 74},
+      {kStatusMenu, kItemStatusOffline, 0, kOffline, kIconOffline, 0, 0, 74},
+      {kParentOwnDetails, kItemRefreshOwn, 0x1000000, "Vask", kIconPlugin, 0, 0, 74},
+      {kParentContactDetails, kItemRefreshContact, 0x1000000, "Vask", kIconPlugin, 0, 0, 74},
+      {kParentSettings, kPage, 16, "Vask", kIconPlugin, 0, 0, 74},
+      {kPage, 0, 0x110040, "res://dll/111.ico", 0, 150, 50, 74},
+      {kPage, 0, 0x81180, "<about>", 0, 0, 50, 74},
+      {kPage, 0, 0xF0000, "", 0, 0, 0, 74},
+      {kPage, kItemHelp, 0xE0180, "POMOC", 0, 40, 40, 78},
+      {kPage, 0, 0x100000, "", 0, 0, 0, 74},
+      {kPage, 0, 0xF0000, "Ustawienia", 0, 0, 0, 74},
+      {kPage, 0, 0x60000, kOnlyListed, kSettingOnlyListed, 0, 0, 74},
+      {kPage, 0, 0x60000, kWinPopup, kSettingWinPopup, 0, 0, 74},
+      {kPage, 0, 0x160040, "<label>", kSettingChannel, 0, 0, 74},
+      {kPage, 0, 0x90000, kChannel, 0, 0, 0, 74},
+      {kPage, 0, 0x100000, "", 0, 0, 0, 74},
   };
   const int adjust = sizeof(void*) == 4 ? 0 : 4;  // the wider text pointer
   for (size_t i = 0; i < added.size(); ++i) {
@@ -94,7 +99,7 @@ TEST_F(RegistrationTest, NineteenItemsInOrder) {
     EXPECT_EQ(c.Int("action"), expected[i].action);
     EXPECT_EQ(c.Int("contact"), -2);
     EXPECT_EQ(c.Int("position"), -1);
-    EXPECT_EQ(c.Int("mask"), 863);
+    EXPECT_EQ(c.Int("mask"), kActionMaskAdd);
     EXPECT_EQ(c.Int("status"), expected[i].style);
     EXPECT_EQ(c.Int("statusMask"), -1);
     EXPECT_EQ(c.Int("param"), expected[i].param);
@@ -123,7 +128,7 @@ TEST_F(RegistrationTest, NineteenItemsInOrder) {
 TEST_F(RegistrationTest, HostKeepsEverySettingsPageItem) {
   std::vector<std::string> texts;
   for (const auto& item : host().items()) {
-    if (item.parent == 15000) texts.push_back(item.text);
+    if (item.parent == kItemSettingsGroup) texts.push_back(item.text);
   }
   ASSERT_EQ(texts.size(), 11u);
   EXPECT_EQ(texts[0], "res://dll/111.ico");
@@ -134,24 +139,24 @@ TEST_F(RegistrationTest, HostKeepsEverySettingsPageItem) {
 }
 
 TEST_F(RegistrationTest, ChannelLabelIs73Bytes) {
-  const auto added = host().calls().HostMessages(10101);
+  const auto added = host().calls().HostMessages(kMsgAddItem);
   ASSERT_EQ(added.size(), 19u);
   const std::string label = added[16].Text("text");
   ASSERT_EQ(label.size(), 73u);
   EXPECT_EQ(label.substr(0, 4), "Vask");
   EXPECT_EQ(label[4], '\x03');
-  EXPECT_EQ(label.substr(5, 9), "552599552");  // 0x20F00000
+  EXPECT_EQ(label.substr(5, 9), std::to_string(kIconPlugin));
   EXPECT_EQ(label[14], '\x01');
   EXPECT_EQ(label.substr(15, 6), "Mo\xBF" "esz");
 }
 
 TEST_F(RegistrationTest, WithSetting11OffTheStartStaysOffline) {
-  auto announced = Last(246);
+  auto announced = Last(kMsgAnnounceStatus);
   ASSERT_TRUE(announced.has_value());
-  EXPECT_EQ(Unpacked(announced->message.p2), 0);
+  EXPECT_EQ(Unpacked(announced->message.p2), kStatusOffline);
   EXPECT_EQ(announced->Text("text"), "");
-  EXPECT_EQ(Count(246), 1u);
-  EXPECT_EQ(Status(), 0);
+  EXPECT_EQ(Count(kMsgAnnounceStatus), 1u);
+  EXPECT_EQ(Status(), kStatusOffline);
   EXPECT_EQ(ThreadsStarted(), 0u);
 }
 
@@ -161,36 +166,37 @@ class RestoringRegistrationTest : public RegistrationTest {
 };
 
 TEST_F(RestoringRegistrationTest, WithSetting11OnTheStoredStatusStartsTheEngine) {
-  EXPECT_EQ(Status(), 64);
+  EXPECT_EQ(Status(), kStatusAvailable);
   EXPECT_EQ(ThreadsStarted(), 1u);
-  const auto announcements = host().calls().HostMessages(246);
+  const auto announcements = host().calls().HostMessages(kMsgAnnounceStatus);
   ASSERT_EQ(announcements.size(), 2u);
-  EXPECT_EQ(Unpacked(announcements[0].message.p2), 0);
-  EXPECT_EQ(Unpacked(announcements[1].message.p2), 64);
+  EXPECT_EQ(Unpacked(announcements[0].message.p2), kStatusOffline);
+  EXPECT_EQ(Unpacked(announcements[1].message.p2), kStatusAvailable);
 }
 
+// 50 and 70: stored numbers that are no status.
 class StoredFiftyTest : public RegistrationTest {
  protected:
   StoredFiftyTest() { restore_ = 1, stored_ = 50; }
 };
-TEST_F(StoredFiftyTest, IsRestoredAsDoNotDisturb) { EXPECT_EQ(Status(), 34); }
+TEST_F(StoredFiftyTest, IsRestoredAsDoNotDisturb) { EXPECT_EQ(Status(), kStatusDnd); }
 
 class StoredSeventyTest : public RegistrationTest {
  protected:
   StoredSeventyTest() { restore_ = 1, stored_ = 70; }
 };
-TEST_F(StoredSeventyTest, IsRestoredAsAvailable) { EXPECT_EQ(Status(), 64); }
+TEST_F(StoredSeventyTest, IsRestoredAsAvailable) { EXPECT_EQ(Status(), kStatusAvailable); }
 
 TEST_F(RestoringRegistrationTest, StatusInfoColumnIsNeverReadBack) {
-  SetSettingText(15004, "stary opis");
-  Call(33005, 65, 0);
-  Call(33005, 0, 0);
-  Call(22100);
-  Call(21020);
-  EXPECT_STREQ(reinterpret_cast<const char*>(Call(30032)), "");
+  SetSettingText(kSettingStatusInfo, "stary opis");
+  Call(kMsgSetStatus, kStatusBrb, 0);
+  Call(kMsgSetStatus, kStatusOffline, 0);
+  Call(kMsgStart);
+  Call(kMsgSettingsChanged);
+  EXPECT_STREQ(reinterpret_cast<const char*>(Call(kMsgOwnStatusInfo)), "");
   EXPECT_EQ(host().calls().CountIf([](const host::RecordedCall& c) {
     return (c.service == "GetValue" || c.service == "SetValue") && c.message.p1 == kTableSettings &&
-           c.message.p3 == 15004;
+           c.message.p3 == kSettingStatusInfo;
   }),
             0u);
 }

@@ -1,5 +1,5 @@
-// Search replies as results or details-window updates, and host messages
-// 34000 (publish the own details) and 34001 (fetch a contact's details).
+// Search replies as results or details-window updates, and the host's asks
+// to publish the own details and to fetch a contact's details.
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -7,36 +7,21 @@
 #include <string>
 #include <vector>
 
-#include "plugin_fixture.h"
-#include "search_peer.h"
+#include "base/host_api.h"
+#include "search_fixture.h"
 
 namespace vask::test {
 namespace {
 
-class SearchRepliesTest : public PluginFixture {
+class SearchRepliesTest : public SearchFixture {
  protected:
-  void SetUp() override {
-    PluginFixture::SetUp();
-    if (HasFatalFailure()) return;
-    peer_ = std::make_unique<SearchPeer>("B");
-    ASSERT_TRUE(peer_->ok());
-    ASSERT_EQ(Call(33005, 64, 0), 1);
-  }
-  void TearDown() override {
-    host().PressCancel();
-    if (search_.valid()) search_.wait_for(5s);
-    peer_.reset();
-    PluginFixture::TearDown();
-  }
-
   void StartQuery() {
     request_ = FoundContact{};
     request_.size = sizeof request_;
     request_.status = 1;
     std::strcpy(request_.uid, "B");  // targeted: nobody else answers
-    search_ = std::async(std::launch::async,
-                         [this] { return Call(24010, reinterpret_cast<intptr_t>(&request_)); });
-    ASSERT_TRUE(peer_->ReceiveCommand("SEARCH", 5s).has_value());
+    search_ = Search(&request_);
+    ASSERT_TRUE(peer_->WaitFor("SEARCH", 5s).has_value());
   }
   void EndQuery() {
     host().PressCancel();
@@ -49,7 +34,7 @@ class SearchRepliesTest : public PluginFixture {
     std::vector<DatagramFields> seen;
     EXPECT_TRUE(peer_->Send("A", "SEARCH"));
     for (;;) {
-      auto fields = peer_->Receive(5s);
+      auto fields = peer_->ReadFields(5s);
       EXPECT_TRUE(fields.has_value()) << "A never answered";
       if (!fields) return seen;
       if (fields->size() > 4 && (*fields)[3] == "SEARCHREPLY" && (*fields)[4] == "1") return seen;
@@ -67,9 +52,8 @@ class SearchRepliesTest : public PluginFixture {
     return n;
   }
 
-  std::unique_ptr<SearchPeer> peer_;
   FoundContact request_{};
-  std::future<intptr_t> search_;
+  std::shared_future<intptr_t> search_;
 };
 
 // --- during a query: results ---
@@ -78,17 +62,17 @@ TEST_F(SearchRepliesTest, ReplyDuringQueryBecomesResultOfStatusByFirstField) {
   StartQuery();
   ASSERT_TRUE(peer_->Send("A", "SEARCHREPLY",
                           {"2", "nick", "Jan", "Kowalski", "JK", "Krakow", "jan@example.org"}));
-  ASSERT_TRUE(WaitForCount(14000, 1));
+  ASSERT_TRUE(WaitForCount(kMsgFoundContact, 1));
   ASSERT_TRUE(peer_->Send("A", "SEARCHREPLY", {"0", "n", "Zero", "", "", "", ""}));
   ASSERT_TRUE(peer_->Send("A", "SEARCHREPLY", {"1", "n", "One", "", "", "", ""}));
-  ASSERT_TRUE(WaitForCount(14000, 2));
+  ASSERT_TRUE(WaitForCount(kMsgFoundContact, 2));
   EndQuery();
 
   auto found = host().foundContacts();
   ASSERT_EQ(found.size(), 2u) << "first field \"0\" is no result";
   const FoundContact& a = found[0];
   EXPECT_EQ(a.size, sizeof(FoundContact));
-  EXPECT_EQ(Unpacked(a.status), 64);
+  EXPECT_EQ(Unpacked(a.status), kStatusAvailable);
   EXPECT_EQ(a.net, NET_LAN);
   EXPECT_STREQ(a.uid, "B");
   EXPECT_STREQ(a.column6, "Jan");
@@ -102,7 +86,7 @@ TEST_F(SearchRepliesTest, ReplyDuringQueryBecomesResultOfStatusByFirstField) {
   EXPECT_EQ(Unpacked(a.ownerWindow), 0);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&a), sizeof a).find("nick"), std::string::npos)
       << "field 5 is not carried";
-  EXPECT_EQ(Unpacked(found[1].status), 0);
+  EXPECT_EQ(Unpacked(found[1].status), kStatusOffline);
   EXPECT_STREQ(found[1].column6, "One");
 }
 
@@ -114,8 +98,8 @@ TEST_F(SearchRepliesTest, ElevenAndTwelveFieldRepliesAreHandledAlike) {
   std::string eleven = std::string("90") + '\0' + "B" + '\0' + "A" + '\0' + "SEARCHREPLY" + '\0' +
                        "2" + '\0' + "" + '\0' + "Eleven" + '\0' + "" + '\0' + "" + '\0' + "" +
                        '\0' + "mail";
-  ASSERT_TRUE(peer_->SendRaw("A", eleven));
-  ASSERT_TRUE(WaitForCount(14000, 2));
+  ASSERT_TRUE(SendRaw("A", eleven));
+  ASSERT_TRUE(WaitForCount(kMsgFoundContact, 2));
   EndQuery();
   auto found = host().foundContacts();
   ASSERT_EQ(found.size(), 2u);
@@ -130,7 +114,7 @@ TEST_F(SearchRepliesTest, LongFieldsAreCutToTheirRecordFields) {
   const std::string long60(60, 'y');
   const std::string long300(300, 'z');
   ASSERT_TRUE(peer_->Send("A", "SEARCHREPLY", {"2", "", long150, long150, long150, long60, long300}));
-  ASSERT_TRUE(WaitForCount(14000, 1));
+  ASSERT_TRUE(WaitForCount(kMsgFoundContact, 1));
   EndQuery();
   FoundContact found = host().foundContacts().at(0);
   EXPECT_EQ(std::string(found.column6), long150.substr(0, 100));
@@ -144,9 +128,9 @@ TEST_F(SearchRepliesTest, ContactsAndStrangersAlikeBecomeResults) {
   AddContact("B");
   StartQuery();
   ASSERT_TRUE(peer_->Send("A", "SEARCHREPLY", {"1", "", "Known", "", "", "", ""}));
-  ASSERT_TRUE(WaitForCount(14000, 1));
+  ASSERT_TRUE(WaitForCount(kMsgFoundContact, 1));
   EndQuery();
-  EXPECT_EQ(Count(10110), 0u) << "no details window is written during a query";
+  EXPECT_EQ(Count(kMsgSetItemText), 0u) << "no details window is written during a query";
 }
 
 // --- outside a query: the details window ---
@@ -154,68 +138,72 @@ TEST_F(SearchRepliesTest, ContactsAndStrangersAlikeBecomeResults) {
 TEST_F(SearchRepliesTest, ReplyOutsideQueryFillsTheOpenDetailsWindow) {
   const int b = AddContact("B");
   host().OpenDetails(b);
-  host().SetDetailsText(b, 7, "kept");
+  host().SetDetailsText(b, kColumnLastName, "kept");
   const uint64_t mark = host().calls().Mark();
   ASSERT_TRUE(peer_->Send("A", "SEARCHREPLY", {"1", "nick", "Jan", "", "JK", "Krakow", "mail"}));
-  ASSERT_TRUE(WaitFor(232).has_value());
+  ASSERT_TRUE(WaitFor(kMsgDetailsWritten).has_value());
 
-  EXPECT_EQ(host().DetailsText(b, 8), "nick");
-  EXPECT_EQ(host().DetailsText(b, 6), "Jan");
-  EXPECT_EQ(host().DetailsText(b, 7), "kept") << "an empty field leaves its control alone";
-  EXPECT_EQ(host().DetailsText(b, 17), "JK");
-  EXPECT_EQ(host().DetailsText(b, 9), "Krakow");
-  EXPECT_EQ(host().DetailsText(b, 11), "mail");
-  EXPECT_EQ(ContactText(b, 6), "") << "the stored contact column is not written";
+  EXPECT_EQ(host().DetailsText(b, kColumnNick), "nick");
+  EXPECT_EQ(host().DetailsText(b, kColumnFirstName), "Jan");
+  EXPECT_EQ(host().DetailsText(b, kColumnLastName), "kept")
+      << "an empty field leaves its control alone";
+  EXPECT_EQ(host().DetailsText(b, kColumnDescription), "JK");
+  EXPECT_EQ(host().DetailsText(b, kColumnCity), "Krakow");
+  EXPECT_EQ(host().DetailsText(b, kColumnEmail), "mail");
+  EXPECT_EQ(ContactText(b, kColumnFirstName), "") << "the stored contact column is not written";
 
   std::vector<int> written;
   for (const auto& call : host().calls().All()) {
     if (call.sequence < mark || !call.IsHostMessage()) continue;
-    if (call.id == 10117) {
-      EXPECT_EQ(call.Int("action"), 70);
+    if (call.id == kMsgItemExists) {
+      EXPECT_EQ(call.Int("action"), kParentDetailsWindow);
       EXPECT_EQ(call.Int("parent"), 0);
       EXPECT_EQ(call.Int("contact"), b);
     }
-    if (call.id == 10110) written.push_back(static_cast<int>(call.Int("action") - 0x13000000));
-    if (call.id == 232) {
+    if (call.id == kMsgSetItemText) {
+      written.push_back(static_cast<int>(call.Int("action") - kContactItemBase));
+    }
+    if (call.id == kMsgDetailsWritten) {
       EXPECT_EQ(Unpacked(call.message.p1), b);
     }
   }
-  EXPECT_EQ(written, (std::vector<int>{8, 6, 17, 9, 11}));
-  EXPECT_EQ(Count(14000), 0u);
+  EXPECT_EQ(written, (std::vector<int>{kColumnNick, kColumnFirstName, kColumnDescription,
+                                       kColumnCity, kColumnEmail}));
+  EXPECT_EQ(Count(kMsgFoundContact), 0u);
 }
 
 TEST_F(SearchRepliesTest, ClosedWindowStrangerOrOtherFirstFieldWritesNothing) {
   const int b = AddContact("B");
-  // No window open: 10117 answers 0.
+  // No window open: the host says the window's item does not exist.
   ASSERT_TRUE(peer_->Send("A", "SEARCHREPLY", {"1", "nick", "Jan", "", "", "", ""}));
   UntilAnswered();
-  EXPECT_EQ(Count(10117), 1u);
-  EXPECT_EQ(Count(10110), 0u);
-  EXPECT_EQ(Count(232), 0u);
+  EXPECT_EQ(Count(kMsgItemExists), 1u);
+  EXPECT_EQ(Count(kMsgSetItemText), 0u);
+  EXPECT_EQ(Count(kMsgDetailsWritten), 0u);
 
   host().OpenDetails(b);
   ASSERT_TRUE(peer_->Send("A", "SEARCHREPLY", {"2", "nick", "Jan", "", "", "", ""}));
   ASSERT_TRUE(peer_->Send("A", "SEARCHREPLY", {"0", "nick", "Jan", "", "", "", ""}));
   UntilAnswered();
-  EXPECT_EQ(Count(10110), 0u) << "only \"1\" fills a window";
+  EXPECT_EQ(Count(kMsgSetItemText), 0u) << "only \"1\" fills a window";
 
-  SearchPeer stranger("C");
+  LanPeer stranger("C");
   ASSERT_TRUE(stranger.ok());
   ASSERT_TRUE(stranger.Send("A", "SEARCHREPLY", {"1", "nick", "Jan", "", "", "", ""}));
   UntilAnswered();  // B's bare request goes behind C's reply in A's slot
-  EXPECT_EQ(Count(10110), 0u);
-  EXPECT_EQ(Count(232), 0u);
-  EXPECT_EQ(Count(14000), 0u);
+  EXPECT_EQ(Count(kMsgSetItemText), 0u);
+  EXPECT_EQ(Count(kMsgDetailsWritten), 0u);
+  EXPECT_EQ(Count(kMsgFoundContact), 0u);
 }
 
-// --- 34001: fetch one contact's details ---
+// --- fetch one contact's details ---
 
 TEST_F(SearchRepliesTest, FetchSendsABareRequestToTheContact) {
   const int b = AddContact("B");
   const size_t mark = host().errorCodes().size();
-  EXPECT_EQ(Call(34001, b, 0), 0);
+  EXPECT_EQ(Call(kMsgFetchDetails, b, 0), 0);
   EXPECT_TRUE(ErrorsSince(mark).empty());
-  auto request = peer_->ReceiveCommand("SEARCH", 5s);
+  auto request = peer_->WaitFor("SEARCH", 5s);
   ASSERT_TRUE(request.has_value());
   EXPECT_EQ(request->size(), 4u) << "no body: the peer answers \"1\"";
   EXPECT_EQ((*request)[2], "B");
@@ -224,40 +212,40 @@ TEST_F(SearchRepliesTest, FetchSendsABareRequestToTheContact) {
 TEST_F(SearchRepliesTest, FetchFromTheWindowReadsItsControls) {
   const int b = AddContact("ELSEWHERE");
   host().OpenDetails(b);
-  host().SetDetailsText(b, 0, "B");
-  host().SetDetailsText(b, 1, "15");
-  EXPECT_EQ(Call(34001, b, 1), 0);
-  auto request = peer_->ReceiveCommand("SEARCH", 5s);
+  host().SetDetailsText(b, kColumnId, "B");
+  host().SetDetailsText(b, kColumnNet, "15");
+  EXPECT_EQ(Call(kMsgFetchDetails, b, 1), 0);
+  auto request = peer_->WaitFor("SEARCH", 5s);
   ASSERT_TRUE(request.has_value());
   EXPECT_EQ((*request)[2], "B");
-  EXPECT_GT(Count(10118), 0u);
-  EXPECT_GT(Count(10106), 0u);
+  EXPECT_GT(Count(kMsgItemParent), 0u);
+  EXPECT_GT(Count(kMsgReadItemText), 0u);
 }
 
 TEST_F(SearchRepliesTest, FetchIsRefusedForTheOwnEntryAndOtherNetworks) {
-  const int icq = AddContact("B", 4);
+  const int icq = AddContact("B", 4);  // network 4: not ours
   size_t mark = host().errorCodes().size();
-  EXPECT_EQ(Call(34001, 0, 0), 0);
+  EXPECT_EQ(Call(kMsgFetchDetails, 0, 0), 0);
   EXPECT_EQ(ErrorsSince(mark), (std::vector<int>{1}));
   mark = host().errorCodes().size();
-  EXPECT_EQ(Call(34001, icq, 0), 0);
+  EXPECT_EQ(Call(kMsgFetchDetails, icq, 0), 0);
   EXPECT_EQ(ErrorsSince(mark), (std::vector<int>{1}));
   const int lanNoName = AddContact("");
   mark = host().errorCodes().size();
-  EXPECT_EQ(Call(34001, lanNoName, 0), 0);
+  EXPECT_EQ(Call(kMsgFetchDetails, lanNoName, 0), 0);
   EXPECT_EQ(ErrorsSince(mark), (std::vector<int>{1}));
   EXPECT_EQ(CountCommand(UntilAnswered(), "SEARCH"), 0u);
 }
 
-// --- 34000: publish the own details ---
+// --- publish the own details ---
 
 TEST_F(SearchRepliesTest, PublishSendsTheOwnDetailsToEveryComputer) {
-  host().tables().SetText(kTableContacts, 0, 6, "Jan");
-  host().tables().SetText(kTableContacts, 0, 8, "nick");
+  host().tables().SetText(kTableContacts, 0, kColumnFirstName, "Jan");
+  host().tables().SetText(kTableContacts, 0, kColumnNick, "nick");
   const size_t mark = host().errorCodes().size();
-  EXPECT_EQ(Call(34000, 0, 1), 0);
+  EXPECT_EQ(Call(kMsgPublishDetails, 0, 1), 0);
   EXPECT_EQ(ErrorsSince(mark), (std::vector<int>{1}));
-  auto reply = peer_->ReceiveCommand("SEARCHREPLY", 5s);
+  auto reply = peer_->WaitFor("SEARCHREPLY", 5s);
   ASSERT_TRUE(reply.has_value());
   EXPECT_EQ(reply->size(), 12u);
   EXPECT_EQ((*reply)[4], "0");
@@ -265,13 +253,13 @@ TEST_F(SearchRepliesTest, PublishSendsTheOwnDetailsToEveryComputer) {
   EXPECT_EQ((*reply)[6], "Jan");
   // A hears its own announcement too and drops it: no result, no window.
   UntilAnswered();
-  EXPECT_EQ(Count(14000), 0u);
+  EXPECT_EQ(Count(kMsgFoundContact), 0u);
 }
 
 TEST_F(SearchRepliesTest, PublishForAnotherContactSendsNothing) {
   const int b = AddContact("B");
   const size_t mark = host().errorCodes().size();
-  EXPECT_EQ(Call(34000, b, 1), 0);
+  EXPECT_EQ(Call(kMsgPublishDetails, b, 1), 0);
   EXPECT_EQ(ErrorsSince(mark), (std::vector<int>{1, 1}));
   EXPECT_EQ(CountCommand(UntilAnswered(), "SEARCHREPLY"), 0u);
 }

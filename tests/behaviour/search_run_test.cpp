@@ -5,10 +5,10 @@
 #include <cstring>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "plugin_fixture.h"
-#include "search_peer.h"
+#include "search_fixture.h"
 
 namespace vask::test {
 namespace {
@@ -36,33 +36,8 @@ void Put(char* field, size_t size, const std::string& text) {
   std::strncpy(field, text.c_str(), size - 1);
 }
 
-class SearchRunTest : public PluginFixture {
+class SearchRunTest : public SearchFixture {
  protected:
-  void SetUp() override {
-    PluginFixture::SetUp();
-    if (HasFatalFailure()) return;
-    peer_ = std::make_unique<SearchPeer>("B");
-    ASSERT_TRUE(peer_->ok());
-    ASSERT_EQ(Call(33005, kAvailable, 0), 1);  // starts the engine
-  }
-  void TearDown() override {
-    host().PressCancel();
-    for (auto& search : searches_) {
-      if (search.valid()) search.wait_for(5s);
-    }
-    peer_.reset();
-    PluginFixture::TearDown();
-  }
-
-  // Delivers 24010 on a thread of its own, as the host's form would; the
-  // call blocks until the search ends.
-  std::shared_future<intptr_t> Search(FoundContact* request) {
-    auto search = std::async(std::launch::async, [this, request] {
-                    return Call(24010, reinterpret_cast<intptr_t>(request));
-                  }).share();
-    searches_.push_back(search);
-    return search;
-  }
   bool NoticeOpen(size_t count = 1) {
     auto until = std::chrono::steady_clock::now() + 5s;
     while (host().openNotices().size() < count) {
@@ -103,11 +78,11 @@ class SearchRunTest : public PluginFixture {
   bool Answered(const std::vector<std::string>& body) {
     EXPECT_TRUE(peer_->Send("A", "SEARCH", body));
     EXPECT_TRUE(peer_->Send("A", "SEARCH"));
-    auto first = peer_->ReceiveCommand("SEARCHREPLY", 5s);
+    auto first = peer_->WaitFor("SEARCHREPLY", 5s);
     EXPECT_TRUE(first.has_value());
     if (!first) return false;
     if ((*first)[4] == "1") return false;
-    auto second = peer_->ReceiveCommand("SEARCHREPLY", 5s);
+    auto second = peer_->WaitFor("SEARCHREPLY", 5s);
     EXPECT_TRUE(second.has_value() && (*second)[4] == "1");
     return true;
   }
@@ -118,15 +93,12 @@ class SearchRunTest : public PluginFixture {
     return body;
   }
 
-  static constexpr int kAvailable = 64;
-  std::unique_ptr<SearchPeer> peer_;
-  std::vector<std::shared_future<intptr_t>> searches_;
 };
 
 TEST_F(SearchRunTest, RequestWithoutNameRunsAsQueryAndReadsStatusOne) {
   FoundContact request = Request(0, "");
   auto search = Search(&request);
-  auto query = peer_->ReceiveCommand("SEARCH", 5s);
+  auto query = peer_->WaitFor("SEARCH", 5s);
   ASSERT_TRUE(query.has_value());
   ASSERT_EQ(query->size(), 13u);
   EXPECT_EQ((*query)[1], "A");
@@ -142,14 +114,21 @@ TEST_F(SearchRunTest, RequestWithoutNameRunsAsQueryAndReadsStatusOne) {
   EXPECT_EQ(Unpacked(notice.record->reserved22), -1);
   EXPECT_EQ(Unpacked(notice.record->threadId), static_cast<int32_t>(notice.thread));
   EXPECT_FALSE(search.wait_for(0ms) == std::future_status::ready) << "a query waits for Cancel";
+  // The query pumps the host's messages while it waits: its first pump may
+  // come after the query reached B, so Cancel waits for it (a Cancel before
+  // it would end the wait before any pump).
+  const auto until = std::chrono::steady_clock::now() + 5s;
+  while (host().pumpCount() == 0 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(2ms);
+  }
 
   EXPECT_EQ(host().PressCancel(), 1);
   ASSERT_TRUE(Ended(search));
   EXPECT_EQ(search.get(), 0);
   EXPECT_EQ(Unpacked(request.status), 1);
   EXPECT_TRUE(host().openNotices().empty());
-  EXPECT_EQ(Count(10209), 1u);
-  EXPECT_EQ(Count(10210), 1u);
+  EXPECT_EQ(Count(kMsgSearchNoticeShow), 1u);
+  EXPECT_EQ(Count(kMsgSearchNoticeHide), 1u);
   EXPECT_GT(host().pumpCount(), 0u) << "the query pumps the host's messages while it waits";
 }
 
@@ -164,7 +143,7 @@ TEST_F(SearchRunTest, QueryBodyCarriesTheCriteriaInTheirPlaces) {
   request.lowerBound = 1980;
   request.upperBound = 0;
   auto search = Search(&request);
-  auto query = peer_->ReceiveCommand("SEARCH", 5s);
+  auto query = peer_->WaitFor("SEARCH", 5s);
   ASSERT_TRUE(query.has_value());
   EXPECT_EQ(*query, (DatagramFields{(*query)[0], "A", (*query)[2], "SEARCH", "2", "Jan", "Kowalski",
                                     "jk", "Warszawa", "mail", "M", "1980", ""}));
@@ -177,7 +156,7 @@ TEST_F(SearchRunTest, GenderOutsideOneAndTwoIsNoCriterion) {
   request.gender = 3;
   request.upperBound = -5;
   auto search = Search(&request);
-  auto query = peer_->ReceiveCommand("SEARCH", 5s);
+  auto query = peer_->WaitFor("SEARCH", 5s);
   ASSERT_TRUE(query.has_value());
   ASSERT_EQ(query->size(), 13u);
   EXPECT_EQ((*query)[10], "");
@@ -188,12 +167,12 @@ TEST_F(SearchRunTest, GenderOutsideOneAndTwoIsNoCriterion) {
 }
 
 TEST_F(SearchRunTest, TargetedQueryAsksOneComputerWithoutCriteria) {
-  SearchPeer other("C");
+  LanPeer other("C");
   ASSERT_TRUE(other.ok());
   FoundContact request = Request(1, "B");
   Put(request.column6, sizeof request.column6, "ignored");
   auto search = Search(&request);
-  auto query = peer_->ReceiveCommand("SEARCH", 5s);
+  auto query = peer_->WaitFor("SEARCH", 5s);
   ASSERT_TRUE(query.has_value());
   EXPECT_EQ(query->size(), 5u);
   EXPECT_EQ((*query)[2], "B");
@@ -201,13 +180,13 @@ TEST_F(SearchRunTest, TargetedQueryAsksOneComputerWithoutCriteria) {
   ASSERT_TRUE(NoticeOpen());
   host().PressCancel();
   ASSERT_TRUE(Ended(search));
-  EXPECT_FALSE(other.ReceiveCommand("SEARCH", 300ms).has_value()) << "only B is asked";
+  EXPECT_FALSE(other.WaitFor("SEARCH", 300ms).has_value()) << "only B is asked";
 }
 
 TEST_F(SearchRunTest, RepliesAreResultsOnlyWhileTheQueryRuns) {
   FoundContact request = Request(1, "");
   auto search = Search(&request);
-  ASSERT_TRUE(peer_->ReceiveCommand("SEARCH", 5s).has_value());
+  ASSERT_TRUE(peer_->WaitFor("SEARCH", 5s).has_value());
   ASSERT_TRUE(peer_->Send("A", "SEARCHREPLY", {"2", "", "Ala", "", "", "", ""}));
   ASSERT_TRUE(WaitForResult("Ala"));
   host().PressCancel();
@@ -217,7 +196,7 @@ TEST_F(SearchRunTest, RepliesAreResultsOnlyWhileTheQueryRuns) {
   // it proves A handled the reply first.
   ASSERT_TRUE(peer_->Send("A", "SEARCHREPLY", {"2", "", "Late", "", "", "", ""}));
   ASSERT_TRUE(peer_->Send("A", "SEARCH"));
-  ASSERT_TRUE(peer_->ReceiveCommand("SEARCHREPLY", 5s).has_value());
+  ASSERT_TRUE(peer_->WaitFor("SEARCHREPLY", 5s).has_value());
   EXPECT_EQ(Results("Late"), 0u);
   EXPECT_EQ(Results("Ala"), 1u);
 }
@@ -249,8 +228,8 @@ TEST_F(SearchRunTest, ThreadThatCannotStartEndsTheSearchAtOnce) {
   auto search = Search(&request);
   ASSERT_TRUE(Ended(search)) << "no wait on a thread that never ran";
   EXPECT_EQ(search.get(), 0);
-  EXPECT_EQ(Count(10209), 0u);
-  auto line = host().calls().WaitForHost(1, 1s, [](const host::RecordedCall& c) {
+  EXPECT_EQ(Count(kMsgSearchNoticeShow), 0u);
+  auto line = host().calls().WaitForHost(kMsgLog, 1s, [](const host::RecordedCall& c) {
     return c.Text("text").find("Search ended at once") != std::string::npos;
   });
   EXPECT_TRUE(line.has_value());
@@ -260,31 +239,31 @@ TEST_F(SearchRunTest, WalkRequestShowsTheWalkNotice) {
   FoundContact request = Request(0, "*");
   auto search = Search(&request);
   ASSERT_TRUE(Ended(search)) << "a walk ends by itself";
-  auto shown = Last(10209);
+  auto shown = Last(kMsgSearchNoticeShow);
   ASSERT_TRUE(shown.has_value());
   EXPECT_EQ(shown->Text("text"), kWalkNotice);
   EXPECT_EQ(request.uid[0], '\0') << "\"*\" is cleared in the host's record";
-  EXPECT_EQ(Count(10210), 1u);
-  EXPECT_FALSE(peer_->ReceiveCommand("SEARCH", 200ms).has_value()) << "a walk sends no query";
+  EXPECT_EQ(Count(kMsgSearchNoticeHide), 1u);
+  EXPECT_FALSE(peer_->WaitFor("SEARCH", 200ms).has_value()) << "a walk sends no query";
 }
 
 // --- answering the queries of other computers ---
 
 TEST_F(SearchRunTest, BareRequestIsAnsweredWithOneAndTheOwnDetails) {
-  SetOwn(8, "nick");
-  SetOwn(6, "Jan");
-  SetOwn(7, "Kowalski");
-  SetOwn(17, "JK");
-  SetOwn(9, "Krak\xf3w");
-  SetOwn(11, "jan@example.org");
+  SetOwn(kColumnNick, "nick");
+  SetOwn(kColumnFirstName, "Jan");
+  SetOwn(kColumnLastName, "Kowalski");
+  SetOwn(kColumnDescription, "JK");
+  SetOwn(kColumnCity, "Krak\xf3w");
+  SetOwn(kColumnEmail, "jan@example.org");
   ASSERT_TRUE(peer_->Send("A", "SEARCH"));
-  auto reply = peer_->ReceiveCommand("SEARCHREPLY", 5s);
+  auto reply = peer_->WaitFor("SEARCHREPLY", 5s);
   ASSERT_TRUE(reply.has_value());
   EXPECT_EQ(*reply, (DatagramFields{(*reply)[0], "A", "B", "SEARCHREPLY", "1", "nick", "Jan",
                                     "Kowalski", "JK", "Krak\xf3w", "jan@example.org", ""}));
 
   ASSERT_TRUE(peer_->Send("A", "SEARCH", {"marker"}));
-  reply = peer_->ReceiveCommand("SEARCHREPLY", 5s);
+  reply = peer_->WaitFor("SEARCHREPLY", 5s);
   ASSERT_TRUE(reply.has_value());
   EXPECT_EQ((*reply)[4], "marker") << "a single body field is echoed";
 }
@@ -300,7 +279,7 @@ TEST_F(SearchRunTest, EmptyCriteriaAreAnsweredByEveryone) {
 }
 
 TEST_F(SearchRunTest, TextCriteriaFoldOnlyAsciiLetters) {
-  SetOwn(6, "Jan \xa3UKASZ Kowalski");  // "Łukasz" with an upper-case Ł
+  SetOwn(kColumnFirstName, "Jan \xa3UKASZ Kowalski");  // "Łukasz" with an upper-case Ł
   EXPECT_TRUE(Answered(Query(1, "kowal")));
   EXPECT_TRUE(Answered(Query(1, "UKASZ kow")));
   EXPECT_FALSE(Answered(Query(1, "\xb3ukasz"))) << "ł is not folded onto Ł";
@@ -309,12 +288,12 @@ TEST_F(SearchRunTest, TextCriteriaFoldOnlyAsciiLetters) {
 }
 
 TEST_F(SearchRunTest, EachCriterionMatchesItsOwnColumn) {
-  SetOwn(6, "Jan");
-  SetOwn(7, "Kowalski");
-  SetOwn(17, "jkow");
-  SetOwn(9, "Krakow");
-  SetOwn(10, "Warszawa");
-  SetOwn(11, "jan@example.org");
+  SetOwn(kColumnFirstName, "Jan");
+  SetOwn(kColumnLastName, "Kowalski");
+  SetOwn(kColumnDescription, "jkow");
+  SetOwn(kColumnCity, "Krakow");
+  SetOwn(kColumnQueryCity, "Warszawa");
+  SetOwn(kColumnEmail, "jan@example.org");
   EXPECT_TRUE(Answered(Query(2, "kowal")));
   EXPECT_FALSE(Answered(Query(2, "Jan")));
   EXPECT_TRUE(Answered(Query(3, "JKOW")));
@@ -328,20 +307,20 @@ TEST_F(SearchRunTest, EachCriterionMatchesItsOwnColumn) {
 }
 
 TEST_F(SearchRunTest, GenderLetterMustMatchExactly) {
-  SetOwnInt(20, 1);
+  SetOwnInt(kColumnGender, 1);
   EXPECT_TRUE(Answered(Query(6, "K")));
   EXPECT_FALSE(Answered(Query(6, "M")));
   EXPECT_FALSE(Answered(Query(6, "k")));
-  SetOwnInt(20, 2);
+  SetOwnInt(kColumnGender, 2);
   EXPECT_TRUE(Answered(Query(6, "M")));
-  SetOwnInt(20, 3);
+  SetOwnInt(kColumnGender, 3);
   EXPECT_FALSE(Answered(Query(6, "K")));
   EXPECT_FALSE(Answered(Query(6, "X")));
   EXPECT_TRUE(Answered(Query(6, "")));
 }
 
 TEST_F(SearchRunTest, BoundsCompareTheUpperHalfOfColumn19) {
-  SetOwnInt(19, (1985 << 16) | 0x1234);
+  SetOwnInt(kColumnBirth, (1985 << 16) | 0x1234);
   EXPECT_TRUE(Answered(Query(7, "1985")));
   EXPECT_FALSE(Answered(Query(7, "1986")));
   EXPECT_TRUE(Answered(Query(8, "1985")));
@@ -350,7 +329,7 @@ TEST_F(SearchRunTest, BoundsCompareTheUpperHalfOfColumn19) {
   range[8] = "1990";
   EXPECT_TRUE(Answered(range));
   // The upper half is unsigned: 0xFFFF reads 65535, not -1.
-  SetOwnInt(19, static_cast<int32_t>(0xFFFF0000u));
+  SetOwnInt(kColumnBirth, static_cast<int32_t>(0xFFFF0000u));
   EXPECT_TRUE(Answered(Query(7, "65535")));
   EXPECT_FALSE(Answered(Query(8, "0")));
 }

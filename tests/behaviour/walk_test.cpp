@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "plugin_fixture.h"
-#include "search_peer.h"
+#include "tests/support/lan_peer.h"
 
 namespace vask::test {
 namespace {
@@ -31,7 +31,7 @@ class WalkTest : public PluginFixture {
   void AddComputer(const std::string& name, const std::string& workgroup = "WORKGROUP",
                    const char* comment = nullptr) {
     setenv("VASK_WORKGROUP", workgroup.c_str(), 1);
-    peers_.push_back(std::make_unique<SearchPeer>(name));
+    peers_.push_back(std::make_unique<LanPeer>(name));
     setenv("VASK_WORKGROUP", workgroup_.c_str(), 1);
     ASSERT_TRUE(peers_.back()->ok()) << name;
     if (comment) std::ofstream(lanDir() + "/" + workgroup + "/" + name + "/comment") << comment << "\n";
@@ -43,8 +43,8 @@ class WalkTest : public PluginFixture {
     request.size = sizeof request;
     request.status = 0;
     std::strncpy(request.uid, uid.c_str(), sizeof request.uid - 1);
-    auto search = std::async(std::launch::async,
-                             [&] { return Call(24010, reinterpret_cast<intptr_t>(&request)); });
+    auto search = std::async(
+        std::launch::async, [&] { return Call(kMsgSearch, reinterpret_cast<intptr_t>(&request)); });
     EXPECT_EQ(search.wait_for(10s), std::future_status::ready) << "the walk ends by itself";
     EXPECT_EQ(search.get(), 0);
     return request;
@@ -64,11 +64,11 @@ class WalkTest : public PluginFixture {
   }
   bool Logged(const std::string& text) {
     return host().calls().CountIf([&](const host::RecordedCall& c) {
-             return c.IsHostMessage() && c.id == 1 && c.Text("text") == text;
+             return c.IsHostMessage() && c.id == kMsgLog && c.Text("text") == text;
            }) > 0;
   }
 
-  std::vector<std::unique_ptr<SearchPeer>> peers_;
+  std::vector<std::unique_ptr<LanPeer>> peers_;
 };
 
 TEST_F(WalkTest, FilterIsMatchedAgainstTheListedName) {
@@ -96,7 +96,7 @@ TEST_F(WalkTest, StarWalksTheOwnWorkgroupAndClearsTheRequest) {
   FoundContact request = Walk("*");
   EXPECT_EQ(request.uid[0], '\0');
   EXPECT_EQ(FoundNames(), (std::set<std::string>{"PC12"}));
-  EXPECT_EQ(Count(10201), 0u);
+  EXPECT_EQ(Count(kMsgErrorBox), 0u);
 }
 
 TEST_F(WalkTest, AtWalksEveryWorkgroupFromTheRoot) {
@@ -125,7 +125,7 @@ TEST_F(WalkTest, ComputerRecordCarriesNameCommentAndProvider) {
   ASSERT_NE(pc, nullptr);
   EXPECT_STREQ(pc->column17, "Biuro (PC12)");
   EXPECT_STREQ(pc->provider, "Vask emulated LAN");
-  EXPECT_EQ(Unpacked(pc->status), 0);
+  EXPECT_EQ(Unpacked(pc->status), kStatusOffline);
   EXPECT_EQ(pc->net, NET_LAN);
   EXPECT_EQ(pc->size, sizeof(FoundContact));
   EXPECT_STREQ(pc->column6, "");
@@ -148,7 +148,7 @@ TEST_F(WalkTest, ContainerThatCannotBeOpenedShowsOneErrorAndTheWalkGoesOn) {
   AddComputer("PC12");
   // The workgroup vanishes between being listed and being opened.
   const std::string other = lanDir() + "/OTHER";
-  SetAnswer(1, [other](HostMessage* m) -> std::optional<intptr_t> {
+  SetAnswer(kMsgLog, [other](HostMessage* m) -> std::optional<intptr_t> {
     const char* text = reinterpret_cast<const char*>(m->p1);
     if (text && std::strcmp(text, "- Enumerating network resources of 'OTHER'...") == 0) {
       std::error_code error;
@@ -157,10 +157,10 @@ TEST_F(WalkTest, ContainerThatCannotBeOpenedShowsOneErrorAndTheWalkGoesOn) {
     return std::nullopt;
   });
   Walk("@");
-  ASSERT_EQ(Count(10201), 1u);
-  EXPECT_EQ(Last(10201)->Text("text"), kWalkError);
+  ASSERT_EQ(Count(kMsgErrorBox), 1u);
+  EXPECT_EQ(Last(kMsgErrorBox)->Text("text"), kWalkError);
   EXPECT_EQ(FoundNames(), (std::set<std::string>{"PC12"}));
-  EXPECT_EQ(Count(10210), 1u);
+  EXPECT_EQ(Count(kMsgSearchNoticeHide), 1u);
 }
 
 TEST_F(WalkTest, CancelDeepInTheTreeUnwindsEveryLevel) {
@@ -169,7 +169,7 @@ TEST_F(WalkTest, CancelDeepInTheTreeUnwindsEveryLevel) {
   AddComputer("PC12");
   AddComputer("NEXT", "ZED");
   // Cancel when the first computer of the first workgroup is reported.
-  SetAnswer(14000, [this](HostMessage*) -> std::optional<intptr_t> {
+  SetAnswer(kMsgFoundContact, [this](HostMessage*) -> std::optional<intptr_t> {
     host().PressCancel();
     return std::nullopt;
   });

@@ -1,7 +1,8 @@
 // The Win32 subset's side of the real LAN, against a stand-in bridge on
 // <LAN>/.bridge: opens of computers that are not local ask the bridge,
 // writes carry sender, target, slot and data, the bridge's verdict becomes
-// the call's result, and the emulated LAN stays as it was when the real
+// the call's result (a name in conflict included, at the open of a server
+// slot and at a write), and the emulated LAN stays as it was when the real
 // LAN is not selected.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "bridge_link.h"
+#include "tests/support/temp_lan.h"
 #include "win32.h"
 
 namespace {
@@ -45,6 +47,10 @@ class FakeBridge {
   std::vector<std::string> Requests() {
     std::lock_guard<std::mutex> guard(lock_);
     return requests_;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> guard(lock_);
+    requests_.clear();
   }
 
   std::atomic<uint32_t> verdict{0};
@@ -80,19 +86,12 @@ class FakeBridge {
 class BridgeClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vask-bridge-client.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    lan_ = pattern;
-    ::setenv("VASK_LAN_DIR", lan_.c_str(), 1);
-    ::setenv("COMPUTERNAME", "ALPHA", 1);
-    ::setenv("VASK_WORKGROUP", "WORKGROUP", 1);
-    ::setenv("VASK_REAL_LAN", "1", 1);
-  }
-  void TearDown() override {
-    ::unsetenv("VASK_REAL_LAN");
-    std::system(("rm -rf '" + lan_ + "'").c_str());
+    ASSERT_TRUE(temp_.ok());
+    lan_ = temp_.dir();
+    temp_.Set("VASK_REAL_LAN", "1");
   }
 
+  vask::test::TempLan temp_{"ALPHA", "WORKGROUP", "vask-bridge-client"};
   std::string lan_;
 };
 
@@ -162,6 +161,8 @@ TEST_F(BridgeClientTest, LocalComputersStayLocalAndStarWritesGoBothWays) {
   FakeBridge bridge(lan_);
   HANDLE server = CreateMailslotA("\\\\.\\mailslot\\vask", 0, 0, nullptr);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(bridge.Requests().size(), 1u);  // the claim of ALPHA's name
+  bridge.Clear();
   HANDLE local = CreateFileA("\\\\ALPHA\\mailslot\\vask", GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(local, INVALID_HANDLE_VALUE);
@@ -177,6 +178,7 @@ TEST_F(BridgeClientTest, LocalComputersStayLocalAndStarWritesGoBothWays) {
   CloseHandle(all);
   std::vector<std::string> requests = bridge.Requests();
   ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0][0], 'W');
   EXPECT_EQ(Field(requests[0], 1), "*");
 
   DWORD count = 0;
@@ -211,6 +213,37 @@ TEST_F(BridgeClientTest, ComputersTheBridgeHeardOfJoinTheirWorkgroup) {
   EXPECT_EQ(names(), (std::vector<std::string>{"\\\\ALPHA", "\\\\BRAVO"}));
   ::unsetenv("VASK_REAL_LAN");
   EXPECT_EQ(names(), (std::vector<std::string>{"\\\\ALPHA"}));
+  CloseHandle(server);
+}
+
+TEST_F(BridgeClientTest, ANameInConflictFailsTheServerSlotAndTheWrites) {
+  FakeBridge bridge(lan_);
+  bridge.verdict = vask::bridge_link::kErrorNameInConflict;
+  EXPECT_EQ(CreateMailslotA("\\\\.\\mailslot\\vask", 0, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(52));  // ERROR_DUP_NAME
+  std::vector<std::string> requests = bridge.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0], std::string("CWORKGROUP\0ALPHA\0", 17));
+  // The refused slot is gone: once the name is free it opens again.
+  bridge.verdict = 0;
+  HANDLE server = CreateMailslotA("\\\\.\\mailslot\\vask", 0, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+
+  HANDLE remote = CreateFileA("\\\\BRAVO\\mailslot\\vask", GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(remote, INVALID_HANDLE_VALUE);
+  bridge.verdict = vask::bridge_link::kErrorNameInConflict;
+  DWORD written = 99;
+  EXPECT_FALSE(WriteFile(remote, "hi", 2, &written, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(52));
+  EXPECT_EQ(written, 0u);
+  CloseHandle(remote);
+  CloseHandle(server);
+}
+
+TEST_F(BridgeClientTest, WithoutABridgeAServerSlotOpensAsOnTheEmulatedLan) {
+  HANDLE server = CreateMailslotA("\\\\.\\mailslot\\vask", 0, 0, nullptr);
+  EXPECT_NE(server, INVALID_HANDLE_VALUE);
   CloseHandle(server);
 }
 

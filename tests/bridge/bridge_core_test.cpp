@@ -1,13 +1,17 @@
 // The bridge's logic with a recording network and recording slots: names
 // registered, defended, answered and released; datagrams delivered to the
-// right local slots only; local writes resolved, sent and refused.
+// right local slots only; local writes resolved, sent and refused; what
+// another machine's defence does and what a stray one must not.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "bridge/bridge_core.h"
+#include "bridge/browse_frame.h"
 #include "bridge/byte_order.h"
+#include "bridge/node_status.h"
+#include "bridge_link.h"
 
 namespace vask::bridge {
 namespace {
@@ -40,6 +44,7 @@ class BridgeCoreTest : public ::testing::Test {
     c.broadcast = kBroadcastIp;
     c.cacheLifetime = 60000;
     c.negativeLifetime = 2000;
+    c.mac = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
     return c;
   }
 
@@ -53,6 +58,9 @@ class BridgeCoreTest : public ::testing::Test {
       return true;
     };
     io.log = [this](const std::string& line) { logs_.push_back(line); };
+    io.comment = [](const std::string& computer) {
+      return computer == "ALPHA" ? std::string("Pokój 12") : std::string();
+    };
     return io;
   }
 
@@ -91,17 +99,48 @@ class BridgeCoreTest : public ::testing::Test {
   }
 
   void ReceiveDatagram(uint8_t type, const std::string& to, uint8_t suffix, const std::string& slot,
-                       const std::string& data, uint32_t from = kPeerIp) {
+                       const std::string& data, uint32_t from = kPeerIp,
+                       const std::string& source = "CHARLIE", Millis now = 2000) {
     MailslotDatagram d;
     d.type = type;
     d.sourceIp = from;
-    d.source = MakeName("CHARLIE", 0);
+    d.source = MakeName(source, 0);
     d.destination = MakeName(to, suffix);
     d.mailslot = WireMailslotName(slot);
     d.data.assign(data.begin(), data.end());
     std::vector<uint8_t> packet;
     ASSERT_TRUE(EncodeMailslotDatagram(d, &packet));
-    core_.OnDatagramPacket(packet.data(), packet.size(), from, 2000);
+    core_.OnDatagramPacket(packet.data(), packet.size(), from, now);
+  }
+
+  // The registration packets of `name` sent so far.
+  std::vector<NamePacket> Registrations(const NetbiosName& name) {
+    std::vector<NamePacket> out;
+    for (const NamePacket& p : NamePackets(kBroadcastIp)) {
+      if (p.opcode() == kOpRegistration && NamesMatch(p.recordName, name)) out.push_back(p);
+    }
+    return out;
+  }
+
+  // Another machine's defence of `name` against registration `id`.
+  void Defend(uint16_t id, const std::string& name, uint8_t suffix, Millis now) {
+    std::vector<uint8_t> defence;
+    ASSERT_TRUE(BuildDefence(id, MakeName(name, suffix), kPeerIp, &defence));
+    Receive(defence, kPeerIp, now);
+  }
+
+  bool Answers(const std::string& name, uint8_t suffix) {
+    sent_.clear();
+    std::vector<uint8_t> query;
+    EXPECT_TRUE(BuildQuery(4242, MakeName(name, suffix), &query));
+    Receive(query, 0x0A000009, 5000);
+    return !NamePackets(0x0A000009).empty();
+  }
+
+  uint32_t WriteNow(const std::string& sender, const std::string& target, Millis now) {
+    uint32_t result = 0xFFFFFFFF;
+    core_.Write(sender, target, "vask", {'x'}, now, [&](uint32_t e) { result = e; });
+    return result;
   }
 
   // Answers the bridge's last broadcast query as `ip` would.
@@ -158,6 +197,15 @@ TEST_F(BridgeCoreTest, RegistersEachNameThreeTimesThenAnswersQueriesForIt) {
   ASSERT_TRUE(BuildQuery(78, MakeName("SOMEONE", 0), &query));
   Receive(query, kPeerIp);
   EXPECT_TRUE(sent_.empty()) << "a name of someone else is not ours to answer";
+
+  // A tool on this machine asks from a port of its own and is answered;
+  // what comes from our own port 137 is our broadcast coming back.
+  ASSERT_TRUE(BuildQuery(79, MakeName("ALPHA", 0), &query));
+  core_.OnNamePacket(query.data(), query.size(), kOwnIp, 137, 2000);
+  EXPECT_TRUE(sent_.empty());
+  core_.OnNamePacket(query.data(), query.size(), kOwnIp, 50001, 2000);
+  ASSERT_EQ(sent_.size(), 1u);
+  EXPECT_EQ(sent_[0].port, 50001);
 }
 
 TEST_F(BridgeCoreTest, DefendsItsNamesButNotTheGroup) {
@@ -176,24 +224,115 @@ TEST_F(BridgeCoreTest, DefendsItsNamesButNotTheGroup) {
   EXPECT_TRUE(sent_.empty());
 }
 
-TEST_F(BridgeCoreTest, ANameDefendedByAnotherIsNeitherAnsweredNorDelivered) {
+TEST_F(BridgeCoreTest, AGenuineDefenceMakesTheComputerYieldAndRefuseItsWrites) {
   core_.SetServedComputers({"alpha"}, 0);
   core_.OnTimer(0);
-  std::vector<NamePacket> regs = NamePackets(kBroadcastIp);
-  ASSERT_FALSE(regs.empty());
-  std::vector<uint8_t> defence;
-  ASSERT_TRUE(BuildDefence(regs[0].id, MakeName("ALPHA", 0), kPeerIp, &defence));
-  Receive(defence, kPeerIp, 100);
-  for (Millis t = 250; t <= 1000; t += 250) core_.OnTimer(t);
-  EXPECT_FALSE(logs_.empty());
+  std::vector<NamePacket> regs = Registrations(MakeName("ALPHA", 0));
+  ASSERT_EQ(regs.size(), 1u);
+  uint32_t claim = 0xFFFFFFFF;
+  core_.Claim("Alpha", 10, [&](uint32_t e) { claim = e; });
+  EXPECT_EQ(claim, 0xFFFFFFFFu) << "a claim waits for the registration";
+  Defend(regs[0].id, "ALPHA", 0, 100);
+  EXPECT_EQ(claim, bridge_link::kErrorNameInConflict);
+  ASSERT_FALSE(logs_.empty());
+  EXPECT_NE(logs_.back().find("ALPHA<00> is in use by 10.0.0.2"), std::string::npos) << logs_.back();
 
   sent_.clear();
-  std::vector<uint8_t> query;
-  ASSERT_TRUE(BuildQuery(1, MakeName("ALPHA", 0), &query));
-  Receive(query, 0x0A000009);
-  EXPECT_TRUE(sent_.empty());
+  for (Millis t = 250; t <= 1000; t += 250) core_.OnTimer(t);
+  EXPECT_TRUE(Registrations(MakeName("ALPHA", 3)).empty()) << "the whole computer yields";
+  EXPECT_FALSE(Answers("ALPHA", 0));
+  EXPECT_FALSE(Answers("ALPHA", 3));
   ReceiveDatagram(kDirectUnique, "ALPHA", 0, "vask", "hello", 0x0A000009);
+  ReceiveDatagram(kDirectGroup, "WORKGROUP", 0, "vask", "all", 0x0A000009);
   EXPECT_TRUE(delivered_.empty());
+
+  // Its writes fail with the code its host shows, and say why in the log.
+  sent_.clear();
+  logs_.clear();
+  EXPECT_EQ(WriteNow("ALPHA", "*", 3000), bridge_link::kErrorNameInConflict);
+  EXPECT_EQ(WriteNow("ALPHA", "BRAVO", 3000), bridge_link::kErrorNameInConflict);
+  EXPECT_TRUE(sent_.empty()) << "nothing goes out under a name that is another's";
+  ASSERT_EQ(logs_.size(), 1u) << "one line, the rest in the next summary";
+  EXPECT_NE(logs_[0].find("ALPHA"), std::string::npos);
+
+  // No release of names that were never ours.
+  sent_.clear();
+  core_.Shutdown(5000);
+  for (const NamePacket& p : NamePackets(kBroadcastIp)) {
+    EXPECT_FALSE(NamesMatch(p.recordName, MakeName("ALPHA", 0)) ||
+                 NamesMatch(p.recordName, MakeName("ALPHA", 3)));
+  }
+}
+
+TEST_F(BridgeCoreTest, AStrayOrLateNegativeResponseChangesNothing) {
+  core_.SetServedComputers({"alpha"}, 0);
+  core_.OnTimer(0);
+  uint16_t alpha00 = Registrations(MakeName("ALPHA", 0)).at(0).id;
+  uint16_t alpha03 = Registrations(MakeName("ALPHA", 3)).at(0).id;
+  // During the registration: an id we never used, and the id of the
+  // other name's registration.
+  Defend(static_cast<uint16_t>(alpha00 + 1000), "ALPHA", 0, 100);
+  Defend(alpha03, "ALPHA", 0, 110);
+  Defend(alpha00, "ALPHA", 3, 120);
+  for (Millis t = 250; t <= 1000; t += 250) core_.OnTimer(t);
+  // After it: the right id and name, but six minutes late.
+  Defend(alpha00, "ALPHA", 0, 6 * 60000);
+
+  EXPECT_TRUE(Answers("ALPHA", 0));
+  EXPECT_TRUE(Answers("ALPHA", 3));
+  ReceiveDatagram(kDirectUnique, "ALPHA", 0, "vask", "still here", kPeerIp, "CHARLIE", 6 * 60000);
+  ASSERT_EQ(delivered_.size(), 1u);
+  EXPECT_EQ(WriteNow("ALPHA", "*", 6 * 60000), 0u);
+  for (const std::string& line : logs_) {
+    EXPECT_EQ(line.find("is in use"), std::string::npos) << line;
+  }
+}
+
+TEST_F(BridgeCoreTest, NothingIsDeliveredOrSentUnderANameStillBeingRegistered) {
+  core_.SetServedComputers({"alpha"}, 0);
+  core_.OnTimer(0);
+  ReceiveDatagram(kDirectUnique, "ALPHA", 0, "vask", "too early", kPeerIp, "CHARLIE", 100);
+  ReceiveDatagram(kDirectGroup, "WORKGROUP", 0, "vask", "too early", kPeerIp, "CHARLIE", 100);
+  EXPECT_TRUE(delivered_.empty());
+  EXPECT_FALSE(Answers("ALPHA", 0));
+
+  sent_.clear();
+  uint32_t write = 0xFFFFFFFF, claim = 0xFFFFFFFF;
+  core_.Write("ALPHA", "*", "vask", {'x'}, 100, [&](uint32_t e) { write = e; });
+  core_.Claim("ALPHA", 100, [&](uint32_t e) { claim = e; });
+  EXPECT_EQ(write, 0xFFFFFFFFu);
+  EXPECT_TRUE(Datagrams(kBroadcastIp).empty());
+  for (Millis t = 250; t <= 1000; t += 250) core_.OnTimer(t);
+  EXPECT_EQ(write, 0u) << "sent once the name is ours";
+  EXPECT_EQ(claim, 0u);
+  EXPECT_FALSE(Datagrams(kBroadcastIp).empty());
+}
+
+TEST_F(BridgeCoreTest, AClaimAfterAnOldConflictRegistersAgain) {
+  core_.SetServedComputers({"alpha"}, 0);
+  core_.OnTimer(0);
+  Defend(Registrations(MakeName("ALPHA", 0)).at(0).id, "ALPHA", 0, 100);
+  uint32_t claim = 0xFFFFFFFF;
+  core_.Claim("ALPHA", 5000, [&](uint32_t e) { claim = e; });
+  EXPECT_EQ(claim, bridge_link::kErrorNameInConflict) << "a fresh conflict is answered at once";
+
+  sent_.clear();
+  claim = 0xFFFFFFFF;
+  core_.Claim("ALPHA", 20000, [&](uint32_t e) { claim = e; });
+  EXPECT_EQ(claim, 0xFFFFFFFFu);
+  EXPECT_EQ(Registrations(MakeName("ALPHA", 0)).size(), 1u) << "an old one is asked again";
+  for (Millis t = 20250; t <= 21000; t += 250) core_.OnTimer(t);
+  EXPECT_EQ(claim, 0u) << "the other machine has gone: the name is ours";
+  EXPECT_TRUE(Answers("ALPHA", 0));
+}
+
+TEST_F(BridgeCoreTest, WritesFromComputersItDoesNotServeAreRefused) {
+  ServeAndSettle();
+  EXPECT_EQ(WriteNow("ZULU", "*", 2000), bridge_link::kErrorNotServed);
+  EXPECT_TRUE(sent_.empty());
+  uint32_t claim = 0xFFFFFFFF;
+  core_.Claim("ZULU", 2000, [&](uint32_t e) { claim = e; });
+  EXPECT_EQ(claim, 0u) << "not the bridge's to check";
 }
 
 TEST_F(BridgeCoreTest, DeliversToTheAddressedComputerOrTheWholeWorkgroup) {
@@ -236,8 +375,46 @@ TEST_F(BridgeCoreTest, MalformedDatagramsNeverReachASlotAndAreLoggedOnce) {
   core_.OnDatagramPacket(packet.data(), packet.size(), kPeerIp, 2000);
   core_.OnDatagramPacket(packet.data(), 50, kPeerIp, 2000);
   EXPECT_TRUE(delivered_.empty());
-  EXPECT_EQ(logs_.size(), 2u);
+  ASSERT_EQ(logs_.size(), 1u);
   EXPECT_NE(logs_[0].find("10.0.0.2"), std::string::npos);
+  EXPECT_NE(logs_[0].find("mailslot class is not 2"), std::string::npos) << logs_[0];
+  core_.OnTimer(2000 + 60000);
+  ASSERT_EQ(logs_.size(), 2u);
+  EXPECT_NE(logs_[1].find("DGM_LENGTH beyond the packet"), std::string::npos) << logs_[1];
+}
+
+TEST_F(BridgeCoreTest, AFloodOfBadPacketsIsOneLinePerInterval) {
+  ServeAndSettle();
+  logs_.clear();
+  const uint8_t junk[] = {0x10};
+  const uint8_t name[] = {0, 1, 0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0};  // opcode 1, no records
+  for (int i = 0; i < 100000; ++i) {
+    Millis now = 2000 + i / 250;  // 100 000 packets in 0.4 s
+    if (i % 10 == 0) {
+      core_.OnNamePacket(name, sizeof name, 0x0A000003, 137, now);
+    } else {
+      core_.OnDatagramPacket(junk, sizeof junk, kPeerIp, now);
+    }
+  }
+  EXPECT_EQ(logs_.size(), 1u) << "the first drop is told at once, the rest wait";
+  core_.OnTimer(2000 + 59999);
+  EXPECT_EQ(logs_.size(), 1u);
+  core_.OnTimer(2000 + 60000);
+  ASSERT_EQ(logs_.size(), 2u);
+  const std::string& summary = logs_[1];
+  EXPECT_NE(summary.find("dropped 99999 packets"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("datagram: datagram shorter than its header 90000"), std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("10.0.0.2 90000"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("10.0.0.3 9999"), std::string::npos) << summary;
+  core_.OnTimer(2000 + 200000);
+  EXPECT_EQ(logs_.size(), 2u) << "a quiet interval logs nothing";
+  core_.OnDatagramPacket(junk, sizeof junk, kPeerIp, 2000 + 200000);
+  core_.OnDatagramPacket(junk, sizeof junk, kPeerIp, 2000 + 200001);
+  EXPECT_EQ(logs_.size(), 3u) << "after a quiet interval the first is told at once again";
+  core_.Shutdown(2000 + 200002);
+  ASSERT_EQ(logs_.size(), 4u) << "what is still counted is told at exit";
+  EXPECT_NE(logs_[3].find("from 10.0.0.2"), std::string::npos) << logs_[3];
 }
 
 TEST_F(BridgeCoreTest, WritesResolveTheNameThenGoDirect) {
@@ -338,20 +515,178 @@ TEST_F(BridgeCoreTest, NeighboursAreLearntFromTrafficAndRegistrations) {
   EXPECT_EQ(n[0].ip, 0x0A000007u);
   EXPECT_EQ(n[1].name, "DELTA");
   EXPECT_EQ(n[1].workgroup, "WORKGROUP");
-  // What we learnt resolves without a query.
+  // Heard of is not resolved: a registration may yet be defended by the
+  // name's owner, a datagram's source may be anybody's. Only an answer to
+  // our query says where a name lives.
   sent_.clear();
   uint32_t result = 1;
   core_.Resolve("delta", 3000, [&](uint32_t e) { result = e; });
-  EXPECT_EQ(result, 0u);
-  EXPECT_TRUE(sent_.empty());
+  core_.Resolve("charlie", 3000, [&](uint32_t e) { result = e; });
+  EXPECT_EQ(result, 1u);
+  EXPECT_EQ(NamePackets(kBroadcastIp).size(), 2u);
+}
+
+TEST_F(BridgeCoreTest, NamesThatCannotBeListedAreNeverNeighbours) {
+  ServeAndSettle();
+  for (const char* bad : {"TWO WORDS", "LINE\nBREAK", "TAB\tX", "SL/ASH"}) {
+    ReceiveDatagram(kDirectGroup, "WORKGROUP", 0, "vask", "hi", 0x0A000007, bad);
+    std::vector<uint8_t> reg;
+    ASSERT_TRUE(BuildRegistration(5, MakeName(bad, 0), false, 0x0A000008, 300000, &reg));
+    Receive(reg, 0x0A000008);
+  }
+  ReceiveDatagram(kDirectGroup, "BAD GROUP", 0, "vask", "hi", 0x0A000007, "GOOD");
+  EXPECT_TRUE(core_.Neighbours().empty());
+  EXPECT_EQ(delivered_.size(), 8u) << "their datagrams still arrive";
 }
 
 TEST_F(BridgeCoreTest, ShutdownReleasesEveryName) {
   ServeAndSettle();
-  core_.Shutdown();
+  core_.Shutdown(5000);
   std::vector<NamePacket> releases = NamePackets(kBroadcastIp);
   ASSERT_EQ(releases.size(), 5u);  // ALPHA and BETA <00> and <03>, the workgroup
   for (const NamePacket& p : releases) EXPECT_EQ(p.opcode(), kOpRelease);
+}
+
+TEST_F(BridgeCoreTest, NodeStatusListsTheServedNamesAndTheWorkgroup) {
+  ServeAndSettle();
+  std::vector<uint8_t> request;
+  ASSERT_TRUE(BuildNodeStatusRequest(0x0101, MakeName("*", 0), &request));
+  core_.OnNamePacket(request.data(), request.size(), kPeerIp, 40000, 3000);
+  ASSERT_EQ(sent_.size(), 1u);
+  EXPECT_EQ(sent_[0].ip, kPeerIp);
+  EXPECT_EQ(sent_[0].port, 40000);
+  NamePacket answer;
+  ASSERT_TRUE(DecodeNamePacket(sent_[0].packet.data(), sent_[0].packet.size(), &answer));
+  EXPECT_EQ(answer.id, 0x0101);
+  EXPECT_EQ(answer.flags, 0x8400);
+  NodeStatus status;
+  ASSERT_TRUE(DecodeNodeStatus(answer.recordData.data(), answer.recordData.size(), &status));
+  std::vector<StatusEntry> expected = {
+      {MakeName("WORKGROUP", 0), kStatusGroup | kStatusActive},
+      {MakeName("ALPHA", 0), kStatusActive}, {MakeName("ALPHA", 3), kStatusActive},
+      {MakeName("BETA", 0), kStatusActive},  {MakeName("BETA", 3), kStatusActive}};
+  EXPECT_EQ(status.names, expected);
+  EXPECT_EQ(status.unitId, Config().mac);
+
+  // Asked by one of our names (as by name rather than address), answered
+  // too; a broadcast question for every node, or about someone else, not.
+  sent_.clear();
+  ASSERT_TRUE(BuildNodeStatusRequest(2, MakeName("beta", 0), &request));
+  Receive(request, kPeerIp, 3000);
+  EXPECT_EQ(sent_.size(), 1u);
+  sent_.clear();
+  ASSERT_TRUE(BuildNodeStatusRequest(3, MakeName("*", 0), &request));
+  Set16Be(&request, 2, kFlagBroadcast);
+  Receive(request, kPeerIp, 3000);
+  ASSERT_TRUE(BuildNodeStatusRequest(4, MakeName("DELTA", 0), &request));
+  Receive(request, kPeerIp, 3000);
+  EXPECT_TRUE(sent_.empty());
+}
+
+TEST_F(BridgeCoreTest, EachComputerAnnouncesItselfAtGrowingIntervals) {
+  core_.SetServedComputers({"alpha"}, 0);
+  std::vector<Millis> times;
+  std::vector<uint32_t> periods;
+  for (Millis t = 0; t <= 40 * 60000; t += 250) {
+    sent_.clear();
+    core_.OnTimer(t);
+    for (const MailslotDatagram& d : Datagrams(kBroadcastIp)) {
+      if (d.mailslot != "\\MAILSLOT\\BROWSE" || d.data[0] != kHostAnnouncement) continue;
+      EXPECT_EQ(d.type, kDirectGroup);
+      EXPECT_TRUE(NamesMatch(d.destination, MakeName("WORKGROUP", 0x1D)));
+      EXPECT_TRUE(NamesMatch(d.source, MakeName("ALPHA", 0)));
+      BrowseFrame frame;
+      ASSERT_TRUE(DecodeBrowseFrame(d.data.data(), d.data.size(), &frame));
+      EXPECT_EQ(frame.announcement.serverName, "ALPHA");
+      EXPECT_EQ(frame.announcement.serverType, kServerWorkstation);
+      EXPECT_EQ(frame.announcement.comment, "Pokój 12");
+      times.push_back(t);
+      periods.push_back(frame.announcement.periodicity);
+    }
+  }
+  // Once the name is ours, then 1, 2, 4, 8, 12, 12 ... minutes apart.
+  ASSERT_GE(times.size(), 6u);
+  EXPECT_EQ(times[0], 750);
+  const Millis minute = 60000;
+  std::vector<Millis> gaps = {1, 2, 4, 8, 12};
+  for (size_t i = 0; i < gaps.size(); ++i) {
+    EXPECT_EQ(times[i + 1] - times[i], gaps[i] * minute) << i;
+    EXPECT_EQ(periods[i], static_cast<uint32_t>(gaps[i] * minute)) << i;
+  }
+
+  // Leaving: one more announcement, with no server type.
+  sent_.clear();
+  core_.Shutdown(5000);
+  std::vector<MailslotDatagram> last = Datagrams(kBroadcastIp);
+  ASSERT_EQ(last.size(), 1u);
+  BrowseFrame frame;
+  ASSERT_TRUE(DecodeBrowseFrame(last[0].data.data(), last[0].data.size(), &frame));
+  EXPECT_EQ(frame.announcement.serverType, 0u);
+}
+
+TEST_F(BridgeCoreTest, AnAnnouncementRequestIsAnsweredWithinHalfAMinute) {
+  ServeAndSettle();
+  std::vector<uint8_t> request;
+  ASSERT_TRUE(EncodeAnnouncementRequest("CHARLIE", &request));
+  ReceiveDatagram(kDirectGroup, "WORKGROUP", 0, "BROWSE",
+                  std::string(request.begin(), request.end()), kPeerIp, "CHARLIE", 5000);
+  EXPECT_TRUE(delivered_.empty()) << "the browse slot is the bridge's own";
+  std::vector<Millis> answered;
+  for (Millis t = 5000; t <= 5000 + 30000; t += 250) {
+    sent_.clear();
+    core_.OnTimer(t);
+    for (const MailslotDatagram& d : Datagrams(kBroadcastIp)) {
+      answered.push_back(t);
+      EXPECT_TRUE(NamesMatch(d.source, MakeName("ALPHA", 0)) ||
+                  NamesMatch(d.source, MakeName("BETA", 0)));
+    }
+  }
+  EXPECT_EQ(answered.size(), 2u) << "ALPHA and BETA, each once";
+}
+
+TEST_F(BridgeCoreTest, AnnouncementsHeardFillTheNeighbourhoodWithTheirComments) {
+  ServeAndSettle();
+  Announcement a;
+  a.serverName = "SAMBA1";
+  a.serverType = kServerWorkstation | kServerServer;
+  a.comment = "Samba file server";
+  std::vector<uint8_t> frame;
+  ASSERT_TRUE(EncodeAnnouncement(a, &frame));
+  ReceiveDatagram(kDirectGroup, "WORKGROUP", 0x1D, "BROWSE", std::string(frame.begin(), frame.end()),
+                  0x0A000005, "SAMBA1");
+  a.serverName = "WINBOX";
+  a.opcode = kLocalMasterAnnouncement;
+  a.comment = "line\nbreak";
+  ASSERT_TRUE(EncodeAnnouncement(a, &frame));
+  ReceiveDatagram(kDirectGroup, "OFFICE", 0x1E, "BROWSE", std::string(frame.begin(), frame.end()),
+                  0x0A000006, "WINBOX");
+  EXPECT_TRUE(core_.TakeNeighboursChanged());
+  std::vector<Neighbour> n = core_.Neighbours();
+  ASSERT_EQ(n.size(), 2u);
+  EXPECT_EQ(n[0].name, "SAMBA1");
+  EXPECT_EQ(n[0].workgroup, "WORKGROUP");
+  EXPECT_EQ(n[0].comment, "Samba file server");
+  EXPECT_EQ(n[0].ip, 0x0A000005u);
+  EXPECT_EQ(n[1].name, "WINBOX");
+  EXPECT_EQ(n[1].workgroup, "OFFICE");
+  EXPECT_EQ(n[1].comment, "line?break");
+
+  // The same announcement again changes nothing; one with no server type
+  // takes the computer off the list.
+  a.opcode = kHostAnnouncement;
+  a.serverName = "SAMBA1";
+  a.comment = "Samba file server";
+  ASSERT_TRUE(EncodeAnnouncement(a, &frame));
+  ReceiveDatagram(kDirectGroup, "WORKGROUP", 0x1D, "BROWSE", std::string(frame.begin(), frame.end()),
+                  0x0A000005, "SAMBA1");
+  EXPECT_FALSE(core_.TakeNeighboursChanged());
+  a.serverType = 0;
+  ASSERT_TRUE(EncodeAnnouncement(a, &frame));
+  ReceiveDatagram(kDirectGroup, "WORKGROUP", 0x1D, "BROWSE", std::string(frame.begin(), frame.end()),
+                  0x0A000005, "SAMBA1");
+  EXPECT_TRUE(core_.TakeNeighboursChanged());
+  ASSERT_EQ(core_.Neighbours().size(), 1u);
+  EXPECT_EQ(core_.Neighbours()[0].name, "WINBOX");
 }
 
 }  // namespace

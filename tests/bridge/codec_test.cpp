@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "bridge/browse_frame.h"
 #include "bridge/byte_order.h"
 #include "bridge/mailslot_datagram.h"
 #include "bridge/name_packet.h"
 #include "bridge/netbios_name.h"
+#include "bridge/node_status.h"
 
 namespace vask::bridge {
 namespace {
@@ -328,6 +330,125 @@ TEST(NamePacket, RefusesMalformedPackets) {
   bad = reg;
   bad[2] |= 0x02;
   EXPECT_TRUE(refused(bad)) << "truncated flag";
+}
+
+TEST(NodeStatus, TheAnswerHasTheLayoutToolsRead) {
+  NodeStatus status;
+  status.names = {{MakeName("ALPHA", 0x00), kStatusActive},
+                  {MakeName("ALPHA", 0x03), kStatusActive | kStatusConflict},
+                  {MakeName("WORKGROUP", 0x00), kStatusActive | kStatusGroup}};
+  status.unitId = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+  std::vector<uint8_t> packet;
+  ASSERT_TRUE(BuildNodeStatusResponse(0xBEEF, MakeName("*", 0), status, &packet));
+  // Header, the question's name, type, class, TTL, RDLENGTH, then RDATA.
+  ASSERT_EQ(packet.size(), 12u + 34 + 10 + 1 + 3 * 18 + 46);
+  EXPECT_EQ(Get16Be(&packet[0]), 0xBEEF);
+  EXPECT_EQ(Get16Be(&packet[2]), 0x8400);
+  EXPECT_EQ(Get16Be(&packet[4]), 0);  // no question
+  EXPECT_EQ(Get16Be(&packet[6]), 1);  // one answer
+  EXPECT_EQ(packet[13], 'C');         // "*" encodes as CK AA...
+  EXPECT_EQ(packet[14], 'K');
+  const uint8_t* record = &packet[12 + 34];
+  EXPECT_EQ(Get16Be(record), kTypeNbstat);
+  EXPECT_EQ(Get16Be(record + 2), kClassIn);
+  EXPECT_EQ(Get32Be(record + 4), 0u);
+  EXPECT_EQ(Get16Be(record + 8), 1 + 3 * 18 + 46);
+  const uint8_t* rdata = record + 10;
+  EXPECT_EQ(rdata[0], 3);
+  EXPECT_EQ(std::string(rdata + 1, rdata + 17), std::string("ALPHA          ") + '\0');
+  EXPECT_EQ(Get16Be(rdata + 17), 0x0400);
+  EXPECT_EQ(rdata[1 + 18 + 15], 0x03);
+  EXPECT_EQ(Get16Be(rdata + 1 + 18 + 16), 0x0C00);
+  EXPECT_EQ(Get16Be(rdata + 1 + 36 + 16), 0x8400);
+  EXPECT_EQ(rdata[1 + 54], 0x02);  // the unit id begins the statistics
+  EXPECT_EQ(rdata[1 + 54 + 5], 0x55);
+
+  NamePacket p;
+  ASSERT_TRUE(DecodeNamePacket(packet.data(), packet.size(), &p));
+  EXPECT_EQ(p.recordType, kTypeNbstat);
+  NodeStatus back;
+  ASSERT_TRUE(DecodeNodeStatus(p.recordData.data(), p.recordData.size(), &back));
+  EXPECT_EQ(back.names, status.names);
+  EXPECT_EQ(back.unitId, status.unitId);
+
+  std::vector<uint8_t> request;
+  ASSERT_TRUE(BuildNodeStatusRequest(7, MakeName("*", 0), &request));
+  ASSERT_TRUE(DecodeNamePacket(request.data(), request.size(), &p));
+  EXPECT_EQ(p.questionType, kTypeNbstat);
+  EXPECT_EQ(p.question.name, "*");
+}
+
+TEST(NodeStatus, RefusesShortDataAndTooManyNames) {
+  std::vector<uint8_t> data = {2};
+  data.insert(data.end(), 18 + 6, 'A');  // room for one name and the unit id, not two
+  NodeStatus status;
+  EXPECT_FALSE(DecodeNodeStatus(data.data(), data.size(), &status));
+  EXPECT_FALSE(DecodeNodeStatus(data.data(), 0, &status));
+  data[0] = 1;
+  EXPECT_TRUE(DecodeNodeStatus(data.data(), data.size(), &status));
+  std::vector<uint8_t> blank(1 + 18 + 6, ' ');
+  blank[0] = 1;
+  EXPECT_FALSE(DecodeNodeStatus(blank.data(), blank.size(), &status)) << "an empty name";
+
+  NodeStatus many;
+  many.names.assign(kMaxStatusNames + 1, StatusEntry{MakeName("X", 0), kStatusActive});
+  std::vector<uint8_t> packet;
+  EXPECT_FALSE(BuildNodeStatusResponse(1, MakeName("*", 0), many, &packet));
+  many.names.pop_back();
+  ASSERT_TRUE(BuildNodeStatusResponse(1, MakeName("*", 0), many, &packet));
+  EXPECT_LE(packet.size(), 576u);
+}
+
+TEST(BrowseFrame, HostAnnouncementLayout) {
+  Announcement a;
+  a.serverName = "ALPHA";
+  a.periodicity = 60000;
+  a.comment = "Pokój 12";
+  std::vector<uint8_t> frame;
+  ASSERT_TRUE(EncodeAnnouncement(a, &frame));
+  ASSERT_EQ(frame.size(), 32u + a.comment.size() + 1);
+  EXPECT_EQ(frame[0], kHostAnnouncement);
+  EXPECT_EQ(Get32Le(&frame[2]), 60000u);
+  EXPECT_EQ(std::string(frame.begin() + 6, frame.begin() + 22), std::string("ALPHA") + std::string(11, '\0'));
+  EXPECT_EQ(Get32Le(&frame[24]), kServerWorkstation);
+  EXPECT_EQ(Get32Le(&frame[24]) & kServerServer, 0u) << "no file server";
+  EXPECT_EQ(frame[28], 15);
+  EXPECT_EQ(frame[29], 1);
+  EXPECT_EQ(Get16Le(&frame[30]), 0xAA55);
+  EXPECT_EQ(frame.back(), 0);
+
+  BrowseFrame back;
+  ASSERT_TRUE(DecodeBrowseFrame(frame.data(), frame.size(), &back));
+  EXPECT_EQ(back.announcement.serverName, "ALPHA");
+  EXPECT_EQ(back.announcement.comment, "Pokój 12");
+  EXPECT_EQ(back.announcement.serverType, kServerWorkstation);
+
+  a.comment = std::string(60, 'c');
+  ASSERT_TRUE(EncodeAnnouncement(a, &frame));
+  EXPECT_EQ(frame.size(), 32u + kMaxComment + 1) << "a long comment is cut";
+  a.serverName = "SIXTEEN-CHARS-XX";
+  EXPECT_FALSE(EncodeAnnouncement(a, &frame));
+}
+
+TEST(BrowseFrame, RefusesWhatItCannotRead) {
+  Announcement a;
+  a.serverName = "ALPHA";
+  std::vector<uint8_t> frame;
+  ASSERT_TRUE(EncodeAnnouncement(a, &frame));
+  BrowseFrame out;
+  EXPECT_FALSE(DecodeBrowseFrame(frame.data(), 31, &out)) << "shorter than its fields";
+  std::vector<uint8_t> noNul = frame;
+  std::fill(noNul.begin() + 6, noNul.begin() + 22, 'N');
+  EXPECT_FALSE(DecodeBrowseFrame(noNul.data(), noNul.size(), &out)) << "name without its NUL";
+  frame.pop_back();  // a comment without its NUL ends with the frame
+  ASSERT_TRUE(DecodeBrowseFrame(frame.data(), frame.size(), &out));
+  EXPECT_EQ(out.announcement.comment, "");
+  const uint8_t election[] = {0x08, 1, 2, 3};
+  EXPECT_FALSE(DecodeBrowseFrame(election, sizeof election, &out));
+  std::vector<uint8_t> request;
+  ASSERT_TRUE(EncodeAnnouncementRequest("BRAVO", &request));
+  ASSERT_TRUE(DecodeBrowseFrame(request.data(), request.size(), &out));
+  EXPECT_EQ(out.opcode, kAnnouncementRequest);
 }
 
 }  // namespace

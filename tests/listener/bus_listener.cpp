@@ -1,7 +1,8 @@
 // A second plug-in that uses ours as a LAN transport, as another plug-in of
-// the host would: it subscribes with 55000, sends with 55001, claims the
-// commands it handles by answering their 55003, and keeps a record of every
-// bus record it was offered so that tests can ask for it.
+// the host would: it subscribes (kMsgBusSubscribe), sends (kMsgBusSend),
+// claims the commands it handles by answering their kMsgBusReceived, and
+// keeps a record of every bus record it was offered so that tests can ask
+// for it.
 #include "tests/listener/bus_listener.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "abi/host_control.h"
+#include "abi/host_ids.h"
 #include "abi/host_records.h"
 
 namespace {
@@ -28,11 +30,11 @@ using vask::HostMessage;
 namespace ids = vask::test_listener;
 
 struct Seen {
-  std::string command;  // "" for 55004
-  int event = 0;  // 55004 only
-  int contact = -2;  // 55003 only
-  std::string target;  // 55002 only
-  std::string fields;  // 55003: joined by '|'
+  std::string command;  // "" for kMsgBusEngine
+  int event = 0;  // kMsgBusEngine only
+  int contact = -2;  // kMsgBusReceived only
+  std::string target;  // kMsgBusSent only
+  std::string fields;  // kMsgBusReceived: joined by '|'
 };
 
 // Notifications arrive on any thread of the plug-in, several at once; the
@@ -69,7 +71,7 @@ intptr_t OnSent(const BusSentRecord* record) {
   if (record->command != nullptr) s.command = *record->command;
   if (record->target != nullptr) s.target = *record->target;
   std::lock_guard<std::mutex> guard(mutex);
-  seen[55002].push_back(std::move(s));
+  seen[vask::kMsgBusSent].push_back(std::move(s));
   return 0;
 }
 
@@ -86,7 +88,7 @@ intptr_t OnReceived(const BusReceivedRecord* record) {
   }
   std::lock_guard<std::mutex> guard(mutex);
   const bool claim = claimed.count(s.command) != 0;
-  seen[55003].push_back(std::move(s));
+  seen[vask::kMsgBusReceived].push_back(std::move(s));
   return claim ? 1 : 0;
 }
 
@@ -94,7 +96,7 @@ intptr_t OnEngine(const BusEngineRecord* record) {
   Seen s;
   s.event = record->event;
   std::lock_guard<std::mutex> guard(mutex);
-  seen[55004].push_back(std::move(s));
+  seen[vask::kMsgBusEngine].push_back(std::move(s));
   return 0;
 }
 
@@ -108,7 +110,7 @@ intptr_t Subscribe(int plugin, int mask) {
   if (control == nullptr) return 0;
   BusSubscribeRecord record{};
   record.size = sizeof record;
-  record.id = 55000;
+  record.id = vask::kMsgBusSubscribe;
   record.receiver = plugin;
   record.sender = control->PluginId();
   record.mask = mask;
@@ -126,7 +128,7 @@ intptr_t Send(const HostMessage* message) {
   if (control == nullptr || plugin == 0) return 0;
   BusSendRecord record{};
   record.head.size = sizeof record;
-  record.head.id = 55001;
+  record.head.id = vask::kMsgBusSend;
   record.head.receiver = plugin;
   record.head.sender = control->PluginId();
   record.target = TextOf(message->p1);
@@ -144,23 +146,23 @@ intptr_t Count(intptr_t id, intptr_t filter) {
   if (filter == 0) return static_cast<intptr_t>(it->second.size());
   intptr_t n = 0;
   for (const Seen& s : it->second) {
-    if (id == 55004 ? s.event == filter : s.command == TextOf(filter)) ++n;
+    if (id == vask::kMsgBusEngine ? s.event == filter : s.command == TextOf(filter)) ++n;
   }
   return n;
 }
 
 intptr_t Handle(HostMessage* message) {
   switch (message->id) {
-    case 20001: {
+    case vask::kMsgSetControl: {
       std::lock_guard<std::mutex> guard(mutex);
       host = reinterpret_cast<HostControl*>(message->p1);
       return 1;
     }
-    case 55002:
+    case vask::kMsgBusSent:
       return OnSent(reinterpret_cast<const BusSentRecord*>(message));
-    case 55003:
+    case vask::kMsgBusReceived:
       return OnReceived(reinterpret_cast<const BusReceivedRecord*>(message));
-    case 55004:
+    case vask::kMsgBusEngine:
       return OnEngine(reinterpret_cast<const BusEngineRecord*>(message));
     case ids::kSubscribe:
       return Subscribe(static_cast<int>(message->p1), static_cast<int>(message->p2));
@@ -179,17 +181,17 @@ intptr_t Handle(HostMessage* message) {
       return Count(message->p1, message->p2);
     case ids::kLastContact: {
       std::lock_guard<std::mutex> guard(mutex);
-      const Seen* s = LastWith(55003, TextOf(message->p1));
+      const Seen* s = LastWith(vask::kMsgBusReceived, TextOf(message->p1));
       return s != nullptr ? s->contact : -2;
     }
     case ids::kLastSentTarget: {
       std::lock_guard<std::mutex> guard(mutex);
-      const Seen* s = LastWith(55002, TextOf(message->p1));
+      const Seen* s = LastWith(vask::kMsgBusSent, TextOf(message->p1));
       return s != nullptr ? CopyOut(s->target, message->p2, message->p3) : -1;
     }
     case ids::kLastReceivedFields: {
       std::lock_guard<std::mutex> guard(mutex);
-      const Seen* s = LastWith(55003, TextOf(message->p1));
+      const Seen* s = LastWith(vask::kMsgBusReceived, TextOf(message->p1));
       return s != nullptr ? CopyOut(s->fields, message->p2, message->p3) : -1;
     }
     case ids::kReset: {

@@ -26,7 +26,7 @@ std::optional<std::string> SendAndGetId(HostProcess& host, const std::string& to
   host.Send("send " + to + " " + text);
   auto answer = host.WaitFor(
       [](const std::string& line) {
-        return JsonField(line, "event") == "answer" && JsonField(line, "id") == "30100";
+        return JsonField(line, "event") == "answer" && JsonInt(line, "id") == kMsgSendMessage;
       },
       mark);
   if (!answer) return std::nullopt;
@@ -55,12 +55,12 @@ class ChatBetweenHosts : public MultiFixture {
     b_ = &StartHost("B");
     a_->Send("add B");
     b_->Send("add A");
-    a_->Send("status 64");
-    b_->Send("status 64");
+    a_->Send(StatusCommand(kStatusAvailable));
+    b_->Send(StatusCommand(kStatusAvailable));
     auto present = [](const std::string& who) {
       return [who](const std::string& list) {
         auto entry = ContactEntry(list, who);
-        return entry && JsonField(*entry, "status") == "64";
+        return entry && JsonInt(*entry, "status") == kStatusAvailable;
       };
     };
     auto onA = a_->WaitForContacts(present("B"));
@@ -120,7 +120,7 @@ TEST_F(ChatBetweenHosts, MessageToAStoppedHostGivesTheErrorNotice) {
   b_->Stop();
   // The contact still shows B present until its final status is read; the
   // LAN protocol is the path either way with emulation off.
-  a_->Send("set 15003 0");
+  a_->Send("set " + std::to_string(kSettingWinPopup) + " 0");
   auto id = SendAndGetId(*a_, "B", "Jesteś tam?");
   ASSERT_TRUE(id.has_value());
   auto result = a_->WaitFor(IsSendResult(*id));
@@ -140,8 +140,8 @@ TEST_F(ChatBetweenHosts, WinPopupMessagesTravelBothWaysWithEmulationOn) {
   // known to be present and both send in the WinPopup format.
   a_ = &StartHost("A");
   b_ = &StartHost("B");
-  a_->Send("status 64");
-  b_->Send("status 64");
+  a_->Send(StatusCommand(kStatusAvailable));
+  b_->Send(StatusCommand(kStatusAvailable));
   auto id = SendAndGetId(*a_, "B", "Hej przez WinPopup");
   ASSERT_TRUE(id.has_value());
   auto result = a_->WaitFor(IsSendResult(*id));
@@ -160,8 +160,8 @@ TEST_F(ChatBetweenHosts, WinPopupMessagesTravelBothWaysWithEmulationOn) {
 TEST_F(ChatBetweenHosts, WinPopupMessageShowsTheCloakNameAsItsSender) {
   a_ = &StartHost("A");
   b_ = &StartHost("B");
-  a_->Send("status 64");
-  b_->Send("status 64");
+  a_->Send(StatusCommand(kStatusAvailable));
+  b_->Send(StatusCommand(kStatusAvailable));
   const size_t mark = a_->Mark();
   a_->Send("chat /vask cloak setZenek");
   auto chat = a_->WaitFor(IsEvent("chat"), mark);

@@ -11,27 +11,28 @@ LinePredicate Shows(const std::string& computer, int status,
   return [=](const std::string& list) {
     auto entry = ContactEntry(list, computer);
     if (!entry) return false;
-    if (JsonField(*entry, "status") != std::to_string(status)) return false;
+    if (JsonInt(*entry, "status") != status) return false;
     return !text || JsonField(*entry, "text") == *text;
   };
 }
 
 class PresenceBetweenHosts : public MultiFixture {
  protected:
-  // A at 64 "przy biurku", B at 34 "zajęty", each a contact of the other.
+  // A available "przy biurku", B not to be disturbed "zajęty", each a
+  // contact of the other.
   void BothOnline() {
     a_ = &StartHost("A");
     b_ = &StartHost("B");
     a_->Send("add B");
     b_->Send("add A");
-    a_->Send("status 64 przy biurku");
-    b_->Send("status 34 zajęty");
-    auto onA = a_->WaitForContacts(Shows("B", 34, "zajęty"));
+    a_->Send(StatusCommand(kStatusAvailable, "przy biurku"));
+    b_->Send(StatusCommand(kStatusDnd, "zajęty"));
+    auto onA = a_->WaitForContacts(Shows("B", kStatusDnd, "zajęty"));
     ASSERT_TRUE(onA);
-    EXPECT_TRUE(Shows("B", 34, "zajęty")(*onA)) << *onA;
-    auto onB = b_->WaitForContacts(Shows("A", 64, "przy biurku"));
+    EXPECT_TRUE(Shows("B", kStatusDnd, "zajęty")(*onA)) << *onA;
+    auto onB = b_->WaitForContacts(Shows("A", kStatusAvailable, "przy biurku"));
     ASSERT_TRUE(onB);
-    EXPECT_TRUE(Shows("A", 64, "przy biurku")(*onB)) << *onB;
+    EXPECT_TRUE(Shows("A", kStatusAvailable, "przy biurku")(*onB)) << *onB;
   }
   HostProcess* a_ = nullptr;
   HostProcess* b_ = nullptr;
@@ -44,39 +45,39 @@ TEST_F(PresenceBetweenHosts, EachSeesTheOtherOnlineWithStatusAndDescription) {
 TEST_F(PresenceBetweenHosts, StatusChangeShowsOnTheOtherSide) {
   BothOnline();
   if (HasFatalFailure()) return;
-  a_->Send("status 65 zaraz wracam");
-  auto onB = b_->WaitForContacts(Shows("A", 65, "zaraz wracam"));
+  a_->Send(StatusCommand(kStatusBrb, "zaraz wracam"));
+  auto onB = b_->WaitForContacts(Shows("A", kStatusBrb, "zaraz wracam"));
   ASSERT_TRUE(onB);
-  EXPECT_TRUE(Shows("A", 65, "zaraz wracam")(*onB)) << *onB;
+  EXPECT_TRUE(Shows("A", kStatusBrb, "zaraz wracam")(*onB)) << *onB;
 }
 
 TEST_F(PresenceBetweenHosts, GoingOfflineShowsOfflineOnTheOtherSide) {
   BothOnline();
   if (HasFatalFailure()) return;
-  a_->Send("status 0");
-  auto onB = b_->WaitForContacts(Shows("A", 0));
+  a_->Send(StatusCommand(kStatusOffline));
+  auto onB = b_->WaitForContacts(Shows("A", kStatusOffline));
   ASSERT_TRUE(onB);
-  EXPECT_TRUE(Shows("A", 0)(*onB)) << *onB;
+  EXPECT_TRUE(Shows("A", kStatusOffline)(*onB)) << *onB;
   auto onA = a_->WaitForContacts([](const std::string& list) {
-    return JsonField(list, "ownStatus") == "0";
+    return JsonInt(list, "ownStatus") == kStatusOffline;
   });
   ASSERT_TRUE(onA);
-  EXPECT_EQ(JsonField(*onA, "ownStatus"), "0");
+  EXPECT_EQ(JsonInt(*onA, "ownStatus"), kStatusOffline);
 }
 
 TEST_F(PresenceBetweenHosts, StoppedHostMarksItsContactsOffline) {
   BothOnline();
   if (HasFatalFailure()) return;
   const size_t mark = a_->Mark();
-  a_->Send("msg 22101");
+  a_->Send("msg " + std::to_string(kMsgShutdown));
   auto offline = a_->WaitFor([](const std::string& line) {
     return JsonField(line, "event") == "contact-status" && JsonField(line, "address") == "B" &&
-           JsonField(line, "status") == "0";
+           JsonInt(line, "status") == kStatusOffline;
   }, mark);
   EXPECT_TRUE(offline);
-  auto onA = a_->WaitForContacts(Shows("B", 0, ""));
+  auto onA = a_->WaitForContacts(Shows("B", kStatusOffline, ""));
   ASSERT_TRUE(onA);
-  EXPECT_TRUE(Shows("B", 0, "")(*onA)) << *onA;
+  EXPECT_TRUE(Shows("B", kStatusOffline, "")(*onA)) << *onA;
 }
 
 }  // namespace

@@ -15,10 +15,10 @@ TEST_F(ProfileAcrossRestarts, ContactsHistoryAndLastStatusComeBack) {
     HostProcess& b = StartHost("B");
     a.Send("add B");
     b.Send("add A");
-    a.Send("status 65 na obiedzie");
+    a.Send(StatusCommand(kStatusBrb, "na obiedzie"));
     ASSERT_TRUE(a.WaitForContacts([](const std::string& list) {
       auto entry = ContactEntry(list, "B");
-      return entry && JsonField(*entry, "status") != "0";
+      return entry && JsonInt(*entry, "status") != kStatusOffline;
     }));
     b.Send("send A dzień dobry");
     ASSERT_TRUE(a.WaitFor(IsEvent("message")));
@@ -27,11 +27,11 @@ TEST_F(ProfileAcrossRestarts, ContactsHistoryAndLastStatusComeBack) {
 
   HostProcess& again = StartHost("A", profile);
   auto list = again.WaitForContacts([](const std::string& list) {
-    return ContactEntry(list, "B").has_value() && JsonField(list, "ownStatus") == "65";
+    return ContactEntry(list, "B").has_value() && JsonInt(list, "ownStatus") == kStatusBrb;
   });
   ASSERT_TRUE(list) << "no contact list after the restart";
   EXPECT_TRUE(ContactEntry(*list, "B").has_value()) << *list;
-  EXPECT_EQ(JsonField(*list, "ownStatus"), std::optional<std::string>("65")) << *list;
+  EXPECT_EQ(JsonInt(*list, "ownStatus"), std::optional<int64_t>(kStatusBrb)) << *list;
 
   const size_t mark = again.Mark();
   again.Send("history");

@@ -3,23 +3,24 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "multi_fixture.h"
-#include "abi/host_records.h"
-#include "win32.h"
+#include "tests/support/lan_peer.h"
 
 namespace vask::multi {
 namespace {
 
 class SearchMultiTest : public MultiFixture {
  protected:
-  // A running computer whose user has these details (own columns 6 and 7).
+  // A running computer whose user has these details (own first and last
+  // name).
   HostProcess& StartComputer(const std::string& name, const std::string& column6,
                              const std::string& column7) {
     HostProcess& host = StartHost(name);
-    Command(host, "own 6 " + column6, "own");
-    Command(host, "own 7 " + column7, "own");
-    Command(host, "status 64", "answer");
+    Command(host, "own " + std::to_string(kColumnFirstName) + " " + column6, "own");
+    Command(host, "own " + std::to_string(kColumnLastName) + " " + column7, "own");
+    Command(host, StatusCommand(kStatusAvailable), "answer");
     return host;
   }
   // Sends a command and waits for the event that answers it.
@@ -35,15 +36,16 @@ class SearchMultiTest : public MultiFixture {
   static LinePredicate Found(const std::string& uid, int status) {
     return [uid, status](const std::string& line) {
       return JsonField(line, "event") == "found-contact" && JsonField(line, "uid") == uid &&
-             JsonField(line, "status") == std::to_string(status);
+             JsonInt(line, "status") == status;
     };
   }
   // The (uid, status) pairs of a "results" event.
-  static std::multiset<std::string> Results(const std::string& results) {
-    std::multiset<std::string> found;
+  using Results = std::multiset<std::pair<std::string, int64_t>>;
+  static Results ResultsOf(const std::string& results) {
+    Results found;
     for (size_t at = results.find("\"uid\":"); at != std::string::npos;
          at = results.find("\"uid\":", at + 1)) {
-      found.insert(*JsonField(results, "uid", at) + "/" + *JsonField(results, "status", at));
+      found.emplace(*JsonField(results, "uid", at), *JsonInt(results, "status", at));
     }
     return found;
   }
@@ -58,17 +60,18 @@ TEST_F(SearchMultiTest, QueryFindsExactlyTheMatchingComputers) {
   const size_t mark = a.Mark();
   a.Send("search column6=ANNA column7=nowak");
   ASSERT_TRUE(a.WaitFor(IsEvent("notice-opened"), mark));
-  ASSERT_TRUE(a.WaitFor(Found("A", 64), mark)) << "the asker's own entry matches";
-  ASSERT_TRUE(a.WaitFor(Found("C", 64), mark));
+  ASSERT_TRUE(a.WaitFor(Found("A", kStatusAvailable), mark)) << "the asker's own entry matches";
+  ASSERT_TRUE(a.WaitFor(Found("C", kStatusAvailable), mark));
   // B handles datagrams in order: its answer "1" to the bare request sent
   // after the query shows it has dealt with the query.
   a.Send("details B");
-  ASSERT_TRUE(a.WaitFor(Found("B", 0), mark));
+  ASSERT_TRUE(a.WaitFor(Found("B", kStatusOffline), mark));
   Command(a, "cancel", "cancel");
   ASSERT_TRUE(a.WaitFor(IsEvent("search-ended"), mark));
   auto results = Command(a, "results", "results");
   ASSERT_TRUE(results.has_value());
-  EXPECT_EQ(Results(*results), (std::multiset<std::string>{"A/64", "C/64", "B/0"}));
+  EXPECT_EQ(ResultsOf(*results),
+            (Results{{"A", kStatusAvailable}, {"C", kStatusAvailable}, {"B", kStatusOffline}}));
 }
 
 TEST_F(SearchMultiTest, TargetedQueryFindsTheOneComputer) {
@@ -77,7 +80,7 @@ TEST_F(SearchMultiTest, TargetedQueryFindsTheOneComputer) {
   StartComputer("C", "Joanna", "Nowakowska");
   const size_t mark = a.Mark();
   a.Send("search uid=C column6=nobody");
-  auto found = a.WaitFor(Found("C", 64), mark);
+  auto found = a.WaitFor(Found("C", kStatusAvailable), mark);
   ASSERT_TRUE(found.has_value()) << "a targeted query carries no criteria";
   EXPECT_EQ(JsonField(*found, "column6"), "Joanna");
   EXPECT_EQ(JsonField(*found, "column7"), "Nowakowska");
@@ -85,7 +88,7 @@ TEST_F(SearchMultiTest, TargetedQueryFindsTheOneComputer) {
   ASSERT_TRUE(a.WaitFor(IsEvent("search-ended"), mark));
   auto results = Command(a, "results", "results");
   ASSERT_TRUE(results.has_value());
-  EXPECT_EQ(Results(*results), (std::multiset<std::string>{"C/64"}));
+  EXPECT_EQ(ResultsOf(*results), (Results{{"C", kStatusAvailable}}));
 }
 
 TEST_F(SearchMultiTest, CancelEndsTheQuery) {
@@ -113,16 +116,21 @@ TEST_F(SearchMultiTest, FetchingDetailsFillsTheDetailsWindow) {
   auto updated = a.WaitFor(IsEvent("details-updated"), mark);
   ASSERT_TRUE(updated.has_value());
   EXPECT_EQ(JsonField(*updated, "computer"), "B");
-  EXPECT_NE(updated->find("\"6\":\"Jan\""), std::string::npos) << *updated;
-  EXPECT_NE(updated->find("\"7\":\"Kowalski\""), std::string::npos) << *updated;
+  // The window's fields are keyed by their column numbers.
+  EXPECT_NE(updated->find("\"" + std::to_string(kColumnFirstName) + "\":\"Jan\""),
+            std::string::npos)
+      << *updated;
+  EXPECT_NE(updated->find("\"" + std::to_string(kColumnLastName) + "\":\"Kowalski\""),
+            std::string::npos)
+      << *updated;
 }
 
 TEST_F(SearchMultiTest, PublishingSendsTheOwnDetailsToEveryComputer) {
   HostProcess& a = StartComputer("A", "Anna", "Nowak");
   // A watcher on the LAN, as every other computer hears the announcement.
   setenv("VASK_LAN_DIR", lanDir_.c_str(), 1);
-  HANDLE watcher = VaskCreateMailslotOn("WATCHER", "Vask", 100100);
-  ASSERT_NE(watcher, INVALID_HANDLE_VALUE);
+  test::LanPeer watcher("WATCHER");
+  ASSERT_TRUE(watcher.ok());
   auto answer = Command(a, "publish", "answer");
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(JsonField(*answer, "answer"), "0");
@@ -130,17 +138,12 @@ TEST_F(SearchMultiTest, PublishingSendsTheOwnDetailsToEveryComputer) {
   std::string reply;
   const auto until = std::chrono::steady_clock::now() + 10s;
   while (reply.find("SEARCHREPLY") == std::string::npos && std::chrono::steady_clock::now() < until) {
-    DWORD next = MAILSLOT_NO_MESSAGE;
-    if (GetMailslotInfo(watcher, nullptr, &next, nullptr, nullptr) && next != MAILSLOT_NO_MESSAGE) {
-      reply.assign(next, '\0');
-      DWORD read = 0;
-      ReadFile(watcher, reply.data(), next, &read, nullptr);
-      reply.resize(read);
-    } else {
-      std::this_thread::sleep_for(5ms);
-    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    auto bytes = watcher.Read(left.count() > 0 ? left : 0ms);
+    if (!bytes) break;
+    reply = *bytes;
   }
-  CloseHandle(watcher);
   // sequence, A, target, SEARCHREPLY, "0", column 8, 6, 7, ...
   const std::string expected = std::string("A") + '\0';
   ASSERT_NE(reply.find(std::string("SEARCHREPLY") + '\0' + "0" + '\0' + "" + '\0' + "Anna" + '\0' +
@@ -163,7 +166,7 @@ TEST_F(SearchMultiTest, WalkListsRunningComputersOfTheWorkgroupOrOfEveryWorkgrou
   EXPECT_EQ(JsonField(*ended, "uid"), "");
   auto results = Command(a, "results", "results");
   ASSERT_TRUE(results.has_value());
-  EXPECT_EQ(Results(*results), (std::multiset<std::string>{"A/0", "B/0"}));
+  EXPECT_EQ(ResultsOf(*results), (Results{{"A", kStatusOffline}, {"B", kStatusOffline}}));
 
   mark = a.Mark();
   a.Send("search status=0 uid=@");
@@ -171,7 +174,11 @@ TEST_F(SearchMultiTest, WalkListsRunningComputersOfTheWorkgroupOrOfEveryWorkgrou
   results = Command(a, "results", "results");
   ASSERT_TRUE(results.has_value());
   // The list keeps the first walk's results; the second adds every workgroup.
-  EXPECT_EQ(Results(*results), (std::multiset<std::string>{"A/0", "B/0", "A/0", "B/0", "D/0"}));
+  EXPECT_EQ(ResultsOf(*results), (Results{{"A", kStatusOffline},
+                                          {"B", kStatusOffline},
+                                          {"A", kStatusOffline},
+                                          {"B", kStatusOffline},
+                                          {"D", kStatusOffline}}));
 }
 
 }  // namespace

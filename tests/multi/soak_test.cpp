@@ -11,15 +11,19 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 
 #include "multi_fixture.h"
-#include "win32.h"
+#include "tests/support/lan_peer.h"
+#include "tests/support/nul_fields.h"
 
 namespace vask::multi {
 namespace {
+
+using test::Join;
 
 constexpr size_t kDefaultMessages = 3000;
 // Messages one host may have asked for that the other has not shown yet:
@@ -46,26 +50,6 @@ long RssKb(pid_t pid) {
   return -1;
 }
 
-// One write to \\computer\mailslot\slot; the result does not matter here.
-void Write(const std::string& computer, const std::string& slot, const std::string& bytes) {
-  const std::string path = "\\\\" + computer + "\\mailslot\\" + slot;
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(h);
-}
-
-std::string Nul(const std::vector<std::string>& fields) {
-  std::string bytes;
-  for (const std::string& f : fields) {
-    bytes += f;
-    bytes += '\0';
-  }
-  return bytes;
-}
-
 // One round of what a broken or hostile computer might send, to both of a
 // host's slots.
 void SendBadInput(const std::string& computer, std::mt19937& random) {
@@ -81,20 +65,21 @@ void SendBadInput(const std::string& computer, std::mt19937& random) {
       randomBytes(length(random)),
       randomBytes(length(random)),
       randomBytes(length(random)),
-      Nul({"EVIL", computer, "three fields"}),
+      Join({"EVIL", computer, "three fields"}),
       randomBytes(100100),  // the largest a slot takes
       randomBytes(100101),  // one byte more: dropped by the slot
       std::string(100100, 'x'),
-      Nul({"7", longName, computer, "PING"}),
-      Nul({"8", longName, computer, "GETSTATUS"}),
-      Nul({longName, computer, "from a long name"}),
+      Join({"7", longName, computer, "PING"}),
+      Join({"8", longName, computer, "GETSTATUS"}),
+      Join({longName, computer, "from a long name"}),
       std::string(1, '\0'),
       std::string(4, '\0'),
       std::string(1000, '\0'),
   };
+  // Whether a write gets through does not matter here.
   for (const std::string& bytes : datagrams) {
-    Write(computer, "Vask", bytes);
-    Write(computer, "messngr", bytes);
+    test::SendRaw(computer, bytes, "Vask");
+    test::SendRaw(computer, bytes, "messngr");
   }
 }
 
@@ -233,13 +218,13 @@ TEST_F(Soak, BothWaysNothingLostOrRepeatedMemoryFlatUnderBadInput) {
   HostProcess& b = StartHost("B", profiles_ + "/B.db");
   a.Send("add B");
   b.Send("add A");
-  a.Send("status 64");
-  b.Send("status 64");
+  a.Send(StatusCommand(kStatusAvailable));
+  b.Send(StatusCommand(kStatusAvailable));
   // Each must see the other present, or messages would go as WinPopup.
   auto present = [](const std::string& who) {
     return [who](const std::string& list) {
       auto entry = ContactEntry(list, who);
-      return entry && JsonField(*entry, "status") == "64";
+      return entry && JsonInt(*entry, "status") == kStatusAvailable;
     };
   };
   // NOBODY: a contact that looks present, so a message to it goes by the
@@ -249,8 +234,8 @@ TEST_F(Soak, BothWaysNothingLostOrRepeatedMemoryFlatUnderBadInput) {
   b.Send("add NOBODY");
   int statusNumber = 0;  // each a new number: a repeat of the last is dropped
   auto presentAt = [&](const std::string& computer) {
-    Write(computer, "Vask",
-          Nul({std::to_string(++statusNumber), "NOBODY", computer, "STATUS", "64", "2097152", ""}));
+    test::SendRaw(computer, Join({std::to_string(++statusNumber), "NOBODY", computer, "STATUS",
+                                  "64", "2097152", ""}));
   };
   auto bothPresent = [&](const std::string& who) {
     return [&, who](const std::string& list) { return present(who)(list) && present("NOBODY")(list); };

@@ -3,14 +3,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_lan.h"
 #include "win32.h"
 
 namespace vask::testing {
@@ -18,29 +16,17 @@ namespace vask::testing {
 class LanTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vask-lan-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
+    // The LAN directory itself does not exist yet: the platform makes it.
+    temp_ = std::make_unique<test::TempLan>("PC1", "", "vask-lan-test");
+    ASSERT_TRUE(temp_->ok());
+    root_ = temp_->dir();
     lan_ = root_ + "/lan";
-    Keep("VASK_LAN_DIR");
-    Keep("COMPUTERNAME");
-    Keep("VASK_WORKGROUP");
-    ::setenv("VASK_LAN_DIR", lan_.c_str(), 1);
-    ::setenv("COMPUTERNAME", "PC1", 1);
-    ::unsetenv("VASK_WORKGROUP");
+    temp_->Set("VASK_LAN_DIR", lan_.c_str());
   }
 
   void TearDown() override {
     for (HANDLE handle : handles_) CloseHandle(handle);
-    for (const auto& [name, value] : saved_) {
-      if (value.first) {
-        ::setenv(name.c_str(), value.second.c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
+    temp_.reset();
   }
 
   // Server slot on this computer, closed at the end of the test.
@@ -82,18 +68,14 @@ class LanTest : public ::testing::Test {
     return count;
   }
 
-  void SetWorkgroup(const char* name) { ::setenv("VASK_WORKGROUP", name, 1); }
-  void SetComputer(const char* name) { ::setenv("COMPUTERNAME", name, 1); }
+  void SetWorkgroup(const char* name) { temp_->Set("VASK_WORKGROUP", name); }
+  void SetComputer(const char* name) { temp_->Set("COMPUTERNAME", name); }
 
   std::string root_;
   std::string lan_;
 
  private:
-  void Keep(const char* name) {
-    const char* value = std::getenv(name);
-    saved_.push_back({name, {value != nullptr, value ? value : ""}});
-  }
-  std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved_;
+  std::unique_ptr<test::TempLan> temp_;
   std::vector<HANDLE> handles_;
 };
 

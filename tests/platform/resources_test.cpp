@@ -10,9 +10,12 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/temp_lan.h"
 #include "win32.h"
 
 namespace {
+
+namespace test = vask::test;
 
 TEST(StringResourceTest, BlockIsFoundAndSizedAndItsStringsLoad) {
   HMODULE program = GetModuleHandleA(nullptr);
@@ -51,15 +54,14 @@ TEST(StringResourceTest, MissingResourceGivesNothing) {
 class ShellExecuteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vask-shell-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = test::MakeTempDir("vask-shell");
+    ASSERT_FALSE(dir_.empty());
     const char* path = std::getenv("PATH");
     savedPath_ = path ? path : "";
   }
   void TearDown() override {
     ::setenv("PATH", savedPath_.c_str(), 1);
-    std::filesystem::remove_all(dir_);
+    test::RemoveTree(dir_);
   }
   // A stand-in xdg-open that records its argument.
   void InstallOpener() {

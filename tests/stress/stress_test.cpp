@@ -30,8 +30,8 @@
 #include <vector>
 
 #include "behaviour/chat_fixture.h"
-#include "behaviour/lan_peer.h"
 #include "tests/listener/bus_listener.h"
+#include "tests/support/lan_peer.h"
 
 namespace vask::test {
 namespace {
@@ -47,6 +47,7 @@ constexpr int kWhileStopped = 2;  // per sender and round
 constexpr int kChaosPerSender = 6;
 constexpr int kChaosFlips = 8;
 constexpr auto kDeadline = std::chrono::seconds(30);
+constexpr int kEveryEvent = EVENT_SENT | EVENT_RECEIVED | EVENT_STARTED | EVENT_STOPPING;
 
 // What the plug-in told the host, counted as it happens (the call log's
 // listener), so that the checks need no scan of the whole log.
@@ -55,11 +56,11 @@ class Tally {
   void On(const host::RecordedCall& call) {
     if (!call.IsHostMessage()) return;
     std::lock_guard lock(mutex_);
-    if (call.id == 108) {
+    if (call.id == kMsgSendResult) {
       results_[static_cast<int>(call.Int("messageId"))].push_back(static_cast<int>(call.Int("sent")));
-    } else if (call.id == 100 && call.Int("type") == 1) {
+    } else if (call.id == kMsgShowMessage && call.Int("type") == 1) {
       ++delivered_[call.Text("from") + "|" + call.Text("body")];
-    } else if (call.id == 100 && call.Int("type") == 2) {
+    } else if (call.id == kMsgShowMessage && call.Int("type") == 2) {
       notices_.push_back(call.Text("body"));
     } else {
       return;
@@ -101,7 +102,7 @@ class Tally {
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::map<int, std::vector<int>> results_;  // host message id -> every 108's sent flag
+  std::map<int, std::vector<int>> results_;  // host message id -> every send result's flag
   std::map<std::string, int> delivered_;  // "from|body" -> times delivered
   std::vector<std::string> notices_;
 };
@@ -112,33 +113,30 @@ std::string UpperHex(long value) {
   return buffer;
 }
 
-// Computer B: a slot of this process with a thread that reads it, answers
-// every "MESSAGE" with its "MESSAGEACK" and counts what came.
+// Computer B: a LAN peer of this process with a thread that reads its
+// slot, answers every "MESSAGE" with its "MESSAGEACK" and counts what came.
 class PeerComputer {
  public:
-  explicit PeerComputer(const std::string& name)
-      : name_(name), slot_(VaskCreateMailslotOn(name.c_str(), "Vask", 100100)) {
+  explicit PeerComputer(const std::string& name) : peer_(name) {
     if (ok()) thread_ = std::thread([this] { Loop(); });
   }
   ~PeerComputer() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
-    if (ok()) CloseHandle(slot_);
   }
   PeerComputer(const PeerComputer&) = delete;
   PeerComputer& operator=(const PeerComputer&) = delete;
 
-  bool ok() const { return slot_ != INVALID_HANDLE_VALUE && slot_ != nullptr; }
+  bool ok() const { return peer_.ok(); }
 
   // A "MESSAGE" numbered `number` to `target`; `twice` writes the very same
-  // datagram again right after, as a network that duplicates would.
+  // datagram again right after, as a network that duplicates would. A
+  // receiver drops only a repeat of the last number it took from a sender.
   bool SendMessage(const std::string& target, int number, const std::string& text, bool twice) {
-    std::lock_guard lock(writeMutex_);
-    const std::string bytes =
-        Join({std::to_string(++sequence_), name_, target, "MESSAGE", std::to_string(number), text,
-              UpperHex(static_cast<long>(std::time(nullptr)))});
-    if (!WriteSlot(target, "Vask", bytes)) return false;
-    return !twice || WriteSlot(target, "Vask", bytes);
+    return peer_.Send(
+        target, "MESSAGE",
+        {std::to_string(number), text, UpperHex(static_cast<long>(std::time(nullptr)))},
+        twice ? 2 : 1);
   }
 
   // A "PING" and its "PONG": once it is back, the target's worker has
@@ -149,7 +147,7 @@ class PeerComputer {
       std::lock_guard lock(mutex_);
       before = pongs_;
     }
-    if (!Write(target, {"PING"})) return false;
+    if (!peer_.Send(target, "PING")) return false;
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, kDeadline, [&] { return pongs_ > before; });
   }
@@ -168,30 +166,14 @@ class PeerComputer {
   }
 
  private:
-  // One datagram with the next sequence number. Numbers are taken and
-  // written under one lock, so they reach the receiver in order and a
-  // repeat follows its original directly: a receiver drops only a repeat of
-  // the last number it took from a sender.
-  bool Write(const std::string& target, const Fields& commandAndBody) {
-    std::lock_guard lock(writeMutex_);
-    Fields fields = {std::to_string(++sequence_), name_, target};
-    fields.insert(fields.end(), commandAndBody.begin(), commandAndBody.end());
-    return WriteSlot(target, "Vask", Join(fields));
-  }
-
   void Loop() {
-    std::string buffer;
     while (!stop_) {
-      DWORD next = 0, count = 0;
-      if (!GetMailslotInfo(slot_, nullptr, &next, &count, nullptr) || count == 0 ||
-          next == MAILSLOT_NO_MESSAGE) {
+      auto fields = peer_.ReadFields(std::chrono::milliseconds(0));
+      if (!fields) {
         Sleep(1);
         continue;
       }
-      buffer.resize(next);
-      DWORD read = 0;
-      if (!ReadFile(slot_, buffer.data(), next, &read, nullptr)) continue;
-      Handle(SplitAtNul(buffer.substr(0, read)));
+      Handle(*fields);
     }
   }
 
@@ -201,7 +183,7 @@ class PeerComputer {
     if (command == "MESSAGE" && fields.size() >= 6) {
       // The answer goes out before the count, so a test that saw the count
       // knows the acknowledgement is in the sender's slot.
-      Write(fields[1], {"MESSAGEACK", fields[4]});
+      peer_.Send(fields[1], "MESSAGEACK", {fields[4]});
       std::lock_guard lock(mutex_);
       ++received_[fields[5]];
       ++receivedTotal_;
@@ -217,11 +199,8 @@ class PeerComputer {
     changed_.notify_all();
   }
 
-  const std::string name_;
-  HANDLE slot_;
+  LanPeer peer_;
   std::atomic<bool> stop_{false};
-  std::mutex writeMutex_;
-  int sequence_ = 0;  // under writeMutex_
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -234,8 +213,8 @@ class PeerComputer {
 class Stress : public ChatFixture {
  protected:
   void BeforeStart() override {
-    SetSetting(kWinPopupSetting, 0);  // every message by the LAN protocol
-    SetSetting(kNoticeSetting, 1);  // expiry and late acknowledgements show
+    SetSetting(kSettingWinPopup, 0);  // every message by the LAN protocol
+    SetSetting(kSettingNotices, 1);  // expiry and late acknowledgements show
     host().calls().SetListener([this](const host::RecordedCall& call) { tally_.On(call); });
   }
 
@@ -269,7 +248,7 @@ class Stress : public ChatFixture {
     return all;
   }
 
-  // The sent flag of every 108 for this id.
+  // The sent flag of every send result for this id.
   std::vector<int> Results(int id) {
     auto lock = tally_.Locked();
     const std::vector<int>* r = tally_.ResultsLocked(id);
@@ -282,16 +261,6 @@ class Stress : public ChatFixture {
       }
       return true;
     });
-  }
-
-  int LoadListener() {
-    std::string error;
-    const int id = host().Load(BuildDir() + "/libvask_test_listener.so", true, &error);
-    EXPECT_NE(id, 0) << error;
-    if (id != 0) {
-      EXPECT_TRUE(host().Start(id));
-    }
-    return id;
   }
 
   // The own slot is gone once the ending worker has closed it.
@@ -336,12 +305,12 @@ TEST_F(Stress, SendersSearchStatusRestartsAndABusSubscriberTogether) {
     std::atomic<bool> searchDone{false};
     const uint64_t searchMark = host().calls().Mark();
     std::thread search([&] {
-      Call(24010, reinterpret_cast<intptr_t>(&request));
+      Call(kMsgSearch, reinterpret_cast<intptr_t>(&request));
       searchDone = true;
     });
     std::thread status([&] {
-      const int statuses[] = {34, 65, 68, 64};
-      for (int i = 0; i < 12; ++i) EXPECT_EQ(Call(33005, statuses[i % 4], 0), 1);
+      const int statuses[] = {kStatusDnd, kStatusBrb, kStatusAway, kStatusAvailable};
+      for (int i = 0; i < 12; ++i) EXPECT_EQ(Call(kMsgSetStatus, statuses[i % 4], 0), 1);
     });
     std::thread subscriber;
     if (joinNow) {
@@ -349,7 +318,7 @@ TEST_F(Stress, SendersSearchStatusRestartsAndABusSubscriberTogether) {
         // Once some messages have come through, while the rest still flow.
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (tally_.DeliveredTotal() < 20 && std::chrono::steady_clock::now() < until) Sleep(1);
-        EXPECT_EQ(host().Call(listener, ids::kSubscribe, plugin(), 15), 1);
+        EXPECT_EQ(host().Call(listener, ids::kSubscribe, plugin(), kEveryEvent), 1);
       });
     }
     std::vector<std::string> peerTexts;
@@ -369,11 +338,12 @@ TEST_F(Stress, SendersSearchStatusRestartsAndABusSubscriberTogether) {
     if (subscriber.joinable()) subscriber.join();
     nextId += 100000;
 
-    // The own computer answers the query like any other (14000 while the
-    // search runs); then the search waits for Cancel: pressed until the
-    // call has returned.
+    // The own computer answers the query like any other (a found contact
+    // while the search runs); then the search waits for Cancel: pressed
+    // until the call has returned.
     EXPECT_TRUE(host().calls().WaitForHost(
-        14000, kDeadline, [&](const host::RecordedCall& c) { return c.sequence >= searchMark; }))
+        kMsgFoundContact, kDeadline,
+        [&](const host::RecordedCall& c) { return c.sequence >= searchMark; }))
         << tag << ": the search found nobody";
     const auto until = std::chrono::steady_clock::now() + kDeadline;
     while (!searchDone && std::chrono::steady_clock::now() < until) {
@@ -408,7 +378,7 @@ TEST_F(Stress, SendersSearchStatusRestartsAndABusSubscriberTogether) {
     if (!joinNow) {
       // Each datagram that reached the engine once was offered once: the
       // messages to ourselves, B's (its repeats dropped before the bus).
-      EXPECT_EQ(host().Call(listener, ids::kCount, 55003, Text("MESSAGE")),
+      EXPECT_EQ(host().Call(listener, ids::kCount, kMsgBusReceived, Text("MESSAGE")),
                 static_cast<intptr_t>(self.size() + peerTexts.size()))
           << tag;
     }
@@ -431,7 +401,9 @@ TEST_F(Stress, SendersSearchStatusRestartsAndABusSubscriberTogether) {
   std::vector<std::thread> flippers;
   for (int f = 0; f < 2; ++f) {
     flippers.emplace_back([&, f] {
-      for (int i = 0; i < kChaosFlips && flipping; ++i) Call(33005, (i + f) % 2 == 0 ? 0 : 64, 0);
+      for (int i = 0; i < kChaosFlips && flipping; ++i) {
+        Call(kMsgSetStatus, (i + f) % 2 == 0 ? kStatusOffline : kStatusAvailable, 0);
+      }
     });
   }
   auto chaos = SendFromThreads("c", computer_, kChaosPerSender, nextId);

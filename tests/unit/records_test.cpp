@@ -10,42 +10,46 @@
 #include <cstring>
 #include <thread>
 
-#include "fake_host.h"
-#include "base/host_api.h"
+#include "abi/host_ids.h"
 #include "abi/host_records.h"
+#include "base/host_api.h"
+#include "fake_host.h"
 
 namespace vask::test {
 namespace {
 
 constexpr bool k32 = sizeof(void*) == 4;
 constexpr size_t kPtr = sizeof(intptr_t);
+// Ids no host message has: the records are built the same for any id.
+constexpr int kAnyId = 1234;
+constexpr int kAnotherId = 9004;
 
 TEST(HostMessageRecord, SendsCarryTheirSizeZeroHeadAndParametersInOrder) {
   FakeHost host;
   HostScope scope(host);
-  SendHost(1234, 7, 9);
-  SendHostHead(201, 0, -1);
-  SendHost3(246, 0, -1, 0x33);
-  SendHost4(9004, 1, 2, 3, 4);
+  SendHost(kAnyId, 7, 9);
+  SendHostHead(kMsgContactCount, 0, -1);
+  SendHost3(kMsgAnnounceStatus, 0, -1, 0x33);
+  SendHost4(kAnotherId, 1, 2, 3, 4);
 
-  const auto two = host.Sent(1234).at(0).bytes;
+  const auto two = host.Sent(kAnyId).at(0).bytes;
   ASSERT_EQ(two.size(), k32 ? 30u : 22u + 2 * kPtr);
   EXPECT_EQ(At<uint16_t>(two, 0), two.size());
-  EXPECT_EQ(At<int32_t>(two, 2), 1234);
+  EXPECT_EQ(At<int32_t>(two, 2), kAnyId);
   for (size_t offset : {6u, 10u, 14u, 18u}) EXPECT_EQ(At<int32_t>(two, offset), 0) << offset;
   EXPECT_EQ(At<intptr_t>(two, 22), 7);
   EXPECT_EQ(At<intptr_t>(two, 22 + kPtr), 9);
 
-  const auto head = host.Sent(201).at(0).bytes;
+  const auto head = host.Sent(kMsgContactCount).at(0).bytes;
   EXPECT_EQ(At<int32_t>(head, 10), 0);
   EXPECT_EQ(At<int32_t>(head, 14), -1);
 
-  const auto three = host.Sent(246).at(0).bytes;
+  const auto three = host.Sent(kMsgAnnounceStatus).at(0).bytes;
   ASSERT_EQ(three.size(), k32 ? 34u : 22u + 3 * kPtr);
   EXPECT_EQ(At<intptr_t>(three, 22 + kPtr), -1);
   EXPECT_EQ(At<intptr_t>(three, 22 + 2 * kPtr), 0x33);
 
-  const auto four = host.Sent(9004).at(0).bytes;
+  const auto four = host.Sent(kAnotherId).at(0).bytes;
   ASSERT_EQ(four.size(), k32 ? 38u : 22u + 4 * kPtr);
   EXPECT_EQ(At<intptr_t>(four, 22 + 3 * kPtr), 4);
 }
@@ -53,19 +57,19 @@ TEST(HostMessageRecord, SendsCarryTheirSizeZeroHeadAndParametersInOrder) {
 TEST(HostMessageRecord, SendToPluginZeroMeansThisPlugin) {
   FakeHost host;
   HostScope scope(host);
-  SendPlugin(0, 34000, 5, 1);
-  SendPlugin(3, 34001, 6, 1);
-  ASSERT_EQ(host.Sent(34000).size(), 1u);
-  EXPECT_EQ(host.Sent(34000)[0].receiver, host.pluginId);
-  EXPECT_EQ(Unpacked(host.Sent(34000)[0].head.p1), 5);
-  EXPECT_EQ(host.Sent(34001)[0].receiver, 3);
+  SendPlugin(0, kMsgPublishDetails, 5, 1);
+  SendPlugin(3, kMsgFetchDetails, 6, 1);
+  ASSERT_EQ(host.Sent(kMsgPublishDetails).size(), 1u);
+  EXPECT_EQ(host.Sent(kMsgPublishDetails)[0].receiver, host.pluginId);
+  EXPECT_EQ(Unpacked(host.Sent(kMsgPublishDetails)[0].head.p1), 5);
+  EXPECT_EQ(host.Sent(kMsgFetchDetails)[0].receiver, 3);
 }
 
 TEST(HostMessageRecord, NothingIsSentBeforeTheControlObject) {
   SetHost(nullptr);
-  EXPECT_EQ(SendHost(1, 0, 0), 0);
-  EXPECT_EQ(GetIntSetting(11), 0);
-  EXPECT_EQ(GetTextSetting(3), "");
+  EXPECT_EQ(SendHost(kMsgLog, 0, 0), 0);
+  EXPECT_EQ(GetIntSetting(kSettingRestoreStatus), 0);
+  EXPECT_EQ(GetTextSetting(kSettingHostFolder), "");
   EXPECT_FALSE(StartThreadAndWait([](void*) -> unsigned { return 0; }, nullptr));
 }
 
@@ -73,14 +77,15 @@ TEST(ColumnDefRecord, TableByteThenUnpaddedColumnTypeDefaultAndName) {
   FakeHost host;
   HostScope scope(host);
   static const char kDefault[] = "Vask";
-  DefineColumn(0, 15002, kColumnText, reinterpret_cast<intptr_t>(kDefault), "");
-  const auto bytes = host.Sent(1102).at(0).bytes;
+  DefineColumn(kTableSettings, kSettingChannel, kColumnText, reinterpret_cast<intptr_t>(kDefault),
+               "");
+  const auto bytes = host.Sent(kMsgDefineColumn).at(0).bytes;
   ASSERT_EQ(bytes.size(), k32 ? 39u : 31u + 2 * kPtr);
   EXPECT_EQ(At<uint16_t>(bytes, 0), bytes.size());
-  EXPECT_EQ(At<int32_t>(bytes, 2), 1102);
-  EXPECT_EQ(bytes[22], 0);
-  EXPECT_EQ(At<int32_t>(bytes, 23), 15002);
-  EXPECT_EQ(At<int32_t>(bytes, 27), 0x1001);
+  EXPECT_EQ(At<int32_t>(bytes, 2), kMsgDefineColumn);
+  EXPECT_EQ(bytes[22], kTableSettings);
+  EXPECT_EQ(At<int32_t>(bytes, 23), kSettingChannel);
+  EXPECT_EQ(At<int32_t>(bytes, 27), kColumnText);
   EXPECT_STREQ(reinterpret_cast<const char*>(At<intptr_t>(bytes, 31)), "Vask");
   EXPECT_STREQ(reinterpret_cast<const char*>(At<intptr_t>(bytes, 31 + kPtr)), "");
 }
@@ -88,13 +93,13 @@ TEST(ColumnDefRecord, TableByteThenUnpaddedColumnTypeDefaultAndName) {
 TEST(IconRecordLayout, PaddedAfterSizeWithFixedFields) {
   FakeHost host;
   HostScope scope(host);
-  EXPECT_EQ(RegisterIcon(256, 0x30F00000, host.module, 121), 0x30F00000);
-  const auto icon = host.Sent(10130).at(0).p1;
+  EXPECT_EQ(RegisterIcon(kIconKindSmall, kIconSmall, host.module, 121), kIconSmall);
+  const auto icon = host.Sent(kMsgRegisterIcon).at(0).p1;
   ASSERT_EQ(icon.size(), k32 ? 36u : sizeof(IconRecord));
   EXPECT_EQ(At<uint16_t>(icon, 0), icon.size());
   EXPECT_EQ(At<uint16_t>(icon, 2), 0);
-  EXPECT_EQ(At<int32_t>(icon, 4), 0x30F00000);
-  EXPECT_EQ(At<int32_t>(icon, 8), 256);
+  EXPECT_EQ(At<int32_t>(icon, 4), kIconSmall);
+  EXPECT_EQ(At<int32_t>(icon, 8), kIconKindSmall);
   EXPECT_EQ(At<int32_t>(icon, 12), 0);
   EXPECT_EQ(At<int32_t>(icon, 16), 1);
   EXPECT_EQ(At<HMODULE>(icon, offsetof(IconRecord, module)), host.module);
@@ -106,10 +111,10 @@ TEST(IconRecordLayout, PaddedAfterSizeWithFixedFields) {
 TEST(ActionInfoRecord, AddItemShortLongAndGroup) {
   FakeHost host;
   HostScope scope(host);
-  AddItem(15000, 0, 0x110040, "res://dll/111.ico", 0, 150, 50);
-  AddItemLong(15000, 15002, 0xE0180, "POMOC", 0, 40, 40, 0, 0);
-  AddGroupItem(43, 15000, 0, "Vask", 0x20F00000);
-  const auto items = host.Sent(10101);
+  AddItem(kItemSettingsGroup, 0, 0x110040, "res://dll/111.ico", 0, 150, 50);
+  AddItemLong(kItemSettingsGroup, kItemHelp, 0xE0180, "POMOC", 0, 40, 40, 0, 0);
+  AddGroupItem(kParentSettings, kItemSettingsGroup, 0, "Vask", kIconPlugin);
+  const auto items = host.Sent(kMsgAddItem);
   ASSERT_EQ(items.size(), 3u);
 
   const size_t text = offsetof(ActionInfo, text);
@@ -117,11 +122,11 @@ TEST(ActionInfoRecord, AddItemShortLongAndGroup) {
   const auto& shortForm = items[0].p1;
   ASSERT_EQ(shortForm.size(), k32 ? 74u : after + 20u);
   EXPECT_EQ(At<int32_t>(shortForm, 2), 0);
-  EXPECT_EQ(At<int32_t>(shortForm, 6), 15000);
+  EXPECT_EQ(At<int32_t>(shortForm, 6), kItemSettingsGroup);
   EXPECT_EQ(At<int32_t>(shortForm, 10), -2);
   EXPECT_EQ(At<int32_t>(shortForm, 14), -1);
   for (size_t i = 18; i < 30; ++i) EXPECT_EQ(shortForm[i], 0) << i;
-  EXPECT_EQ(At<int32_t>(shortForm, 30), 863);
+  EXPECT_EQ(At<int32_t>(shortForm, 30), kActionMaskAdd);
   EXPECT_EQ(At<int32_t>(shortForm, 34), 0x110040);
   EXPECT_EQ(At<int32_t>(shortForm, 38), -1);
   EXPECT_EQ(At<int32_t>(shortForm, 42), 0);
@@ -136,14 +141,14 @@ TEST(ActionInfoRecord, AddItemShortLongAndGroup) {
 
   const auto& longForm = items[1].p1;
   ASSERT_EQ(longForm.size(), shortForm.size() + 4);
-  EXPECT_EQ(At<int32_t>(longForm, 2), 15002);
+  EXPECT_EQ(At<int32_t>(longForm, 2), kItemHelp);
   EXPECT_EQ(At<uint16_t>(longForm, after + 16), 40);
   EXPECT_EQ(At<uint16_t>(longForm, after + 20), 0);
   EXPECT_EQ(At<uint16_t>(longForm, after + 22), 0);
 
   const auto& group = items[2].p1;
   EXPECT_EQ(At<int32_t>(group, 34), 16);
-  EXPECT_EQ(At<int32_t>(group, after + 8), 0x20F00000);
+  EXPECT_EQ(At<int32_t>(group, after + 8), kIconPlugin);
 }
 
 TEST(ActionInfoRecord, StatusTextAndReadRequests) {
@@ -151,30 +156,30 @@ TEST(ActionInfoRecord, StatusTextAndReadRequests) {
   HostScope scope(host);
   static const char kHostText[] = "15";
   host.answer = [](HostMessage* m) -> intptr_t {
-    return m->id == 10106 ? reinterpret_cast<intptr_t>(kHostText) : 0;
+    return m->id == kMsgReadItemText ? reinterpret_cast<intptr_t>(kHostText) : 0;
   };
-  const ActionRef ref{15120, 400, 3};
+  const ActionRef ref{kItemRefreshOwn, kParentOwnDetails, 3};
   SetItemStatus(ref, -1, 1);
   SetItemText(ref, "nowy");
   EXPECT_EQ(ReadItemText(ref), kHostText);
 
   const size_t text = offsetof(ActionInfo, text);
-  const auto status = host.Sent(10108).at(0).p1;
+  const auto status = host.Sent(kMsgSetItemStatus).at(0).p1;
   EXPECT_EQ(At<uint16_t>(status, 0), kActionInfoShort);
-  EXPECT_EQ(At<int32_t>(status, 2), 15120);
-  EXPECT_EQ(At<int32_t>(status, 6), 400);
+  EXPECT_EQ(At<int32_t>(status, 2), kItemRefreshOwn);
+  EXPECT_EQ(At<int32_t>(status, 6), kParentOwnDetails);
   EXPECT_EQ(At<int32_t>(status, 10), 3);
   EXPECT_EQ(At<int32_t>(status, 14), 0);
-  EXPECT_EQ(At<int32_t>(status, 30), 1);
+  EXPECT_EQ(At<int32_t>(status, 30), kActionMaskStatus);
   EXPECT_EQ(At<int32_t>(status, 34), -1);
   EXPECT_EQ(At<int32_t>(status, 38), 1);
 
-  const auto set = host.Sent(10110).at(0).p1;
-  EXPECT_EQ(At<int32_t>(set, 30), 64);
+  const auto set = host.Sent(kMsgSetItemText).at(0).p1;
+  EXPECT_EQ(At<int32_t>(set, 30), kActionMaskText);
   EXPECT_STREQ(reinterpret_cast<const char*>(At<intptr_t>(set, text)), "nowy");
 
-  const auto read = host.Sent(10106).at(0).p1;
-  EXPECT_EQ(At<int32_t>(read, 30), 64);
+  const auto read = host.Sent(kMsgReadItemText).at(0).p1;
+  EXPECT_EQ(At<int32_t>(read, 30), kActionMaskText);
   EXPECT_EQ(At<intptr_t>(read, text), 0);
   EXPECT_EQ(At<int32_t>(read, text + kPtr), 0);
 }
@@ -182,14 +187,14 @@ TEST(ActionInfoRecord, StatusTextAndReadRequests) {
 TEST(SettingsAndColumns, MaskedWriteReadsOnlyWhenMasked) {
   FakeHost host;
   HostScope scope(host);
-  host.ints[{1, 2, 2}] = 0x83;
-  SetContactIntMasked(2, 2, 0x40, -1);
+  host.SetInt(kTableContacts, 2, kColumnStatus, 0x83);
+  SetContactIntMasked(2, kColumnStatus, 0x40, -1);
   auto calls = host.Values();
   ASSERT_EQ(calls.size(), 1u);  // no read first
   EXPECT_TRUE(calls[0].set);
   EXPECT_EQ(Unpacked(calls[0].value.value), 0x40);
 
-  SetContactIntMasked(2, 2, 0, 1);
+  SetContactIntMasked(2, kColumnStatus, 0, 1);
   calls = host.Values();
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_FALSE(calls[1].set);
@@ -201,31 +206,31 @@ TEST(SettingsAndColumns, ContactFieldsThroughTheDetailsWindow) {
   HostScope scope(host);
   static char windowText[] = "15";
   host.answer = [](HostMessage* m) -> intptr_t {
-    if (m->id == 10118) return 0x7100;
-    if (m->id == 10106) return reinterpret_cast<intptr_t>(windowText);
+    if (m->id == kMsgItemParent) return 0x7100;  // any parent the host makes up
+    if (m->id == kMsgReadItemText) return reinterpret_cast<intptr_t>(windowText);
     return 0;
   };
-  const std::string net = ReadContactField(true, 5, 1);
+  const std::string net = ReadContactField(true, 5, kColumnNet);
   windowText[0] = 'X';  // the host's text changes after the call
   EXPECT_EQ(net, "15");
-  const auto parent = host.Sent(10118).at(0).p1;
-  EXPECT_EQ(At<int32_t>(parent, 0), 0x13000001);
-  EXPECT_EQ(At<int32_t>(parent, 4), 71);
+  const auto parent = host.Sent(kMsgItemParent).at(0).p1;
+  EXPECT_EQ(At<int32_t>(parent, 0), kContactItemBase + kColumnNet);
+  EXPECT_EQ(At<int32_t>(parent, 4), kParentWindowRoot);
   EXPECT_EQ(At<int32_t>(parent, 8), -2);
-  const auto read = host.Sent(10106).at(0).p1;
-  EXPECT_EQ(At<int32_t>(read, 2), 0x13000001);
+  const auto read = host.Sent(kMsgReadItemText).at(0).p1;
+  EXPECT_EQ(At<int32_t>(read, 2), kContactItemBase + kColumnNet);
   EXPECT_EQ(At<int32_t>(read, 6), 0x7100);
   EXPECT_EQ(At<int32_t>(read, 10), 5);
 
-  WriteContactField(false, 5, 6, "");
-  EXPECT_TRUE(host.Sent(10110).empty());
-  WriteContactField(false, 5, 6, "Jan");
-  ASSERT_EQ(host.Sent(10110).size(), 1u);
-  EXPECT_EQ(At<int32_t>(host.Sent(10110)[0].p1, 2), 0x13000006);
-  WriteContactField(true, 5, 6, "Jan");
+  WriteContactField(false, 5, kColumnFirstName, "");
+  EXPECT_TRUE(host.Sent(kMsgSetItemText).empty());
+  WriteContactField(false, 5, kColumnFirstName, "Jan");
+  ASSERT_EQ(host.Sent(kMsgSetItemText).size(), 1u);
+  EXPECT_EQ(At<int32_t>(host.Sent(kMsgSetItemText)[0].p1, 2), kContactItemBase + kColumnFirstName);
+  WriteContactField(true, 5, kColumnFirstName, "Jan");
   ASSERT_EQ(host.Values().size(), 1u);
   EXPECT_TRUE(host.Values()[0].set);
-  EXPECT_EQ(host.Sent(10118).size(), 2u);  // the table write asks no parent
+  EXPECT_EQ(host.Sent(kMsgItemParent).size(), 2u);  // the table write asks no parent
 }
 
 TEST(MessageCopy, SurvivesTheReleaseOfTheHostsRecord) {
@@ -239,7 +244,7 @@ TEST(MessageCopy, SurvivesTheReleaseOfTheHostsRecord) {
   source->ext = _strdup("");
   source->flags = 128;
   source->field42 = -2;
-  source->icon = 0x50F00010;
+  source->icon = kIconMessage;
   source->time = 0x123456789LL;
   MessageRecord* copy = CopyMessageRecord(source);
   std::strcpy(source->body, "xxxxx");
@@ -253,7 +258,7 @@ TEST(MessageCopy, SurvivesTheReleaseOfTheHostsRecord) {
   EXPECT_EQ(Unpacked(copy->id), 77);
   EXPECT_EQ(Unpacked(copy->flags), 128);
   EXPECT_EQ(Unpacked(copy->field42), -2);
-  EXPECT_EQ(Unpacked(copy->icon), 0x50F00010);
+  EXPECT_EQ(Unpacked(copy->icon), kIconMessage);
   EXPECT_EQ(Unpacked(copy->time), time);
   EXPECT_STREQ(copy->from, "A");
   EXPECT_EQ(Unpacked(copy->to), nullptr);
@@ -338,7 +343,7 @@ TEST(StartThreadAndWait, AThreadThatCannotStartOrAFailedWaitEndsIt) {
   bool result = true;
   ASSERT_TRUE(RunBounded([](void*) -> unsigned { return 0; }, nullptr, &result));
   EXPECT_FALSE(result);
-  EXPECT_EQ(host.Sent(1).size(), 1u);  // one log line
+  EXPECT_EQ(host.Sent(kMsgLog).size(), 1u);  // one log line
 
   // A handle that is no thread: the wait fails at once and is not retried.
   host.beginThread = [](HostThreadRoutine, void*) -> HANDLE {
@@ -347,7 +352,7 @@ TEST(StartThreadAndWait, AThreadThatCannotStartOrAFailedWaitEndsIt) {
   result = true;
   ASSERT_TRUE(RunBounded([](void*) -> unsigned { return 0; }, nullptr, &result));
   EXPECT_FALSE(result);
-  EXPECT_EQ(host.Sent(1).size(), 2u);
+  EXPECT_EQ(host.Sent(kMsgLog).size(), 2u);
 }
 
 }  // namespace

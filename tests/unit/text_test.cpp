@@ -82,10 +82,10 @@ TEST(Log, ALongLineArrivesAs254Characters) {
   const std::string line(300, 'x');
   Log("%s", line.c_str());
   LogAt(3, "krótko %d", 5);
-  const auto sent = host.Sent(1);
+  const auto sent = host.Sent(kMsgLog);
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].p1Text, std::string(254, 'x'));
-  EXPECT_EQ(Unpacked(sent[0].head.p2), 256);
+  EXPECT_EQ(Unpacked(sent[0].head.p2), kLogLevel);
   EXPECT_EQ(sent[0].head.size, HostMessageSize(2));
   EXPECT_EQ(sent[1].p1Text, "krótko 5");
   EXPECT_EQ(Unpacked(sent[1].head.p2), 3);

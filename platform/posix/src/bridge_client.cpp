@@ -1,8 +1,11 @@
 // The client side of the real LAN: when VASK_REAL_LAN selects it, a
 // mailslot open naming a computer that is not in the LAN directory, and
 // every write to "*", also go to vask-bridge over its local socket (see
-// bridge_link.h), which carries them on the network. The computers the
-// bridge has heard of join the enumeration of their workgroup.
+// bridge_link.h), which carries them on the network. A server slot's open
+// lets the bridge check that the computer's name is this machine's (a
+// refusal, ERROR_DUP_NAME, fails the open: the plug-in's start fails and its
+// user is told). The computers the bridge has heard of join the
+// enumeration of their workgroup, with the comments they announced.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -12,7 +15,6 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 
 #include "bridge_link.h"
 #include "internal.h"
@@ -56,8 +58,15 @@ class BridgeConnection {
   // Sends one request and waits for its reply: the bridge's error code,
   // or ERROR_BAD_NETPATH when the bridge went away or did not answer.
   DWORD Request(const std::string& request) {
+    DWORD reply = ERROR_BAD_NETPATH;
+    return Ask(request, &reply) ? reply : ERROR_BAD_NETPATH;
+  }
+
+  // The same, false when no reply came (the bridge went away or did not
+  // answer in time).
+  bool Ask(const std::string& request, DWORD* answer) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (!socket_.valid()) return ERROR_BAD_NETPATH;
+    if (!socket_.valid()) return false;
     ssize_t sent;
     do {
       sent = ::send(socket_.get(), request.data(), request.size(), MSG_NOSIGNAL);
@@ -75,14 +84,15 @@ class BridgeConnection {
       got = ::recv(socket_.get(), reply, sizeof reply, 0);
     } while (got < 0 && errno == EINTR);
     if (got != static_cast<ssize_t>(sizeof reply)) return Broken();
-    return DWORD{reply[0]} | DWORD{reply[1]} << 8 | DWORD{reply[2]} << 16 | DWORD{reply[3]} << 24;
+    *answer = DWORD{reply[0]} | DWORD{reply[1]} << 8 | DWORD{reply[2]} << 16 | DWORD{reply[3]} << 24;
+    return true;
   }
 
  private:
   // A reply that never came would pair with the next request: start over.
-  DWORD Broken() {
+  bool Broken() {
     socket_.Reset();
-    return ERROR_BAD_NETPATH;
+    return false;
   }
 
   std::mutex lock_;
@@ -156,20 +166,46 @@ DWORD BridgeBroadcast(const std::string& slot, const void* buffer, DWORD size) {
   return connection.Request(WriteRequest("*", slot, buffer, size));
 }
 
-std::vector<std::string> BridgeNeighbours(const std::string& lan, const std::string& workgroup) {
-  std::vector<std::string> names;
-  if (!RealLanSelected()) return names;
+DWORD BridgeClaim(const std::string& workgroup, const std::string& computer) {
+  BridgeConnection connection;
+  if (!connection.Connect()) return ERROR_SUCCESS;  // no bridge: no network to ask
+  std::string request(1, bridge_link::kOpClaim);
+  request += workgroup;
+  request += '\0';
+  request += computer;
+  request += '\0';
+  DWORD reply = ERROR_SUCCESS;
+  if (!connection.Ask(request, &reply)) return ERROR_SUCCESS;
+  return reply;
+}
+
+std::vector<BridgeNeighbour> BridgeNeighbours(const std::string& lan,
+                                              const std::string& workgroup) {
+  std::vector<BridgeNeighbour> neighbours;
+  if (!RealLanSelected()) return neighbours;
   std::ifstream file(lan + "/" + bridge_link::kNeighboursName);
   std::string line;
   while (std::getline(file, line)) {
-    std::istringstream fields(line);
-    std::string group, computer;
-    if (fields >> group >> computer && UpperName(group) == UpperName(workgroup) &&
-        IsUsableComponent(computer)) {
-      names.push_back(UpperName(computer));
+    // "WORKGROUP COMPUTER ADDRESS COMMENT", one blank between fields; the
+    // comment is escaped and may be empty or missing.
+    std::vector<std::string> fields;
+    for (size_t start = 0;;) {
+      size_t blank = line.find(' ', start);
+      fields.push_back(line.substr(start, blank == std::string::npos ? blank : blank - start));
+      if (blank == std::string::npos || fields.size() > 4) break;
+      start = blank + 1;
     }
+    if (fields.size() < 3 || fields.size() > 4 || !bridge_link::IsListableName(fields[0]) ||
+        !bridge_link::IsListableName(fields[1]) || !IsUsableComponent(fields[1]) ||
+        UpperName(fields[0]) != UpperName(workgroup)) {
+      continue;  // not a line the bridge writes: never guess at its names
+    }
+    BridgeNeighbour n;
+    n.name = UpperName(fields[1]);
+    if (fields.size() == 4) n.comment = bridge_link::UnescapeField(fields[3]);
+    neighbours.push_back(std::move(n));
   }
-  return names;
+  return neighbours;
 }
 
 }  // namespace vask::platform

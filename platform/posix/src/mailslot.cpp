@@ -374,6 +374,17 @@ HANDLE CreateServer(const std::string& workgroup, const std::string& computer,
   }
   auto server = std::make_shared<MailslotServer>(maxSize, timeout);
   if (!server->Bind(path)) return INVALID_HANDLE_VALUE;
+  if (RealLanSelected()) {
+    // On the real LAN the computer's name must be this machine's: the
+    // bridge registers it and refuses when another machine holds it, and
+    // the slot goes away again. Others may open slots meanwhile.
+    lock.Reset();
+    DWORD refused = BridgeClaim(workgroup, computer);
+    if (refused != ERROR_SUCCESS) {
+      SetLastError(refused);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
   return RegisterHandle(std::move(server));
 }
 

@@ -113,8 +113,12 @@ std::vector<Entry> Computers(const std::string& lan, const std::string& workgrou
     std::string folder = group + "/" + computer;
     if (IsFolder(folder) && IsRunning(folder)) entries.push_back(ComputerEntry(folder, computer));
   }
-  for (const std::string& remote : BridgeNeighbours(lan, workgroup)) {
-    if (!IsRunning(group + "/" + remote)) entries.push_back(Named(RESOURCEDISPLAYTYPE_SERVER, "\\\\" + remote));
+  for (const BridgeNeighbour& remote : BridgeNeighbours(lan, workgroup)) {
+    if (IsRunning(group + "/" + remote.name)) continue;
+    Entry entry = Named(RESOURCEDISPLAYTYPE_SERVER, "\\\\" + remote.name);
+    entry.hasComment = !remote.comment.empty();
+    entry.comment = remote.comment.substr(0, kCommentMax);
+    entries.push_back(std::move(entry));
   }
   return entries;
 }

@@ -1,0 +1,154 @@
+#include "host/line_editing.h"
+
+#include <langinfo.h>
+#include <poll.h>
+#include <readline/history.h>
+#include <readline/readline.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "host/event_rendering.h"
+#include "host/front_state.h"
+#include "host/terminal_commands.h"
+
+namespace vask::host {
+
+namespace {
+
+// The terminal thread's own state: readline calls back without a context.
+struct Terminal {
+  FrontState state;
+  const std::function<void(const std::string&)>* submit = nullptr;
+  bool inputEnded = false;
+  std::string historyFile;
+};
+Terminal* gTerminal = nullptr;
+int gWordStart = 0;  // where the word being completed begins
+
+void Show(const std::string& text) {
+  if (text.empty()) return;
+  bool prompting = RL_ISSTATE(RL_STATE_CALLBACK) && !gTerminal->inputEnded;
+  if (prompting) rl_clear_visible_line();
+  std::fputs(text.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+  if (prompting) rl_forced_update_display();
+}
+
+void OnLine(char* raw) {
+  if (raw == nullptr) {  // Ctrl-D
+    gTerminal->inputEnded = true;
+    rl_callback_handler_remove();
+    (*gTerminal->submit)("quit");
+    return;
+  }
+  std::unique_ptr<char, decltype(&std::free)> owned(raw, &std::free);
+  std::string line = raw;
+  if (!line.empty()) add_history(raw);
+  Translation t = TranslateLine(line, gTerminal->state);
+  Show(t.reply);
+  for (const std::string& command : t.commands) {
+    (*gTerminal->submit)(command);
+    if (command == "quit") {
+      gTerminal->inputEnded = true;
+      rl_callback_handler_remove();
+    }
+  }
+}
+
+char* CompleteWord(const char* text, int state) {
+  static std::vector<std::string> matches;
+  static size_t next = 0;
+  if (state == 0) {
+    matches.clear();
+    next = 0;
+    std::string prefix = text;
+    if (gWordStart == 0) {
+      for (const std::string& c : CommandWords()) {
+        if (c.compare(0, prefix.size(), prefix) == 0) matches.push_back(c);
+      }
+    } else {
+      for (const auto& [id, name] : gTerminal->state.contacts) {
+        if (Lower(name).compare(0, prefix.size(), Lower(prefix)) == 0) matches.push_back(name);
+      }
+      for (const std::string& word : ArgumentWords()) {
+        if (word.compare(0, prefix.size(), prefix) == 0) matches.push_back(word);
+      }
+    }
+  }
+  if (next >= matches.size()) return nullptr;
+  return strdup(matches[next++].c_str());
+}
+
+char** Complete(const char* text, int start, int) {
+  gWordStart = start;
+  rl_attempted_completion_over = 1;  // no file names
+  return rl_completion_matches(text, CompleteWord);
+}
+
+// Readline edits multibyte text only in a UTF-8 locale; the terminal's own
+// when it is one, else C.UTF-8.
+void UseUtf8() {
+  std::setlocale(LC_ALL, "");
+  const char* codeset = nl_langinfo(CODESET);
+  if (!codeset || std::strcmp(codeset, "UTF-8") != 0) std::setlocale(LC_ALL, "C.UTF-8");
+}
+
+}  // namespace
+
+void RunTerminal(int eventsFd, const std::function<void(const std::string&)>& submit) {
+  UseUtf8();
+  Terminal terminal;
+  terminal.submit = &submit;
+  gTerminal = &terminal;
+  if (const char* home = std::getenv("HOME"); home && *home) {
+    terminal.historyFile = std::string(home) + "/.vask_host_history";
+    read_history(terminal.historyFile.c_str());
+  }
+  rl_readline_name = "vask-host";
+  rl_attempted_completion_function = Complete;
+  rl_completer_word_break_characters = const_cast<char*>(" \t");
+  rl_callback_handler_install("> ", OnLine);
+  std::string pending;
+  bool eventsOpen = true;
+  while (eventsOpen) {
+    pollfd fds[2] = {{eventsFd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    int n = poll(fds, terminal.inputEnded ? 1 : 2, -1);
+    if (n < 0) continue;
+    if (fds[0].revents) {
+      char buffer[4096];
+      ssize_t got = read(eventsFd, buffer, sizeof buffer);
+      if (got <= 0) {
+        eventsOpen = false;
+      } else {
+        pending.append(buffer, static_cast<size_t>(got));
+        size_t end;
+        while ((end = pending.find('\n')) != std::string::npos) {
+          Show(RenderEvent(pending.substr(0, end), terminal.state));
+          pending.erase(0, end + 1);
+        }
+      }
+    }
+    if (!terminal.inputEnded && fds[1].revents) {
+      if (fds[1].revents & (POLLHUP | POLLERR)) {
+        OnLine(nullptr);
+      } else {
+        rl_callback_read_char();
+      }
+    }
+  }
+  if (!terminal.inputEnded) rl_callback_handler_remove();
+  if (!terminal.historyFile.empty()) {
+    stifle_history(500);
+    write_history(terminal.historyFile.c_str());
+  }
+  gTerminal = nullptr;
+}
+
+}  // namespace vask::host
