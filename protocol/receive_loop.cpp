@@ -76,11 +76,13 @@ void Check(LanEngine& engine, const std::string& bytes, bool fromChannel, bool& 
       static_cast<int>(SendHost(kMsgFindContact, NET_LAN, reinterpret_cast<intptr_t>(fields[1].c_str())));
   if (engine.OnlyListed() && row == -1) throw Rejection{"Banned"};
 
+  // The fields as a list of the host runtime's string objects.
+  const RuntimeTextList list(fields);
   BusReceivedRecord offered{};
   offered.size = sizeof offered;
   offered.id = kMsgBusReceived;
   offered.receiver = -1;
-  offered.fields = &fields;
+  offered.fields = list.list();
   offered.contact = row;
   const int32_t claimed = engine.Notify(EVENT_RECEIVED, &offered);
   Dispatch(Received{fields, row, messageDelivered}, claimed);

@@ -186,13 +186,17 @@ void LanEngine::FollowStatus(HostThreadRoutine worker, void (*startFailed)()) {
 
 bool LanEngine::SendPacket(const std::string& target, const std::string& command,
                            const std::string& body) {
+  // The subscribers read the texts in the host runtime's string layout.
+  const RuntimeString targetObject = RuntimeStringOver(target);
+  const RuntimeString commandObject = RuntimeStringOver(command);
+  const RuntimeString bodyObject = RuntimeStringOver(body);
   BusSentRecord sent{};
   sent.size = sizeof sent;
   sent.id = kMsgBusSent;
   sent.receiver = -1;
-  sent.target = &target;
-  sent.command = &command;
-  sent.body = &body;
+  sent.target = &targetObject;
+  sent.command = &commandObject;
+  sent.body = &bodyObject;
   Notify(EVENT_SENT, &sent);
 
   if (target == "^" || (target == "*" && OnlyListed())) {
