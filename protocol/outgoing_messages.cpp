@@ -48,6 +48,7 @@ int32_t SendByLan(const std::string& target, const std::string& text) {
 int32_t SendByWinPopup(const std::string& target, const std::string& text) {
   MailslotHandle slot;
   if (!slot.OpenClient(target.c_str(), kWinPopupSlotName, nullptr)) {
+    Engine().NoteSendFailure(GetLastError());
     return 0;
   }
   // The name is a copy taken under the engine's text guard: the cloak
@@ -59,7 +60,9 @@ int32_t SendByWinPopup(const std::string& target, const std::string& text) {
   datagram += text;
   datagram += '\0';
   DWORD written = 0;
-  slot.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &written);
+  if (!slot.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &written)) {
+    Engine().NoteSendFailure(GetLastError());
+  }
   slot.Close();
   return written != 0 ? -1 : 0;
 }

@@ -60,6 +60,12 @@ class LanEngine {
 
   // ---- Starting and stopping (host threads) ------------------------------
 
+  // Called after a client open or write failed with `error` (any thread).
+  // For 3025, remote mailslots switched off by Windows, the user gets one
+  // error box per engine start that says how to switch them on; the log
+  // keeps the code.
+  void NoteSendFailure(DWORD error);
+
   // Opens the slots and starts `worker` (with the engine as its argument)
   // on a host thread; true when the engine runs afterwards (or already ran).
   // On false the caller decides what the failure means for the own status.
@@ -217,6 +223,9 @@ class LanEngine {
   std::atomic<int32_t> sequence_{0};
   std::atomic<bool> onlyListed_{false};
   std::atomic<int32_t> searching_{0};
+  // Set once the user was told of switched-off remote mailslots; cleared by
+  // each start.
+  std::atomic<bool> remoteSlotsOffShown_{false};
 };
 
 // The library's one engine. Built at load before the per-thread buffer slot
