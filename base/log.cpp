@@ -131,4 +131,11 @@ std::string FormatNumberCopy(int value, int radix, int width, bool upper) {
   return FormatNumber(value, radix, width, upper);
 }
 
+void LogThreadAborted(const char* routine) noexcept {
+  try {
+    Log("- Watek %s przerwany: zabraklo pamieci", routine);
+  } catch (...) {
+  }
+}
+
 }  // namespace vask

@@ -1,9 +1,9 @@
 #include "protocol/outgoing_messages.h"
 
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/host_api.h"
 #include "base/log.h"
 #include "transport/datagram.h"
@@ -21,17 +21,15 @@ constexpr const char* kLostBefore = "Wiadomość \"";
 constexpr const char* kLostAfter = "\" prawdopodobnie nie została dostarczona.";
 constexpr const char* kLateDelivery = "Wiadomość jednak została dostarczona :)";
 
-int32_t Now() { return static_cast<int32_t>(std::time(nullptr)); }
-
-std::string UpperHex(int32_t value) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%X", static_cast<unsigned>(value));
+std::string UpperHex(int64_t value) {
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, "%llX", static_cast<unsigned long long>(value));
   return buffer;
 }
 
 int32_t SendByLan(const std::string& target, const std::string& text) {
   LanEngine& engine = Engine();
-  const int32_t now = Now();
+  const int64_t now = UnixNow();
   // The engine takes the number and remembers the message in one step, so
   // the acknowledgement can never arrive before its entry.
   const int32_t number = engine.RememberPending(now, text.substr(0, kPendingTextLength), target);
@@ -77,11 +75,9 @@ int32_t SendChatMessage(const std::string& target, const std::string& text, bool
   return viaLan ? SendByLan(target, text) : SendByWinPopup(target, text);
 }
 
-unsigned WINAPI SendMessageThread(void* argument) {
-  auto* record = static_cast<MessageRecord*>(argument);
-  if (record == nullptr) {
-    return 0;
-  }
+namespace {
+
+void SendOne(const MessageRecord* record) {
   const std::string to = OrEmpty(record->to);
   const std::string body = OrEmpty(record->body);
   const int row = static_cast<int>(SendHost(kMsgFindContact, record->net, reinterpret_cast<intptr_t>(to.c_str())));
@@ -98,6 +94,26 @@ unsigned WINAPI SendMessageThread(void* argument) {
     const DWORD error = GetLastError();
     QueueNotice(to, FormatText(kSendFailedFormat, static_cast<int>(error)));
     SendHost(kMsgSendResult, record->id, 0);
+  }
+}
+
+}  // namespace
+
+unsigned WINAPI SendMessageThread(void* argument) {
+  auto* record = static_cast<MessageRecord*>(argument);
+  if (record == nullptr) {
+    return 0;
+  }
+  // Only memory exhaustion throws here; the host's thread start must not
+  // see it. The host still learns that the message did not go.
+  try {
+    SendOne(record);
+  } catch (...) {
+    LogThreadAborted("wysylania");
+    try {
+      SendHost(kMsgSendResult, record->id, 0);
+    } catch (...) {
+    }
   }
   FreeMessageCopy(record);
   // Each message has a thread of its own: its text buffers go with it.
@@ -140,7 +156,7 @@ void HandleMessageAck(const DatagramFields& fields) {
   }
 }
 
-void ExpirePendingMessages(int32_t now) {
+void ExpirePendingMessages(int64_t now) {
   const std::vector<PendingMessage> expired = Engine().ExpirePending(now, kExpirySeconds);
   // Host calls happen outside the lock so that a sending thread is never
   // held up by the host's handling of a notice.

@@ -249,7 +249,7 @@ void LanEngine::NoteSendFailure(DWORD error) {
   SetLastError(saved);
 }
 
-int32_t LanEngine::RememberPending(int32_t sendTime, const std::string& text,
+int32_t LanEngine::RememberPending(int64_t sendTime, const std::string& text,
                                    const std::string& target) {
   Guard guard(lock_);
   const int32_t number = ++lastMessageNumber_;
@@ -262,7 +262,7 @@ bool LanEngine::TakeAcknowledged(int32_t number) {
   return pendingMessages_.erase(number) != 0;
 }
 
-std::vector<PendingMessage> LanEngine::ExpirePending(int32_t now, int32_t maxAge) {
+std::vector<PendingMessage> LanEngine::ExpirePending(int64_t now, int32_t maxAge) {
   std::vector<PendingMessage> expired;
   Guard guard(lock_);
   for (auto it = pendingMessages_.begin(); it != pendingMessages_.end();) {

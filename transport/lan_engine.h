@@ -39,7 +39,7 @@ namespace vask {
 
 // One unacknowledged message.
 struct PendingMessage {
-  int32_t sendTime;  // Unix seconds when it was queued
+  int64_t sendTime;  // Unix seconds when it was queued
   std::string text;  // its first 30 bytes
   std::string target;
 };
@@ -135,13 +135,13 @@ class LanEngine {
   // reused while the library is loaded) and remembers the message under it,
   // as one step: two sending threads never share a number and an
   // acknowledgement never finds a number whose entry is still missing.
-  int32_t RememberPending(int32_t sendTime, const std::string& text, const std::string& target)
+  int32_t RememberPending(int64_t sendTime, const std::string& text, const std::string& target)
       EXCLUDES(lock_);
   // Forgets an acknowledged message; false when no entry had that number.
   bool TakeAcknowledged(int32_t number) EXCLUDES(lock_);
   // Removes and returns every entry more than `maxAge` seconds older than
   // `now`, for the caller to report outside the lock.
-  std::vector<PendingMessage> ExpirePending(int32_t now, int32_t maxAge) EXCLUDES(lock_);
+  std::vector<PendingMessage> ExpirePending(int64_t now, int32_t maxAge) EXCLUDES(lock_);
   // Empties the table and makes the next number taken `lastNumber` + 1. For
   // fuzz targets that replay fixed numbers; never while a message is sent.
   void ResetMessages(int32_t lastNumber) EXCLUDES(lock_);
@@ -159,6 +159,10 @@ class LanEngine {
   // The worker's last act: closes the slots and clears the worker mark, so
   // that a start or stop waiting for it finds the slots free.
   void WorkerEnded() EXCLUDES(lock_);
+  // A worker that cannot go on (its catch-all caught a failure) stops the
+  // engine as a stop would, without the bus and host notices a stop sends:
+  // the next status other than offline starts it again.
+  void WorkerAborted() { running_.store(false); }
 
   // Worker thread only (or whoever runs the worker's steps while no worker
   // runs): records `number` as the sender's last and tells whether it was
