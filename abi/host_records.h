@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "abi/runtime_objects.h"
 #include "win32.h"
 
 namespace vask {
@@ -212,9 +213,10 @@ struct BusSentRecord {
   int32_t receiver;
   int32_t sender;
   uint8_t gap[2];
-  const std::string* target;
-  const std::string* command;
-  const std::string* body;
+  // String objects of the host's runtime (abi/runtime_objects.h).
+  const RuntimeString* target;
+  const RuntimeString* command;
+  const RuntimeString* body;
 };
 
 using DatagramFields = std::vector<std::string>;
@@ -227,7 +229,9 @@ struct BusReceivedRecord {
   int32_t receiver;
   int32_t sender;
   uint8_t gap[2];
-  const DatagramFields* fields;
+  // The datagram's fields, sequence number first, as a list object of the
+  // host's runtime whose elements are its string objects.
+  const RuntimeList* fields;
   int32_t contact;
 };
 
@@ -279,19 +283,16 @@ struct IconRecord {
   int32_t zero32;
 };
 
-// Host message 55001. Its three texts are string objects of the runtime
-// that the host and its plug-ins share; on our builds that is libstdc++'s
-// std::string of the one C++ runtime every module links (the Windows
-// product too: it is built and used with one toolchain). A plug-in built
-// against another runtime would need an agreed layout in their place, for
-// instance pointer and length pairs. Only the layout has to be shared: the
-// receiver of a bus record reads the strings and never frees, grows or keeps
-// them, so modules with separate heaps (a statically linked runtime) are fine.
+// Host message 55001. Its three texts are string objects of the host's
+// runtime (abi/runtime_objects.h), as every other plug-in of the host
+// builds them: 28 bytes each on 32-bit builds, at offsets 24, 52 and 80.
+// The body may hold NULs. A record whose size does not reach the body's
+// end is refused unread.
 struct BusSendRecord {
   BusHead head;
-  std::string target;
-  std::string command;
-  std::string body;
+  RuntimeString target;
+  RuntimeString command;
+  RuntimeString body;
 };
 
 inline constexpr int32_t EVENT_SENT = 1;
@@ -301,6 +302,7 @@ inline constexpr int32_t EVENT_STOPPING = 8;
 
 static_assert(sizeof(BusHead) == 24);
 static_assert(offsetof(BusSendRecord, target) == 24);
+static_assert(sizeof(BusSubscribeRecord) == 28);
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
 // The documented 32-bit layouts.
@@ -360,6 +362,8 @@ static_assert(sizeof(BusSentRecord) == 36 && offsetof(BusSentRecord, target) == 
 static_assert(sizeof(BusReceivedRecord) == 32 && offsetof(BusReceivedRecord, fields) == 24 &&
               offsetof(BusReceivedRecord, contact) == 28);
 static_assert(sizeof(BusEngineRecord) == 28 && offsetof(BusEngineRecord, event) == 24);
+static_assert(offsetof(BusSendRecord, command) == 52 && offsetof(BusSendRecord, body) == 80 &&
+              sizeof(BusSendRecord) == 108);
 static_assert(offsetof(BusSubscribeRecord, sender) == 18 && offsetof(BusSubscribeRecord, mask) == 24);
 #endif
 

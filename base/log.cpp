@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/host_api.h"
+#include "base/text.h"
 #include "win32.h"
 
 namespace vask {
@@ -122,12 +123,19 @@ const char* FormatNumber(int value, int radix, int width, bool upper) {
     }
     area[wanted] = '\0';
   }
-  if (radix > 10 && upper) _strupr(area);
+  if (radix > 10 && upper) UpperCaseAscii(area);
   return area;
 }
 
 std::string FormatNumberCopy(int value, int radix, int width, bool upper) {
   return FormatNumber(value, radix, width, upper);
+}
+
+void LogThreadAborted(const char* routine) noexcept {
+  try {
+    Log("- Watek %s przerwany: zabraklo pamieci", routine);
+  } catch (...) {
+  }
 }
 
 }  // namespace vask

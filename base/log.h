@@ -14,6 +14,9 @@ inline constexpr int kLogMax = 254;
 void LogAt(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // The plain log line of level 256.
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// For a thread routine's catch-all: one line saying that `routine` ended
+// early; swallows a failure of its own (memory is short when it is used).
+void LogThreadAborted(const char* routine) noexcept;
 
 // The calling thread's message buffer (at least 10000 characters), cut to
 // 10000. Valid until the same thread formats its next message.

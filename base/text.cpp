@@ -1,7 +1,6 @@
 // Number parsing, the case-insensitive find and the text-or-resource string.
 #include "base/text.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "win32.h"
@@ -42,19 +41,30 @@ int32_t ParseNumber(const char* text, int radix) {
   return static_cast<int32_t>(value);
 }
 
+char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+char* UpperCaseAscii(char* text) {
+  for (char* c = text; c != nullptr && *c != '\0'; ++c) {
+    if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
+  }
+  return text;
+}
+
+// By hand rather than through the runtime's _strlwr: that one folds by the
+// process-wide locale, and once the host sets a Polish one "\xB3ucja" would
+// match "\xA3UCJA", where only A to Z may fold.
 const char* FindNoCase(const char* text, const char* pattern) {
   if (text == nullptr || pattern == nullptr) return nullptr;
-  char* lowText = _strdup(text);
-  char* lowPattern = _strdup(pattern);
-  const char* found = nullptr;
-  if (lowText != nullptr && lowPattern != nullptr) {
-    _strlwr(lowText);
-    _strlwr(lowPattern);
-    if (const char* at = std::strstr(lowText, lowPattern)) found = text + (at - lowText);
+  for (const char* start = text;; ++start) {
+    const char* t = start;
+    const char* p = pattern;
+    while (*p != '\0' && FoldCase(*t) == FoldCase(*p)) {
+      ++t;
+      ++p;
+    }
+    if (*p == '\0') return start;
+    if (*start == '\0') return nullptr;
   }
-  std::free(lowText);
-  std::free(lowPattern);
-  return found;
 }
 
 bool ContainsNoCase(const char* text, const char* pattern) { return FindNoCase(text, pattern) != nullptr; }

@@ -12,6 +12,12 @@ namespace vask {
 // longest run of 0-9, a-f, A-F; each digit times radix^position; no sign.
 int32_t ParseNumber(const char* text, int radix);
 
+// The letters A to Z as a to z, every other byte as it is: the plug-in's
+// one case folding, the same whatever locale the host process has set.
+char FoldCase(char c);
+// The same with a to z as A to Z, in place; returns `text`.
+char* UpperCaseAscii(char* text);
+
 // Case-insensitive find that folds only A to Z: a pointer into `text`, or
 // null.
 const char* FindNoCase(const char* text, const char* pattern);

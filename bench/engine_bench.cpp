@@ -132,7 +132,7 @@ struct Lan {
   Lan() {
     if (!lan.ok()) std::abort();
     host.Reset("A", {"B"});
-    vask::SetHost(&host);
+    vask::SetHost(host.control());
     vask::LanEngine& engine = vask::Engine();
     if (!engine.BeginSteps("Vask")) std::abort();
     engine.SetStatus(vask::kStatusAvailable);

@@ -146,9 +146,10 @@ void RunOne(Input& in) {
       const char* target = in.Text(keep);
       const char* command = in.Text(keep);
       const char* body = in.Text(keep);
-      record.target = target ? target : "";
-      record.command = command ? command : "";
-      record.body = body ? body : "";
+      const std::string t = target ? target : "", c = command ? command : "", b = body ? body : "";
+      record.target = RuntimeStringOver(t);
+      record.command = RuntimeStringOver(c);
+      record.body = RuntimeStringOver(b);
       IMessageProc(reinterpret_cast<HostMessage*>(&record));
       break;
     }
@@ -177,7 +178,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // An action may open the guide: with no opener on the path it fails at
   // once instead of starting a program per input.
   setenv("PATH", lan, 1);
-  Send(kMsgSetControl, reinterpret_cast<intptr_t>(static_cast<HostControl*>(&gHost)));
+  Send(kMsgSetControl, reinterpret_cast<intptr_t>(gHost.control()));
   return 0;
 }
 

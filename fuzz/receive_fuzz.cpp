@@ -27,7 +27,7 @@ FuzzHost gHost;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (vask::fuzz::UseEmptyLan() == nullptr) return 1;
-  SetHost(&gHost);
+  SetHost(gHost.control());
   return 0;
 }
 

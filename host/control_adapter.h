@@ -1,7 +1,7 @@
-// The control object one plug-in sees: every service forwards to the host
-// core with the plug-in's id, so PluginId answers the caller's own id and the
-// core knows whose call it records. The reserved slots are recorded and
-// answer 0.
+// The control object one plug-in sees: its table's entry points forward to
+// the host core with the plug-in's id, so PluginId answers the caller's own
+// id and the core knows whose call it records. The slots the plug-in never
+// calls are recorded and do nothing.
 #pragma once
 
 #include "abi/host_control.h"
@@ -10,35 +10,33 @@ namespace vask::host {
 
 class HostCore;
 
-class PluginControl final : public HostControl {
+class PluginControl final {
  public:
-  PluginControl(HostCore* core, int id) : core_(core), id_(id) {}
+  PluginControl(HostCore* core, int id);
+  PluginControl(const PluginControl&) = delete;
+  PluginControl& operator=(const PluginControl&) = delete;
 
-  int Reserved0() override { return Reserved(0); }
-  int Reserved1() override { return Reserved(1); }
-  int PluginId() override;
-  HMODULE ModuleHandle() override;
-  int Reserved4() override { return Reserved(4); }
-  void SetError(int code) override;
-  int Reserved6() override { return Reserved(6); }
-  intptr_t SendToHost(HostMessage* message) override;
-  intptr_t SendToPlugin(int receiver, HostMessage* message) override;
-  int Reserved9() override { return Reserved(9); }
-  int RowIndex(int table, int row) override;
-  void PumpMessages() override;
-  int Reserved12() override { return Reserved(12); }
-  char* TempBuffer(int size) override;
-  void GetValue(int table, int row, int column, ValueRecord* value) override;
-  void SetValue(int table, int row, int column, ValueRecord* value) override;
-  int Reserved16() override { return Reserved(16); }
+  // The object handed to the plug-in with host message 20001.
+  HostControl* control() { return &front_; }
+
+  // What the entry points call.
+  int PluginId();
+  HMODULE ModuleHandle();
+  void SetError(int code);
+  intptr_t SendToHost(HostMessage* message);
+  intptr_t SendToPlugin(int receiver, HostMessage* message);
+  int RowIndex(int table, int row);
+  void PumpMessages();
+  char* TempBuffer(int size);
+  void GetValue(int table, int row, int column, ValueRecord* value);
+  void SetValue(int table, int row, int column, ValueRecord* value);
   HANDLE BeginThread(void* security, unsigned stackSize, HostThreadRoutine routine, void* argument,
-                     unsigned flags, unsigned* threadId) override;
-  int Reserved18() override { return Reserved(18); }
-  int Reserved19() override { return Reserved(19); }
+                     unsigned flags, unsigned* threadId);
+  void Unused(int slot);  // slot: the entry's place in the table
 
  private:
-  int Reserved(int slot);  // slot: the reserved entry's place in the table
-
+  // First: the entry points find this object from the one they are handed.
+  HostControl front_;
   HostCore* core_;
   int id_;
 };

@@ -127,7 +127,7 @@ std::optional<PluginIdentity> HostCore::Identity(int plugin) const {
 HostControl* HostCore::Control(int plugin) {
   std::lock_guard lock(mutex_);
   Loaded* p = Find(plugin);
-  return p ? p->control.get() : nullptr;
+  return p ? p->control->control() : nullptr;
 }
 
 intptr_t HostCore::Call(int plugin, HostMessage* message) {

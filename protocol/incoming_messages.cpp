@@ -1,8 +1,8 @@
 #include "protocol/incoming_messages.h"
 
-#include <ctime>
 
 #include "protocol/receive_loop.h"
+#include "base/clock.h"
 #include "base/host_api.h"
 #include "transport/lan_engine.h"
 
@@ -55,7 +55,7 @@ void HandleMessage(const DatagramFields& fields, int row, bool& messageDelivered
   // A message without its time field is dated when it arrives rather than
   // at the start of the epoch.
   const int64_t time =
-      fields.size() > 6 ? ParseHexTime(fields[6]) : static_cast<int64_t>(std::time(nullptr));
+      fields.size() > 6 ? ParseHexTime(fields[6]) : UnixNow();
   DeliverIncoming(sender, fields[5], time);
   // The number goes back exactly as it came: the sender parses it itself.
   Engine().SendPacket(sender, "MESSAGEACK", fields[4]);

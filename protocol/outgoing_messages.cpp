@@ -1,9 +1,9 @@
 #include "protocol/outgoing_messages.h"
 
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/host_api.h"
 #include "base/log.h"
 #include "transport/datagram.h"
@@ -23,11 +23,9 @@ constexpr const char* kLostAfter = "\" prawdopodobnie nie została dostarczona."
 constexpr const char* kLateDelivery = "Wiadomość jednak została dostarczona :)";
 constexpr const char* kCommandMessage = "MESSAGE";
 
-int32_t Now() { return static_cast<int32_t>(std::time(nullptr)); }
-
-std::string UpperHex(int32_t value) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%X", static_cast<unsigned>(value));
+std::string UpperHex(int64_t value) {
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, "%llX", static_cast<unsigned long long>(value));
   return buffer;
 }
 
@@ -50,7 +48,7 @@ std::vector<std::string> Parts(const std::string& text, size_t room) {
 // number when every part was written, else 0 with the first failure's error.
 int32_t SendByLan(const std::string& target, const std::string& text) {
   LanEngine& engine = Engine();
-  const int32_t now = Now();
+  const int64_t now = UnixNow();
   const std::string time = UpperHex(now);
   // number NUL text NUL time, the number sized for the widest.
   const size_t room = BodyRoom(target, kCommandMessage);
@@ -87,6 +85,7 @@ int32_t SendByLan(const std::string& target, const std::string& text) {
 int32_t SendByWinPopup(const std::string& target, const std::string& text) {
   MailslotHandle slot;
   if (!slot.OpenClient(target.c_str(), kWinPopupSlotName, nullptr)) {
+    Engine().NoteSendFailure(GetLastError());
     return 0;
   }
   // The name is a copy taken under the engine's text guard: the cloak
@@ -103,6 +102,8 @@ int32_t SendByWinPopup(const std::string& target, const std::string& text) {
     DWORD written = 0;
     slot.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &written);
     if (written == 0) {
+      // Error 3025 (remote mailslots switched off) is told once per start.
+      Engine().NoteSendFailure(GetLastError());
       sent = false;
       break;
     }
@@ -123,11 +124,9 @@ int32_t SendChatMessage(const std::string& target, const std::string& text, bool
   return viaLan ? SendByLan(target, text) : SendByWinPopup(target, text);
 }
 
-unsigned WINAPI SendMessageThread(void* argument) {
-  auto* record = static_cast<MessageRecord*>(argument);
-  if (record == nullptr) {
-    return 0;
-  }
+namespace {
+
+void SendOne(const MessageRecord* record) {
   const std::string to = OrEmpty(record->to);
   const std::string body = OrEmpty(record->body);
   const int row = static_cast<int>(SendHost(kMsgFindContact, record->net, reinterpret_cast<intptr_t>(to.c_str())));
@@ -144,6 +143,26 @@ unsigned WINAPI SendMessageThread(void* argument) {
     const DWORD error = GetLastError();
     QueueNotice(to, FormatText(kSendFailedFormat, static_cast<int>(error)));
     SendHost(kMsgSendResult, record->id, 0);
+  }
+}
+
+}  // namespace
+
+unsigned WINAPI SendMessageThread(void* argument) {
+  auto* record = static_cast<MessageRecord*>(argument);
+  if (record == nullptr) {
+    return 0;
+  }
+  // Only memory exhaustion throws here; the host's thread start must not
+  // see it. The host still learns that the message did not go.
+  try {
+    SendOne(record);
+  } catch (...) {
+    LogThreadAborted("wysylania");
+    try {
+      SendHost(kMsgSendResult, record->id, 0);
+    } catch (...) {
+    }
   }
   FreeMessageCopy(record);
   // Each message has a thread of its own: its text buffers go with it.
@@ -186,7 +205,7 @@ void HandleMessageAck(const DatagramFields& fields) {
   }
 }
 
-void ExpirePendingMessages(int32_t now) {
+void ExpirePendingMessages(int64_t now) {
   const std::vector<PendingMessage> expired = Engine().ExpirePending(now, kExpirySeconds);
   // Host calls happen outside the lock so that a sending thread is never
   // held up by the host's handling of a notice.

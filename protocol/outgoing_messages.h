@@ -19,7 +19,7 @@ unsigned WINAPI SendMessageThread(void* record);
 int StartSendMessage(const MessageRecord* record);
 void HandleMessageAck(const DatagramFields& fields);
 // Reports and removes every entry older than 10 s; `now` in Unix seconds.
-void ExpirePendingMessages(int32_t now);
+void ExpirePendingMessages(int64_t now);
 // A notice about `from` queued to the host (host message 100).
 void QueueNotice(const std::string& from, const std::string& text);
 

@@ -1,9 +1,9 @@
 #include "protocol/receive_loop.h"
 
 #include <algorithm>
-#include <ctime>
 #include <new>
 
+#include "base/clock.h"
 #include "base/host_api.h"
 #include "base/log.h"
 #include "protocol/incoming_messages.h"
@@ -69,7 +69,7 @@ void Check(LanEngine& engine, const std::string& bytes, bool fromChannel, bool& 
   SplitFields(bytes, '\0', fields);
   if (fields.size() < (fromChannel ? 4u : 3u)) throw Rejection{"Too short"};
   if (!fromChannel) {
-    DeliverIncoming(fields[0], fields[2], static_cast<int64_t>(std::time(nullptr)));
+    DeliverIncoming(fields[0], fields[2], UnixNow());
     return;
   }
   // Every answer goes to the sender field: one that names nobody, or
@@ -84,11 +84,13 @@ void Check(LanEngine& engine, const std::string& bytes, bool fromChannel, bool& 
       static_cast<int>(SendHost(kMsgFindContact, NET_LAN, reinterpret_cast<intptr_t>(fields[1].c_str())));
   if (engine.OnlyListed() && row == -1) throw Rejection{"Banned"};
 
+  // The fields as a list of the host runtime's string objects.
+  const RuntimeTextList list(fields);
   BusReceivedRecord offered{};
   offered.size = sizeof offered;
   offered.id = kMsgBusReceived;
   offered.receiver = -1;
-  offered.fields = &fields;
+  offered.fields = list.list();
   offered.contact = row;
   const int32_t claimed = engine.Notify(EVENT_RECEIVED, &offered);
   Dispatch(Received{fields, row, messageDelivered}, claimed);
@@ -143,9 +145,9 @@ void DrainSlots(LanEngine& engine) {
   if (messageDelivered) AskHostForMessages();
 }
 
-unsigned WINAPI ReceiveLoop(void* argument) {
-  LanEngine& engine = *static_cast<LanEngine*>(argument);
+namespace {
 
+void RunLoop(LanEngine& engine) {
   BusEngineRecord started{};
   started.size = sizeof started;
   started.id = kMsgBusEngine;
@@ -158,7 +160,7 @@ unsigned WINAPI ReceiveLoop(void* argument) {
     // Cleared before sending, so a change made while the "STATUS" goes out
     // is sent at the next pass rather than lost.
     if (engine.TakeStatusDirty()) SendStatus("*");
-    ExpirePendingMessages(static_cast<int32_t>(std::time(nullptr)));
+    ExpirePendingMessages(UnixNow());
     DrainSlots(engine);
     if (engine.Running()) Sleep(kPollMs);
   }
@@ -166,6 +168,20 @@ unsigned WINAPI ReceiveLoop(void* argument) {
   // A change to offline sets the flag and stops at once: this is how the
   // "STATUS" 0 reaches the LAN.
   if (engine.TakeStatusDirty()) SendStatus("*");
+}
+
+}  // namespace
+
+unsigned WINAPI ReceiveLoop(void* argument) {
+  LanEngine& engine = *static_cast<LanEngine*>(argument);
+  // Only memory exhaustion throws here, and it must not reach the host's
+  // thread start, which would end the host: the worker ends as if stopped.
+  try {
+    RunLoop(engine);
+  } catch (...) {
+    engine.WorkerAborted();
+    LogThreadAborted("Vask");
+  }
   // Released while the library is surely still loaded: a stop that waits
   // for this thread goes on once WorkerEnded clears the worker mark.
   ReleaseThreadBuffers();

@@ -89,9 +89,12 @@ int StartSearch(FoundContact* request) {
   return 0;
 }
 
-unsigned WINAPI RunSearch(void* argument) {
-  auto* hostRequest = static_cast<FoundContact*>(argument);
-  if (!hostRequest) return 0;
+namespace {
+
+// Shows the notice, runs the query or walk, removes the notice: whatever
+// happens in between, the host is told to remove it before the record it
+// points at leaves this stack.
+void Search(FoundContact* hostRequest) {
   // The host's record is changed here, first, and read no more afterwards:
   // a host whose wait gave up may already have released it.
   std::string uid = FieldText(hostRequest->uid);
@@ -112,19 +115,37 @@ unsigned WINAPI RunSearch(void* argument) {
   notice.threadId = static_cast<int32_t>(GetCurrentThreadId());
   SendHost(kMsgSearchNoticeShow, reinterpret_cast<intptr_t>(&notice));
 
-  if (request->status != 0) {
-    RunQuery(*request, uid, notice);
-  } else if (uid == "*") {
-    WalkNetwork(notice, WalkStart::OwnContext, nullptr, std::string());
-  } else if (uid == "@") {
-    WalkNetwork(notice, WalkStart::Root, nullptr, std::string());
-  } else {
-    WalkNetwork(notice, WalkStart::OwnContext, nullptr, uid);
+  try {
+    if (request->status != 0) {
+      RunQuery(*request, uid, notice);
+    } else if (uid == "*") {
+      WalkNetwork(notice, WalkStart::OwnContext, nullptr, std::string());
+    } else if (uid == "@") {
+      WalkNetwork(notice, WalkStart::Root, nullptr, std::string());
+    } else {
+      WalkNetwork(notice, WalkStart::OwnContext, nullptr, uid);
+    }
+  } catch (...) {
+    LogThreadAborted("wyszukiwania");
   }
 
   // The notice lives on this stack: the host keeps its address until this
   // returns.
   SendHost(kMsgSearchNoticeHide, reinterpret_cast<intptr_t>(&notice));
+}
+
+}  // namespace
+
+unsigned WINAPI RunSearch(void* argument) {
+  auto* hostRequest = static_cast<FoundContact*>(argument);
+  if (!hostRequest) return 0;
+  // Only memory exhaustion throws here; the host's thread start must not
+  // see it.
+  try {
+    Search(hostRequest);
+  } catch (...) {
+    LogThreadAborted("wyszukiwania");
+  }
   ReleaseThreadBuffers();
   return 0;
 }

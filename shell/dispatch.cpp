@@ -63,22 +63,21 @@ intptr_t ComputerName() {
   return reinterpret_cast<intptr_t>(buffer);
 }
 
-// Parameter `index` (0 for p1) when the record's size covers it, else 0.
-// Some records are shorter than a full message (a bus subscription ends
-// after its mask), so a parameter beyond the size is never read.
-intptr_t Parameter(const HostMessage* message, int index) {
-  const size_t offset = kHostMessageHead + static_cast<size_t>(index) * sizeof(intptr_t);
-  if (message->size < offset + sizeof(intptr_t)) return 0;
-  intptr_t value = 0;
-  std::memcpy(&value, reinterpret_cast<const char*>(message) + offset, sizeof value);
-  return value;
-}
-
 }  // namespace
 
 intptr_t Dispatch(HostMessage* message) {
-  const intptr_t p1 = Parameter(message, 0);
-  const intptr_t p2 = Parameter(message, 1);
+  // The bus records have layouts of their own, longer than the common
+  // record (or, for a subscription, ending before its p2): their handlers
+  // check the size and read nothing the size does not cover. Every other
+  // message's parameters are read as they stand, so that a host that sizes
+  // an ordinary record loosely still reaches its handler.
+  switch (message->id) {
+    case kMsgBusSubscribe: return HandleBusSubscribe(message);
+    case kMsgBusSend: return HandleBusSend(message);
+    default: break;
+  }
+  const intptr_t p1 = message->p1;
+  const intptr_t p2 = message->p2;
   switch (message->id) {
     case kMsgSetControl:
       SetHost(reinterpret_cast<HostControl*>(p1));
@@ -135,8 +134,6 @@ intptr_t Dispatch(HostMessage* message) {
     // Both set the error code kErrorRefused themselves when they refuse.
     case kMsgPublishDetails: return PublishOwnDetails(static_cast<int>(p1));
     case kMsgFetchDetails: return RequestContactDetails(static_cast<int>(p1), p2 != 0);
-    case kMsgBusSubscribe: return HandleBusSubscribe(reinterpret_cast<const BusSubscribeRecord*>(message));
-    case kMsgBusSend: return HandleBusSend(reinterpret_cast<const BusSendRecord*>(message));
     default: return NotHandled();
   }
 }

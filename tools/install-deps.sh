@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev
   libsqlite3-dev libsqlite3-dev:i386
   mingw-w64
-  wine wine64
+  wine wine64 wine32:i386 qemu-user-static
   python3
   iproute2 tshark
   samba samba-common-bin

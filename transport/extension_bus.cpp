@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/host_api.h"
+#include "base/log.h"
 #include "base/section_guard.h"
 #include "transport/lan_engine.h"
 
@@ -44,18 +45,32 @@ int LanEngine::Subscribe(int32_t pluginId, int32_t mask) {
   return static_cast<int>(listeners_.size());
 }
 
-int HandleBusSubscribe(const BusSubscribeRecord* record) {
-  if (record == nullptr) {
-    return 0;
-  }
+namespace {
+
+// A bus record shorter than its layout: another plug-in's mistake, which
+// must not make us read past its end.
+bool Covers(const HostMessage* message, size_t layout) {
+  if (message->size >= layout) return true;
+  Log("- Odrzucony rekord %d: rozmiar %d, a powinien miec %d", message->id,
+      static_cast<int>(message->size), static_cast<int>(layout));
+  return false;
+}
+
+}  // namespace
+
+int HandleBusSubscribe(const HostMessage* message) {
+  if (message == nullptr || !Covers(message, sizeof(BusSubscribeRecord))) return 0;
+  const auto* record = reinterpret_cast<const BusSubscribeRecord*>(message);
   return Engine().Subscribe(record->sender, record->mask);
 }
 
-int HandleBusSend(const BusSendRecord* record) {
-  if (record == nullptr) {
-    return 0;
-  }
-  return Engine().SendPacket(record->target, record->command, record->body) ? 1 : 0;
+int HandleBusSend(const HostMessage* message) {
+  if (message == nullptr || !Covers(message, sizeof(BusSendRecord))) return 0;
+  const auto* record = reinterpret_cast<const BusSendRecord*>(message);
+  return Engine().SendPacket(ReadRuntimeString(record->target), ReadRuntimeString(record->command),
+                             ReadRuntimeString(record->body))
+             ? 1
+             : 0;
 }
 
 }  // namespace vask

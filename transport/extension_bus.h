@@ -10,11 +10,13 @@ namespace vask {
 
 // Host message kMsgBusSubscribe: stores the record's mask under its sender's
 // plug-in id; answers the number of subscribers afterwards, inactive ones
-// included.
-int HandleBusSubscribe(const BusSubscribeRecord* record);
-// Host message kMsgBusSend: sends the record's datagram whether or not the
-// engine runs; 1 when at least one datagram was written, else 0 (also for a
-// null record).
-int HandleBusSend(const BusSendRecord* record);
+// included. A record whose size does not cover the mask is refused with 0
+// and a log line, unread.
+int HandleBusSubscribe(const HostMessage* message);
+// Host message kMsgBusSend: sends the datagram of the record's three string
+// objects whether or not the engine runs; 1 when at least one datagram was
+// written, else 0 (also for a null record). A record whose size does not
+// cover the three objects is refused with 0 and a log line, unread.
+int HandleBusSend(const HostMessage* message);
 
 }  // namespace vask

@@ -18,6 +18,15 @@ constexpr int kWaitStepMs = 10;
 constexpr int kWaitSteps = 500;
 constexpr DWORD kWorkerReturnMs = 1000;
 constexpr char kSlotsFailed[] = "V.ask nie mógł utworzyć slotów sieciowych";
+// Windows 11 24H2 and Windows Server 2025 refuse remote mailslots unless
+// their policy allows them.
+constexpr DWORD kErrorRemoteMailslotsOff = 3025;
+constexpr char kRemoteSlotsOff[] =
+    "V.ask nie może wysyłać do innych komputerów: zdalne mailsloty są wyłączone na tym "
+    "komputerze (błąd 3025, Windows 11 24H2 i nowsze).\r\n"
+    "Aby je włączyć, jako administrator ustaw zasadę „Enable remote mailslots” na "
+    "„Włączone” (Szablony administracyjne > Sieć > Stacja robocza Lanman; do odbierania także "
+    "Serwer Lanman) albo wykonaj w PowerShell: Set-SmbClientConfiguration -EnableMailslots $true";
 
 // The LAN contacts of the host's table, visited in row order.
 template <typename Visit>
@@ -85,6 +94,7 @@ bool LanEngine::Start(HostThreadRoutine worker) {
     Guard guard(lock_);
     if (running_) return true;
     sequence_ = 0;
+    remoteSlotsOffShown_ = false;
     running_ = true;
     if (workerThread_.load() != nullptr) {
       // The earlier worker did not end within the bound and still owns the
@@ -192,13 +202,17 @@ bool LanEngine::ReplaceRunningStatus(int32_t expected, int32_t desired) {
 
 bool LanEngine::SendPacket(const std::string& target, const std::string& command,
                            const std::string& body) {
+  // The subscribers read the texts in the host runtime's string layout.
+  const RuntimeString targetObject = RuntimeStringOver(target);
+  const RuntimeString commandObject = RuntimeStringOver(command);
+  const RuntimeString bodyObject = RuntimeStringOver(body);
   BusSentRecord sent{};
   sent.size = sizeof sent;
   sent.id = kMsgBusSent;
   sent.receiver = -1;
-  sent.target = &target;
-  sent.command = &command;
-  sent.body = &body;
+  sent.target = &targetObject;
+  sent.command = &commandObject;
+  sent.body = &bodyObject;
   Notify(EVENT_SENT, &sent);
 
   if (target == "^" || (target == "*" && OnlyListed())) {
@@ -213,7 +227,10 @@ bool LanEngine::SendPacket(const std::string& target, const std::string& command
   }
 
   MailslotHandle client;
-  if (!client.OpenClient(target.c_str(), ChannelName().c_str(), nullptr)) return false;
+  if (!client.OpenClient(target.c_str(), ChannelName().c_str(), nullptr)) {
+    NoteSendFailure(GetLastError());
+    return false;
+  }
   // One indivisible step: every sending thread shares the counter.
   const int32_t number = sequence_.fetch_add(1) + 1;
   char sender[16] = {};
@@ -222,12 +239,23 @@ bool LanEngine::SendPacket(const std::string& target, const std::string& command
   sender[sizeof sender - 1] = '\0';
   const std::string datagram = BuildDatagram(number, sender, target, command, body);
   DWORD written = 0;
-  client.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &written);
+  if (!client.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &written)) {
+    NoteSendFailure(GetLastError());
+  }
   client.Close();
   return written != 0;
 }
 
-int32_t LanEngine::RememberPending(int32_t sendTime, const std::string& text,
+void LanEngine::NoteSendFailure(DWORD error) {
+  if (error != kErrorRemoteMailslotsOff || remoteSlotsOffShown_.exchange(true)) return;
+  const DWORD saved = error;
+  Log("V.ask: zdalne mailsloty wylaczone (blad %d)", static_cast<int>(error));
+  SendHost(kMsgErrorBox, reinterpret_cast<intptr_t>(kRemoteSlotsOff), 0);
+  // The sender reports this code in its own notice after us.
+  SetLastError(saved);
+}
+
+int32_t LanEngine::RememberPending(int64_t sendTime, const std::string& text,
                                    const std::string& target) {
   Guard guard(lock_);
   const int32_t number = ++lastMessageNumber_;
@@ -240,7 +268,7 @@ bool LanEngine::TakeAcknowledged(int32_t number) {
   return pendingMessages_.erase(number) != 0;
 }
 
-std::vector<PendingMessage> LanEngine::ExpirePending(int32_t now, int32_t maxAge) {
+std::vector<PendingMessage> LanEngine::ExpirePending(int64_t now, int32_t maxAge) {
   std::vector<PendingMessage> expired;
   Guard guard(lock_);
   for (auto it = pendingMessages_.begin(); it != pendingMessages_.end();) {

@@ -39,7 +39,7 @@ namespace vask {
 
 // One unacknowledged message.
 struct PendingMessage {
-  int32_t sendTime;  // Unix seconds when it was queued
+  int64_t sendTime;  // Unix seconds when it was queued
   std::string text;  // its first 30 bytes
   std::string target;
 };
@@ -59,6 +59,12 @@ class LanEngine {
   LanEngine& operator=(const LanEngine&) = delete;
 
   // ---- Starting and stopping (host threads) ------------------------------
+
+  // Called after a client open or write failed with `error` (any thread).
+  // For 3025, remote mailslots switched off by Windows, the user gets one
+  // error box per engine start that says how to switch them on; the log
+  // keeps the code.
+  void NoteSendFailure(DWORD error);
 
   // Opens the slots and starts `worker` (with the engine as its argument)
   // on a host thread; true when the engine runs afterwards (or already ran).
@@ -130,13 +136,13 @@ class LanEngine {
   // reused while the library is loaded) and remembers the message under it,
   // as one step: two sending threads never share a number and an
   // acknowledgement never finds a number whose entry is still missing.
-  int32_t RememberPending(int32_t sendTime, const std::string& text, const std::string& target)
+  int32_t RememberPending(int64_t sendTime, const std::string& text, const std::string& target)
       EXCLUDES(lock_);
   // Forgets an acknowledged message; false when no entry had that number.
   bool TakeAcknowledged(int32_t number) EXCLUDES(lock_);
   // Removes and returns every entry more than `maxAge` seconds older than
   // `now`, for the caller to report outside the lock.
-  std::vector<PendingMessage> ExpirePending(int32_t now, int32_t maxAge) EXCLUDES(lock_);
+  std::vector<PendingMessage> ExpirePending(int64_t now, int32_t maxAge) EXCLUDES(lock_);
   // Empties the table and makes the next number taken `lastNumber` + 1. For
   // fuzz targets that replay fixed numbers; never while a message is sent.
   void ResetMessages(int32_t lastNumber) EXCLUDES(lock_);
@@ -154,6 +160,10 @@ class LanEngine {
   // The worker's last act: closes the slots and clears the worker mark, so
   // that a start or stop waiting for it finds the slots free.
   void WorkerEnded() EXCLUDES(lock_);
+  // A worker that cannot go on (its catch-all caught a failure) stops the
+  // engine as a stop would, without the bus and host notices a stop sends:
+  // the next status other than offline starts it again.
+  void WorkerAborted() { running_.store(false); }
 
   // Worker thread only (or whoever runs the worker's steps while no worker
   // runs): records `number` as the sender's last and tells whether it was
@@ -218,6 +228,9 @@ class LanEngine {
   std::atomic<int32_t> sequence_{0};
   std::atomic<bool> onlyListed_{false};
   std::atomic<int32_t> searching_{0};
+  // Set once the user was told of switched-off remote mailslots; cleared by
+  // each start.
+  std::atomic<bool> remoteSlotsOffShown_{false};
 };
 
 // The library's one engine. Built at load before the per-thread buffer slot

@@ -1,6 +1,10 @@
 // The extension bus, through a second plug-in loaded beside ours: its
 // subscriptions, what each mask is offered, claims of unknown commands and
 // sending through the bus.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -115,6 +119,46 @@ TEST_F(Bus, BodyWithNulsTravelsAsFields) {
   auto bytes = b.Read();
   ASSERT_TRUE(bytes.has_value());
   EXPECT_EQ(SplitAtNul(*bytes), (Fields{"1", "A", "B", "ZAPYTANIE", "x", "y"}));
+}
+
+// Texts of 16 bytes and more stand behind a pointer in the runtime's string
+// object, shorter ones inside it; both are written byte for byte, NULs too.
+TEST_F(Bus, PointedToTextsTravelByteForByte) {
+  LanPeer b("B");
+  const int listener = LoadListener();
+  ASSERT_EQ(Subscribe(listener, EVENT_SENT), 1);
+  const std::string body("pierwsze pole\0drugie, dluzsze pole\0", 36);
+  EXPECT_EQ(host().Call(listener, ids::kSend, Text("B"), Text("ZAPYTANIE-DLUGIE-1"),
+                        reinterpret_cast<intptr_t>(body.data()), static_cast<intptr_t>(body.size()), 4),
+            1);
+  auto bytes = b.Read();
+  ASSERT_TRUE(bytes.has_value());
+  EXPECT_EQ(*bytes, std::string("1\0A\0B\0ZAPYTANIE-DLUGIE-1\0", 25) + body + '\0');
+  EXPECT_EQ(LastSentTarget(listener, "ZAPYTANIE-DLUGIE-1"), "B");
+}
+
+// A bus record that ends before its layout does is refused unread: the
+// memory right after it is not the process's to read.
+TEST_F(Bus, ShortRecordsAreRefusedUnread) {
+  const long page = sysconf(_SC_PAGESIZE);
+  char* area = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE,
+                                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(area, MAP_FAILED);
+  ASSERT_EQ(mprotect(area + page, page, PROT_NONE), 0);
+  auto* send = reinterpret_cast<HostMessage*>(area + page - 30);
+  std::memset(send, 0, 30);
+  send->size = 30;
+  send->id = kMsgBusSend;
+  EXPECT_EQ(CallRecord(send), 0);
+  auto* subscribe = reinterpret_cast<HostMessage*>(area + page - 24);
+  std::memset(subscribe, 0, 24);
+  subscribe->size = 24;
+  subscribe->id = kMsgBusSubscribe;
+  EXPECT_EQ(CallRecord(subscribe), 0);
+  munmap(area, 2 * page);
+  EXPECT_TRUE(WaitLog("- Odrzucony rekord 55001: rozmiar 30, a powinien miec " +
+                      std::to_string(sizeof(BusSendRecord))));
+  EXPECT_TRUE(WaitLog("- Odrzucony rekord 55000: rozmiar 24, a powinien miec 28"));
 }
 
 TEST_F(Bus, RepeatedDatagramIsNotOffered) {

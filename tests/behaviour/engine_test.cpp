@@ -30,13 +30,12 @@ class EngineTest : public PluginFixture {
   }
   // A datagram of another plug-in, sent through the bus.
   intptr_t BusSend(const std::string& target, const std::string& command, const std::string& body = "") {
-    BusSendRecord record;
-    record.head = {};
+    BusSendRecord record{};
     record.head.size = sizeof record;
     record.head.id = kMsgBusSend;
-    record.target = target;
-    record.command = command;
-    record.body = body;
+    record.target = RuntimeStringOver(target);
+    record.command = RuntimeStringOver(command);
+    record.body = RuntimeStringOver(body);
     return CallRecord(reinterpret_cast<HostMessage*>(&record));
   }
   bool Logged(const std::string& text, std::chrono::milliseconds deadline = 5000ms) {

@@ -68,8 +68,9 @@ const Seen* LastWith(int id, const std::string& command) {
 
 intptr_t OnSent(const BusSentRecord* record) {
   Seen s;
-  if (record->command != nullptr) s.command = *record->command;
-  if (record->target != nullptr) s.target = *record->target;
+  // The host runtime's string objects, read by their layout.
+  if (record->command != nullptr) s.command = vask::ReadRuntimeString(*record->command);
+  if (record->target != nullptr) s.target = vask::ReadRuntimeString(*record->target);
   std::lock_guard<std::mutex> guard(mutex);
   seen[vask::kMsgBusSent].push_back(std::move(s));
   return 0;
@@ -79,7 +80,7 @@ intptr_t OnReceived(const BusReceivedRecord* record) {
   Seen s;
   s.contact = record->contact;
   if (record->fields != nullptr) {
-    const auto& fields = *record->fields;
+    const std::vector<std::string> fields = vask::ReadRuntimeList(*record->fields);
     if (fields.size() > 3) s.command = fields[3];
     for (size_t i = 0; i < fields.size(); ++i) {
       if (i != 0) s.fields += '|';
@@ -126,16 +127,21 @@ intptr_t Send(const HostMessage* message) {
     plugin = transport;
   }
   if (control == nullptr || plugin == 0) return 0;
+  const std::string target = TextOf(message->p1);
+  const std::string command = TextOf(message->p2);
+  std::string body;
+  if (message->p3 != 0) {
+    body.assign(reinterpret_cast<const char*>(message->p3), static_cast<size_t>(message->p4));
+  }
+  // Built as any plug-in of the host builds it: the runtime's string objects.
   BusSendRecord record{};
   record.head.size = sizeof record;
   record.head.id = vask::kMsgBusSend;
   record.head.receiver = plugin;
   record.head.sender = control->PluginId();
-  record.target = TextOf(message->p1);
-  record.command = TextOf(message->p2);
-  if (message->p3 != 0) {
-    record.body.assign(reinterpret_cast<const char*>(message->p3), static_cast<size_t>(message->p4));
-  }
+  record.target = vask::RuntimeStringOver(target);
+  record.command = vask::RuntimeStringOver(command);
+  record.body = vask::RuntimeStringOver(body);
   return control->SendToPlugin(plugin, reinterpret_cast<HostMessage*>(&record));
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -137,6 +138,20 @@ TEST(CrtTest, CaseFoldingTouchesAsciiLettersOnly) {
   EXPECT_STREQ(copy, text);
   std::free(copy);
   EXPECT_EQ(_strdup(nullptr), nullptr);
+}
+
+// The clock the plug-in reads its times from: 64 bits wide on every build,
+// the i386 one included, and the same second as the system's.
+TEST(CrtTest, Time64IsTheSystemsClockInSixtyFourBits) {
+  static_assert(sizeof(_time64(nullptr)) == 8);
+  long long out = 0;
+  const long long before = static_cast<long long>(std::time(nullptr));
+  const long long now = _time64(&out);
+  const long long after = static_cast<long long>(std::time(nullptr));
+  EXPECT_EQ(out, now);
+  // time_t of an i386 build wraps in 2038; until then both agree.
+  EXPECT_GE(now, before);
+  EXPECT_LE(now, after);
 }
 
 }  // namespace

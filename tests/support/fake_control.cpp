@@ -11,7 +11,63 @@ std::string TextOf(intptr_t pointer) {
   return pointer == 0 ? std::string() : std::string(reinterpret_cast<const char*>(pointer));
 }
 
+// The table's entry points: each finds the fake behind the object it is
+// handed (the object is the first member of FakeControl::Front) and calls
+// its member.
+template <class Front>
+FakeControl* Self(HostControl* control) {
+  return reinterpret_cast<Front*>(control)->self;
+}
+
 }  // namespace
+
+FakeControl::FakeControl() {
+  struct Entries {
+    static int32_t VASK_HOST_CALL PluginId(HostControl* c) { return Self<Front>(c)->PluginId(); }
+    static HMODULE VASK_HOST_CALL ModuleHandle(HostControl* c) { return Self<Front>(c)->ModuleHandle(); }
+    static void VASK_HOST_CALL SetError(HostControl* c, int32_t code) { Self<Front>(c)->SetError(code); }
+    static intptr_t VASK_HOST_CALL SendToHost(HostControl* c, HostMessage* m) {
+      return Self<Front>(c)->SendToHost(m);
+    }
+    static intptr_t VASK_HOST_CALL SendToPlugin(HostControl* c, int32_t receiver, HostMessage* m) {
+      return Self<Front>(c)->SendToPlugin(receiver, m);
+    }
+    static int32_t VASK_HOST_CALL RowIndex(HostControl* c, int32_t table, int32_t row) {
+      return Self<Front>(c)->RowIndex(table, row);
+    }
+    static void VASK_HOST_CALL PumpMessages(HostControl* c) { Self<Front>(c)->PumpMessages(); }
+    static char* VASK_HOST_CALL TempBuffer(HostControl* c, int32_t size) {
+      return Self<Front>(c)->TempBuffer(size);
+    }
+    static void VASK_HOST_CALL GetValue(HostControl* c, int32_t table, int32_t row, int32_t column,
+                                        ValueRecord* value) {
+      Self<Front>(c)->GetValue(table, row, column, value);
+    }
+    static void VASK_HOST_CALL SetValue(HostControl* c, int32_t table, int32_t row, int32_t column,
+                                        ValueRecord* value) {
+      Self<Front>(c)->SetValue(table, row, column, value);
+    }
+    static HANDLE VASK_HOST_CALL BeginThread(HostControl* c, void* security, uint32_t stackSize,
+                                             HostThreadRoutine routine, void* argument,
+                                             uint32_t flags, uint32_t* threadId) {
+      return Self<Front>(c)->BeginThread(security, stackSize, routine, argument, flags, threadId);
+    }
+    // The services a plug-in never calls: nothing to do, nothing to answer.
+    static void VASK_HOST_CALL Unused(HostControl*) {}
+  };
+  static void* table[kControlSlotCount];
+  static const bool filled = [] {
+    for (void*& entry : table) entry = reinterpret_cast<void*>(&Entries::Unused);
+    PlaceServices(table, HostServices{&Entries::PluginId, &Entries::ModuleHandle, &Entries::SetError,
+                                      &Entries::SendToHost, &Entries::SendToPlugin, &Entries::RowIndex,
+                                      &Entries::PumpMessages, &Entries::TempBuffer, &Entries::GetValue,
+                                      &Entries::SetValue, &Entries::BeginThread});
+    return true;
+  }();
+  (void)filled;
+  front_.control.table = table;
+  front_.self = this;
+}
 
 void FakeControl::ResetValues(const std::string& own) {
   std::lock_guard lock(mutex_);

@@ -8,7 +8,8 @@
 //    RowIndex answered from those values, as a host would;
 //  - buffers from TempBuffer that live until ResetValues() or the fake goes.
 // No service starts a thread. One lock guards the values and buffers, so the
-// plug-in's threads may call in at once.
+// plug-in's threads may call in at once. The object the plug-in gets is
+// control(): its table calls these virtual members, as a host's would.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +25,16 @@
 
 namespace vask::test {
 
-class FakeControl : public HostControl {
+class FakeControl {
  public:
+  FakeControl();
+  virtual ~FakeControl() = default;
+  FakeControl(const FakeControl&) = delete;
+  FakeControl& operator=(const FakeControl&) = delete;
+
+  // The control object to hand the plug-in (host message 20001, SetHost).
+  HostControl* control() { return &front_.control; }
+
   // ---- What a test sets up and reads back ----------------------------------
 
   // Forgets every value and buffer; contact row 0, the own entry, gets the
@@ -50,34 +59,25 @@ class FakeControl : public HostControl {
 
   // ---- The services -----------------------------------------------------------
 
-  int Reserved0() override { return 0; }
-  int Reserved1() override { return 0; }
-  int PluginId() override { return pluginId; }
-  HMODULE ModuleHandle() override { return module; }
-  int Reserved4() override { return 0; }
-  void SetError(int) override {}
-  int Reserved6() override { return 0; }
+  virtual int PluginId() { return pluginId; }
+  virtual HMODULE ModuleHandle() { return module; }
+  virtual void SetError(int) {}
   // ContactAnswer(), else 0.
-  intptr_t SendToHost(HostMessage* message) override;
-  intptr_t SendToPlugin(int, HostMessage*) override { return 0; }
-  int Reserved9() override { return 0; }
+  virtual intptr_t SendToHost(HostMessage* message);
+  virtual intptr_t SendToPlugin(int, HostMessage*) { return 0; }
   // The row itself for a contact row that exists, 0 for the own entry and
   // any other, as the host answers.
-  int RowIndex(int table, int row) override;
-  void PumpMessages() override {}
-  int Reserved12() override { return 0; }
+  virtual int RowIndex(int table, int row);
+  virtual void PumpMessages() {}
   // size + 1 bytes of 0x7F, so that a text left unterminated shows.
-  char* TempBuffer(int size) override;
+  virtual char* TempBuffer(int size);
   // A text is copied into the caller's buffer when it gives one (cut to
   // fit, NUL-terminated), else handed over as the fake's own copy.
-  void GetValue(int table, int row, int column, ValueRecord* value) override;
-  void SetValue(int table, int row, int column, ValueRecord* value) override;
-  int Reserved16() override { return 0; }
-  HANDLE BeginThread(void*, unsigned, HostThreadRoutine, void*, unsigned, unsigned*) override {
+  virtual void GetValue(int table, int row, int column, ValueRecord* value);
+  virtual void SetValue(int table, int row, int column, ValueRecord* value);
+  virtual HANDLE BeginThread(void*, unsigned, HostThreadRoutine, void*, unsigned, unsigned*) {
     return nullptr;
   }
-  int Reserved18() override { return 0; }
-  int Reserved19() override { return 0; }
 
  protected:
   // What a host answers to kMsgFindContact (the row, or -1) and
@@ -85,6 +85,13 @@ class FakeControl : public HostControl {
   std::optional<intptr_t> ContactAnswer(const HostMessage& message);
 
  private:
+  // What the plug-in holds: the table pointer first, then the way back.
+  struct Front {
+    HostControl control;
+    FakeControl* self;
+  };
+  Front front_;
+
   struct Row {
     std::map<int, int64_t> ints;
     std::map<int, std::string> texts;

@@ -142,7 +142,7 @@ class FakeHost : public FakeControl {
 // Installs a fake as the process-wide control object for one test.
 class HostScope {
  public:
-  explicit HostScope(FakeHost& host) { SetHost(&host); }
+  explicit HostScope(FakeHost& host) { SetHost(host.control()); }
   ~HostScope() { SetHost(nullptr); }
   HostScope(const HostScope&) = delete;
   HostScope& operator=(const HostScope&) = delete;

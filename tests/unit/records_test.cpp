@@ -355,5 +355,49 @@ TEST(StartThreadAndWait, AThreadThatCannotStartOrAFailedWaitEndsIt) {
   EXPECT_EQ(host.Sent(kMsgLog).size(), 2u);
 }
 
+
+
+// The bus's texts in the host runtime's layout: 28-byte string objects at
+// 24, 52 and 80 of a 108-byte 55001 on 32-bit builds.
+TEST(BusRecords, RuntimeStringsHoldShortTextsInsideAndLongOnesBehindAPointer) {
+  if (k32) {
+    EXPECT_EQ(sizeof(RuntimeString), 28u);
+    EXPECT_EQ(offsetof(BusSendRecord, target), 24u);
+    EXPECT_EQ(offsetof(BusSendRecord, command), 52u);
+    EXPECT_EQ(offsetof(BusSendRecord, body), 80u);
+    EXPECT_EQ(sizeof(BusSendRecord), 108u);
+    EXPECT_EQ(sizeof(BusSentRecord), 36u);
+    EXPECT_EQ(sizeof(BusReceivedRecord), 32u);
+  }
+  const std::string shortText("a\0b", 3);
+  const RuntimeString inside = RuntimeStringOver(shortText);
+  EXPECT_EQ(inside.capacity, 15u);
+  EXPECT_EQ(inside.length, 3u);
+  EXPECT_EQ(std::memcmp(inside.storage.text, shortText.data(), 3), 0);
+  EXPECT_EQ(ReadRuntimeString(inside), shortText);
+
+  const std::string longText("szesnascie znakow\0i dalej", 26);
+  const RuntimeString behind = RuntimeStringOver(longText);
+  EXPECT_EQ(behind.capacity, 26u);
+  EXPECT_EQ(behind.storage.pointer, longText.c_str());
+  EXPECT_EQ(ReadRuntimeString(behind), longText);
+
+  // Exactly 15 bytes still fit inside; 16 do not.
+  EXPECT_EQ(RuntimeStringOver(std::string(15, 'x')).capacity, 15u);
+  EXPECT_EQ(RuntimeStringOver(std::string(16, 'x')).storage.pointer != nullptr, true);
+}
+
+TEST(BusRecords, FieldListIsARingBehindASentinel) {
+  const std::vector<std::string> fields{"7", "B", "A", "KOMENDA-Z-DLUGA-NAZWA", ""};
+  RuntimeTextList list(fields);
+  const RuntimeList* l = list.list();
+  ASSERT_EQ(l->count, fields.size());
+  EXPECT_EQ(l->head->prev->next, l->head);
+  EXPECT_EQ(l->head->next->prev, l->head);
+  EXPECT_EQ(ReadRuntimeString(l->head->next->value), "7");
+  EXPECT_EQ(ReadRuntimeString(l->head->prev->value), "");
+  EXPECT_EQ(ReadRuntimeList(*l), fields);
+}
+
 }  // namespace
 }  // namespace vask::test

@@ -60,6 +60,22 @@ TEST(FindNoCase, PointsIntoTheCallersText) {
   EXPECT_FALSE(ContainsNoCase("abc", "abcd"));
 }
 
+// Only A to Z fold, whatever the locale: the Polish letters of code page
+// 1250 are compared byte for byte (the runtime's _strlwr folded them once a
+// Polish locale was set).
+TEST(FindNoCase, FoldsOnlyAToZ) {
+  const char* text = "Komputer-\xA3UCJA";  // ...ŁUCJA
+  EXPECT_EQ(FindNoCase(text, "ucja"), text + 10);
+  EXPECT_EQ(FindNoCase(text, "\xB3ucja"), nullptr);  // łucja
+  EXPECT_EQ(FindNoCase(text, "\xA3ucja"), text + 9);
+  EXPECT_FALSE(ContainsNoCase("", "a"));
+  EXPECT_EQ(FoldCase('@'), '@');
+  EXPECT_EQ(FoldCase('['), '[');
+  EXPECT_EQ(FoldCase('Z'), 'z');
+  char hex[] = "0x1f\xB9z";
+  EXPECT_STREQ(UpperCaseAscii(hex), "0X1F\xB9Z");
+}
+
 TEST(Log, ALongLineArrivesAs254Characters) {
   FakeHost host;
   HostScope scope(host);

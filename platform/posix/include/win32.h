@@ -357,5 +357,8 @@ VASK_WIN32_API char* _strlwr(char* text);
 VASK_WIN32_API char* _strupr(char* text);
 VASK_WIN32_API char* _strdup(const char* text);
 VASK_WIN32_API int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
+// Unix time in seconds as a 64-bit number on every build (the i386 one
+// included), so that times after 2038 stay whole.
+VASK_WIN32_API long long _time64(long long* out);
 
 }  // extern "C"

@@ -2,7 +2,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "internal.h"
 
@@ -72,6 +76,20 @@ int _vsnprintf(char* buffer, size_t count, const char* format, va_list args) {
   std::vsnprintf(whole.data(), whole.size(), format, args);
   std::memcpy(buffer, whole.data(), count);
   return static_cast<size_t>(length) == count ? length : -1;
+}
+
+// A 32-bit build's time_t ends in 2038; its kernel has a 64-bit clock call.
+long long _time64(long long* out) {
+  long long now = static_cast<long long>(std::time(nullptr));
+#if defined(SYS_clock_gettime64)
+  struct {
+    long long seconds;
+    long long nanoseconds;
+  } wide{};
+  if (syscall(SYS_clock_gettime64, CLOCK_REALTIME, &wide) == 0) now = wide.seconds;
+#endif
+  if (out != nullptr) *out = now;
+  return now;
 }
 
 }  // extern "C"

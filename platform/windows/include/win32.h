@@ -13,3 +13,4 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>  // _time64

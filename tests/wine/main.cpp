@@ -1,0 +1,44 @@
+// The Wine test host: plays the host messenger for the real 32-bit vask.dll
+// and checks it, one computer on the system's mailslots and two copies in
+// one process joined by a relay.
+//
+//   wine_host.exe [--single | --two] path\to\vask.dll
+//
+// Prints each failed check with its group and ends with "N passed, N
+// failed"; the exit code is 0 only when nothing failed. Every wait is
+// bounded, and a crash names the group it happened in.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "tests/wine/checks.h"
+#include "tests/wine/single_computer.h"
+#include "tests/wine/two_computers.h"
+
+int main(int argc, char** argv) {
+  bool single = true, two = true;
+  std::string dll;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--single") == 0) {
+      two = false;
+    } else if (std::strcmp(argv[i], "--two") == 0) {
+      single = false;
+    } else {
+      dll = argv[i];
+    }
+  }
+  if (dll.empty() || (!single && !two)) {
+    std::fprintf(stderr, "usage: wine_host.exe [--single | --two] path\\to\\vask.dll\n");
+    return 2;
+  }
+  wine::ReportCrashes();
+  // A message queue for this thread, so that other threads can post to it.
+  MSG msg;
+  PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+  std::printf("wine_host: %s\n", dll.c_str());
+  if (single) wine::RunSingleComputer(dll);
+  if (two) wine::RunTwoComputers(dll);
+  return wine::Summary();
+}
