@@ -40,7 +40,8 @@ typedef int32_t(VASK_HOST_CALL* PluginId)(HostControl*);
 typedef HMODULE(VASK_HOST_CALL* ModuleHandle)(HostControl*);
 typedef void(VASK_HOST_CALL* SetError)(HostControl*, int32_t code);
 typedef intptr_t(VASK_HOST_CALL* SendToHost)(HostControl*, HostMessage* message);
-typedef intptr_t(VASK_HOST_CALL* SendToPlugin)(HostControl*, int32_t receiver, HostMessage* message);
+typedef intptr_t(VASK_HOST_CALL* SendToPlugin)(HostControl*, int32_t receiver,
+                                               HostMessage* message);
 typedef int32_t(VASK_HOST_CALL* RowIndex)(HostControl*, int32_t table, int32_t row);
 typedef void(VASK_HOST_CALL* PumpMessages)(HostControl*);
 typedef char*(VASK_HOST_CALL* TempBuffer)(HostControl*, int32_t size);
@@ -78,7 +79,9 @@ struct HostControl {
   // Processes the calling thread's pending window messages (input).
   void PumpMessages() { Entry<host_service::PumpMessages>(kSlotPumpMessages)(this); }
   // A host-owned buffer of `size` bytes that outlives the current call.
-  char* TempBuffer(int size) { return Entry<host_service::TempBuffer>(kSlotTempBuffer)(this, size); }
+  char* TempBuffer(int size) {
+    return Entry<host_service::TempBuffer>(kSlotTempBuffer)(this, size);
+  }
   // Table 0 = settings (row 0), 1 = contacts (row = contact id, 0 = own).
   void GetValue(int table, int row, int column, ValueRecord* value) {
     Entry<host_service::GetValue>(kSlotGetValue)(this, table, row, column, value);

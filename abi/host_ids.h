@@ -14,38 +14,38 @@ namespace vask {
 
 // ---- Host messages the host sends the plug-in (IMessageProc) --------------
 
-inline constexpr int32_t kMsgSetControl = 20001;        // p1 = the control object
-inline constexpr int32_t kMsgInitialised = 20002;       // answered 1
-inline constexpr int32_t kMsgInterfaceVersion = 20020;  // answered 2
-inline constexpr int32_t kMsgPluginFlags = 20021;       // answered 64
-inline constexpr int32_t kMsgChatCommand = 20100;       // p1 = MessageRecord: the cloak command
-inline constexpr int32_t kMsgMessageLimit = 20105;      // answered 100000
-inline constexpr int32_t kMsgRegisterSettings = 21001;  // declare the settings columns
-inline constexpr int32_t kMsgSettingsChanged = 21020;   // re-read the list-only setting
+inline constexpr int32_t kMsgSetControl = 20001;         // p1 = the control object
+inline constexpr int32_t kMsgInitialised = 20002;        // answered 1
+inline constexpr int32_t kMsgInterfaceVersion = 20020;   // answered 2
+inline constexpr int32_t kMsgPluginFlags = 20021;        // answered 64
+inline constexpr int32_t kMsgChatCommand = 20100;        // p1 = MessageRecord: the cloak command
+inline constexpr int32_t kMsgMessageLimit = 20105;       // answered 100000
+inline constexpr int32_t kMsgRegisterSettings = 21001;   // declare the settings columns
+inline constexpr int32_t kMsgSettingsChanged = 21020;    // re-read the list-only setting
 inline constexpr int32_t kMsgRegisterInterface = 22000;  // icons and interface items
-inline constexpr int32_t kMsgStart = 22100;             // the plug-in starts
-inline constexpr int32_t kMsgShutdown = 22101;          // the plug-in ends
-inline constexpr int32_t kMsgAction = 22200;            // p1 = ActionEvent
-inline constexpr int32_t kMsgContactReported = 24003;   // p1 = contact id
-inline constexpr int32_t kMsgSearch = 24010;            // p1 = FoundContact request
-inline constexpr int32_t kMsgNetworkId = 30010;         // answered NET_LAN
-inline constexpr int32_t kMsgNetworkFlags = 30011;      // answered 511
-inline constexpr int32_t kMsgShortName = 30013;         // "Vask"
-inline constexpr int32_t kMsgDisplayName = 30016;       // "V.ask"
-inline constexpr int32_t kMsgNetworkName = 30017;       // "LAN"
-inline constexpr int32_t kMsgNetworkNameAgain = 30025;  // "LAN", the same answer
-inline constexpr int32_t kMsgHostWord = 30026;          // "Host"
-inline constexpr int32_t kMsgOwnStatus = 30031;         // the own status number
-inline constexpr int32_t kMsgOwnStatusInfo = 30032;     // the own status description
-inline constexpr int32_t kMsgOwnId = 30033;             // the computer name
-inline constexpr int32_t kMsgSendMessage = 30100;       // p1 = MessageRecord to send
+inline constexpr int32_t kMsgStart = 22100;              // the plug-in starts
+inline constexpr int32_t kMsgShutdown = 22101;           // the plug-in ends
+inline constexpr int32_t kMsgAction = 22200;             // p1 = ActionEvent
+inline constexpr int32_t kMsgContactReported = 24003;    // p1 = contact id
+inline constexpr int32_t kMsgSearch = 24010;             // p1 = FoundContact request
+inline constexpr int32_t kMsgNetworkId = 30010;          // answered NET_LAN
+inline constexpr int32_t kMsgNetworkFlags = 30011;       // answered 511
+inline constexpr int32_t kMsgShortName = 30013;          // "Vask"
+inline constexpr int32_t kMsgDisplayName = 30016;        // "V.ask"
+inline constexpr int32_t kMsgNetworkName = 30017;        // "LAN"
+inline constexpr int32_t kMsgNetworkNameAgain = 30025;   // "LAN", the same answer
+inline constexpr int32_t kMsgHostWord = 30026;           // "Host"
+inline constexpr int32_t kMsgOwnStatus = 30031;          // the own status number
+inline constexpr int32_t kMsgOwnStatusInfo = 30032;      // the own status description
+inline constexpr int32_t kMsgOwnId = 30033;              // the computer name
+inline constexpr int32_t kMsgSendMessage = 30100;        // p1 = MessageRecord to send
 inline constexpr int32_t kMsgAutoAwayBegin = 33002;
 inline constexpr int32_t kMsgAutoAwayEnd = 33003;
-inline constexpr int32_t kMsgSetStatus = 33005;         // p1 = status, p2 = description
-inline constexpr int32_t kMsgPublishDetails = 34000;    // p1 = contact id (0: own)
-inline constexpr int32_t kMsgFetchDetails = 34001;      // p1 = contact id, p2 = from window
-inline constexpr int32_t kMsgBusSubscribe = 55000;      // BusSubscribeRecord
-inline constexpr int32_t kMsgBusSend = 55001;           // BusSendRecord
+inline constexpr int32_t kMsgSetStatus = 33005;       // p1 = status, p2 = description
+inline constexpr int32_t kMsgPublishDetails = 34000;  // p1 = contact id (0: own)
+inline constexpr int32_t kMsgFetchDetails = 34001;    // p1 = contact id, p2 = from window
+inline constexpr int32_t kMsgBusSubscribe = 55000;    // BusSubscribeRecord
+inline constexpr int32_t kMsgBusSend = 55001;         // BusSendRecord
 
 // ---- Records the plug-in sends to subscribed plug-ins ----------------------
 
@@ -55,34 +55,34 @@ inline constexpr int32_t kMsgBusEngine = 55004;    // BusEngineRecord
 
 // ---- Host messages the plug-in sends the host ------------------------------
 
-inline constexpr int32_t kMsgLog = 1;                   // p1 = text, p2 = level
-inline constexpr int32_t kMsgShowMessage = 100;         // p1 = MessageRecord
-inline constexpr int32_t kMsgQueryMessages = 101;       // p1 = MessageQuery
-inline constexpr int32_t kMsgSendResult = 108;          // p1 = message id, p2 = 1 sent / 0 not
-inline constexpr int32_t kMsgFindContact = 200;         // p1 = net, p2 = address: row or -1
-inline constexpr int32_t kMsgContactCount = 201;        // rows of the contact table
-inline constexpr int32_t kMsgDetailsWritten = 232;      // p1 = contact id
-inline constexpr int32_t kMsgContactStatus = 234;       // p1 = row, p2 = status, p3 = text
-inline constexpr int32_t kMsgAnnounceStatus = 246;      // p2 = status or -1, p3 = text
-inline constexpr int32_t kMsgIsIgnored = 310;           // p1 = net, p2 = address: non-zero
-inline constexpr int32_t kMsgDefineColumn = 1102;       // ColumnDef
-inline constexpr int32_t kMsgAddItem = 10101;           // p1 = ActionInfo
-inline constexpr int32_t kMsgReadItemText = 10106;      // p1 = ActionInfo: the text
-inline constexpr int32_t kMsgSetItemStatus = 10108;     // p1 = ActionInfo
-inline constexpr int32_t kMsgSetItemText = 10110;       // p1 = ActionInfo
-inline constexpr int32_t kMsgItemExists = 10117;        // p1 = ActionRef: non-zero
-inline constexpr int32_t kMsgItemParent = 10118;        // p1 = ActionRef: the parent id
-inline constexpr int32_t kMsgRegisterIcon = 10130;      // p1 = IconRecord
-inline constexpr int32_t kMsgErrorBox = 10201;          // p1 = text
-inline constexpr int32_t kMsgInfoBox = 10204;           // p1 = text (p3 = title)
-inline constexpr int32_t kMsgSearchNoticeShow = 10209;  // p1 = SearchStatusRecord
-inline constexpr int32_t kMsgSearchNoticeHide = 10210;  // p1 = SearchStatusRecord
-inline constexpr int32_t kMsgContactChanged = 11013;    // p1 = row
+inline constexpr int32_t kMsgLog = 1;                     // p1 = text, p2 = level
+inline constexpr int32_t kMsgShowMessage = 100;           // p1 = MessageRecord
+inline constexpr int32_t kMsgQueryMessages = 101;         // p1 = MessageQuery
+inline constexpr int32_t kMsgSendResult = 108;            // p1 = message id, p2 = 1 sent / 0 not
+inline constexpr int32_t kMsgFindContact = 200;           // p1 = net, p2 = address: row or -1
+inline constexpr int32_t kMsgContactCount = 201;          // rows of the contact table
+inline constexpr int32_t kMsgDetailsWritten = 232;        // p1 = contact id
+inline constexpr int32_t kMsgContactStatus = 234;         // p1 = row, p2 = status, p3 = text
+inline constexpr int32_t kMsgAnnounceStatus = 246;        // p2 = status or -1, p3 = text
+inline constexpr int32_t kMsgIsIgnored = 310;             // p1 = net, p2 = address: non-zero
+inline constexpr int32_t kMsgDefineColumn = 1102;         // ColumnDef
+inline constexpr int32_t kMsgAddItem = 10101;             // p1 = ActionInfo
+inline constexpr int32_t kMsgReadItemText = 10106;        // p1 = ActionInfo: the text
+inline constexpr int32_t kMsgSetItemStatus = 10108;       // p1 = ActionInfo
+inline constexpr int32_t kMsgSetItemText = 10110;         // p1 = ActionInfo
+inline constexpr int32_t kMsgItemExists = 10117;          // p1 = ActionRef: non-zero
+inline constexpr int32_t kMsgItemParent = 10118;          // p1 = ActionRef: the parent id
+inline constexpr int32_t kMsgRegisterIcon = 10130;        // p1 = IconRecord
+inline constexpr int32_t kMsgErrorBox = 10201;            // p1 = text
+inline constexpr int32_t kMsgInfoBox = 10204;             // p1 = text (p3 = title)
+inline constexpr int32_t kMsgSearchNoticeShow = 10209;    // p1 = SearchStatusRecord
+inline constexpr int32_t kMsgSearchNoticeHide = 10210;    // p1 = SearchStatusRecord
+inline constexpr int32_t kMsgContactChanged = 11013;      // p1 = row
 inline constexpr int32_t kMsgContactWentOffline = 11014;  // p1 = row, at engine stop
-inline constexpr int32_t kMsgDetailsAsked = 11016;      // p1 = row
-inline constexpr int32_t kMsgStatusChanged = 12000;     // p1 = row
-inline constexpr int32_t kMsgAllWentOffline = 12001;    // after the engine stop's sweep
-inline constexpr int32_t kMsgFoundContact = 14000;      // p1 = FoundContact
+inline constexpr int32_t kMsgDetailsAsked = 11016;        // p1 = row
+inline constexpr int32_t kMsgStatusChanged = 12000;       // p1 = row
+inline constexpr int32_t kMsgAllWentOffline = 12001;      // after the engine stop's sweep
+inline constexpr int32_t kMsgFoundContact = 14000;        // p1 = FoundContact
 
 // ---- Error codes (HostControl::SetError) ------------------------------------
 
@@ -108,21 +108,21 @@ inline constexpr int kSettingStatusInfo = 15004;  // "Vask/StatusInfo"
 
 // ---- Contact columns (table 1) ---------------------------------------------
 
-inline constexpr int kColumnId = 0;           // the address: the computer name
-inline constexpr int kColumnNet = 1;          // the network; NET_LAN for ours
-inline constexpr int kColumnStatus = 2;       // low byte the status, then flags
+inline constexpr int kColumnId = 0;      // the address: the computer name
+inline constexpr int kColumnNet = 1;     // the network; NET_LAN for ours
+inline constexpr int kColumnStatus = 2;  // low byte the status, then flags
 inline constexpr int kColumnFirstName = 6;
 inline constexpr int kColumnLastName = 7;
 inline constexpr int kColumnNick = 8;
 inline constexpr int kColumnCity = 9;
-inline constexpr int kColumnQueryCity = 10;   // a query's fourth criterion is matched here
+inline constexpr int kColumnQueryCity = 10;  // a query's fourth criterion is matched here
 inline constexpr int kColumnEmail = 11;
-inline constexpr int kColumnPresent = 15;     // "Vask" while present, else ""
+inline constexpr int kColumnPresent = 15;      // "Vask" while present, else ""
 inline constexpr int kColumnDescription = 17;  // free text; the walk's "comment (name)"
-inline constexpr int kColumnStatusInfo = 18;  // the status description
-inline constexpr int kColumnBirth = 19;       // the year in the upper 16 bits
-inline constexpr int kColumnGender = 20;      // 1 female, 2 male
-inline constexpr int kColumnStatusMark = 28;  // the second "STATUS" field while present
+inline constexpr int kColumnStatusInfo = 18;   // the status description
+inline constexpr int kColumnBirth = 19;        // the year in the upper 16 bits
+inline constexpr int kColumnGender = 20;       // 1 female, 2 male
+inline constexpr int kColumnStatusMark = 28;   // the second "STATUS" field while present
 
 // The status column's low byte: the status number; the bits above are flags.
 inline constexpr int32_t kStatusNumberMask = 0xFF;

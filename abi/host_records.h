@@ -64,7 +64,7 @@ struct ColumnDef {
   int32_t sender;
   uint8_t table;
   int32_t column;
-  int32_t columnType;  // 0 integer, 4097 text
+  int32_t columnType;     // 0 integer, 4097 text
   intptr_t defaultValue;  // the integer, or a pointer to the default text
   const char* name;
 };
@@ -74,8 +74,8 @@ inline constexpr int32_t kColumnText = 0x1001;
 
 // The value of HostControl::GetValue and SetValue.
 struct ValueRecord {
-  uint16_t type;  // 0 integer, 1 text
-  intptr_t value;  // the integer, or the text pointer
+  uint16_t type;       // 0 integer, 1 text
+  intptr_t value;      // the integer, or the text pointer
   int32_t bufferSize;  // text: the caller's buffer; 0 with null asks for the host's copy
 };
 
@@ -351,7 +351,8 @@ static_assert(offsetof(FoundContact, status) == 2 && offsetof(FoundContact, uid)
               offsetof(FoundContact, spare) == 1040 && offsetof(FoundContact, ownerWindow) == 1044);
 static_assert(sizeof(SearchStatusRecord) == 55);
 static_assert(offsetof(SearchStatusRecord, title) == 2 && offsetof(SearchStatusRecord, text) == 6 &&
-              offsetof(SearchStatusRecord, style) == 10 && offsetof(SearchStatusRecord, owner) == 14 &&
+              offsetof(SearchStatusRecord, style) == 10 &&
+              offsetof(SearchStatusRecord, owner) == 14 &&
               offsetof(SearchStatusRecord, reserved18) == 18 &&
               offsetof(SearchStatusRecord, reserved22) == 22 &&
               offsetof(SearchStatusRecord, cancelled) == 26 &&
@@ -364,7 +365,8 @@ static_assert(sizeof(BusReceivedRecord) == 32 && offsetof(BusReceivedRecord, fie
 static_assert(sizeof(BusEngineRecord) == 28 && offsetof(BusEngineRecord, event) == 24);
 static_assert(offsetof(BusSendRecord, command) == 52 && offsetof(BusSendRecord, body) == 80 &&
               sizeof(BusSendRecord) == 108);
-static_assert(offsetof(BusSubscribeRecord, sender) == 18 && offsetof(BusSubscribeRecord, mask) == 24);
+static_assert(offsetof(BusSubscribeRecord, sender) == 18 &&
+              offsetof(BusSubscribeRecord, mask) == 24);
 #endif
 
 }  // namespace vask

@@ -40,7 +40,9 @@ ActionInfo BlankInfo(const ActionRef& ref) {
   return info;
 }
 
-intptr_t SendInfo(int id, ActionInfo& info) { return SendHost(id, reinterpret_cast<intptr_t>(&info)); }
+intptr_t SendInfo(int id, ActionInfo& info) {
+  return SendHost(id, reinterpret_cast<intptr_t>(&info));
+}
 
 char* CopyText(const char* text) {
   if (text == nullptr) return nullptr;
@@ -151,7 +153,9 @@ const char* GetContactTextPtr(int contact, int column) {
   return reinterpret_cast<const char*>(value.value);
 }
 
-std::string GetContactText(int contact, int column) { return Owned(GetContactTextPtr(contact, column)); }
+std::string GetContactText(int contact, int column) {
+  return Owned(GetContactTextPtr(contact, column));
+}
 
 void SetContactText(int contact, int column, const char* text) {
   HostControl* host = Host();
@@ -194,7 +198,8 @@ bool StartThreadAndWait(HostThreadRoutine routine, void* argument) {
     if (result == WAIT_IO_COMPLETION) continue;
     // WAIT_FAILED (or anything a wait without time-out cannot return):
     // waiting again would spin on the same failure.
-    Log("V.ask: oczekiwanie na wątek nie powiodło się (%lu)", static_cast<unsigned long>(GetLastError()));
+    Log("V.ask: oczekiwanie na wątek nie powiodło się (%lu)",
+        static_cast<unsigned long>(GetLastError()));
     break;
   }
   CloseHandle(thread);
@@ -284,7 +289,8 @@ const char* ReadItemText(const ActionRef& ref) {
   return reinterpret_cast<const char*>(SendInfo(kMsgReadItemText, info));
 }
 
-void AddItem(int parent, int action, int style, const char* text, int param, int width, int height) {
+void AddItem(int parent, int action, int style, const char* text, int param, int width,
+             int height) {
   ActionInfo info = BlankInfo(ActionRef{0, 0, -2});
   FillItem(info, parent, action, style, text, param, width, height);
   SendInfo(kMsgAddItem, info);

@@ -112,8 +112,8 @@ const char* FormatNumber(int value, int radix, int width, bool upper) {
   if (radix >= 2 && radix <= 36) _itoa(value, area, radix);
   if (area[0] == '\0') std::strcpy(area, "0");
   if (width > 0) {
-    const size_t wanted = static_cast<size_t>(width) < kNumberArea ? static_cast<size_t>(width)
-                                                                     : kNumberArea - 1;
+    const size_t wanted =
+        static_cast<size_t>(width) < kNumberArea ? static_cast<size_t>(width) : kNumberArea - 1;
     const size_t length = std::strlen(area);
     if (length > wanted) {
       std::memmove(area, area + (length - wanted), wanted);

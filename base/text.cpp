@@ -67,7 +67,9 @@ const char* FindNoCase(const char* text, const char* pattern) {
   }
 }
 
-bool ContainsNoCase(const char* text, const char* pattern) { return FindNoCase(text, pattern) != nullptr; }
+bool ContainsNoCase(const char* text, const char* pattern) {
+  return FindNoCase(text, pattern) != nullptr;
+}
 
 std::string TextOrResource(uintptr_t value) {
   if (value > 0xFFFF) return std::string(reinterpret_cast<const char*>(value));
@@ -82,7 +84,8 @@ std::string TextOrResource(uintptr_t value) {
   std::string text(size, '\0');
   const int loaded = LoadStringA(program, id, text.data(), static_cast<int>(size));
   if (loaded <= 0) return std::string();
-  text.resize(static_cast<size_t>(loaded) < text.size() ? static_cast<size_t>(loaded) : text.size());
+  text.resize(static_cast<size_t>(loaded) < text.size() ? static_cast<size_t>(loaded)
+                                                        : text.size());
   return text;
 }
 

@@ -43,7 +43,8 @@ void BM_BuildDatagram(benchmark::State& state) {
     std::string datagram = vask::BuildDatagram(41, "KOMPUTER-B", "KOMPUTER-A", "MESSAGE", body);
     benchmark::DoNotOptimize(datagram.data());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(body.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(body.size()));
 }
 
 void BM_SplitFields(benchmark::State& state) {
@@ -53,7 +54,8 @@ void BM_SplitFields(benchmark::State& state) {
     vask::SplitFields(datagram, '\0', fields);
     benchmark::DoNotOptimize(fields.data());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(datagram.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(datagram.size()));
 }
 
 // The baseline of both: the bytes copied into a fresh string once.
@@ -64,7 +66,8 @@ void BM_CopyBytes(benchmark::State& state) {
     std::memcpy(copy.data(), datagram.data(), datagram.size());
     benchmark::DoNotOptimize(copy.data());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(datagram.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(datagram.size()));
 }
 
 // The LAN of the run with the server slot of computer A, and the path of
@@ -85,7 +88,8 @@ struct Lan {
   void Drain() {
     std::vector<char> buffer(100100);
     DWORD read = 0;
-    while (server.MessageCount() > 0) server.Read(buffer.data(), static_cast<uint32_t>(buffer.size()), &read);
+    while (server.MessageCount() > 0)
+      server.Read(buffer.data(), static_cast<uint32_t>(buffer.size()), &read);
   }
 
   static std::string FindSocket(const std::string& at) {
@@ -150,7 +154,8 @@ void BM_RawSocketSend(benchmark::State& state) {
   for (auto _ : state) {
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::send(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(datagram.size())) {
+        ::send(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(datagram.size())) {
       state.SkipWithError("raw send failed");
       if (fd >= 0) ::close(fd);
       break;

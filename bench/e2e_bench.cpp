@@ -18,6 +18,7 @@
 //                                senders and after 100 000 messages.
 //
 // Figures go to standard output as "name value unit" lines.
+#include <dirent.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -33,7 +34,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -97,11 +97,16 @@ Memory MemoryOf(pid_t pid) {
   Memory memory;
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) memory.rss = std::strtoull(line.c_str() + 6, nullptr, 10) * 1024;
-    if (line.rfind("VmHWM:", 0) == 0) memory.peak = std::strtoull(line.c_str() + 6, nullptr, 10) * 1024;
-    if (line.rfind("RssAnon:", 0) == 0) memory.anon = std::strtoull(line.c_str() + 8, nullptr, 10) * 1024;
-    if (line.rfind("RssFile:", 0) == 0) memory.file = std::strtoull(line.c_str() + 8, nullptr, 10) * 1024;
-    if (line.rfind("RssShmem:", 0) == 0) memory.shmem = std::strtoull(line.c_str() + 9, nullptr, 10) * 1024;
+    if (line.rfind("VmRSS:", 0) == 0)
+      memory.rss = std::strtoull(line.c_str() + 6, nullptr, 10) * 1024;
+    if (line.rfind("VmHWM:", 0) == 0)
+      memory.peak = std::strtoull(line.c_str() + 6, nullptr, 10) * 1024;
+    if (line.rfind("RssAnon:", 0) == 0)
+      memory.anon = std::strtoull(line.c_str() + 8, nullptr, 10) * 1024;
+    if (line.rfind("RssFile:", 0) == 0)
+      memory.file = std::strtoull(line.c_str() + 8, nullptr, 10) * 1024;
+    if (line.rfind("RssShmem:", 0) == 0)
+      memory.shmem = std::strtoull(line.c_str() + 9, nullptr, 10) * 1024;
   }
   return memory;
 }
@@ -214,7 +219,8 @@ void ChatThroughput(Host& a, Host& b, int count) {
   }
   if (got < static_cast<size_t>(count)) std::fprintf(stderr, "chat: not every message arrived\n");
   Figure("vask throughput messages delivered", static_cast<double>(got), "messages");
-  Figure("vask throughput delivered per second", got / (Ms(deliveredAt - start) / 1000), "messages/s");
+  Figure("vask throughput delivered per second", got / (Ms(deliveredAt - start) / 1000),
+         "messages/s");
   Figure("vask throughput sent", static_cast<double>(sent), "messages");
   Figure("vask throughput sent per second", sent / (Ms(sentAt - start) / 1000), "messages/s");
 }
@@ -229,7 +235,8 @@ sockaddr_un AddressOf(const std::string& path) {
 int BoundSocket(const std::string& path) {
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   const sockaddr_un address = AddressOf(path);
-  if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) std::abort();
+  if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    std::abort();
   return fd;
 }
 
@@ -282,12 +289,13 @@ void RawChat(int pings, int stream) {
   std::atomic<int> acked{0};
   std::thread reader([&] {
     char in[65536];
-    while (acked < stream && ::recv(a, in, sizeof in, 0) > 0) ++acked;
+    while (acked<stream&& ::recv(a, in, sizeof in, 0)> 0) ++acked;
   });
   const auto start = Clock::now();
   for (int i = 0; i < stream; ++i) SendFresh(bAddress, message);
   reader.join();
-  Figure("raw throughput acknowledged per second", stream / (Ms(Clock::now() - start) / 1000), "messages/s");
+  Figure("raw throughput acknowledged per second", stream / (Ms(Clock::now() - start) / 1000),
+         "messages/s");
   SendFresh(bAddress, "Q");
   waitpid(child, nullptr, 0);
   close(a);
@@ -368,8 +376,10 @@ int MemoryRun(const std::string& program, int senderCount, int messageCount) {
   // there is one, so that the run measures the host and not the disk's
   // flushes of SQLite's journal.
   struct stat shm {};
-  const bool tmpfs = ::stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) && ::access("/dev/shm", W_OK) == 0;
-  const std::string profileDir = tmpfs ? std::string("/dev/shm/vask-bench-") + std::to_string(getpid()) : lan;
+  const bool tmpfs =
+      ::stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) && ::access("/dev/shm", W_OK) == 0;
+  const std::string profileDir =
+      tmpfs ? std::string("/dev/shm/vask-bench-") + std::to_string(getpid()) : lan;
   ::mkdir(profileDir.c_str(), 0700);
   const std::string profile = profileDir + "/B.db";
   Host b(program, "B", lan, profile);
@@ -453,14 +463,18 @@ int MemoryRun(const std::string& program, int senderCount, int messageCount) {
   Figure("host senders", senderCount, "senders");
   Figure("host messages", messageCount, "messages");
   Figure("host rss after the senders", senders.rss / 1024.0, "KiB");
-  Figure("host rss per sender", (static_cast<double>(senders.rss) - start.rss) / senderCount, "bytes");
+  Figure("host rss per sender", (static_cast<double>(senders.rss) - start.rss) / senderCount,
+         "bytes");
   Figure("host rss after the messages", messages.rss / 1024.0, "KiB");
-  Figure("host rss growth over the messages", (static_cast<double>(messages.rss) - senders.rss) / 1024.0, "KiB");
+  Figure("host rss growth over the messages",
+         (static_cast<double>(messages.rss) - senders.rss) / 1024.0, "KiB");
   Figure("host rss peak", messages.peak / 1024.0, "KiB");
   for (const auto& [count, memory] : quarters) {
-    Figure("host anon rss after " + std::to_string(count) + " messages", memory.anon / 1024.0, "KiB");
+    Figure("host anon rss after " + std::to_string(count) + " messages", memory.anon / 1024.0,
+           "KiB");
   }
-  for (const auto& [name, memory] : {std::pair{"at start", start}, {"after the senders", senders},
+  for (const auto& [name, memory] : {std::pair{"at start", start},
+                                     {"after the senders", senders},
                                      {"after the messages", messages}}) {
     Figure(std::string("host anon rss ") + name, memory.anon / 1024.0, "KiB");
     Figure(std::string("host file rss ") + name, memory.file / 1024.0, "KiB");
@@ -480,7 +494,9 @@ int MemoryRun(const std::string& program, int senderCount, int messageCount) {
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   if (argc < 3) {
-    std::fprintf(stderr, "usage: e2e_bench chat VASK_HOST [SAMPLES STREAM] | idle VASK_HOST [SECONDS] | memory VASK_HOST [SENDERS MESSAGES]\n");
+    std::fprintf(stderr,
+                 "usage: e2e_bench chat VASK_HOST [SAMPLES STREAM] | idle VASK_HOST [SECONDS] | "
+                 "memory VASK_HOST [SENDERS MESSAGES]\n");
     return 2;
   }
   const std::string mode = argv[1];

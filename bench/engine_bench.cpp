@@ -29,11 +29,11 @@
 #include <vector>
 
 #include "abi/host_ids.h"
+#include "base/host_api.h"
 #include "bench/counting_host.h"
 #include "protocol/receive_loop.h"
-#include "base/host_api.h"
-#include "transport/datagram.h"
 #include "tests/support/temp_lan.h"
+#include "transport/datagram.h"
 #include "transport/lan_engine.h"
 
 namespace {
@@ -94,8 +94,9 @@ int BindAt(const std::string& folder, const std::string& name) {
 bool RawSend(const sockaddr_un& address, const std::string& bytes) {
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
-  const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-                  ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  const bool ok =
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+      ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
   ::close(fd);
   return ok;
 }
@@ -150,9 +151,11 @@ struct Lan {
   // drainer has queued them all.
   void Fill(const std::string& command, const std::string& body, int count) {
     for (int i = 0; i < count; ++i) {
-      if (!RawSend(aAddress, vask::BuildDatagram(++sequence, "B", "A", command, body))) std::abort();
+      if (!RawSend(aAddress, vask::BuildDatagram(++sequence, "B", "A", command, body)))
+        std::abort();
     }
-    while (vask::Engine().WaitingDatagrams() < static_cast<uint32_t>(count)) std::this_thread::yield();
+    while (vask::Engine().WaitingDatagrams() < static_cast<uint32_t>(count))
+      std::this_thread::yield();
   }
 
   void EmptyB() {
@@ -185,7 +188,8 @@ void ReceiveCommand(benchmark::State& state, const std::string& command, const s
   lan.EmptyB();
   // Every datagram must have reached its handler, or the figure is of
   // something else.
-  if (lan.host.Count(countedId) != static_cast<uint64_t>(state.iterations()) * kBatch) state.SkipWithError("datagrams were not all handled");
+  if (lan.host.Count(countedId) != static_cast<uint64_t>(state.iterations()) * kBatch)
+    state.SkipWithError("datagrams were not all handled");
   state.SetItemsProcessed(state.iterations() * kBatch);
 }
 
@@ -275,7 +279,8 @@ void FanOut(benchmark::State& state, bool listed) {
   setenv("VASK_WORKGROUP", "WORKGROUP", 1);
   if (!exact) state.SkipWithError("a receiver did not get exactly one datagram per send");
   state.counters["per_receiver"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * count, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+      benchmark::Counter(static_cast<double>(state.iterations()) * count,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // "^": the host's LAN contacts in row order, one client slot opened per
@@ -300,7 +305,8 @@ void BM_RawFanOut(benchmark::State& state) {
   }
   if (!exact) state.SkipWithError("a receiver did not get exactly one datagram per send");
   state.counters["per_receiver"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * count, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+      benchmark::Counter(static_cast<double>(state.iterations()) * count,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // One-shot: datagrams from 10 000 distinct senders (a "PING" each, whose
@@ -318,7 +324,8 @@ void BM_MemoryDistinctSenders(benchmark::State& state) {
     for (int i = 0; i < kSenders; ++i) {
       char sender[16];
       std::snprintf(sender, sizeof sender, "KOMPUTER%05d", i);
-      vask::HandleDatagram(engine, vask::BuildDatagram(1, sender, "A", "PING", ""), true, delivered);
+      vask::HandleDatagram(engine, vask::BuildDatagram(1, sender, "A", "PING", ""), true,
+                           delivered);
     }
     state.counters["senders"] = static_cast<double>(engine.KnownSenders());
     state.counters["heap_per_sender"] = static_cast<double>(HeapInUse() - heap) / kSenders;

@@ -441,8 +441,8 @@ void BridgeCore::OnBrowse(const MailslotDatagram& d, uint32_t ip, const std::str
     if (!group.empty() && !IsWorkgroup(group)) return;
     for (Served& s : served_) {
       if (!s.announcing) continue;
-      Millis at = now + static_cast<Millis>(Random() % static_cast<uint32_t>(
-                                                           config_.announcementReplyDelay + 1));
+      Millis at = now + static_cast<Millis>(
+                            Random() % static_cast<uint32_t>(config_.announcementReplyDelay + 1));
       s.nextAnnouncement = std::min(s.nextAnnouncement, at);
     }
     return;
@@ -476,8 +476,7 @@ void BridgeCore::OnDatagramPacket(const uint8_t* packet, size_t size, uint32_t i
   SlotFromMailslotName(d.mailslot, &slot);  // the decoder checked the prefix
   std::string senderGroup;
   if (d.type != kDirectUnique && d.destination.name != "*" &&
-      (d.destination.suffix == kSuffixWorkstation ||
-       d.destination.suffix == kSuffixMasterBrowser ||
+      (d.destination.suffix == kSuffixWorkstation || d.destination.suffix == kSuffixMasterBrowser ||
        d.destination.suffix == kSuffixBrowserElections)) {
     senderGroup = CanonicalName(d.destination.name);
   }

@@ -46,8 +46,8 @@ struct BridgeIo {
 
 struct BridgeConfig {
   std::string workgroup = "WORKGROUP";
-  uint32_t ip = 0;         // our interface address, host byte order
-  uint32_t broadcast = 0;  // the subnet broadcast address
+  uint32_t ip = 0;               // our interface address, host byte order
+  uint32_t broadcast = 0;        // the subnet broadcast address
   std::array<uint8_t, 6> mac{};  // the interface's hardware address, for node status
   Millis cacheLifetime = 120000;
   Millis negativeLifetime = 2000;
@@ -141,7 +141,7 @@ class BridgeCore {
   };
   // A computer of this machine that the bridge speaks for.
   struct Served {
-    std::string name;  // canonical
+    std::string name;         // canonical
     bool announcing = false;  // its names are owned and it has announced
     Millis nextAnnouncement = 0;
     Millis announcementInterval = 0;

@@ -99,19 +99,25 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     }
     if (i + 1 >= argc) return false;
     std::string value = argv[++i];
-    if (arg == "--interface") o->interface = value;
-    else if (arg == "--address") o->address = value;
-    else if (arg == "--workgroup") o->workgroup = value;
-    else if (arg == "--lan-dir") o->lan = value;
-    else if (arg == "--computer") o->computers.push_back(value);
-    else if (arg == "--log") o->log = value;
+    if (arg == "--interface")
+      o->interface = value;
+    else if (arg == "--address")
+      o->address = value;
+    else if (arg == "--workgroup")
+      o->workgroup = value;
+    else if (arg == "--lan-dir")
+      o->lan = value;
+    else if (arg == "--computer")
+      o->computers.push_back(value);
+    else if (arg == "--log")
+      o->log = value;
     else if (arg == "--log-limit") {
       char* end = nullptr;
       unsigned long long limit = std::strtoull(value.c_str(), &end, 10);
       if (value.empty() || *end != '\0' || limit < 4096) return false;
       o->logLimit = limit;
-    }
-    else return false;
+    } else
+      return false;
   }
   return !o->workgroup.empty() && !o->lan.empty();
 }
@@ -173,10 +179,11 @@ int ListenLocal(const LanFolder& lan, std::string* path) {
   }
   int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE) {
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+      errno == EADDRINUSE) {
     int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    bool live = probe >= 0 &&
-                ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    bool live =
+        probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     if (probe >= 0) ::close(probe);
     if (live) {
       LogLine("a vask-bridge already serves " + lan.lan());
@@ -230,16 +237,14 @@ class Program {
     int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
 
     Rescan(Now());
-    LogLine("serving " + lan_.lan() + " workgroup " + CanonicalName(options_.workgroup) +
-            " on " + interfaceName_ + " " + DottedAddress(config_.ip) + " broadcast " +
+    LogLine("serving " + lan_.lan() + " workgroup " + CanonicalName(options_.workgroup) + " on " +
+            interfaceName_ + " " + DottedAddress(config_.ip) + " broadcast " +
             DottedAddress(config_.broadcast));
     Millis nextRescan = Now() + kRescanInterval;
     bool stop = false;
     while (!stop) {
-      std::vector<pollfd> fds = {{signalFd, POLLIN, 0},
-                                 {name_, POLLIN, 0},
-                                 {datagram_, POLLIN, 0},
-                                 {listen_, POLLIN, 0}};
+      std::vector<pollfd> fds = {
+          {signalFd, POLLIN, 0}, {name_, POLLIN, 0}, {datagram_, POLLIN, 0}, {listen_, POLLIN, 0}};
       std::vector<uint64_t> serials;
       for (const auto& [serial, c] : connections_) {
         // A busy connection is not read: its next request waits for the reply.
@@ -427,8 +432,7 @@ class Program {
       LogLine("asked to stop");
       stopRequested_ = true;
       Reply(serial, 0);
-    } else if (request[0] == bridge_link::kOpWrite &&
-               Fields(request + 1, end, 3, &fields, &rest)) {
+    } else if (request[0] == bridge_link::kOpWrite && Fields(request + 1, end, 3, &fields, &rest)) {
       std::vector<uint8_t> data(rest, end);
       core_.Write(fields[0], fields[1], fields[2], data, now, done);
     } else {

@@ -33,7 +33,7 @@ struct Announcement {
   uint8_t osMajor = 6;
   uint8_t osMinor = 1;
   uint32_t serverType = kServerWorkstation;
-  std::string comment;                 // at most kMaxComment bytes
+  std::string comment;  // at most kMaxComment bytes
 };
 
 // Fails for a name that is empty, longer than 15 bytes or holds a NUL; a

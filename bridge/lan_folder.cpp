@@ -35,7 +35,6 @@ bool Usable(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-
 // A connected datagram socket to path, or -1 when no live server is there.
 int ConnectTo(const std::string& path) {
   sockaddr_un address{};

@@ -21,7 +21,8 @@ class LogFile {
   // to the LAN directory's owner). With `mirrorStandardError` the file
   // also becomes the process's standard error and output, so whatever else
   // writes there lands in the same, capped file.
-  LogFile(uint64_t limit, bool mirrorStandardError, std::function<void(const std::string&)> onCreate);
+  LogFile(uint64_t limit, bool mirrorStandardError,
+          std::function<void(const std::string&)> onCreate);
   ~LogFile();
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;

@@ -9,9 +9,7 @@ constexpr size_t kHeaderSize = 12;
 constexpr uint16_t kQuestionPointer = 0xC000 | kHeaderSize;
 constexpr size_t kMaxRecords = 16;
 
-uint16_t Flags(uint8_t opcode, uint16_t bits) {
-  return static_cast<uint16_t>(opcode << 11 | bits);
-}
+uint16_t Flags(uint8_t opcode, uint16_t bits) { return static_cast<uint16_t>(opcode << 11 | bits); }
 
 void PutHeader(std::vector<uint8_t>* out, uint16_t id, uint16_t flags, uint16_t qd, uint16_t an,
                uint16_t ar) {
@@ -79,15 +77,16 @@ Status BuildQuery(uint16_t id, const NetbiosName& name, std::vector<uint8_t>* ou
 
 Status BuildPositiveResponse(uint16_t id, const NetbiosName& name, uint32_t ttl,
                              const std::vector<NbAddress>& addresses, std::vector<uint8_t>* out) {
-  return BuildAnswer(id, kFlagResponse | Flags(kOpQuery, kFlagAuthoritative | kFlagRecursionDesired),
+  return BuildAnswer(id,
+                     kFlagResponse | Flags(kOpQuery, kFlagAuthoritative | kFlagRecursionDesired),
                      name, ttl, addresses, out);
 }
 
 Status BuildNegativeResponse(uint16_t id, const NetbiosName& name, std::vector<uint8_t>* out) {
-  return BuildAnswer(id,
-                     kFlagResponse | Flags(kOpQuery, kFlagAuthoritative | kFlagRecursionDesired |
-                                                         kRcodeNameError),
-                     name, 0, {}, out);
+  return BuildAnswer(
+      id,
+      kFlagResponse | Flags(kOpQuery, kFlagAuthoritative | kFlagRecursionDesired | kRcodeNameError),
+      name, 0, {}, out);
 }
 
 Status BuildRegistration(uint16_t id, const NetbiosName& name, bool group, uint32_t ip,
@@ -98,9 +97,9 @@ Status BuildRegistration(uint16_t id, const NetbiosName& name, bool group, uint3
 
 Status BuildDefence(uint16_t id, const NetbiosName& name, uint32_t ownerIp,
                     std::vector<uint8_t>* out) {
-  uint16_t flags = kFlagResponse | Flags(kOpRegistration, kFlagAuthoritative |
-                                                              kFlagRecursionDesired |
-                                                              kFlagRecursionAvailable | kRcodeActive);
+  uint16_t flags =
+      kFlagResponse | Flags(kOpRegistration, kFlagAuthoritative | kFlagRecursionDesired |
+                                                 kFlagRecursionAvailable | kRcodeActive);
   return BuildAnswer(id, flags, name, 0, {NbAddress{0, ownerIp}}, out);
 }
 

@@ -65,7 +65,8 @@ Status DecodeNodeStatus(const uint8_t* data, size_t size, NodeStatus* out) {
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
     if (name.empty()) return Status::Fail("empty name in a node status");
     if (name.find('\0') != std::string::npos) return Status::Fail("NUL in a node status name");
-    status.names.push_back(StatusEntry{NetbiosName{name, data[at + 15], {}}, Get16Be(data + at + 16)});
+    status.names.push_back(
+        StatusEntry{NetbiosName{name, data[at + 15], {}}, Get16Be(data + at + 16)});
   }
   std::memcpy(status.unitId.data(), data + at, status.unitId.size());
   *out = std::move(status);

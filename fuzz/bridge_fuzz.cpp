@@ -29,7 +29,7 @@ void RoundTripDatagram(const DatagramPacket& p) {
   if (p.type == kDatagramError) return;
   const MailslotDatagram& d = p.mailslot;
   std::vector<uint8_t> again;
-  if (d.data.size() > kMaxRemoteWrite) return;  // we never build those
+  if (d.data.size() > kMaxRemoteWrite) return;     // we never build those
   if (!EncodeMailslotDatagram(d, &again)) return;  // e.g. a scope label we would not build
   DatagramPacket back;
   Check(DecodeDatagramPacket(again.data(), again.size(), &back).ok());

@@ -42,8 +42,8 @@ void RoundTrip(const NodeStatus& status) {
   Check(DecodeNodeStatus(p.recordData.data(), p.recordData.size(), &back).ok());
   Check(back.names.size() == status.names.size() && back.unitId == status.unitId);
   for (size_t i = 0; i < back.names.size(); ++i) {
-    Check(NamesMatch(back.names[i].name, MakeName(status.names[i].name.name,
-                                                  status.names[i].name.suffix)));
+    Check(NamesMatch(back.names[i].name,
+                     MakeName(status.names[i].name.name, status.names[i].name.suffix)));
     Check(back.names[i].flags == status.names[i].flags);
   }
 }

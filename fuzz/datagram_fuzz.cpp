@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   }
 
   if (separator == '\0' && fields.size() >= 5) {
-    const std::string built = vask::BuildDatagram(vask::AtoiField(fields[0]), fields[1], fields[2],
-                                                  fields[3], fields[4]);
+    const std::string built =
+        vask::BuildDatagram(vask::AtoiField(fields[0]), fields[1], fields[2], fields[3], fields[4]);
     vask::DatagramFields back;
     vask::SplitFields(built, '\0', back);
     Check(back.size() == (fields[4].empty() ? 4u : 5u));

@@ -19,8 +19,8 @@
 #include <deque>
 #include <string>
 
-#include "fuzz/fuzz_host.h"
 #include "abi/plugin_export.h"
+#include "fuzz/fuzz_host.h"
 #include "transport/lan_engine.h"
 
 namespace {
@@ -123,13 +123,17 @@ void RunOne(Input& in) {
       Send(kMsgSetStatus, status, reinterpret_cast<intptr_t>(in.Text(keep)));
       break;
     }
-    case 5: Send(kMsgPublishDetails, Row(in)); break;
+    case 5:
+      Send(kMsgPublishDetails, Row(in));
+      break;
     case 6: {
       const int32_t contact = Row(in);
       Send(kMsgFetchDetails, contact, in.Byte());
       break;
     }
-    case 7: Send(kMsgContactReported, Row(in)); break;
+    case 7:
+      Send(kMsgContactReported, Row(in));
+      break;
     case 8: {
       BusSubscribeRecord record{};
       record.size = sizeof record;
@@ -153,15 +157,26 @@ void RunOne(Input& in) {
       IMessageProc(reinterpret_cast<HostMessage*>(&record));
       break;
     }
-    case 10: Send(kMsgStart); break;  // start: the worker cannot start, so it ends offline
-    case 11: Send(kMsgShutdown); break;
-    case 12: Send(in.Byte() & 1 ? kMsgAutoAwayBegin : kMsgAutoAwayEnd); break;
-    case 13: Send(kMsgRegisterSettings); Send(kMsgRegisterInterface); break;
-    case 14: Send(kMsgSettingsChanged); break;
+    case 10:
+      Send(kMsgStart);
+      break;  // start: the worker cannot start, so it ends offline
+    case 11:
+      Send(kMsgShutdown);
+      break;
+    case 12:
+      Send(in.Byte() & 1 ? kMsgAutoAwayBegin : kMsgAutoAwayEnd);
+      break;
+    case 13:
+      Send(kMsgRegisterSettings);
+      Send(kMsgRegisterInterface);
+      break;
+    case 14:
+      Send(kMsgSettingsChanged);
+      break;
     default: {  // the answers of constants and texts, and an unknown id
       // kMsgLog is a message to the host: the plug-in does not know it.
-      static const int kIds[] = {kMsgOwnStatus, kMsgOwnStatusInfo, kMsgOwnId, kMsgShortName,
-                                 kMsgMessageLimit, kMsgLog};
+      static const int kIds[] = {kMsgOwnStatus, kMsgOwnStatusInfo, kMsgOwnId,
+                                 kMsgShortName, kMsgMessageLimit,  kMsgLog};
       const uint8_t pick = in.Byte();
       const char* text = reinterpret_cast<const char*>(Send(kIds[pick % 6]));
       if (pick % 6 == 1 || pick % 6 == 2) fuzz::CheckedText(reinterpret_cast<intptr_t>(text));

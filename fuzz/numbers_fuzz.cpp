@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
 
   const std::string formatted = vask::FormatNumberCopy(value, radix, width, upper);
   Check(!formatted.empty());
-  if (radix < 2 || radix > 36) Check(width > 0 ? formatted == std::string(width, '0') : formatted == "0");
+  if (radix < 2 || radix > 36)
+    Check(width > 0 ? formatted == std::string(width, '0') : formatted == "0");
   if (width > 0) Check(formatted.size() == static_cast<size_t>(width));
 
   const std::string hex = vask::FormatNumberCopy(value, 16, 0, upper);

@@ -23,7 +23,9 @@ int32_t VASK_HOST_CALL EntryRowIndex(HostControl* c, int32_t table, int32_t row)
   return Self(c)->RowIndex(table, row);
 }
 void VASK_HOST_CALL EntryPumpMessages(HostControl* c) { Self(c)->PumpMessages(); }
-char* VASK_HOST_CALL EntryTempBuffer(HostControl* c, int32_t size) { return Self(c)->TempBuffer(size); }
+char* VASK_HOST_CALL EntryTempBuffer(HostControl* c, int32_t size) {
+  return Self(c)->TempBuffer(size);
+}
 void VASK_HOST_CALL EntryGetValue(HostControl* c, int32_t table, int32_t row, int32_t column,
                                   ValueRecord* value) {
   Self(c)->GetValue(table, row, column, value);
@@ -51,10 +53,10 @@ void* const* Table() {
   static void* table[kControlSlotCount];
   static const bool filled = [] {
     PlaceUnused(table, std::make_integer_sequence<int, kControlSlotCount>());
-    PlaceServices(table, HostServices{&EntryPluginId, &EntryModuleHandle, &EntrySetError,
-                                      &EntrySendToHost, &EntrySendToPlugin, &EntryRowIndex,
-                                      &EntryPumpMessages, &EntryTempBuffer, &EntryGetValue,
-                                      &EntrySetValue, &EntryBeginThread});
+    PlaceServices(
+        table, HostServices{&EntryPluginId, &EntryModuleHandle, &EntrySetError, &EntrySendToHost,
+                            &EntrySendToPlugin, &EntryRowIndex, &EntryPumpMessages,
+                            &EntryTempBuffer, &EntryGetValue, &EntrySetValue, &EntryBeginThread});
     return true;
   }();
   (void)filled;

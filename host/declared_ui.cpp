@@ -65,7 +65,10 @@ void Menu(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
                   .Int("icon", entries[i].param)
                   .Finish();
     }
-    host.Write(JsonLine().Str("event", "menu").Str("title", Cp1250ToUtf8(group->text)).Raw("items", list + "]"));
+    host.Write(JsonLine()
+                   .Str("event", "menu")
+                   .Str("title", Cp1250ToUtf8(group->text))
+                   .Raw("items", list + "]"));
     return;
   }
   const std::string choice = words[1];
@@ -82,8 +85,13 @@ void Menu(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
     host.Error("menu", "no status menu item " + choice);
     return;
   }
-  const intptr_t answer = SendAction(core, plugin, chosen->id, chosen->parent, -2, kActionActivated);
-  host.Write(JsonLine().Str("event", "menu-chosen").Int("action", chosen->id).Str("text", Cp1250ToUtf8(chosen->text)).Int("answer", answer));
+  const intptr_t answer =
+      SendAction(core, plugin, chosen->id, chosen->parent, -2, kActionActivated);
+  host.Write(JsonLine()
+                 .Str("event", "menu-chosen")
+                 .Int("action", chosen->id)
+                 .Str("text", Cp1250ToUtf8(chosen->text))
+                 .Int("answer", answer));
 }
 
 // The settings page: every control of the plug-in's group under the host's
@@ -104,13 +112,19 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
       if (!first) list += ",";
       first = false;
       JsonLine line;
-      line.Int("action", control.id).Int("style", control.style).Str("text", Cp1250ToUtf8(control.text));
+      line.Int("action", control.id)
+          .Int("style", control.style)
+          .Str("text", Cp1250ToUtf8(control.text));
       if (control.param != 0 && control.param != group->param) {
-        line.Int("column", control.param).Str("value", Cp1250ToUtf8(core.GetSettingText(control.param)));
+        line.Int("column", control.param)
+            .Str("value", Cp1250ToUtf8(core.GetSettingText(control.param)));
       }
       list += line.Finish();
     }
-    host.Write(JsonLine().Str("event", "page").Str("title", Cp1250ToUtf8(group->text)).Raw("controls", list + "]"));
+    host.Write(JsonLine()
+                   .Str("event", "page")
+                   .Str("title", Cp1250ToUtf8(group->text))
+                   .Raw("controls", list + "]"));
     return;
   }
   int column = 0;
@@ -119,7 +133,8 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
     return;
   }
   bool bound = false;
-  for (const InterfaceItem& control : controls) bound = bound || (control.param == column && control.id == 0);
+  for (const InterfaceItem& control : controls)
+    bound = bound || (control.param == column && control.id == 0);
   if (!bound) {
     host.Error("page", "no control of the settings page is bound to column " + words[1]);
     return;
@@ -142,7 +157,10 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
   }
   // The host tells its plug-ins that their configuration changed.
   core.Call(plugin, kMsgSettingsChanged);
-  host.Write(JsonLine().Str("event", "setting").Int("column", column).Str("value", Cp1250ToUtf8(core.GetSettingText(column))));
+  host.Write(JsonLine()
+                 .Str("event", "setting")
+                 .Int("column", column)
+                 .Str("value", Cp1250ToUtf8(core.GetSettingText(column))));
 }
 
 // A contact action: asked first whether it is offered for that contact (the
@@ -178,11 +196,17 @@ void Action(ScriptHost& host, HostCore& core, int plugin, const std::vector<std:
   SendAction(core, plugin, item->id, item->parent, contact, kActionShowing);
   auto shown = core.Item(item->id, item->parent);
   if (shown && (shown->status & kItemStatusWithdrawn) != 0) {
-    host.Write(JsonLine().Str("event", "action-withdrawn").Int("action", action).Int("contact", contact));
+    host.Write(
+        JsonLine().Str("event", "action-withdrawn").Int("action", action).Int("contact", contact));
     return;
   }
-  const intptr_t answer = SendAction(core, plugin, item->id, item->parent, contact, kActionActivated);
-  host.Write(JsonLine().Str("event", "action-done").Int("action", action).Int("contact", contact).Int("answer", answer));
+  const intptr_t answer =
+      SendAction(core, plugin, item->id, item->parent, contact, kActionActivated);
+  host.Write(JsonLine()
+                 .Str("event", "action-done")
+                 .Int("action", action)
+                 .Int("contact", contact)
+                 .Int("answer", answer));
 }
 
 }  // namespace

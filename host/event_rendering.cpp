@@ -141,8 +141,8 @@ std::string Page(const std::string&, const Json& e, FrontState&) {
       if (text.find_first_not_of(' ') == std::string::npos) continue;
       out += "\n    " + text;
       if (control.Get("column")) {
-        out += "  [" + std::to_string(control.Number("column")) + " = " + control.Text("value") +
-               "]";
+        out +=
+            "  [" + std::to_string(control.Number("column")) + " = " + control.Text("value") + "]";
       }
     }
   }
@@ -256,12 +256,18 @@ constexpr EventView kViews[] = {
 
 std::string StatusName(int status) {
   switch (status) {
-    case kStatusAvailable: return "Dostępny";
-    case kStatusBrb: return "Zaraz wracam";
-    case kStatusDnd: return "Nie przeszkadzać";
-    case kStatusOffline: return "Niedostępny";
-    case kStatusAway: return "away";
-    default: return "status " + std::to_string(status);
+    case kStatusAvailable:
+      return "Dostępny";
+    case kStatusBrb:
+      return "Zaraz wracam";
+    case kStatusDnd:
+      return "Nie przeszkadzać";
+    case kStatusOffline:
+      return "Niedostępny";
+    case kStatusAway:
+      return "away";
+    default:
+      return "status " + std::to_string(status);
   }
 }
 

@@ -40,19 +40,19 @@ namespace vask::host {
 
 struct HostOptions {
   std::string database = ":memory:";  // or a profile file
-  std::string computer;  // the own entry's address (contact row 0, kColumnId)
-  bool verbose = false;  // print log lines (kMsgLog) to stderr
+  std::string computer;               // the own entry's address (contact row 0, kColumnId)
+  bool verbose = false;               // print log lines (kMsgLog) to stderr
 };
 
 // What the plug-in answered to the identity questions of the start.
 struct PluginIdentity {
-  intptr_t net = 0;  // kMsgNetworkId
+  intptr_t net = 0;           // kMsgNetworkId
   intptr_t capabilities = 0;  // kMsgNetworkFlags
-  std::string shortName;  // kMsgShortName
-  std::string displayName;  // kMsgDisplayName
-  std::string netName;  // kMsgNetworkName
-  std::string netName2;  // kMsgNetworkNameAgain
-  std::string kind;  // kMsgHostWord
+  std::string shortName;      // kMsgShortName
+  std::string displayName;    // kMsgDisplayName
+  std::string netName;        // kMsgNetworkName
+  std::string netName2;       // kMsgNetworkNameAgain
+  std::string kind;           // kMsgHostWord
 };
 
 // Replaces the standard answer to a host message: it may rewrite the

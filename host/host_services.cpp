@@ -51,8 +51,8 @@ RecordedCall CellCall(int plugin, const char* service, int table, int row, int c
 
 }  // namespace
 
-void HostCore::RecordService(int plugin, const char* service, intptr_t a1, intptr_t a2,
-                             intptr_t a3, intptr_t a4, intptr_t answer) {
+void HostCore::RecordService(int plugin, const char* service, intptr_t a1, intptr_t a2, intptr_t a3,
+                             intptr_t a4, intptr_t answer) {
   RecordedCall call = CallOf(plugin, service);
   call.message.p1 = a1;
   call.message.p2 = a2;

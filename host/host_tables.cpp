@@ -1,7 +1,5 @@
 #include "host/host_tables.h"
 
-#include "host/text_codec.h"
-
 #include <sqlite3.h>
 
 #include <cctype>
@@ -10,6 +8,7 @@
 
 #include "abi/host_ids.h"
 #include "abi/host_records.h"
+#include "host/text_codec.h"
 
 namespace vask::host {
 

@@ -62,8 +62,8 @@ class HostTables {
   // True when a value was ever stored (defaults do not count).
   bool HasValue(int table, int row, int column);
   bool RowExists(int table, int row);
-  int NewContact();  // a new row id
-  bool DeleteContact(int row);  // row 0 cannot be deleted
+  int NewContact();                // a new row id
+  bool DeleteContact(int row);     // row 0 cannot be deleted
   std::vector<int> ContactRows();  // ascending, 0 first
   // One past the highest row: the count the plug-in walks 1..n-1 by.
   int ContactLimit();

@@ -72,11 +72,21 @@ class JsonReader {
       if (i_ >= s_.size()) return false;
       char e = s_[i_++];
       switch (e) {
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
         case 'u': {
           if (i_ + 4 > s_.size()) return false;
           unsigned code =
@@ -85,7 +95,8 @@ class JsonReader {
           PutUtf8(out, code);
           break;
         }
-        default: out += e;
+        default:
+          out += e;
       }
     }
     if (i_ >= s_.size()) return false;

@@ -20,7 +20,7 @@ struct InterfaceItem {
   int parent = 0;
   int contact = -2;
   int position = 0;
-  int style = 0;  // the status word given when adding
+  int style = 0;   // the status word given when adding
   int status = 0;  // the status word after kMsgSetItemStatus
   std::string text;
   int param = 0;

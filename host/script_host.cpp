@@ -215,7 +215,10 @@ bool ScriptHost::Run(const std::string& rawLine) {
 
   if (command == "quit") return false;
   if (command == "help") {
-    Write(JsonLine().Str("event", "help").Str("commands", std::string(kHelp) + " | " + SearchCommandsHelp() + " | " + DeclaredUiHelp()));
+    Write(JsonLine()
+              .Str("event", "help")
+              .Str("commands",
+                   std::string(kHelp) + " | " + SearchCommandsHelp() + " | " + DeclaredUiHelp()));
     return true;
   }
   if (RunSearchCommand(*this, core_, plugin_, line)) return true;
@@ -243,7 +246,9 @@ bool ScriptHost::Run(const std::string& rawLine) {
     if (!ToPlugin(command, words[1], &name)) return true;
     if (command == "ignore" || command == "unignore") {
       core_.SetIgnored(name, command == "ignore");
-      Write(JsonLine().Str("event", command == "ignore" ? "ignored" : "unignored").Str("computer", words[1]));
+      Write(JsonLine()
+                .Str("event", command == "ignore" ? "ignored" : "unignored")
+                .Str("computer", words[1]));
       return true;
     }
     if (command == "add") {
@@ -252,7 +257,10 @@ bool ScriptHost::Run(const std::string& rawLine) {
         Error(command, "the contact could not be added");
         return true;
       }
-      Write(JsonLine().Str("event", "contact-added").Int("contact", contact).Str("computer", words[1]));
+      Write(JsonLine()
+                .Str("event", "contact-added")
+                .Int("contact", contact)
+                .Str("computer", words[1]));
       // A real host reports each contact it shows to the contact's network.
       core_.Call(plugin_, kMsgContactReported, contact);
       return true;
@@ -262,7 +270,10 @@ bool ScriptHost::Run(const std::string& rawLine) {
       Error(command, "no such contact: " + words[1]);
       return true;
     }
-    Write(JsonLine().Str("event", "contact-removed").Int("contact", contact).Str("computer", words[1]));
+    Write(JsonLine()
+              .Str("event", "contact-removed")
+              .Int("contact", contact)
+              .Str("computer", words[1]));
     return true;
   }
   if (command == "send") {
@@ -305,7 +316,11 @@ bool ScriptHost::Run(const std::string& rawLine) {
     m.id = kMsgSendMessage;
     m.p1 = reinterpret_cast<intptr_t>(&record);
     intptr_t answer = core_.Call(plugin_, &m);
-    Write(JsonLine().Str("event", "answer").Int("id", kMsgSendMessage).Int("answer", answer).Int("messageId", record.id));
+    Write(JsonLine()
+              .Str("event", "answer")
+              .Int("id", kMsgSendMessage)
+              .Int("answer", answer)
+              .Int("messageId", record.id));
     return true;
   }
   if (command == "msg") {

@@ -21,9 +21,9 @@ namespace {
 bool searchRunning = false;
 
 // The details window shows these columns of the contact.
-constexpr int kDetailsColumns[] = {kColumnId, kColumnNet, kColumnFirstName, kColumnLastName,
-                                   kColumnNick, kColumnCity, kColumnQueryCity, kColumnEmail,
-                                   kColumnDescription, kColumnBirth, kColumnGender};
+constexpr int kDetailsColumns[] = {
+    kColumnId,        kColumnNet,   kColumnFirstName,   kColumnLastName, kColumnNick,  kColumnCity,
+    kColumnQueryCity, kColumnEmail, kColumnDescription, kColumnBirth,    kColumnGender};
 // Own columns that hold numbers (the year in the upper 16 bits; 1 or 2).
 bool IsIntColumn(int column) { return column == kColumnBirth || column == kColumnGender; }
 
@@ -152,8 +152,9 @@ void SearchCommands::Search(const std::vector<std::string>& words) {
   }
   std::vector<std::pair<std::string, std::string>> pairs;
   if (!ParsePairs(words, 1, &pairs)) {
-    host_.Error("search", "usage: search [key=value ...]; keys: status uid column6 column7 "
-                          "column17 column9 column11 gender lower upper");
+    host_.Error("search",
+                "usage: search [key=value ...]; keys: status uid column6 column7 "
+                "column17 column9 column11 gender lower upper");
     return;
   }
   FoundContact request{};
@@ -164,12 +165,18 @@ void SearchCommands::Search(const std::vector<std::string>& words) {
     if (!Convert("search", utf8, &value)) return;
     bool ok = true;
     long long number = 0;
-    if (key == "uid") ok = PutField(request.uid, value);
-    else if (key == "column6") ok = PutField(request.column6, value);
-    else if (key == "column7") ok = PutField(request.column7, value);
-    else if (key == "column17") ok = PutField(request.column17, value);
-    else if (key == "column9") ok = PutField(request.column9, value);
-    else if (key == "column11") ok = PutField(request.column11, value);
+    if (key == "uid")
+      ok = PutField(request.uid, value);
+    else if (key == "column6")
+      ok = PutField(request.column6, value);
+    else if (key == "column7")
+      ok = PutField(request.column7, value);
+    else if (key == "column17")
+      ok = PutField(request.column17, value);
+    else if (key == "column9")
+      ok = PutField(request.column9, value);
+    else if (key == "column11")
+      ok = PutField(request.column11, value);
     else if (key == "status" || key == "gender" || key == "lower" || key == "upper") {
       ok = ParseInt(value, &number);
       if (key == "status") request.status = static_cast<int32_t>(number);
@@ -222,7 +229,8 @@ void SearchCommands::Details(const std::string& utf8) {
   if (!core_.DetailsOpen(contact)) {
     core_.OpenDetails(contact);
     for (int column : kDetailsColumns) {
-      core_.SetDetailsText(contact, column, core_.tables().GetText(kTableContacts, contact, column));
+      core_.SetDetailsText(contact, column,
+                           core_.tables().GetText(kTableContacts, contact, column));
     }
   }
   intptr_t answer = core_.Call(plugin_, kMsgFetchDetails, contact, 1);
@@ -273,16 +281,17 @@ bool RunSearchCommand(ScriptHost& host, HostCore& core, int plugin, const std::s
 void InstallSearchEvents(ScriptHost& host, HostCore& core) {
   // kMsgDetailsWritten follows the writes of a reply into a details window:
   // show what the window holds now.
-  core.SetAnswer(kMsgDetailsWritten, [&host, &core](HostMessage* message) -> std::optional<intptr_t> {
-    const int contact = static_cast<int>(message->p1);
-    host.Write(JsonLine()
-                   .Str("event", "details-updated")
-                   .Int("contact", contact)
-                   .Str("computer",
-                        Cp1250ToUtf8(core.tables().GetText(kTableContacts, contact, kColumnId)))
-                   .Raw("window", WindowJson(core, contact)));
-    return std::nullopt;
-  });
+  core.SetAnswer(
+      kMsgDetailsWritten, [&host, &core](HostMessage* message) -> std::optional<intptr_t> {
+        const int contact = static_cast<int>(message->p1);
+        host.Write(JsonLine()
+                       .Str("event", "details-updated")
+                       .Int("contact", contact)
+                       .Str("computer",
+                            Cp1250ToUtf8(core.tables().GetText(kTableContacts, contact, kColumnId)))
+                       .Raw("window", WindowJson(core, contact)));
+        return std::nullopt;
+      });
 }
 
 const char* SearchCommandsHelp() {

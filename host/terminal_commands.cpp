@@ -32,15 +32,22 @@ std::string Lower(std::string s) {
 }
 
 std::optional<int> ParseStatus(const std::string& word) {
-  static const std::pair<const char*, int> kWords[] = {
-      {"dostępny", kStatusAvailable}, {"dostepny", kStatusAvailable},
-      {"available", kStatusAvailable}, {"online", kStatusAvailable},
-      {"zw", kStatusBrb}, {"zaraz", kStatusBrb}, {"brb", kStatusBrb},
-      {"np", kStatusDnd}, {"nie", kStatusDnd}, {"dnd", kStatusDnd},
-      {"zajęty", kStatusDnd}, {"zajety", kStatusDnd},
-      {"niedostępny", kStatusOffline}, {"niedostepny", kStatusOffline},
-      {"offline", kStatusOffline},
-      {"away", kStatusAway}};
+  static const std::pair<const char*, int> kWords[] = {{"dostępny", kStatusAvailable},
+                                                       {"dostepny", kStatusAvailable},
+                                                       {"available", kStatusAvailable},
+                                                       {"online", kStatusAvailable},
+                                                       {"zw", kStatusBrb},
+                                                       {"zaraz", kStatusBrb},
+                                                       {"brb", kStatusBrb},
+                                                       {"np", kStatusDnd},
+                                                       {"nie", kStatusDnd},
+                                                       {"dnd", kStatusDnd},
+                                                       {"zajęty", kStatusDnd},
+                                                       {"zajety", kStatusDnd},
+                                                       {"niedostępny", kStatusOffline},
+                                                       {"niedostepny", kStatusOffline},
+                                                       {"offline", kStatusOffline},
+                                                       {"away", kStatusAway}};
   std::string w = Lower(word);
   for (const auto& [name, status] : kWords) {
     if (w == name) return status;
@@ -53,9 +60,9 @@ std::optional<int> ParseStatus(const std::string& word) {
 
 const std::vector<std::string>& CommandWords() {
   static const std::vector<std::string> kCommands = {
-      "/msg",     "/status", "/add",     "/remove", "/contacts", "/search",
-      "/cancel",  "/details", "/ignore", "/unignore", "/history", "/menu",
-      "/page",    "/action", "/help",    "/quit",   "/vask cloak"};
+      "/msg",    "/status",  "/add",    "/remove",   "/contacts",  "/search",
+      "/cancel", "/details", "/ignore", "/unignore", "/history",   "/menu",
+      "/page",   "/action",  "/help",   "/quit",     "/vask cloak"};
   return kCommands;
 }
 

@@ -4,22 +4,21 @@
 //
 // Exit codes: 0 clean quit or end of input, 1 bad options, 2 the plug-in
 // could not be loaded, 3 the profile was refused.
+#include <fcntl.h>
 #include <getopt.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cstring>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <iostream>
@@ -30,8 +29,8 @@
 #include <thread>
 
 #include "host/host_core.h"
-#include "host/line_editing.h"
 #include "host/json_writer.h"
+#include "host/line_editing.h"
 #include "host/script_host.h"
 #include "host/text_codec.h"
 
@@ -121,7 +120,10 @@ bool EnsureBridge() {
     setsid();
     int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     int none = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (out >= 0) { dup2(out, 1); dup2(out, 2); }
+    if (out >= 0) {
+      dup2(out, 1);
+      dup2(out, 2);
+    }
     if (none >= 0) dup2(none, 0);
     execl(beside.c_str(), "vask-bridge", "--lan-dir", lan.c_str(), static_cast<char*>(nullptr));
     execlp("vask-bridge", "vask-bridge", "--lan-dir", lan.c_str(), static_cast<char*>(nullptr));
@@ -195,26 +197,45 @@ int main(int argc, char** argv) {
   std::string computer, lanDir, workgroup, profile, plugin;
   bool script = false, verbose = false;
   static const option kOptions[] = {
-      {"computer", required_argument, nullptr, 'c'}, {"lan-dir", required_argument, nullptr, 'l'},
+      {"computer", required_argument, nullptr, 'c'},  {"lan-dir", required_argument, nullptr, 'l'},
       {"workgroup", required_argument, nullptr, 'w'}, {"profile", required_argument, nullptr, 'p'},
-      {"plugin", required_argument, nullptr, 'P'},   {"script", no_argument, nullptr, 's'},
-      {"verbose", no_argument, nullptr, 'v'},        {"help", no_argument, nullptr, 'h'},
-      {"real-lan", no_argument, nullptr, 'R'},
-      {nullptr, 0, nullptr, 0}};
+      {"plugin", required_argument, nullptr, 'P'},    {"script", no_argument, nullptr, 's'},
+      {"verbose", no_argument, nullptr, 'v'},         {"help", no_argument, nullptr, 'h'},
+      {"real-lan", no_argument, nullptr, 'R'},        {nullptr, 0, nullptr, 0}};
   for (;;) {
     int c = getopt_long(argc, argv, "", kOptions, nullptr);
     if (c == -1) break;
     switch (c) {
-      case 'c': computer = optarg; break;
-      case 'l': lanDir = optarg; break;
-      case 'w': workgroup = optarg; break;
-      case 'p': profile = optarg; break;
-      case 'P': plugin = optarg; break;
-      case 's': script = true; break;
-      case 'v': verbose = true; break;
-      case 'R': setenv("VASK_REAL_LAN", "1", 1); break;
-      case 'h': std::fputs(kUsage, stdout); return 0;
-      default: std::fputs(kUsage, stderr); return 1;
+      case 'c':
+        computer = optarg;
+        break;
+      case 'l':
+        lanDir = optarg;
+        break;
+      case 'w':
+        workgroup = optarg;
+        break;
+      case 'p':
+        profile = optarg;
+        break;
+      case 'P':
+        plugin = optarg;
+        break;
+      case 's':
+        script = true;
+        break;
+      case 'v':
+        verbose = true;
+        break;
+      case 'R':
+        setenv("VASK_REAL_LAN", "1", 1);
+        break;
+      case 'h':
+        std::fputs(kUsage, stdout);
+        return 0;
+      default:
+        std::fputs(kUsage, stderr);
+        return 1;
     }
   }
   if (optind < argc) {
@@ -237,7 +258,8 @@ int main(int argc, char** argv) {
   }
   if (!lanDir.empty()) setenv("VASK_LAN_DIR", lanDir.c_str(), 1);
   if (!workgroup.empty()) setenv("VASK_WORKGROUP", workgroup.c_str(), 1);
-  if (const char* real = std::getenv("VASK_REAL_LAN"); real && *real && std::strcmp(real, "0") != 0) {
+  if (const char* real = std::getenv("VASK_REAL_LAN");
+      real && *real && std::strcmp(real, "0") != 0) {
     if (!EnsureBridge()) return 1;
   }
   const std::string computerCp1250 = LocalComputerName();
@@ -319,7 +341,8 @@ int main(int argc, char** argv) {
                    .Int("pluginId", id)
                    .Int("net", identity ? identity->net : 0)
                    .Str("name", identity ? Cp1250ToUtf8(identity->displayName) : ""));
-    if (!script && !terminal) std::fputs("vask-host: type help for the commands, quit to leave\n", stderr);
+    if (!script && !terminal)
+      std::fputs("vask-host: type help for the commands, quit to leave\n", stderr);
     if (terminal) queue->Push("contacts");
     bool quitting = false;
     auto runLine = [&](const std::string& line) {
@@ -348,17 +371,18 @@ int main(int argc, char** argv) {
       queue->Push("quit");
       PostThreadMessageA(mainThread, kCommandWake, 0, 0);
     }).detach();
-    if (!terminal) std::thread([queue, mainThread, script] {
-      std::string line;
-      while (true) {
-        if (!script) std::fputs("> ", stderr);
-        if (!std::getline(std::cin, line)) break;
-        queue->Push(line);
+    if (!terminal)
+      std::thread([queue, mainThread, script] {
+        std::string line;
+        while (true) {
+          if (!script) std::fputs("> ", stderr);
+          if (!std::getline(std::cin, line)) break;
+          queue->Push(line);
+          PostThreadMessageA(mainThread, kCommandWake, 0, 0);
+        }
+        queue->Close();
         PostThreadMessageA(mainThread, kCommandWake, 0, 0);
-      }
-      queue->Close();
-      PostThreadMessageA(mainThread, kCommandWake, 0, 0);
-    }).detach();  // it may still wait on a terminal after "quit"
+      }).detach();  // it may still wait on a terminal after "quit"
     while (!quitting) {
       MSG msg;
       while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {

@@ -1,9 +1,8 @@
 #include "protocol/incoming_messages.h"
 
-
-#include "protocol/receive_loop.h"
 #include "base/clock.h"
 #include "base/host_api.h"
+#include "protocol/receive_loop.h"
 #include "transport/lan_engine.h"
 
 namespace vask {
@@ -22,7 +21,9 @@ int HexDigit(char c) {
 
 intptr_t Text(const std::string& text) { return reinterpret_cast<intptr_t>(text.c_str()); }
 
-bool HostIgnores(const std::string& sender) { return SendHost(kMsgIsIgnored, NET_LAN, Text(sender)) != 0; }
+bool HostIgnores(const std::string& sender) {
+  return SendHost(kMsgIsIgnored, NET_LAN, Text(sender)) != 0;
+}
 
 }  // namespace
 
@@ -54,8 +55,7 @@ void HandleMessage(const DatagramFields& fields, int row, bool& messageDelivered
   }
   // A message without its time field is dated when it arrives rather than
   // at the start of the epoch.
-  const int64_t time =
-      fields.size() > 6 ? ParseHexTime(fields[6]) : UnixNow();
+  const int64_t time = fields.size() > 6 ? ParseHexTime(fields[6]) : UnixNow();
   DeliverIncoming(sender, fields[5], time);
   // The number goes back exactly as it came: the sender parses it itself.
   Engine().SendPacket(sender, "MESSAGEACK", fields[4]);

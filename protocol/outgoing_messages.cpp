@@ -96,7 +96,8 @@ int32_t SendByWinPopup(const std::string& target, const std::string& text) {
   head += '\0';
   const size_t fixed = head.size() + 1;
   bool sent = true;
-  for (const std::string& part : Parts(text, kMaxRemoteDatagram > fixed ? kMaxRemoteDatagram - fixed : 0)) {
+  for (const std::string& part :
+       Parts(text, kMaxRemoteDatagram > fixed ? kMaxRemoteDatagram - fixed : 0)) {
     std::string datagram = head + part;
     datagram += '\0';
     DWORD written = 0;
@@ -116,7 +117,9 @@ int32_t SendByWinPopup(const std::string& target, const std::string& text) {
 
 bool NoticesWanted() { return GetIntSetting(kSettingNotices) != 0; }
 
-std::string OrEmpty(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
+std::string OrEmpty(const char* text) {
+  return text != nullptr ? std::string(text) : std::string();
+}
 
 }  // namespace
 
@@ -129,7 +132,8 @@ namespace {
 void SendOne(const MessageRecord* record) {
   const std::string to = OrEmpty(record->to);
   const std::string body = OrEmpty(record->body);
-  const int row = static_cast<int>(SendHost(kMsgFindContact, record->net, reinterpret_cast<intptr_t>(to.c_str())));
+  const int row = static_cast<int>(
+      SendHost(kMsgFindContact, record->net, reinterpret_cast<intptr_t>(to.c_str())));
   // With WinPopup emulation on, only a contact known to be present speaks
   // our protocol for sure; everybody else may be a plain WinPopup client.
   bool viaLan = true;

@@ -80,8 +80,8 @@ void Check(LanEngine& engine, const std::string& bytes, bool fromChannel, bool& 
   // without a trace, an older one is taken again.
   if (engine.RepeatsLastNumber(fields[1], AtoiField(fields[0]))) return;
 
-  const int row =
-      static_cast<int>(SendHost(kMsgFindContact, NET_LAN, reinterpret_cast<intptr_t>(fields[1].c_str())));
+  const int row = static_cast<int>(
+      SendHost(kMsgFindContact, NET_LAN, reinterpret_cast<intptr_t>(fields[1].c_str())));
   if (engine.OnlyListed() && row == -1) throw Rejection{"Banned"};
 
   // The fields as a list of the host runtime's string objects.

@@ -99,8 +99,8 @@ void WalkNetwork(const SearchStatusRecord& notice, WalkStart start, NETRESOURCEA
       NETRESOURCEA& entry = buffer[i];
       Log("   > found '%s' disp=%d type=%d usage=%d local='%s' c='%s' p='%s'",
           Text(entry.lpRemoteName), static_cast<int>(entry.dwDisplayType),
-          static_cast<int>(entry.dwType), static_cast<int>(entry.dwUsage),
-          Text(entry.lpLocalName), Text(entry.lpComment), Text(entry.lpProvider));
+          static_cast<int>(entry.dwType), static_cast<int>(entry.dwUsage), Text(entry.lpLocalName),
+          Text(entry.lpComment), Text(entry.lpProvider));
       if (entry.dwDisplayType == RESOURCEDISPLAYTYPE_SERVER) {
         // The filter is matched against the listed name, backslashes and all.
         if (filter.empty() || ContainsNoCase(Text(entry.lpRemoteName), filter.c_str())) {

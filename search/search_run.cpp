@@ -7,11 +7,11 @@
 #include <cstring>
 #include <string>
 
-#include "search/network_walk.h"
-#include "search/search_replies.h"
 #include "base/host_api.h"
 #include "base/log.h"
 #include "base/text.h"
+#include "search/network_walk.h"
+#include "search/search_replies.h"
 #include "transport/lan_engine.h"
 
 namespace vask {
@@ -180,8 +180,7 @@ void HandleSearch(const DatagramFields& fields) {
   // The form's column 9 (city) criterion is held in column 10.
   if (!Matches(fields[8], kColumnQueryCity)) return;
   if (!Matches(fields[9], kColumnEmail)) return;
-  if (!fields[10].empty() &&
-      fields[10] != GenderLetter(GetContactInt(kOwnEntry, kColumnGender))) {
+  if (!fields[10].empty() && fields[10] != GenderLetter(GetContactInt(kOwnEntry, kColumnGender))) {
     return;
   }
   if (!fields[11].empty() || !fields[12].empty()) {

@@ -33,7 +33,8 @@ int StatusOnActivate(int code, int status) {
 }
 
 int RefreshAllContacts() {
-  SendHost4(kMsgInfoBox, reinterpret_cast<intptr_t>(kRefreshText), 0, reinterpret_cast<intptr_t>("Vask"), 0);
+  SendHost4(kMsgInfoBox, reinterpret_cast<intptr_t>(kRefreshText), 0,
+            reinterpret_cast<intptr_t>("Vask"), 0);
   Engine().SendPacket("^", "SEARCH", std::string());
   return 1;
 }
@@ -49,8 +50,9 @@ int OpenHelp() {
 // runs.
 void OfferPublish(const ActionRef& ref) {
   HostControl* host = Host();
-  const bool withdraw = !Engine().Running() ||
-                        (host != nullptr && host->RowIndex(kTableContacts, ref.contact) != kOwnEntry);
+  const bool withdraw =
+      !Engine().Running() ||
+      (host != nullptr && host->RowIndex(kTableContacts, ref.contact) != kOwnEntry);
   SetItemStatus(ref, withdraw ? kSetBit : kClearBit, 1);
 }
 
@@ -60,7 +62,8 @@ void OfferFetch(const ActionRef& ref) {
   bool offer = false;
   if (Engine().Running()) {
     // The item shows the contact's network number as text.
-    const char* net = ReadItemText(ActionRef{kContactWindowItemBase + kColumnNet, kParentNetworks, ref.contact});
+    const char* net =
+        ReadItemText(ActionRef{kContactWindowItemBase + kColumnNet, kParentNetworks, ref.contact});
     offer = net != nullptr && std::to_string(NET_LAN) == net;
   }
   SetItemStatus(ref, offer ? kClearBit : kSetBit, 1);
@@ -82,12 +85,18 @@ int HandleAction(const ActionEvent* event) {
   if ((static_cast<uint32_t>(ref.id) >> 24) == kForeignTopByte) return 0;
   const int code = event->code;
   switch (ref.id) {
-    case kItemStatusAvailable: return StatusOnActivate(code, kStatusAvailable);
-    case kItemStatusBrb: return StatusOnActivate(code, kStatusBrb);
-    case kItemStatusDnd: return StatusOnActivate(code, kStatusDnd);
-    case kItemStatusOffline: return StatusOnActivate(code, kStatusOffline);
-    case kItemRefreshAll: return code == kActionActivated ? RefreshAllContacts() : 0;
-    case kItemHelp: return code == kActionActivated ? OpenHelp() : 0;
+    case kItemStatusAvailable:
+      return StatusOnActivate(code, kStatusAvailable);
+    case kItemStatusBrb:
+      return StatusOnActivate(code, kStatusBrb);
+    case kItemStatusDnd:
+      return StatusOnActivate(code, kStatusDnd);
+    case kItemStatusOffline:
+      return StatusOnActivate(code, kStatusOffline);
+    case kItemRefreshAll:
+      return code == kActionActivated ? RefreshAllContacts() : 0;
+    case kItemHelp:
+      return code == kActionActivated ? OpenHelp() : 0;
     case kItemRefreshOwn:
       if (code == kActionShowing) OfferPublish(ref);
       if (code == kActionActivated) SendPlugin(0, kMsgPublishDetails, ref.contact, 1);

@@ -5,12 +5,12 @@
 #include <cstring>
 #include <string>
 
+#include "base/host_api.h"
 #include "protocol/outgoing_messages.h"
 #include "protocol/presence.h"
 #include "search/search_replies.h"
 #include "search/search_run.h"
 #include "shell/actions.h"
-#include "base/host_api.h"
 #include "shell/own_status.h"
 #include "shell/registration.h"
 #include "transport/extension_bus.h"
@@ -72,9 +72,12 @@ intptr_t Dispatch(HostMessage* message) {
   // message's parameters are read as they stand, so that a host that sizes
   // an ordinary record loosely still reaches its handler.
   switch (message->id) {
-    case kMsgBusSubscribe: return HandleBusSubscribe(message);
-    case kMsgBusSend: return HandleBusSend(message);
-    default: break;
+    case kMsgBusSubscribe:
+      return HandleBusSubscribe(message);
+    case kMsgBusSend:
+      return HandleBusSend(message);
+    default:
+      break;
   }
   const intptr_t p1 = message->p1;
   const intptr_t p2 = message->p2;
@@ -82,11 +85,16 @@ intptr_t Dispatch(HostMessage* message) {
     case kMsgSetControl:
       SetHost(reinterpret_cast<HostControl*>(p1));
       return 1;
-    case kMsgInitialised: return 1;
-    case kMsgInterfaceVersion: return 2;
-    case kMsgPluginFlags: return 64;
-    case kMsgChatCommand: return HandleCloak(reinterpret_cast<const MessageRecord*>(p1));
-    case kMsgMessageLimit: return 100000;
+    case kMsgInitialised:
+      return 1;
+    case kMsgInterfaceVersion:
+      return 2;
+    case kMsgPluginFlags:
+      return 64;
+    case kMsgChatCommand:
+      return HandleCloak(reinterpret_cast<const MessageRecord*>(p1));
+    case kMsgMessageLimit:
+      return 100000;
     case kMsgRegisterSettings:
       RegisterSettings();
       return 1;
@@ -102,23 +110,33 @@ intptr_t Dispatch(HostMessage* message) {
     case kMsgShutdown:
       ShutdownPlugin();
       return 1;
-    case kMsgAction: return HandleAction(reinterpret_cast<const ActionEvent*>(p1));
+    case kMsgAction:
+      return HandleAction(reinterpret_cast<const ActionEvent*>(p1));
     case kMsgContactReported:
       OnContactReported(static_cast<int>(p1));
       return 0;
     case kMsgSearch:
       StartSearch(reinterpret_cast<FoundContact*>(p1));
       return 0;
-    case kMsgNetworkId: return NET_LAN;
-    case kMsgNetworkFlags: return 511;
-    case kMsgShortName: return Constant(kShortName);
-    case kMsgDisplayName: return Constant(kDisplayName);
+    case kMsgNetworkId:
+      return NET_LAN;
+    case kMsgNetworkFlags:
+      return 511;
+    case kMsgShortName:
+      return Constant(kShortName);
+    case kMsgDisplayName:
+      return Constant(kDisplayName);
     case kMsgNetworkName:
-    case kMsgNetworkNameAgain: return Constant(kNetName);
-    case kMsgHostWord: return Constant(kKind);
-    case kMsgOwnStatus: return Engine().Status();
-    case kMsgOwnStatusInfo: return StatusInfoCopy();
-    case kMsgOwnId: return ComputerName();
+    case kMsgNetworkNameAgain:
+      return Constant(kNetName);
+    case kMsgHostWord:
+      return Constant(kKind);
+    case kMsgOwnStatus:
+      return Engine().Status();
+    case kMsgOwnStatusInfo:
+      return StatusInfoCopy();
+    case kMsgOwnId:
+      return ComputerName();
     case kMsgSendMessage:
       StartSendMessage(reinterpret_cast<const MessageRecord*>(p1));
       return 8;
@@ -132,9 +150,12 @@ intptr_t Dispatch(HostMessage* message) {
       SetOwnStatus(static_cast<int>(p1), reinterpret_cast<const char*>(p2));
       return 1;
     // Both set the error code kErrorRefused themselves when they refuse.
-    case kMsgPublishDetails: return PublishOwnDetails(static_cast<int>(p1));
-    case kMsgFetchDetails: return RequestContactDetails(static_cast<int>(p1), p2 != 0);
-    default: return NotHandled();
+    case kMsgPublishDetails:
+      return PublishOwnDetails(static_cast<int>(p1));
+    case kMsgFetchDetails:
+      return RequestContactDetails(static_cast<int>(p1), p2 != 0);
+    default:
+      return NotHandled();
   }
 }
 

@@ -1,8 +1,7 @@
 // The export. Everything else of the library is hidden.
-#include "abi/plugin_export.h"
-
 #include <exception>
 
+#include "abi/plugin_export.h"
 #include "shell/dispatch.h"
 
 VASK_EXPORT intptr_t VASK_EXPORT_CALL IMessageProc(vask::HostMessage* message) {

@@ -32,8 +32,8 @@ void RegisterSettings() {
   DefineColumn(kTableSettings, kSettingStatusInfo, kColumnText, reinterpret_cast<intptr_t>(kEmpty),
                "Vask/StatusInfo");
   DefineColumn(kTableSettings, kSettingOnlyListed, kColumnInt, 0, "");
-  DefineColumn(kTableSettings, kSettingChannel, kColumnText, reinterpret_cast<intptr_t>(kPluginName),
-               "");
+  DefineColumn(kTableSettings, kSettingChannel, kColumnText,
+               reinterpret_cast<intptr_t>(kPluginName), "");
   DefineColumn(kTableSettings, kSettingWinPopup, kColumnInt, 1, "");
 }
 
@@ -67,7 +67,8 @@ void RegisterInterface() {
   AddItemLong(kItemSettingsGroup, kItemHelp, 0xE0180, "POMOC", 0, 40, 40, 0, 0);
   AddItem(kItemSettingsGroup, 0, 0x100000, "", 0);
   AddItem(kItemSettingsGroup, 0, 0xF0000, "Ustawienia", 0);
-  AddItem(kItemSettingsGroup, 0, 0x60000, "Komunikuj się TYLKO z komputerami na liście", kSettingOnlyListed);
+  AddItem(kItemSettingsGroup, 0, 0x60000, "Komunikuj się TYLKO z komputerami na liście",
+          kSettingOnlyListed);
   AddItem(kItemSettingsGroup, 0, 0x60000, "Obsługuj WinPopup", kSettingWinPopup);
   AddItem(kItemSettingsGroup, 0, 0x160040, label.c_str(), kSettingChannel);
   AddItem(kItemSettingsGroup, 0, 0x90000, "Nazwa kanału", 0);
@@ -79,7 +80,8 @@ void StartPlugin() {
   // Offline until told otherwise; nothing of the answer is read back.
   SendHost3(kMsgAnnounceStatus, 0, kStatusOffline, reinterpret_cast<intptr_t>(kEmpty));
   RefreshOnlyListed();
-  if (GetIntSetting(kSettingRestoreStatus) != 0) SetOwnStatus(GetIntSetting(kSettingLastStatus), nullptr);
+  if (GetIntSetting(kSettingRestoreStatus) != 0)
+    SetOwnStatus(GetIntSetting(kSettingLastStatus), nullptr);
 }
 
 void ShutdownPlugin() { Engine().Stop(true); }

@@ -10,7 +10,8 @@ void SplitFields(std::string_view text, char separator, DatagramFields& fields) 
   // move the strings already split at each step. (find is memchr: a
   // plain count of the bytes is slower on a long text.)
   size_t separators = 0;
-  for (size_t at = text.find(separator); at != std::string_view::npos; at = text.find(separator, at + 1)) {
+  for (size_t at = text.find(separator); at != std::string_view::npos;
+       at = text.find(separator, at + 1)) {
     ++separators;
   }
   fields.reserve(fields.size() + separators + 1);
@@ -33,7 +34,8 @@ std::string BuildDatagram(int sequence, std::string_view sender, std::string_vie
   const std::string_view digits(number, static_cast<size_t>(written.ptr - number));
   // Built in one buffer of its final size.
   std::string datagram;
-  datagram.reserve(digits.size() + sender.size() + target.size() + command.size() + body.size() + 5);
+  datagram.reserve(digits.size() + sender.size() + target.size() + command.size() + body.size() +
+                   5);
   datagram.append(digits);
   datagram.push_back('\0');
   datagram.append(sender);

@@ -33,7 +33,8 @@ int32_t LanEngine::Notify(int32_t flag, void* record) {
   int32_t result = 0;
   for (const auto& [pluginId, mask] : snapshot) {
     if ((mask & flag) != 0) {
-      result |= static_cast<int32_t>(host->SendToPlugin(pluginId, static_cast<HostMessage*>(record)));
+      result |=
+          static_cast<int32_t>(host->SendToPlugin(pluginId, static_cast<HostMessage*>(record)));
     }
   }
   return result;

@@ -36,7 +36,8 @@ bool MailslotHandle::CreateServer(const char* name, uint32_t maxMessageSize, uin
   return IsValid();
 }
 
-bool MailslotHandle::OpenClient(const char* computer, const char* name, SECURITY_ATTRIBUTES* security) {
+bool MailslotHandle::OpenClient(const char* computer, const char* name,
+                                SECURITY_ATTRIBUTES* security) {
   char host[kPathMax];
   char path[kPathMax];
   if (!BuildPath(host, "\\\\", computer, "") || !BuildPath(path, host, "\\mailslot\\", name)) {

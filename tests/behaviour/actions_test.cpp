@@ -80,7 +80,10 @@ TEST_F(ActionsTest, RefreshAllShowsTheBoxAndAnswersOne) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_FALSE(boxes[0].error);
   EXPECT_EQ(boxes[0].title, "Vask");
-  EXPECT_EQ(boxes[0].text.rfind("Wyszukiwanie kontakt\xF3w dzia\xB3" "a ju\xBF standardowo.\r\n", 0), 0u);
+  EXPECT_EQ(boxes[0].text.rfind("Wyszukiwanie kontakt\xF3w dzia\xB3"
+                                "a ju\xBF standardowo.\r\n",
+                                0),
+            0u);
   EXPECT_EQ(Last(kMsgInfoBox)->message.size, HostMessageSize(4));
 }
 
@@ -165,8 +168,8 @@ class HelpTest : public ActionsTest {
     ASSERT_FALSE(dir_.empty());
     mkdir((dir_ + "/bin").c_str(), 0700);
     const std::string opener = dir_ + "/bin/xdg-open";
-    std::ofstream(opener) << "#!/bin/sh\nprintf '%s' \"$1\" > '" << dir_ << "/opened.tmp' && mv '" << dir_
-                          << "/opened.tmp' '" << dir_ << "/opened'\n";
+    std::ofstream(opener) << "#!/bin/sh\nprintf '%s' \"$1\" > '" << dir_ << "/opened.tmp' && mv '"
+                          << dir_ << "/opened.tmp' '" << dir_ << "/opened'\n";
     chmod(opener.c_str(), 0700);
     const char* path = std::getenv("PATH");
     oldPath_ = path ? path : "";
@@ -179,7 +182,8 @@ class HelpTest : public ActionsTest {
   }
   void MakeFile(const std::string& relative) {
     std::string path = dir_ + "/" + relative;
-    for (size_t at = path.find('/', dir_.size() + 1); at != std::string::npos; at = path.find('/', at + 1)) {
+    for (size_t at = path.find('/', dir_.size() + 1); at != std::string::npos;
+         at = path.find('/', at + 1)) {
       mkdir(path.substr(0, at).c_str(), 0700);
     }
     std::ofstream(path) << "<html></html>";

@@ -59,7 +59,7 @@ TEST_F(Bus, EachMaskIsOfferedItsOwnKinds) {
   const int contact = AddContact("B");
   StartEngine();
   ASSERT_TRUE(b.Sync("A"));  // a PING in, a PONG out
-  StopEngine();  // offers EVENT_STOPPING before it returns
+  StopEngine();              // offers EVENT_STOPPING before it returns
 
   EXPECT_EQ(SeenCommand(received, kMsgBusReceived, "PING"), 1);
   EXPECT_EQ(Seen(received, kMsgBusSent), 0);
@@ -128,9 +128,10 @@ TEST_F(Bus, PointedToTextsTravelByteForByte) {
   const int listener = LoadListener();
   ASSERT_EQ(Subscribe(listener, EVENT_SENT), 1);
   const std::string body("pierwsze pole\0drugie, dluzsze pole\0", 36);
-  EXPECT_EQ(host().Call(listener, ids::kSend, Text("B"), Text("ZAPYTANIE-DLUGIE-1"),
-                        reinterpret_cast<intptr_t>(body.data()), static_cast<intptr_t>(body.size()), 4),
-            1);
+  EXPECT_EQ(
+      host().Call(listener, ids::kSend, Text("B"), Text("ZAPYTANIE-DLUGIE-1"),
+                  reinterpret_cast<intptr_t>(body.data()), static_cast<intptr_t>(body.size()), 4),
+      1);
   auto bytes = b.Read();
   ASSERT_TRUE(bytes.has_value());
   EXPECT_EQ(*bytes, std::string("1\0A\0B\0ZAPYTANIE-DLUGIE-1\0", 25) + body + '\0');
@@ -141,8 +142,8 @@ TEST_F(Bus, PointedToTextsTravelByteForByte) {
 // memory right after it is not the process's to read.
 TEST_F(Bus, ShortRecordsAreRefusedUnread) {
   const long page = sysconf(_SC_PAGESIZE);
-  char* area = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE,
-                                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  char* area = static_cast<char*>(
+      mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   ASSERT_NE(area, MAP_FAILED);
   ASSERT_EQ(mprotect(area + page, page, PROT_NONE), 0);
   auto* send = reinterpret_cast<HostMessage*>(area + page - 30);

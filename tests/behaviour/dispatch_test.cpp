@@ -22,7 +22,8 @@ class DispatchTest : public PluginFixture {
     return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : "<" + text + ">";
   }
   size_t ServiceCalls(const char* service) {
-    return host().calls().CountIf([service](const host::RecordedCall& c) { return c.service == service; });
+    return host().calls().CountIf(
+        [service](const host::RecordedCall& c) { return c.service == service; });
   }
 };
 
@@ -63,7 +64,9 @@ TEST_F(DispatchBeforeStartTest, UnknownIdWithoutControlObjectCallsNothing) {
   EXPECT_EQ(Call(kUnknownId), 0);
   EXPECT_EQ(Call(kMsgNetworkId), NET_LAN);
   EXPECT_TRUE(host().errorCodes().empty());
-  EXPECT_EQ(host().calls().CountIf([mark](const host::RecordedCall& c) { return c.sequence >= mark; }), 0u);
+  EXPECT_EQ(
+      host().calls().CountIf([mark](const host::RecordedCall& c) { return c.sequence >= mark; }),
+      0u);
 }
 
 TEST_F(DispatchTest, StatusTextIsCopiedIntoABufferOfItsLengthPlusOne) {
@@ -72,7 +75,9 @@ TEST_F(DispatchTest, StatusTextIsCopiedIntoABufferOfItsLengthPlusOne) {
   ASSERT_NE(empty, nullptr);
   EXPECT_STREQ(empty, "");
   auto buffer = host().calls().WaitFor(
-      [mark](const host::RecordedCall& c) { return c.sequence >= mark && c.service == "TempBuffer"; },
+      [mark](const host::RecordedCall& c) {
+        return c.sequence >= mark && c.service == "TempBuffer";
+      },
       std::chrono::milliseconds(0));
   ASSERT_TRUE(buffer.has_value());
   EXPECT_EQ(Unpacked(buffer->message.p1), 1);
@@ -81,7 +86,9 @@ TEST_F(DispatchTest, StatusTextIsCopiedIntoABufferOfItsLengthPlusOne) {
   const uint64_t second = host().calls().Mark();
   EXPECT_STREQ(reinterpret_cast<const char*>(Call(kMsgOwnStatusInfo)), "Na obiedzie");
   buffer = host().calls().WaitFor(
-      [second](const host::RecordedCall& c) { return c.sequence >= second && c.service == "TempBuffer"; },
+      [second](const host::RecordedCall& c) {
+        return c.sequence >= second && c.service == "TempBuffer";
+      },
       std::chrono::milliseconds(0));
   ASSERT_TRUE(buffer.has_value());
   EXPECT_EQ(Unpacked(buffer->message.p1), 12);
@@ -112,7 +119,9 @@ TEST_F(DispatchTest, ComputerNameInA250ByteBuffer) {
   const uint64_t mark = host().calls().Mark();
   EXPECT_STREQ(reinterpret_cast<const char*>(Call(kMsgOwnId)), "A");
   auto buffer = host().calls().WaitFor(
-      [mark](const host::RecordedCall& c) { return c.sequence >= mark && c.service == "TempBuffer"; },
+      [mark](const host::RecordedCall& c) {
+        return c.sequence >= mark && c.service == "TempBuffer";
+      },
       std::chrono::milliseconds(0));
   ASSERT_TRUE(buffer.has_value());
   EXPECT_EQ(Unpacked(buffer->message.p1), 250);

@@ -24,12 +24,12 @@ class EngineTest : public PluginFixture {
     CallRecord(reinterpret_cast<HostMessage*>(&record));
   }
   size_t BusNotices(int id) {
-    return host().calls().CountIf([id](const host::RecordedCall& c) {
-      return c.service == "SendToPlugin" && c.id == id;
-    });
+    return host().calls().CountIf(
+        [id](const host::RecordedCall& c) { return c.service == "SendToPlugin" && c.id == id; });
   }
   // A datagram of another plug-in, sent through the bus.
-  intptr_t BusSend(const std::string& target, const std::string& command, const std::string& body = "") {
+  intptr_t BusSend(const std::string& target, const std::string& command,
+                   const std::string& body = "") {
     BusSendRecord record{};
     record.head.size = sizeof record;
     record.head.id = kMsgBusSend;
@@ -166,7 +166,8 @@ TEST_F(EngineTest, BusyChannelSlotFailsTheStart) {
   ASSERT_TRUE(last);
   EXPECT_EQ(last->Int("status"), kStatusOffline);
   EXPECT_EQ(last->Text("text"), "");
-  EXPECT_EQ(host().calls().CountIf([](const host::RecordedCall& c) { return c.service == "BeginThread"; }),
+  EXPECT_EQ(host().calls().CountIf(
+                [](const host::RecordedCall& c) { return c.service == "BeginThread"; }),
             0u);
   // The WinPopup slot that did open is given back.
   EXPECT_TRUE(SlotFree("A", "messngr"));
@@ -184,7 +185,9 @@ TEST_F(EngineTest, WinPopupSlotTakenOnlyLosesEmulation) {
   ASSERT_NE(taken, INVALID_HANDLE_VALUE);
   LanPeer b("B");
   Call(kMsgSetStatus, kStatusAvailable);
-  EXPECT_TRUE(Logged("V.ask nie mo\xBF" "e emulowa\xE6 WinPopup. Slot jest zaj\xEAty!"));
+  EXPECT_TRUE(
+      Logged("V.ask nie mo\xBF"
+             "e emulowa\xE6 WinPopup. Slot jest zaj\xEAty!"));
   EXPECT_TRUE(b.WaitFor("GETSTATUS"));
   EXPECT_EQ(OwnStatus(), kStatusAvailable);
   CloseHandle(taken);
@@ -226,7 +229,8 @@ TEST_F(EngineTest, StopMarksLanContactsOfflineAndTellsTheBus) {
   EXPECT_EQ(host().calls().CountIf([&](const host::RecordedCall& c) {
     return (c.id == kMsgContactStatus || c.id == kMsgContactWentOffline) && c.IsHostMessage() &&
            c.message.p1 == other;
-  }), 0u);
+  }),
+            0u);
   EXPECT_EQ(Count(kMsgAllWentOffline), 1u);
   EXPECT_EQ(BusNotices(kMsgBusEngine), 1u);
 
@@ -241,10 +245,16 @@ TEST_F(EngineTest, WaitingStopLogsTheTimeTheWorkerTook) {
   Call(kMsgSetStatus, kStatusAvailable);
   ASSERT_TRUE(b.WaitFor("STATUS"));
   Call(kMsgShutdown);
-  EXPECT_TRUE(Logged("Czekam na zako\xF1" "czenie w\xB9tku Vask."));
-  auto done = LoggedStartingWith("Zako\xF1" "czony po ");
+  EXPECT_TRUE(
+      Logged("Czekam na zako\xF1"
+             "czenie w\xB9tku Vask."));
+  auto done = LoggedStartingWith(
+      "Zako\xF1"
+      "czony po ");
   ASSERT_TRUE(done);
-  const int ms = std::stoi(done->substr(std::string("Zako\xF1" "czony po ").size()));
+  const int ms = std::stoi(done->substr(std::string("Zako\xF1"
+                                                    "czony po ")
+                                            .size()));
   EXPECT_EQ(ms % 10, 0);
   EXPECT_GE(ms, 0);
   EXPECT_LT(ms, 5000);

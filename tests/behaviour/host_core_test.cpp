@@ -142,7 +142,8 @@ TEST(HostLoaderTest, StartRunsTheSequenceInOrderAndUnloadStopsOnce) {
   core.Unload(id);
   EXPECT_EQ(core.calls().CountIf([](const RecordedCall& c) {
     return c.IsHostMessage() && c.id == kMsgLog && c.Text("text") == "probe stopping";
-  }), 1u);
+  }),
+            1u);
 }
 
 TEST(HostLoaderTest, UnloadWaitsForThePluginsThreadsToLeaveItsCode) {
@@ -155,7 +156,8 @@ TEST(HostLoaderTest, UnloadWaitsForThePluginsThreadsToLeaveItsCode) {
   // library gone first, the thread would have crashed in unmapped code.
   EXPECT_EQ(core.calls().CountIf([](const RecordedCall& c) {
     return c.IsHostMessage() && c.id == kMsgLog && c.Text("text") == "probe thread ending";
-  }), 1u);
+  }),
+            1u);
   EXPECT_TRUE(core.Plugins().empty());
 }
 
@@ -242,7 +244,10 @@ TEST_F(HostCoreTest, HostTextCopiesOutliveTheNextCallsOnTheirThread) {
   char* a = control_->TempBuffer(8);
   std::strcpy(a, "kept");
   char* b = nullptr;
-  std::thread other([&] { b = control_->TempBuffer(8); std::strcpy(b, "other"); });
+  std::thread other([&] {
+    b = control_->TempBuffer(8);
+    std::strcpy(b, "other");
+  });
   other.join();
   for (int i = 0; i < 10; ++i) control_->TempBuffer(100);
   EXPECT_STREQ(a, "kept");
@@ -253,7 +258,7 @@ TEST_F(HostCoreTest, HostTextCopiesOutliveTheNextCallsOnTheirThread) {
 TEST_F(HostCoreTest, ContactsAreFoundIgnoringCaseAndCountedWithTheOwnEntry) {
   EXPECT_EQ(Send(Message(kMsgContactCount)), 1);  // only the own entry
   int b = core_.AddContact("BETA");
-  int c = core_.AddContact("gamma", 3);  // network 3: not ours
+  int c = core_.AddContact("gamma", 3);    // network 3: not ours
   EXPECT_EQ(core_.AddContact("beta"), b);  // the same contact again
   EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("Beta"))), b);
   EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("GAMMA"))), -1);  // another network

@@ -19,7 +19,8 @@ namespace probe = vask::test_probe;
 TEST(HostTextTest, PolishTextCrossesTheEdgeBothWaysExactly) {
   const std::string utf8 = "Zażółć gęślą jaźń ZAŻÓŁĆ GĘŚLĄ JAŹŃ €";
   const std::string cp1250 =
-      "Za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9 ja\x9f\xf1 ZA\xaf\xd3\xa3\xc6 G\xca\x8cL\xa5 JA\x8f\xd1 \x80";
+      "Za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9 ja\x9f\xf1 ZA\xaf\xd3\xa3\xc6 G\xca\x8cL\xa5 JA\x8f\xd1 "
+      "\x80";
   auto converted = Utf8ToCp1250(utf8);
   ASSERT_TRUE(converted);
   EXPECT_EQ(*converted, cp1250);
@@ -95,7 +96,9 @@ TEST_F(ScriptHostTest, HostMessagesOfThePluginBecomeUtf8Events) {
   HostMessage log{};
   log.size = HostMessageSize(2);
   log.id = kMsgLog;
-  log.p1 = reinterpret_cast<intptr_t>("B\xb3\xb9" "d");  // "Błąd" in CP1250
+  log.p1 = reinterpret_cast<intptr_t>(
+      "B\xb3\xb9"
+      "d");  // "Błąd" in CP1250
   log.p2 = kLogLevel;
   control()->SendToHost(&log);
   HostMessage box{};

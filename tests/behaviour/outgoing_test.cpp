@@ -165,8 +165,8 @@ TEST_F(Outgoing, ChoosesLanOrWinPopupFromTheSettingAndTheContact) {
   int id = 100;
   for (const Case& c : cases) {
     const std::string name = "P" + std::to_string(id);
-    SCOPED_TRACE(name + " winPopup=" + std::to_string(c.winPopup) + " known=" +
-                 std::to_string(c.known) + " present=" + std::to_string(c.present));
+    SCOPED_TRACE(name + " winPopup=" + std::to_string(c.winPopup) +
+                 " known=" + std::to_string(c.known) + " present=" + std::to_string(c.present));
     LanPeer lan(name, "Vask");
     LanPeer popup(name, "messngr");
     ASSERT_TRUE(lan.ok() && popup.ok());

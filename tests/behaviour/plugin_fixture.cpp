@@ -73,7 +73,8 @@ bool PluginFixture::WaitForCount(int id, size_t n, std::chrono::milliseconds dea
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         until - std::chrono::steady_clock::now());
     if (left.count() <= 0) left = std::chrono::milliseconds(1);
-    host_->calls().WaitFor([mark](const host::RecordedCall& c) { return c.sequence >= mark; }, left);
+    host_->calls().WaitFor([mark](const host::RecordedCall& c) { return c.sequence >= mark; },
+                           left);
   }
 }
 

@@ -57,7 +57,9 @@ class PluginFixture : public ::testing::Test {
   // opening broadcasts: the worker polls from then on.
   void RunEngine(LanPeer& peer);
   // A host-owned NUL-terminated copy, as texts the host passes live.
-  intptr_t Text(const std::string& text) { return reinterpret_cast<intptr_t>(host().KeepText(text)); }
+  intptr_t Text(const std::string& text) {
+    return reinterpret_cast<intptr_t>(host().KeepText(text));
+  }
 
   // A contact row with its address, network and status 0. Not reported to
   // the plug-in (use ReportContact).
@@ -65,10 +67,14 @@ class PluginFixture : public ::testing::Test {
   intptr_t ReportContact(int contact) { return Call(kMsgContactReported, contact); }
 
   void SetSetting(int column, int64_t value) { host().SetSetting(column, value); }
-  void SetSettingText(int column, const std::string& value) { host().SetSettingText(column, value); }
+  void SetSettingText(int column, const std::string& value) {
+    host().SetSettingText(column, value);
+  }
   int64_t GetSetting(int column) { return host().GetSetting(column); }
   std::string GetSettingText(int column) { return host().GetSettingText(column); }
-  int64_t ContactInt(int contact, int column) { return host().tables().GetInt(kTableContacts, contact, column); }
+  int64_t ContactInt(int contact, int column) {
+    return host().tables().GetInt(kTableContacts, contact, column);
+  }
   std::string ContactText(int contact, int column) {
     return host().tables().GetText(kTableContacts, contact, column);
   }

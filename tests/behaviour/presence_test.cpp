@@ -23,7 +23,10 @@ TEST_F(PresenceTest, StatusRewritesColumnsEveryTimeButReportsOnlyChanges) {
   const int row = AddContact("B");
   RunEngine(b);
 
-  StatusFromB("64\0"s "2097152\0"s "przy biurku");
+  StatusFromB(
+      "64\0"s
+      "2097152\0"s
+      "przy biurku");
   EXPECT_EQ(ContactText(row, kColumnPresent), "Vask");
   EXPECT_EQ(ContactInt(row, kColumnStatusMark), 2097152);
   auto changed = Last(kMsgContactStatus);
@@ -37,25 +40,35 @@ TEST_F(PresenceTest, StatusRewritesColumnsEveryTimeButReportsOnlyChanges) {
   // The same again: the columns are written anew, nothing is reported.
   host().tables().SetText(kTableContacts, row, kColumnPresent, "x");
   host().tables().SetInt(kTableContacts, row, kColumnStatusMark, 5);
-  StatusFromB("64\0"s "2097152\0"s "przy biurku");
+  StatusFromB(
+      "64\0"s
+      "2097152\0"s
+      "przy biurku");
   EXPECT_EQ(ContactText(row, kColumnPresent), "Vask");
   EXPECT_EQ(ContactInt(row, kColumnStatusMark), 2097152);
   EXPECT_EQ(Count(kMsgContactStatus), 1u);
   EXPECT_EQ(Count(kMsgStatusChanged), 1u);
 
   // Only the description changes: reported.
-  StatusFromB("64\0"s "2097152\0"s "na obiedzie");
+  StatusFromB(
+      "64\0"s
+      "2097152\0"s
+      "na obiedzie");
   EXPECT_EQ(Count(kMsgContactStatus), 2u);
   EXPECT_EQ(Count(kMsgStatusChanged), 2u);
   EXPECT_EQ(Last(kMsgContactStatus)->Text("text"), "na obiedzie");
 
   // Six fields: the description reads as empty.
-  StatusFromB("64\0"s "2097152");
+  StatusFromB(
+      "64\0"s
+      "2097152");
   EXPECT_EQ(Count(kMsgContactStatus), 3u);
   EXPECT_EQ(Last(kMsgContactStatus)->Text("text"), "");
 
   // Offline clears the columns.
-  StatusFromB("0\0"s "2097152\0"s);
+  StatusFromB(
+      "0\0"s
+      "2097152\0"s);
   EXPECT_EQ(ContactText(row, kColumnPresent), "");
   EXPECT_EQ(ContactInt(row, kColumnStatusMark), 0);
   EXPECT_EQ(Last(kMsgContactStatus)->Int("status"), kStatusOffline);
@@ -66,8 +79,12 @@ TEST_F(PresenceTest, StatusNumberAboveAByteIsAlwaysAChange) {
   LanPeer b("B");
   const int row = AddContact("B");
   RunEngine(b);
-  StatusFromB("320\0"s "2097152\0"s);  // low byte 64
-  StatusFromB("320\0"s "2097152\0"s);
+  StatusFromB(
+      "320\0"s
+      "2097152\0"s);  // low byte 64
+  StatusFromB(
+      "320\0"s
+      "2097152\0"s);
   EXPECT_EQ(Count(kMsgContactStatus), 2u);
   EXPECT_EQ(Last(kMsgContactStatus)->Int("status"), 320);  // as it came: 0x100 | 64
   EXPECT_EQ(ContactText(row, kColumnPresent), "Vask");

@@ -73,10 +73,14 @@ TEST_F(ReceiveLoopTest, FirstDatagramNumberedZeroFromANewSenderIsADuplicate) {
 TEST_F(ReceiveLoopTest, RejectedStatusFromANonContactIsLoggedByteForByte) {
   LanPeer b("B");
   RunEngine(b);
-  ASSERT_TRUE(SendRaw("A", "12\0PC1\0*\0STATUS\0" "64\0" "2097152\0\0"s));
+  ASSERT_TRUE(SendRaw("A",
+                      "12\0PC1\0*\0STATUS\0"
+                      "64\0"
+                      "2097152\0\0"s));
   EXPECT_TRUE(WaitFor(kMsgLog, [](const host::RecordedCall& c) {
     return c.Text("text") ==
-           "Dotarl nieprawidlowy pakiet cmd=1 body=\"12|PC1|*|STATUS|64|2097152||\" e=\"Not on list\"";
+           "Dotarl nieprawidlowy pakiet cmd=1 body=\"12|PC1|*|STATUS|64|2097152||\" e=\"Not on "
+           "list\"";
   }));
 }
 
@@ -173,7 +177,10 @@ TEST_F(ReceiveLoopTest, DrainThatDeliveredAMessageAsksTheHostToShowIt) {
   Settle(b);
   EXPECT_EQ(Count(kMsgQueryMessages), 0u);
 
-  ASSERT_TRUE(SendRaw("A", Datagram("50", "B", "A", "MESSAGE", "7\0"s "hello\0"s "5F000000")));
+  ASSERT_TRUE(SendRaw("A", Datagram("50", "B", "A", "MESSAGE",
+                                    "7\0"s
+                                    "hello\0"s
+                                    "5F000000")));
   ASSERT_TRUE(b.WaitFor("MESSAGEACK"));
   auto query = WaitFor(kMsgQueryMessages);
   ASSERT_TRUE(query);

@@ -13,7 +13,9 @@ namespace {
 const std::string kAvailable = "Dost\xEApny";
 const std::string kDnd = "Nie przeszkadza\xE6";
 const std::string kOffline = "Niedost\xEApny";
-const std::string kOnlyListed = "Komunikuj si\xEA TYLKO z komputerami na li\x9C" "cie";
+const std::string kOnlyListed =
+    "Komunikuj si\xEA TYLKO z komputerami na li\x9C"
+    "cie";
 const std::string kWinPopup = "Obs\xB3uguj WinPopup";
 const std::string kChannel = "Nazwa kana\xB3u";
 
@@ -25,7 +27,8 @@ class RegistrationTest : public PluginFixture {
   }
   int Status() { return static_cast<int>(Call(kMsgOwnStatus)); }
   size_t ThreadsStarted() {
-    return host().calls().CountIf([](const host::RecordedCall& c) { return c.service == "BeginThread"; });
+    return host().calls().CountIf(
+        [](const host::RecordedCall& c) { return c.service == "BeginThread"; });
   }
   int restore_ = -1;
   int stored_ = -1;
@@ -147,7 +150,9 @@ TEST_F(RegistrationTest, ChannelLabelIs73Bytes) {
   EXPECT_EQ(label[4], '\x03');
   EXPECT_EQ(label.substr(5, 9), std::to_string(kIconPlugin));
   EXPECT_EQ(label[14], '\x01');
-  EXPECT_EQ(label.substr(15, 6), "Mo\xBF" "esz");
+  EXPECT_EQ(label.substr(15, 6),
+            "Mo\xBF"
+            "esz");
 }
 
 TEST_F(RegistrationTest, WithSetting11OffTheStartStaysOffline) {

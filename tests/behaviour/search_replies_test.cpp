@@ -84,7 +84,8 @@ TEST_F(SearchRepliesTest, ReplyDuringQueryBecomesResultOfStatusByFirstField) {
   EXPECT_STREQ(a.provider, "");
   EXPECT_EQ(a.gender, 0);
   EXPECT_EQ(Unpacked(a.ownerWindow), 0);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&a), sizeof a).find("nick"), std::string::npos)
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&a), sizeof a).find("nick"),
+            std::string::npos)
       << "field 5 is not carried";
   EXPECT_EQ(Unpacked(found[1].status), kStatusOffline);
   EXPECT_STREQ(found[1].column6, "One");
@@ -113,7 +114,8 @@ TEST_F(SearchRepliesTest, LongFieldsAreCutToTheirRecordFields) {
   const std::string long150(150, 'x');
   const std::string long60(60, 'y');
   const std::string long300(300, 'z');
-  ASSERT_TRUE(peer_->Send("A", "SEARCHREPLY", {"2", "", long150, long150, long150, long60, long300}));
+  ASSERT_TRUE(
+      peer_->Send("A", "SEARCHREPLY", {"2", "", long150, long150, long150, long60, long300}));
   ASSERT_TRUE(WaitForCount(kMsgFoundContact, 1));
   EndQuery();
   FoundContact found = host().foundContacts().at(0);

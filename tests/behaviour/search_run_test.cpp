@@ -92,7 +92,6 @@ class SearchRunTest : public SearchFixture {
     body[index] = value;
     return body;
   }
-
 };
 
 TEST_F(SearchRunTest, RequestWithoutNameRunsAsQueryAndReadsStatusOne) {
@@ -270,7 +269,7 @@ TEST_F(SearchRunTest, BareRequestIsAnsweredWithOneAndTheOwnDetails) {
 
 TEST_F(SearchRunTest, MalformedQueryGetsNoAnswer) {
   EXPECT_FALSE(Answered({"2", "", "", "", "", "", "", ""}));  // 12 fields
-  EXPECT_FALSE(Answered({"2", ""}));  // 6 fields
+  EXPECT_FALSE(Answered({"2", ""}));                          // 6 fields
 }
 
 TEST_F(SearchRunTest, EmptyCriteriaAreAnsweredByEveryone) {

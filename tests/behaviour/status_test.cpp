@@ -20,7 +20,8 @@ class StatusTest : public PluginFixture {
   // rewrote it, the call log copies the record first).
   std::optional<host::RecordedCall> LastAnnounced() { return Last(kMsgAnnounceStatus); }
   size_t ThreadsStarted() {
-    return host().calls().CountIf([](const host::RecordedCall& c) { return c.service == "BeginThread"; });
+    return host().calls().CountIf(
+        [](const host::RecordedCall& c) { return c.service == "BeginThread"; });
   }
 };
 

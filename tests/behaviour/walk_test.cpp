@@ -16,7 +16,9 @@
 namespace vask::test {
 namespace {
 
-constexpr const char* kWalkError = "Wyst\xb9pi\xb3 b\xb3\xb9" "d podczas wyszukiwania!";
+constexpr const char* kWalkError =
+    "Wyst\xb9pi\xb3 b\xb3\xb9"
+    "d podczas wyszukiwania!";
 
 class WalkTest : public PluginFixture {
  protected:
@@ -34,7 +36,8 @@ class WalkTest : public PluginFixture {
     peers_.push_back(std::make_unique<LanPeer>(name));
     setenv("VASK_WORKGROUP", workgroup_.c_str(), 1);
     ASSERT_TRUE(peers_.back()->ok()) << name;
-    if (comment) std::ofstream(lanDir() + "/" + workgroup + "/" + name + "/comment") << comment << "\n";
+    if (comment)
+      std::ofstream(lanDir() + "/" + workgroup + "/" + name + "/comment") << comment << "\n";
   }
 
   // Runs a walk request to its end; the host's record afterwards.
@@ -64,8 +67,8 @@ class WalkTest : public PluginFixture {
   }
   bool Logged(const std::string& text) {
     return host().calls().CountIf([&](const host::RecordedCall& c) {
-             return c.IsHostMessage() && c.id == kMsgLog && c.Text("text") == text;
-           }) > 0;
+      return c.IsHostMessage() && c.id == kMsgLog && c.Text("text") == text;
+    }) > 0;
   }
 
   std::vector<std::unique_ptr<LanPeer>> peers_;
@@ -110,7 +113,8 @@ TEST_F(WalkTest, AtWalksEveryWorkgroupFromTheRoot) {
   EXPECT_TRUE(Logged("- Enumerating network resources of 'Vask emulated LAN'..."));
   EXPECT_TRUE(Logged("- Enumerating network resources of 'OTHER'..."));
   EXPECT_TRUE(Logged("- Enumerating network resources of 'WORKGROUP'..."));
-  EXPECT_FALSE(Logged("- Enumerating network resources of '\\\\PC12'...")) << "computers are not entered";
+  EXPECT_FALSE(Logged("- Enumerating network resources of '\\\\PC12'..."))
+      << "computers are not entered";
 }
 
 TEST_F(WalkTest, ComputerRecordCarriesNameCommentAndProvider) {
@@ -139,8 +143,10 @@ TEST_F(WalkTest, ComputerRecordCarriesNameCommentAndProvider) {
   ASSERT_NE(cut, nullptr);
   EXPECT_EQ(std::string(cut->column17), longComment.substr(0, 100));
 
-  EXPECT_TRUE(Logged("   > found '\\\\PC12' disp=2 type=0 usage=2 local='' c='Biuro' p='Vask emulated LAN'"));
-  EXPECT_TRUE(Logged("   > found '\\\\BARE' disp=2 type=0 usage=2 local='' c='' p='Vask emulated LAN'"));
+  EXPECT_TRUE(Logged(
+      "   > found '\\\\PC12' disp=2 type=0 usage=2 local='' c='Biuro' p='Vask emulated LAN'"));
+  EXPECT_TRUE(
+      Logged("   > found '\\\\BARE' disp=2 type=0 usage=2 local='' c='' p='Vask emulated LAN'"));
 }
 
 TEST_F(WalkTest, ContainerThatCannotBeOpenedShowsOneErrorAndTheWalkGoesOn) {

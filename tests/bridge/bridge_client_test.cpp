@@ -254,8 +254,8 @@ TEST_F(BridgeClientTest, ANameInConflictFailsTheServerSlotAndTheWrites) {
   HANDLE server = CreateMailslotA("\\\\.\\mailslot\\vask", 0, 0, nullptr);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
 
-  HANDLE remote = CreateFileA("\\\\BRAVO\\mailslot\\vask", GENERIC_WRITE, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE remote = CreateFileA("\\\\BRAVO\\mailslot\\vask", GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(remote, INVALID_HANDLE_VALUE);
   bridge.verdict = vask::bridge_link::kErrorNameInConflict;
   DWORD written = 99;

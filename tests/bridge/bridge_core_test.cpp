@@ -2,12 +2,13 @@
 // registered, defended, answered and released; datagrams delivered to the
 // right local slots only; local writes resolved, sent and refused; what
 // another machine's defence does and what a stray one must not.
+#include "bridge/bridge_core.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "bridge/bridge_core.h"
 #include "bridge/browse_frame.h"
 #include "bridge/byte_order.h"
 #include "bridge/node_status.h"
@@ -16,9 +17,9 @@
 namespace vask::bridge {
 namespace {
 
-constexpr uint32_t kOwnIp = 0x0A000001;     // 10.0.0.1
+constexpr uint32_t kOwnIp = 0x0A000001;  // 10.0.0.1
 constexpr uint32_t kBroadcastIp = 0x0A0000FF;
-constexpr uint32_t kPeerIp = 0x0A000002;    // 10.0.0.2
+constexpr uint32_t kPeerIp = 0x0A000002;  // 10.0.0.2
 
 struct Sent {
   uint16_t fromPort;
@@ -75,7 +76,8 @@ class BridgeCoreTest : public ::testing::Test {
     std::vector<NamePacket> out;
     for (const Sent& s : sent_) {
       NamePacket p;
-      if (s.fromPort == kNamePort && s.ip == ip && DecodeNamePacket(s.packet.data(), s.packet.size(), &p)) {
+      if (s.fromPort == kNamePort && s.ip == ip &&
+          DecodeNamePacket(s.packet.data(), s.packet.size(), &p)) {
         out.push_back(p);
       }
     }
@@ -235,7 +237,8 @@ TEST_F(BridgeCoreTest, AGenuineDefenceMakesTheComputerYieldAndRefuseItsWrites) {
   Defend(regs[0].id, "ALPHA", 0, 100);
   EXPECT_EQ(claim, bridge_link::kErrorNameInConflict);
   ASSERT_FALSE(logs_.empty());
-  EXPECT_NE(logs_.back().find("ALPHA<00> is in use by 10.0.0.2"), std::string::npos) << logs_.back();
+  EXPECT_NE(logs_.back().find("ALPHA<00> is in use by 10.0.0.2"), std::string::npos)
+      << logs_.back();
 
   sent_.clear();
   for (Millis t = 250; t <= 1000; t += 250) core_.OnTimer(t);
@@ -561,10 +564,11 @@ TEST_F(BridgeCoreTest, NodeStatusListsTheServedNamesAndTheWorkgroup) {
   EXPECT_EQ(answer.flags, 0x8400);
   NodeStatus status;
   ASSERT_TRUE(DecodeNodeStatus(answer.recordData.data(), answer.recordData.size(), &status));
-  std::vector<StatusEntry> expected = {
-      {MakeName("WORKGROUP", 0), kStatusGroup | kStatusActive},
-      {MakeName("ALPHA", 0), kStatusActive}, {MakeName("ALPHA", 3), kStatusActive},
-      {MakeName("BETA", 0), kStatusActive},  {MakeName("BETA", 3), kStatusActive}};
+  std::vector<StatusEntry> expected = {{MakeName("WORKGROUP", 0), kStatusGroup | kStatusActive},
+                                       {MakeName("ALPHA", 0), kStatusActive},
+                                       {MakeName("ALPHA", 3), kStatusActive},
+                                       {MakeName("BETA", 0), kStatusActive},
+                                       {MakeName("BETA", 3), kStatusActive}};
   EXPECT_EQ(status.names, expected);
   EXPECT_EQ(status.unitId, Config().mac);
 
@@ -652,8 +656,8 @@ TEST_F(BridgeCoreTest, AnnouncementsHeardFillTheNeighbourhoodWithTheirComments) 
   a.comment = "Samba file server";
   std::vector<uint8_t> frame;
   ASSERT_TRUE(EncodeAnnouncement(a, &frame));
-  ReceiveDatagram(kDirectGroup, "WORKGROUP", 0x1D, "BROWSE", std::string(frame.begin(), frame.end()),
-                  0x0A000005, "SAMBA1");
+  ReceiveDatagram(kDirectGroup, "WORKGROUP", 0x1D, "BROWSE",
+                  std::string(frame.begin(), frame.end()), 0x0A000005, "SAMBA1");
   a.serverName = "WINBOX";
   a.opcode = kLocalMasterAnnouncement;
   a.comment = "line\nbreak";
@@ -677,13 +681,13 @@ TEST_F(BridgeCoreTest, AnnouncementsHeardFillTheNeighbourhoodWithTheirComments) 
   a.serverName = "SAMBA1";
   a.comment = "Samba file server";
   ASSERT_TRUE(EncodeAnnouncement(a, &frame));
-  ReceiveDatagram(kDirectGroup, "WORKGROUP", 0x1D, "BROWSE", std::string(frame.begin(), frame.end()),
-                  0x0A000005, "SAMBA1");
+  ReceiveDatagram(kDirectGroup, "WORKGROUP", 0x1D, "BROWSE",
+                  std::string(frame.begin(), frame.end()), 0x0A000005, "SAMBA1");
   EXPECT_FALSE(core_.TakeNeighboursChanged());
   a.serverType = 0;
   ASSERT_TRUE(EncodeAnnouncement(a, &frame));
-  ReceiveDatagram(kDirectGroup, "WORKGROUP", 0x1D, "BROWSE", std::string(frame.begin(), frame.end()),
-                  0x0A000005, "SAMBA1");
+  ReceiveDatagram(kDirectGroup, "WORKGROUP", 0x1D, "BROWSE",
+                  std::string(frame.begin(), frame.end()), 0x0A000005, "SAMBA1");
   EXPECT_TRUE(core_.TakeNeighboursChanged());
   ASSERT_EQ(core_.Neighbours().size(), 1u);
   EXPECT_EQ(core_.Neighbours()[0].name, "WINBOX");

@@ -52,9 +52,9 @@ TEST(NetbiosName, EncodesTheWorkedExamples) {
 }
 
 TEST(NetbiosName, DecodesWhatItEncodesAndMatchesWithoutCase) {
-  for (const NetbiosName& name : {MakeName("FRED", 0x03), MakeName("*", 0), MakeName("A", 0x1D),
-                                  MakeName("FIFTEEN-CHARS-X", 0x20),
-                                  NetbiosName{"HOST", 0, "corp.example"}}) {
+  for (const NetbiosName& name :
+       {MakeName("FRED", 0x03), MakeName("*", 0), MakeName("A", 0x1D),
+        MakeName("FIFTEEN-CHARS-X", 0x20), NetbiosName{"HOST", 0, "corp.example"}}) {
     std::vector<uint8_t> wire;
     ASSERT_TRUE(EncodeName(name, &wire));
     NetbiosName back;
@@ -98,9 +98,9 @@ TEST(NetbiosName, RefusesMalformedNames) {
   EXPECT_TRUE(refused(bad, false));
 
   std::vector<uint8_t> pointer = {0xC0, 0x00};
-  EXPECT_TRUE(refused(pointer, false));          // not allowed here
-  EXPECT_TRUE(refused(pointer, true));           // points at itself
-  std::vector<uint8_t> chain = good;              // a pointer to a pointer
+  EXPECT_TRUE(refused(pointer, false));  // not allowed here
+  EXPECT_TRUE(refused(pointer, true));   // points at itself
+  std::vector<uint8_t> chain = good;     // a pointer to a pointer
   chain.insert(chain.end(), {0xC0, 0x22, 0xC0, 0x22});
   EXPECT_TRUE(refused(chain, true, 36));
   std::vector<uint8_t> back = good;  // a pointer to an earlier whole name is fine
@@ -128,9 +128,9 @@ TEST(MailslotDatagram, MessengerFigures) {
     EXPECT_EQ(Get16Le(smb + 57), 87) << n;
     EXPECT_EQ(Get16Le(smb + 67), 18 + n) << n;
     EXPECT_EQ(Get16Be(packet.data() + 10), 155 + n) << n;  // DGM_LENGTH
-    EXPECT_EQ(packet.size(), 169 + n) << n;                 // the UDP payload
-    EXPECT_EQ(Get16Le(smb + 35), n);                        // TotalDataCount
-    EXPECT_EQ(Get16Le(smb + 55), n);                        // DataCount
+    EXPECT_EQ(packet.size(), 169 + n) << n;                // the UDP payload
+    EXPECT_EQ(Get16Le(smb + 35), n);                       // TotalDataCount
+    EXPECT_EQ(Get16Le(smb + 55), n);                       // DataCount
     EXPECT_EQ(smb[32], 17);
     EXPECT_EQ(Get16Le(smb + 61), 1);  // write
     EXPECT_EQ(Get16Le(smb + 65), 2);  // second class
@@ -413,7 +413,8 @@ TEST(BrowseFrame, HostAnnouncementLayout) {
   ASSERT_EQ(frame.size(), 32u + a.comment.size() + 1);
   EXPECT_EQ(frame[0], kHostAnnouncement);
   EXPECT_EQ(Get32Le(&frame[2]), 60000u);
-  EXPECT_EQ(std::string(frame.begin() + 6, frame.begin() + 22), std::string("ALPHA") + std::string(11, '\0'));
+  EXPECT_EQ(std::string(frame.begin() + 6, frame.begin() + 22),
+            std::string("ALPHA") + std::string(11, '\0'));
   EXPECT_EQ(Get32Le(&frame[24]), kServerWorkstation);
   EXPECT_EQ(Get32Le(&frame[24]) & kServerServer, 0u) << "no file server";
   EXPECT_EQ(frame[28], 15);

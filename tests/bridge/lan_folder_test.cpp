@@ -1,6 +1,8 @@
 // The bridge's files in the LAN directory: the neighbours file as the
 // bridge writes it and the Win32 subset's enumeration reads it, hostile
 // names and comments included; and the bridge's capped log file.
+#include "bridge/lan_folder.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "bridge/lan_folder.h"
 #include "bridge/log_file.h"
 #include "bridge_link.h"
 #include "win32.h"
@@ -89,14 +90,14 @@ TEST_F(LanFolderTest, HostileNamesNeverReachTheNeighboursFileAndCommentsSurviveI
 
 TEST_F(LanFolderTest, TheReaderRefusesLinesTheBridgeNeverWrites) {
   std::ofstream(lan_ + "/" + bridge_link::kNeighboursName)
-      << "WORKGROUP BRAVO 10.0.0.2\n"               // the older form, no comment
-      << "WORKGROUP TWO WORDS 10.0.0.3 x\n"         // a name with a blank: five fields
+      << "WORKGROUP BRAVO 10.0.0.2\n"        // the older form, no comment
+      << "WORKGROUP TWO WORDS 10.0.0.3 x\n"  // a name with a blank: five fields
       << "WORKGROUP ../ETC 10.0.0.4\n"
       << "WORKGROUP\n"
       << "WORKGROUP " << std::string(16, 'L') << " 10.0.0.5\n"
       << "workgroup charlie 10.0.0.6 hi%20there\n";
-  std::vector<std::pair<std::string, std::string>> expected = {
-      {"\\\\BRAVO", "(none)"}, {"\\\\CHARLIE", "hi there"}};
+  std::vector<std::pair<std::string, std::string>> expected = {{"\\\\BRAVO", "(none)"},
+                                                               {"\\\\CHARLIE", "hi there"}};
   EXPECT_EQ(Listed(), expected);
 }
 

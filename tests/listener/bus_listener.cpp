@@ -31,10 +31,10 @@ namespace ids = vask::test_listener;
 
 struct Seen {
   std::string command;  // "" for kMsgBusEngine
-  int event = 0;  // kMsgBusEngine only
-  int contact = -2;  // kMsgBusReceived only
-  std::string target;  // kMsgBusSent only
-  std::string fields;  // kMsgBusReceived: joined by '|'
+  int event = 0;        // kMsgBusEngine only
+  int contact = -2;     // kMsgBusReceived only
+  std::string target;   // kMsgBusSent only
+  std::string fields;   // kMsgBusReceived: joined by '|'
 };
 
 // Notifications arrive on any thread of the plug-in, several at once; the

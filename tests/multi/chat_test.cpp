@@ -8,8 +8,8 @@ namespace {
 // A "message" event (host message 100) of this type with this body.
 LinePredicate IsMessage(int type, const std::string& body) {
   return [=](const std::string& line) {
-    return JsonField(line, "event") == "message" && JsonField(line, "type") == std::to_string(type) &&
-           JsonField(line, "body") == body;
+    return JsonField(line, "event") == "message" &&
+           JsonField(line, "type") == std::to_string(type) && JsonField(line, "body") == body;
   };
 }
 
@@ -104,9 +104,11 @@ TEST_F(ChatBetweenHosts, ConversationBothWaysIsDeliveredOnceAndAcknowledged) {
   a_->Send("wait 12000");
   ASSERT_TRUE(a_->WaitFor(IsEvent("waited"), mark, 20s).has_value());
   for (HostProcess* host : {a_, b_}) {
-    EXPECT_EQ(CountLines(*host, [](const std::string& line) {
-                return JsonField(line, "event") == "message" && JsonField(line, "type") == "2";
-              }),
+    EXPECT_EQ(CountLines(*host,
+                         [](const std::string& line) {
+                           return JsonField(line, "event") == "message" &&
+                                  JsonField(line, "type") == "2";
+                         }),
               0u)
         << host->computer();
   }
@@ -128,8 +130,9 @@ TEST_F(ChatBetweenHosts, MessageToAStoppedHostGivesTheErrorNotice) {
   EXPECT_EQ(JsonField(*result, "sent"), "0");
   auto notice = a_->WaitFor([](const std::string& line) {
     return JsonField(line, "event") == "message" && JsonField(line, "type") == "2" &&
-           JsonField(line, "body").value_or("").rfind(
-               "Wystąpił błąd podczas dostarczania wiadomości! [", 0) == 0;
+           JsonField(line, "body")
+                   .value_or("")
+                   .rfind("Wystąpił błąd podczas dostarczania wiadomości! [", 0) == 0;
   });
   ASSERT_TRUE(notice.has_value());
   EXPECT_EQ(JsonField(*notice, "from"), "B");
@@ -172,7 +175,6 @@ TEST_F(ChatBetweenHosts, WinPopupMessageShowsTheCloakNameAsItsSender) {
   ASSERT_TRUE(onB.has_value());
   EXPECT_EQ(JsonField(*onB, "from"), "Zenek");
 }
-
 
 // A computer named in Polish: its name reaches the LAN as Windows-1250
 // capitals, so the peer sees it come online and they chat both ways, the

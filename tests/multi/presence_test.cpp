@@ -38,9 +38,7 @@ class PresenceBetweenHosts : public MultiFixture {
   HostProcess* b_ = nullptr;
 };
 
-TEST_F(PresenceBetweenHosts, EachSeesTheOtherOnlineWithStatusAndDescription) {
-  BothOnline();
-}
+TEST_F(PresenceBetweenHosts, EachSeesTheOtherOnlineWithStatusAndDescription) { BothOnline(); }
 
 TEST_F(PresenceBetweenHosts, StatusChangeShowsOnTheOtherSide) {
   BothOnline();
@@ -58,9 +56,8 @@ TEST_F(PresenceBetweenHosts, GoingOfflineShowsOfflineOnTheOtherSide) {
   auto onB = b_->WaitForContacts(Shows("A", kStatusOffline));
   ASSERT_TRUE(onB);
   EXPECT_TRUE(Shows("A", kStatusOffline)(*onB)) << *onB;
-  auto onA = a_->WaitForContacts([](const std::string& list) {
-    return JsonInt(list, "ownStatus") == kStatusOffline;
-  });
+  auto onA = a_->WaitForContacts(
+      [](const std::string& list) { return JsonInt(list, "ownStatus") == kStatusOffline; });
   ASSERT_TRUE(onA);
   EXPECT_EQ(JsonInt(*onA, "ownStatus"), kStatusOffline);
 }
@@ -70,16 +67,17 @@ TEST_F(PresenceBetweenHosts, StoppedHostMarksItsContactsOffline) {
   if (HasFatalFailure()) return;
   const size_t mark = a_->Mark();
   a_->Send("msg " + std::to_string(kMsgShutdown));
-  auto offline = a_->WaitFor([](const std::string& line) {
-    return JsonField(line, "event") == "contact-status" && JsonField(line, "address") == "B" &&
-           JsonInt(line, "status") == kStatusOffline;
-  }, mark);
+  auto offline = a_->WaitFor(
+      [](const std::string& line) {
+        return JsonField(line, "event") == "contact-status" && JsonField(line, "address") == "B" &&
+               JsonInt(line, "status") == kStatusOffline;
+      },
+      mark);
   EXPECT_TRUE(offline);
   auto onA = a_->WaitForContacts(Shows("B", kStatusOffline, ""));
   ASSERT_TRUE(onA);
   EXPECT_TRUE(Shows("B", kStatusOffline, "")(*onA)) << *onA;
 }
-
 
 // Leaving is announced: however a host ends (quit, the end of its input,
 // SIGTERM), its peer sees the computer go offline.

@@ -137,7 +137,8 @@ TEST_F(SearchMultiTest, PublishingSendsTheOwnDetailsToEveryComputer) {
 
   std::string reply;
   const auto until = std::chrono::steady_clock::now() + 10s;
-  while (reply.find("SEARCHREPLY") == std::string::npos && std::chrono::steady_clock::now() < until) {
+  while (reply.find("SEARCHREPLY") == std::string::npos &&
+         std::chrono::steady_clock::now() < until) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         until - std::chrono::steady_clock::now());
     auto bytes = watcher.Read(left.count() > 0 ? left : 0ms);

@@ -146,7 +146,8 @@ class Tally {
   // Messages shown more than once, and how many were never shown.
   size_t duplicates() {
     std::lock_guard lock(mutex_);
-    return static_cast<size_t>(std::count_if(seen_.begin(), seen_.end(), [](int n) { return n > 1; }));
+    return static_cast<size_t>(
+        std::count_if(seen_.begin(), seen_.end(), [](int n) { return n > 1; }));
   }
   size_t missing() {
     std::lock_guard lock(mutex_);
@@ -238,7 +239,8 @@ TEST_F(Soak, BothWaysNothingLostOrRepeatedMemoryFlatUnderBadInput) {
                                   "64", "2097152", ""}));
   };
   auto bothPresent = [&](const std::string& who) {
-    return [&, who](const std::string& list) { return present(who)(list) && present("NOBODY")(list); };
+    return
+        [&, who](const std::string& list) { return present(who)(list) && present("NOBODY")(list); };
   };
   auto onA = a.WaitForContacts([&](const std::string& list) {
     if (!present("NOBODY")(list)) presentAt("A");
@@ -321,7 +323,7 @@ TEST_F(Soak, BothWaysNothingLostOrRepeatedMemoryFlatUnderBadInput) {
     EXPECT_EQ(t->missing(), 0u) << who;
     EXPECT_EQ(t->duplicates(), 0u) << who;
     EXPECT_EQ(t->strays(), 0u) << who;
-    EXPECT_EQ(t->results(), n + 1) << who;  // and the horizon's
+    EXPECT_EQ(t->results(), n + 1) << who;   // and the horizon's
     EXPECT_EQ(t->failedSends(), 1u) << who;  // the horizon only
     EXPECT_EQ(t->repeatedResults(), 0u) << who;
     // Likely lost: only the horizon; the one other notice is its send error.

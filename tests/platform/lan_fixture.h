@@ -31,7 +31,8 @@ class LanTest : public ::testing::Test {
 
   // Server slot on this computer, closed at the end of the test.
   HANDLE Server(const char* name, DWORD maxSize = 100100, DWORD timeout = 0) {
-    HANDLE handle = CreateMailslotA((std::string("\\\\.\\mailslot\\") + name).c_str(), maxSize, timeout, nullptr);
+    HANDLE handle = CreateMailslotA((std::string("\\\\.\\mailslot\\") + name).c_str(), maxSize,
+                                    timeout, nullptr);
     if (handle != INVALID_HANDLE_VALUE) handles_.push_back(handle);
     return handle;
   }
@@ -42,8 +43,9 @@ class LanTest : public ::testing::Test {
     return handle;
   }
   HANDLE Client(const std::string& computer, const std::string& name) {
-    HANDLE handle = CreateFileA(("\\\\" + computer + "\\mailslot\\" + name).c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileA(("\\\\" + computer + "\\mailslot\\" + name).c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) handles_.push_back(handle);
     return handle;
   }
@@ -59,7 +61,8 @@ class LanTest : public ::testing::Test {
   static std::string Read(HANDLE server) {
     std::vector<char> buffer(200000);
     DWORD read = 0;
-    if (!ReadFile(server, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) return "<none>";
+    if (!ReadFile(server, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+      return "<none>";
     return std::string(buffer.data(), read);
   }
   static DWORD Count(HANDLE server) {

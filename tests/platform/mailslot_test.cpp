@@ -166,7 +166,8 @@ TEST_F(MailslotTest, InfoReportsExactCountAndNextSizeAfterSeveralWrites) {
 
   HANDLE client = Client("PC1", "vask");
   // More than the kernel's own datagram queue holds by default.
-  for (int i = 0; i < 25; ++i) ASSERT_TRUE(Write(client, std::string(static_cast<size_t>(i + 1), 'a')));
+  for (int i = 0; i < 25; ++i)
+    ASSERT_TRUE(Write(client, std::string(static_cast<size_t>(i + 1), 'a')));
   for (int i = 0; i < 25; ++i) {
     ASSERT_TRUE(GetMailslotInfo(server, nullptr, &next, &count, nullptr));
     EXPECT_EQ(count, static_cast<DWORD>(25 - i));
@@ -235,7 +236,8 @@ TEST_F(MailslotTest, WrongSidesAndBadHandlesAreRefused) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
   int local = 0;
-  for (HANDLE bad : {INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr), static_cast<HANDLE>(&local)}) {
+  for (HANDLE bad :
+       {INVALID_HANDLE_VALUE, static_cast<HANDLE>(nullptr), static_cast<HANDLE>(&local)}) {
     EXPECT_FALSE(CloseHandle(bad));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_FALSE(GetMailslotInfo(bad, nullptr, nullptr, &n, nullptr));

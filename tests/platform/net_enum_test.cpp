@@ -40,7 +40,8 @@ class NetEnumTest : public LanTest {
   // given size.
   std::vector<Listed> List(DWORD scope, NETRESOURCEA* container, DWORD bufferSize = 16384) {
     HANDLE handle = nullptr;
-    EXPECT_EQ(WNetOpenEnumA(scope, RESOURCETYPE_ANY, 0, container, &handle), static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(WNetOpenEnumA(scope, RESOURCETYPE_ANY, 0, container, &handle),
+              static_cast<DWORD>(NO_ERROR));
     std::vector<Listed> all;
     std::vector<char> buffer(bufferSize);
     for (int batch = 0; batch < 100; ++batch) {
@@ -61,7 +62,8 @@ class NetEnumTest : public LanTest {
           EXPECT_LT(s + std::strlen(s), buffer.data() + bufferSize);
         }
         all.push_back({r.dwDisplayType, r.dwUsage, r.lpRemoteName ? r.lpRemoteName : "<null>",
-                       r.lpComment ? r.lpComment : "<null>", r.lpProvider ? r.lpProvider : "<null>", r});
+                       r.lpComment ? r.lpComment : "<null>", r.lpProvider ? r.lpProvider : "<null>",
+                       r});
       }
     }
     EXPECT_EQ(WNetCloseEnum(handle), static_cast<DWORD>(NO_ERROR));
@@ -104,18 +106,21 @@ TEST_F(NetEnumTest, WalkFromTheRootMeetsNetworkWorkgroupsAndRunningComputers) {
 }
 
 TEST_F(NetEnumTest, ContextListsTheOwnWorkgroupsComputers) {
-  EXPECT_EQ(Names(List(RESOURCE_CONTEXT, nullptr)), (std::vector<std::string>{"\\\\PC1", "\\\\PC2"}));
+  EXPECT_EQ(Names(List(RESOURCE_CONTEXT, nullptr)),
+            (std::vector<std::string>{"\\\\PC1", "\\\\PC2"}));
   SetWorkgroup("office");
   EXPECT_EQ(Names(List(RESOURCE_CONTEXT, nullptr)), (std::vector<std::string>{"\\\\PC7"}));
 }
 
 TEST_F(NetEnumTest, SmallBufferTakesFewerEntriesPerCallAndTooSmallAsksForMore) {
   HANDLE handle = nullptr;
-  ASSERT_EQ(WNetOpenEnumA(RESOURCE_CONTEXT, RESOURCETYPE_ANY, 0, nullptr, &handle), static_cast<DWORD>(NO_ERROR));
+  ASSERT_EQ(WNetOpenEnumA(RESOURCE_CONTEXT, RESOURCETYPE_ANY, 0, nullptr, &handle),
+            static_cast<DWORD>(NO_ERROR));
   std::vector<char> buffer(4096);
   DWORD count = 0xFFFFFFFF;
   DWORD size = 10;
-  EXPECT_EQ(WNetEnumResourceA(handle, &count, buffer.data(), &size), static_cast<DWORD>(ERROR_MORE_DATA));
+  EXPECT_EQ(WNetEnumResourceA(handle, &count, buffer.data(), &size),
+            static_cast<DWORD>(ERROR_MORE_DATA));
   DWORD needed = size;
   EXPECT_EQ(needed, sizeof(NETRESOURCEA) + sizeof "\\\\PC1" + sizeof "Vask emulated LAN");
 
@@ -131,14 +136,16 @@ TEST_F(NetEnumTest, SmallBufferTakesFewerEntriesPerCallAndTooSmallAsksForMore) {
   EXPECT_EQ(count, 1u);
   EXPECT_STREQ(reinterpret_cast<NETRESOURCEA*>(buffer.data())->lpRemoteName, "\\\\PC2");
   count = 0xFFFFFFFF;
-  EXPECT_EQ(WNetEnumResourceA(handle, &count, buffer.data(), &size), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+  EXPECT_EQ(WNetEnumResourceA(handle, &count, buffer.data(), &size),
+            static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
   EXPECT_EQ(WNetCloseEnum(handle), static_cast<DWORD>(NO_ERROR));
   EXPECT_EQ(WNetCloseEnum(handle), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 TEST_F(NetEnumTest, CountLimitsTheBatch) {
   HANDLE handle = nullptr;
-  ASSERT_EQ(WNetOpenEnumA(RESOURCE_CONTEXT, RESOURCETYPE_ANY, 0, nullptr, &handle), static_cast<DWORD>(NO_ERROR));
+  ASSERT_EQ(WNetOpenEnumA(RESOURCE_CONTEXT, RESOURCETYPE_ANY, 0, nullptr, &handle),
+            static_cast<DWORD>(NO_ERROR));
   std::vector<char> buffer(4096);
   DWORD count = 1;
   DWORD size = 4096;
@@ -179,7 +186,8 @@ TEST_F(NetEnumTest, LowerCaseAndLongWorkgroupFoldersAreWalked) {
     container.lpRemoteName = group.remote.data();
     HANDLE handle = nullptr;
     ASSERT_EQ(WNetOpenEnumA(RESOURCE_GLOBALNET, RESOURCETYPE_ANY, 0, &container, &handle),
-              static_cast<DWORD>(NO_ERROR)) << group.remote;
+              static_cast<DWORD>(NO_ERROR))
+        << group.remote;
     WNetCloseEnum(handle);
     if (group.remote == "dom" || group.remote == longName) {
       EXPECT_EQ(Names(List(RESOURCE_GLOBALNET, &container)), (std::vector<std::string>{"\\\\PC8"}))
@@ -203,7 +211,8 @@ TEST_F(NetEnumTest, UnknownContainerFailsToOpen) {
   char name[] = "NOWHERE";
   nowhere.lpRemoteName = name;
   HANDLE handle = nullptr;
-  EXPECT_NE(WNetOpenEnumA(RESOURCE_GLOBALNET, RESOURCETYPE_ANY, 0, &nowhere, &handle), static_cast<DWORD>(NO_ERROR));
+  EXPECT_NE(WNetOpenEnumA(RESOURCE_GLOBALNET, RESOURCETYPE_ANY, 0, &nowhere, &handle),
+            static_cast<DWORD>(NO_ERROR));
   nowhere.dwUsage = RESOURCEUSAGE_CONNECTABLE;
   EXPECT_EQ(WNetOpenEnumA(RESOURCE_GLOBALNET, RESOURCETYPE_ANY, 0, &nowhere, &handle),
             static_cast<DWORD>(ERROR_NOT_CONTAINER));

@@ -66,8 +66,8 @@ class ShellExecuteTest : public ::testing::Test {
   // A stand-in xdg-open that records its argument.
   void InstallOpener() {
     std::string script = dir_ + "/xdg-open";
-    std::ofstream(script) << "#!/bin/sh\nprintf '%s' \"$1\" > " << dir_ << "/opened.tmp\nmv " << dir_
-                          << "/opened.tmp " << dir_ << "/opened\n";
+    std::ofstream(script) << "#!/bin/sh\nprintf '%s' \"$1\" > " << dir_ << "/opened.tmp\nmv "
+                          << dir_ << "/opened.tmp " << dir_ << "/opened\n";
     ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
     ::setenv("PATH", (dir_ + ":/usr/bin:/bin").c_str(), 1);
   }
@@ -80,7 +80,8 @@ TEST_F(ShellExecuteTest, OpensTheDocumentWithXdgOpen) {
   ASSERT_EQ(::mkdir((dir_ + "/doc").c_str(), 0700), 0);
   std::ofstream(dir_ + "/doc/Vask.html") << "<html></html>";
   // A Windows-style relative path under the named folder.
-  HINSTANCE result = ShellExecuteA(nullptr, "open", "doc\\Vask.html", nullptr, dir_.c_str(), SW_SHOWNORMAL);
+  HINSTANCE result =
+      ShellExecuteA(nullptr, "open", "doc\\Vask.html", nullptr, dir_.c_str(), SW_SHOWNORMAL);
   EXPECT_GT(reinterpret_cast<INT_PTR>(result), 32);
   std::string opened;
   DWORD start = GetTickCount();
@@ -91,11 +92,13 @@ TEST_F(ShellExecuteTest, OpensTheDocumentWithXdgOpen) {
 
 TEST_F(ShellExecuteTest, FailuresAreAtMost32) {
   InstallOpener();
-  EXPECT_EQ(reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", "missing.html", nullptr, dir_.c_str(), 1)),
+  EXPECT_EQ(reinterpret_cast<INT_PTR>(
+                ShellExecuteA(nullptr, "open", "missing.html", nullptr, dir_.c_str(), 1)),
             SE_ERR_FNF);
   std::ofstream(dir_ + "/here.html") << "x";
   ::setenv("PATH", (dir_ + "/nowhere").c_str(), 1);  // no xdg-open at all
-  EXPECT_EQ(reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", "here.html", nullptr, dir_.c_str(), 1)),
+  EXPECT_EQ(reinterpret_cast<INT_PTR>(
+                ShellExecuteA(nullptr, "open", "here.html", nullptr, dir_.c_str(), 1)),
             SE_ERR_NOASSOC);
 }
 

@@ -46,7 +46,13 @@ TEST(ThreadTest, HandleSignalsAtTheEndAndGivesTheExitCode) {
 
 TEST(ThreadTest, HandleClosedBeforeTheThreadEndsIsHarmless) {
   static std::atomic<bool> ran{false};
-  HANDLE thread = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { ran = true; return 0; }, nullptr, 0, nullptr);
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        ran = true;
+        return 0;
+      },
+      nullptr, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   EXPECT_TRUE(CloseHandle(thread));
   DWORD start = GetTickCount();
@@ -82,9 +88,11 @@ TEST(InputQueueTest, InputAlreadySeenWakesOnlyWithInputAvailable) {
   // Looked at but left in the queue.
   ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
   EXPECT_EQ(MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_ALLINPUT, 0), WAIT_TIMEOUT);
-  EXPECT_EQ(MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_ALLINPUT, MWMO_INPUTAVAILABLE), WAIT_OBJECT_0);
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_ALLINPUT, MWMO_INPUTAVAILABLE),
+            WAIT_OBJECT_0);
   EXPECT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_ALLINPUT, MWMO_INPUTAVAILABLE), WAIT_TIMEOUT);
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(0, nullptr, 0, QS_ALLINPUT, MWMO_INPUTAVAILABLE),
+            WAIT_TIMEOUT);
 }
 
 TEST(InputQueueTest, PeekFiltersByMessageRangeAndKeepsOrder) {

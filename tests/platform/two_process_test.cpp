@@ -30,7 +30,8 @@ int RunPeer() {
   if (reply == INVALID_HANDLE_VALUE) return 4;
   std::string answer = "pong:" + std::string(buffer, read);
   DWORD written = 0;
-  if (!WriteFile(reply, answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr)) return 5;
+  if (!WriteFile(reply, answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr))
+    return 5;
   CloseHandle(reply);
   CloseHandle(slot);
   return 0;

@@ -17,9 +17,9 @@
 // since a datagram written just before a stop is lost with the slot.
 #include <atomic>
 #include <condition_variable>
-#include <ctime>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <future>
 #include <map>
@@ -40,9 +40,9 @@ namespace ids = vask::test_listener;
 
 constexpr int kRounds = 3;
 constexpr int kSenders = 8;
-constexpr int kToSelf = 20;  // per sender and round
-constexpr int kToPeer = 3;  // per sender and round
-constexpr int kFromPeer = 30;  // per round; every tenth is written twice
+constexpr int kToSelf = 20;       // per sender and round
+constexpr int kToPeer = 3;        // per sender and round
+constexpr int kFromPeer = 30;     // per round; every tenth is written twice
 constexpr int kWhileStopped = 2;  // per sender and round
 constexpr int kChaosPerSender = 6;
 constexpr int kChaosFlips = 8;
@@ -57,7 +57,8 @@ class Tally {
     if (!call.IsHostMessage()) return;
     std::lock_guard lock(mutex_);
     if (call.id == kMsgSendResult) {
-      results_[static_cast<int>(call.Int("messageId"))].push_back(static_cast<int>(call.Int("sent")));
+      results_[static_cast<int>(call.Int("messageId"))].push_back(
+          static_cast<int>(call.Int("sent")));
     } else if (call.id == kMsgShowMessage && call.Int("type") == 1) {
       ++delivered_[call.Text("from") + "|" + call.Text("body")];
     } else if (call.id == kMsgShowMessage && call.Int("type") == 2) {
@@ -103,7 +104,7 @@ class Tally {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::map<int, std::vector<int>> results_;  // host message id -> every send result's flag
-  std::map<std::string, int> delivered_;  // "from|body" -> times delivered
+  std::map<std::string, int> delivered_;     // "from|body" -> times delivered
   std::vector<std::string> notices_;
 };
 
@@ -214,7 +215,7 @@ class Stress : public ChatFixture {
  protected:
   void BeforeStart() override {
     SetSetting(kSettingWinPopup, 0);  // every message by the LAN protocol
-    SetSetting(kSettingNotices, 1);  // expiry and late acknowledgements show
+    SetSetting(kSettingNotices, 1);   // expiry and late acknowledgements show
     host().calls().SetListener([this](const host::RecordedCall& call) { tally_.On(call); });
   }
 
@@ -232,7 +233,8 @@ class Stress : public ChatFixture {
     std::vector<Sent> all;
     for (int t = 0; t < kSenders; ++t) {
       for (int i = 0; i < perSender; ++i) {
-        all.push_back({firstId + t * perSender + i, to, tag + "t" + std::to_string(t) + "m" + std::to_string(i)});
+        all.push_back({firstId + t * perSender + i, to,
+                       tag + "t" + std::to_string(t) + "m" + std::to_string(i)});
       }
     }
     std::vector<std::thread> threads;
@@ -283,9 +285,9 @@ TEST_F(Stress, SendersSearchStatusRestartsAndABusSubscriberTogether) {
   const int listener = LoadListener();
   ASSERT_NE(listener, 0);
 
-  std::vector<Sent> delivered;  // sent while the engine ran: exactly once
-  std::vector<Sent> toPeer;  // likewise, at B
-  std::vector<Sent> stopped;  // sent while it was stopped: failed
+  std::vector<Sent> delivered;        // sent while the engine ran: exactly once
+  std::vector<Sent> toPeer;           // likewise, at B
+  std::vector<Sent> stopped;          // sent while it was stopped: failed
   std::vector<std::string> fromPeer;  // B's texts: delivered exactly once
   size_t peerReceived = 0;
   int peerNumber = 0;
@@ -369,7 +371,8 @@ TEST_F(Stress, SendersSearchStatusRestartsAndABusSubscriberTogether) {
         if (tally_.DeliveredLocked("B", text) == 0) return false;
       }
       return true;
-    })) << tag << ": not every message arrived";
+    })) << tag
+        << ": not every message arrived";
     peerReceived += peerBound.size();
     ASSERT_TRUE(b.WaitReceived(peerReceived)) << tag;
     ASSERT_TRUE(b.Sync(computer_));
@@ -428,12 +431,14 @@ TEST_F(Stress, SendersSearchStatusRestartsAndABusSubscriberTogether) {
   for (const auto& [number, count] : b.acks()) EXPECT_EQ(count, 1) << "B's message " << number;
 
   // Exactly once while the engine ran, and acknowledged.
-  for (const Sent& s : delivered) EXPECT_EQ(tally_.Delivered()[computer_ + "|" + s.text], 1) << s.text;
+  for (const Sent& s : delivered)
+    EXPECT_EQ(tally_.Delivered()[computer_ + "|" + s.text], 1) << s.text;
   for (const std::string& text : fromPeer) EXPECT_EQ(tally_.Delivered()["B|" + text], 1) << text;
   auto atPeer = b.received();
   for (const Sent& s : toPeer) EXPECT_EQ(atPeer[s.text], 1) << s.text;
   EXPECT_EQ(b.acks().size(), static_cast<size_t>(peerNumber));
-  for (const Sent& s : stopped) EXPECT_EQ(tally_.Delivered().count(computer_ + "|" + s.text), 0u) << s.text;
+  for (const Sent& s : stopped)
+    EXPECT_EQ(tally_.Delivered().count(computer_ + "|" + s.text), 0u) << s.text;
 
   // Notices: a failure for every failed send; likely lost exactly the
   // stopped ones and the probe, plus chaos messages lost in a stop; no late

@@ -24,8 +24,12 @@ FakeControl* Self(HostControl* control) {
 FakeControl::FakeControl() {
   struct Entries {
     static int32_t VASK_HOST_CALL PluginId(HostControl* c) { return Self<Front>(c)->PluginId(); }
-    static HMODULE VASK_HOST_CALL ModuleHandle(HostControl* c) { return Self<Front>(c)->ModuleHandle(); }
-    static void VASK_HOST_CALL SetError(HostControl* c, int32_t code) { Self<Front>(c)->SetError(code); }
+    static HMODULE VASK_HOST_CALL ModuleHandle(HostControl* c) {
+      return Self<Front>(c)->ModuleHandle();
+    }
+    static void VASK_HOST_CALL SetError(HostControl* c, int32_t code) {
+      Self<Front>(c)->SetError(code);
+    }
     static intptr_t VASK_HOST_CALL SendToHost(HostControl* c, HostMessage* m) {
       return Self<Front>(c)->SendToHost(m);
     }
@@ -58,10 +62,11 @@ FakeControl::FakeControl() {
   static void* table[kControlSlotCount];
   static const bool filled = [] {
     for (void*& entry : table) entry = reinterpret_cast<void*>(&Entries::Unused);
-    PlaceServices(table, HostServices{&Entries::PluginId, &Entries::ModuleHandle, &Entries::SetError,
-                                      &Entries::SendToHost, &Entries::SendToPlugin, &Entries::RowIndex,
-                                      &Entries::PumpMessages, &Entries::TempBuffer, &Entries::GetValue,
-                                      &Entries::SetValue, &Entries::BeginThread});
+    PlaceServices(table,
+                  HostServices{&Entries::PluginId, &Entries::ModuleHandle, &Entries::SetError,
+                               &Entries::SendToHost, &Entries::SendToPlugin, &Entries::RowIndex,
+                               &Entries::PumpMessages, &Entries::TempBuffer, &Entries::GetValue,
+                               &Entries::SetValue, &Entries::BeginThread});
     return true;
   }();
   (void)filled;

@@ -1,8 +1,8 @@
 #include "tests/support/host_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "tests/support/json_fields.h"

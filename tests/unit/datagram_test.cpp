@@ -22,13 +22,19 @@ TEST(Datagram, PingAsThirdDatagramHasNoBodyField) {
 }
 
 TEST(Datagram, BodyAddsItsBytesAndOneNul) {
-  EXPECT_EQ(BuildDatagram(12, "PC1", "*", "STATUS", "64\0"s "2097152\0"s),
-            "12\0PC1\0*\0STATUS\0" "64\0" "2097152\0\0"s);
+  EXPECT_EQ(BuildDatagram(12, "PC1", "*", "STATUS",
+                          "64\0"s
+                          "2097152\0"s),
+            "12\0PC1\0*\0STATUS\0"
+            "64\0"
+            "2097152\0\0"s);
   EXPECT_EQ(BuildDatagram(-7, "A", "B", "X", "x"), "-7\0A\0B\0X\0x\0"s);
 }
 
 TEST(Datagram, BodyEndingInNulGivesEmptyLastFieldOnReceipt) {
-  const DatagramFields fields = Split(BuildDatagram(1, "A", "B", "STATUS", "0\0"s "2097152\0"s));
+  const DatagramFields fields = Split(BuildDatagram(1, "A", "B", "STATUS",
+                                                    "0\0"s
+                                                    "2097152\0"s));
   ASSERT_EQ(fields.size(), 7u);
   EXPECT_EQ(fields[4], "0");
   EXPECT_EQ(fields[5], "2097152");

@@ -34,8 +34,8 @@ struct SentRecord {
   int receiver = 0;  // SendToPlugin only
   HostMessage head{};
   std::vector<uint8_t> bytes;  // the record, `size` bytes
-  std::vector<uint8_t> p1;  // the record behind p1, for the ids that carry one
-  std::string p1Text;  // p1 as a text, for the ids that carry one
+  std::vector<uint8_t> p1;     // the record behind p1, for the ids that carry one
+  std::string p1Text;          // p1 as a text, for the ids that carry one
 };
 
 struct ValueCall {

@@ -226,7 +226,8 @@ TEST(SettingsAndColumns, ContactFieldsThroughTheDetailsWindow) {
   EXPECT_TRUE(host.Sent(kMsgSetItemText).empty());
   WriteContactField(false, 5, kColumnFirstName, "Jan");
   ASSERT_EQ(host.Sent(kMsgSetItemText).size(), 1u);
-  EXPECT_EQ(At<int32_t>(host.Sent(kMsgSetItemText)[0].p1, 2), kContactWindowItemBase + kColumnFirstName);
+  EXPECT_EQ(At<int32_t>(host.Sent(kMsgSetItemText)[0].p1, 2),
+            kContactWindowItemBase + kColumnFirstName);
   WriteContactField(true, 5, kColumnFirstName, "Jan");
   ASSERT_EQ(host.Values().size(), 1u);
   EXPECT_TRUE(host.Values()[0].set);
@@ -300,7 +301,8 @@ unsigned WINAPI PostTwice(void* argument) {
   auto* script = static_cast<PumpScript*>(argument);
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   for (int round = 1; round <= 2; ++round) {
-    while (!PostThreadMessageA(script->waiter, WM_USER, 0, 0) && std::chrono::steady_clock::now() < until) {
+    while (!PostThreadMessageA(script->waiter, WM_USER, 0, 0) &&
+           std::chrono::steady_clock::now() < until) {
       Sleep(1);
     }
     for (;;) {
@@ -326,7 +328,8 @@ TEST(StartThreadAndWait, PumpsOncePerInputAndReturnsAfterTheThreadEnded) {
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
     script.waiter = GetCurrentThreadId();
-    return CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(routine), argument, 0, nullptr);
+    return CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(routine), argument, 0,
+                        nullptr);
   };
   bool result = false;
   ASSERT_TRUE(RunBounded(PostTwice, &script, &result));
@@ -354,8 +357,6 @@ TEST(StartThreadAndWait, AThreadThatCannotStartOrAFailedWaitEndsIt) {
   EXPECT_FALSE(result);
   EXPECT_EQ(host.Sent(kMsgLog).size(), 2u);
 }
-
-
 
 // The bus's texts in the host runtime's layout: 28-byte string objects at
 // 24, 52 and 80 of a 108-byte 55001 on 32-bit builds.

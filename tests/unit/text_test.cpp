@@ -1,13 +1,14 @@
 // Number formatting and parsing, the case-insensitive find, the log cut,
 // the text-or-resource string and the per-thread buffers.
+#include "base/text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
 
-#include "fake_host.h"
 #include "base/log.h"
-#include "base/text.h"
+#include "fake_host.h"
 #include "win32.h"
 
 namespace vask::test {
@@ -130,7 +131,7 @@ TEST(TextOrResource, TextResourceIdOrNothing) {
   VaskRegisterString(program, 17, "siedemnaście");
   EXPECT_EQ(TextOrResource(1001), "Zasób tekstowy");
   EXPECT_EQ(TextOrResource(17), "siedemnaście");
-  EXPECT_EQ(TextOrResource(18), "");  // its block exists, the string does not
+  EXPECT_EQ(TextOrResource(18), "");    // its block exists, the string does not
   EXPECT_EQ(TextOrResource(4000), "");  // no block at all
   EXPECT_EQ(TextOrResource(0), "");
   static const char kText[] = "zwykły tekst";

@@ -85,7 +85,8 @@ class BridgeConnection {
       got = ::recv(socket_.get(), reply, sizeof reply, 0);
     } while (got < 0 && errno == EINTR);
     if (got != static_cast<ssize_t>(sizeof reply)) return Broken();
-    *answer = DWORD{reply[0]} | DWORD{reply[1]} << 8 | DWORD{reply[2]} << 16 | DWORD{reply[3]} << 24;
+    *answer =
+        DWORD{reply[0]} | DWORD{reply[1]} << 8 | DWORD{reply[2]} << 16 | DWORD{reply[3]} << 24;
     return true;
   }
 
@@ -148,8 +149,8 @@ bool RealLanSelected() {
 HANDLE OpenBridgeClient(const std::string& computer, const std::string& slot) {
   auto client = std::make_shared<BridgeClient>(computer, slot);
   if (!client->connection.Connect()) return INVALID_HANDLE_VALUE;
-  DWORD error = client->connection.Request(std::string(1, bridge_link::kOpResolve) + computer +
-                                           '\0');
+  DWORD error =
+      client->connection.Request(std::string(1, bridge_link::kOpResolve) + computer + '\0');
   if (error != ERROR_SUCCESS) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;

@@ -1,12 +1,12 @@
 // The CRT helpers the plug-in uses, with the Microsoft runtime's behaviour.
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
-
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include "internal.h"
 

@@ -10,33 +10,50 @@ thread_local DWORD lastError = ERROR_SUCCESS;
 
 DWORD ErrorFromErrno(int error) {
   switch (error) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case 0:
+      return ERROR_SUCCESS;
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
     case EACCES:
-    case EPERM: return ERROR_ACCESS_DENIED;
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
     case EEXIST:
-    case EADDRINUSE: return ERROR_ALREADY_EXISTS;
+    case EADDRINUSE:
+      return ERROR_ALREADY_EXISTS;
     case ENOMEM:
-    case ENOBUFS: return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case ENOBUFS:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
     case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOSPC: return ERROR_DISK_FULL;
-    case EROFS: return ERROR_WRITE_PROTECT;
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOSPC:
+      return ERROR_DISK_FULL;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
     // A receiving slot whose process is gone.
     case ECONNREFUSED:
-    case ENOTCONN: return ERROR_CONNECTION_REFUSED;
+    case ENOTCONN:
+      return ERROR_CONNECTION_REFUSED;
     // Sends never report it (a full receiver's datagram waits in the
     // outbox); anything else that would have had to wait timed out.
-    case EAGAIN: return ERROR_SEM_TIMEOUT;
+    case EAGAIN:
+      return ERROR_SEM_TIMEOUT;
     // A datagram bigger than any send buffer we may set.
-    case EMSGSIZE: return ERROR_NOT_ENOUGH_QUOTA;
+    case EMSGSIZE:
+      return ERROR_NOT_ENOUGH_QUOTA;
     case ENOSYS:
-    case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
-    default: return ERROR_GEN_FAILURE;
+    case EOPNOTSUPP:
+      return ERROR_NOT_SUPPORTED;
+    default:
+      return ERROR_GEN_FAILURE;
   }
 }
 

@@ -176,7 +176,8 @@ class MailslotServer : public Object {
     std::lock_guard<std::mutex> guard(lock_);
     DrainLocked();
     if (maxSize) *maxSize = maxSize_;
-    if (nextSize) *nextSize = queue_.empty() ? MAILSLOT_NO_MESSAGE : static_cast<DWORD>(queue_.front().size());
+    if (nextSize)
+      *nextSize = queue_.empty() ? MAILSLOT_NO_MESSAGE : static_cast<DWORD>(queue_.front().size());
     if (count) *count = static_cast<DWORD>(queue_.size());
     if (timeout) *timeout = timeout_;
     return TRUE;
@@ -367,8 +368,12 @@ class MailslotClient : public Object {
   // the server is live carries the first write. `remote`: another
   // computer's slot, not the own computer's.
   MailslotClient(std::string slot, std::string path, Fd live, bool remote)
-      : Object(Kind::kMailslotClient), broadcast_(false), remote_(remote), slot_(std::move(slot)),
-        path_(std::move(path)), live_(std::move(live)) {}
+      : Object(Kind::kMailslotClient),
+        broadcast_(false),
+        remote_(remote),
+        slot_(std::move(slot)),
+        path_(std::move(path)),
+        live_(std::move(live)) {}
 
   BOOL Write(const void* buffer, DWORD size, LPDWORD written) {
     if (written) *written = 0;
@@ -563,8 +568,8 @@ BOOL WINAPI GetMailslotInfo(HANDLE slot, LPDWORD maxMessageSize, LPDWORD nextSiz
   using namespace vask::platform;
   auto object = LookupHandle(slot, Kind::kMailslotServer);
   if (!object) return FALSE;
-  return static_cast<MailslotServer*>(object.get())->Info(maxMessageSize, nextSize, messageCount,
-                                                          readTimeout);
+  return static_cast<MailslotServer*>(object.get())
+      ->Info(maxMessageSize, nextSize, messageCount, readTimeout);
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {

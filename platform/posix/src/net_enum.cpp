@@ -37,7 +37,7 @@ class NetEnum : public Object {
   DWORD Fill(LPDWORD count, LPVOID buffer, LPDWORD bufferSize) {
     DWORD wanted = *count;
     char* base = static_cast<char*>(buffer);
-    size_t recordsEnd = 0;        // records grow from the front
+    size_t recordsEnd = 0;              // records grow from the front
     size_t stringsStart = *bufferSize;  // their strings from the back
     DWORD packed = 0;
     while (next_ < entries_.size() && packed < wanted) {
@@ -73,7 +73,8 @@ class NetEnum : public Object {
       ++next_;
     }
     *count = packed;
-    return packed == 0 ? static_cast<DWORD>(ERROR_NO_MORE_ITEMS) : static_cast<DWORD>(ERROR_SUCCESS);
+    return packed == 0 ? static_cast<DWORD>(ERROR_NO_MORE_ITEMS)
+                       : static_cast<DWORD>(ERROR_SUCCESS);
   }
 
  private:
@@ -218,7 +219,8 @@ DWORD WINAPI WNetOpenEnumA(DWORD scope, DWORD type, DWORD usage, LPNETRESOURCEA 
   return NO_ERROR;
 }
 
-DWORD WINAPI WNetEnumResourceA(HANDLE enumHandle, LPDWORD count, LPVOID buffer, LPDWORD bufferSize) {
+DWORD WINAPI WNetEnumResourceA(HANDLE enumHandle, LPDWORD count, LPVOID buffer,
+                               LPDWORD bufferSize) {
   using namespace vask::platform;
   auto object = LookupHandle(enumHandle, Kind::kNetEnum);
   if (!object) return ERROR_INVALID_HANDLE;

@@ -109,7 +109,8 @@ DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
   DWORD size = kPerBlock * 2;
   const auto& table = state.strings[found->module];
   UINT first = (found->block - 1) * kPerBlock;
-  for (auto it = table.lower_bound(first); it != table.end() && it->first < first + kPerBlock; ++it) {
+  for (auto it = table.lower_bound(first); it != table.end() && it->first < first + kPerBlock;
+       ++it) {
     size += static_cast<DWORD>(it->second.size() * 2);
   }
   return size;

@@ -29,7 +29,8 @@ std::string FindOpener() {
   while (start <= list.size()) {
     size_t end = list.find(':', start);
     if (end == std::string::npos) end = list.size();
-    std::string candidate = (end > start ? list.substr(start, end - start) : std::string(".")) + "/xdg-open";
+    std::string candidate =
+        (end > start ? list.substr(start, end - start) : std::string(".")) + "/xdg-open";
     if (::access(candidate.c_str(), X_OK) == 0) return candidate;
     start = end + 1;
   }

@@ -121,7 +121,8 @@ void SleepMilliseconds(DWORD milliseconds) {
   if (milliseconds == INFINITE) {
     for (;;) ::pause();
   }
-  timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  timespec left{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
   // nanosleep leaves the remaining time in left when a signal cuts it short.
   while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
@@ -155,7 +156,8 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-  if (stackSize >= static_cast<SIZE_T>(PTHREAD_STACK_MIN)) pthread_attr_setstacksize(&attributes, stackSize);
+  if (stackSize >= static_cast<SIZE_T>(PTHREAD_STACK_MIN))
+    pthread_attr_setstacksize(&attributes, stackSize);
   auto* start = new std::shared_ptr<ThreadObject>(thread);
   pthread_t id;
   int error = pthread_create(&id, &attributes, ThreadStart, start);

@@ -20,7 +20,7 @@ std::mutex& SlotLock() {
   static auto* lock = new std::mutex();
   return *lock;
 }
-std::array<bool, kSlots> inUse{};                  // under SlotLock
+std::array<bool, kSlots> inUse{};  // under SlotLock
 std::array<std::atomic<uint64_t>, kSlots> generation{};
 
 struct Value {
