@@ -127,7 +127,8 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
       host.Error("page", "no button " + words[2] + " on the settings page");
       return;
     }
-    const intptr_t answer = SendAction(core, plugin, button->id, button->parent, 0, kActionActivated);
+    const intptr_t answer =
+        SendAction(core, plugin, button->id, button->parent, 0, kActionActivated);
     host.Write(JsonLine().Str("event", "page-pressed").Int("action", action).Int("answer", answer));
     return;
   }

@@ -97,7 +97,8 @@ int32_t SendByWinPopup(const std::string& target, const std::string& text) {
   head += '\0';
   const size_t fixed = head.size() + 1;
   bool sent = true;
-  for (const std::string& part : Parts(text, kMaxRemoteDatagram > fixed ? kMaxRemoteDatagram - fixed : 0)) {
+  for (const std::string& part :
+       Parts(text, kMaxRemoteDatagram > fixed ? kMaxRemoteDatagram - fixed : 0)) {
     std::string datagram = head + part;
     datagram += '\0';
     DWORD written = 0;

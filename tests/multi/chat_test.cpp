@@ -150,9 +150,11 @@ TEST_F(ChatBetweenHosts, ALongMessageArrivesWholeInPartsEachAcknowledged) {
   a_->Send("wait 12000");
   ASSERT_TRUE(a_->WaitFor(IsEvent("waited"), mark, 20s).has_value());
   for (HostProcess* host : {a_, b_}) {
-    EXPECT_EQ(CountLines(*host, [](const std::string& line) {
-                return JsonField(line, "event") == "message" && JsonField(line, "type") == "2";
-              }),
+    EXPECT_EQ(CountLines(*host,
+                         [](const std::string& line) {
+                           return JsonField(line, "event") == "message" &&
+                                  JsonField(line, "type") == "2";
+                         }),
               0u)
         << host->computer() << " shows a notice";
   }

@@ -179,7 +179,8 @@ TEST_F(NetEnumTest, LowerCaseAndLongWorkgroupFoldersAreWalked) {
     container.lpRemoteName = group.remote.data();
     HANDLE handle = nullptr;
     ASSERT_EQ(WNetOpenEnumA(RESOURCE_GLOBALNET, RESOURCETYPE_ANY, 0, &container, &handle),
-              static_cast<DWORD>(NO_ERROR)) << group.remote;
+              static_cast<DWORD>(NO_ERROR))
+        << group.remote;
     WNetCloseEnum(handle);
     if (group.remote == "dom" || group.remote == longName) {
       EXPECT_EQ(Names(List(RESOURCE_GLOBALNET, &container)), (std::vector<std::string>{"\\\\PC8"}))

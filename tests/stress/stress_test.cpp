@@ -497,8 +497,8 @@ class AutoAwayRace : public ChatFixture {
 };
 
 TEST_F(AutoAwayRace, RacingStatusChangesEndAsTheLastRequestAsked) {
-  const int requests[] = {kStatusAvailable, kStatusDnd,       kStatusBrb, kStatusAvailable,
-                          kStatusOffline,   kStatusBrb,       kStatusAvailable, kStatusDnd,
+  const int requests[] = {kStatusAvailable, kStatusDnd,      kStatusBrb,       kStatusAvailable,
+                          kStatusOffline,   kStatusBrb,      kStatusAvailable, kStatusDnd,
                           kStatusOffline,   kStatusAvailable};
   constexpr int kRaces = 60;
   for (int round = 0; round < kRaces; ++round) {
@@ -522,8 +522,8 @@ TEST_F(AutoAwayRace, RacingStatusChangesEndAsTheLastRequestAsked) {
     idle.join();
 
     const int status = static_cast<int>(Call(kMsgOwnStatus));
-    const bool mayBeAway = notice == kMsgAutoAwayBegin &&
-                           (request == kStatusAvailable || request == kStatusBrb);
+    const bool mayBeAway =
+        notice == kMsgAutoAwayBegin && (request == kStatusAvailable || request == kStatusBrb);
     if (mayBeAway && status == kStatusAway) {
       SUCCEED();
     } else {

@@ -26,11 +26,14 @@ TEST(DatagramRoom, ABodyOfTheRoomMakesADatagramOfExactlyTheLimit) {
       const size_t room = BodyRoom(target, command);
       ASSERT_GT(room, 300u) << target << " " << command;
       const std::string body(room, 'b');
-      EXPECT_LE(BuildDatagram(INT32_MIN, widestSender, target, command, body).size(), kMaxRemoteDatagram);
+      EXPECT_LE(BuildDatagram(INT32_MIN, widestSender, target, command, body).size(),
+                kMaxRemoteDatagram);
       // Any computer's name fits in place of a short one (a fan-out writes
       // each contact's id in place of "*" or "^").
-      const std::string widest = target.size() < kMaxComputerName ? std::string(kMaxComputerName, 'T') : target;
-      EXPECT_EQ(BuildDatagram(INT32_MIN, widestSender, widest, command, body).size(), kMaxRemoteDatagram)
+      const std::string widest =
+          target.size() < kMaxComputerName ? std::string(kMaxComputerName, 'T') : target;
+      EXPECT_EQ(BuildDatagram(INT32_MIN, widestSender, widest, command, body).size(),
+                kMaxRemoteDatagram)
           << target << " " << command;
     }
   }
@@ -67,20 +70,22 @@ TEST(DatagramRoom, ATextWithoutBlanksIsCutAtTheRoomAndAShortOneStaysWhole) {
   EXPECT_EQ(SplitText(std::string(350, 'z'), 350), std::vector<std::string>{std::string(350, 'z')});
   EXPECT_EQ(SplitText("", 350), std::vector<std::string>{""});
   // A line break counts as a blank: "\r\n" stays together.
-  const std::vector<std::string> lines = SplitText(std::string(340, 'a') + "\r\n" + std::string(40, 'b'), 350);
+  const std::vector<std::string> lines =
+      SplitText(std::string(340, 'a') + "\r\n" + std::string(40, 'b'), 350);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].back(), '\n');
 }
 
 TEST(DatagramRoom, CuttingShortensTheLongestFieldsAndKeepsTheShortOnesWhole) {
-  std::vector<std::string> fields = {"Jan", std::string(300, 'a'), "Kowalski", std::string(200, 'b'), ""};
+  std::vector<std::string> fields = {"Jan", std::string(300, 'a'), "Kowalski",
+                                     std::string(200, 'b'), ""};
   CutToFit(fields, 300);
   EXPECT_EQ(fields[0], "Jan");
   EXPECT_EQ(fields[2], "Kowalski");
   EXPECT_EQ(fields[4], "");
   EXPECT_EQ(fields[0].size() + fields[1].size() + fields[2].size() + fields[3].size(), 300u);
   EXPECT_LE(fields[1].size() > fields[3].size() ? fields[1].size() - fields[3].size()
-                                                 : fields[3].size() - fields[1].size(),
+                                                : fields[3].size() - fields[1].size(),
             1u);
   EXPECT_EQ(fields[1], std::string(fields[1].size(), 'a'));  // cut from the end
   EXPECT_EQ(fields[3], std::string(fields[3].size(), 'b'));

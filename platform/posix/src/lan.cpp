@@ -39,7 +39,6 @@ std::string UpperName(const std::string& name) {
   return upper;
 }
 
-
 std::string OwnComputerName() {
   const char* value = std::getenv("COMPUTERNAME");
   if (value && *value) return UpperName(value);

@@ -367,8 +367,12 @@ class MailslotClient : public Object {
   // the server is live carries the first write. `remote`: another
   // computer's slot, not the own computer's.
   MailslotClient(std::string slot, std::string path, Fd live, bool remote)
-      : Object(Kind::kMailslotClient), broadcast_(false), remote_(remote), slot_(std::move(slot)),
-        path_(std::move(path)), live_(std::move(live)) {}
+      : Object(Kind::kMailslotClient),
+        broadcast_(false),
+        remote_(remote),
+        slot_(std::move(slot)),
+        path_(std::move(path)),
+        live_(std::move(live)) {}
 
   BOOL Write(const void* buffer, DWORD size, LPDWORD written) {
     if (written) *written = 0;
