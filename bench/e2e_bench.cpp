@@ -155,7 +155,11 @@ void ChatLatency(Host& a, Host& b, int count, int gapMs) {
     a.Send("send B lat" + std::to_string(i));
     std::this_thread::sleep_for(std::chrono::milliseconds(gap(random)));
   }
-  b.WaitFor([&](const std::string& line) { return JsonField(line, "body") == "lat" + std::to_string(count - 1); }, mark);
+  b.WaitFor(
+      [&](const std::string& line) {
+        return JsonField(line, "body") == "lat" + std::to_string(count - 1);
+      },
+      mark);
   std::vector<double> latencies;
   b.Visit(mark, [&](const std::string& line, Clock::time_point at) {
     if (JsonField(line, "event") != "message") return;
@@ -187,7 +191,8 @@ void ChatThroughput(Host& a, Host& b, int count) {
   while (got < static_cast<size_t>(count) && Clock::now() < deadline) {
     got = 0;
     b.Visit(markB, [&](const std::string& line, Clock::time_point at) {
-      if (JsonField(line, "event") == "message" && JsonField(line, "body").value_or("").rfind("th", 0) == 0) {
+      if (JsonField(line, "event") == "message" &&
+          JsonField(line, "body").value_or("").rfind("th", 0) == 0) {
         ++got;
         deliveredAt = std::max(deliveredAt, at);
       }
@@ -294,7 +299,8 @@ int Chat(const std::string& program, int samples, int stream) {
   {
     Host a(program, "A", lan, ":memory:");
     Host b(program, "B", lan, ":memory:");
-    if (!a.WaitFor(IsEvent("started")) || !b.WaitFor(IsEvent("started")) || !MakePresent(a, "A", b, "B")) {
+    if (!a.WaitFor(IsEvent("started")) || !b.WaitFor(IsEvent("started")) ||
+        !MakePresent(a, "A", b, "B")) {
       std::fprintf(stderr, "chat: the hosts did not start or see each other\n");
       RemoveTree(lan);
       return 1;
@@ -432,7 +438,8 @@ int MemoryRun(const std::string& program, int senderCount, int messageCount) {
   std::vector<std::pair<int, Memory>> quarters;
   for (int quarter = 0, done = 0; quarter < 4; ++quarter) {
     const int count = messageCount / 4 + (quarter == 3 ? messageCount % 4 : 0);
-    feed(count, 2000, [&](int i) { return Datagram(std::to_string(done + i + 2), "S", "B", "MESSAGE", body); });
+    feed(count, 2000,
+         [&](int i) { return Datagram(std::to_string(done + i + 2), "S", "B", "MESSAGE", body); });
     done += count;
     quarters.emplace_back(done, MemoryOf(b.pid()));
   }

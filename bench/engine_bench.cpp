@@ -350,7 +350,8 @@ void BM_Memory100kMessages(benchmark::State& state) {
       vask::DrainSlots(engine);
       lan.EmptyB();
     }
-    state.counters["messages"] = static_cast<double>(lan.host.Count(vask::kMsgShowMessage) - before);
+    state.counters["messages"] =
+        static_cast<double>(lan.host.Count(vask::kMsgShowMessage) - before);
     state.counters["heap_growth"] = static_cast<double>(HeapInUse()) - static_cast<double>(heap);
     state.counters["rss_growth"] = static_cast<double>(RssBytes()) - static_cast<double>(rss);
   }

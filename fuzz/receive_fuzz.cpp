@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/host_api.h"
 #include "fuzz/fuzz_host.h"
 #include "protocol/receive_loop.h"
 #include "transport/lan_engine.h"

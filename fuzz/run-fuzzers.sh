@@ -36,6 +36,7 @@ targets=(datagram_fuzz numbers_fuzz receive_fuzz host_fuzz)
 object() { echo "$out/obj/$(echo "$1" | tr / _).o"; }
 
 mirror=$out/cp1250
+shopt -s nullglob  # abi/ has headers only
 for dir in abi base shell transport protocol search; do
   mkdir -p "$mirror/$dir"
   for f in "$root/$dir"/*.h "$root/$dir"/*.cpp; do

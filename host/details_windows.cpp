@@ -4,7 +4,9 @@
 
 namespace vask::host {
 
-bool IsContactWindowItem(int id) { return id >= kContactWindowItemBase && id < kContactWindowItemEnd; }
+bool IsContactWindowItem(int id) {
+  return id >= kContactWindowItemBase && id < kContactWindowItemEnd;
+}
 
 int ContactWindowColumn(int id) { return id - kContactWindowItemBase; }
 

@@ -123,7 +123,8 @@ class HostCore {
   std::vector<RegisteredIcon> icons() const { return declared_.icons(); }
   std::vector<ColumnDefinition> definedColumns() const { return declared_.columns(); }
   std::vector<MessageBox> messageBoxes() const { return reports_.messageBoxes(); }
-  std::vector<HistoryEntry> History(int contact = -2) { return tables_.History(contact); }  // -2: all
+  // -2: all contacts.
+  std::vector<HistoryEntry> History(int contact = -2) { return tables_.History(contact); }
   std::vector<FoundContact> foundContacts() const { return reports_.found(); }
   void ClearFoundContacts() { reports_.ClearFound(); }
   // kMsgSendResult: host message id -> sent flag, for the last
@@ -203,7 +204,7 @@ class HostCore {
     int threads = 0;  // started by BeginThread and still inside the plug-in's routine
   };
 
-  AnswerContext Parts();
+  AnswerContext AnswerParts();
   void Emit(const std::string& event, const RecordedCall& call);
   Loaded* Find(int plugin);  // caller holds mutex_
 

@@ -193,7 +193,7 @@ intptr_t HostCore::ServeSendToPlugin(int plugin, int receiver, HostMessage* mess
   return answer;
 }
 
-AnswerContext HostCore::Parts() {
+AnswerContext HostCore::AnswerParts() {
   return {*this, tables_, declared_, reports_, notices_, details_, options_.verbose};
 }
 
@@ -220,7 +220,7 @@ intptr_t HostCore::ServeSendToHost(int plugin, HostMessage* message) {
     // A hook may have rewritten the record, its id too: the standard answer
     // is that of the record as it stands now.
     const HostAnswer* standard = FindHostAnswer(message->id);
-    AnswerContext parts = Parts();
+    AnswerContext parts = AnswerParts();
     call.answer = standard && standard->answer ? standard->answer(parts, message, call) : 0;
   }
   RecordedCall copy = call;

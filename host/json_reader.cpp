@@ -79,7 +79,8 @@ class JsonReader {
         case 'f': out += '\f'; break;
         case 'u': {
           if (i_ + 4 > s_.size()) return false;
-          unsigned code = static_cast<unsigned>(std::strtoul(s_.substr(i_, 4).c_str(), nullptr, 16));
+          unsigned code =
+              static_cast<unsigned>(std::strtoul(s_.substr(i_, 4).c_str(), nullptr, 16));
           i_ += 4;
           PutUtf8(out, code);
           break;

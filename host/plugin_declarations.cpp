@@ -16,7 +16,8 @@ void PluginDeclarations::AddItem(const InterfaceItem& item) {
 void PluginDeclarations::SetItemStatus(int id, int parent, int status, int mask) {
   std::lock_guard lock(mutex_);
   for (InterfaceItem& item : items_) {
-    if (item.id == id && item.parent == parent) item.status = (item.status & ~mask) | (status & mask);
+    if (item.id != id || item.parent != parent) continue;
+    item.status = (item.status & ~mask) | (status & mask);
   }
 }
 

@@ -67,7 +67,9 @@ const std::vector<std::string>& ArgumentWords() {
 Translation TranslateLine(const std::string& typed, FrontState& state) {
   Translation t;
   std::string line = typed;
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) line.pop_back();
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) {
+    line.pop_back();
+  }
   size_t start = line.find_first_not_of(" \t");
   if (start == std::string::npos) return t;
   line = line.substr(start);
@@ -106,7 +108,8 @@ Translation TranslateLine(const std::string& typed, FrontState& state) {
       return t;
     }
     t.commands.push_back("status " + std::to_string(*status) + (w.size() == 3 ? " " + w[2] : ""));
-  } else if (command == "/add" || command == "/remove" || command == "/ignore" || command == "/unignore") {
+  } else if (command == "/add" || command == "/remove" || command == "/ignore" ||
+             command == "/unignore") {
     if (!need(2, (command + " NAZWA").c_str())) return t;
     t.commands.push_back(command.substr(1) + " " + w[1]);
   } else if (command == "/contacts" || command == "/cancel" || command == "/quit") {

@@ -18,16 +18,6 @@ class Bus : public ChatFixture {
  protected:
   void BeforeStart() override { SetSetting(kSettingWinPopup, 0); }
 
-  // A fresh private copy of the listener, started like any plug-in.
-  int LoadListener() {
-    std::string error;
-    const int id = host().Load(BuildDir() + "/libvask_test_listener.so", true, &error);
-    EXPECT_NE(id, 0) << error;
-    if (id != 0) {
-      EXPECT_TRUE(host().Start(id));
-    }
-    return id;
-  }
   intptr_t Subscribe(int listener, int mask) {
     return host().Call(listener, ids::kSubscribe, plugin(), mask);
   }

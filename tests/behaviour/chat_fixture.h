@@ -88,6 +88,18 @@ class ChatFixture : public PluginFixture {
     });
   }
 
+  // A fresh private copy of the bus listener (tests/listener), started like
+  // any plug-in; its id, 0 when it could not be loaded.
+  int LoadListener() {
+    std::string error;
+    const int id = host().Load(BuildDir() + "/libvask_test_listener.so", true, &error);
+    EXPECT_NE(id, 0) << error;
+    if (id != 0) {
+      EXPECT_TRUE(host().Start(id));
+    }
+    return id;
+  }
+
   void SetContactStatus(int row, int status) {
     host().tables().SetInt(kTableContacts, row, kColumnStatus, status);
   }

@@ -11,27 +11,12 @@ namespace {
 
 class DispatchTest : public PluginFixture {
  protected:
-  // A chat message as the host offers it to the cloak command.
-  intptr_t Chat(const std::string& body, int type = 1, int flags = 2) {
-    MessageRecord record{};
-    record.size = sizeof(MessageRecord);
-    record.type = type;
-    record.flags = flags;
-    std::string from = "A", empty;
-    record.from = from.data();
-    record.to = empty.data();
-    record.ext = empty.data();
-    std::string text = body;
-    record.body = text.data();
-    record.field42 = -2;
-    return Call(kMsgChatCommand, reinterpret_cast<intptr_t>(&record));
-  }
   std::string LastBox() {
     auto boxes = host().messageBoxes();
     return boxes.empty() ? std::string("<none>") : boxes.back().text;
   }
   std::string CloakName() {
-    Chat("/vask cloak");
+    ChatCommand("/vask cloak");
     const std::string text = LastBox();
     const std::string prefix = "Messenger cloak name - ";
     return text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : "<" + text + ">";
@@ -126,35 +111,36 @@ TEST_F(DispatchTest, ComputerNameInA250ByteBuffer) {
 }
 
 TEST_F(DispatchTest, CloakShowsTheCurrentName) {
-  EXPECT_EQ(Chat("/vask cloak"), 2);
+  EXPECT_EQ(ChatCommand("/vask cloak"), 2);
   EXPECT_EQ(LastBox(), "Messenger cloak name - A");
-  EXPECT_EQ(Chat("/vask cloakroom"), 2);  // no " set": shown as well
+  EXPECT_EQ(ChatCommand("/vask cloakroom"), 2);  // no " set": shown as well
   EXPECT_EQ(host().messageBoxes().size(), 2u);
   EXPECT_EQ(LastBox(), "Messenger cloak name - A");
 }
 
 TEST_F(DispatchTest, CloakSetKeepsTheLeadingBlankAndLogsIt) {
-  EXPECT_EQ(Chat("/vask cloak set Kasia"), 2);
+  EXPECT_EQ(ChatCommand("/vask cloak set Kasia"), 2);
   EXPECT_EQ(CloakName(), " Kasia");
-  auto log = host().calls().WaitForHost(
-      kMsgLog, std::chrono::milliseconds(0),
-      [](const host::RecordedCall& c) { return c.Text("text").find("cloak") != std::string::npos; });
+  auto log = host().calls().WaitForHost(kMsgLog, std::chrono::milliseconds(0),
+                                        [](const host::RecordedCall& c) {
+                                          return c.Text("text").find("cloak") != std::string::npos;
+                                        });
   ASSERT_TRUE(log.has_value());
   EXPECT_EQ(log->Text("text"), " - VASK cloak set to  Kasia");
   EXPECT_EQ(Unpacked(log->message.p2), kLogLevel);
 
-  EXPECT_EQ(Chat("/vask cloak setX"), 2);  // everything after " set" counts
+  EXPECT_EQ(ChatCommand("/vask cloak setX"), 2);  // everything after " set" counts
   EXPECT_EQ(CloakName(), "X");
-  EXPECT_EQ(Chat("/vask cloak set"), 2);  // nothing after it: the computer name
+  EXPECT_EQ(ChatCommand("/vask cloak set"), 2);  // nothing after it: the computer name
   EXPECT_EQ(CloakName(), "A");
 }
 
 TEST_F(DispatchTest, ChatsThatAreNoCloakCommandAreLeftAlone) {
-  EXPECT_EQ(Chat("/vask cloa"), 1);
-  EXPECT_EQ(Chat("hello /vask cloak"), 1);
-  EXPECT_EQ(Chat("/vask cloak set Ktoś", 1, 0), 0);  // no flag bit 2
-  EXPECT_EQ(Chat("/vask cloak set Ktoś", 2, 2), 0);  // not a type-1 message
-  EXPECT_EQ(Chat("/vask cloak set Ktoś", 1, 1 | 4), 0);
+  EXPECT_EQ(ChatCommand("/vask cloa"), 1);
+  EXPECT_EQ(ChatCommand("hello /vask cloak"), 1);
+  EXPECT_EQ(ChatCommand("/vask cloak set Ktoś", 1, 0), 0);  // no flag bit 2
+  EXPECT_EQ(ChatCommand("/vask cloak set Ktoś", 2, 2), 0);  // not a type-1 message
+  EXPECT_EQ(ChatCommand("/vask cloak set Ktoś", 1, 1 | 4), 0);
   EXPECT_TRUE(host().messageBoxes().empty());
   EXPECT_EQ(CloakName(), "A");
   EXPECT_EQ(Call(kMsgChatCommand, 0), 0);  // no record at all

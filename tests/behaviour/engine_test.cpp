@@ -43,12 +43,12 @@ class EngineTest : public PluginFixture {
     return CallRecord(reinterpret_cast<HostMessage*>(&record));
   }
   bool Logged(const std::string& text, std::chrono::milliseconds deadline = 5000ms) {
-    return WaitFor(kMsgLog, [&](const host::RecordedCall& c) { return c.Text("text") == text; }, deadline)
-        .has_value();
+    auto same = [&](const host::RecordedCall& c) { return c.Text("text") == text; };
+    return WaitFor(kMsgLog, same, deadline).has_value();
   }
   std::optional<std::string> LoggedStartingWith(const std::string& prefix) {
-    auto call =
-        WaitFor(kMsgLog, [&](const host::RecordedCall& c) { return c.Text("text").rfind(prefix, 0) == 0; });
+    auto call = WaitFor(
+        kMsgLog, [&](const host::RecordedCall& c) { return c.Text("text").rfind(prefix, 0) == 0; });
     if (!call) return std::nullopt;
     return call->Text("text");
   }
@@ -220,13 +220,13 @@ TEST_F(EngineTest, StopMarksLanContactsOfflineAndTellsTheBus) {
   Call(kMsgSetStatus, kStatusAvailable);
   Subscribe(78, EVENT_STOPPING);
   Call(kMsgSetStatus, kStatusOffline);
-  auto offline =
-      WaitFor(kMsgContactStatus, [&](const host::RecordedCall& c) { return c.Int("contact") == lan; });
+  auto offline = WaitFor(kMsgContactStatus,
+                         [&](const host::RecordedCall& c) { return c.Int("contact") == lan; });
   ASSERT_TRUE(offline);
   EXPECT_EQ(offline->Int("status"), kStatusOffline);
   EXPECT_EQ(offline->Text("text"), "");
-  EXPECT_TRUE(
-      WaitFor(kMsgContactWentOffline, [&](const host::RecordedCall& c) { return c.message.p1 == lan; }));
+  EXPECT_TRUE(WaitFor(kMsgContactWentOffline,
+                      [&](const host::RecordedCall& c) { return c.message.p1 == lan; }));
   EXPECT_EQ(host().calls().CountIf([&](const host::RecordedCall& c) {
     return (c.id == kMsgContactStatus || c.id == kMsgContactWentOffline) && c.IsHostMessage() &&
            c.message.p1 == other;

@@ -181,7 +181,8 @@ TEST(HostLoaderTest, EachPluginHasItsOwnIdAndSendToPluginReachesTheOther) {
 }
 
 TEST_F(HostCoreTest, ValuesConvertBetweenTextAndIntegerAndHonourTheCallersBuffer) {
-  core_.tables().DefineColumn(kTableSettings, kSettingChannel, kColumnText, 0, "Vask", "Vask/Channel");
+  core_.tables().DefineColumn(kTableSettings, kSettingChannel, kColumnText, 0, "Vask",
+                              "Vask/Channel");
   core_.tables().DefineColumn(kTableSettings, kSettingLastStatus, kColumnInt, kStatusAvailable, "",
                               "Vask/Status");
 
@@ -257,7 +258,8 @@ TEST_F(HostCoreTest, ContactsAreFoundIgnoringCaseAndCountedWithTheOwnEntry) {
   EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("Beta"))), b);
   EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("GAMMA"))), -1);  // another network
   EXPECT_EQ(Send(Message(kMsgFindContact, 3, Ptr("GAMMA"))), c);
-  EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("SELF"))), -1);  // the own entry is no contact
+  EXPECT_EQ(Send(Message(kMsgFindContact, NET_LAN, Ptr("SELF"))),
+            -1);  // the own entry is no contact
   EXPECT_EQ(Send(Message(kMsgContactCount)), 3);
 
   // A removed row leaves a hole the walk reads as an empty row.
@@ -399,7 +401,7 @@ TEST_F(HostCoreTest, ContactWindowItemsLiveOnlyWhileTheDetailsWindowIsOpen) {
   int b = core_.AddContact("BETA");
   ActionRef window{kParentDetailsWindow, 0, b};
   EXPECT_EQ(Send(Message(kMsgItemExists, Ptr(&window))), 0);
-  ActionRef parentOf{kContactItemBase + kColumnFirstName, kParentWindowRoot, -2};
+  ActionRef parentOf{kContactWindowItemBase + kColumnFirstName, kParentWindowRoot, -2};
   int parent = static_cast<int>(Send(Message(kMsgItemParent, Ptr(&parentOf))));
   EXPECT_NE(parent, 0);
 
@@ -407,7 +409,7 @@ TEST_F(HostCoreTest, ContactWindowItemsLiveOnlyWhileTheDetailsWindowIsOpen) {
   EXPECT_NE(Send(Message(kMsgItemExists, Ptr(&window))), 0);
   ActionInfo set{};
   set.size = kActionInfoShort;
-  set.ref = {kContactItemBase + kColumnFirstName, parent, b};
+  set.ref = {kContactWindowItemBase + kColumnFirstName, parent, b};
   set.mask = kActionMaskText;
   set.text = "Ala";
   Send(Message(kMsgSetItemText, Ptr(&set)));

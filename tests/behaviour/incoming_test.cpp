@@ -83,9 +83,9 @@ TEST_F(Incoming, EmptyTextIsAcknowledgedButNotQueued) {
   EXPECT_EQ(acks[0].at(4), "7");
   EXPECT_TRUE(Messages(1).empty());
   // The contact's data is still refreshed.
-  EXPECT_TRUE(
-      WaitFor(kMsgContactChanged, [row](const host::RecordedCall& c) { return c.message.p1 == row; })
-          .has_value());
+  EXPECT_TRUE(WaitFor(kMsgContactChanged, [row](const host::RecordedCall& c) {
+                return c.message.p1 == row;
+              }).has_value());
 }
 
 TEST_F(Incoming, IgnoredSendersAreRejectedOrDropped) {

@@ -199,18 +199,7 @@ TEST_F(Outgoing, WinPopupMessagesGoUnderTheCloakName) {
   SetSetting(kSettingWinPopup, 1);
   LanPeer popup("W", "messngr");
   ASSERT_TRUE(popup.ok());
-  auto cloak = [this](const std::string& name) {
-    std::string body = "/vask cloak set" + name, empty;
-    MessageRecord record{};
-    record.size = sizeof record;
-    record.type = 1;
-    record.flags = 2;
-    record.from = empty.data();
-    record.to = empty.data();
-    record.body = body.data();
-    record.ext = empty.data();
-    return Call(kMsgChatCommand, reinterpret_cast<intptr_t>(&record));
-  };
+  auto cloak = [this](const std::string& name) { return ChatCommand("/vask cloak set" + name); };
   ASSERT_EQ(cloak("Zenek"), 2);
   ASSERT_EQ(SendMessage(1, "W", "hej"), 8);
   ASSERT_EQ(WaitSendResult(1), 1);

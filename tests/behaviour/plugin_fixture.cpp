@@ -40,6 +40,25 @@ intptr_t PluginFixture::Call4(int id, intptr_t p1, intptr_t p2, intptr_t p3, int
   return host_->Call(plugin_, id, p1, p2, p3, p4, 4);
 }
 
+intptr_t PluginFixture::ChatCommand(const std::string& body, int type, int flags) {
+  MessageRecord record{};
+  record.size = sizeof(MessageRecord);
+  record.type = type;
+  record.flags = flags;
+  std::string from = computer_, empty, text = body;
+  record.from = from.data();
+  record.to = empty.data();
+  record.ext = empty.data();
+  record.body = text.data();
+  record.field42 = -2;
+  return Call(kMsgChatCommand, reinterpret_cast<intptr_t>(&record));
+}
+
+void PluginFixture::RunEngine(LanPeer& peer) {
+  Call(kMsgSetStatus, kStatusAvailable);
+  ASSERT_TRUE(peer.WaitFor("STATUS"));
+}
+
 int PluginFixture::AddContact(const std::string& name, int net) {
   return host_->AddContact(name, net);
 }

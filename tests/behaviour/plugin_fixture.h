@@ -21,6 +21,7 @@
 #include "abi/host_ids.h"
 #include "host/host_core.h"
 #include "tests/support/gate.h"
+#include "tests/support/lan_peer.h"
 #include "tests/support/temp_lan.h"
 
 namespace vask::test {
@@ -49,6 +50,12 @@ class PluginFixture : public ::testing::Test {
   intptr_t Call3(int id, intptr_t p1, intptr_t p2, intptr_t p3);
   intptr_t Call4(int id, intptr_t p1, intptr_t p2, intptr_t p3, intptr_t p4);
   intptr_t CallRecord(HostMessage* message);
+  // A line the user typed in a chat, as the host offers it to the plug-in
+  // (a chat message of `type` with `flags`); the plug-in's answer.
+  intptr_t ChatCommand(const std::string& body, int type = 1, int flags = 2);
+  // Makes the own status available and waits until `peer` has seen the
+  // opening broadcasts: the worker polls from then on.
+  void RunEngine(LanPeer& peer);
   // A host-owned NUL-terminated copy, as texts the host passes live.
   intptr_t Text(const std::string& text) { return reinterpret_cast<intptr_t>(host().KeepText(text)); }
 

@@ -8,10 +8,6 @@ namespace {
 
 class PresenceTest : public PluginFixture {
  protected:
-  void RunEngine(LanPeer& peer) {
-    Call(kMsgSetStatus, kStatusAvailable);
-    ASSERT_TRUE(peer.WaitFor("STATUS"));
-  }
   // A "STATUS" from B under the next number; waits until it was handled
   // (the contact-changed message follows every accepted one).
   void StatusFromB(const std::string& body) {

@@ -8,12 +8,6 @@ namespace {
 
 class ReceiveLoopTest : public PluginFixture {
  protected:
-  // Runs the engine and waits until its worker polls: B has seen the
-  // opening broadcasts.
-  void RunEngine(LanPeer& peer) {
-    Call(kMsgSetStatus, kStatusAvailable);
-    ASSERT_TRUE(peer.WaitFor("STATUS"));
-  }
   // Rejection lines logged so far that name this sender.
   std::vector<std::string> RejectionsFrom(const std::string& sender) {
     std::vector<std::string> lines;

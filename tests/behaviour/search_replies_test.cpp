@@ -8,35 +8,19 @@
 #include <vector>
 
 #include "base/host_api.h"
-#include "plugin_fixture.h"
-#include "tests/support/lan_peer.h"
+#include "search_fixture.h"
 
 namespace vask::test {
 namespace {
 
-class SearchRepliesTest : public PluginFixture {
+class SearchRepliesTest : public SearchFixture {
  protected:
-  void SetUp() override {
-    PluginFixture::SetUp();
-    if (HasFatalFailure()) return;
-    peer_ = std::make_unique<LanPeer>("B");
-    ASSERT_TRUE(peer_->ok());
-    ASSERT_EQ(Call(kMsgSetStatus, kStatusAvailable, 0), 1);
-  }
-  void TearDown() override {
-    host().PressCancel();
-    if (search_.valid()) search_.wait_for(5s);
-    peer_.reset();
-    PluginFixture::TearDown();
-  }
-
   void StartQuery() {
     request_ = FoundContact{};
     request_.size = sizeof request_;
     request_.status = 1;
     std::strcpy(request_.uid, "B");  // targeted: nobody else answers
-    search_ = std::async(std::launch::async,
-                         [this] { return Call(kMsgSearch, reinterpret_cast<intptr_t>(&request_)); });
+    search_ = Search(&request_);
     ASSERT_TRUE(peer_->WaitFor("SEARCH", 5s).has_value());
   }
   void EndQuery() {
@@ -68,9 +52,8 @@ class SearchRepliesTest : public PluginFixture {
     return n;
   }
 
-  std::unique_ptr<LanPeer> peer_;
   FoundContact request_{};
-  std::future<intptr_t> search_;
+  std::shared_future<intptr_t> search_;
 };
 
 // --- during a query: results ---
@@ -162,7 +145,8 @@ TEST_F(SearchRepliesTest, ReplyOutsideQueryFillsTheOpenDetailsWindow) {
 
   EXPECT_EQ(host().DetailsText(b, kColumnNick), "nick");
   EXPECT_EQ(host().DetailsText(b, kColumnFirstName), "Jan");
-  EXPECT_EQ(host().DetailsText(b, kColumnLastName), "kept") << "an empty field leaves its control alone";
+  EXPECT_EQ(host().DetailsText(b, kColumnLastName), "kept")
+      << "an empty field leaves its control alone";
   EXPECT_EQ(host().DetailsText(b, kColumnDescription), "JK");
   EXPECT_EQ(host().DetailsText(b, kColumnCity), "Krakow");
   EXPECT_EQ(host().DetailsText(b, kColumnEmail), "mail");
@@ -177,7 +161,7 @@ TEST_F(SearchRepliesTest, ReplyOutsideQueryFillsTheOpenDetailsWindow) {
       EXPECT_EQ(call.Int("contact"), b);
     }
     if (call.id == kMsgSetItemText) {
-      written.push_back(static_cast<int>(call.Int("action") - kContactItemBase));
+      written.push_back(static_cast<int>(call.Int("action") - kContactWindowItemBase));
     }
     if (call.id == kMsgDetailsWritten) {
       EXPECT_EQ(Unpacked(call.message.p1), b);

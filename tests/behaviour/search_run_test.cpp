@@ -5,10 +5,10 @@
 #include <cstring>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "plugin_fixture.h"
-#include "tests/support/lan_peer.h"
+#include "search_fixture.h"
 
 namespace vask::test {
 namespace {
@@ -36,33 +36,8 @@ void Put(char* field, size_t size, const std::string& text) {
   std::strncpy(field, text.c_str(), size - 1);
 }
 
-class SearchRunTest : public PluginFixture {
+class SearchRunTest : public SearchFixture {
  protected:
-  void SetUp() override {
-    PluginFixture::SetUp();
-    if (HasFatalFailure()) return;
-    peer_ = std::make_unique<LanPeer>("B");
-    ASSERT_TRUE(peer_->ok());
-    ASSERT_EQ(Call(kMsgSetStatus, kStatusAvailable, 0), 1);  // starts the engine
-  }
-  void TearDown() override {
-    host().PressCancel();
-    for (auto& search : searches_) {
-      if (search.valid()) search.wait_for(5s);
-    }
-    peer_.reset();
-    PluginFixture::TearDown();
-  }
-
-  // Delivers the search request on a thread of its own, as the host's form
-  // would; the call blocks until the search ends.
-  std::shared_future<intptr_t> Search(FoundContact* request) {
-    auto search = std::async(std::launch::async, [this, request] {
-                    return Call(kMsgSearch, reinterpret_cast<intptr_t>(request));
-                  }).share();
-    searches_.push_back(search);
-    return search;
-  }
   bool NoticeOpen(size_t count = 1) {
     auto until = std::chrono::steady_clock::now() + 5s;
     while (host().openNotices().size() < count) {
@@ -118,8 +93,6 @@ class SearchRunTest : public PluginFixture {
     return body;
   }
 
-  std::unique_ptr<LanPeer> peer_;
-  std::vector<std::shared_future<intptr_t>> searches_;
 };
 
 TEST_F(SearchRunTest, RequestWithoutNameRunsAsQueryAndReadsStatusOne) {
@@ -141,6 +114,13 @@ TEST_F(SearchRunTest, RequestWithoutNameRunsAsQueryAndReadsStatusOne) {
   EXPECT_EQ(Unpacked(notice.record->reserved22), -1);
   EXPECT_EQ(Unpacked(notice.record->threadId), static_cast<int32_t>(notice.thread));
   EXPECT_FALSE(search.wait_for(0ms) == std::future_status::ready) << "a query waits for Cancel";
+  // The query pumps the host's messages while it waits: its first pump may
+  // come after the query reached B, so Cancel waits for it (a Cancel before
+  // it would end the wait before any pump).
+  const auto until = std::chrono::steady_clock::now() + 5s;
+  while (host().pumpCount() == 0 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(2ms);
+  }
 
   EXPECT_EQ(host().PressCancel(), 1);
   ASSERT_TRUE(Ended(search));

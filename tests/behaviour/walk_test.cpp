@@ -44,8 +44,8 @@ class WalkTest : public PluginFixture {
     request.size = sizeof request;
     request.status = 0;
     std::strncpy(request.uid, uid.c_str(), sizeof request.uid - 1);
-    auto search = std::async(std::launch::async,
-                             [&] { return Call(kMsgSearch, reinterpret_cast<intptr_t>(&request)); });
+    auto search = std::async(
+        std::launch::async, [&] { return Call(kMsgSearch, reinterpret_cast<intptr_t>(&request)); });
     EXPECT_EQ(search.wait_for(10s), std::future_status::ready) << "the walk ends by itself";
     EXPECT_EQ(search.get(), 0);
     return request;

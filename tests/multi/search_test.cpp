@@ -117,7 +117,8 @@ TEST_F(SearchMultiTest, FetchingDetailsFillsTheDetailsWindow) {
   ASSERT_TRUE(updated.has_value());
   EXPECT_EQ(JsonField(*updated, "computer"), "B");
   // The window's fields are keyed by their column numbers.
-  EXPECT_NE(updated->find("\"" + std::to_string(kColumnFirstName) + "\":\"Jan\""), std::string::npos)
+  EXPECT_NE(updated->find("\"" + std::to_string(kColumnFirstName) + "\":\"Jan\""),
+            std::string::npos)
       << *updated;
   EXPECT_NE(updated->find("\"" + std::to_string(kColumnLastName) + "\":\"Kowalski\""),
             std::string::npos)
@@ -137,8 +138,8 @@ TEST_F(SearchMultiTest, PublishingSendsTheOwnDetailsToEveryComputer) {
   std::string reply;
   const auto until = std::chrono::steady_clock::now() + 10s;
   while (reply.find("SEARCHREPLY") == std::string::npos && std::chrono::steady_clock::now() < until) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
     auto bytes = watcher.Read(left.count() > 0 ? left : 0ms);
     if (!bytes) break;
     reply = *bytes;

@@ -234,8 +234,8 @@ TEST_F(Soak, BothWaysNothingLostOrRepeatedMemoryFlatUnderBadInput) {
   b.Send("add NOBODY");
   int statusNumber = 0;  // each a new number: a repeat of the last is dropped
   auto presentAt = [&](const std::string& computer) {
-    test::SendRaw(computer,
-                  Join({std::to_string(++statusNumber), "NOBODY", computer, "STATUS", "64", "2097152", ""}));
+    test::SendRaw(computer, Join({std::to_string(++statusNumber), "NOBODY", computer, "STATUS",
+                                  "64", "2097152", ""}));
   };
   auto bothPresent = [&](const std::string& who) {
     return [&, who](const std::string& list) { return present(who)(list) && present("NOBODY")(list); };

@@ -133,9 +133,10 @@ class PeerComputer {
   // datagram again right after, as a network that duplicates would. A
   // receiver drops only a repeat of the last number it took from a sender.
   bool SendMessage(const std::string& target, int number, const std::string& text, bool twice) {
-    return peer_.Send(target, "MESSAGE",
-                      {std::to_string(number), text, UpperHex(static_cast<long>(std::time(nullptr)))},
-                      twice ? 2 : 1);
+    return peer_.Send(
+        target, "MESSAGE",
+        {std::to_string(number), text, UpperHex(static_cast<long>(std::time(nullptr)))},
+        twice ? 2 : 1);
   }
 
   // A "PING" and its "PONG": once it is back, the target's worker has
@@ -262,16 +263,6 @@ class Stress : public ChatFixture {
     });
   }
 
-  int LoadListener() {
-    std::string error;
-    const int id = host().Load(BuildDir() + "/libvask_test_listener.so", true, &error);
-    EXPECT_NE(id, 0) << error;
-    if (id != 0) {
-      EXPECT_TRUE(host().Start(id));
-    }
-    return id;
-  }
-
   // The own slot is gone once the ending worker has closed it.
   bool WaitSlotClosed() {
     const auto until = std::chrono::steady_clock::now() + kDeadline;
@@ -351,7 +342,8 @@ TEST_F(Stress, SendersSearchStatusRestartsAndABusSubscriberTogether) {
     // while the search runs); then the search waits for Cancel: pressed
     // until the call has returned.
     EXPECT_TRUE(host().calls().WaitForHost(
-        kMsgFoundContact, kDeadline, [&](const host::RecordedCall& c) { return c.sequence >= searchMark; }))
+        kMsgFoundContact, kDeadline,
+        [&](const host::RecordedCall& c) { return c.sequence >= searchMark; }))
         << tag << ": the search found nobody";
     const auto until = std::chrono::steady_clock::now() + kDeadline;
     while (!searchDone && std::chrono::steady_clock::now() < until) {

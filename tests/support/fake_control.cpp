@@ -42,7 +42,9 @@ void FakeControl::SetText(int table, int row, int column, const std::string& tex
   Row* r = Find(table, row, true);
   if (r == nullptr) return;
   r->texts[column] = text;
-  if (table == kTableContacts && column == kColumnId && row > 0) rowsByAddress_[text].push_back(row);
+  if (table == kTableContacts && column == kColumnId && row > 0) {
+    rowsByAddress_[text].push_back(row);
+  }
 }
 
 int64_t FakeControl::Int(int table, int row, int column) {

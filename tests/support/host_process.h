@@ -53,7 +53,8 @@ class HostProcess {
 
   // Calls `visit` for every kept line from index `from` on, with the time
   // it was read.
-  void Visit(size_t from, const std::function<void(const std::string& line, Clock::time_point at)>& visit);
+  void Visit(size_t from,
+             const std::function<void(const std::string& line, Clock::time_point at)>& visit);
 
   // From now on every line goes to `handler` (on the reader thread, under
   // this object's lock) and is no longer kept: a long run would otherwise
@@ -66,9 +67,11 @@ class HostProcess {
 
   // Asks for the contact list ("contacts") until `accept` holds for it; the
   // last list seen is returned either way (nullopt only when none came).
-  std::optional<std::string> WaitForContacts(const LinePredicate& accept,
-                                             std::chrono::milliseconds deadline = std::chrono::seconds(10));
+  std::optional<std::string> WaitForContacts(
+      const LinePredicate& accept, std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
+  // Ends the host's input, as the end of a piped script does.
+  void CloseInput();
   // "quit", then a wait of up to 10 s for the exit; killed if it does not
   // come. Returns "" when the process ended by itself with status 0, else
   // what happened (a sanitizer's report inside vask-host shows as a status).

@@ -5,8 +5,7 @@
 
 namespace vask::test {
 
-std::optional<std::string> JsonField(const std::string& json, const std::string& key,
-                                     size_t from) {
+std::optional<std::string> JsonField(const std::string& json, const std::string& key, size_t from) {
   const std::string needle = "\"" + key + "\":";
   size_t at = json.find(needle, from);
   if (at == std::string::npos) return std::nullopt;

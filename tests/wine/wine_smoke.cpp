@@ -27,17 +27,19 @@
 #include <vector>
 
 #include "abi/host_control.h"
+#include "abi/host_ids.h"
 #include "abi/host_records.h"
+#include "tests/support/fake_control.h"
 
 namespace {
 
+using namespace vask;
 using vask::HostMessage;
 using vask::IconRecord;
 using vask::MessageRecord;
 using vask::ValueRecord;
 
 constexpr DWORD kWaitMs = 15000;
-constexpr int kPluginId = 7;
 const char kPeer[] = "PEER";  // a LAN contact that has no computer here
 // "Cześć z Wine ąę" in Windows-1250, written as bytes so that the check does
 // not depend on how this file is compiled.
@@ -79,30 +81,22 @@ struct ReceivedMessage {
   int64_t time;
 };
 
-// The host's state. Every service may be called from any thread, so all of
+// The host's state, on the tests' fake control object (whose `module` is
+// the plug-in's). Every service may be called from any thread, so all of
 // it is behind one critical section; it is never held while the plug-in is
 // called.
-class SmokeHost : public vask::HostControl {
+class SmokeHost : public vask::test::FakeControl {
  public:
   SmokeHost() { InitializeCriticalSection(&lock_); }
   ~SmokeHost() { DeleteCriticalSection(&lock_); }
 
   MessageProc proc = nullptr;
-  HMODULE module = nullptr;
 
-  int Reserved0() override { return 0; }
-  int Reserved1() override { return 0; }
-  int PluginId() override { return kPluginId; }
-  HMODULE ModuleHandle() override { return module; }
-  int Reserved4() override { return 0; }
-  void SetError(int) override {}
-  int Reserved6() override { return 0; }
   intptr_t SendToHost(HostMessage* message) override;
   intptr_t SendToPlugin(int receiver, HostMessage* message) override {
-    if (receiver != kPluginId && receiver != 0) return 0;
+    if (receiver != pluginId && receiver != 0) return 0;
     return proc(message);
   }
-  int Reserved9() override { return 0; }
   int RowIndex(int table, int row) override {
     Locked guard(this);
     if (table != vask::kTableContacts || row < 0 || row >= static_cast<int>(contacts_.size())) return 0;
@@ -115,7 +109,6 @@ class SmokeHost : public vask::HostControl {
       DispatchMessageA(&msg);
     }
   }
-  int Reserved12() override { return 0; }
   char* TempBuffer(int size) override {
     Locked guard(this);
     buffers_.emplace_back(static_cast<size_t>(size > 0 ? size : 1), '\0');
@@ -123,14 +116,11 @@ class SmokeHost : public vask::HostControl {
   }
   void GetValue(int table, int row, int column, ValueRecord* value) override;
   void SetValue(int table, int row, int column, ValueRecord* value) override;
-  int Reserved16() override { return 0; }
   HANDLE BeginThread(void* security, unsigned stackSize, vask::HostThreadRoutine routine,
                      void* argument, unsigned flags, unsigned* threadId) override {
     uintptr_t h = _beginthreadex(security, stackSize, routine, argument, flags, threadId);
     return reinterpret_cast<HANDLE>(h);
   }
-  int Reserved18() override { return 0; }
-  int Reserved19() override { return 0; }
 
   void SetSetting(int column, const Value& v) {
     Locked guard(this);
@@ -200,51 +190,55 @@ class SmokeHost : public vask::HostControl {
   const char empty_[1] = {0};
 };
 
-std::string Text(intptr_t p) { return p ? std::string(reinterpret_cast<const char*>(p)) : std::string(); }
+std::string TextOf(intptr_t p) {
+  return p ? std::string(reinterpret_cast<const char*>(p)) : std::string();
+}
 
 intptr_t SmokeHost::SendToHost(HostMessage* m) {
   Locked guard(this);
   ids_.push_back(m->id);
   switch (m->id) {
-    case 1:
-      logs_.push_back(Text(m->p1));
+    case kMsgLog:
+      logs_.push_back(TextOf(m->p1));
       if (verbose) std::printf("  log: %s\n", logs_.back().c_str());
       return 0;
-    case 100: {
+    case kMsgShowMessage: {
       const auto* r = reinterpret_cast<const MessageRecord*>(m->p1);
-      messages_.push_back({r->net, r->type, Text(reinterpret_cast<intptr_t>(r->from)),
-                           Text(reinterpret_cast<intptr_t>(r->body)), r->icon, r->time});
+      messages_.push_back({r->net, r->type, TextOf(reinterpret_cast<intptr_t>(r->from)),
+                           TextOf(reinterpret_cast<intptr_t>(r->body)), r->icon, r->time});
       return 0;
     }
-    case 108:
+    case kMsgSendResult:
       sendResults_[static_cast<int32_t>(m->p1)] = static_cast<int32_t>(m->p2);
       return 0;
-    case 200: {
-      std::string address = Text(m->p2);
+    case kMsgFindContact: {
+      std::string address = TextOf(m->p2);
       for (size_t row = 1; row < contacts_.size(); ++row) {
-        if (contacts_[row][1].number == m->p1 && _stricmp(contacts_[row][0].text.c_str(), address.c_str()) == 0)
+        if (contacts_[row][kColumnNet].number == m->p1 &&
+            _stricmp(contacts_[row][kColumnId].text.c_str(), address.c_str()) == 0)
           return static_cast<intptr_t>(row);
       }
       return -1;
     }
-    case 201:
+    case kMsgContactCount:
       return static_cast<intptr_t>(contacts_.size());
-    case 1102: {
+    case kMsgDefineColumn: {
       const auto* c = reinterpret_cast<const vask::ColumnDef*>(m);
       if (c->table == vask::kTableSettings && settings_.find(c->column) == settings_.end()) {
-        settings_[c->column] = c->columnType == vask::kColumnText ? TextValue(Text(c->defaultValue))
-                                                                  : NumberValue(c->defaultValue);
+        settings_[c->column] = c->columnType == vask::kColumnText
+                                   ? TextValue(TextOf(c->defaultValue))
+                                   : NumberValue(c->defaultValue);
       }
       return 0;
     }
-    case 10101: {
+    case kMsgAddItem: {
       const auto* a = reinterpret_cast<const vask::ActionInfo*>(m->p1);
       itemTexts_.push_back(a->text ? a->text : "");
       return 0;
     }
-    case 10106:
+    case kMsgReadItemText:
       return reinterpret_cast<intptr_t>(empty_);
-    case 10130: {
+    case kMsgRegisterIcon: {
       const auto* icon = reinterpret_cast<const IconRecord*>(m->p1);
       // The host loads the picture from the plug-in's own module.
       if (icon->module != module) Fail("icon 0x%08X names module %p, not the plug-in's", icon->iconId, (void*)icon->module);
@@ -283,7 +277,8 @@ void SmokeHost::SetValue(int table, int row, int column, ValueRecord* value) {
   Locked guard(this);
   Value* cell = Cell(table, row, column);
   if (!cell) return;
-  *cell = value->type == vask::kValueInt ? NumberValue(value->value) : TextValue(Text(value->value));
+  *cell =
+      value->type == vask::kValueInt ? NumberValue(value->value) : TextValue(TextOf(value->value));
 }
 
 intptr_t Send(SmokeHost& host, int32_t id, intptr_t p1 = 0, intptr_t p2 = 0) {
@@ -373,11 +368,15 @@ int main(int argc, char** argv) {
   const char* popupSlot = "\\\\.\\mailslot\\messngr";
 
   SmokeHost host;
-  host.SetSetting(3, TextValue("C:\\vask\\"));
-  host.SetSetting(11, NumberValue(0));  // no status restore: the test sets one
-  host.SetSetting(186, NumberValue(1));  // delivery notices on
-  host.AddContact({{0, TextValue(me)}, {1, NumberValue(vask::NET_LAN)}, {2, NumberValue(0)}});
-  host.AddContact({{0, TextValue(kPeer)}, {1, NumberValue(vask::NET_LAN)}, {2, NumberValue(0)}});
+  host.SetSetting(kSettingHostFolder, TextValue("C:\\vask\\"));
+  host.SetSetting(kSettingRestoreStatus, NumberValue(0));  // no status restore: the test sets one
+  host.SetSetting(kSettingNotices, NumberValue(1));  // delivery notices on
+  host.AddContact({{kColumnId, TextValue(me)},
+                   {kColumnNet, NumberValue(vask::NET_LAN)},
+                   {kColumnStatus, NumberValue(kStatusOffline)}});
+  host.AddContact({{kColumnId, TextValue(kPeer)},
+                   {kColumnNet, NumberValue(vask::NET_LAN)},
+                   {kColumnStatus, NumberValue(kStatusOffline)}});
 
   if (SlotExists(channelSlot)) Fail("%s exists before the plug-in runs; is another copy running?", channelSlot);
 
@@ -389,27 +388,33 @@ int main(int argc, char** argv) {
   if (!host.proc) Fail("vask.dll exports no IMessageProc");
 
   Step("start sequence");
-  if (Send(host, 20001, reinterpret_cast<intptr_t>(static_cast<vask::HostControl*>(&host))) != 1)
-    Fail("20001 did not answer 1");
-  if (Send(host, 30010) != vask::NET_LAN) Fail("30010 does not answer the LAN network id");
-  if (Text(Send(host, 30013)) != "Vask") Fail("30013 does not answer \"Vask\"");
-  if (Text(Send(host, 30033)) != me) Fail("30033 does not answer the computer name %s", me.c_str());
-  if (Send(host, 21001) != 1) Fail("21001 did not answer 1");
-  if (host.Count(1102) != 5) Fail("21001 declared %d settings columns, want 5", host.Count(1102));
-  if (host.Setting(15002).text != "Vask") Fail("the channel setting's default is \"%s\"", host.Setting(15002).text.c_str());
-  if (Send(host, 22000) != 1) Fail("22000 did not answer 1");
+  if (Send(host, kMsgSetControl,
+           reinterpret_cast<intptr_t>(static_cast<vask::HostControl*>(&host))) != 1)
+    Fail("the control object (20001) did not answer 1");
+  if (Send(host, kMsgNetworkId) != vask::NET_LAN) Fail("30010 does not answer the LAN network id");
+  if (TextOf(Send(host, kMsgShortName)) != "Vask") Fail("30013 does not answer \"Vask\"");
+  if (TextOf(Send(host, kMsgOwnId)) != me)
+    Fail("30033 does not answer the computer name %s", me.c_str());
+  if (Send(host, kMsgRegisterSettings) != 1) Fail("21001 did not answer 1");
+  if (host.Count(kMsgDefineColumn) != 5)
+    Fail("21001 declared %d settings columns, want 5", host.Count(kMsgDefineColumn));
+  if (host.Setting(kSettingChannel).text != "Vask")
+    Fail("the channel setting's default is \"%s\"", host.Setting(kSettingChannel).text.c_str());
+  if (Send(host, kMsgRegisterInterface) != 1) Fail("22000 did not answer 1");
   if (host.IconGroups() != std::vector<int>{120, 101, 102, 103, 105, 104, 110, 121})
     Fail("22000 registered %zu icons, not the eight groups in their order", host.IconGroups().size());
   if (host.ItemTexts().size() != 19) Fail("22000 added %zu interface items, want 19", host.ItemTexts().size());
   if (!FindResourceA(host.module, MAKEINTRESOURCEA(111), MAKEINTRESOURCEA(14)))
     Fail("the settings-page picture (group 111) is not a resource of the DLL");
-  if (Send(host, 22100) != 1) Fail("22100 did not answer 1");
-  if (host.Count(246) < 1) Fail("22100 did not announce the own status (246)");
-  if (Send(host, 30031) != 0) Fail("with setting 11 at 0 the plug-in started with a status");
+  if (Send(host, kMsgStart) != 1) Fail("22100 did not answer 1");
+  if (host.Count(kMsgAnnounceStatus) < 1) Fail("22100 did not announce the own status (246)");
+  if (Send(host, kMsgOwnStatus) != kStatusOffline)
+    Fail("with setting 11 at 0 the plug-in started with a status");
 
   Step("status 64: the engine starts");
-  if (Send(host, 33005, 64, 0) != 1) Fail("33005 did not answer 1");
-  if (Send(host, 30031) != 64) Fail("the own status is %d after 33005 with 64", (int)Send(host, 30031));
+  if (Send(host, kMsgSetStatus, kStatusAvailable, 0) != 1) Fail("33005 did not answer 1");
+  if (Send(host, kMsgOwnStatus) != kStatusAvailable)
+    Fail("the own status is %d after 33005 with 64", (int)Send(host, kMsgOwnStatus));
   if (!WaitUntil(host, [&] { return SlotExists(channelSlot); }))
     Fail("the engine created no %s", channelSlot);
 
@@ -423,13 +428,13 @@ int main(int argc, char** argv) {
     auto all = host.Messages();
     const ReceivedMessage* m = FindMessage(all, 1, kLanText);
     if (m->net != vask::NET_LAN || m->from != kPeer) Fail("the message came from net %d \"%s\"", m->net, m->from.c_str());
-    if (m->icon != 0x50F00010) Fail("the message's icon is 0x%08X", m->icon);
+    if (m->icon != kIconMessage) Fail("the message's icon is 0x%08X", m->icon);
     if (m->time != 0x65A1B2C3) Fail("the message's time is %lld, want the sender's", (long long)m->time);
   }
 
   // With WinPopup emulation on (the default) the engine also reads the
   // "messngr" slot.
-  if (host.Setting(15003).number != 0) {
+  if (host.Setting(kSettingWinPopup).number != 0) {
     Step("a WinPopup datagram into the messngr slot");
     WriteDatagram(popupSlot, Fields({kPeer, me, kPopupText}));
     if (!WaitUntil(host, [&] { return FindMessage(host.Messages(), 1, kPopupText) != nullptr; }))
@@ -461,7 +466,8 @@ int main(int argc, char** argv) {
     r.to = to;
     r.body = body;
     r.ext = ext;
-    if (Send(host, 30100, reinterpret_cast<intptr_t>(&r)) != 8) Fail("30100 did not answer 8");
+    if (Send(host, kMsgSendMessage, reinterpret_cast<intptr_t>(&r)) != 8)
+      Fail("30100 did not answer 8");
   }
   if (!WaitUntil(host, [&] { return host.SendResults().count(77) != 0; }))
     Fail("no host message 108 for the sent message within %lu ms", kWaitMs);
@@ -474,7 +480,7 @@ int main(int argc, char** argv) {
   }
 
   Step("shutdown");
-  if (Send(host, 22101) != 1) Fail("22101 did not answer 1");
+  if (Send(host, kMsgShutdown) != 1) Fail("22101 did not answer 1");
   if (SlotExists(channelSlot)) Fail("%s is still open after 22101", channelSlot);
   if (!FreeLibrary(host.module)) Fail("FreeLibrary failed (%lu)", GetLastError());
   Step("passed");
