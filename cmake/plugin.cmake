@@ -46,3 +46,15 @@ else()
   target_link_options(vask PRIVATE -Wl,--no-undefined
     -Wl,--exclude-libs,ALL)
 endif()
+
+# The help action opens "doc/Vask.html" below the host's folder, and the
+# stand-in host names the plug-in's folder for it: the document lies beside
+# the library in the build folder, copied again whenever it changes.
+set(VASK_HELP_SOURCE ${PROJECT_SOURCE_DIR}/doc/Vask.html)
+set(VASK_HELP_COPY ${CMAKE_CURRENT_BINARY_DIR}/doc/Vask.html)
+add_custom_command(OUTPUT ${VASK_HELP_COPY}
+  COMMAND ${CMAKE_COMMAND} -E copy ${VASK_HELP_SOURCE} ${VASK_HELP_COPY}
+  DEPENDS ${VASK_HELP_SOURCE}
+  COMMENT "Placing doc/Vask.html beside the plug-in")
+add_custom_target(vask_help ALL DEPENDS ${VASK_HELP_COPY})
+add_dependencies(vask vask_help)

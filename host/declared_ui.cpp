@@ -127,9 +127,28 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
                    .Raw("controls", list + "]"));
     return;
   }
+  if (words.size() == 3 && words[1] == "press") {
+    // A button of the page (a control with an action of its own, such as
+    // the help button): the user clicks it.
+    int action = 0;
+    const InterfaceItem* button = nullptr;
+    if (ParseInt(words[2], &action)) {
+      for (const InterfaceItem& control : controls) {
+        if (control.id != 0 && control.id == action) button = &control;
+      }
+    }
+    if (!button) {
+      host.Error("page", "no button " + words[2] + " on the settings page");
+      return;
+    }
+    const intptr_t answer =
+        SendAction(core, plugin, button->id, button->parent, 0, kActionActivated);
+    host.Write(JsonLine().Str("event", "page-pressed").Int("action", action).Int("answer", answer));
+    return;
+  }
   int column = 0;
   if (words.size() != 3 || !ParseInt(words[1], &column)) {
-    host.Error("page", "usage: page [<column> <value>]");
+    host.Error("page", "usage: page [<column> <value> | press <action>]");
     return;
   }
   bool bound = false;
@@ -227,7 +246,7 @@ bool RunDeclaredUiCommand(ScriptHost& host, HostCore& core, int plugin, const st
 }
 
 const char* DeclaredUiHelp() {
-  return "menu [<n>|<text>] | page [<column> <value>] | action <id> <computer>|me";
+  return "menu [<n>|<text>] | page [<column> <value> | press <action>] | action <id> <computer>|me";
 }
 
 }  // namespace vask::host

@@ -72,6 +72,16 @@ std::string ExecutableDir() {
   return error ? "." : exe.parent_path().string();
 }
 
+// The folder of the plug-in's library, absolute, with a final separator.
+std::string HostFolder(const std::string& plugin) {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::absolute(plugin, error);
+  if (error) path = plugin;
+  std::string folder = path.parent_path().string();
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
 std::string DefaultProfile(const std::string& computer) {
   std::string base;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
@@ -288,16 +298,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vask-host: %s\n", core.error().c_str());
     return 3;
   }
-  // A new profile: restore the last status at the next start, show
-  // delivery notices, and name the plug-in's folder for its help document.
+  // A new profile: restore the last status at the next start, and show
+  // delivery notices.
   HostTables& tables = core.tables();
   if (!tables.HasValue(kTableSettings, 0, kSettingRestoreStatus)) {
     core.SetSetting(kSettingRestoreStatus, 1);
   }
   if (!tables.HasValue(kTableSettings, 0, kSettingNotices)) core.SetSetting(kSettingNotices, 1);
-  if (!tables.HasValue(kTableSettings, 0, kSettingHostFolder)) {
-    core.SetSettingText(kSettingHostFolder, std::filesystem::path(plugin).parent_path().string());
-  }
+  // The host's folder, where the plug-in's help document lies (the build
+  // puts doc/ beside the library), as the host knows it at this start. It
+  // ends with a separator: the plug-in appends "doc/Vask.html" to it as is.
+  core.SetSettingText(kSettingHostFolder, HostFolder(plugin));
 
   std::string error;
   int id = core.Load(plugin, false, &error);

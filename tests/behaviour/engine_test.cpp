@@ -1,9 +1,12 @@
 // The engine through the export: the send operation and its fan-out, the
 // start and its failures, the stop with and without waiting.
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "plugin_fixture.h"
 #include "tests/support/lan_peer.h"
+#include "tests/support/stuck_slot.h"
 
 namespace vask::test {
 namespace {
@@ -260,6 +263,51 @@ TEST_F(EngineTest, WaitingStopLogsTheTimeTheWorkerTook) {
   EXPECT_LT(ms, 5000);
   EXPECT_TRUE(SlotFree("A", "Vask"));
   EXPECT_TRUE(SlotFree("A", "messngr"));
+}
+
+// Three contacts whose slots take nothing (their processes stopped) and one
+// that reads. The status broadcasts visit the stopped ones first and still
+// reach the reader without waiting on them; going offline and quitting
+// ends with the worker itself, its last "STATUS" delivered, not with the
+// stop giving up on it.
+TEST_F(EngineTest, ReceiversThatNeverDrainHoldUpNeitherABroadcastNorTheQuit) {
+  std::vector<std::unique_ptr<StuckSlot>> stuck;
+  for (const char* name : {"S1", "S2", "S3"}) {
+    stuck.push_back(std::make_unique<StuckSlot>(lanDir(), workgroup_, name));
+    ASSERT_TRUE(stuck.back()->ok()) << name;
+    AddContact(name);
+    // Full before the engine starts: whatever comes next finds no room.
+    for (int i = 0; i < StuckSlot::KernelQueue(); ++i) ASSERT_TRUE(SendRaw(name, "filler"));
+  }
+  LanPeer b("B");
+  AddContact("B");
+  SetSetting(kSettingOnlyListed, 1);  // "*" visits the contacts in turn
+  Call(kMsgSettingsChanged);
+
+  Call(kMsgSetStatus, kStatusAvailable);
+  ASSERT_TRUE(b.WaitFor("STATUS"));
+  Call(kMsgSetStatus, kStatusBrb);
+  auto brb = b.WaitFor("STATUS");
+  ASSERT_TRUE(brb);
+  EXPECT_EQ((*brb)[4], std::to_string(kStatusBrb));
+
+  // Offline, then the host ends the plug-in: the worker's last "STATUS"
+  // goes to every contact before it ends, and the stop waits for it.
+  Call(kMsgSetStatus, kStatusOffline);
+  Call(kMsgShutdown);
+  auto last = b.WaitFor("STATUS", 0ms);  // only what is there already
+  ASSERT_TRUE(last) << "the quit returned before its last STATUS reached B";
+  EXPECT_EQ((*last)[4], std::to_string(kStatusOffline));
+  // The worker ended by itself within the quit's wait: it closed its slot.
+  EXPECT_TRUE(SlotFree("A", "Vask"));
+  // The stopped computers get what was sent to them once they read again.
+  for (auto& slot : stuck) {
+    std::string next;
+    do {
+      next = slot->Next();
+    } while (next == "filler");
+    EXPECT_NE(next, "<none>");
+  }
 }
 
 // The worker is held inside a host call (the sender lookup of a datagram)

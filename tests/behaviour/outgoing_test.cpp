@@ -224,6 +224,83 @@ TEST_F(Outgoing, WinPopupMessagesGoUnderTheCloakName) {
   }
 }
 
+// Words with blanks between them, `length` bytes in all.
+std::string Words(size_t length) {
+  std::string text;
+  for (int word = 0; text.size() < length; ++word) text += "word" + std::to_string(word) + ' ';
+  return text.substr(0, length);
+}
+
+// A message too long for one datagram between computers goes in parts, each
+// a "MESSAGE" of its own within 424 bytes, split after a blank; each part
+// waits for its own acknowledgement, and the likely-lost notice quotes the
+// one part that got none.
+TEST_F(Outgoing, LongMessageGoesInPartsEachNumberedAndAcknowledgedOnItsOwn) {
+  SetSetting(kSettingNotices, 1);
+  LanPeer b("B");
+  ASSERT_TRUE(b.ok());
+  StartEngine();
+  const std::string text = Words(1000);
+  ASSERT_EQ(SendMessage(11, "B", text), 8);
+  EXPECT_EQ(WaitSendResult(11), 1);
+
+  std::vector<Fields> parts;
+  std::string joined;
+  while (joined.size() < text.size()) {
+    auto bytes = b.Read();
+    ASSERT_TRUE(bytes.has_value()) << "only " << joined.size() << " bytes arrived";
+    EXPECT_LE(bytes->size(), 424u);
+    Fields fields = SplitAtNul(*bytes);
+    if (fields.size() < 4 || fields[3] != "MESSAGE") continue;
+    ASSERT_EQ(fields.size(), 7u);
+    joined += fields[5];
+    parts.push_back(fields);
+  }
+  EXPECT_EQ(joined, text);
+  ASSERT_GE(parts.size(), 3u);
+  for (size_t i = 0; i < parts.size(); ++i) {
+    EXPECT_EQ(std::stoi(parts[i][4]), std::stoi(parts[0][4]) + static_cast<int>(i));
+    if (i + 1 < parts.size()) {
+      EXPECT_EQ(parts[i][5].back(), ' ') << "part " << i;
+    }
+  }
+
+  // Every part but the second is acknowledged: only the second is reported.
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i != 1) {
+      ASSERT_TRUE(b.Send("A", "MESSAGEACK", {parts[i][4]}));
+    }
+  }
+  ASSERT_TRUE(WaitNotice(LostNotice(parts[1][5].substr(0, 30)), 25000ms).has_value());
+  for (const auto& notice : Notices()) {
+    EXPECT_EQ(notice.Text("body"), LostNotice(parts[1][5].substr(0, 30)));
+  }
+}
+
+// The WinPopup format keeps the limit too: a long message goes in parts.
+TEST_F(Outgoing, LongWinPopupMessageGoesInParts) {
+  SetSetting(kSettingWinPopup, 1);
+  LanPeer popup("W", "messngr");
+  ASSERT_TRUE(popup.ok());
+  const std::string text = Words(900);
+  ASSERT_EQ(SendMessage(12, "W", text), 8);
+  EXPECT_EQ(WaitSendResult(12), 1);
+  std::string joined;
+  int datagrams = 0;
+  while (joined.size() < text.size()) {
+    auto bytes = popup.Read();
+    ASSERT_TRUE(bytes.has_value()) << "only " << joined.size() << " bytes arrived";
+    EXPECT_LE(bytes->size(), 424u);
+    Fields fields = SplitAtNul(*bytes);
+    ASSERT_EQ(fields.size(), 3u);
+    EXPECT_EQ(fields[1], "W");
+    joined += fields[2];
+    ++datagrams;
+  }
+  EXPECT_EQ(joined, text);
+  EXPECT_GE(datagrams, 3);
+}
+
 TEST_F(Outgoing, SendThatCannotStartItsThreadReportsFailure) {
   LanPeer b("B");
   host().FailThreads(1);

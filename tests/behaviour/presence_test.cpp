@@ -109,6 +109,33 @@ TEST_F(PresenceTest, OwnStatusGoesOutWithItsDescription) {
   EXPECT_EQ((*status)[4], "0");
 }
 
+// A description too long for one datagram between computers goes out cut,
+// so that the status arrives at all; the host keeps the whole text.
+TEST_F(PresenceTest, LongDescriptionGoesOutCutToFitTheDatagram) {
+  LanPeer b("B");
+  RunEngine(b);
+  std::string description;
+  for (int i = 0; description.size() < 600; ++i) description += "opis" + std::to_string(i) + ' ';
+  Call(kMsgSetStatus, kStatusAvailable, Text(description));
+  auto bytes = b.Read();
+  std::optional<Fields> status;
+  for (; bytes; bytes = b.Read()) {
+    Fields fields = SplitAtNul(*bytes);
+    if (fields.size() >= 4 && fields[3] == "STATUS") {
+      EXPECT_LE(bytes->size(), 424u);
+      status = fields;
+      break;
+    }
+  }
+  ASSERT_TRUE(status) << "no STATUS reached B";
+  ASSERT_EQ(status->size(), 7u);
+  const std::string& sent = (*status)[6];
+  EXPECT_GT(sent.size(), 300u);
+  EXPECT_LT(sent.size(), description.size());
+  EXPECT_EQ(description.substr(0, sent.size()), sent);
+  EXPECT_EQ(reinterpret_cast<const char*>(Call(kMsgOwnStatusInfo)), description);
+}
+
 // Both changes land while the worker is held inside a host call, so they
 // fall between two of its passes.
 TEST_F(PresenceTest, TwoChangesWithinOnePollGiveOneStatus) {

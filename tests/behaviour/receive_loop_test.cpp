@@ -110,6 +110,30 @@ TEST_F(ReceiveLoopTest, ChecksAndTheirReasons) {
   EXPECT_TRUE(Rejected(1, "9|B|A|ping|", "Unsupported"));
 }
 
+// Answers go to the sender field: one that names nobody or everybody gets
+// none, so a forged datagram never becomes a broadcast from every copy
+// that hears it.
+TEST_F(ReceiveLoopTest, ASenderThatNamesEverybodyOrNobodyGetsNoAnswer) {
+  LanPeer b("B"), c("C");
+  RunEngine(b);
+  ASSERT_TRUE(c.WaitFor("STATUS"));  // C too has had the opening broadcasts
+  while (c.Read(0ms)) {
+  }
+
+  ASSERT_TRUE(SendRaw("A", Datagram("1", "*", "A", "PING")));
+  EXPECT_TRUE(Rejected(1, "1|*|A|PING|", "Bad sender"));
+  ASSERT_TRUE(SendRaw("A", Datagram("2", "^", "A", "GETSTATUS")));
+  EXPECT_TRUE(Rejected(1, "2|^|A|GETSTATUS|", "Bad sender"));
+  ASSERT_TRUE(SendRaw("A", Datagram("3", "", "A", "SEARCH")));
+  EXPECT_TRUE(Rejected(1, "3||A|SEARCH|", "Bad sender"));
+  // Everything before B's own PING has been handled once its PONG is back:
+  // an answer to "*" would have reached C as well, and before it.
+  b.skipped().clear();
+  Settle(b);
+  for (const auto& fields : b.skipped()) EXPECT_NE(fields[3], "PONG");
+  EXPECT_EQ(c.Waiting(), 0u);
+}
+
 TEST_F(ReceiveLoopTest, ShortWinPopupDatagramIsLoggedAsSuch) {
   LanPeer b("B");
   RunEngine(b);

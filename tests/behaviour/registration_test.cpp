@@ -1,6 +1,9 @@
 // What the plug-in declares to the host at start (settings columns, icons,
 // interface items) and the start sequence around the host's "restore the
 // last status" setting.
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -123,6 +126,53 @@ TEST_F(RegistrationTest, NineteenItemsInOrder) {
   ASSERT_NE(second, std::string::npos);
   EXPECT_EQ(about.substr(second - 4, 4), " 0.1");
   EXPECT_EQ(about[second + 2], ' ');
+}
+
+// The eight icons in their order: each its resource group, id and kind.
+// Swapping two of them, in the code or in the resource script, fails here.
+TEST_F(RegistrationTest, EightIconsEachWithItsGroupIdAndKind) {
+  struct Icon {
+    int group;
+    int32_t id;
+    int32_t kind;
+    const char* picture;  // the group's file in resources/vask.rc
+    int status;           // the status it shows, or -1
+  };
+  const Icon expected[] = {
+      {120, kIconPlugin, kIconKindIcon, "plugin.ico", -1},
+      {101, kIconAvailable, kIconKindIcon, "available.ico", kStatusAvailable},
+      {102, kIconOffline, kIconKindIcon, "offline.ico", kStatusOffline},
+      {103, kIconBrb, kIconKindIcon, "be_right_back.ico", kStatusBrb},
+      {105, kIconAway, kIconKindIcon, "auto_away.ico", kStatusAway},
+      {104, kIconDnd, kIconKindIcon, "do_not_disturb.ico", kStatusDnd},
+      {110, kIconMessage, kIconKindIcon, "message.ico", -1},
+      {121, kIconSmall, kIconKindSmall, "plugin_small.ico", -1},
+  };
+  const auto icons = host().calls().HostMessages(kMsgRegisterIcon);
+  ASSERT_EQ(icons.size(), std::size(expected));
+  std::ifstream script(std::string(VASK_SOURCE_DIR) + "/resources/vask.rc");
+  std::map<int, std::string> pictures;
+  for (std::string line; std::getline(script, line);) {
+    std::istringstream words(line);
+    int group = 0;
+    std::string type, file;
+    if (words >> group >> type >> file && type == "ICON") pictures[group] = file;
+  }
+  for (size_t i = 0; i < icons.size(); ++i) {
+    SCOPED_TRACE("icon " + std::to_string(i + 1));
+    const auto& c = icons[i];
+    EXPECT_EQ(c.Int("resourceId"), expected[i].group);
+    EXPECT_EQ(c.Int("iconId"), expected[i].id);
+    EXPECT_EQ(c.Int("kind"), expected[i].kind);
+    EXPECT_EQ(c.Int("module"), reinterpret_cast<intptr_t>(control()->ModuleHandle()));
+    // Every id carries the network in bits 20 to 27; a status icon is
+    // 0x40F00000 and sixteen times its status.
+    EXPECT_EQ((expected[i].id >> 20) & 0xFF, NET_LAN);
+    if (expected[i].status >= 0) {
+      EXPECT_EQ(expected[i].id, 0x40F00000 + 16 * expected[i].status);
+    }
+    EXPECT_EQ(pictures[expected[i].group], std::string("\"") + expected[i].picture + "\"");
+  }
 }
 
 // The host keeps every declared item: the settings page's labels and

@@ -258,6 +258,30 @@ TEST_F(SearchRepliesTest, PublishSendsTheOwnDetailsToEveryComputer) {
   EXPECT_EQ(Count(kMsgFoundContact), 0u);
 }
 
+// Own details that add up past one datagram between computers are cut, the
+// longest first, so that the reply arrives with shorter texts: the short
+// ones whole, each long one the start of its text.
+TEST_F(SearchRepliesTest, LongOwnDetailsAreCutSoThatTheReplyFits) {
+  const std::string description(300, 'd'), email(200, 'e');
+  host().tables().SetText(kTableContacts, 0, kColumnNick, "nick");
+  host().tables().SetText(kTableContacts, 0, kColumnFirstName, "Jan");
+  host().tables().SetText(kTableContacts, 0, kColumnDescription, description);
+  host().tables().SetText(kTableContacts, 0, kColumnEmail, email);
+  EXPECT_EQ(Call(kMsgPublishDetails, 0, 1), 0);
+  auto reply = peer_->WaitFor("SEARCHREPLY", 5s);
+  ASSERT_TRUE(reply.has_value());
+  ASSERT_EQ(reply->size(), 12u);
+  EXPECT_LE(Join(*reply).size(), 424u);
+  EXPECT_EQ((*reply)[5], "nick");
+  EXPECT_EQ((*reply)[6], "Jan");
+  const std::string& sentDescription = (*reply)[8];
+  const std::string& sentEmail = (*reply)[10];
+  EXPECT_EQ(description.substr(0, sentDescription.size()), sentDescription);
+  EXPECT_EQ(email.substr(0, sentEmail.size()), sentEmail);
+  EXPECT_LT(sentDescription.size() + sentEmail.size(), description.size() + email.size());
+  EXPECT_GT(sentEmail.size(), 100u) << "the two long texts share the room";
+}
+
 TEST_F(SearchRepliesTest, PublishForAnotherContactSendsNothing) {
   const int b = AddContact("B");
   const size_t mark = host().errorCodes().size();

@@ -12,6 +12,7 @@
 
 #include "plugin_fixture.h"
 #include "tests/support/lan_peer.h"
+#include "tests/support/stuck_slot.h"
 
 namespace vask::test {
 namespace {
@@ -115,6 +116,20 @@ TEST_F(WalkTest, AtWalksEveryWorkgroupFromTheRoot) {
   EXPECT_TRUE(Logged("- Enumerating network resources of 'WORKGROUP'..."));
   EXPECT_FALSE(Logged("- Enumerating network resources of '\\\\PC12'..."))
       << "computers are not entered";
+}
+
+// Workgroup folders another hand made, one in lower case and one longer
+// than a NetBIOS name: both walked, their computers found, no error box.
+TEST_F(WalkTest, LowerCaseAndLongWorkgroupFoldersAreWalkedWithoutAnError) {
+  AddComputer("PC12");
+  StuckSlot lower(lanDir(), "dom", "PC7");
+  StuckSlot longer(lanDir(), "ABCDEFGHIJKLMNOPQRST", "PC8");
+  ASSERT_TRUE(lower.ok() && longer.ok());
+  Walk("@");
+  EXPECT_EQ(FoundNames(), (std::set<std::string>{"PC12", "PC7", "PC8"}));
+  EXPECT_EQ(Count(kMsgErrorBox), 0u);
+  EXPECT_TRUE(Logged("- Enumerating network resources of 'dom'..."));
+  EXPECT_TRUE(Logged("- Enumerating network resources of 'ABCDEFGHIJKLMNOPQRST'..."));
 }
 
 TEST_F(WalkTest, ComputerRecordCarriesNameCommentAndProvider) {

@@ -116,6 +116,52 @@ TEST_F(ChatBetweenHosts, ConversationBothWaysIsDeliveredOnceAndAcknowledged) {
   for (const auto& text : fromB) EXPECT_EQ(CountLines(*a_, IsMessage(1, text)), 1u) << text;
 }
 
+// A message too long for one datagram between computers arrives whole, in
+// parts, each acknowledged: no notice on either side once the
+// acknowledgements had time to expire.
+TEST_F(ChatBetweenHosts, ALongMessageArrivesWholeInPartsEachAcknowledged) {
+  BothPresent();
+  if (HasFatalFailure()) return;
+  std::string text;
+  for (int word = 0; text.size() < 1000; ++word) text += "słowo" + std::to_string(word) + " ";
+  text.resize(1000);
+  const std::string id = SendAndGetId(*a_, "B", text).value_or("?");
+  auto result = a_->WaitFor(IsSendResult(id));
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(JsonField(*result, "sent"), "1");
+
+  // The parts, in order, are the text. (The wait's predicate sees every
+  // line once, in order.)
+  std::string joined;
+  int parts = 0;
+  auto whole = b_->WaitFor(
+      [&](const std::string& line) {
+        if (JsonField(line, "event") == "message" && JsonField(line, "type") == "1" &&
+            JsonField(line, "from") == "A") {
+          joined += JsonField(line, "body").value_or("");
+          ++parts;
+        }
+        return joined.size() >= text.size();
+      },
+      0, 20s);
+  ASSERT_TRUE(whole.has_value()) << "B has " << joined.size() << " of " << text.size() << " bytes";
+  EXPECT_EQ(joined, text);
+  EXPECT_GE(parts, 3);
+
+  const size_t mark = a_->Mark();
+  a_->Send("wait 12000");
+  ASSERT_TRUE(a_->WaitFor(IsEvent("waited"), mark, 20s).has_value());
+  for (HostProcess* host : {a_, b_}) {
+    EXPECT_EQ(CountLines(*host,
+                         [](const std::string& line) {
+                           return JsonField(line, "event") == "message" &&
+                                  JsonField(line, "type") == "2";
+                         }),
+              0u)
+        << host->computer() << " shows a notice";
+  }
+}
+
 TEST_F(ChatBetweenHosts, MessageToAStoppedHostGivesTheErrorNotice) {
   BothPresent();
   if (HasFatalFailure()) return;

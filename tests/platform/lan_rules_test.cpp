@@ -3,60 +3,22 @@
 // without regard to case (Windows-1250 letters too), and remote mailslots
 // that can be switched off.
 #include <iconv.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 
 #include <cstring>
 #include <fstream>
 
 #include "lan_fixture.h"
 #include "lan_names.h"
+#include "tests/support/stuck_slot.h"
 
 namespace vask::testing {
 namespace {
 
+using test::StuckSlot;
+
 constexpr DWORD kRemoteLimit = 424;
 constexpr int kBoundMs = 20000;  // a bound against hangs, not a timing
-
-// A receiver that never drains: a datagram socket bound where a computer's
-// slot lives, read only when the test says so, as a stopped process's slot.
-class StuckReceiver {
- public:
-  explicit StuckReceiver(const std::string& path) {
-    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    bound_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~StuckReceiver() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool bound() const { return bound_; }
-
-  // The next datagram, waiting for it up to the bound; "<none>" if none came.
-  std::string Next() {
-    pollfd ready{fd_, POLLIN, 0};
-    if (::poll(&ready, 1, kBoundMs) != 1) return "<none>";
-    char buffer[2048];
-    ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
-    return got < 0 ? "<none>" : std::string(buffer, static_cast<size_t>(got));
-  }
-
- private:
-  int fd_ = -1;
-  bool bound_ = false;
-};
-
-// How many datagrams the kernel queues for a socket nobody reads.
-size_t KernelQueue() {
-  std::ifstream file("/proc/sys/net/unix/max_dgram_qlen");
-  size_t length = 10;
-  file >> length;
-  return length + 1;
-}
 
 std::string Numbered(int i) { return "datagram " + std::to_string(i); }
 
@@ -137,15 +99,15 @@ TEST_F(LanRulesTest, AWriteToTheOwnComputerKeepsTheServersLimit) {
 // receiver takes nothing; that receiver, once it reads again, still gets
 // every datagram, in order.
 TEST_F(LanRulesTest, AReceiverThatNeverDrainsHoldsUpNeitherTheWriterNorTheOthers) {
-  StuckReceiver stuck(Folder("WORKGROUP", "PC2") + "/vask");
-  ASSERT_TRUE(stuck.bound());
+  StuckSlot stuck(lan_, "WORKGROUP", "PC2");
+  ASSERT_TRUE(stuck.ok());
   HANDLE live = WaitingServerOn("PC3", "vask");
   ASSERT_NE(live, INVALID_HANDLE_VALUE);
 
   HANDLE everyone = Client("*", "vask");
   ASSERT_NE(everyone, INVALID_HANDLE_VALUE);
   // Far more than the stuck receiver's queue holds: every write returns.
-  const int total = static_cast<int>(KernelQueue()) + 40;
+  const int total = StuckSlot::KernelQueue() + 40;
   for (int i = 1; i <= total; ++i) ASSERT_TRUE(Write(everyone, Numbered(i))) << i;
   for (int i = 1; i <= total; ++i) ASSERT_EQ(Read(live), Numbered(i));
 
@@ -155,16 +117,16 @@ TEST_F(LanRulesTest, AReceiverThatNeverDrainsHoldsUpNeitherTheWriterNorTheOthers
 // What a stuck receiver cannot take waits in a bounded backlog; beyond it
 // the datagrams are lost, and those that waited keep their order.
 TEST_F(LanRulesTest, AStuckReceiverLosesWhatOverflowsItsBacklogAndKeepsTheRestInOrder) {
-  StuckReceiver stuck(Folder("WORKGROUP", "PC2") + "/vask");
-  ASSERT_TRUE(stuck.bound());
+  StuckSlot stuck(lan_, "WORKGROUP", "PC2");
+  ASSERT_TRUE(stuck.ok());
   HANDLE client = Client("PC2", "vask");
   ASSERT_NE(client, INVALID_HANDLE_VALUE);
-  const int total = static_cast<int>(KernelQueue()) + 1000;
+  const int total = StuckSlot::KernelQueue() + 1000;
   for (int i = 1; i <= total; ++i) ASSERT_TRUE(Write(client, Numbered(i))) << i;
 
   // Reading past the kernel's queue frees room in the backlog for a marker,
   // which then arrives after everything that waited.
-  const int first = static_cast<int>(KernelQueue()) + 1;
+  const int first = StuckSlot::KernelQueue() + 1;
   for (int i = 1; i <= first; ++i) ASSERT_EQ(stuck.Next(), Numbered(i));
   ASSERT_TRUE(Write(client, "marker"));
   int received = first;

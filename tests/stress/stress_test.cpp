@@ -472,5 +472,63 @@ TEST_F(Stress, SendersSearchStatusRestartsAndABusSubscriberTogether) {
   EXPECT_EQ(failures, failedSends);
 }
 
+// Auto-away's notices race the user's status requests from another host
+// thread, over and over, the engine starting and stopping as they go.
+// Whatever the order, the status ends as the user's request left it
+// (auto-away only turns available or be-right-back into away, never revives
+// an offline engine and never overwrites a status set meanwhile), and the
+// engine runs exactly while that status is not offline.
+class AutoAwayRace : public ChatFixture {
+ protected:
+  // Whether the engine runs, as the plug-in itself answers it: the "publish
+  // the own details" item is withdrawn exactly while the engine is stopped.
+  bool EngineRuns() {
+    ActionEvent event{};
+    event.size = sizeof event;
+    event.ref = ActionRef{kItemRefreshOwn, kParentOwnDetails, 0};
+    event.code = kActionShowing;
+    Call(kMsgAction, reinterpret_cast<intptr_t>(&event));
+    auto shown = Last(kMsgSetItemStatus);
+    return shown && shown->Int("status", -99) == 0;
+  }
+};
+
+TEST_F(AutoAwayRace, RacingStatusChangesEndAsTheLastRequestAsked) {
+  const int requests[] = {kStatusAvailable, kStatusDnd,      kStatusBrb,       kStatusAvailable,
+                          kStatusOffline,   kStatusBrb,      kStatusAvailable, kStatusDnd,
+                          kStatusOffline,   kStatusAvailable};
+  constexpr int kRaces = 60;
+  for (int round = 0; round < kRaces; ++round) {
+    const int request = requests[round % std::size(requests)];
+    const int notice = (round / 2) % 2 == 0 ? kMsgAutoAwayBegin : kMsgAutoAwayEnd;
+    // Both calls leave together.
+    std::atomic<int> ready{0};
+    auto together = [&ready] {
+      ready.fetch_add(1);
+      while (ready.load() < 2) std::this_thread::yield();
+    };
+    std::thread user([&] {
+      together();
+      EXPECT_EQ(Call(kMsgSetStatus, request, 0), 1);
+    });
+    std::thread idle([&] {
+      together();
+      EXPECT_EQ(Call(notice), 0);
+    });
+    user.join();
+    idle.join();
+
+    const int status = static_cast<int>(Call(kMsgOwnStatus));
+    const bool mayBeAway =
+        notice == kMsgAutoAwayBegin && (request == kStatusAvailable || request == kStatusBrb);
+    if (mayBeAway && status == kStatusAway) {
+      SUCCEED();
+    } else {
+      EXPECT_EQ(status, request) << "round " << round << ", notice " << notice;
+    }
+    EXPECT_EQ(EngineRuns(), status != kStatusOffline) << "round " << round << ": status " << status;
+  }
+}
+
 }  // namespace
 }  // namespace vask::test
