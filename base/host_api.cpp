@@ -16,7 +16,6 @@ std::atomic<HostControl*> gHost{nullptr};
 
 // The parent query addresses the item under the window's root (71) of
 // whatever contact window is open (-2).
-constexpr int kGroupStyle = 0x10;
 // Wake on any input, alertable, and on input already waiting.
 constexpr DWORD kWakeMask = 0x1FF;
 constexpr DWORD kWaitFlags = MWMO_INPUTAVAILABLE | MWMO_ALERTABLE;
@@ -55,11 +54,11 @@ char* CopyText(const char* text) {
 std::string Owned(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
 
 ActionRef ContactItem(int contact, int column, int parent) {
-  return ActionRef{kContactItemBase + column, parent, contact};
+  return ActionRef{kContactWindowItemBase + column, parent, contact};
 }
 
 int ContactWindowParent(int column) {
-  ActionRef query{kContactItemBase + column, kParentWindowRoot, -2};
+  ActionRef query{kContactWindowItemBase + column, kParentWindowRoot, -2};
   return static_cast<int>(SendHost(kMsgItemParent, reinterpret_cast<intptr_t>(&query)));
 }
 
@@ -302,7 +301,7 @@ void AddItemLong(int parent, int action, int style, const char* text, int param,
 }
 
 void AddGroupItem(int parent, int action, int style, const char* text, int param) {
-  AddItem(parent, action, style | kGroupStyle, text, param);
+  AddItem(parent, action, style | kItemStyleGroup, text, param);
 }
 
 int RegisterIcon(int kind, int iconId, HMODULE module, int resourceId) {

@@ -62,8 +62,6 @@ void FreeMessageCopy(MessageRecord* copy);
 MessageRecord LanMessageRecord(int32_t type, const std::string& from, const std::string& body,
                                int32_t icon, int64_t time);
 
-// The contact-window item of a column: {0x13000000 + column, parent, contact}.
-inline constexpr int32_t kContactItemBase = 0x13000000;
 // Reads a contact field: from the contact table, or (fromWindow) from the
 // open details window control of that column.
 std::string ReadContactField(bool fromWindow, int contact, int column);

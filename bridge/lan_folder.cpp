@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "bridge_link.h"
+#include "lan_names.h"
 
 namespace vask::bridge {
 namespace {
@@ -34,12 +35,6 @@ bool Usable(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // A connected datagram socket to path, or -1 when no live server is there.
 int ConnectTo(const std::string& path) {
@@ -107,7 +102,9 @@ std::vector<std::string> LanFolder::RunningComputers() const {
 bool LanFolder::Deliver(const std::string& computer, const std::string& slot,
                         const std::vector<uint8_t>& data) const {
   std::string name = CanonicalName(computer);
-  std::string lowerSlot = Lower(slot);
+  // Slots are kept folded, Windows-1250 letters included, as the library
+  // folds them.
+  std::string lowerSlot = lan_names::Fold(slot);
   if (!Usable(name) || !Usable(lowerSlot)) return false;
   int fd = ConnectTo(lan_ + "/" + workgroup_ + "/" + name + "/" + lowerSlot);
   if (fd < 0) return false;

@@ -1,5 +1,6 @@
 #include "host/event_rendering.h"
 
+#include <cstdlib>
 #include <ctime>
 
 #include "abi/host_ids.h"
@@ -36,15 +37,40 @@ std::string Started(const std::string&, const Json& e, FrontState& state) {
          e.Text("lanDir") + ". /help: polecenia";
 }
 
-// The first chat message from someone makes them the partner when there is
-// none yet.
+// What a Win32 code at the end of a delivery notice ("... [53]") means.
+std::string FailureReason(const std::string& body) {
+  const size_t open = body.rfind('[');
+  if (open == std::string::npos || body.empty() || body.back() != ']') return {};
+  const std::string digits = body.substr(open + 1, body.size() - open - 2);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return {};
+  const long code = std::strtol(digits.c_str(), nullptr, 10);
+  switch (code) {
+    case 2:
+      return "na tym komputerze nie działa odbiorca (nie ma jego slotu)";
+    case 53:
+      return "nie ma takiego komputera w sieci";
+    case 3025:
+      return "odbiorca ma wyłączone zdalne sloty pocztowe";
+    default:
+      return "kod błędu Windows " + digits;
+  }
+}
+
+// Chat messages are the contact's words; anything else the plug-in shows
+// (delivery failures, WinPopup notes) is a notice, drawn apart and stamped
+// with its arrival time. The first chat message from someone makes them the
+// partner when there is none yet.
 std::string Message(const std::string&, const Json& e, FrontState& state) {
   std::string from = e.Text("from");
   if (from.empty()) from = "Vask";
-  if (state.partner.empty() && e.Number("type", kMessageTypeChat) == kMessageTypeChat &&
-      from != "Vask") {
-    state.partner = from;
+  const bool chat = e.Number("type", kMessageTypeChat) == kMessageTypeChat;
+  if (!chat) {
+    std::string line = Clock(0) + " !!! Powiadomienie (" + from + "): " + e.Text("body");
+    const std::string reason = FailureReason(e.Text("body"));
+    if (!reason.empty()) line += " — " + reason;
+    return line;
   }
+  if (state.partner.empty() && from != "Vask") state.partner = from;
   return Clock(e.Number("time")) + " " + from + ": " + e.Text("body");
 }
 
@@ -53,9 +79,11 @@ std::string Sending(const std::string&, const Json& e, FrontState& state) {
          ": " + e.Text("body");
 }
 
+// The plug-in's answer for a message the user sent: a mark when it went out,
+// a plain line when it did not (the notice that follows says why).
 std::string SendResult(const std::string&, const Json& e, FrontState&) {
-  if (e.Number("sent")) return {};
-  return "!!! Wiadomość " + std::to_string(e.Number("messageId")) + " nie została wysłana.";
+  if (e.Number("sent")) return Clock(0) + " ✓ wysłano";
+  return Clock(0) + " !!! Nie wysłano wiadomości.";
 }
 
 std::string ContactStatus(const std::string&, const Json& e, FrontState& state) {

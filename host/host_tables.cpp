@@ -1,5 +1,7 @@
 #include "host/host_tables.h"
 
+#include "host/text_codec.h"
+
 #include <sqlite3.h>
 
 #include <cctype>
@@ -95,13 +97,8 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
+// Computer names are compared as Windows writes them: Polish letters too.
+std::string Upper(std::string_view text) { return UpperCp1250(text); }
 
 }  // namespace
 

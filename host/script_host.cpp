@@ -273,6 +273,8 @@ bool ScriptHost::Run(const std::string& rawLine) {
     }
     std::string to, body;
     if (!ToPlugin(command, w[1], &to) || !ToPlugin(command, w[2], &body)) return true;
+    // Computer names are capitals: "żółw" is the computer ŻÓŁW.
+    to = UpperCp1250(to);
     std::string empty;
     MessageRecord record{};
     record.size = sizeof record;

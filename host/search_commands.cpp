@@ -16,6 +16,10 @@ namespace vask::host {
 
 namespace {
 
+// Whether a search waits in kMsgSearch. Commands run on the main thread
+// only, so this thread owns it.
+bool searchRunning = false;
+
 // The details window shows these columns of the contact.
 constexpr int kDetailsColumns[] = {kColumnId, kColumnNet, kColumnFirstName, kColumnLastName,
                                    kColumnNick, kColumnCity, kColumnQueryCity, kColumnEmail,
@@ -140,6 +144,12 @@ bool SearchCommands::Run(const std::vector<std::string>& words, const std::strin
 // Runs on the calling (main) thread as a real host's form does: the call
 // pumps, and commands typed meanwhile ("cancel") run from inside it.
 void SearchCommands::Search(const std::vector<std::string>& words) {
+  // Commands run from inside the running search's pumping; a second search
+  // there would nest a wait inside the first one's.
+  if (searchRunning) {
+    host_.Error("search", "Wyszukiwanie już trwa; zakończ je poleceniem cancel");
+    return;
+  }
   std::vector<std::pair<std::string, std::string>> pairs;
   if (!ParsePairs(words, 1, &pairs)) {
     host_.Error("search", "usage: search [key=value ...]; keys: status uid column6 column7 "
@@ -179,7 +189,9 @@ void SearchCommands::Search(const std::vector<std::string>& words) {
                   .Str("event", "search-started")
                   .Int("status", request.status)
                   .Str("uid", Cp1250ToUtf8(request.uid)));
+  searchRunning = true;
   intptr_t answer = core_.Call(plugin_, kMsgSearch, reinterpret_cast<intptr_t>(&request));
+  searchRunning = false;
   host_.Write(JsonLine()
                   .Str("event", "search-ended")
                   .Int("answer", answer)

@@ -83,4 +83,22 @@ std::string Cp1250ToUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string UpperCp1250(std::string_view bytes) {
+  // Lower-case Polish letters and their capitals in Windows-1250.
+  static constexpr unsigned char kLower[] = {0xB9, 0xE6, 0xEA, 0xB3, 0xF1, 0xF3, 0x9C, 0x9F, 0xBF};
+  static constexpr unsigned char kUpper[] = {0xA5, 0xC6, 0xCA, 0xA3, 0xD1, 0xD3, 0x8C, 0x8F, 0xAF};
+  std::string out(bytes);
+  for (char& c : out) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 'a' && b <= 'z') {
+      c = static_cast<char>(b - 'a' + 'A');
+      continue;
+    }
+    for (size_t i = 0; i < sizeof kLower; ++i) {
+      if (b == kLower[i]) c = static_cast<char>(kUpper[i]);
+    }
+  }
+  return out;
+}
+
 }  // namespace vask::host

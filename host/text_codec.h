@@ -14,4 +14,8 @@ std::optional<std::string> Utf8ToCp1250(std::string_view utf8, std::string* bad 
 // The five bytes Windows-1250 leaves undefined become U+FFFD, visibly.
 std::string Cp1250ToUtf8(std::string_view bytes);
 
+// Upper case of Windows-1250 text: ASCII and the Polish letters (as computer
+// names are written, and compared without regard to case).
+std::string UpperCp1250(std::string_view bytes);
+
 }  // namespace vask::host

@@ -5,6 +5,8 @@
 // Exit codes: 0 clean quit or end of input, 1 bad options, 2 the plug-in
 // could not be loaded, 3 the profile was refused.
 #include <getopt.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -14,6 +16,7 @@
 
 #include <cstring>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -170,6 +173,11 @@ class LineQueue {
     std::lock_guard lock(mutex_);
     return closed_ && lines_.empty();
   }
+  // Lines wait, or the input has ended: something for the main thread to do.
+  bool Pending() {
+    std::lock_guard lock(mutex_);
+    return closed_ || !lines_.empty();
+  }
 
  private:
   std::mutex mutex_;
@@ -214,19 +222,26 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!computer.empty()) {
-    if (computer.size() > MAX_COMPUTERNAME_LENGTH ||
-        computer.find_first_of("\\/*? \t") != std::string::npos) {
-      std::fprintf(stderr, "vask-host: not a computer name: %s\n", computer.c_str());
+    // The plug-in reads the name as Windows-1250 and in capitals, as
+    // Windows keeps it; UTF-8 bytes on the wire would be another name.
+    auto name = Utf8ToCp1250(computer);
+    if (!name || name->empty() || name->size() > MAX_COMPUTERNAME_LENGTH ||
+        name->find_first_of("\\/*? \t") != std::string::npos) {
+      std::fprintf(stderr,
+                   "vask-host: to nie jest nazwa komputera (najwyżej 15 znaków Windows-1250, bez "
+                   "spacji i \\/*?): %s\n",
+                   computer.c_str());
       return 1;
     }
-    setenv("COMPUTERNAME", computer.c_str(), 1);
+    setenv("COMPUTERNAME", UpperCp1250(*name).c_str(), 1);
   }
   if (!lanDir.empty()) setenv("VASK_LAN_DIR", lanDir.c_str(), 1);
   if (!workgroup.empty()) setenv("VASK_WORKGROUP", workgroup.c_str(), 1);
   if (const char* real = std::getenv("VASK_REAL_LAN"); real && *real && std::strcmp(real, "0") != 0) {
     if (!EnsureBridge()) return 1;
   }
-  computer = LocalComputerName();
+  const std::string computerCp1250 = LocalComputerName();
+  computer = Cp1250ToUtf8(computerCp1250);
   if (plugin.empty()) plugin = ExecutableDir() + "/libvask.so";
   if (profile.empty()) {
     profile = DefaultProfile(computer);
@@ -235,9 +250,16 @@ int main(int argc, char** argv) {
   }
   if (!script && !isatty(STDIN_FILENO)) script = true;
 
+  // Blocked before any thread starts, so that every thread inherits it.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
   HostOptions options;
   options.database = profile;
-  options.computer = computer;
+  options.computer = computerCp1250;  // the own entry's id, as the plug-in reads it
   options.verbose = verbose;
   HostCore core(options);
   if (!core.ok()) {
@@ -309,8 +331,23 @@ int main(int argc, char** argv) {
     core.SetPumpHandler([&] {
       if (GetCurrentThreadId() != mainThread) return;
       while (auto line = queue->Pop(false)) runLine(*line);
-      if (quitting || queue->Closed()) core.PressCancel();
+      if (quitting || queue->Closed()) {
+        // The notice may open only after this pump (the search's thread
+        // shows it): keep waking this wait until a Cancel found one.
+        if (core.PressCancel() == 0) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          PostThreadMessageA(mainThread, kCommandWake, 0, 0);
+        }
+      }
     });
+    // SIGTERM and SIGHUP end the session as "quit" does (blocked in every
+    // thread; one thread takes them).
+    std::thread([queue, mainThread, signals] {
+      int signal = 0;
+      if (sigwait(&signals, &signal) != 0) return;
+      queue->Push("quit");
+      PostThreadMessageA(mainThread, kCommandWake, 0, 0);
+    }).detach();
     if (!terminal) std::thread([queue, mainThread, script] {
       std::string line;
       while (true) {
@@ -328,9 +365,19 @@ int main(int argc, char** argv) {
       }
       auto line = queue->Pop(true);
       if (!line) break;
+      // The loop above drained the wakes posted for lines still queued: a
+      // line that waits pumping (a search) would then never be woken for
+      // them, so the queue's own wake is posted again before it runs.
+      if (queue->Pending()) PostThreadMessageA(mainThread, kCommandWake, 0, 0);
       runLine(*line);
     }
     core.SetPumpHandler(nullptr);
+    // Leaving is announced: the plug-in tells the LAN the computer went
+    // offline before it ends, or peers would list it as reachable on.
+    if (core.ownStatus().status != kStatusOffline) {
+      intptr_t answer = core.Call(id, kMsgSetStatus, kStatusOffline, 0);
+      host.Write(JsonLine().Str("event", "answer").Int("id", kMsgSetStatus).Int("answer", answer));
+    }
     core.Unload(id);
     host.Write(JsonLine().Str("event", "quit").Int("code", exitCode));
     if (terminal) {

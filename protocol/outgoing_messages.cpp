@@ -7,6 +7,7 @@
 #include "base/host_api.h"
 #include "base/log.h"
 #include "transport/datagram.h"
+#include "transport/datagram_room.h"
 #include "transport/lan_engine.h"
 #include "transport/mailslot_handle.h"
 
@@ -20,6 +21,7 @@ constexpr const char* kSendFailedFormat = "Wystąpił błąd podczas dostarczani
 constexpr const char* kLostBefore = "Wiadomość \"";
 constexpr const char* kLostAfter = "\" prawdopodobnie nie została dostarczona.";
 constexpr const char* kLateDelivery = "Wiadomość jednak została dostarczona :)";
+constexpr const char* kCommandMessage = "MESSAGE";
 
 std::string UpperHex(int64_t value) {
   char buffer[24];
@@ -27,22 +29,59 @@ std::string UpperHex(int64_t value) {
   return buffer;
 }
 
+// The hexadecimal Unix time at the end of a "MESSAGE": 32 bits.
+constexpr size_t kTimeDigits = 8;
+
+// The parts a text goes in, each within `room` bytes; the whole text as one
+// part when not even a byte fits (the write then fails as a network refuses
+// it, rather than a text being sent a byte at a time).
+std::vector<std::string> Parts(const std::string& text, size_t room) {
+  if (room == 0) return {text};
+  return SplitText(text, room);
+}
+
+// A long message goes as several "MESSAGE" datagrams, each within what one
+// write between computers carries, so that it arrives (in parts) rather than
+// not at all; a copy that knows nothing of parts shows each as a message.
+// Each part has a number of its own, is remembered and acknowledged on its
+// own, and its likely-lost notice quotes it. The result is the last part's
+// number when every part was written, else 0 with the first failure's error.
 int32_t SendByLan(const std::string& target, const std::string& text) {
   LanEngine& engine = Engine();
   const int64_t now = UnixNow();
-  // The engine takes the number and remembers the message in one step, so
-  // the acknowledgement can never arrive before its entry.
-  const int32_t number = engine.RememberPending(now, text.substr(0, kPendingTextLength), target);
-  std::string body = std::to_string(number);
-  body += '\0';
-  body += text;
-  body += '\0';
-  body += UpperHex(now);
-  // A failed send leaves the entry pending: it expires as likely lost, which
-  // is what the user would see had the datagram been lost on the way.
-  return engine.SendPacket(target, "MESSAGE", body) ? number : 0;
+  const std::string time = UpperHex(now);
+  // number NUL text NUL time, the number sized for the widest.
+  const size_t room = BodyRoom(target, kCommandMessage);
+  const size_t fixed = kMaxNumberDigits + 1 + 1 + kTimeDigits;
+  int32_t last = 0;
+  DWORD failure = ERROR_SUCCESS;
+  for (const std::string& part : Parts(text, room > fixed ? room - fixed : 0)) {
+    // The engine takes the number and remembers the part in one step, so
+    // its acknowledgement can never arrive before its entry.
+    const int32_t number = engine.RememberPending(now, part.substr(0, kPendingTextLength), target);
+    std::string body = std::to_string(number);
+    body += '\0';
+    body += part;
+    body += '\0';
+    body += time;
+    // A failed send leaves the entry pending: it expires as likely lost,
+    // which is what the user would see had the datagram been lost on the way.
+    if (engine.SendPacket(target, kCommandMessage, body)) {
+      last = number;
+    } else if (failure == ERROR_SUCCESS) {
+      failure = GetLastError();
+      if (failure == ERROR_SUCCESS) failure = ERROR_GEN_FAILURE;
+    }
+  }
+  if (failure != ERROR_SUCCESS) {
+    SetLastError(failure);
+    return 0;
+  }
+  return last;
 }
 
+// The WinPopup format splits the same way: its datagram is the sender's
+// name, the addressee and the text, each ended by a NUL.
 int32_t SendByWinPopup(const std::string& target, const std::string& text) {
   MailslotHandle slot;
   if (!slot.OpenClient(target.c_str(), kWinPopupSlotName, nullptr)) {
@@ -51,18 +90,28 @@ int32_t SendByWinPopup(const std::string& target, const std::string& text) {
   }
   // The name is a copy taken under the engine's text guard: the cloak
   // command may replace it on a host thread while we build this datagram.
-  std::string datagram = Engine().CloakName();
-  datagram += '\0';
-  datagram += target;
-  datagram += '\0';
-  datagram += text;
-  datagram += '\0';
-  DWORD written = 0;
-  if (!slot.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &written)) {
-    Engine().NoteSendFailure(GetLastError());
+  std::string head = Engine().CloakName();
+  head += '\0';
+  head += target;
+  head += '\0';
+  const size_t fixed = head.size() + 1;
+  bool sent = true;
+  for (const std::string& part : Parts(text, kMaxRemoteDatagram > fixed ? kMaxRemoteDatagram - fixed : 0)) {
+    std::string datagram = head + part;
+    datagram += '\0';
+    DWORD written = 0;
+    slot.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &written);
+    if (written == 0) {
+      // Error 3025 (remote mailslots switched off) is told once per start.
+      Engine().NoteSendFailure(GetLastError());
+      sent = false;
+      break;
+    }
   }
+  const DWORD error = GetLastError();
   slot.Close();
-  return written != 0 ? -1 : 0;
+  SetLastError(error);
+  return sent ? -1 : 0;
 }
 
 bool NoticesWanted() { return GetIntSetting(kSettingNotices) != 0; }

@@ -2,6 +2,7 @@
 
 #include "base/host_api.h"
 #include "transport/datagram.h"
+#include "transport/datagram_room.h"
 #include "transport/lan_engine.h"
 
 namespace vask {
@@ -10,6 +11,7 @@ namespace {
 
 // The second "STATUS" argument, a constant of the protocol (2 to the 21st).
 constexpr char kStatusMark[] = "2097152";
+constexpr char kCommandStatus[] = "STATUS";
 
 }  // namespace
 
@@ -19,8 +21,12 @@ void SendStatus(std::string target) {
   body.push_back('\0');
   body += kStatusMark;
   body.push_back('\0');
-  body += engine.StatusInfo();
-  engine.SendPacket(target, "STATUS", body);
+  // The description is cut so that the datagram fits in one write between
+  // computers: a long one then arrives shorter instead of not at all.
+  const size_t room = BodyRoom(target, kCommandStatus);
+  const std::string description = engine.StatusInfo();
+  body += description.substr(0, room > body.size() ? room - body.size() : 0);
+  engine.SendPacket(target, kCommandStatus, body);
 }
 
 void HandleGetStatus(const DatagramFields& fields) { SendStatus(fields[1]); }

@@ -60,6 +60,10 @@ void Dispatch(const Received& received, int32_t claimed) {
   if (claimed == 0) throw Rejection{"Unsupported"};
 }
 
+bool IsSingleSender(const std::string& sender) {
+  return !sender.empty() && sender != "*" && sender != "^";
+}
+
 void Check(LanEngine& engine, const std::string& bytes, bool fromChannel, bool& messageDelivered) {
   DatagramFields fields;
   SplitFields(bytes, '\0', fields);
@@ -68,6 +72,10 @@ void Check(LanEngine& engine, const std::string& bytes, bool fromChannel, bool& 
     DeliverIncoming(fields[0], fields[2], UnixNow());
     return;
   }
+  // Every answer goes to the sender field: one that names nobody, or
+  // everybody ("*", "^"), would turn one forged datagram into a broadcast
+  // from every copy that hears it.
+  if (!IsSingleSender(fields[1])) throw Rejection{"Bad sender"};
   // Only the last number of each sender counts: a repeat of it is dropped
   // without a trace, an older one is taken again.
   if (engine.RepeatsLastNumber(fields[1], AtoiField(fields[0]))) return;

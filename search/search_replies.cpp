@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/host_api.h"
+#include "transport/datagram_room.h"
 #include "transport/lan_engine.h"
 
 namespace vask {
@@ -67,15 +69,26 @@ void FillDetailsWindow(int contact, const DatagramFields& fields) {
 }  // namespace
 
 void SendSearchReply(const std::string& target, const std::string& firstField) {
+  // Own details that add up past what one write between computers carries
+  // are cut, the longest first, so that the reply arrives with shorter
+  // texts rather than not at all.
+  constexpr char kCommand[] = "SEARCHREPLY";
+  const size_t nuls = std::size(kReplyColumns) + 1;
+  const size_t room = BodyRoom(target, kCommand);
+  const size_t textRoom = room > nuls ? room - nuls : 0;
+  const std::string first = firstField.substr(0, textRoom);
+  std::vector<std::string> columns;
+  for (int column : kReplyColumns) columns.push_back(GetContactText(kOwnEntry, column));
+  CutToFit(columns, textRoom - first.size());
   // Every field is followed by NUL; with the datagram's own final NUL the
   // reply reads as 12 fields, the last one empty.
-  std::string body = firstField;
+  std::string body = first;
   body += '\0';
-  for (int column : kReplyColumns) {
-    body += GetContactText(kOwnEntry, column);
+  for (const std::string& text : columns) {
+    body += text;
     body += '\0';
   }
-  Engine().SendPacket(target, "SEARCHREPLY", body);
+  Engine().SendPacket(target, kCommand, body);
 }
 
 void HandleSearchReply(int row, const DatagramFields& fields) {

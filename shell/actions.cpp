@@ -60,7 +60,7 @@ void OfferFetch(const ActionRef& ref) {
   bool offer = false;
   if (Engine().Running()) {
     // The item shows the contact's network number as text.
-    const char* net = ReadItemText(ActionRef{kContactItemBase + kColumnNet, kParentNetworks, ref.contact});
+    const char* net = ReadItemText(ActionRef{kContactWindowItemBase + kColumnNet, kParentNetworks, ref.contact});
     offer = net != nullptr && std::to_string(NET_LAN) == net;
   }
   SetItemStatus(ref, offer ? kClearBit : kSetBit, 1);

@@ -53,19 +53,21 @@ void SetOwnStatus(int requested, const char* text) {
 }
 
 // Auto-away changes only the number reported to the host and the network:
-// no announcement, no start or stop.
+// no announcement, no start or stop. Its decision (is the engine running, is
+// the status still the one to replace) is one step under the engine's
+// lifecycle lock; a status the user set meanwhile is never overwritten.
 void AutoAwayBegin() {
   LanEngine& engine = Engine();
-  if (!engine.Running()) return;
-  // Compare-and-replace: a status set meanwhile by the user is never
-  // overwritten with away.
-  if (!engine.ReplaceStatus(kStatusAvailable, kStatusAway)) engine.ReplaceStatus(kStatusBrb, kStatusAway);
+  if (!engine.ReplaceRunningStatus(kStatusAvailable, kStatusAway)) {
+    engine.ReplaceRunningStatus(kStatusBrb, kStatusAway);
+  }
 }
 
 void AutoAwayEnd() {
   LanEngine& engine = Engine();
-  if (!engine.Running()) return;
-  if (engine.Status() == kStatusAway) engine.ReplaceStatus(kStatusAway, GetIntSetting(kSettingLastStatus));
+  // A host call: made before the lock is taken, never under it.
+  const int back = static_cast<int>(GetIntSetting(kSettingLastStatus));
+  engine.ReplaceRunningStatus(kStatusAway, back);
 }
 
 void RefreshOnlyListed() { Engine().SetOnlyListed(GetIntSetting(kSettingOnlyListed) != 0); }

@@ -194,6 +194,12 @@ void LanEngine::FollowStatus(HostThreadRoutine worker, void (*startFailed)()) {
   }
 }
 
+bool LanEngine::ReplaceRunningStatus(int32_t expected, int32_t desired) {
+  Guard lifecycle(lifecycleLock_);
+  if (!running_) return false;
+  return status_.compare_exchange_strong(expected, desired);
+}
+
 bool LanEngine::SendPacket(const std::string& target, const std::string& command,
                            const std::string& body) {
   // The subscribers read the texts in the host runtime's string layout.

@@ -101,11 +101,12 @@ class LanEngine {
   // The own status number as the host and the network see it.
   int32_t Status() const { return status_.load(); }
   void SetStatus(int32_t status) { status_.store(status); }
-  // Stores `desired` only while the status is still `expected`; true when
-  // it did.
-  bool ReplaceStatus(int32_t expected, int32_t desired) {
-    return status_.compare_exchange_strong(expected, desired);
-  }
+  // Auto-away's one step: while the engine runs, stores `desired` only if
+  // the status is still `expected`; true when it did. Taken under the
+  // lifecycle lock, so it never decides on a running engine that a start
+  // or stop on another thread is changing meanwhile, and never overwrites a
+  // status the user set since.
+  bool ReplaceRunningStatus(int32_t expected, int32_t desired) EXCLUDES(lifecycleLock_);
   // A "STATUS" to everybody is due; the worker sends it at its next pass.
   void MarkStatusDirty() { statusDirty_.store(true); }
   // Whether one was due, clearing the mark (the worker, before it sends).

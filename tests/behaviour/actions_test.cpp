@@ -114,7 +114,7 @@ TEST_F(ActionsTest, FetchIsOfferedOnlyForNetworkFifteenWhileRunning) {
   EXPECT_EQ(LastItemStatus(), 0);
   auto read = Last(kMsgReadItemText);
   ASSERT_TRUE(read.has_value());
-  EXPECT_EQ(read->Int("action"), kContactItemBase + kColumnNet);
+  EXPECT_EQ(read->Int("action"), kContactWindowItemBase + kColumnNet);
   EXPECT_EQ(read->Int("parent"), kParentNetworks);
   EXPECT_EQ(read->Int("contact"), contact);
 

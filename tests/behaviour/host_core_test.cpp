@@ -401,7 +401,7 @@ TEST_F(HostCoreTest, ContactWindowItemsLiveOnlyWhileTheDetailsWindowIsOpen) {
   int b = core_.AddContact("BETA");
   ActionRef window{kParentDetailsWindow, 0, b};
   EXPECT_EQ(Send(Message(kMsgItemExists, Ptr(&window))), 0);
-  ActionRef parentOf{kContactItemBase + kColumnFirstName, kParentWindowRoot, -2};
+  ActionRef parentOf{kContactWindowItemBase + kColumnFirstName, kParentWindowRoot, -2};
   int parent = static_cast<int>(Send(Message(kMsgItemParent, Ptr(&parentOf))));
   EXPECT_NE(parent, 0);
 
@@ -409,7 +409,7 @@ TEST_F(HostCoreTest, ContactWindowItemsLiveOnlyWhileTheDetailsWindowIsOpen) {
   EXPECT_NE(Send(Message(kMsgItemExists, Ptr(&window))), 0);
   ActionInfo set{};
   set.size = kActionInfoShort;
-  set.ref = {kContactItemBase + kColumnFirstName, parent, b};
+  set.ref = {kContactWindowItemBase + kColumnFirstName, parent, b};
   set.mask = kActionMaskText;
   set.text = "Ala";
   Send(Message(kMsgSetItemText, Ptr(&set)));

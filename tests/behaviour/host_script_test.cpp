@@ -37,6 +37,12 @@ TEST(HostTextTest, CharactersWindows1250CannotHoldAreRefusedOrShownNeverDropped)
   EXPECT_EQ(Cp1250ToUtf8(""), "");
 }
 
+TEST(HostTextTest, UpperCaseCoversPolishLettersInWindows1250) {
+  auto lower = Utf8ToCp1250("żółw ąćęńś ź");
+  ASSERT_TRUE(lower);
+  EXPECT_EQ(Cp1250ToUtf8(host::UpperCp1250(*lower)), "ŻÓŁW ĄĆĘŃŚ Ź");
+}
+
 TEST(HostTextTest, JsonQuotingEscapesWhatWouldBreakALine) {
   EXPECT_EQ(host::JsonQuote("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
   EXPECT_EQ(host::JsonLine().Str("k", "ł").Int("n", -3).Null("z").Finish(),

@@ -161,7 +161,7 @@ TEST_F(SearchRepliesTest, ReplyOutsideQueryFillsTheOpenDetailsWindow) {
       EXPECT_EQ(call.Int("contact"), b);
     }
     if (call.id == kMsgSetItemText) {
-      written.push_back(static_cast<int>(call.Int("action") - kContactItemBase));
+      written.push_back(static_cast<int>(call.Int("action") - kContactWindowItemBase));
     }
     if (call.id == kMsgDetailsWritten) {
       EXPECT_EQ(Unpacked(call.message.p1), b);

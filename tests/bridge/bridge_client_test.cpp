@@ -133,13 +133,38 @@ TEST_F(BridgeClientTest, TheBridgesRefusalIsTheCallsError) {
   HANDLE slot = CreateFileA("\\\\BRAVO\\mailslot\\vask", GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(slot, INVALID_HANDLE_VALUE);
-  bridge.verdict = ERROR_BAD_NETPATH;  // e.g. a write above 424 bytes
-  std::string big(425, 'x');
+  bridge.verdict = ERROR_BAD_NETPATH;  // the name no longer answers, say
   DWORD written = 99;
-  EXPECT_FALSE(WriteFile(slot, big.data(), static_cast<DWORD>(big.size()), &written, nullptr));
+  EXPECT_FALSE(WriteFile(slot, "x", 1, &written, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
   EXPECT_EQ(written, 0u);
   CloseHandle(slot);
+}
+
+// 424 bytes go to the bridge; one more fails as the bridge itself would
+// refuse it (ERROR_BAD_NETPATH), without shipping it there.
+TEST_F(BridgeClientTest, AWriteAbove424BytesFailsBeforeItReachesTheBridge) {
+  FakeBridge bridge(lan_);
+  for (const char* target : {"\\\\BRAVO\\mailslot\\vask", "\\\\*\\mailslot\\vask"}) {
+    HANDLE slot = CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(slot, INVALID_HANDLE_VALUE) << target;
+    const size_t before = bridge.Requests().size();
+    const std::string fits(424, 'x');
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(slot, fits.data(), static_cast<DWORD>(fits.size()), &written, nullptr));
+    EXPECT_EQ(written, 424u);
+    ASSERT_EQ(bridge.Requests().size(), before + 1) << target;
+    EXPECT_EQ(bridge.Requests().back().substr(bridge.Requests().back().size() - 424), fits);
+
+    const std::string big(425, 'x');
+    written = 99;
+    EXPECT_FALSE(WriteFile(slot, big.data(), static_cast<DWORD>(big.size()), &written, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(bridge.Requests().size(), before + 1) << target;
+    CloseHandle(slot);
+  }
 }
 
 TEST_F(BridgeClientTest, WithoutABridgeOrWithoutTheRealLanRemoteOpensFail) {

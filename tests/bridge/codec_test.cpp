@@ -11,6 +11,7 @@
 #include "bridge/name_packet.h"
 #include "bridge/netbios_name.h"
 #include "bridge/node_status.h"
+#include "transport/datagram_room.h"
 
 namespace vask::bridge {
 namespace {
@@ -136,6 +137,9 @@ TEST(MailslotDatagram, MessengerFigures) {
     EXPECT_EQ(packet[1] & kFlagMore, 0);
   }
 }
+
+// The plug-in sizes its datagrams for the limit the bridge keeps.
+static_assert(kMaxRemoteWrite == vask::kMaxRemoteDatagram);
 
 TEST(MailslotDatagram, RoundTripsAndRefusesOversizedWrites) {
   MailslotDatagram d = Sample("Vask", 424);

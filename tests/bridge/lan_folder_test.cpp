@@ -111,6 +111,23 @@ TEST_F(LanFolderTest, ACommentIsTheFirstLineOfTheComputersFile) {
   EXPECT_EQ(folder.Comment("ALPHA"), std::string(43, 'x'));
 }
 
+// A slot name from the network reaches the local slot of that name in any
+// case, Windows-1250 letters included, as the library matches them.
+TEST_F(LanFolderTest, ADatagramReachesTheSlotWhoseNameDiffersOnlyInCase) {
+  ::unsetenv("VASK_REAL_LAN");  // a local server only: no bridge to claim the name
+  // "łódź" here, "ŁÓDŹ" as it comes off the wire (Windows-1250 bytes).
+  HANDLE server = CreateMailslotA("\\\\.\\mailslot\\\xB3\xF3\x64\x9F", 0, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  LanFolder folder(lan_, "WORKGROUP");
+  ASSERT_TRUE(folder.Deliver("alpha", "\xA3\xD3\x44\x8F", {'h', 'i'}));
+  EXPECT_FALSE(folder.Deliver("ALPHA", "\xA3\xD3\x44\x9A", {'n', 'o'}));  // another letter
+  char buffer[8];
+  DWORD read = 0;
+  ASSERT_TRUE(::ReadFile(server, buffer, sizeof buffer, &read, nullptr));
+  EXPECT_EQ(std::string(buffer, read), "hi");
+  CloseHandle(server);
+}
+
 TEST_F(LanFolderTest, TheLogFileIsCappedAndKeepsOnePreviousFile) {
   std::string path = lan_ + "/.bridge.log";
   std::vector<std::string> begun;

@@ -173,5 +173,37 @@ TEST_F(ChatBetweenHosts, WinPopupMessageShowsTheCloakNameAsItsSender) {
   EXPECT_EQ(JsonField(*onB, "from"), "Zenek");
 }
 
+
+// A computer named in Polish: its name reaches the LAN as Windows-1250
+// capitals, so the peer sees it come online and they chat both ways, the
+// name written in any case.
+TEST_F(ChatBetweenHosts, APolishComputerNameChatsWithAPeer) {
+  HostProcess& z = StartHost("żółw");
+  HostProcess& b = StartHost("BOB");
+  auto started = z.WaitFor(IsEvent("started"));
+  ASSERT_TRUE(started);
+  EXPECT_EQ(JsonField(*started, "computer"), "ŻÓŁW");
+  z.Send("add bob");
+  b.Send("add ŻÓŁW");
+  z.Send("status 64");
+  b.Send("status 64");
+  auto online = [](const std::string& who) {
+    return [who](const std::string& list) {
+      auto entry = ContactEntry(list, who);
+      return entry && JsonField(*entry, "status") == "64";
+    };
+  };
+  auto onB = b.WaitForContacts(online("ŻÓŁW"));
+  ASSERT_TRUE(onB && online("ŻÓŁW")(*onB)) << onB.value_or("no contact list from BOB");
+  size_t mark = b.Mark();
+  z.Send("send BOB Cześć od żółwia");
+  auto got = b.WaitFor(IsMessage(1, "Cześć od żółwia"), mark);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(JsonField(*got, "from"), "ŻÓŁW");
+  mark = z.Mark();
+  b.Send("send żółw Hej, ŻÓŁWIU");
+  EXPECT_TRUE(z.WaitFor(IsMessage(1, "Hej, ŻÓŁWIU"), mark));
+}
+
 }  // namespace
 }  // namespace vask::multi

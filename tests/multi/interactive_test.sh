@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Two vask-hosts on their terminal front ends in tmux, on a fresh LAN: a line
 # typed in ALICE's pane appears in BOB's as "[HH:MM] ALICE: text", Polish
-# letters intact, and a status change shows with its name.
+# letters intact, the sender sees a sent mark, a failed send shows as a
+# notice saying why, and a status change shows with its name.
 #   interactive_test.sh <vask-host>
 set -euo pipefail
 host=$1
@@ -43,6 +44,8 @@ expect 1 "ALICE: Dostępny"
 
 tmux send-keys -t "$session:0.0" '/msg BOB Zażółć gęślą jaźń' Enter
 expect 1 "ALICE: Zażółć gęślą jaźń"
+# The sender sees the mark of a message that went out.
+expect 0 "✓ wysłano"
 # The answer goes back without naming anyone: BOB's partner is the sender.
 tmux send-keys -t "$session:0.1" 'dzięki' Enter
 expect 0 "BOB: dzięki"
@@ -51,6 +54,13 @@ tmux capture-pane -p -J -t "$session:0.1" | grep -qE '^\[[0-9]{2}:[0-9]{2}\] ALI
 
 tmux send-keys -t "$session:0.1" '/status zw w kuchni' Enter
 expect 0 "BOB: Zaraz wracam (w kuchni)"
+
+# A message to a computer that is not there: the failure is a notice, drawn
+# apart from the contacts' words, that says in Polish what failed.
+tmux send-keys -t "$session:0.0" '/msg NIKT halo' Enter
+expect 0 "Nie wysłano wiadomości."
+expect 0 "!!! Powiadomienie (NIKT)"
+expect 0 "nie ma takiego komputera w sieci"
 
 # An unknown status word is refused on the spot; /quit ends the program.
 tmux send-keys -t "$session:0.0" '/status senny' Enter

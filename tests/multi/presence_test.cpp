@@ -80,5 +80,38 @@ TEST_F(PresenceBetweenHosts, StoppedHostMarksItsContactsOffline) {
   EXPECT_TRUE(Shows("B", kStatusOffline, "")(*onA)) << *onA;
 }
 
+
+// Leaving is announced: however a host ends (quit, the end of its input,
+// SIGTERM), its peer sees the computer go offline.
+TEST_F(PresenceBetweenHosts, AHostThatQuitsIsSeenOfflineByItsPeer) {
+  BothOnline();
+  if (HasFatalFailure()) return;
+  a_->Stop();
+  auto onB = b_->WaitForContacts(Shows("A", 0));
+  ASSERT_TRUE(onB);
+  EXPECT_TRUE(Shows("A", 0)(*onB)) << *onB;
+}
+
+TEST_F(PresenceBetweenHosts, TheEndOfInputAndSigtermAreAnnouncedToo) {
+  BothOnline();
+  if (HasFatalFailure()) return;
+  a_->CloseInput();
+  auto onB = b_->WaitForContacts(Shows("A", 0));
+  ASSERT_TRUE(onB);
+  EXPECT_TRUE(Shows("A", 0)(*onB)) << *onB;
+
+  HostProcess& c = StartHost("C");
+  c.Send("add B");
+  c.Send("status 64");
+  b_->Send("add C");
+  ASSERT_TRUE(b_->WaitForContacts(Shows("C", 64)));
+  const size_t mark = c.Mark();
+  kill(c.pid(), SIGTERM);
+  EXPECT_TRUE(c.WaitFor(IsEvent("quit"), mark, 20s)) << "SIGTERM ends the host through quit";
+  onB = b_->WaitForContacts(Shows("C", 0));
+  ASSERT_TRUE(onB);
+  EXPECT_TRUE(Shows("C", 0)(*onB)) << *onB;
+}
+
 }  // namespace
 }  // namespace vask::multi

@@ -147,6 +147,55 @@ TEST_F(NetEnumTest, CountLimitsTheBatch) {
   WNetCloseEnum(handle);
 }
 
+// Folders another hand made: a workgroup in lower case and one longer than
+// a NetBIOS name. Both are listed under their own names and walked.
+TEST_F(NetEnumTest, LowerCaseAndLongWorkgroupFoldersAreWalked) {
+  const std::string longName = "ABCDEFGHIJKLMNOPQRST";  // 20 characters
+  for (const std::string& group : {std::string("dom"), longName}) {
+    std::string folder = lan_ + "/" + group;
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir((folder + "/PC8").c_str(), 0700), 0);
+  }
+  // dom's computer is a slot of this library (the workgroup named in upper
+  // case finds the lower-case folder); the long one's a bare socket.
+  SetWorkgroup("DOM");
+  ASSERT_NE(ServerOn("PC8", "vask"), INVALID_HANDLE_VALUE);
+  SetWorkgroup(nullptr);
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string socketPath = lan_ + "/" + longName + "/PC8/vask";
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+  std::vector<Listed> root = List(RESOURCE_GLOBALNET, nullptr);
+  ASSERT_EQ(root.size(), 1u);
+  NETRESOURCEA network = root[0].record;
+  network.lpRemoteName = root[0].remote.data();
+  std::vector<Listed> groups = List(RESOURCE_GLOBALNET, &network);
+  EXPECT_EQ(Names(groups), (std::vector<std::string>{longName, "OFFICE", "WORKGROUP", "dom"}));
+  for (Listed& group : groups) {
+    NETRESOURCEA container = group.record;
+    container.lpRemoteName = group.remote.data();
+    HANDLE handle = nullptr;
+    ASSERT_EQ(WNetOpenEnumA(RESOURCE_GLOBALNET, RESOURCETYPE_ANY, 0, &container, &handle),
+              static_cast<DWORD>(NO_ERROR)) << group.remote;
+    WNetCloseEnum(handle);
+    if (group.remote == "dom" || group.remote == longName) {
+      EXPECT_EQ(Names(List(RESOURCE_GLOBALNET, &container)), (std::vector<std::string>{"\\\\PC8"}))
+          << group.remote;
+    }
+  }
+  // Typed in another case, the workgroup is the same container.
+  char typed[] = "DOM";
+  NETRESOURCEA byName{};
+  byName.dwDisplayType = RESOURCEDISPLAYTYPE_DOMAIN;
+  byName.dwUsage = RESOURCEUSAGE_CONTAINER;
+  byName.lpRemoteName = typed;
+  EXPECT_EQ(Names(List(RESOURCE_GLOBALNET, &byName)), (std::vector<std::string>{"\\\\PC8"}));
+  ::close(fd);
+}
+
 TEST_F(NetEnumTest, UnknownContainerFailsToOpen) {
   NETRESOURCEA nowhere{};
   nowhere.dwDisplayType = RESOURCEDISPLAYTYPE_DOMAIN;

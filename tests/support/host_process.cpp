@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "tests/support/json_fields.h"
@@ -20,8 +21,9 @@ HostProcess::HostProcess(const std::string& program, const std::string& computer
   signal(SIGPIPE, SIG_IGN);
   int in[2];
   int out[2];
-  if (pipe(in) != 0) return;
-  if (pipe(out) != 0) {
+  // Close-on-exec: a host started later must not hold this one's input open.
+  if (pipe2(in, O_CLOEXEC) != 0) return;
+  if (pipe2(out, O_CLOEXEC) != 0) {
     close(in[0]);
     close(in[1]);
     return;
@@ -113,6 +115,11 @@ std::optional<std::string> HostProcess::WaitForContacts(const LinePredicate& acc
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return last;
+}
+
+void HostProcess::CloseInput() {
+  if (input_ >= 0) close(input_);
+  input_ = -1;
 }
 
 std::string HostProcess::Stop() {

@@ -70,6 +70,8 @@ class HostProcess {
   std::optional<std::string> WaitForContacts(
       const LinePredicate& accept, std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
+  // Ends the host's input, as the end of a piped script does.
+  void CloseInput();
   // "quit", then a wait of up to 10 s for the exit; killed if it does not
   // come. Returns "" when the process ended by itself with status 0, else
   // what happened (a sanitizer's report inside vask-host shows as a status).

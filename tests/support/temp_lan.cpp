@@ -37,6 +37,8 @@ TempLan::TempLan(const std::string& computer, const std::string& workgroup,
   Set("VASK_LAN_DIR", dir_.c_str());
   Set("COMPUTERNAME", computer.c_str());
   Set("VASK_WORKGROUP", workgroup.empty() ? nullptr : workgroup.c_str());
+  // Remote mailslots are on unless a test switches them off.
+  Set("VASK_REMOTE_MAILSLOTS", nullptr);
 }
 
 TempLan::~TempLan() {

@@ -24,7 +24,7 @@ std::string BuildDir();
 // A private LAN directory for this process, which becomes computer
 // `computer` of workgroup `workgroup` there (VASK_LAN_DIR, COMPUTERNAME,
 // VASK_WORKGROUP; an empty workgroup unsets it, leaving the platform's
-// default). When it goes, the environment is put back as it was and the
+// default), with remote mailslots on (VASK_REMOTE_MAILSLOTS unset). When it goes, the environment is put back as it was and the
 // directory is deleted.
 class TempLan {
  public:

@@ -214,11 +214,11 @@ TEST(SettingsAndColumns, ContactFieldsThroughTheDetailsWindow) {
   windowText[0] = 'X';  // the host's text changes after the call
   EXPECT_EQ(net, "15");
   const auto parent = host.Sent(kMsgItemParent).at(0).p1;
-  EXPECT_EQ(At<int32_t>(parent, 0), kContactItemBase + kColumnNet);
+  EXPECT_EQ(At<int32_t>(parent, 0), kContactWindowItemBase + kColumnNet);
   EXPECT_EQ(At<int32_t>(parent, 4), kParentWindowRoot);
   EXPECT_EQ(At<int32_t>(parent, 8), -2);
   const auto read = host.Sent(kMsgReadItemText).at(0).p1;
-  EXPECT_EQ(At<int32_t>(read, 2), kContactItemBase + kColumnNet);
+  EXPECT_EQ(At<int32_t>(read, 2), kContactWindowItemBase + kColumnNet);
   EXPECT_EQ(At<int32_t>(read, 6), 0x7100);
   EXPECT_EQ(At<int32_t>(read, 10), 5);
 
@@ -226,7 +226,7 @@ TEST(SettingsAndColumns, ContactFieldsThroughTheDetailsWindow) {
   EXPECT_TRUE(host.Sent(kMsgSetItemText).empty());
   WriteContactField(false, 5, kColumnFirstName, "Jan");
   ASSERT_EQ(host.Sent(kMsgSetItemText).size(), 1u);
-  EXPECT_EQ(At<int32_t>(host.Sent(kMsgSetItemText)[0].p1, 2), kContactItemBase + kColumnFirstName);
+  EXPECT_EQ(At<int32_t>(host.Sent(kMsgSetItemText)[0].p1, 2), kContactWindowItemBase + kColumnFirstName);
   WriteContactField(true, 5, kColumnFirstName, "Jan");
   ASSERT_EQ(host.Values().size(), 1u);
   EXPECT_TRUE(host.Values()[0].set);

@@ -12,7 +12,18 @@
 // and refused with ERROR_ACCESS_DENIED when someone else owns it or group or
 // others may use it), COMPUTERNAME and VASK_WORKGROUP (default WORKGROUP);
 // computer and workgroup names are upper-cased and cut to 15 characters,
-// slot names are kept lower-cased on disk.
+// slot names are kept lower-cased on disk. Names match without regard to
+// case, Windows-1250 letters included (lan_names.h), and a folder of any
+// case or length made by another hand is found.
+//
+// The LAN keeps a real network's rules: a write to another computer or to
+// "*" carries at most 424 bytes (a longer one fails with ERROR_BAD_NETPATH,
+// as on Windows and through vask-bridge; one to the own computer, as
+// \\.\mailslot\x or by the own name, keeps the server's own limit); a write
+// never waits for its receiver (one whose queue is full gets the datagram
+// later or loses it); VASK_REMOTE_MAILSLOTS=off (or 0) switches remote
+// mailslots off, and opens of and writes to another computer's slot or "*"
+// fail with ERROR_REMOTE_MAILSLOTS_DEPRECATED.
 #pragma once
 
 #include <cstdarg>
@@ -100,6 +111,9 @@ typedef intptr_t LRESULT;
 #define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_NOT_ENOUGH_QUOTA 1816L
 #define ERROR_NOT_CONTAINER 1207L
+// Remote mailslots switched off on this computer (newer Windows by default;
+// here VASK_REMOTE_MAILSLOTS=off).
+#define ERROR_REMOTE_MAILSLOTS_DEPRECATED 3025L
 
 // CreateFileA.
 #define GENERIC_READ 0x80000000u
@@ -222,6 +236,10 @@ VASK_WIN32_API void WINAPI SetLastError(DWORD code);
 // A write to "*" succeeds when at least one slot took the message, and also
 // when the workgroup has no such slot at all: like a domain broadcast, it
 // cannot know its receivers. It fails only when every receiver refused.
+// A write to another computer or to "*" of more than 424 bytes fails with
+// ERROR_BAD_NETPATH and reaches nobody. No write waits for a receiver: one
+// whose queue is full (its process stopped) takes the datagram when it goes
+// on, or loses it once a bounded backlog for it has filled.
 VASK_WIN32_API HANDLE WINAPI CreateMailslotA(LPCSTR name, DWORD maxMessageSize, DWORD readTimeout,
                                              LPSECURITY_ATTRIBUTES security);
 VASK_WIN32_API BOOL WINAPI GetMailslotInfo(HANDLE slot, LPDWORD maxMessageSize, LPDWORD nextSize,

@@ -18,6 +18,7 @@
 
 #include "bridge_link.h"
 #include "internal.h"
+#include "lan_names.h"
 
 namespace vask::platform {
 namespace {
@@ -197,7 +198,7 @@ std::vector<BridgeNeighbour> BridgeNeighbours(const std::string& lan,
     }
     if (fields.size() < 3 || fields.size() > 4 || !bridge_link::IsListableName(fields[0]) ||
         !bridge_link::IsListableName(fields[1]) || !IsUsableComponent(fields[1]) ||
-        UpperName(fields[0]) != UpperName(workgroup)) {
+        !lan_names::Same(fields[0], workgroup)) {
       continue;  // not a line the bridge writes: never guess at its names
     }
     BridgeNeighbour n;

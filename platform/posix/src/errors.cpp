@@ -29,8 +29,8 @@ DWORD ErrorFromErrno(int error) {
     // A receiving slot whose process is gone.
     case ECONNREFUSED:
     case ENOTCONN: return ERROR_CONNECTION_REFUSED;
-    // This layer waits itself before giving up on a full slot, so EAGAIN
-    // means that wait ran out.
+    // Sends never report it (a full receiver's datagram waits in the
+    // outbox); anything else that would have had to wait timed out.
     case EAGAIN: return ERROR_SEM_TIMEOUT;
     // A datagram bigger than any send buffer we may set.
     case EMSGSIZE: return ERROR_NOT_ENOUGH_QUOTA;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "internal.h"
+#include "lan_names.h"
 
 namespace vask::platform {
 namespace {
@@ -38,12 +39,6 @@ std::string UpperName(const std::string& name) {
   return upper;
 }
 
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 std::string OwnComputerName() {
   const char* value = std::getenv("COMPUTERNAME");
@@ -60,6 +55,30 @@ std::string OwnWorkgroup() { return UpperName(EnvOr("VASK_WORKGROUP", "WORKGROUP
 bool IsUsableComponent(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
          name.find('\0') == std::string::npos;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::vector<std::string> FoldersNamed(const std::string& parent, const std::string& name) {
+  std::vector<std::string> found;
+  if (!IsUsableComponent(name)) return found;
+  if (IsFolder(parent + "/" + name)) found.push_back(name);
+  // A folder made by another hand ("workgroup", "Pc2") is the same one.
+  for (const std::string& entry : ListDirectory(parent)) {
+    if (entry != name && lan_names::Same(entry, name) && IsFolder(parent + "/" + entry)) {
+      found.push_back(entry);
+    }
+  }
+  return found;
+}
+
+bool RemoteMailslotsOff() {
+  const char* value = std::getenv("VASK_REMOTE_MAILSLOTS");
+  if (!value) return false;
+  return std::strcmp(value, "0") == 0 || lan_names::Same(value, "off");
 }
 
 bool LanDirectory(std::string* path) {

@@ -4,12 +4,20 @@
 // A server slot is an AF_UNIX datagram socket bound at
 // <LAN>/<WORKGROUP>/<COMPUTER>/<slot>. A drainer thread moves every datagram
 // into a queue owned by the server handle as soon as it arrives, which gives
-// GetMailslotInfo an exact count (the socket alone tells only the next size)
-// and keeps writers from blocking on the kernel's short datagram queue, as
-// Windows mailslot writes never block. A client handle's first write goes
-// on the socket that proved its server live at the open (a broadcast's, on
-// the sockets that proved each receiver live at the write); other writes,
-// and one whose server has gone since, on a fresh socket per receiver.
+// GetMailslotInfo an exact count (the socket alone tells only the next size);
+// a write to a server of the same process goes straight into that queue.
+// Otherwise a client handle's first write goes on the socket that proved its server
+// live at the open (a broadcast's, on the sockets that proved each receiver
+// live at the write); other writes, and one whose server has gone since, on
+// a fresh socket per receiver.
+//
+// A real network's rules hold. A write to another computer or to "*"
+// carries at most kMaxRemoteWrite bytes and fails when remote mailslots are
+// switched off; one to a slot of the own computer keeps the server's own
+// limit. A write never waits for a receiver: what a full receiver cannot
+// take waits in the outbox or is lost (outbox.cpp), and the writer and the
+// other receivers of a broadcast go on at once. Workgroup, computer and slot
+// names match without regard to case (lan_names.h).
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -24,10 +32,13 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "internal.h"
+#include "lan_names.h"
 
 namespace vask::platform {
 namespace {
@@ -35,9 +46,6 @@ namespace {
 // Bytes a server keeps queued for its reader before it drops new arrivals,
 // so a slot nobody reads cannot eat the machine's memory.
 constexpr size_t kQueueLimit = 16u << 20;
-// How long a write waits for room at a receiver whose queue is full
-// (its process stopped, for instance) before it reports the write failed.
-constexpr int kSendWaitMs = 2000;
 constexpr int kReceiveBuffer = 4 << 20;
 
 bool StartsWithNoCase(const char* text, const char* prefix) {
@@ -64,6 +72,41 @@ bool MakeFolder(const std::string& path) {
   SetLastErrorFromErrno();
   return false;
 }
+
+class MailslotServer;
+
+// The server slots of this process by socket path. A write to one of them
+// goes straight into its queue, as a write to a local mailslot does, rather
+// than through the socket's short queue and its drainer thread: several
+// computers in one process (the tests' peers) then see each other's writes
+// at once, and no write waits.
+class LocalServers {
+ public:
+  static LocalServers& Get() {
+    static LocalServers* const servers = new LocalServers;  // outlives every server
+    return *servers;
+  }
+  void Add(const std::string& path, const std::shared_ptr<MailslotServer>& server) {
+    std::lock_guard<std::mutex> guard(lock_);
+    servers_[path] = server;
+  }
+  void Remove(const std::string& path, const MailslotServer* server) {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto found = servers_.find(path);
+    if (found == servers_.end()) return;
+    std::shared_ptr<MailslotServer> live = found->second.lock();
+    if (!live || live.get() == server) servers_.erase(found);
+  }
+  std::shared_ptr<MailslotServer> Find(const std::string& path) {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto found = servers_.find(path);
+    return found == servers_.end() ? nullptr : found->second.lock();
+  }
+
+ private:
+  std::mutex lock_;
+  std::map<std::string, std::weak_ptr<MailslotServer>> servers_;
+};
 
 class MailslotServer : public Object {
  public:
@@ -103,6 +146,7 @@ class MailslotServer : public Object {
     if (shutDown_) return;
     shutDown_ = true;
     guard.unlock();
+    if (!path_.empty()) LocalServers::Get().Remove(path_, this);
     if (drainer_.joinable()) {
       uint64_t one = 1;
       ssize_t ignored = ::write(wake_.get(), &one, sizeof one);
@@ -115,6 +159,17 @@ class MailslotServer : public Object {
     socket_.Reset();
     guard.lock();
     arrived_.notify_all();
+  }
+
+  // A write from this process: queued at once, by the rules a datagram
+  // from the socket keeps.
+  void Accept(const void* buffer, DWORD size) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (shutDown_) return;
+    const char* bytes = static_cast<const char*>(buffer);
+    // What came by the socket before came first.
+    DrainLocked();
+    if (KeepLocked(std::vector<char>(bytes, bytes + size))) arrived_.notify_all();
   }
 
   BOOL Info(LPDWORD maxSize, LPDWORD nextSize, LPDWORD count, LPDWORD timeout) {
@@ -190,13 +245,18 @@ class MailslotServer : public Object {
       } while (got < 0 && errno == EINTR);
       if (got < 0) return kept;
       message.resize(static_cast<size_t>(got));
-      // Too big for this slot: dropped, as Windows drops such a remote write.
-      if (maxSize_ != 0 && message.size() > maxSize_) continue;
-      if (queued_ + message.size() > kQueueLimit) continue;
-      queued_ += message.size();
-      queue_.push_back(std::move(message));
-      kept = true;
+      if (KeepLocked(std::move(message))) kept = true;
     }
+  }
+
+  // Queues one message for the reader; false when it is dropped.
+  bool KeepLocked(std::vector<char> message) {
+    // Too big for this slot: dropped, as Windows drops such a remote write.
+    if (maxSize_ != 0 && message.size() > maxSize_) return false;
+    if (queued_ + message.size() > kQueueLimit) return false;
+    queued_ += message.size();
+    queue_.push_back(std::move(message));
+    return true;
   }
 
   const DWORD maxSize_;
@@ -235,27 +295,25 @@ void MakeRoom(int fd, DWORD size) {
   ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
 }
 
-// Sends one datagram on a connected socket, waiting up to kSendWaitMs for
-// room at a receiver whose queue is full; the GetLastError code.
-DWORD SendConnected(int fd, const void* buffer, DWORD size) {
-  MakeRoom(fd, size);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendWaitMs);
-  for (;;) {
-    ssize_t sent = ::send(fd, buffer, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent >= 0) return ERROR_SUCCESS;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) return ErrorFromErrno(errno);
-    // The receiver's queue is full: wait for room, up to the deadline.
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return ErrorFromErrno(EAGAIN);
-    pollfd pending{fd, POLLOUT, 0};
-    ::poll(&pending, 1, static_cast<int>(left.count()) + 1);
-  }
+// Sends one datagram on a connected socket without waiting (a receiver
+// whose queue is full gets it later or loses it); the GetLastError code.
+DWORD SendConnected(Fd& socket, const std::string& path, const void* buffer, DWORD size) {
+  MakeRoom(socket.get(), size);
+  return SendOrKeep(socket, path, buffer, size);
+}
+
+// Hands the datagram to the server at path when it is one of this
+// process's; false when it is not.
+bool DeliverInProcess(const std::string& path, const void* buffer, DWORD size) {
+  std::shared_ptr<MailslotServer> server = LocalServers::Get().Find(path);
+  if (!server) return false;
+  server->Accept(buffer, size);
+  return true;
 }
 
 // One datagram to the server at path on a fresh socket.
 DWORD SendDatagram(const std::string& path, const void* buffer, DWORD size) {
+  if (DeliverInProcess(path, buffer, size)) return ERROR_SUCCESS;
   sockaddr_un address;
   if (!FillAddress(path, &address)) return ERROR_FILENAME_EXCED_RANGE;
   Fd sender(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -265,7 +323,7 @@ DWORD SendDatagram(const std::string& path, const void* buffer, DWORD size) {
     result = ::connect(sender.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
   } while (result != 0 && errno == EINTR);
   if (result != 0) return ErrorFromErrno(errno);
-  return SendConnected(sender.get(), buffer, size);
+  return SendConnected(sender, path, buffer, size);
 }
 
 // One datagram on the socket that proved the server at path live, which is
@@ -274,27 +332,47 @@ DWORD SendDatagram(const std::string& path, const void* buffer, DWORD size) {
 // the sender's buffer. If that server has gone since the proof, the
 // datagram goes on a fresh socket to whatever is bound there now.
 DWORD SendOnProbe(Fd& probe, const std::string& path, const void* buffer, DWORD size) {
+  if (DeliverInProcess(path, buffer, size)) {
+    probe.Reset();
+    return ERROR_SUCCESS;
+  }
   if (probe.valid()) {
-    DWORD result = SendConnected(probe.get(), buffer, size);
+    DWORD result = SendConnected(probe, path, buffer, size);
     probe.Reset();
     if (!PeerGone(result)) return result;
   }
   return SendDatagram(path, buffer, size);
 }
 
+// Whether a write to another computer may go: remote mailslots switched on,
+// and no more data than one remote write carries. False with the error set.
+bool RemoteWriteAllowed(DWORD size) {
+  if (RemoteMailslotsOff()) {
+    SetLastError(ERROR_REMOTE_MAILSLOTS_DEPRECATED);
+    return false;
+  }
+  if (size > kMaxRemoteWrite) {
+    SetLastError(ERROR_BAD_NETPATH);
+    return false;
+  }
+  return true;
+}
+
 class MailslotClient : public Object {
  public:
   // Every computer of the own workgroup having slot.
   explicit MailslotClient(std::string slot)
-      : Object(Kind::kMailslotClient), broadcast_(true), slot_(std::move(slot)) {}
+      : Object(Kind::kMailslotClient), broadcast_(true), remote_(true), slot_(std::move(slot)) {}
   // The server at path, which `live` is connected to: the open's proof that
-  // the server is live carries the first write.
-  MailslotClient(std::string slot, std::string path, Fd live)
-      : Object(Kind::kMailslotClient), broadcast_(false), slot_(std::move(slot)), path_(std::move(path)),
-        live_(std::move(live)) {}
+  // the server is live carries the first write. `remote`: another
+  // computer's slot, not the own computer's.
+  MailslotClient(std::string slot, std::string path, Fd live, bool remote)
+      : Object(Kind::kMailslotClient), broadcast_(false), remote_(remote), slot_(std::move(slot)),
+        path_(std::move(path)), live_(std::move(live)) {}
 
   BOOL Write(const void* buffer, DWORD size, LPDWORD written) {
     if (written) *written = 0;
+    if (remote_ && !RemoteWriteAllowed(size)) return FALSE;
     DWORD failure = ERROR_SUCCESS;
     size_t delivered = 0;
     auto count = [&](DWORD result) {
@@ -309,11 +387,13 @@ class MailslotClient : public Object {
       if (!LanDirectory(&lan)) return FALSE;
       // Resolved at each write, so a computer that started after the open
       // hears it too.
-      std::string group = lan + "/" + OwnWorkgroup();
-      for (const std::string& computer : ListDirectory(group)) {
-        std::string path = group + "/" + computer + "/" + slot_;
-        Fd live = ConnectLive(path);
-        if (live.valid()) count(SendOnProbe(live, path, buffer, size));
+      for (const std::string& groupName : FoldersNamed(lan, OwnWorkgroup())) {
+        std::string group = lan + "/" + groupName;
+        for (const std::string& computer : ListDirectory(group)) {
+          std::string path = group + "/" + computer + "/" + slot_;
+          Fd live = ConnectLive(path);
+          if (live.valid()) count(SendOnProbe(live, path, buffer, size));
+        }
       }
     } else {
       std::lock_guard<std::mutex> guard(liveLock_);
@@ -330,6 +410,7 @@ class MailslotClient : public Object {
 
  private:
   const bool broadcast_;
+  const bool remote_;
   const std::string slot_;
   const std::string path_;
   std::mutex liveLock_;  // guards live_, which writers on other threads share
@@ -339,15 +420,29 @@ class MailslotClient : public Object {
 // Creates the server slot on a computer of a workgroup of the LAN.
 HANDLE CreateServer(const std::string& workgroup, const std::string& computer,
                     const std::string& name, DWORD maxSize, DWORD timeout) {
-  std::string slot = LowerAscii(name);
+  std::string slot = lan_names::Fold(name);
   if (!IsUsableComponent(slot) || !IsUsableComponent(computer) || !IsUsableComponent(workgroup)) {
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;
   }
   std::string lan;
   if (!LanDirectory(&lan)) return INVALID_HANDLE_VALUE;
-  std::string folder = lan + "/" + workgroup + "/" + computer;
-  if (!MakeFolder(lan + "/" + workgroup) || !MakeFolder(folder)) return INVALID_HANDLE_VALUE;
+  // The computer's folder wherever it is already, in whatever case; else
+  // made under the names given.
+  std::string groupName = workgroup;
+  std::string computerName = computer;
+  std::vector<std::string> groups = FoldersNamed(lan, workgroup);
+  if (!groups.empty()) groupName = groups.front();
+  for (const std::string& group : groups) {
+    std::vector<std::string> computers = FoldersNamed(lan + "/" + group, computer);
+    if (!computers.empty()) {
+      groupName = group;
+      computerName = computers.front();
+      break;
+    }
+  }
+  std::string folder = lan + "/" + groupName + "/" + computerName;
+  if (!MakeFolder(lan + "/" + groupName) || !MakeFolder(folder)) return INVALID_HANDLE_VALUE;
 
   // The folder lock makes "is a live server there? else reclaim and bind"
   // one step among processes of this machine.
@@ -385,6 +480,7 @@ HANDLE CreateServer(const std::string& workgroup, const std::string& computer,
       return INVALID_HANDLE_VALUE;
     }
   }
+  LocalServers::Get().Add(path, server);
   return RegisterHandle(std::move(server));
 }
 
@@ -404,24 +500,33 @@ Fd ConnectInGroup(const std::string& lan, const std::string& group, const std::s
 }
 
 // Opens the client side of slot on one named computer, in any workgroup,
-// this computer's own workgroup first.
-HANDLE OpenNamedClient(const std::string& computer, const std::string& slot) {
+// this computer's own workgroup first; folders match without regard to case.
+HANDLE OpenNamedClient(const std::string& computer, const std::string& slot, bool remote) {
   std::string lan;
   if (!LanDirectory(&lan)) return INVALID_HANDLE_VALUE;
   const std::string own = OwnWorkgroup();
   bool computerSeen = false;
   std::string path;
-  // Nearly every receiver is in the own workgroup: it is tried without
-  // listing the LAN, and the others only when it has no such server.
+  // Nearly every receiver is in the own workgroup under the names this
+  // library gives its folders: tried without listing the LAN, the other
+  // folders only when it has no such server.
   Fd live = ConnectInGroup(lan, own, computer, slot, &path, &computerSeen);
   if (!live.valid()) {
-    for (const std::string& group : ListDirectory(lan)) {
-      if (group == own) continue;
-      live = ConnectInGroup(lan, group, computer, slot, &path, &computerSeen);
+    std::vector<std::string> groups = ListDirectory(lan);
+    std::stable_partition(groups.begin(), groups.end(),
+                          [&own](const std::string& group) { return lan_names::Same(group, own); });
+    for (const std::string& group : groups) {
+      for (const std::string& folder : FoldersNamed(lan + "/" + group, computer)) {
+        if (group == own && folder == computer) continue;  // tried above
+        live = ConnectInGroup(lan, group, folder, slot, &path, &computerSeen);
+        if (live.valid()) break;
+      }
       if (live.valid()) break;
     }
   }
-  if (live.valid()) return RegisterHandle(std::make_shared<MailslotClient>(slot, path, std::move(live)));
+  if (live.valid()) {
+    return RegisterHandle(std::make_shared<MailslotClient>(slot, path, std::move(live), remote));
+  }
   if (!computerSeen && RealLanSelected()) return OpenBridgeClient(computer, slot);
   SetLastError(computerSeen ? ERROR_FILE_NOT_FOUND : ERROR_BAD_NETPATH);
   return INVALID_HANDLE_VALUE;
@@ -477,9 +582,14 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     return INVALID_HANDLE_VALUE;
   }
   std::string computer(computerStart, computerEnd);
-  std::string slot = LowerAscii(computerEnd + sizeof kMiddle - 1);
+  std::string slot = vask::lan_names::Fold(computerEnd + sizeof kMiddle - 1);
   if (!IsUsableComponent(slot) || computer.empty()) {
     SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  const bool own = computer == "." || vask::lan_names::Same(UpperName(computer), OwnComputerName());
+  if (!own && RemoteMailslotsOff()) {
+    SetLastError(ERROR_REMOTE_MAILSLOTS_DEPRECATED);
     return INVALID_HANDLE_VALUE;
   }
   if (computer == "*") {
@@ -487,12 +597,12 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     if (!LanDirectory(&lan)) return INVALID_HANDLE_VALUE;
     return RegisterHandle(std::make_shared<MailslotClient>(slot));
   }
-  computer = computer == "." ? OwnComputerName() : UpperName(computer);
+  computer = own ? OwnComputerName() : UpperName(computer);
   if (!IsUsableComponent(computer)) {
     SetLastError(ERROR_BAD_NETPATH);
     return INVALID_HANDLE_VALUE;
   }
-  return OpenNamedClient(computer, slot);
+  return OpenNamedClient(computer, slot, !own);
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
@@ -516,7 +626,12 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (object->kind == Kind::kBridgeClient) return WriteBridgeClient(object.get(), buffer, toWrite, written);
+  if (object->kind == Kind::kBridgeClient) {
+    // Always another computer's slot; the bridge would refuse the size too.
+    if (written) *written = 0;
+    if (!RemoteWriteAllowed(toWrite)) return FALSE;
+    return WriteBridgeClient(object.get(), buffer, toWrite, written);
+  }
   if (object->kind != Kind::kMailslotClient) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "internal.h"
+#include "lan_names.h"
 
 namespace vask::platform {
 namespace {
@@ -81,11 +82,6 @@ class NetEnum : public Object {
   size_t next_ = 0;
 };
 
-bool IsFolder(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // A computer runs while at least one of its slots has a live server.
 bool IsRunning(const std::string& folder) {
   for (const std::string& name : ListDirectory(folder)) {
@@ -106,15 +102,29 @@ Entry ComputerEntry(const std::string& folder, const std::string& name) {
   return entry;
 }
 
+// The running computers of a workgroup, from every folder that names it
+// without regard to case, each computer once.
 std::vector<Entry> Computers(const std::string& lan, const std::string& workgroup) {
   std::vector<Entry> entries;
-  std::string group = lan + "/" + workgroup;
-  for (const std::string& computer : ListDirectory(group)) {
-    std::string folder = group + "/" + computer;
-    if (IsFolder(folder) && IsRunning(folder)) entries.push_back(ComputerEntry(folder, computer));
+  std::vector<std::string> listed;
+  auto firstTime = [&listed](const std::string& name) {
+    for (const std::string& earlier : listed) {
+      if (lan_names::Same(earlier, name)) return false;
+    }
+    listed.push_back(name);
+    return true;
+  };
+  for (const std::string& groupName : FoldersNamed(lan, workgroup)) {
+    std::string group = lan + "/" + groupName;
+    for (const std::string& computer : ListDirectory(group)) {
+      std::string folder = group + "/" + computer;
+      if (IsFolder(folder) && IsRunning(folder) && firstTime(computer)) {
+        entries.push_back(ComputerEntry(folder, computer));
+      }
+    }
   }
   for (const BridgeNeighbour& remote : BridgeNeighbours(lan, workgroup)) {
-    if (IsRunning(group + "/" + remote.name)) continue;
+    if (!firstTime(remote.name)) continue;  // a local computer of that name runs
     Entry entry = Named(RESOURCEDISPLAYTYPE_SERVER, "\\\\" + remote.name);
     entry.hasComment = !remote.comment.empty();
     entry.comment = remote.comment.substr(0, kCommentMax);
@@ -123,10 +133,18 @@ std::vector<Entry> Computers(const std::string& lan, const std::string& workgrou
   return entries;
 }
 
+// Every workgroup folder with a running computer, under the folder's own
+// name, whatever its case or length; folders that differ only in case are
+// one workgroup.
 std::vector<Entry> Workgroups(const std::string& lan) {
   std::vector<Entry> entries;
   for (const std::string& group : ListDirectory(lan)) {
-    if (IsFolder(lan + "/" + group) && !Computers(lan, group).empty()) {
+    if (!IsFolder(lan + "/" + group)) continue;
+    bool earlier = false;
+    for (const Entry& entry : entries) {
+      earlier = earlier || lan_names::Same(entry.remoteName, group);
+    }
+    if (!earlier && !Computers(lan, group).empty()) {
       entries.push_back(Named(RESOURCEDISPLAYTYPE_DOMAIN, group));
     }
   }
@@ -150,10 +168,10 @@ bool Children(const std::string& lan, const NETRESOURCEA& container, std::vector
     entries->clear();  // computers share nothing on this LAN
     return true;
   }
-  std::string group = UpperName(remote);
+  // The workgroup's folder as listed, or as typed in any case.
   if ((display == RESOURCEDISPLAYTYPE_DOMAIN || display == RESOURCEDISPLAYTYPE_GENERIC) &&
-      IsUsableComponent(group) && IsFolder(lan + "/" + group)) {
-    *entries = Computers(lan, group);
+      !FoldersNamed(lan, remote).empty()) {
+    *entries = Computers(lan, remote);
     return true;
   }
   *error = ERROR_BAD_NET_NAME;

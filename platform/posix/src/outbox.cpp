@@ -1,0 +1,171 @@
+// The outbox: datagrams that a receiver could not take at once.
+//
+// A server's socket takes only a few datagrams ahead of its drainer thread
+// (the kernel's queue of a datagram socket: net.unix.max_dgram_qlen, 10 by
+// default). A live receiver's drainer empties it at once; a stopped process
+// (Ctrl-Z) never does. A mailslot write waits for neither, as a datagram on
+// a network waits for nobody: a datagram the socket refuses waits here,
+// behind the earlier ones for the same receiver, and one thread hands them
+// over as room appears there. A receiver whose share of the outbox is full
+// loses further datagrams, as a busy computer loses them on a network; one
+// that has gone loses what waited for it.
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "internal.h"
+
+namespace vask::platform {
+namespace {
+
+// One receiver's share: a stopped one holds at most this much of each
+// writer's memory (and one socket) until it goes on or goes away.
+constexpr size_t kHeldDatagrams = 256;
+constexpr size_t kHeldBytes = 1u << 20;
+constexpr size_t kHeldReceivers = 64;
+
+struct Waiting {
+  Fd socket;  // connected to the receiver; its poll says when room appears
+  std::deque<std::vector<char>> datagrams;
+  size_t bytes = 0;
+};
+
+class Outbox {
+ public:
+  // Never destroyed: its thread may run on while the process exits, and
+  // what still waits then is lost, as on a network.
+  static Outbox& Get() {
+    static Outbox* const outbox = new Outbox;
+    return *outbox;
+  }
+
+  // True when datagrams wait for the receiver at path: this one then waits
+  // behind them (or is lost when the receiver's share is full), so that a
+  // writer's datagrams arrive in the order it wrote them.
+  bool QueueBehind(const std::string& path, const void* buffer, DWORD size) {
+    if (receivers_.load(std::memory_order_acquire) == 0) return false;
+    std::lock_guard<std::mutex> guard(lock_);
+    auto found = waiting_.find(path);
+    if (found == waiting_.end()) return false;
+    AddLocked(found->second, buffer, size);
+    return true;
+  }
+
+  // Keeps a datagram that the receiver behind the connected socket refused
+  // for now; the socket is the outbox's from here on.
+  void Keep(Fd socket, const std::string& path, const void* buffer, DWORD size) {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto found = waiting_.find(path);
+    if (found == waiting_.end()) {
+      if (waiting_.size() >= kHeldReceivers || !StartLocked()) return;  // lost
+      found = waiting_.emplace(path, Waiting{}).first;
+      found->second.socket = std::move(socket);
+      receivers_.store(waiting_.size(), std::memory_order_release);
+      uint64_t one = 1;
+      ssize_t ignored = ::write(wake_.get(), &one, sizeof one);  // poll the new socket too
+      (void)ignored;
+    }
+    AddLocked(found->second, buffer, size);
+  }
+
+ private:
+  Outbox() = default;
+
+  static void AddLocked(Waiting& waiting, const void* buffer, DWORD size) {
+    if (waiting.datagrams.size() >= kHeldDatagrams || waiting.bytes + size > kHeldBytes) return;
+    const char* bytes = static_cast<const char*>(buffer);
+    waiting.datagrams.emplace_back(bytes, bytes + size);
+    waiting.bytes += size;
+  }
+
+  bool StartLocked() {
+    if (started_) return true;
+    wake_ = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake_.valid()) return false;
+    std::thread([this] { Run(); }).detach();
+    started_ = true;
+    return true;
+  }
+
+  void Run() {
+    std::vector<pollfd> fds;
+    std::vector<std::string> paths;
+    for (;;) {
+      fds.assign(1, pollfd{wake_.get(), POLLIN, 0});
+      paths.clear();
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (const auto& [path, waiting] : waiting_) {
+          fds.push_back(pollfd{waiting.socket.get(), POLLOUT, 0});
+          paths.push_back(path);
+        }
+      }
+      // Only this thread closes the sockets polled here, so every one of
+      // them stays open until it looks again.
+      if (::poll(fds.data(), fds.size(), -1) < 0) continue;  // EINTR
+      if (fds[0].revents & POLLIN) {
+        uint64_t count;
+        ssize_t ignored = ::read(wake_.get(), &count, sizeof count);
+        (void)ignored;
+      }
+      std::lock_guard<std::mutex> guard(lock_);
+      for (size_t i = 1; i < fds.size(); ++i) {
+        if (fds[i].revents == 0) continue;
+        auto found = waiting_.find(paths[i - 1]);
+        if (found != waiting_.end()) HandOverLocked(found);
+      }
+      receivers_.store(waiting_.size(), std::memory_order_release);
+    }
+  }
+
+  // Sends what waits for one receiver until its queue is full again; the
+  // receiver is forgotten when nothing is left or it has gone. Sends never
+  // block, and happen under the lock so that no writer's new datagram can
+  // pass one that waited.
+  void HandOverLocked(std::map<std::string, Waiting>::iterator found) {
+    Waiting& waiting = found->second;
+    while (!waiting.datagrams.empty()) {
+      const std::vector<char>& next = waiting.datagrams.front();
+      ssize_t sent =
+          ::send(waiting.socket.get(), next.data(), next.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (sent < 0 && errno == EINTR) continue;
+      if (sent < 0 && errno == EAGAIN) return;
+      if (sent < 0) break;  // the receiver has gone (or was bound anew): the rest is lost
+      waiting.bytes -= next.size();
+      waiting.datagrams.pop_front();
+    }
+    waiting_.erase(found);
+  }
+
+  std::mutex lock_;                         // guards everything below but receivers_
+  std::map<std::string, Waiting> waiting_;  // by the receiver's socket path
+  bool started_ = false;
+  Fd wake_;                           // counts new receivers for the thread's poll
+  std::atomic<size_t> receivers_{0};  // waiting_.size(), read without the lock
+};
+
+}  // namespace
+
+DWORD SendOrKeep(Fd& connected, const std::string& path, const void* buffer, DWORD size) {
+  Outbox& outbox = Outbox::Get();
+  if (outbox.QueueBehind(path, buffer, size)) return ERROR_SUCCESS;
+  for (;;) {
+    ssize_t sent = ::send(connected.get(), buffer, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0) return ERROR_SUCCESS;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return ErrorFromErrno(errno);
+    // The receiver's queue is full: the writer goes on, the datagram waits.
+    outbox.Keep(std::move(connected), path, buffer, size);
+    return ERROR_SUCCESS;
+  }
+}
+
+}  // namespace vask::platform
