@@ -312,5 +312,39 @@ TEST_F(Outgoing, SendThatCannotStartItsThreadReportsFailure) {
   EXPECT_EQ(WaitSendResult(10), 1);
 }
 
+// Windows 11 24H2 and later switch remote mailslots off (error 3025), and
+// the emulated LAN does the same when VASK_REMOTE_MAILSLOTS=off. The user is
+// told once per engine start how to switch them on; the log keeps the code.
+TEST_F(Outgoing, RemoteMailslotsOffAreExplainedOncePerEngineStart) {
+  LanPeer b("B");
+  struct Switch {
+    Switch() { setenv("VASK_REMOTE_MAILSLOTS", "off", 1); }
+    ~Switch() { unsetenv("VASK_REMOTE_MAILSLOTS"); }
+  } off;
+  HANDLE probe = CreateFileA("\\\\B\\mailslot\\Vask", GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD error = probe == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+  if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+  if (error != 3025) GTEST_SKIP() << "this platform layer has no VASK_REMOTE_MAILSLOTS switch";
+
+  auto boxes = [&] {
+    int n = 0;
+    for (const auto& box : host().messageBoxes())
+      n += box.error && box.text.find("Enable remote mailslots") != std::string::npos;
+    return n;
+  };
+  SendMessage(1, "B", "pierwsza");
+  SendMessage(2, "B", "druga");
+  EXPECT_EQ(WaitSendResult(1), 0);
+  EXPECT_EQ(WaitSendResult(2), 0);
+  EXPECT_EQ(boxes(), 1);
+  EXPECT_TRUE(WaitLog("(blad 3025)").has_value());
+  StopEngine();
+  StartEngine();
+  SendMessage(3, "B", "trzecia");
+  EXPECT_EQ(WaitSendResult(3), 0);
+  EXPECT_EQ(boxes(), 2);
+}
+
 }  // namespace
 }  // namespace vask::test

@@ -309,7 +309,7 @@ void Notices(WineHost& host, const std::string& me) {
         "the answer is offered as 55002 with target, command and body in the runtime's layout");
   for (const auto& b : host.BusNotices()) {
     if (b.id == kMsgBusSent && b.command == "STATUS" && b.target == kPeer) {
-      Check(b.size == 36 && b.body == std::string("64\0002097152\0", 11),
+      Check(b.size == sizeof(BusSent) && b.body == std::string("64\0002097152\0", 11),
             "the 55002 record and its body", "size %d, body of %u bytes", b.size,
             static_cast<unsigned>(b.body.size()));
       break;
@@ -317,7 +317,7 @@ void Notices(WineHost& host, const std::string& me) {
   }
   for (const auto& b : host.BusNotices()) {
     if (b.id == kMsgBusReceived && b.receiver == kSubscriberAll && b.command == "GETSTATUS") {
-      Check(b.readable && b.size == 32 && b.fields.size() == 4 && b.fields[0] == "100" &&
+      Check(b.readable && b.size == sizeof(BusReceived) && b.fields.size() == 4 && b.fields[0] == "100" &&
                 b.fields[1] == kPeer && b.fields[2] == me && b.contact == -1,
             "the 55003 record carries the fields in order and the contact -1",
             "readable %d, %u fields", b.readable, static_cast<unsigned>(b.fields.size()));

@@ -209,7 +209,7 @@ void Bus(Computer& a, Computer& b) {
   Group("two computers: the bus between copies");
   b.host.ClearRecords();
   b.host.ClaimCommand("VASKTEST");
-  const std::string body("pole 1\0pole drugie, dluzsze niz szesnascie\0", 43);
+  const std::string body("pole 1\0pole drugie, dluzsze niz szesnascie", 42);
   Check(BusSendFrom(a, kBravo, "VASKTEST", body) == 1, "55001 to BRAVO answers 1");
   bool seen = WaitFor(
       [&] { return CountBus(b.host.BusNotices(), kSubscriber, kMsgBusReceived, "VASKTEST") == 1; },
