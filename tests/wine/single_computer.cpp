@@ -317,8 +317,9 @@ void Notices(WineHost& host, const std::string& me) {
   }
   for (const auto& b : host.BusNotices()) {
     if (b.id == kMsgBusReceived && b.receiver == kSubscriberAll && b.command == "GETSTATUS") {
-      Check(b.readable && b.size == sizeof(BusReceived) && b.fields.size() == 4 && b.fields[0] == "100" &&
-                b.fields[1] == kPeer && b.fields[2] == me && b.contact == -1,
+      Check(b.readable && b.size == sizeof(BusReceived) && b.fields.size() == 4 &&
+                b.fields[0] == "100" && b.fields[1] == kPeer && b.fields[2] == me &&
+                b.contact == -1,
             "the 55003 record carries the fields in order and the contact -1",
             "readable %d, %u fields", b.readable, static_cast<unsigned>(b.fields.size()));
       break;
