@@ -5,9 +5,12 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <shellapi.h>
+// windows.h first: the other two need its definitions.
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
 #include <winnetwk.h>
+// clang-format on
 
 #include <cstdarg>
 #include <cstdio>
