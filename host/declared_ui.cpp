@@ -55,20 +55,19 @@ void Menu(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
   }
   const std::vector<InterfaceItem> entries = Children(items, group->id);
   if (words.size() == 1) {
-    std::string list = "[";
+    EventJson list = EventJson::array();
     for (size_t i = 0; i < entries.size(); ++i) {
-      if (i) list += ",";
-      list += JsonLine()
-                  .Int("index", static_cast<long long>(i + 1))
-                  .Int("action", entries[i].id)
-                  .Str("text", Cp1250ToUtf8(entries[i].text))
-                  .Int("icon", entries[i].param)
-                  .Finish();
+      list.push_back(Event()
+                         .Int("index", static_cast<long long>(i + 1))
+                         .Int("action", entries[i].id)
+                         .Str("text", Cp1250ToUtf8(entries[i].text))
+                         .Int("icon", entries[i].param)
+                         .json());
     }
-    host.Write(JsonLine()
+    host.Write(Event()
                    .Str("event", "menu")
                    .Str("title", Cp1250ToUtf8(group->text))
-                   .Raw("items", list + "]"));
+                   .Set("items", std::move(list)));
     return;
   }
   const std::string choice = words[1];
@@ -87,7 +86,7 @@ void Menu(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
   }
   const intptr_t answer =
       SendAction(core, plugin, chosen->id, chosen->parent, -2, kActionActivated);
-  host.Write(JsonLine()
+  host.Write(Event()
                  .Str("event", "menu-chosen")
                  .Int("action", chosen->id)
                  .Str("text", Cp1250ToUtf8(chosen->text))
@@ -106,12 +105,9 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
   }
   const std::vector<InterfaceItem> controls = Children(items, group->id);
   if (words.size() == 1) {
-    std::string list = "[";
-    bool first = true;
+    EventJson list = EventJson::array();
     for (const InterfaceItem& control : controls) {
-      if (!first) list += ",";
-      first = false;
-      JsonLine line;
+      Event line;
       line.Int("action", control.id)
           .Int("style", control.style)
           .Str("text", Cp1250ToUtf8(control.text));
@@ -119,12 +115,12 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
         line.Int("column", control.param)
             .Str("value", Cp1250ToUtf8(core.GetSettingText(control.param)));
       }
-      list += line.Finish();
+      list.push_back(line.json());
     }
-    host.Write(JsonLine()
+    host.Write(Event()
                    .Str("event", "page")
                    .Str("title", Cp1250ToUtf8(group->text))
-                   .Raw("controls", list + "]"));
+                   .Set("controls", std::move(list)));
     return;
   }
   if (words.size() == 3 && words[1] == "press") {
@@ -143,7 +139,7 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
     }
     const intptr_t answer =
         SendAction(core, plugin, button->id, button->parent, 0, kActionActivated);
-    host.Write(JsonLine().Str("event", "page-pressed").Int("action", action).Int("answer", answer));
+    host.Write(Event().Str("event", "page-pressed").Int("action", action).Int("answer", answer));
     return;
   }
   int column = 0;
@@ -176,7 +172,7 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
   }
   // The host tells its plug-ins that their configuration changed.
   core.Call(plugin, kMsgSettingsChanged);
-  host.Write(JsonLine()
+  host.Write(Event()
                  .Str("event", "setting")
                  .Int("column", column)
                  .Str("value", Cp1250ToUtf8(core.GetSettingText(column))));
@@ -216,12 +212,12 @@ void Action(ScriptHost& host, HostCore& core, int plugin, const std::vector<std:
   auto shown = core.Item(item->id, item->parent);
   if (shown && (shown->status & kItemStatusWithdrawn) != 0) {
     host.Write(
-        JsonLine().Str("event", "action-withdrawn").Int("action", action).Int("contact", contact));
+        Event().Str("event", "action-withdrawn").Int("action", action).Int("contact", contact));
     return;
   }
   const intptr_t answer =
       SendAction(core, plugin, item->id, item->parent, contact, kActionActivated);
-  host.Write(JsonLine()
+  host.Write(Event()
                  .Str("event", "action-done")
                  .Int("action", action)
                  .Int("contact", contact)

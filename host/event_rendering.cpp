@@ -4,7 +4,6 @@
 #include <ctime>
 
 #include "abi/host_ids.h"
-#include "host/json_reader.h"
 
 namespace vask::host {
 
@@ -27,14 +26,23 @@ std::string Described(long long status, const std::string& text) {
 }
 
 // The title of a box or notice; the plug-in's name when it gave none.
-std::string TitleOf(const Json& e) { return e.Text("title").empty() ? "Vask" : e.Text("title"); }
+std::string TitleOf(const EventJson& e) {
+  return TextOf(e, "title").empty() ? "Vask" : TextOf(e, "title");
+}
 
-using Renderer = std::string (*)(const std::string& event, const Json& e, FrontState& state);
+// A list field, or an empty list.
+const EventJson& ListOf(const EventJson& e, const char* key) {
+  static const EventJson kNone = EventJson::array();
+  auto found = e.find(key);
+  return found != e.end() && found->is_array() ? *found : kNone;
+}
 
-std::string Started(const std::string&, const Json& e, FrontState& state) {
-  state.computer = e.Text("computer");
-  return "*** " + e.Text("computer") + " w grupie " + e.Text("workgroup") + ", sieć " +
-         e.Text("lanDir") + ". /help: polecenia";
+using Renderer = std::string (*)(const std::string& event, const EventJson& e, FrontState& state);
+
+std::string Started(const std::string&, const EventJson& e, FrontState& state) {
+  state.computer = TextOf(e, "computer");
+  return "*** " + TextOf(e, "computer") + " w grupie " + TextOf(e, "workgroup") + ", sieć " +
+         TextOf(e, "lanDir") + ". /help: polecenia";
 }
 
 // What a Win32 code at the end of a delivery notice ("... [53]") means.
@@ -60,79 +68,79 @@ std::string FailureReason(const std::string& body) {
 // (delivery failures, WinPopup notes) is a notice, drawn apart and stamped
 // with its arrival time. The first chat message from someone makes them the
 // partner when there is none yet.
-std::string Message(const std::string&, const Json& e, FrontState& state) {
-  std::string from = e.Text("from");
+std::string Message(const std::string&, const EventJson& e, FrontState& state) {
+  std::string from = TextOf(e, "from");
   if (from.empty()) from = "Vask";
-  const bool chat = e.Number("type", kMessageTypeChat) == kMessageTypeChat;
+  const bool chat = NumberOf(e, "type", kMessageTypeChat) == kMessageTypeChat;
   if (!chat) {
-    std::string line = Clock(0) + " !!! Powiadomienie (" + from + "): " + e.Text("body");
-    const std::string reason = FailureReason(e.Text("body"));
+    std::string line = Clock(0) + " !!! Powiadomienie (" + from + "): " + TextOf(e, "body");
+    const std::string reason = FailureReason(TextOf(e, "body"));
     if (!reason.empty()) line += " — " + reason;
     return line;
   }
   if (state.partner.empty() && from != "Vask") state.partner = from;
-  return Clock(e.Number("time")) + " " + from + ": " + e.Text("body");
+  return Clock(NumberOf(e, "time")) + " " + from + ": " + TextOf(e, "body");
 }
 
-std::string Sending(const std::string&, const Json& e, FrontState& state) {
-  return Clock(0) + " " + (state.computer.empty() ? "ja" : state.computer) + " -> " + e.Text("to") +
-         ": " + e.Text("body");
+std::string Sending(const std::string&, const EventJson& e, FrontState& state) {
+  return Clock(0) + " " + (state.computer.empty() ? "ja" : state.computer) + " -> " +
+         TextOf(e, "to") + ": " + TextOf(e, "body");
 }
 
 // The plug-in's answer for a message the user sent: a mark when it went out,
 // a plain line when it did not (the notice that follows says why).
-std::string SendResult(const std::string&, const Json& e, FrontState&) {
-  if (e.Number("sent")) return Clock(0) + " ✓ wysłano";
+std::string SendResult(const std::string&, const EventJson& e, FrontState&) {
+  if (NumberOf(e, "sent")) return Clock(0) + " ✓ wysłano";
   return Clock(0) + " !!! Nie wysłano wiadomości.";
 }
 
-std::string ContactStatus(const std::string&, const Json& e, FrontState& state) {
-  const long long contact = e.Number("contact", -1);
+std::string ContactStatus(const std::string&, const EventJson& e, FrontState& state) {
+  const long long contact = NumberOf(e, "contact", -1);
   auto found = state.contacts.find(contact);
   const std::string name =
       found != state.contacts.end() ? found->second : "kontakt " + std::to_string(contact);
-  return "*** " + name + ": " + Described(e.Number("status"), e.Text("text"));
+  return "*** " + name + ": " + Described(NumberOf(e, "status"), TextOf(e, "text"));
 }
 
-std::string OwnStatus(const std::string&, const Json& e, FrontState&) {
-  return "*** Twój status: " + Described(e.Number("ownStatus"), e.Text("ownText"));
+std::string OwnStatus(const std::string&, const EventJson& e, FrontState&) {
+  return "*** Twój status: " + Described(NumberOf(e, "ownStatus"), TextOf(e, "ownText"));
 }
 
 // A message box, or a notice with its Cancel button.
-std::string Box(const std::string& event, const Json& e, FrontState&) {
-  return "[" + TitleOf(e) + "] " + e.Text("text") +
+std::string Box(const std::string& event, const EventJson& e, FrontState&) {
+  return "[" + TitleOf(e) + "] " + TextOf(e, "text") +
          (event == "notice-opened" ? "  (/cancel przerywa)" : "");
 }
 
-std::string NoticeClosed(const std::string&, const Json& e, FrontState&) {
-  return "[" + TitleOf(e) + "] zamknięte" + (e.Number("cancelled") ? " (przerwane)" : "");
+std::string NoticeClosed(const std::string&, const EventJson& e, FrontState&) {
+  return "[" + TitleOf(e) + "] zamknięte" + (NumberOf(e, "cancelled") ? " (przerwane)" : "");
 }
 
-std::string ContactAdded(const std::string&, const Json& e, FrontState& state) {
-  state.contacts[e.Number("contact")] = e.Text("computer");
-  return "*** Dodano kontakt " + e.Text("computer") + ".";
+std::string ContactAdded(const std::string&, const EventJson& e, FrontState& state) {
+  state.contacts[NumberOf(e, "contact")] = TextOf(e, "computer");
+  return "*** Dodano kontakt " + TextOf(e, "computer") + ".";
 }
 
-std::string ContactRemoved(const std::string&, const Json& e, FrontState& state) {
-  state.contacts.erase(e.Number("contact"));
-  return "*** Usunięto kontakt " + e.Text("computer") + ".";
+std::string ContactRemoved(const std::string&, const EventJson& e, FrontState& state) {
+  state.contacts.erase(NumberOf(e, "contact"));
+  return "*** Usunięto kontakt " + TextOf(e, "computer") + ".";
 }
 
-std::string Menu(const std::string&, const Json& e, FrontState&) {
-  std::string out = "*** Menu stanu " + e.Text("title") + " (/menu N wybiera):";
-  if (const Json* list = e.Get("items"); list && list->kind == Json::kArray) {
-    for (const Json& item : list->items) {
-      out += "\n    " + std::to_string(item.Number("index")) + ". " + item.Text("text");
+std::string Menu(const std::string&, const EventJson& e, FrontState&) {
+  std::string out = "*** Menu stanu " + TextOf(e, "title") + " (/menu N wybiera):";
+  {
+    for (const EventJson& item : ListOf(e, "items")) {
+      out += "\n    " + std::to_string(NumberOf(item, "index")) + ". " + TextOf(item, "text");
     }
   }
   return out;
 }
 
-std::string Page(const std::string&, const Json& e, FrontState&) {
-  std::string out = "*** Ustawienia " + e.Text("title") + " (/page KOLUMNA WARTOŚĆ zmienia):";
-  if (const Json* list = e.Get("controls"); list && list->kind == Json::kArray) {
-    for (const Json& control : list->items) {
-      std::string text = control.Text("text");
+std::string Page(const std::string&, const EventJson& e, FrontState&) {
+  std::string out = "*** Ustawienia " + TextOf(e, "title") + " (/page KOLUMNA WARTOŚĆ zmienia):";
+  {
+    for (const EventJson& control : ListOf(e, "controls")) {
+      std::string text = TextOf(control, "text");
       // Control bytes of the host's markup (0x01, 0x03) and line breaks
       // are shown as blanks.
       for (char& c : text) {
@@ -140,76 +148,75 @@ std::string Page(const std::string&, const Json& e, FrontState&) {
       }
       if (text.find_first_not_of(' ') == std::string::npos) continue;
       out += "\n    " + text;
-      if (control.Get("column")) {
-        out +=
-            "  [" + std::to_string(control.Number("column")) + " = " + control.Text("value") + "]";
+      if (control.contains("column")) {
+        out += "  [" + std::to_string(NumberOf(control, "column")) + " = " +
+               TextOf(control, "value") + "]";
       }
     }
   }
   return out;
 }
 
-std::string MenuChosen(const std::string&, const Json& e, FrontState&) {
-  return "*** Wybrano: " + e.Text("text");
+std::string MenuChosen(const std::string&, const EventJson& e, FrontState&) {
+  return "*** Wybrano: " + TextOf(e, "text");
 }
 
 // The list names the contacts for the status lines that follow.
-std::string Contacts(const std::string&, const Json& e, FrontState& state) {
+std::string Contacts(const std::string&, const EventJson& e, FrontState& state) {
   std::string out =
-      "*** Kontakty (ty: " + Described(e.Number("ownStatus"), e.Text("ownText")) + "):";
-  const Json* list = e.Get("contacts");
+      "*** Kontakty (ty: " + Described(NumberOf(e, "ownStatus"), TextOf(e, "ownText")) + "):";
   size_t count = 0;
-  if (list && list->kind == Json::kArray) {
-    for (const Json& c : list->items) {
-      state.contacts[c.Number("contact")] = c.Text("computer");
-      out += "\n    " + c.Text("computer") + "  " + Described(c.Number("status"), c.Text("text")) +
-             (c.Number("ignored") ? "  [ignorowany]" : "");
+  {
+    for (const EventJson& c : ListOf(e, "contacts")) {
+      state.contacts[NumberOf(c, "contact")] = TextOf(c, "computer");
+      out += "\n    " + TextOf(c, "computer") + "  " +
+             Described(NumberOf(c, "status"), TextOf(c, "text")) +
+             (NumberOf(c, "ignored") ? "  [ignorowany]" : "");
       ++count;
     }
   }
   return count ? out : out + " brak; /add NAZWA dodaje";
 }
 
-std::string History(const std::string&, const Json& e, FrontState&) {
+std::string History(const std::string&, const EventJson& e, FrontState&) {
   std::string out = "*** Historia:";
-  const Json* list = e.Get("messages");
-  if (list && list->kind == Json::kArray) {
-    for (const Json& m : list->items) {
-      std::string who = m.Text("from").empty() ? "-> " + m.Text("to") : m.Text("from");
-      out += "\n    " + Clock(m.Number("time")) + " " + who + ": " + m.Text("body");
+  {
+    for (const EventJson& m : ListOf(e, "messages")) {
+      std::string who = TextOf(m, "from").empty() ? "-> " + TextOf(m, "to") : TextOf(m, "from");
+      out += "\n    " + Clock(NumberOf(m, "time")) + " " + who + ": " + TextOf(m, "body");
     }
   }
   return out;
 }
 
-std::string Error(const std::string&, const Json& e, FrontState&) {
-  return "!!! " + e.Text("message");
+std::string Error(const std::string&, const EventJson& e, FrontState&) {
+  return "!!! " + TextOf(e, "message");
 }
 
-std::string Ignored(const std::string& event, const Json& e, FrontState&) {
-  return "*** " + e.Text("computer") +
+std::string Ignored(const std::string& event, const EventJson& e, FrontState&) {
+  return "*** " + TextOf(e, "computer") +
          (event == "ignored" ? " ignorowany." : " już nie ignorowany.");
 }
 
-std::string Cancel(const std::string&, const Json& e, FrontState&) {
-  return "*** Przerwano okien: " + std::to_string(e.Number("notices")) + ".";
+std::string Cancel(const std::string&, const EventJson& e, FrontState&) {
+  return "*** Przerwano okien: " + std::to_string(NumberOf(e, "notices")) + ".";
 }
 
-std::string Chat(const std::string&, const Json& e, FrontState&) {
-  if (e.Number("handled")) return {};
-  return "!!! Nieznane polecenie: " + e.Text("text") + " (/help)";
+std::string Chat(const std::string&, const EventJson& e, FrontState&) {
+  if (NumberOf(e, "handled")) return {};
+  return "!!! Nieznane polecenie: " + TextOf(e, "text") + " (/help)";
 }
 
 // Anything else (search results, settings, details): its fields as they
 // stand.
-std::string Fields(const std::string& event, const Json& e) {
+std::string Fields(const std::string& event, const EventJson& e) {
   std::string out = "*** " + event + ":";
-  for (const auto& [key, value] : e.members) {
+  for (const auto& [key, value] : e.items()) {
     if (key == "event") continue;
-    if (value.kind == Json::kText) {
-      out += " " + key + "=" + value.text;
-    } else if (value.kind == Json::kNumber || value.kind == Json::kBool) {
-      out += " " + key + "=" + std::to_string(value.number);
+    if (value.is_string()) {
+      out += " " + key + "=" + value.get<std::string>();
+    } else if (value.is_number() || value.is_boolean()) {
+      out += " " + key + "=" + value.dump();
     }
   }
   return out;
@@ -271,15 +278,13 @@ std::string StatusName(int status) {
   }
 }
 
-std::string RenderEvent(const std::string& json, FrontState& state) {
-  std::optional<Json> parsed = ParseJson(json);
-  if (!parsed || parsed->kind != Json::kObject) return json;  // shown as it came
-  const std::string event = parsed->Text("event");
+std::string RenderEvent(const EventJson& e, FrontState& state) {
+  const std::string event = TextOf(e, "event");
   for (const EventView& view : kViews) {
     if (event != view.event) continue;
-    return view.render ? view.render(event, *parsed, state) : std::string();
+    return view.render ? view.render(event, e, state) : std::string();
   }
-  return Fields(event, *parsed);
+  return Fields(event, e);
 }
 
 }  // namespace vask::host

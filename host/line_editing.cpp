@@ -102,7 +102,7 @@ void UseUtf8() {
 
 }  // namespace
 
-void RunTerminal(int eventsFd, const std::function<void(const std::string&)>& submit) {
+void RunTerminal(EventQueue& events, const std::function<void(const std::string&)>& submit) {
   UseUtf8();
   Terminal terminal;
   terminal.submit = &submit;
@@ -115,25 +115,12 @@ void RunTerminal(int eventsFd, const std::function<void(const std::string&)>& su
   rl_attempted_completion_function = Complete;
   rl_completer_word_break_characters = const_cast<char*>(" \t");
   rl_callback_handler_install("> ", OnLine);
-  std::string pending;
-  bool eventsOpen = true;
-  while (eventsOpen) {
-    pollfd fds[2] = {{eventsFd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+  while (!events.Closed()) {
+    pollfd fds[2] = {{events.waitFd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
     int n = poll(fds, terminal.inputEnded ? 1 : 2, -1);
     if (n < 0) continue;
     if (fds[0].revents) {
-      char buffer[4096];
-      ssize_t got = read(eventsFd, buffer, sizeof buffer);
-      if (got <= 0) {
-        eventsOpen = false;
-      } else {
-        pending.append(buffer, static_cast<size_t>(got));
-        size_t end;
-        while ((end = pending.find('\n')) != std::string::npos) {
-          Show(RenderEvent(pending.substr(0, end), terminal.state));
-          pending.erase(0, end + 1);
-        }
-      }
+      while (auto event = events.Pop()) Show(RenderEvent(*event, terminal.state));
     }
     if (!terminal.inputEnded && fds[1].revents) {
       if (fds[1].revents & (POLLHUP | POLLERR)) {

@@ -1,21 +1,23 @@
 // vask-host's terminal front end, chosen when standard input is a terminal:
 // a line editor (GNU readline) with history and completion in front of the
 // scripted mode. Typed lines become scripted commands (terminal_commands.h),
-// and the scripted mode's event lines come back through a pipe to be shown
-// as text (event_rendering.h) above the line being edited.
+// and the scripted mode's events come back through a queue to be shown as
+// text (event_rendering.h) above the line being edited.
 //
 // The scripted mode stays the one place that runs commands: the terminal
-// thread only translates lines and renders the event lines it reads back.
+// thread only translates lines and renders the events it takes.
 #pragma once
 
 #include <functional>
 #include <string>
 
+#include "host/event_queue.h"
+
 namespace vask::host {
 
-// Runs the terminal until the event stream `eventsFd` ends. Each command goes
+// Runs the terminal until `events` is closed and drained. Each command goes
 // to `submit`; the end of input submits "quit". The history is kept in
 // ~/.vask_host_history.
-void RunTerminal(int eventsFd, const std::function<void(const std::string&)>& submit);
+void RunTerminal(EventQueue& events, const std::function<void(const std::string&)>& submit);
 
 }  // namespace vask::host

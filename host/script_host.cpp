@@ -69,7 +69,7 @@ std::vector<std::string> SplitWords(const std::string& line, size_t limit) {
   return words;
 }
 
-void AddFields(JsonLine& line, const RecordedCall& call) {
+void AddFields(Event& line, const RecordedCall& call) {
   for (const Field& f : call.fields) {
     switch (f.kind) {
       case Field::kInt:
@@ -85,8 +85,16 @@ void AddFields(JsonLine& line, const RecordedCall& call) {
   }
 }
 
-ScriptHost::ScriptHost(HostCore& core, int plugin, std::FILE* out, bool verbose)
-    : core_(core), plugin_(plugin), out_(out), verbose_(verbose) {
+ScriptHost::Output LinesTo(std::FILE* out) {
+  return [out](const EventJson& event) {
+    std::fputs(EventLine(event).c_str(), out);
+    std::fputc('\n', out);
+    std::fflush(out);
+  };
+}
+
+ScriptHost::ScriptHost(HostCore& core, int plugin, bool verbose)
+    : core_(core), plugin_(plugin), verbose_(verbose) {
   // A long session must not grow without bound, in calls or in the texts
   // they copied (2000 WinPopup messages of 100 KB would keep 200 MB).
   core_.calls().SetRetention(2000, 8u << 20);
@@ -101,20 +109,18 @@ ScriptHost::~ScriptHost() {
   core_.SetEventSink(nullptr);
 }
 
-void ScriptHost::Write(const JsonLine& line) {
+void ScriptHost::Write(const Event& event) {
   std::lock_guard lock(outMutex_);
-  std::fputs(line.Finish().c_str(), out_);
-  std::fputc('\n', out_);
-  std::fflush(out_);
+  for (const Output& output : outputs_) output(event.json());
 }
 
 void ScriptHost::Error(const std::string& command, const std::string& message) {
-  Write(JsonLine().Str("event", "error").Str("command", command).Str("message", message));
+  Write(Event().Str("event", "error").Str("command", command).Str("message", message));
 }
 
 void ScriptHost::OnCall(const RecordedCall& call) {
   if (!call.IsHostMessage() && call.service != "SendToPlugin" && !verbose_) return;
-  JsonLine line;
+  Event line;
   if (call.IsHostMessage()) {
     line.Str("event", "host-message").Int("id", call.id);
   } else if (call.service == "SendToPlugin") {
@@ -133,7 +139,7 @@ void ScriptHost::OnCall(const RecordedCall& call) {
 }
 
 void ScriptHost::OnEvent(const std::string& event, const RecordedCall& call) {
-  JsonLine line;
+  Event line;
   line.Str("event", event).Int("id", call.id);
   AddFields(line, call);
   Write(line);
@@ -151,29 +157,28 @@ bool ScriptHost::ToPlugin(const std::string& command, const std::string& utf8, s
 }
 
 void ScriptHost::Contacts() {
-  std::string list = "[";
+  EventJson list = EventJson::array();
   HostTables& t = core_.tables();
   for (int row : t.ContactRows()) {
     if (row == 0) continue;
-    if (list.size() > 1) list += ',';
-    list += JsonLine()
-                .Int("contact", row)
-                .Str("computer", Cp1250ToUtf8(t.GetText(kTableContacts, row, kColumnId)))
-                .Int("net", t.GetInt(kTableContacts, row, kColumnNet))
-                .Int("status", t.GetInt(kTableContacts, row, kColumnStatus) & kStatusNumberMask)
-                .Int("flags",
-                     t.GetInt(kTableContacts, row, kColumnStatus) & ~int64_t{kStatusNumberMask})
-                .Str("text", Cp1250ToUtf8(t.GetText(kTableContacts, row, kColumnStatusInfo)))
-                .Bool("ignored", core_.IsIgnored(t.GetText(kTableContacts, row, kColumnId)))
-                .Finish();
+    list.push_back(
+        Event()
+            .Int("contact", row)
+            .Str("computer", Cp1250ToUtf8(t.GetText(kTableContacts, row, kColumnId)))
+            .Int("net", t.GetInt(kTableContacts, row, kColumnNet))
+            .Int("status", t.GetInt(kTableContacts, row, kColumnStatus) & kStatusNumberMask)
+            .Int("flags",
+                 t.GetInt(kTableContacts, row, kColumnStatus) & ~int64_t{kStatusNumberMask})
+            .Str("text", Cp1250ToUtf8(t.GetText(kTableContacts, row, kColumnStatusInfo)))
+            .Bool("ignored", core_.IsIgnored(t.GetText(kTableContacts, row, kColumnId)))
+            .json());
   }
-  list += "]";
   OwnStatus own = core_.ownStatus();
-  Write(JsonLine()
+  Write(Event()
             .Str("event", "contacts")
             .Int("ownStatus", own.status)
             .Str("ownText", Cp1250ToUtf8(own.text))
-            .Raw("contacts", list));
+            .Set("contacts", std::move(list)));
 }
 
 // "chat <text>": the text goes to the plug-in as a chat message typed in the
@@ -194,7 +199,7 @@ void ScriptHost::Chat(const std::string& utf8) {
   record.flags = kMessageFlagCommand;
   record.time = static_cast<int64_t>(std::time(nullptr));
   intptr_t answer = core_.Call(plugin_, kMsgChatCommand, reinterpret_cast<intptr_t>(&record));
-  Write(JsonLine()
+  Write(Event()
             .Str("event", "chat")
             .Str("text", utf8)
             .Int("answer", answer)
@@ -215,7 +220,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
 
   if (command == "quit") return false;
   if (command == "help") {
-    Write(JsonLine()
+    Write(Event()
               .Str("event", "help")
               .Str("commands",
                    std::string(kHelp) + " | " + SearchCommandsHelp() + " | " + DeclaredUiHelp()));
@@ -234,7 +239,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
     if (w.size() == 3 && !ToPlugin(command, w[2], &text)) return true;
     intptr_t answer = core_.Call(plugin_, kMsgSetStatus, static_cast<intptr_t>(status),
                                  w.size() == 3 ? reinterpret_cast<intptr_t>(text.c_str()) : 0);
-    Write(JsonLine().Str("event", "answer").Int("id", kMsgSetStatus).Int("answer", answer));
+    Write(Event().Str("event", "answer").Int("id", kMsgSetStatus).Int("answer", answer));
     return true;
   }
   if (command == "add" || command == "remove" || command == "ignore" || command == "unignore") {
@@ -246,7 +251,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
     if (!ToPlugin(command, words[1], &name)) return true;
     if (command == "ignore" || command == "unignore") {
       core_.SetIgnored(name, command == "ignore");
-      Write(JsonLine()
+      Write(Event()
                 .Str("event", command == "ignore" ? "ignored" : "unignored")
                 .Str("computer", words[1]));
       return true;
@@ -257,10 +262,8 @@ bool ScriptHost::Run(const std::string& rawLine) {
         Error(command, "the contact could not be added");
         return true;
       }
-      Write(JsonLine()
-                .Str("event", "contact-added")
-                .Int("contact", contact)
-                .Str("computer", words[1]));
+      Write(
+          Event().Str("event", "contact-added").Int("contact", contact).Str("computer", words[1]));
       // A real host reports each contact it shows to the contact's network.
       core_.Call(plugin_, kMsgContactReported, contact);
       return true;
@@ -270,10 +273,8 @@ bool ScriptHost::Run(const std::string& rawLine) {
       Error(command, "no such contact: " + words[1]);
       return true;
     }
-    Write(JsonLine()
-              .Str("event", "contact-removed")
-              .Int("contact", contact)
-              .Str("computer", words[1]));
+    Write(
+        Event().Str("event", "contact-removed").Int("contact", contact).Str("computer", words[1]));
     return true;
   }
   if (command == "send") {
@@ -306,7 +307,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
     sent.type = kMessageTypeChat;
     sent.net = NET_LAN;
     core_.tables().AddHistory(sent);
-    Write(JsonLine()
+    Write(Event()
               .Str("event", "sending")
               .Int("messageId", record.id)
               .Str("to", w[1])
@@ -316,7 +317,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
     m.id = kMsgSendMessage;
     m.p1 = reinterpret_cast<intptr_t>(&record);
     intptr_t answer = core_.Call(plugin_, &m);
-    Write(JsonLine()
+    Write(Event()
               .Str("event", "answer")
               .Int("id", kMsgSendMessage)
               .Int("answer", answer)
@@ -343,7 +344,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
     }
     int params = std::max<int>(2, static_cast<int>(words.size()) - 2);
     intptr_t answer = core_.Call(plugin_, static_cast<int>(id), p[0], p[1], p[2], p[3], params);
-    JsonLine out;
+    Event out;
     out.Str("event", "answer").Int("id", id).Int("answer", answer);
     if (AnswersText(static_cast<int>(id))) {
       if (answer) {
@@ -379,7 +380,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
         core_.SetSettingText(col, text);
       }
     }
-    Write(JsonLine()
+    Write(Event()
               .Str("event", "setting")
               .Int("column", col)
               .Str("value", Cp1250ToUtf8(core_.GetSettingText(col))));
@@ -390,7 +391,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
     return true;
   }
   if (command == "cancel") {
-    Write(JsonLine().Str("event", "cancel").Int("notices", core_.PressCancel()));
+    Write(Event().Str("event", "cancel").Int("notices", core_.PressCancel()));
     return true;
   }
   if (command == "details") {
@@ -410,7 +411,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
     } else {
       core_.CloseDetails(contact);
     }
-    Write(JsonLine().Str("event", "details").Str("state", words[1]).Int("contact", contact));
+    Write(Event().Str("event", "details").Str("state", words[1]).Int("contact", contact));
     return true;
   }
   if (command == "history") {
@@ -424,20 +425,19 @@ bool ScriptHost::Run(const std::string& rawLine) {
         return true;
       }
     }
-    std::string list = "[";
+    EventJson list = EventJson::array();
     for (const HistoryEntry& e : core_.History(contact)) {
-      if (list.size() > 1) list += ',';
-      list += JsonLine()
-                  .Int("number", e.number)
-                  .Int("contact", e.contact)
-                  .Str("from", Cp1250ToUtf8(e.from))
-                  .Str("to", Cp1250ToUtf8(e.to))
-                  .Str("body", Cp1250ToUtf8(e.body))
-                  .Int("time", e.time)
-                  .Int("type", e.type)
-                  .Finish();
+      list.push_back(Event()
+                         .Int("number", e.number)
+                         .Int("contact", e.contact)
+                         .Str("from", Cp1250ToUtf8(e.from))
+                         .Str("to", Cp1250ToUtf8(e.to))
+                         .Str("body", Cp1250ToUtf8(e.body))
+                         .Int("time", e.time)
+                         .Int("type", e.type)
+                         .json());
     }
-    Write(JsonLine().Str("event", "history").Raw("messages", list + "]"));
+    Write(Event().Str("event", "history").Set("messages", std::move(list)));
     return true;
   }
   if (command == "wait") {
@@ -447,7 +447,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
       return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    Write(JsonLine().Str("event", "waited").Int("ms", ms));
+    Write(Event().Str("event", "waited").Int("ms", ms));
     return true;
   }
   Error(command, "unknown command; try help");

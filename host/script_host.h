@@ -5,30 +5,37 @@
 //
 // Commands are UTF-8; texts go to the plug-in as Windows-1250. A command
 // whose text Windows-1250 cannot hold is refused with an "error" event.
-// Events may come from any of the plug-in's threads; lines never interleave.
+// Events may come from any of the plug-in's threads; each output sees them
+// one at a time, in the order they were written.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "host/host_core.h"
-#include "host/json_writer.h"
+#include "host/host_event.h"
 
 namespace vask::host {
 
 class ScriptHost {
  public:
+  // Where events go: a line writer, the terminal, the web face.
+  using Output = std::function<void(const EventJson& event)>;
+
   // verbose: service calls (GetValue, TempBuffer, ...) become events too.
-  ScriptHost(HostCore& core, int plugin, std::FILE* out, bool verbose);
+  ScriptHost(HostCore& core, int plugin, bool verbose);
   ~ScriptHost();
   ScriptHost(const ScriptHost&) = delete;
   ScriptHost& operator=(const ScriptHost&) = delete;
 
   // Runs one command line. False once the command was "quit".
   bool Run(const std::string& line);
-  void Write(const JsonLine& line);
+  // Outputs are added before the first command runs.
+  void AddOutput(Output output) { outputs_.push_back(std::move(output)); }
+  void Write(const Event& event);
   void Error(const std::string& command, const std::string& message);
 
  private:
@@ -40,14 +47,17 @@ class ScriptHost {
 
   HostCore& core_;
   int plugin_;
-  std::FILE* out_;
   bool verbose_;
-  std::mutex outMutex_;
+  std::vector<Output> outputs_;
+  std::mutex outMutex_;  // one event at a time through the outputs
   int nextMessageId_ = 1;
 };
 
-// Adds a recorded call's decoded fields to a JSON line (texts as UTF-8).
-void AddFields(JsonLine& line, const RecordedCall& call);
+// An output that writes each event as one line to `out`, flushed.
+ScriptHost::Output LinesTo(std::FILE* out);
+
+// Adds a recorded call's decoded fields to an event (texts as UTF-8).
+void AddFields(Event& line, const RecordedCall& call);
 // Splits a command line at blanks; `limit` > 0 keeps the rest of the line
 // (blanks included) as the last word.
 std::vector<std::string> SplitWords(const std::string& line, size_t limit = 0);

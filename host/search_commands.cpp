@@ -60,8 +60,8 @@ bool ParsePairs(const std::vector<std::string>& words, size_t from,
   return true;
 }
 
-std::string FoundJson(const FoundContact& found) {
-  return JsonLine()
+EventJson FoundJson(const FoundContact& found) {
+  return Event()
       .Str("uid", Cp1250ToUtf8(found.uid))
       .Int("status", found.status)
       .Int("net", found.net)
@@ -71,17 +71,15 @@ std::string FoundJson(const FoundContact& found) {
       .Str("column9", Cp1250ToUtf8(found.column9))
       .Str("column11", Cp1250ToUtf8(found.column11))
       .Str("provider", Cp1250ToUtf8(found.provider))
-      .Finish();
+      .json();
 }
 
-std::string WindowJson(HostCore& core, int contact) {
-  std::string columns = "{";
+EventJson WindowJson(HostCore& core, int contact) {
+  EventJson columns = EventJson::object();
   for (int column : kDetailsColumns) {
-    if (columns.size() > 1) columns += ',';
-    columns += JsonQuote(std::to_string(column)) + ":" +
-               JsonQuote(Cp1250ToUtf8(core.DetailsText(contact, column)));
+    columns[std::to_string(column)] = Cp1250ToUtf8(core.DetailsText(contact, column));
   }
-  return columns + "}";
+  return columns;
 }
 
 class SearchCommands {
@@ -128,8 +126,7 @@ bool SearchCommands::Run(const std::vector<std::string>& words, const std::strin
   }
   if (command == "publish") {
     intptr_t answer = core_.Call(plugin_, kMsgPublishDetails, 0, 1);
-    host_.Write(
-        JsonLine().Str("event", "answer").Int("id", kMsgPublishDetails).Int("answer", answer));
+    host_.Write(Event().Str("event", "answer").Int("id", kMsgPublishDetails).Int("answer", answer));
     return true;
   }
   if (command == "own") {
@@ -192,14 +189,14 @@ void SearchCommands::Search(const std::vector<std::string>& words) {
       return;
     }
   }
-  host_.Write(JsonLine()
+  host_.Write(Event()
                   .Str("event", "search-started")
                   .Int("status", request.status)
                   .Str("uid", Cp1250ToUtf8(request.uid)));
   searchRunning = true;
   intptr_t answer = core_.Call(plugin_, kMsgSearch, reinterpret_cast<intptr_t>(&request));
   searchRunning = false;
-  host_.Write(JsonLine()
+  host_.Write(Event()
                   .Str("event", "search-ended")
                   .Int("answer", answer)
                   .Int("status", request.status)
@@ -208,12 +205,9 @@ void SearchCommands::Search(const std::vector<std::string>& words) {
 }
 
 void SearchCommands::Results() {
-  std::string list = "[";
-  for (const FoundContact& found : core_.foundContacts()) {
-    if (list.size() > 1) list += ',';
-    list += FoundJson(found);
-  }
-  host_.Write(JsonLine().Str("event", "results").Raw("contacts", list + "]"));
+  EventJson list = EventJson::array();
+  for (const FoundContact& found : core_.foundContacts()) list.push_back(FoundJson(found));
+  host_.Write(Event().Str("event", "results").Set("contacts", std::move(list)));
 }
 
 // Opens the contact's details window with its stored columns and asks the
@@ -234,12 +228,12 @@ void SearchCommands::Details(const std::string& utf8) {
     }
   }
   intptr_t answer = core_.Call(plugin_, kMsgFetchDetails, contact, 1);
-  host_.Write(JsonLine()
+  host_.Write(Event()
                   .Str("event", "details")
                   .Str("state", "fetching")
                   .Int("contact", contact)
                   .Int("answer", answer)
-                  .Raw("window", WindowJson(core_, contact)));
+                  .Set("window", WindowJson(core_, contact)));
 }
 
 // own <column> <value>: the user's own entry (contact row 0), whose details
@@ -263,7 +257,7 @@ void SearchCommands::Own(const std::vector<std::string>& words) {
   } else {
     core_.tables().SetText(kTableContacts, 0, col, value);
   }
-  host_.Write(JsonLine()
+  host_.Write(Event()
                   .Str("event", "own")
                   .Int("column", col)
                   .Str("value", Cp1250ToUtf8(core_.tables().GetText(kTableContacts, 0, col))));
@@ -284,12 +278,12 @@ void InstallSearchEvents(ScriptHost& host, HostCore& core) {
   core.SetAnswer(
       kMsgDetailsWritten, [&host, &core](HostMessage* message) -> std::optional<intptr_t> {
         const int contact = static_cast<int>(message->p1);
-        host.Write(JsonLine()
+        host.Write(Event()
                        .Str("event", "details-updated")
                        .Int("contact", contact)
                        .Str("computer",
                             Cp1250ToUtf8(core.tables().GetText(kTableContacts, contact, kColumnId)))
-                       .Raw("window", WindowJson(core, contact)));
+                       .Set("window", WindowJson(core, contact)));
         return std::nullopt;
       });
 }

@@ -29,7 +29,7 @@
 #include <thread>
 
 #include "host/host_core.h"
-#include "host/json_writer.h"
+#include "host/host_event.h"
 #include "host/line_editing.h"
 #include "host/script_host.h"
 #include "host/text_codec.h"
@@ -318,31 +318,33 @@ int main(int argc, char** argv) {
   }
   int exitCode = 0;
   {
-    // On a terminal the events go through a pipe to the front end, which
-    // shows them as text; it reads them from before the start sequence on.
-    int eventPipe[2] = {-1, -1};
-    std::FILE* events = stdout;
-    if (!script && pipe(eventPipe) == 0) events = fdopen(eventPipe[1], "w");
-    if (!events) events = stdout;
-    const bool terminal = events != stdout;
+    // On a terminal the events go to the front end's thread, which shows
+    // them as text; it takes them from before the start sequence on.
+    const bool terminal = !script;
+    EventQueue shown;
     const DWORD mainThread = GetCurrentThreadId();
     // Shared with the reader, which may outlive this scope.
     auto queue = std::make_shared<LineQueue>();
     std::thread front;
     if (terminal) {
-      front = std::thread([queue, mainThread, fd = eventPipe[0]] {
-        RunTerminal(fd, [&](const std::string& command) {
+      front = std::thread([queue, mainThread, &shown] {
+        RunTerminal(shown, [&](const std::string& command) {
           queue->Push(command);
           PostThreadMessageA(mainThread, kCommandWake, 0, 0);
         });
       });
     }
-    ScriptHost host(core, id, events, verbose);
+    ScriptHost host(core, id, verbose);
+    if (terminal) {
+      host.AddOutput([&shown](const EventJson& event) { shown.Push(event); });
+    } else {
+      host.AddOutput(LinesTo(stdout));
+    }
     core.Start(id);
     auto identity = core.Identity(id);
     const char* lan = std::getenv("VASK_LAN_DIR");
     const char* group = std::getenv("VASK_WORKGROUP");
-    host.Write(JsonLine()
+    host.Write(Event()
                    .Str("event", "started")
                    .Str("computer", computer)
                    .Str("workgroup", group && *group ? group : "WORKGROUP")
@@ -352,8 +354,6 @@ int main(int argc, char** argv) {
                    .Int("pluginId", id)
                    .Int("net", identity ? identity->net : 0)
                    .Str("name", identity ? Cp1250ToUtf8(identity->displayName) : ""));
-    if (!script && !terminal)
-      std::fputs("vask-host: type help for the commands, quit to leave\n", stderr);
     if (terminal) queue->Push("contacts");
     bool quitting = false;
     auto runLine = [&](const std::string& line) {
@@ -383,10 +383,9 @@ int main(int argc, char** argv) {
       PostThreadMessageA(mainThread, kCommandWake, 0, 0);
     }).detach();
     if (!terminal)
-      std::thread([queue, mainThread, script] {
+      std::thread([queue, mainThread] {
         std::string line;
         while (true) {
-          if (!script) std::fputs("> ", stderr);
           if (!std::getline(std::cin, line)) break;
           queue->Push(line);
           PostThreadMessageA(mainThread, kCommandWake, 0, 0);
@@ -411,12 +410,12 @@ int main(int argc, char** argv) {
     // offline before it ends, or peers would list it as reachable on.
     if (core.ownStatus().status != kStatusOffline) {
       intptr_t answer = core.Call(id, kMsgSetStatus, kStatusOffline, 0);
-      host.Write(JsonLine().Str("event", "answer").Int("id", kMsgSetStatus).Int("answer", answer));
+      host.Write(Event().Str("event", "answer").Int("id", kMsgSetStatus).Int("answer", answer));
     }
     core.Unload(id);
-    host.Write(JsonLine().Str("event", "quit").Int("code", exitCode));
+    host.Write(Event().Str("event", "quit").Int("code", exitCode));
     if (terminal) {
-      std::fclose(events);  // the front end ends with its event stream
+      shown.Close();  // the front end ends once it has shown the rest
       front.join();
     }
   }

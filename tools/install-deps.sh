@@ -16,6 +16,7 @@ packages=(
   samba samba-common-bin
   clang-14 clang-format-14 libclang-rt-14-dev libbenchmark-dev
   tmux libreadline-dev libreadline-dev:i386
+  nlohmann-json3-dev
   "$@"
 )
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/log.h"
-#include "host/json_writer.h"
+#include "host/host_event.h"
 #include "host/text_codec.h"
 #include "script_fixture.h"
 #include "tests/fixtures/probe_ids.h"
@@ -44,10 +44,14 @@ TEST(HostTextTest, UpperCaseCoversPolishLettersInWindows1250) {
   EXPECT_EQ(Cp1250ToUtf8(host::UpperCp1250(*lower)), "ŻÓŁW ĄĆĘŃŚ Ź");
 }
 
-TEST(HostTextTest, JsonQuotingEscapesWhatWouldBreakALine) {
-  EXPECT_EQ(host::JsonQuote("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
-  EXPECT_EQ(host::JsonLine().Str("k", "ł").Int("n", -3).Null("z").Finish(),
-            "{\"k\":\"ł\",\"n\":-3,\"z\":null}");
+// A typed line may hold anything: an event line stays one valid line.
+TEST(HostTextTest, EventLinesEscapeWhatWouldBreakALineAndSurviveBadUtf8) {
+  EXPECT_EQ(
+      host::EventLine(host::Event("x").Str("k", "ł\"b\\c\nd\x01").Int("n", -3).Null("z").json()),
+      "{\"event\":\"x\",\"k\":\"ł\\\"b\\\\c\\nd\\u0001\",\"n\":-3,\"z\":null}");
+  const std::string bad = host::EventLine(host::Event("x").Str("k", "a\xff\xc3").json());
+  EXPECT_EQ(bad.find('\n'), std::string::npos);
+  EXPECT_EQ(host::TextOf(host::EventJson::parse(bad), "k"), "a\xef\xbf\xbd\xef\xbf\xbd");
   EXPECT_EQ(host::SplitWords("send  B  two  words", 3),
             (std::vector<std::string>{"send", "B", "two  words"}));
 }

@@ -21,7 +21,8 @@ class ScriptFixture : public PluginFixture {
     if (HasFatalFailure()) return;
     out_ = open_memstream(&buffer_, &size_);
     ASSERT_NE(out_, nullptr);
-    script_ = std::make_unique<host::ScriptHost>(host(), plugin(), out_, false);
+    script_ = std::make_unique<host::ScriptHost>(host(), plugin(), false);
+    script_->AddOutput(host::LinesTo(out_));
   }
   void TearDown() override {
     // The unload's messages still reach the script host; then it goes,
