@@ -50,7 +50,7 @@ void Menu(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
   const std::vector<InterfaceItem> items = core.items();
   auto group = GroupUnder(items, kParentStatus);
   if (!group) {
-    host.Error("menu", "the plug-in declared no status menu");
+    host.Error("menu", "Wtyczka nie ma menu stanu");
     return;
   }
   const std::vector<InterfaceItem> entries = Children(items, group->id);
@@ -81,7 +81,7 @@ void Menu(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
     }
   }
   if (!chosen) {
-    host.Error("menu", "no status menu item " + choice);
+    host.Error("menu", "Nie ma w menu stanu pozycji " + choice);
     return;
   }
   const intptr_t answer =
@@ -100,7 +100,7 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
   const std::vector<InterfaceItem> items = core.items();
   auto group = GroupUnder(items, kParentSettings);
   if (!group) {
-    host.Error("page", "the plug-in declared no settings page");
+    host.Error("page", "Wtyczka nie ma strony ustawień");
     return;
   }
   const std::vector<InterfaceItem> controls = Children(items, group->id);
@@ -134,7 +134,7 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
       }
     }
     if (!button) {
-      host.Error("page", "no button " + words[2] + " on the settings page");
+      host.Error("page", "Na stronie ustawień nie ma przycisku " + words[2]);
       return;
     }
     const intptr_t answer =
@@ -144,28 +144,28 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
   }
   int column = 0;
   if (words.size() != 3 || !ParseInt(words[1], &column)) {
-    host.Error("page", "usage: page [<column> <value> | press <action>]");
+    host.Error("page", "Użycie: page [KOLUMNA WARTOŚĆ | press AKCJA]");
     return;
   }
   bool bound = false;
   for (const InterfaceItem& control : controls)
     bound = bound || (control.param == column && control.id == 0);
   if (!bound) {
-    host.Error("page", "no control of the settings page is bound to column " + words[1]);
+    host.Error("page", "Żadne pole strony ustawień nie odpowiada kolumnie " + words[1]);
     return;
   }
   auto type = core.tables().ColumnType(kTableSettings, column);
   if (type && *type == kColumnInt) {
     int value = 0;
     if (!ParseInt(words[2], &value)) {
-      host.Error("page", "setting " + words[1] + " holds a number");
+      host.Error("page", "Ustawienie " + words[1] + " to liczba");
       return;
     }
     core.SetSetting(column, value);
   } else {
     auto text = Utf8ToCp1250(words[2]);
     if (!text) {
-      host.Error("page", "the text holds characters Windows-1250 cannot hold");
+      host.Error("page", "Tekst ma znaki, których nie ma w Windows-1250");
       return;
     }
     core.SetSettingText(column, *text);
@@ -183,12 +183,12 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
 // activated.
 void Action(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::string>& words) {
   if (words.size() != 3) {
-    host.Error("action", "usage: action <action id> <computer>|me");
+    host.Error("action", "Użycie: action AKCJA KOMPUTER|me");
     return;
   }
   int action = 0;
   if (!ParseInt(words[1], &action)) {
-    host.Error("action", "usage: action <action id> <computer>|me");
+    host.Error("action", "Użycie: action AKCJA KOMPUTER|me");
     return;
   }
   std::optional<InterfaceItem> item;
@@ -196,7 +196,7 @@ void Action(ScriptHost& host, HostCore& core, int plugin, const std::vector<std:
     if (!item) item = core.Item(action, place);
   }
   if (!item) {
-    host.Error("action", "the plug-in declared no contact action " + words[1]);
+    host.Error("action", "Wtyczka nie ma akcji kontaktu " + words[1]);
     return;
   }
   int contact = 0;
@@ -204,7 +204,7 @@ void Action(ScriptHost& host, HostCore& core, int plugin, const std::vector<std:
     auto name = Utf8ToCp1250(words[2]);
     contact = name ? core.FindContact(NET_LAN, *name) : -1;
     if (contact < 0) {
-      host.Error("action", "no contact " + words[2]);
+      host.Error("action", "Nie ma takiego kontaktu: " + words[2]);
       return;
     }
   }

@@ -4,19 +4,32 @@
 #include <ctime>
 
 #include "abi/host_ids.h"
+#include "host/contact_columns.h"
+#include "host/text_table.h"
 
 namespace vask::host {
 
 namespace {
 
-// "[HH:MM]" of a time in seconds; 0 is now.
-std::string Clock(long long seconds) {
+std::tm LocalTime(long long seconds) {
   std::time_t t = seconds > 0 ? static_cast<std::time_t>(seconds) : std::time(nullptr);
   std::tm local{};
   localtime_r(&t, &local);
-  char buffer[16];
-  std::strftime(buffer, sizeof buffer, "[%H:%M]", &local);
+  return local;
+}
+
+std::string Format(const std::tm& local, const char* format) {
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, format, &local);
   return buffer;
+}
+
+// "[HH:MM]" of a time in seconds, with the day when it is not today; 0 is now.
+std::string Clock(long long seconds) {
+  const std::tm when = LocalTime(seconds);
+  const std::tm today = LocalTime(0);
+  const bool sameDay = when.tm_year == today.tm_year && when.tm_yday == today.tm_yday;
+  return Format(when, sameDay ? "[%H:%M]" : "[%d.%m %H:%M]");
 }
 
 // A status name with its description in parentheses, when there is one.
@@ -37,12 +50,28 @@ const EventJson& ListOf(const EventJson& e, const char* key) {
   return found != e.end() && found->is_array() ? *found : kNone;
 }
 
+// Control bytes of the host's markup (0x01, 0x03) and line breaks as blanks,
+// and no blanks at either end.
+std::string Plain(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::string ContactName(long long contact, const FrontState& state) {
+  auto found = state.contacts.find(contact);
+  return found != state.contacts.end() ? found->second : "kontakt " + std::to_string(contact);
+}
+
 using Renderer = std::string (*)(const std::string& event, const EventJson& e, FrontState& state);
 
 std::string Started(const std::string&, const EventJson& e, FrontState& state) {
   state.computer = TextOf(e, "computer");
   return "*** " + TextOf(e, "computer") + " w grupie " + TextOf(e, "workgroup") + ", sieć " +
-         TextOf(e, "lanDir") + ". /help: polecenia";
+         TextOf(e, "lanDir") + ". /help: polecenia, /quit: wyjście";
 }
 
 // What a Win32 code at the end of a delivery notice ("... [53]") means.
@@ -55,8 +84,10 @@ std::string FailureReason(const std::string& body) {
   switch (code) {
     case 2:
       return "na tym komputerze nie działa odbiorca (nie ma jego slotu)";
+    case 52:
+      return "inny komputer w sieci ma tę samą nazwę co twój";
     case 53:
-      return "nie ma takiego komputera w sieci";
+      return "nie ma takiego komputera w sieci albo wiadomość jest za długa";
     case 3025:
       return "odbiorca ma wyłączone zdalne sloty pocztowe";
     default:
@@ -66,8 +97,9 @@ std::string FailureReason(const std::string& body) {
 
 // Chat messages are the contact's words; anything else the plug-in shows
 // (delivery failures, WinPopup notes) is a notice, drawn apart and stamped
-// with its arrival time. The first chat message from someone makes them the
-// partner when there is none yet.
+// with its arrival time. A message never makes its sender the partner: a
+// line meant for one person must not go to another who just wrote; "/r"
+// answers the last sender.
 std::string Message(const std::string&, const EventJson& e, FrontState& state) {
   std::string from = TextOf(e, "from");
   if (from.empty()) from = "Vask";
@@ -78,8 +110,12 @@ std::string Message(const std::string&, const EventJson& e, FrontState& state) {
     if (!reason.empty()) line += " — " + reason;
     return line;
   }
-  if (state.partner.empty() && from != "Vask") state.partner = from;
-  return Clock(NumberOf(e, "time")) + " " + from + ": " + TextOf(e, "body");
+  std::string line = Clock(NumberOf(e, "time")) + " " + from + ": " + TextOf(e, "body");
+  if (from != "Vask") {
+    state.lastSender = from;
+    if (from != state.partner) line += "   (/r odpowiada " + from + ")";
+  }
+  return line;
 }
 
 std::string Sending(const std::string&, const EventJson& e, FrontState& state) {
@@ -95,14 +131,12 @@ std::string SendResult(const std::string&, const EventJson& e, FrontState&) {
 }
 
 std::string ContactStatus(const std::string&, const EventJson& e, FrontState& state) {
-  const long long contact = NumberOf(e, "contact", -1);
-  auto found = state.contacts.find(contact);
-  const std::string name =
-      found != state.contacts.end() ? found->second : "kontakt " + std::to_string(contact);
-  return "*** " + name + ": " + Described(NumberOf(e, "status"), TextOf(e, "text"));
+  return "*** " + ContactName(NumberOf(e, "contact", -1), state) + ": " +
+         Described(NumberOf(e, "status"), TextOf(e, "text"));
 }
 
-std::string OwnStatus(const std::string&, const EventJson& e, FrontState&) {
+std::string OwnStatus(const std::string&, const EventJson& e, FrontState& state) {
+  state.ownStatus = static_cast<int>(NumberOf(e, "ownStatus"));
   return "*** Twój status: " + Described(NumberOf(e, "ownStatus"), TextOf(e, "ownText"));
 }
 
@@ -126,32 +160,96 @@ std::string ContactRemoved(const std::string&, const EventJson& e, FrontState& s
   return "*** Usunięto kontakt " + TextOf(e, "computer") + ".";
 }
 
-std::string Menu(const std::string&, const EventJson& e, FrontState&) {
+// The status each item of the status menu chooses.
+int StatusOfItem(long long action) {
+  switch (action) {
+    case kItemStatusAvailable:
+      return kStatusAvailable;
+    case kItemStatusBrb:
+      return kStatusBrb;
+    case kItemStatusDnd:
+      return kStatusDnd;
+    default:
+      return kStatusOffline;
+  }
+}
+
+std::string Menu(const std::string&, const EventJson& e, FrontState& state) {
   std::string out = "*** Menu stanu " + TextOf(e, "title") + " (/menu N wybiera):";
-  {
-    for (const EventJson& item : ListOf(e, "items")) {
-      out += "\n    " + std::to_string(NumberOf(item, "index")) + ". " + TextOf(item, "text");
-    }
+  for (const EventJson& item : ListOf(e, "items")) {
+    const bool current = StatusOfItem(NumberOf(item, "action")) == state.ownStatus;
+    out += "\n    " + std::string(current ? "• " : "  ") + std::to_string(NumberOf(item, "index")) +
+           ". " + TextOf(item, "text");
   }
   return out;
 }
 
-std::string Page(const std::string&, const EventJson& e, FrontState&) {
-  std::string out = "*** Ustawienia " + TextOf(e, "title") + " (/page KOLUMNA WARTOŚĆ zmienia):";
-  {
-    for (const EventJson& control : ListOf(e, "controls")) {
-      std::string text = TextOf(control, "text");
-      // Control bytes of the host's markup (0x01, 0x03) and line breaks
-      // are shown as blanks.
-      for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+// The kind of a settings-page control: the third byte of its style.
+enum ControlKind {
+  kControlCheckBox = 0x06,
+  kControlText = 0x08,
+  kControlLabel = 0x09,
+  kControlButton = 0x0E,
+  kControlHeading = 0x0F,
+  kControlBreak = 0x10,
+  kControlPicture = 0x11,
+  kControlField = 0x16,
+};
+
+// The settings page as a person reads it: the picture named, the about
+// text, the buttons with the command that presses them, each bound setting
+// with its value and the command that changes it. A text field's label is
+// the label that follows it; its markup's last part is its hint.
+std::string Page(const std::string&, const EventJson& e, FrontState& state) {
+  std::string out = "*** Ustawienia wtyczki " + TextOf(e, "title") + ":";
+  const EventJson& controls = ListOf(e, "controls");
+  for (size_t i = 0; i < controls.size(); ++i) {
+    const EventJson& control = controls[i];
+    const int kind = static_cast<int>((NumberOf(control, "style") >> 16) & 0xFF);
+    const std::string raw = TextOf(control, "text");
+    const std::string text = Plain(raw);
+    const long long column = NumberOf(control, "column", -1);
+    const std::string value = TextOf(control, "value");
+    switch (kind) {
+      case kControlPicture:
+        out += "\n    [obrazek wtyczki]";
+        break;
+      case kControlHeading:
+        if (!text.empty()) out += "\n  " + text;
+        break;
+      case kControlButton:
+        out += "\n    [" + text + "]" +
+               (NumberOf(control, "action") == kItemHelp ? "  /pomoc otwiera pomoc" : "");
+        break;
+      case kControlCheckBox:
+        state.settingLabels[column] = text;
+        out += "\n    [" + std::string(value != "0" && !value.empty() ? "x" : " ") + "] " + text +
+               "   (/page " + std::to_string(column) + " 0|1)";
+        break;
+      case kControlField: {
+        std::string label = "pole";
+        if (i + 1 < controls.size() &&
+            ((NumberOf(controls[i + 1], "style") >> 16) & 0xFF) == kControlLabel) {
+          label = Plain(TextOf(controls[i + 1], "text"));
+        }
+        state.settingLabels[column] = label;
+        const size_t hint = raw.rfind('\x01');
+        out += "\n    " + label + ": " + value + "   (/page " + std::to_string(column) + " TEKST)";
+        if (hint != std::string::npos) out += "\n      " + Plain(raw.substr(hint + 1));
+        break;
       }
-      if (text.find_first_not_of(' ') == std::string::npos) continue;
-      out += "\n    " + text;
-      if (control.contains("column")) {
-        out += "  [" + std::to_string(NumberOf(control, "column")) + " = " +
-               TextOf(control, "value") + "]";
-      }
+      case kControlLabel:
+      case kControlBreak:
+        break;
+      default:
+        // The about text: a line of the page for each of its lines.
+        for (size_t from = 0; from <= raw.size();) {
+          size_t end = raw.find('\n', from);
+          if (end == std::string::npos) end = raw.size();
+          const std::string part = Plain(raw.substr(from, end - from));
+          if (!part.empty()) out += "\n    " + part;
+          from = end + 1;
+        }
     }
   }
   return out;
@@ -161,32 +259,53 @@ std::string MenuChosen(const std::string&, const EventJson& e, FrontState&) {
   return "*** Wybrano: " + TextOf(e, "text");
 }
 
+// The channel name and WinPopup are read when the plug-in goes online.
+bool TakesEffectOnline(long long column) {
+  return column == kSettingChannel || column == kSettingWinPopup;
+}
+
+std::string Setting(const std::string&, const EventJson& e, FrontState& state) {
+  const long long column = NumberOf(e, "column");
+  auto label = state.settingLabels.find(column);
+  std::string out =
+      "*** Ustawienie " +
+      (label != state.settingLabels.end() ? "„" + label->second + "”" : std::to_string(column)) +
+      " = " + TextOf(e, "value");
+  if (TakesEffectOnline(column) && state.ownStatus != kStatusOffline) {
+    out +=
+        "\n    Zmiana zadziała po przejściu w stan Niedostępny i z powrotem "
+        "(/status niedostępny, potem /status dostępny).";
+  }
+  return out;
+}
+
 // The list names the contacts for the status lines that follow.
 std::string Contacts(const std::string&, const EventJson& e, FrontState& state) {
+  state.ownStatus = static_cast<int>(NumberOf(e, "ownStatus"));
   std::string out =
       "*** Kontakty (ty: " + Described(NumberOf(e, "ownStatus"), TextOf(e, "ownText")) + "):";
   size_t count = 0;
-  {
-    for (const EventJson& c : ListOf(e, "contacts")) {
-      state.contacts[NumberOf(c, "contact")] = TextOf(c, "computer");
-      out += "\n    " + TextOf(c, "computer") + "  " +
-             Described(NumberOf(c, "status"), TextOf(c, "text")) +
-             (NumberOf(c, "ignored") ? "  [ignorowany]" : "");
-      ++count;
-    }
+  for (const EventJson& c : ListOf(e, "contacts")) {
+    state.contacts[NumberOf(c, "contact")] = TextOf(c, "computer");
+    out += "\n    " + TextOf(c, "computer") + "  " +
+           Described(NumberOf(c, "status"), TextOf(c, "text")) +
+           (NumberOf(c, "ignored") ? "  [ignorowany]" : "");
+    ++count;
   }
   return count ? out : out + " brak; /add NAZWA dodaje";
 }
 
 std::string History(const std::string&, const EventJson& e, FrontState&) {
   std::string out = "*** Historia:";
-  {
-    for (const EventJson& m : ListOf(e, "messages")) {
-      std::string who = TextOf(m, "from").empty() ? "-> " + TextOf(m, "to") : TextOf(m, "from");
-      out += "\n    " + Clock(NumberOf(m, "time")) + " " + who + ": " + TextOf(m, "body");
-    }
+  size_t count = 0;
+  for (const EventJson& m : ListOf(e, "messages")) {
+    const std::string stamp = Format(LocalTime(NumberOf(m, "time")), "[%Y-%m-%d %H:%M]");
+    std::string who = TextOf(m, "from").empty() ? "-> " + TextOf(m, "to") : TextOf(m, "from");
+    const bool notice = NumberOf(m, "type", kMessageTypeChat) != kMessageTypeChat;
+    out += "\n    " + stamp + " " + (notice ? "!!! " : "") + who + ": " + TextOf(m, "body");
+    ++count;
   }
-  return out;
+  return count ? out : out + " pusta";
 }
 
 std::string Error(const std::string&, const EventJson& e, FrontState&) {
@@ -198,8 +317,17 @@ std::string Ignored(const std::string& event, const EventJson& e, FrontState&) {
          (event == "ignored" ? " ignorowany." : " już nie ignorowany.");
 }
 
+std::string IgnoredList(const std::string&, const EventJson& e, FrontState&) {
+  std::string names;
+  for (const EventJson& name : ListOf(e, "computers")) {
+    if (name.is_string()) names += (names.empty() ? "" : ", ") + name.get<std::string>();
+  }
+  return "*** Ignorowani: " + (names.empty() ? "nikt" : names);
+}
+
 std::string Cancel(const std::string&, const EventJson& e, FrontState&) {
-  return "*** Przerwano okien: " + std::to_string(NumberOf(e, "notices")) + ".";
+  const long long count = NumberOf(e, "notices");
+  return count ? "*** Przerwano." : "*** Nie ma czego przerywać.";
 }
 
 std::string Chat(const std::string&, const EventJson& e, FrontState&) {
@@ -207,8 +335,86 @@ std::string Chat(const std::string&, const EventJson& e, FrontState&) {
   return "!!! Nieznane polecenie: " + TextOf(e, "text") + " (/help)";
 }
 
-// Anything else (search results, settings, details): its fields as they
-// stand.
+std::string SearchStarted(const std::string&, const EventJson&, FrontState&) {
+  return "*** Szukam w sieci… (/cancel przerywa)";
+}
+
+std::string FoundContact(const std::string&, const EventJson& e, FrontState&) {
+  std::string name = Plain(TextOf(e, "column6") + " " + TextOf(e, "column7"));
+  return "*** Znaleziono: " + TextOf(e, "uid") + " (" + StatusName(NumberOf(e, "status")) + ")" +
+         (name.empty() ? "" : " " + name);
+}
+
+std::string SearchEnded(const std::string&, const EventJson& e, FrontState&) {
+  const long long count = NumberOf(e, "results");
+  return "*** Szukanie zakończone: wyników " + std::to_string(count) + "." +
+         (count ? " /results pokazuje tabelę, /add NAZWA dodaje." : "");
+}
+
+std::string Results(const std::string&, const EventJson& e, FrontState&) {
+  std::vector<std::vector<std::string>> rows;
+  for (const EventJson& c : ListOf(e, "contacts")) {
+    rows.push_back({TextOf(c, "uid"), StatusName(NumberOf(c, "status")), TextOf(c, "column6"),
+                    TextOf(c, "column7"), TextOf(c, "column9"), TextOf(c, "column11"),
+                    TextOf(c, "column17")});
+  }
+  if (rows.empty()) return "*** Wyniki szukania: brak.";
+  return "*** Wyniki szukania (" + std::to_string(rows.size()) + "; /add NAZWA dodaje):\n" +
+         TextTable({ColumnLabel(kColumnId), "Stan", ColumnLabel(kColumnFirstName),
+                    ColumnLabel(kColumnLastName), ColumnLabel(kColumnCity),
+                    ColumnLabel(kColumnEmail), ColumnLabel(kColumnDescription)},
+                   rows);
+}
+
+// A details window's columns as label and value, the empty ones left out.
+std::string DetailsTable(const EventJson& window) {
+  std::vector<std::vector<std::string>> rows;
+  for (const ContactColumn& c : DetailsColumns()) {
+    const std::string value = TextOf(window, std::to_string(c.column));
+    if (!value.empty() && value != "0") rows.push_back({c.label, value});
+  }
+  if (rows.empty()) return "    (brak danych)";
+  return TextTable({"Pole", "Wartość"}, rows, 60);
+}
+
+std::string Details(const std::string& event, const EventJson& e, FrontState& state) {
+  const auto window = e.find("window");
+  if (window == e.end()) return {};  // the window opened or closed by hand
+  const std::string name = event == "details-updated" ? TextOf(e, "computer")
+                                                      : ContactName(NumberOf(e, "contact"), state);
+  if (event == "details") {
+    return "*** Pobieram dane " + name + "; na razie:\n" + DetailsTable(*window);
+  }
+  return "*** Dane kontaktu " + name + ":\n" + DetailsTable(*window);
+}
+
+std::string OwnDetails(const std::string&, const EventJson& e, FrontState&) {
+  const auto window = e.find("window");
+  return "*** Twoje dane (/own imię=… miasto=… zmienia):\n" +
+         (window != e.end() ? DetailsTable(*window) : std::string("    (brak danych)"));
+}
+
+std::string Own(const std::string&, const EventJson& e, FrontState&) {
+  return "*** Twoje dane: " + ColumnLabel(static_cast<int>(NumberOf(e, "column"))) + " = " +
+         TextOf(e, "value");
+}
+
+// Answers worth a line: the own details announced.
+std::string Answer(const std::string&, const EventJson& e, FrontState&) {
+  if (NumberOf(e, "id") == kMsgPublishDetails) return "*** Twoje dane ogłoszone w sieci.";
+  return {};
+}
+
+std::string PagePressed(const std::string&, const EventJson& e, FrontState&) {
+  if (NumberOf(e, "action") == kItemHelp) return "*** Otwieram pomoc wtyczki.";
+  return "*** Naciśnięto przycisk " + std::to_string(NumberOf(e, "action")) + ".";
+}
+
+std::string ActionDone(const std::string& event, const EventJson&, FrontState&) {
+  return event == "action-done" ? "*** Wykonano." : "*** Ta akcja nie jest teraz dostępna.";
+}
+
+// Anything else: its fields as they stand.
 std::string Fields(const std::string& event, const EventJson& e) {
   std::string out = "*** " + event + ":";
   for (const auto& [key, value] : e.items()) {
@@ -242,20 +448,32 @@ constexpr EventView kViews[] = {
     {"menu", Menu},
     {"page", Page},
     {"menu-chosen", MenuChosen},
+    {"setting", Setting},
     {"contacts", Contacts},
     {"history", History},
     {"error", Error},
     {"ignored", Ignored},
     {"unignored", Ignored},
+    {"ignored-list", IgnoredList},
     {"cancel", Cancel},
     {"chat", Chat},
+    {"search-started", SearchStarted},
+    {"found-contact", FoundContact},
+    {"search-ended", SearchEnded},
+    {"results", Results},
+    {"details", Details},
+    {"details-updated", Details},
+    {"own-details", OwnDetails},
+    {"own", Own},
+    {"answer", Answer},
+    {"page-pressed", PagePressed},
+    {"action-done", ActionDone},
+    {"action-withdrawn", ActionDone},
     {"host-message", nullptr},
     {"to-plugin", nullptr},
     {"service", nullptr},
-    {"answer", nullptr},
     {"waited", nullptr},
     {"quit", nullptr},
-    {"details", nullptr},
     {"help", nullptr},
 };
 
@@ -272,10 +490,15 @@ std::string StatusName(int status) {
     case kStatusOffline:
       return "Niedostępny";
     case kStatusAway:
-      return "away";
+      return "Nieobecny (automatycznie)";
     default:
-      return "status " + std::to_string(status);
+      return "stan " + std::to_string(status);
   }
+}
+
+bool CallsForAttention(const EventJson& e) {
+  return TextOf(e, "event") == "message" &&
+         NumberOf(e, "type", kMessageTypeChat) == kMessageTypeChat && !TextOf(e, "from").empty();
 }
 
 std::string RenderEvent(const EventJson& e, FrontState& state) {

@@ -15,6 +15,9 @@ namespace vask::host {
 // The status name a person reads for a host status number.
 std::string StatusName(int status);
 
+// An incoming chat message: the terminal rings and the desktop notifies.
+bool CallsForAttention(const EventJson& event);
+
 // One event as text; empty when a person need not see it.
 std::string RenderEvent(const EventJson& event, FrontState& state);
 

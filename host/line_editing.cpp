@@ -13,8 +13,11 @@
 #include <memory>
 #include <vector>
 
+#include "abi/host_ids.h"
+#include "host/desktop_alert.h"
 #include "host/event_rendering.h"
 #include "host/front_state.h"
+#include "host/idle_watch.h"
 #include "host/terminal_commands.h"
 
 namespace vask::host {
@@ -26,18 +29,33 @@ struct Terminal {
   FrontState state;
   const std::function<void(const std::string&)>* submit = nullptr;
   bool inputEnded = false;
+  bool inHandler = false;  // inside OnLine: the typed line is already on its own row
+  std::string prompt;
   std::string historyFile;
 };
 Terminal* gTerminal = nullptr;
 int gWordStart = 0;  // where the word being completed begins
 
+// The prompt names whom a plain line goes to.
+void UpdatePrompt() {
+  const std::string& partner = gTerminal->state.partner;
+  std::string prompt = partner.empty() ? "> " : partner + "> ";
+  if (prompt == gTerminal->prompt) return;
+  gTerminal->prompt = prompt;
+  rl_set_prompt(gTerminal->prompt.c_str());
+}
+
+// Text above the line being edited. Inside the line handler readline has
+// already left the typed line's row and draws the prompt afresh when the
+// handler returns; redrawing it here would leave a stale prompt and line.
 void Show(const std::string& text) {
   if (text.empty()) return;
-  bool prompting = RL_ISSTATE(RL_STATE_CALLBACK) && !gTerminal->inputEnded;
+  bool prompting = RL_ISSTATE(RL_STATE_CALLBACK) && !gTerminal->inputEnded && !gTerminal->inHandler;
   if (prompting) rl_clear_visible_line();
   std::fputs(text.c_str(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
+  UpdatePrompt();
   if (prompting) rl_forced_update_display();
 }
 
@@ -51,8 +69,11 @@ void OnLine(char* raw) {
   std::unique_ptr<char, decltype(&std::free)> owned(raw, &std::free);
   std::string line = raw;
   if (!line.empty()) add_history(raw);
+  gTerminal->inHandler = true;
   Translation t = TranslateLine(line, gTerminal->state);
   Show(t.reply);
+  UpdatePrompt();
+  gTerminal->inHandler = false;
   for (const std::string& command : t.commands) {
     (*gTerminal->submit)(command);
     if (command == "quit") {
@@ -102,7 +123,8 @@ void UseUtf8() {
 
 }  // namespace
 
-void RunTerminal(EventQueue& events, const std::function<void(const std::string&)>& submit) {
+void RunTerminal(EventQueue& events, const std::function<void(const std::string&)>& submit,
+                 const TerminalOptions& options) {
   UseUtf8();
   Terminal terminal;
   terminal.submit = &submit;
@@ -114,13 +136,30 @@ void RunTerminal(EventQueue& events, const std::function<void(const std::string&
   rl_readline_name = "vask-host";
   rl_attempted_completion_function = Complete;
   rl_completer_word_break_characters = const_cast<char*>(" \t");
-  rl_callback_handler_install("> ", OnLine);
+  terminal.prompt = "> ";
+  rl_callback_handler_install(terminal.prompt.c_str(), OnLine);
+  IdleWatch idle(std::chrono::seconds(options.awaySeconds), IdleWatch::Clock::now());
   while (!events.Closed()) {
     pollfd fds[2] = {{events.waitFd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-    int n = poll(fds, terminal.inputEnded ? 1 : 2, -1);
+    int n = poll(fds, terminal.inputEnded ? 1 : 2,
+                 terminal.inputEnded ? -1 : idle.TimeoutMs(IdleWatch::Clock::now()));
     if (n < 0) continue;
     if (fds[0].revents) {
-      while (auto event = events.Pop()) Show(RenderEvent(*event, terminal.state));
+      while (auto event = events.Pop()) {
+        Show(RenderEvent(*event, terminal.state));
+        if (CallsForAttention(*event))
+          AlertIncoming(TextOf(*event, "from"), TextOf(*event, "body"));
+      }
+    }
+    const auto now = IdleWatch::Clock::now();
+    if (!terminal.inputEnded && fds[1].revents && idle.Input(now)) {
+      submit("msg " + std::to_string(kMsgAutoAwayEnd));
+    } else if (!terminal.inputEnded && idle.Check(now)) {
+      const int seconds = options.awaySeconds;
+      Show("*** Nic nie piszesz od " +
+           (seconds % 60 ? std::to_string(seconds) + " s" : std::to_string(seconds / 60) + " min") +
+           ": wtyczka ustawi stan nieobecny, jeśli byłeś dostępny; klawisz go cofa.");
+      submit("msg " + std::to_string(kMsgAutoAwayBegin));
     }
     if (!terminal.inputEnded && fds[1].revents) {
       if (fds[1].revents & (POLLHUP | POLLERR)) {

@@ -15,9 +15,16 @@
 
 namespace vask::host {
 
+struct TerminalOptions {
+  // Quiet time after which the plug-in is told the user is away (auto-away
+  // begins; a key ends it); zero: never.
+  int awaySeconds = 600;
+};
+
 // Runs the terminal until `events` is closed and drained. Each command goes
-// to `submit`; the end of input submits "quit". The history is kept in
-// ~/.vask_host_history.
-void RunTerminal(EventQueue& events, const std::function<void(const std::string&)>& submit);
+// to `submit`; the end of input submits "quit". The prompt names the current
+// partner ("BOB> "). The history is kept in ~/.vask_host_history.
+void RunTerminal(EventQueue& events, const std::function<void(const std::string&)>& submit,
+                 const TerminalOptions& options = {});
 
 }  // namespace vask::host

@@ -44,7 +44,8 @@ bool ParseNumber(const std::string& text, long long* value) {
 constexpr intptr_t kChatCommandTaken = 2;
 
 constexpr const char* kHelp =
-    "status <n> [text] | add <computer> | remove <computer> | send <computer> <text> | "
+    "status <n> [text] | describe [text] | ignored | add <computer> | remove <computer> | send "
+    "<computer> <text> | "
     "msg <id> [p1 [p2 [p3 [p4]]]] | set <column> <value> | get <column> | contacts | "
     "ignore <computer> | unignore <computer> | cancel | details open|close <computer> | "
     "history [computer] | wait <ms> | help | quit";
@@ -67,6 +68,22 @@ std::vector<std::string> SplitWords(const std::string& line, size_t limit) {
     i = end;
   }
   return words;
+}
+
+// "key=value ..." words; a word without "=" continues the previous value
+// after a blank, so values may hold blanks.
+bool ParsePairs(const std::vector<std::string>& words, size_t from,
+                std::vector<std::pair<std::string, std::string>>* pairs) {
+  for (size_t i = from; i < words.size(); ++i) {
+    size_t eq = words[i].find('=');
+    if (eq == std::string::npos || eq == 0) {
+      if (pairs->empty()) return false;
+      pairs->back().second += " " + words[i];
+    } else {
+      pairs->emplace_back(words[i].substr(0, eq), words[i].substr(eq + 1));
+    }
+  }
+  return true;
 }
 
 void AddFields(Event& line, const RecordedCall& call) {
@@ -232,7 +249,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
     auto w = SplitWords(line, 3);
     long long status = 0;
     if (w.size() < 2 || !ParseNumber(w[1], &status)) {
-      Error(command, "usage: status <n> [text]");
+      Error(command, "Użycie: status NUMER [opis]");
       return true;
     }
     std::string text;
@@ -242,9 +259,27 @@ bool ScriptHost::Run(const std::string& rawLine) {
     Write(Event().Str("event", "answer").Int("id", kMsgSetStatus).Int("answer", answer));
     return true;
   }
+  if (command == "describe") {
+    // The own status stays; the description becomes the text, or none.
+    auto w = SplitWords(line, 2);
+    std::string text;
+    if (w.size() == 2 && !ToPlugin(command, w[1], &text)) return true;
+    intptr_t answer = core_.Call(plugin_, kMsgSetStatus, core_.ownStatus().status,
+                                 reinterpret_cast<intptr_t>(text.c_str()));
+    Write(Event("answer").Int("id", kMsgSetStatus).Int("answer", answer));
+    return true;
+  }
+  if (command == "ignored") {
+    EventJson list = EventJson::array();
+    for (const std::string& address : core_.tables().IgnoredAddresses()) {
+      list.push_back(Cp1250ToUtf8(address));
+    }
+    Write(Event("ignored-list").Set("computers", std::move(list)));
+    return true;
+  }
   if (command == "add" || command == "remove" || command == "ignore" || command == "unignore") {
     if (words.size() != 2) {
-      Error(command, "usage: " + command + " <computer>");
+      Error(command, "Użycie: " + command + " KOMPUTER");
       return true;
     }
     std::string name;
@@ -280,7 +315,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
   if (command == "send") {
     auto w = SplitWords(line, 3);
     if (w.size() != 3) {
-      Error(command, "usage: send <computer> <text>");
+      Error(command, "Użycie: send KOMPUTER tekst");
       return true;
     }
     std::string to, body;
@@ -327,7 +362,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
   if (command == "msg") {
     long long id = 0;
     if (words.size() < 2 || words.size() > 6 || !ParseNumber(words[1], &id)) {
-      Error(command, "usage: msg <id> [p1 [p2 [p3 [p4]]]]");
+      Error(command, "Użycie: msg ID [p1 [p2 [p3 [p4]]]]");
       return true;
     }
     // A parameter that is not a number goes to the plug-in as a text.
@@ -360,7 +395,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
     auto w = SplitWords(line, 3);
     long long column = 0;
     if (w.size() < 2 || !ParseNumber(w[1], &column) || (command == "set" && w.size() != 3)) {
-      Error(command, command == "set" ? "usage: set <column> <value>" : "usage: get <column>");
+      Error(command, command == "set" ? "Użycie: set KOLUMNA WARTOŚĆ" : "Użycie: get KOLUMNA");
       return true;
     }
     int col = static_cast<int>(column);
@@ -370,7 +405,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
       bool isNumber = ParseNumber(w[2], &number);
       if (type == kColumnInt || (!type && isNumber)) {
         if (!isNumber) {
-          Error(command, "setting " + w[1] + " holds a number");
+          Error(command, "Ustawienie " + w[1] + " to liczba");
           return true;
         }
         core_.SetSetting(col, number);
@@ -397,7 +432,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
   if (command == "details") {
     std::string name;
     if (words.size() != 3 || (words[1] != "open" && words[1] != "close")) {
-      Error(command, "usage: details open|close <computer>");
+      Error(command, "Użycie: details [open|close] KOMPUTER");
       return true;
     }
     if (!ToPlugin(command, words[2], &name)) return true;
@@ -443,14 +478,14 @@ bool ScriptHost::Run(const std::string& rawLine) {
   if (command == "wait") {
     long long ms = 0;
     if (words.size() != 2 || !ParseNumber(words[1], &ms) || ms < 0) {
-      Error(command, "usage: wait <ms>");
+      Error(command, "Użycie: wait MILISEKUNDY");
       return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     Write(Event().Str("event", "waited").Int("ms", ms));
     return true;
   }
-  Error(command, "unknown command; try help");
+  Error(command, "Nieznane polecenie; help je wymienia");
   return true;
 }
 

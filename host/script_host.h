@@ -13,6 +13,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host_core.h"
@@ -61,5 +62,10 @@ void AddFields(Event& line, const RecordedCall& call);
 // Splits a command line at blanks; `limit` > 0 keeps the rest of the line
 // (blanks included) as the last word.
 std::vector<std::string> SplitWords(const std::string& line, size_t limit = 0);
+// "key=value ..." from words[from] on; a word without "=" continues the
+// previous value after a blank, so values may hold blanks. False when the
+// first word is no pair.
+bool ParsePairs(const std::vector<std::string>& words, size_t from,
+                std::vector<std::pair<std::string, std::string>>* pairs);
 
 }  // namespace vask::host

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host/contact_columns.h"
 #include "host/text_codec.h"
 
 namespace vask::host {
@@ -37,26 +38,38 @@ bool ParseInt(const std::string& text, long long* value) {
   return true;
 }
 
+// The search form's field a typed key names: the Polish words of the
+// columns, the form's own names, or the key as it came.
+std::string SearchKey(const std::string& key) {
+  static const std::pair<const char*, const char*> kWords[] = {
+      {"stan", "status"}, {"od", "lower"}, {"do", "upper"}};
+  for (const auto& [word, field] : kWords) {
+    if (key == word) return field;
+  }
+  switch (ColumnForKey(key).value_or(-1)) {
+    case kColumnId:
+      return "uid";
+    case kColumnFirstName:
+      return "column6";
+    case kColumnLastName:
+      return "column7";
+    case kColumnDescription:
+      return "column17";
+    case kColumnCity:
+      return "column9";
+    case kColumnEmail:
+      return "column11";
+    case kColumnGender:
+      return "gender";
+    default:
+      return key;
+  }
+}
+
 template <size_t N>
 bool PutField(char (&field)[N], const std::string& text) {
   if (text.size() >= N) return false;
   std::memcpy(field, text.c_str(), text.size() + 1);
-  return true;
-}
-
-// "key=value ..." words; a word without "=" continues the previous value
-// after a blank, so values may hold blanks.
-bool ParsePairs(const std::vector<std::string>& words, size_t from,
-                std::vector<std::pair<std::string, std::string>>* pairs) {
-  for (size_t i = from; i < words.size(); ++i) {
-    size_t eq = words[i].find('=');
-    if (eq == std::string::npos || eq == 0) {
-      if (pairs->empty()) return false;
-      pairs->back().second += " " + words[i];
-    } else {
-      pairs->emplace_back(words[i].substr(0, eq), words[i].substr(eq + 1));
-    }
-  }
   return true;
 }
 
@@ -94,7 +107,7 @@ class SearchCommands {
     std::string bad;
     auto converted = Utf8ToCp1250(utf8, &bad);
     if (!converted) {
-      host_.Error(command, "the text holds a character Windows-1250 cannot hold: " + bad);
+      host_.Error(command, "Tekst ma znak, którego nie ma w Windows-1250: " + bad);
       return false;
     }
     *out = *converted;
@@ -144,24 +157,26 @@ void SearchCommands::Search(const std::vector<std::string>& words) {
   // Commands run from inside the running search's pumping; a second search
   // there would nest a wait inside the first one's.
   if (searchRunning) {
-    host_.Error("search", "Wyszukiwanie już trwa; zakończ je poleceniem cancel");
+    host_.Error("search", "Wyszukiwanie już trwa; przerwij je poleceniem cancel");
     return;
   }
   std::vector<std::pair<std::string, std::string>> pairs;
   if (!ParsePairs(words, 1, &pairs)) {
     host_.Error("search",
-                "usage: search [key=value ...]; keys: status uid column6 column7 "
-                "column17 column9 column11 gender lower upper");
+                "Użycie: search [klucz=wartość ...]; klucze: komputer imie nazwisko opis miasto "
+                "email stan plec od do (także uid column6 column7 column17 column9 column11 "
+                "status gender lower upper)");
     return;
   }
   FoundContact request{};
   request.size = sizeof request;
   request.status = 1;
-  for (const auto& [key, utf8] : pairs) {
+  for (auto [key, utf8] : pairs) {
     std::string value;
     if (!Convert("search", utf8, &value)) return;
     bool ok = true;
     long long number = 0;
+    key = SearchKey(key);
     if (key == "uid")
       ok = PutField(request.uid, value);
     else if (key == "column6")
@@ -181,14 +196,16 @@ void SearchCommands::Search(const std::vector<std::string>& words) {
       if (key == "lower") request.lowerBound = static_cast<int32_t>(number);
       if (key == "upper") request.upperBound = static_cast<int32_t>(number);
     } else {
-      host_.Error("search", "unknown key: " + key);
+      host_.Error("search", "Nieznany klucz wyszukiwania: " + key);
       return;
     }
     if (!ok) {
-      host_.Error("search", "bad or too long value for " + key);
+      host_.Error("search", "Zła albo za długa wartość: " + key + "=" + utf8);
       return;
     }
   }
+  // A search's count is its own: the results of the last one go.
+  core_.ClearFoundContacts();
   host_.Write(Event()
                   .Str("event", "search-started")
                   .Int("status", request.status)
@@ -217,7 +234,7 @@ void SearchCommands::Details(const std::string& utf8) {
   if (!Convert("details", utf8, &name)) return;
   int contact = core_.FindContact(NET_LAN, name);
   if (contact < 0) {
-    host_.Error("details", "no such contact: " + utf8);
+    host_.Error("details", "Nie ma takiego kontaktu: " + utf8);
     return;
   }
   if (!core_.DetailsOpen(contact)) {
@@ -236,12 +253,26 @@ void SearchCommands::Details(const std::string& utf8) {
                   .Set("window", WindowJson(core_, contact)));
 }
 
-// own <column> <value>: the user's own entry (contact row 0), whose details
-// the plug-in answers queries with.
+// own [<column> [value]]: the user's own entry (contact row 0), whose
+// details the plug-in answers queries with. The column is a number or its
+// word (imie, miasto, ...); without one, every column of the details.
 void SearchCommands::Own(const std::vector<std::string>& words) {
+  if (words.size() == 1) {
+    EventJson columns = EventJson::object();
+    for (const ContactColumn& c : DetailsColumns()) {
+      columns[std::to_string(c.column)] =
+          Cp1250ToUtf8(core_.tables().GetText(kTableContacts, kOwnEntry, c.column));
+    }
+    host_.Write(Event("own-details").Set("window", std::move(columns)));
+    return;
+  }
   long long column = 0;
-  if (words.size() < 2 || !ParseInt(words[1], &column) || column < 0) {
-    host_.Error("own", "usage: own <column> [value]");
+  if (auto named = ColumnForKey(words[1])) {
+    column = *named;
+  } else if (!ParseInt(words[1], &column) || column < 0) {
+    host_.Error("own",
+                "Użycie: own [KOLUMNA [wartość]]; kolumna to numer albo imie, nazwisko, "
+                "pseudonim, miasto, email, opis, rok, plec");
     return;
   }
   std::string value;
@@ -250,7 +281,7 @@ void SearchCommands::Own(const std::vector<std::string>& words) {
   if (IsIntColumn(col)) {
     long long number = 0;
     if (!value.empty() && !ParseInt(value, &number)) {
-      host_.Error("own", "column " + words[1] + " holds a number");
+      host_.Error("own", ColumnLabel(col) + " to liczba: " + words[2]);
       return;
     }
     core_.tables().SetInt(kTableContacts, 0, col, number);
@@ -289,9 +320,9 @@ void InstallSearchEvents(ScriptHost& host, HostCore& core) {
 }
 
 const char* SearchCommandsHelp() {
-  return "search [status=n] [uid=..] [column6=..] [column7=..] [column17=..] [column9=..] "
-         "[column11=..] [gender=n] [lower=n] [upper=n] | results | details <computer> | publish | "
-         "own <column> [value]";
+  return "search [komputer=..] [imie=..] [nazwisko=..] [opis=..] [miasto=..] [email=..] [stan=n] "
+         "[plec=n] [od=rok] [do=rok] | results | details <computer> | publish | "
+         "own [<column> [value]]";
 }
 
 }  // namespace vask::host

@@ -54,6 +54,8 @@ constexpr const char* kUsage =
     "  --plugin FILE      the plug-in library (default: libvask.so beside vask-host)\n"
     "  --script           scripted mode (also chosen when standard input is not a terminal)\n"
     "  --verbose          also print the plug-in's log lines (stderr) and service calls\n"
+    "  --away-after SECONDS  on the terminal: after this long without a key the plug-in\n"
+    "                     is told the user is away (default 600; 0 never)\n"
     "  --real-lan         talk on the real network through vask-bridge (VASK_REAL_LAN=1),\n"
     "                     starting the bridge when none serves the LAN directory yet\n"
     "  --help             this text\n"
@@ -206,12 +208,18 @@ constexpr UINT kCommandWake = 0x8001;
 int main(int argc, char** argv) {
   std::string computer, lanDir, workgroup, profile, plugin;
   bool script = false, verbose = false;
-  static const option kOptions[] = {
-      {"computer", required_argument, nullptr, 'c'},  {"lan-dir", required_argument, nullptr, 'l'},
-      {"workgroup", required_argument, nullptr, 'w'}, {"profile", required_argument, nullptr, 'p'},
-      {"plugin", required_argument, nullptr, 'P'},    {"script", no_argument, nullptr, 's'},
-      {"verbose", no_argument, nullptr, 'v'},         {"help", no_argument, nullptr, 'h'},
-      {"real-lan", no_argument, nullptr, 'R'},        {nullptr, 0, nullptr, 0}};
+  TerminalOptions terminalOptions;
+  static const option kOptions[] = {{"computer", required_argument, nullptr, 'c'},
+                                    {"lan-dir", required_argument, nullptr, 'l'},
+                                    {"workgroup", required_argument, nullptr, 'w'},
+                                    {"profile", required_argument, nullptr, 'p'},
+                                    {"plugin", required_argument, nullptr, 'P'},
+                                    {"script", no_argument, nullptr, 's'},
+                                    {"verbose", no_argument, nullptr, 'v'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {"real-lan", no_argument, nullptr, 'R'},
+                                    {"away-after", required_argument, nullptr, 'a'},
+                                    {nullptr, 0, nullptr, 0}};
   for (;;) {
     int c = getopt_long(argc, argv, "", kOptions, nullptr);
     if (c == -1) break;
@@ -237,6 +245,16 @@ int main(int argc, char** argv) {
       case 'v':
         verbose = true;
         break;
+      case 'a': {
+        char* end = nullptr;
+        const long seconds = std::strtol(optarg, &end, 10);
+        if (*optarg == '\0' || *end != '\0' || seconds < 0 || seconds > 86400 * 7) {
+          std::fprintf(stderr, "vask-host: --away-after takes seconds (0 to 604800): %s\n", optarg);
+          return 1;
+        }
+        terminalOptions.awaySeconds = static_cast<int>(seconds);
+        break;
+      }
       case 'R':
         setenv("VASK_REAL_LAN", "1", 1);
         break;
@@ -327,11 +345,14 @@ int main(int argc, char** argv) {
     auto queue = std::make_shared<LineQueue>();
     std::thread front;
     if (terminal) {
-      front = std::thread([queue, mainThread, &shown] {
-        RunTerminal(shown, [&](const std::string& command) {
-          queue->Push(command);
-          PostThreadMessageA(mainThread, kCommandWake, 0, 0);
-        });
+      front = std::thread([queue, mainThread, &shown, terminalOptions] {
+        RunTerminal(
+            shown,
+            [&](const std::string& command) {
+              queue->Push(command);
+              PostThreadMessageA(mainThread, kCommandWake, 0, 0);
+            },
+            terminalOptions);
       });
     }
     ScriptHost host(core, id, verbose);

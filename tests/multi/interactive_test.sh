@@ -46,14 +46,39 @@ tmux send-keys -t "$session:0.0" '/msg BOB Zażółć gęślą jaźń' Enter
 expect 1 "ALICE: Zażółć gęślą jaźń"
 # The sender sees the mark of a message that went out.
 expect 0 "✓ wysłano"
-# The answer goes back without naming anyone: BOB's partner is the sender.
+# A message never makes its sender the partner: BOB's plain line is refused
+# until he answers with /r; then the prompt names ALICE.
 tmux send-keys -t "$session:0.1" 'dzięki' Enter
+expect 1 "Do kogo? Zacznij od /msg NAZWA albo /r (odpowiedź dla ALICE)."
+tmux send-keys -t "$session:0.1" '/r dzięki' Enter
 expect 0 "BOB: dzięki"
+expect 1 "ALICE> "
 tmux capture-pane -p -J -t "$session:0.1" | grep -qE '^\[[0-9]{2}:[0-9]{2}\] ALICE: Zażółć' ||
   { echo "the message line lacks its time"; exit 1; }
 
 tmux send-keys -t "$session:0.1" '/status zw w kuchni' Enter
 expect 0 "BOB: Zaraz wracam (w kuchni)"
+
+# Commands answered at once leave no stale prompt: each typed line stands
+# on its own row after the prompt, never run on behind an earlier one.
+tmux send-keys -t "$session:0.0" '/contacts' Enter '/help' Enter '/page' Enter
+expect 0 "Nazwa kanału: Vask"
+if tmux capture-pane -p -J -t "$session:0.0" | grep -qE '> /[a-z]+.*> '; then
+  echo "a stale prompt:"; tmux capture-pane -p -J -t "$session:0.0"; exit 1
+fi
+# BOB's details, fetched from BOB, as a table.
+tmux send-keys -t "$session:0.1" '/own imię=Robert miasto=Łódź' Enter
+expect 1 "Twoje dane ogłoszone w sieci."
+tmux send-keys -t "$session:0.0" '/details bob' Enter
+expect 0 "Dane kontaktu BOB"
+expect 0 "Łódź"
+# A search finds BOB, shown in a table with Polish labels.
+tmux send-keys -t "$session:0.0" '/search imię=Robert' Enter
+expect 0 "Znaleziono: BOB"
+tmux send-keys -t "$session:0.0" '/cancel' Enter
+expect 0 "Szukanie zakończone: wyników 1."
+tmux send-keys -t "$session:0.0" '/results' Enter
+expect 0 "Komputer  Stan"
 
 # A message to a computer that is not there: the failure is a notice, drawn
 # apart from the contacts' words, that says in Polish what failed.

@@ -174,12 +174,13 @@ TEST_F(SearchMultiTest, WalkListsRunningComputersOfTheWorkgroupOrOfEveryWorkgrou
   ASSERT_TRUE(a.WaitFor(IsEvent("search-ended"), mark));
   results = Command(a, "results", "results");
   ASSERT_TRUE(results.has_value());
-  // The list keeps the first walk's results; the second adds every workgroup.
-  EXPECT_EQ(ResultsOf(*results), (Results{{"A", kStatusOffline},
-                                          {"B", kStatusOffline},
-                                          {"A", kStatusOffline},
-                                          {"B", kStatusOffline},
-                                          {"D", kStatusOffline}}));
+  // Each search's results are its own: the second walk lists every
+  // workgroup, and the first walk's results are gone.
+  EXPECT_EQ(ResultsOf(*results),
+            (Results{{"A", kStatusOffline}, {"B", kStatusOffline}, {"D", kStatusOffline}}));
+  auto second = a.WaitFor(IsEvent("search-ended"), mark);
+  ASSERT_TRUE(second.has_value());
+  EXPECT_EQ(JsonInt(*second, "results"), 3);
 }
 
 }  // namespace

@@ -1,0 +1,206 @@
+// The terminal front end's two halves without a terminal: what a typed line
+// becomes, and what an event shows.
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "abi/host_ids.h"
+#include "host/event_rendering.h"
+#include "host/idle_watch.h"
+#include "host/terminal_commands.h"
+#include "host/text_table.h"
+
+namespace vask {
+namespace {
+
+using host::EventJson;
+using host::FrontState;
+using host::RenderEvent;
+using host::TranslateLine;
+
+EventJson ChatFrom(const std::string& from, const std::string& body) {
+  return EventJson{{"event", "message"}, {"from", from}, {"body", body},
+                   {"type", kMessageTypeChat}, {"time", 0}};
+}
+
+std::vector<std::string> Commands(const std::string& typed, FrontState& state) {
+  return TranslateLine(typed, state).commands;
+}
+
+TEST(TerminalTest, ALineGoesOnlyToThePartnerTheUserChose) {
+  FrontState state;
+  // Nobody chosen yet: a message does not make its sender the partner.
+  const std::string shown = RenderEvent(ChatFrom("EWA", "cześć"), state);
+  EXPECT_NE(shown.find("EWA: cześć"), std::string::npos);
+  EXPECT_NE(shown.find("/r odpowiada EWA"), std::string::npos);
+  auto refused = TranslateLine("hej", state);
+  EXPECT_TRUE(refused.commands.empty());
+  EXPECT_NE(refused.reply.find("/r (odpowiedź dla EWA)"), std::string::npos);
+
+  // Talking with BOB, EWA writes: the next plain line still goes to BOB.
+  EXPECT_EQ(Commands("/msg bob", state), std::vector<std::string>{});
+  EXPECT_EQ(state.partner, "BOB");
+  RenderEvent(ChatFrom("EWA", "jesteś?"), state);
+  EXPECT_EQ(Commands("to do Boba", state), std::vector<std::string>{"send BOB to do Boba"});
+  // "/r" answers EWA and makes her the partner.
+  EXPECT_EQ(Commands("/r tak", state), std::vector<std::string>{"send EWA tak"});
+  EXPECT_EQ(state.partner, "EWA");
+  EXPECT_EQ(RenderEvent(ChatFrom("EWA", "ok"), state).find("/r odpowiada"), std::string::npos);
+}
+
+TEST(TerminalTest, PolishComputerNamesAreCapitalsAndRIsRefusedBeforeAnyoneWrote) {
+  FrontState state;
+  EXPECT_EQ(Commands("/msg żółw Dzień dobry", state),
+            std::vector<std::string>{"send ŻÓŁW Dzień dobry"});
+  FrontState fresh;
+  auto r = TranslateLine("/r halo", fresh);
+  EXPECT_TRUE(r.commands.empty());
+  EXPECT_FALSE(r.reply.empty());
+}
+
+TEST(TerminalTest, OwnDetailsByNameArePublishedAndUnknownNamesRefused) {
+  FrontState state;
+  EXPECT_EQ(Commands("/own imię=Ala miasto=Nowy Sącz", state),
+            (std::vector<std::string>{"own imię Ala", "own miasto Nowy Sącz", "publish", "own"}));
+  auto bad = TranslateLine("/own imię=Ala kolor=zielony", state);
+  EXPECT_TRUE(bad.commands.empty());
+  EXPECT_NE(bad.reply.find("kolor"), std::string::npos);
+  EXPECT_EQ(Commands("/own", state), std::vector<std::string>{"own"});
+  EXPECT_EQ(Commands("/pomoc", state),
+            std::vector<std::string>{"page press " + std::to_string(kItemHelp)});
+  EXPECT_EQ(Commands("/opis", state), std::vector<std::string>{"describe"});
+  EXPECT_EQ(Commands("/details bob", state), std::vector<std::string>{"details bob"});
+}
+
+// The settings page as the plug-in declares it, markup bytes and all.
+EventJson SettingsPage() {
+  auto control = [](int style, const std::string& text) {
+    return EventJson{{"action", 0}, {"style", style}, {"text", text}};
+  };
+  auto bound = [&](int style, const std::string& text, int column, const std::string& value) {
+    EventJson c = control(style, text);
+    c["column"] = column;
+    c["value"] = value;
+    return c;
+  };
+  EventJson help = control(0xE0180, "POMOC");
+  help["action"] = kItemHelp;
+  return EventJson{
+      {"event", "page"},
+      {"title", "Vask"},
+      {"controls",
+       {control(0x110040, "res://dll/111.ico"),
+        control(0x81180, "\r\nV.ask LAN messenger 0.1\r\n Wiadomości bez serwera"), help,
+        control(0xF0000, "Ustawienia"),
+        bound(0x60000, "Obsługuj WinPopup", kSettingWinPopup, "1"),
+        bound(0x160040, "Vask\x03" "552599552\x01Możesz się komunikować z osobami o IDENTYCZNYM ustawieniu!",
+              kSettingChannel, "Vask"),
+        control(0x90000, "Nazwa kanału"), control(0x100000, "")}}};
+}
+
+TEST(TerminalTest, TheSettingsPageReadsAsAPageAndSaysWhenAChangeNeedsReconnecting) {
+  FrontState state;
+  const std::string page = RenderEvent(SettingsPage(), state);
+  EXPECT_EQ(page.find("res://"), std::string::npos) << page;
+  EXPECT_EQ(page.find("552599552"), std::string::npos) << page;
+  EXPECT_EQ(page.find('\x01'), std::string::npos);
+  EXPECT_NE(page.find("[obrazek wtyczki]"), std::string::npos) << page;
+  EXPECT_NE(page.find("\n    V.ask LAN messenger 0.1\n    Wiadomości bez serwera\n"), std::string::npos)
+      << page;
+  EXPECT_NE(page.find("[POMOC]  /pomoc"), std::string::npos) << page;
+  EXPECT_NE(page.find("[x] Obsługuj WinPopup"), std::string::npos) << page;
+  EXPECT_NE(page.find("Nazwa kanału: Vask"), std::string::npos) << page;
+  EXPECT_NE(page.find("Możesz się komunikować"), std::string::npos) << page;
+
+  EventJson changed{{"event", "setting"}, {"column", kSettingChannel}, {"value", "Biuro"}};
+  state.ownStatus = kStatusOffline;
+  EXPECT_EQ(RenderEvent(changed, state), "*** Ustawienie „Nazwa kanału” = Biuro");
+  state.ownStatus = kStatusAvailable;
+  EXPECT_NE(RenderEvent(changed, state).find("Niedostępny i z powrotem"), std::string::npos);
+  changed["column"] = kSettingOnlyListed;
+  EXPECT_EQ(RenderEvent(changed, state).find("z powrotem"), std::string::npos);
+}
+
+TEST(TerminalTest, SearchResultsAndDetailsAreTablesWithPolishLabels) {
+  FrontState state;
+  EventJson results{{"event", "results"},
+                    {"contacts",
+                     {{{"uid", "ALA"}, {"status", kStatusAvailable}, {"column6", "Alicja"},
+                       {"column7", "Żak"}, {"column9", "Łódź"}, {"column11", ""}, {"column17", ""}},
+                      {{"uid", "BOLEK"}, {"status", kStatusBrb}, {"column6", "Bo"},
+                       {"column7", ""}, {"column9", ""}, {"column11", "b@x.pl"}, {"column17", ""}}}}};
+  const std::string table = RenderEvent(results, state);
+  EXPECT_NE(table.find("Komputer  Stan"), std::string::npos) << table;
+  EXPECT_NE(table.find("Imię"), std::string::npos);
+  // Columns line up by characters: "Alicja" and "Bo" start the same column
+  // as "Imię", whatever bytes the Polish letters take.
+  auto column = [&](const std::string& word) {
+    const size_t at = table.find(word);
+    const size_t lineStart = table.rfind('\n', at) + 1;
+    return host::TextWidth(table.substr(lineStart, at - lineStart));
+  };
+  EXPECT_EQ(column("Alicja"), column("Imię"));
+  EXPECT_EQ(column("Bo "), column("Imię"));
+  EXPECT_EQ(column("Łódź"), column("Miasto"));
+
+  EventJson details{{"event", "details-updated"},
+                    {"contact", 3},
+                    {"computer", "BOB"},
+                    {"window", {{"0", "BOB"}, {"6", "Robert"}, {"9", "Kraków"}, {"7", ""}}}};
+  const std::string shown = RenderEvent(details, state);
+  EXPECT_NE(shown.find("Dane kontaktu BOB"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Imię"), std::string::npos);
+  EXPECT_NE(shown.find("Robert"), std::string::npos);
+  EXPECT_EQ(shown.find("Nazwisko"), std::string::npos) << "an empty field is left out";
+}
+
+TEST(TerminalTest, HistoryLinesCarryTheirDateAndNoticesStandApart) {
+  FrontState state;
+  std::tm when{};
+  when.tm_year = 2025 - 1900;
+  when.tm_mon = 0;
+  when.tm_mday = 2;
+  when.tm_hour = 9;
+  when.tm_min = 5;
+  when.tm_isdst = -1;
+  const long long t = static_cast<long long>(std::mktime(&when));
+  EventJson history{{"event", "history"},
+                    {"messages",
+                     {{{"from", "BOB"}, {"to", ""}, {"body", "rano"}, {"time", t}, {"type", 1}},
+                      {{"from", "BOB"}, {"to", ""}, {"body", "błąd [53]"}, {"time", t}, {"type", 0}}}}};
+  const std::string shown = RenderEvent(history, state);
+  EXPECT_NE(shown.find("[2025-01-02 09:05] BOB: rano"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("[2025-01-02 09:05] !!! BOB: błąd [53]"), std::string::npos) << shown;
+}
+
+TEST(TerminalTest, OnlyAnIncomingChatMessageCallsForAttention) {
+  EXPECT_TRUE(host::CallsForAttention(ChatFrom("BOB", "hej")));
+  EventJson notice = ChatFrom("BOB", "Wystąpił błąd [2]");
+  notice["type"] = 0;
+  EXPECT_FALSE(host::CallsForAttention(notice));
+  EXPECT_FALSE(host::CallsForAttention(EventJson{{"event", "sending"}, {"to", "BOB"}}));
+}
+
+TEST(TerminalTest, IdleWatchReportsEachEdgeOnce) {
+  using std::chrono::seconds;
+  const auto start = host::IdleWatch::Clock::now();
+  host::IdleWatch watch(seconds(60), start);
+  EXPECT_FALSE(watch.Check(start + seconds(59)));
+  EXPECT_GT(watch.TimeoutMs(start + seconds(59)), 0);
+  EXPECT_TRUE(watch.Check(start + seconds(60)));
+  EXPECT_FALSE(watch.Check(start + seconds(120))) << "idle is told once";
+  EXPECT_EQ(watch.TimeoutMs(start + seconds(120)), -1);
+  EXPECT_TRUE(watch.Input(start + seconds(121))) << "the first key ends the idle spell";
+  EXPECT_FALSE(watch.Input(start + seconds(122)));
+  host::IdleWatch never(seconds(0), start);
+  EXPECT_FALSE(never.Check(start + seconds(100000)));
+}
+
+TEST(TerminalTest, TableCellsAreCutByCharactersAndKeptOnOneLine) {
+  const std::string table = host::TextTable({"A"}, {{"żółćżółćżółć"}, {"x\ny"}}, 5, "");
+  EXPECT_NE(table.find("żółć…"), std::string::npos) << table;
+  EXPECT_NE(table.find("x y"), std::string::npos) << table;
+}
+
+}  // namespace
+}  // namespace vask
