@@ -23,12 +23,15 @@ std::string Lower(std::string s) {
 }  // namespace
 
 const std::vector<ContactColumn>& DetailsColumns() {
-  static const std::vector<ContactColumn> kColumns = {
-      {kColumnId, "Komputer", "komputer"},     {kColumnFirstName, "Imię", "imie"},
-      {kColumnLastName, "Nazwisko", "nazwisko"}, {kColumnNick, "Pseudonim", "pseudonim"},
-      {kColumnCity, "Miasto", "miasto"},         {kColumnEmail, "E-mail", "email"},
-      {kColumnDescription, "Opis", "opis"},      {kColumnBirth, "Rok urodzenia", "rok"},
-      {kColumnGender, "Płeć", "plec"}};
+  static const std::vector<ContactColumn> kColumns = {{kColumnId, "Komputer", "komputer"},
+                                                      {kColumnFirstName, "Imię", "imie"},
+                                                      {kColumnLastName, "Nazwisko", "nazwisko"},
+                                                      {kColumnNick, "Pseudonim", "pseudonim"},
+                                                      {kColumnCity, "Miasto", "miasto"},
+                                                      {kColumnEmail, "E-mail", "email"},
+                                                      {kColumnDescription, "Opis", "opis"},
+                                                      {kColumnBirth, "Rok urodzenia", "rok"},
+                                                      {kColumnGender, "Płeć", "plec"}};
   return kColumns;
 }
 

@@ -28,8 +28,8 @@ void AlertIncoming(const std::string& from, const std::string& text) {
   std::fflush(stdout);
   if (!DesktopSession()) return;
   const std::string title = "Vask: " + from;
-  const char* argv[] = {"notify-send", "--app-name=vask-host", "--", title.c_str(), text.c_str(),
-                        nullptr};
+  const char* argv[] = {"notify-send", "--app-name=vask-host", "--",
+                        title.c_str(), text.c_str(),           nullptr};
   pid_t child = 0;
   // A machine without notify-send gets the bell alone.
   if (posix_spawnp(&child, "notify-send", nullptr, nullptr, const_cast<char* const*>(argv),

@@ -118,6 +118,8 @@ class HostCore {
 
   // --- what the plug-in told the host ---
   OwnStatus ownStatus() const { return reports_.ownStatus(); }
+  // A status the host learnt by asking (auto-away changes it without telling).
+  OwnStatus NoteOwnStatus(int status) { return reports_.AnnounceStatus(status, nullptr); }
   std::vector<InterfaceItem> items() const { return declared_.items(); }
   std::optional<InterfaceItem> Item(int id, int parent) const { return declared_.Item(id, parent); }
   std::vector<RegisteredIcon> icons() const { return declared_.icons(); }

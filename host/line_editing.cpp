@@ -13,7 +13,6 @@
 #include <memory>
 #include <vector>
 
-#include "abi/host_ids.h"
 #include "host/desktop_alert.h"
 #include "host/event_rendering.h"
 #include "host/front_state.h"
@@ -153,13 +152,13 @@ void RunTerminal(EventQueue& events, const std::function<void(const std::string&
     }
     const auto now = IdleWatch::Clock::now();
     if (!terminal.inputEnded && fds[1].revents && idle.Input(now)) {
-      submit("msg " + std::to_string(kMsgAutoAwayEnd));
+      submit("back");
     } else if (!terminal.inputEnded && idle.Check(now)) {
       const int seconds = options.awaySeconds;
       Show("*** Nic nie piszesz od " +
            (seconds % 60 ? std::to_string(seconds) + " s" : std::to_string(seconds / 60) + " min") +
            ": wtyczka ustawi stan nieobecny, jeśli byłeś dostępny; klawisz go cofa.");
-      submit("msg " + std::to_string(kMsgAutoAwayBegin));
+      submit("away");
     }
     if (!terminal.inputEnded && fds[1].revents) {
       if (fds[1].revents & (POLLHUP | POLLERR)) {

@@ -44,7 +44,8 @@ bool ParseNumber(const std::string& text, long long* value) {
 constexpr intptr_t kChatCommandTaken = 2;
 
 constexpr const char* kHelp =
-    "status <n> [text] | describe [text] | ignored | add <computer> | remove <computer> | send "
+    "status <n> [text] | describe [text] | away | back | ignored | add <computer> | remove "
+    "<computer> | send "
     "<computer> <text> | "
     "msg <id> [p1 [p2 [p3 [p4]]]] | set <column> <value> | get <column> | contacts | "
     "ignore <computer> | unignore <computer> | cancel | details open|close <computer> | "
@@ -267,6 +268,18 @@ bool ScriptHost::Run(const std::string& rawLine) {
     intptr_t answer = core_.Call(plugin_, kMsgSetStatus, core_.ownStatus().status,
                                  reinterpret_cast<intptr_t>(text.c_str()));
     Write(Event("answer").Int("id", kMsgSetStatus).Int("answer", answer));
+    return true;
+  }
+  if (command == "away" || command == "back") {
+    // Auto-away begins or ends; the plug-in changes its status without
+    // telling the host, so the host asks for it afterwards.
+    core_.Call(plugin_, command == "away" ? kMsgAutoAwayBegin : kMsgAutoAwayEnd);
+    const int status = static_cast<int>(core_.Call(plugin_, kMsgOwnStatus));
+    const OwnStatus own = core_.NoteOwnStatus(status);
+    Write(Event("own-status")
+              .Int("status", status)
+              .Int("ownStatus", own.status)
+              .Str("ownText", Cp1250ToUtf8(own.text)));
     return true;
   }
   if (command == "ignored") {

@@ -19,8 +19,11 @@ using host::RenderEvent;
 using host::TranslateLine;
 
 EventJson ChatFrom(const std::string& from, const std::string& body) {
-  return EventJson{{"event", "message"}, {"from", from}, {"body", body},
-                   {"type", kMessageTypeChat}, {"time", 0}};
+  return EventJson{{"event", "message"},
+                   {"from", from},
+                   {"body", body},
+                   {"type", kMessageTypeChat},
+                   {"time", 0}};
 }
 
 std::vector<std::string> Commands(const std::string& typed, FrontState& state) {
@@ -91,9 +94,10 @@ EventJson SettingsPage() {
       {"controls",
        {control(0x110040, "res://dll/111.ico"),
         control(0x81180, "\r\nV.ask LAN messenger 0.1\r\n Wiadomości bez serwera"), help,
-        control(0xF0000, "Ustawienia"),
-        bound(0x60000, "Obsługuj WinPopup", kSettingWinPopup, "1"),
-        bound(0x160040, "Vask\x03" "552599552\x01Możesz się komunikować z osobami o IDENTYCZNYM ustawieniu!",
+        control(0xF0000, "Ustawienia"), bound(0x60000, "Obsługuj WinPopup", kSettingWinPopup, "1"),
+        bound(0x160040,
+              "Vask\x03"
+              "552599552\x01Możesz się komunikować z osobami o IDENTYCZNYM ustawieniu!",
               kSettingChannel, "Vask"),
         control(0x90000, "Nazwa kanału"), control(0x100000, "")}}};
 }
@@ -105,7 +109,8 @@ TEST(TerminalTest, TheSettingsPageReadsAsAPageAndSaysWhenAChangeNeedsReconnectin
   EXPECT_EQ(page.find("552599552"), std::string::npos) << page;
   EXPECT_EQ(page.find('\x01'), std::string::npos);
   EXPECT_NE(page.find("[obrazek wtyczki]"), std::string::npos) << page;
-  EXPECT_NE(page.find("\n    V.ask LAN messenger 0.1\n    Wiadomości bez serwera\n"), std::string::npos)
+  EXPECT_NE(page.find("\n    V.ask LAN messenger 0.1\n    Wiadomości bez serwera\n"),
+            std::string::npos)
       << page;
   EXPECT_NE(page.find("[POMOC]  /pomoc"), std::string::npos) << page;
   EXPECT_NE(page.find("[x] Obsługuj WinPopup"), std::string::npos) << page;
@@ -125,10 +130,20 @@ TEST(TerminalTest, SearchResultsAndDetailsAreTablesWithPolishLabels) {
   FrontState state;
   EventJson results{{"event", "results"},
                     {"contacts",
-                     {{{"uid", "ALA"}, {"status", kStatusAvailable}, {"column6", "Alicja"},
-                       {"column7", "Żak"}, {"column9", "Łódź"}, {"column11", ""}, {"column17", ""}},
-                      {{"uid", "BOLEK"}, {"status", kStatusBrb}, {"column6", "Bo"},
-                       {"column7", ""}, {"column9", ""}, {"column11", "b@x.pl"}, {"column17", ""}}}}};
+                     {{{"uid", "ALA"},
+                       {"status", kStatusAvailable},
+                       {"column6", "Alicja"},
+                       {"column7", "Żak"},
+                       {"column9", "Łódź"},
+                       {"column11", ""},
+                       {"column17", ""}},
+                      {{"uid", "BOLEK"},
+                       {"status", kStatusBrb},
+                       {"column6", "Bo"},
+                       {"column7", ""},
+                       {"column9", ""},
+                       {"column11", "b@x.pl"},
+                       {"column17", ""}}}}};
   const std::string table = RenderEvent(results, state);
   EXPECT_NE(table.find("Komputer  Stan"), std::string::npos) << table;
   EXPECT_NE(table.find("Imię"), std::string::npos);
@@ -164,10 +179,11 @@ TEST(TerminalTest, HistoryLinesCarryTheirDateAndNoticesStandApart) {
   when.tm_min = 5;
   when.tm_isdst = -1;
   const long long t = static_cast<long long>(std::mktime(&when));
-  EventJson history{{"event", "history"},
-                    {"messages",
-                     {{{"from", "BOB"}, {"to", ""}, {"body", "rano"}, {"time", t}, {"type", 1}},
-                      {{"from", "BOB"}, {"to", ""}, {"body", "błąd [53]"}, {"time", t}, {"type", 0}}}}};
+  EventJson history{
+      {"event", "history"},
+      {"messages",
+       {{{"from", "BOB"}, {"to", ""}, {"body", "rano"}, {"time", t}, {"type", 1}},
+        {{"from", "BOB"}, {"to", ""}, {"body", "błąd [53]"}, {"time", t}, {"type", 0}}}}};
   const std::string shown = RenderEvent(history, state);
   EXPECT_NE(shown.find("[2025-01-02 09:05] BOB: rano"), std::string::npos) << shown;
   EXPECT_NE(shown.find("[2025-01-02 09:05] !!! BOB: błąd [53]"), std::string::npos) << shown;

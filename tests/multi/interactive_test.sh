@@ -87,6 +87,14 @@ expect 0 "Nie wysłano wiadomości."
 expect 0 "!!! Powiadomienie (NIKT)"
 expect 0 "nie ma takiego komputera w sieci"
 
+# A third computer left alone goes away by itself and comes back with a key.
+tmux split-window -v -t "$session:0.1" \
+  "$(printf '%q --computer EWA --lan-dir %q --profile :memory: --away-after 2' "$host" "$lan")"
+tmux send-keys -t "$session:0.2" '/status dostępny' Enter
+expect 2 "Twój status: Nieobecny (automatycznie)"
+tmux send-keys -t "$session:0.2" ' '
+expect 2 "Twój status: Dostępny"
+
 # An unknown status word is refused on the spot; /quit ends the program.
 tmux send-keys -t "$session:0.0" '/status senny' Enter
 expect 0 "Nieznany stan: senny"
