@@ -40,33 +40,32 @@ using namespace vask;
 using namespace vask::host;
 
 constexpr const char* kUsage =
-    "Usage: vask-host [options]\n"
+    "Użycie: vask-host [opcje]\n"
     "\n"
-    "The stand-in host messenger: loads the LAN plug-in on the emulated LAN and\n"
-    "takes one command a line on standard input, writing one JSON event a line.\n"
+    "Komunikator-gospodarz: ładuje wtyczkę LAN w emulowanej sieci i przyjmuje polecenia\n"
+    "po jednym w wierszu; na terminalu jako rozmowę (/help), w trybie skryptowym\n"
+    "wypisując po jednym zdarzeniu JSON w wierszu.\n"
     "\n"
-    "  --computer NAME    this computer's name (default: $COMPUTERNAME, else the host name)\n"
-    "  --lan-dir DIR      the emulated LAN directory (default: $VASK_LAN_DIR, else\n"
+    "  --computer NAZWA   nazwa tego komputera (domyślnie $COMPUTERNAME, inaczej nazwa hosta);\n"
+    "                     najwyżej 15 znaków Windows-1250, zapisywana wielkimi literami\n"
+    "  --lan-dir KATALOG  katalog emulowanej sieci (domyślnie $VASK_LAN_DIR, inaczej\n"
     "                     ${XDG_RUNTIME_DIR:-/tmp}/vask-lan-<uid>)\n"
-    "  --workgroup NAME   the workgroup (default: $VASK_WORKGROUP, else WORKGROUP)\n"
-    "  --profile FILE     the profile database (default: $XDG_DATA_HOME/vask/<COMPUTER>.db,\n"
-    "                     else ~/.local/share/vask/<COMPUTER>.db; \":memory:\" keeps nothing)\n"
-    "  --plugin FILE      the plug-in library (default: libvask.so beside vask-host)\n"
-    "  --script           scripted mode (also chosen when standard input is not a terminal)\n"
-    "  --verbose          also print the plug-in's log lines (stderr) and service calls\n"
-    "  --away-after SECONDS  on the terminal: after this long without a key the plug-in\n"
-    "                     is told the user is away (default 600; 0 never)\n"
-    "  --real-lan         talk on the real network through vask-bridge (VASK_REAL_LAN=1),\n"
-    "                     starting the bridge when none serves the LAN directory yet\n"
-    "  --help             this text\n"
+    "  --workgroup NAZWA  grupa robocza (domyślnie $VASK_WORKGROUP, inaczej WORKGROUP)\n"
+    "  --profile PLIK     profil (domyślnie $XDG_DATA_HOME/vask/<KOMPUTER>.db, inaczej\n"
+    "                     ~/.local/share/vask/<KOMPUTER>.db; \":memory:\" niczego nie zachowuje)\n"
+    "  --plugin PLIK      biblioteka wtyczki (domyślnie libvask.so obok vask-host)\n"
+    "  --script           tryb skryptowy (wybierany też, gdy wejście nie jest terminalem)\n"
+    "  --verbose          także dziennik wtyczki (na stderr) i wywołania usług\n"
+    "  --away-after SEK   na terminalu: po tylu sekundach bez klawisza wtyczka dowiaduje się,\n"
+    "                     że jesteś nieobecny (domyślnie 600; 0 nigdy)\n"
+    "  --real-lan         prawdziwa sieć przez vask-bridge (VASK_REAL_LAN=1); uruchamia\n"
+    "                     mostek, gdy żaden jeszcze nie obsługuje katalogu sieci\n"
+    "  --help             ten tekst\n"
     "\n"
-    "Commands: status <n> [text], add <computer>, remove <computer>, send <computer> <text>,\n"
-    "msg <id> [p1 [p2 [p3 [p4]]]], set <column> <value>, get <column>, contacts,\n"
-    "ignore <computer>, unignore <computer>, cancel, details open|close <computer>,\n"
-    "history [computer], wait <ms>, help, quit.\n"
+    "Polecenia trybu skryptowego: help je wymienia.\n"
     "\n"
-    "Exit codes: 0 clean quit or end of input, 1 bad options, 2 the plug-in could not be\n"
-    "loaded, 3 the profile was refused.\n";
+    "Kody wyjścia: 0 quit albo koniec wejścia, 1 złe opcje, 2 nie dało się załadować wtyczki,\n"
+    "3 profil odrzucony.\n";
 
 std::string ExecutableDir() {
   std::error_code error;
@@ -103,15 +102,36 @@ std::string LocalComputerName() {
   return name;
 }
 
+// The LAN directory as the emulated LAN uses it (VASK_LAN_DIR, else the
+// runtime folder's vask-lan-<uid>).
+std::string LanDirectory() {
+  const char* lanEnv = std::getenv("VASK_LAN_DIR");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return lanEnv && *lanEnv ? lanEnv
+                           : std::string(runtime && *runtime ? runtime : "/tmp") + "/vask-lan-" +
+                                 std::to_string(getuid());
+}
+
+// The emulated LAN refuses a directory that others could enter or that
+// belongs to someone else; the plug-in would only say it could not make its
+// slots. Said here, before anything starts, with what to do.
+std::string LanDirectoryProblem() {
+  const std::string lan = LanDirectory();
+  struct stat info {};
+  if (lstat(lan.c_str(), &info) != 0) return {};  // made when first used
+  if (!S_ISDIR(info.st_mode)) return "katalog sieci " + lan + " nie jest katalogiem";
+  if (info.st_uid != geteuid()) return "katalog sieci " + lan + " należy do kogoś innego";
+  if ((info.st_mode & 077) != 0) {
+    return "katalog sieci " + lan + " jest dostępny dla innych; popraw to: chmod 700 " + lan;
+  }
+  return {};
+}
+
 // The real LAN: one vask-bridge per machine owns the NetBIOS ports and
 // listens on <LAN>/.bridge. Starts one (beside vask-host, else from PATH)
 // when none answers there, and waits until it does; it outlives this host.
 bool EnsureBridge() {
-  const char* lanEnv = std::getenv("VASK_LAN_DIR");
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string lan = lanEnv && *lanEnv ? lanEnv
-                                      : std::string(runtime && *runtime ? runtime : "/tmp") +
-                                            "/vask-lan-" + std::to_string(getuid());
+  const std::string lan = LanDirectory();
   std::string socketPath = lan + "/.bridge";
   auto listening = [&socketPath] {
     sockaddr_un address{};
@@ -142,7 +162,7 @@ bool EnsureBridge() {
     _exit(127);
   }
   if (child < 0) {
-    std::fprintf(stderr, "vask-host: cannot start vask-bridge\n");
+    std::fprintf(stderr, "vask-host: nie da się uruchomić vask-bridge\n");
     return false;
   }
   for (int i = 0; i < 100; ++i) {
@@ -151,7 +171,7 @@ bool EnsureBridge() {
     if (waitpid(child, &status, WNOHANG) == child) break;  // it gave up: its log says why
     usleep(50000);
   }
-  std::fprintf(stderr, "vask-host: vask-bridge did not start; see %s\n", log.c_str());
+  std::fprintf(stderr, "vask-host: vask-bridge nie wystartował; zobacz %s\n", log.c_str());
   return false;
 }
 
@@ -249,7 +269,8 @@ int main(int argc, char** argv) {
         char* end = nullptr;
         const long seconds = std::strtol(optarg, &end, 10);
         if (*optarg == '\0' || *end != '\0' || seconds < 0 || seconds > 86400 * 7) {
-          std::fprintf(stderr, "vask-host: --away-after takes seconds (0 to 604800): %s\n", optarg);
+          std::fprintf(stderr, "vask-host: --away-after przyjmuje sekundy (0 do 604800): %s\n",
+                       optarg);
           return 1;
         }
         terminalOptions.awaySeconds = static_cast<int>(seconds);
@@ -267,7 +288,7 @@ int main(int argc, char** argv) {
     }
   }
   if (optind < argc) {
-    std::fprintf(stderr, "vask-host: unexpected argument: %s\n", argv[optind]);
+    std::fprintf(stderr, "vask-host: nieoczekiwany argument: %s\n", argv[optind]);
     return 1;
   }
   if (!computer.empty()) {
@@ -285,6 +306,10 @@ int main(int argc, char** argv) {
     setenv("COMPUTERNAME", UpperCp1250(*name).c_str(), 1);
   }
   if (!lanDir.empty()) setenv("VASK_LAN_DIR", lanDir.c_str(), 1);
+  if (std::string why = LanDirectoryProblem(); !why.empty()) {
+    std::fprintf(stderr, "vask-host: %s\n", why.c_str());
+    return 1;
+  }
   if (!workgroup.empty()) setenv("VASK_WORKGROUP", workgroup.c_str(), 1);
   if (const char* real = std::getenv("VASK_REAL_LAN");
       real && *real && std::strcmp(real, "0") != 0) {
@@ -331,7 +356,7 @@ int main(int argc, char** argv) {
   std::string error;
   int id = core.Load(plugin, false, &error);
   if (!id) {
-    std::fprintf(stderr, "vask-host: cannot load the plug-in: %s\n", error.c_str());
+    std::fprintf(stderr, "vask-host: nie da się załadować wtyczki: %s\n", error.c_str());
     return 2;
   }
   int exitCode = 0;
