@@ -169,7 +169,7 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
   } else {
     auto text = Utf8ToCp1250(words[2]);
     if (!text) {
-      host.Error("page", "the text holds characters Windows-1250 cannot hold");
+      host.Error("page", "Tekst zawiera znaki, których nie da się zapisać w Windows-1250");
       return;
     }
     core.SetSettingText(column, *text);
@@ -208,7 +208,7 @@ void Action(ScriptHost& host, HostCore& core, int plugin, const std::vector<std:
     auto name = Utf8ToCp1250(words[2]);
     contact = name ? core.FindContact(NET_LAN, *name) : -1;
     if (contact < 0) {
-      host.Error("action", "no contact " + words[2]);
+      host.Error("action", "Nie ma takiego kontaktu: " + words[2]);
       return;
     }
   }

@@ -96,7 +96,7 @@ class SearchCommands {
     std::string bad;
     auto converted = Utf8ToCp1250(utf8, &bad);
     if (!converted) {
-      host_.Error(command, "the text holds a character Windows-1250 cannot hold: " + bad);
+      host_.Error(command, "Tekst zawiera znak, którego nie da się zapisać w Windows-1250: " + bad);
       return false;
     }
     *out = *converted;
@@ -223,7 +223,7 @@ void SearchCommands::Details(const std::string& utf8) {
   if (!Convert("details", utf8, &name)) return;
   int contact = core_.FindContact(NET_LAN, name);
   if (contact < 0) {
-    host_.Error("details", "no such contact: " + utf8);
+    host_.Error("details", "Nie ma takiego kontaktu: " + utf8);
     return;
   }
   if (!core_.DetailsOpen(contact)) {

@@ -15,7 +15,8 @@ class ContactNames : public MultiFixture {
     return host.WaitFor(
         [](const std::string& line) {
           auto event = JsonField(line, "event");
-          return event == "contact-added" || (event == "error" && JsonField(line, "command") == "add");
+          return event == "contact-added" ||
+                 (event == "error" && JsonField(line, "command") == "add");
         },
         mark);
   }
@@ -61,8 +62,8 @@ TEST_F(ContactNames, NamesNoComputerCanHaveAreRefusedInPolish) {
   HostProcess& a = StartHost("A");
   // Fifteen characters are counted in Windows-1250, one byte a letter:
   // fifteen Polish letters fit, sixteen letters do not.
-  for (const std::string name : {"ABCDEFGHIJKLMNOP", "ŻÓŁWIŻÓŁWIŻÓŁWIŻ", "a*b", "dom\\biuro",
-                                 "kto?", "a/b"}) {
+  for (const std::string name :
+       {"ABCDEFGHIJKLMNOP", "ŻÓŁWIŻÓŁWIŻÓŁWIŻ", "a*b", "dom\\biuro", "kto?", "a/b"}) {
     auto answer = Add(a, name);
     ASSERT_TRUE(answer) << name;
     EXPECT_EQ(JsonField(*answer, "event"), "error") << *answer;
