@@ -165,7 +165,7 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
   } else {
     auto text = Utf8ToCp1250(words[2]);
     if (!text) {
-      host.Error("page", "Tekst ma znaki, których nie ma w Windows-1250");
+      host.Error("page", "Tekst zawiera znaki, których nie da się zapisać w Windows-1250");
       return;
     }
     core.SetSettingText(column, *text);

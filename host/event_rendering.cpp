@@ -152,6 +152,7 @@ std::string NoticeClosed(const std::string&, const EventJson& e, FrontState&) {
 
 std::string ContactAdded(const std::string&, const EventJson& e, FrontState& state) {
   state.contacts[NumberOf(e, "contact")] = TextOf(e, "computer");
+  if (NumberOf(e, "existing")) return "*** " + TextOf(e, "computer") + " już jest na liście.";
   return "*** Dodano kontakt " + TextOf(e, "computer") + ".";
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -26,7 +27,9 @@ intptr_t ShowMessage(AnswerContext& parts, HostMessage* m, RecordedCall& call) {
   e.to = TextOf(reinterpret_cast<intptr_t>(record->to));
   e.body = TextOf(reinterpret_cast<intptr_t>(record->body));
   e.ext = TextOf(reinterpret_cast<intptr_t>(record->ext));
-  e.time = record->time;
+  // The plug-in's notices carry no time: they are stamped on arrival, so
+  // that the history keeps them after what came before.
+  e.time = record->time > 0 ? record->time : static_cast<int64_t>(std::time(nullptr));
   e.type = record->type;
   e.net = record->net;
   e.flags = record->flags;
@@ -63,34 +66,56 @@ intptr_t ContactStatus(AnswerContext& parts, HostMessage* m, RecordedCall& call)
   return 0;
 }
 
-intptr_t AnnounceStatus(AnswerContext& parts, HostMessage* m, RecordedCall& call) {
-  // A hook may have rewritten p2 and p3: record what the plug-in will read
-  // back.
-  // p2 -1 keeps the status, a missing p3 the text.
-  const std::optional<int> status =
-      m->p2 != -1 ? std::optional<int>(static_cast<int>(m->p2)) : std::nullopt;
-  const std::string text = ParamCount(m) >= 3 && m->p3 ? TextOf(m->p3) : "";
-  const OwnStatus own =
-      parts.reports.AnnounceStatus(status, ParamCount(m) >= 3 && m->p3 ? text.c_str() : nullptr);
-  AddInt(call, "ownStatus", own.status);
-  AddText(call, "ownText", own.text.c_str());
-  // The host keeps the last status a plug-in announced in its settings
-  // columns named ".../Status" and ".../StatusInfo", so that
-  // kSettingRestoreStatus brings it back at the next start. Offline is not
-  // kept: every start announces it first, and a restored status is the last
-  // one the user was reachable with.
-  int statusColumn = 0;
-  int textColumn = 0;
-  for (const ColumnDefinition& c : parts.declared.columns()) {
+// The settings columns the plug-in named ".../Status" and ".../StatusInfo":
+// the host keeps the last status announced there (0 when not declared).
+struct KeptStatusColumns {
+  int status = 0;
+  int text = 0;
+};
+
+KeptStatusColumns FindKeptStatusColumns(const PluginDeclarations& declared) {
+  KeptStatusColumns kept;
+  for (const ColumnDefinition& c : declared.columns()) {
     if (c.table != kTableSettings) continue;
     const size_t slash = c.name.rfind('/');
     if (slash == std::string::npos) continue;
-    if (c.name.compare(slash, std::string::npos, "/Status") == 0) statusColumn = c.column;
-    if (c.name.compare(slash, std::string::npos, "/StatusInfo") == 0) textColumn = c.column;
+    if (c.name.compare(slash, std::string::npos, "/Status") == 0) kept.status = c.column;
+    if (c.name.compare(slash, std::string::npos, "/StatusInfo") == 0) kept.text = c.column;
   }
-  if (own.status != kStatusOffline && statusColumn != 0) {
-    parts.tables.SetInt(kTableSettings, 0, statusColumn, own.status);
-    if (textColumn != 0) parts.tables.SetText(kTableSettings, 0, textColumn, own.text);
+  return kept;
+}
+
+intptr_t AnnounceStatus(AnswerContext& parts, HostMessage* m, RecordedCall& call) {
+  // The host keeps the last status a plug-in announced, with its
+  // description, so that kSettingRestoreStatus brings it back at the next
+  // start. Offline is not kept: every start announces it first, and a
+  // restored status is the last one the user was reachable with.
+  const KeptStatusColumns kept = FindKeptStatusColumns(parts.declared);
+  const bool hasText = ParamCount(m) >= 3;
+  // Going online with no description while the host knows none for the
+  // plug-in (a start, or after one without): the answer carries the last
+  // description kept, which the plug-in reads back as its own. A
+  // description given, or one the plug-in holds, stays as it is.
+  if (hasText && m->p3 == 0 && kept.text != 0) {
+    const OwnStatus before = parts.reports.ownStatus();
+    const int target = m->p2 != -1 ? static_cast<int>(m->p2) : before.status;
+    if (target != kStatusOffline && before.text.empty()) {
+      const std::string last = parts.tables.GetText(kTableSettings, 0, kept.text);
+      if (!last.empty()) m->p3 = reinterpret_cast<intptr_t>(parts.core.KeepText(last));
+    }
+  }
+  // A hook may have rewritten p2 and p3 too: record what the plug-in will
+  // read back. p2 -1 keeps the status, a missing p3 the text.
+  const std::optional<int> status =
+      m->p2 != -1 ? std::optional<int>(static_cast<int>(m->p2)) : std::nullopt;
+  const std::string text = hasText && m->p3 ? TextOf(m->p3) : "";
+  const OwnStatus own =
+      parts.reports.AnnounceStatus(status, hasText && m->p3 ? text.c_str() : nullptr);
+  AddInt(call, "ownStatus", own.status);
+  AddText(call, "ownText", own.text.c_str());
+  if (own.status != kStatusOffline && kept.status != 0) {
+    parts.tables.SetInt(kTableSettings, 0, kept.status, own.status);
+    if (kept.text != 0) parts.tables.SetText(kTableSettings, 0, kept.text, own.text);
   }
   return 0;
 }

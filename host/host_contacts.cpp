@@ -8,9 +8,13 @@ int HostCore::AddContact(std::string_view address, int net) {
   if (existing > 0) return existing;
   int row = tables_.NewContact();
   if (row < 0) return -1;
-  tables_.SetText(kTableContacts, row, kColumnId, address);
-  tables_.SetInt(kTableContacts, row, kColumnNet, net);
-  tables_.SetInt(kTableContacts, row, kColumnStatus, kStatusOffline);
+  // A row without its address would be a contact nobody can find or name.
+  if (!tables_.SetText(kTableContacts, row, kColumnId, address) ||
+      !tables_.SetInt(kTableContacts, row, kColumnNet, net) ||
+      !tables_.SetInt(kTableContacts, row, kColumnStatus, kStatusOffline)) {
+    tables_.DeleteContact(row);
+    return -1;
+  }
   return row;
 }
 
@@ -28,12 +32,12 @@ int HostCore::FindContact(int net, std::string_view address) {
   return -1;
 }
 
-void HostCore::SetSetting(int column, int64_t value) {
-  tables_.SetInt(kTableSettings, 0, column, value);
+bool HostCore::SetSetting(int column, int64_t value) {
+  return tables_.SetInt(kTableSettings, 0, column, value);
 }
 
-void HostCore::SetSettingText(int column, std::string_view value) {
-  tables_.SetText(kTableSettings, 0, column, value);
+bool HostCore::SetSettingText(int column, std::string_view value) {
+  return tables_.SetText(kTableSettings, 0, column, value);
 }
 
 int64_t HostCore::GetSetting(int column) { return tables_.GetInt(kTableSettings, 0, column); }
@@ -42,8 +46,8 @@ std::string HostCore::GetSettingText(int column) {
   return tables_.GetText(kTableSettings, 0, column);
 }
 
-void HostCore::SetIgnored(std::string_view address, bool ignored) {
-  tables_.SetIgnored(address, ignored);
+bool HostCore::SetIgnored(std::string_view address, bool ignored) {
+  return tables_.SetIgnored(address, ignored);
 }
 
 bool HostCore::IsIgnored(std::string_view address) { return tables_.IsIgnored(address); }

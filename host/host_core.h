@@ -103,17 +103,19 @@ class HostCore {
   // --- tables ---
   HostTables& tables() { return tables_; }
   // A LAN contact (or another network's): the existing row when the address
-  // is already a contact of that network, else a new row.
+  // is already a contact of that network, else a new row; -1 when the
+  // profile could not keep it (nothing half-made stays).
   int AddContact(std::string_view address, int net = NET_LAN);
   bool RemoveContact(int contact);
   // Case-insensitive compare of the address; -1 when none.
   int FindContact(int net, std::string_view address);
-  void SetSetting(int column, int64_t value);
-  void SetSettingText(int column, std::string_view value);
+  // False when the profile could not keep it (the tables' listener is told).
+  bool SetSetting(int column, int64_t value);
+  bool SetSettingText(int column, std::string_view value);
   int64_t GetSetting(int column);
   std::string GetSettingText(int column);
 
-  void SetIgnored(std::string_view address, bool ignored);
+  bool SetIgnored(std::string_view address, bool ignored);
   bool IsIgnored(std::string_view address);
 
   // --- what the plug-in told the host ---

@@ -3,11 +3,17 @@
 // ignore list and the message history.
 //
 // A profile file is ours when it carries our format mark; any other file
-// (damaged, or another program's database) is refused, never overwritten.
-// Texts are stored as the plug-in's bytes. Thread-safe (one lock).
+// (damaged, another program's database, one that cannot be written) is
+// refused, never overwritten. Texts are stored as the plug-in's bytes.
+//
+// Every SQLite call is checked. A failed read or write returns failure (a
+// write false, -1 or 0; a read the column's default) and is told to the
+// failure listener with a Polish text for the user, so that nothing is
+// lost silently. Thread-safe (one lock; the listener runs outside it).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -40,12 +46,19 @@ class HostTables {
   HostTables(const HostTables&) = delete;
   HostTables& operator=(const HostTables&) = delete;
 
+  // False when the profile was refused; error() then says why, in Polish.
   bool ok() const { return db_ != nullptr; }
   const std::string& error() const { return error_; }
 
+  // Receives the Polish text of every failed read or write, on the thread
+  // that made the call, after the tables' lock is released (it may call
+  // back). Null: failures are only returned.
+  using FailureListener = std::function<void(const std::string& message)>;
+  void SetFailureListener(FailureListener listener);
+
   // Defines or redefines a column (its values stay). type: kColumnInt or
   // kColumnText.
-  void DefineColumn(int table, int column, int type, int64_t defaultInt,
+  bool DefineColumn(int table, int column, int type, int64_t defaultInt,
                     std::string_view defaultText, std::string_view name);
   // The column's type, or nullopt when nobody defined it.
   std::optional<int> ColumnType(int table, int column);
@@ -56,33 +69,42 @@ class HostTables {
   int64_t GetInt(int table, int row, int column);
   std::string GetText(int table, int row, int column);
   // Writes store in the column's own type (converting as above).
-  void SetInt(int table, int row, int column, int64_t value);
-  void SetText(int table, int row, int column, std::string_view value);
+  bool SetInt(int table, int row, int column, int64_t value);
+  bool SetText(int table, int row, int column, std::string_view value);
 
   // True when a value was ever stored (defaults do not count).
   bool HasValue(int table, int row, int column);
   bool RowExists(int table, int row);
-  int NewContact();                // a new row id
+  int NewContact();                // a new row id, -1 when it could not be made
   bool DeleteContact(int row);     // row 0 cannot be deleted
   std::vector<int> ContactRows();  // ascending, 0 first
   // One past the highest row: the count the plug-in walks 1..n-1 by.
   int ContactLimit();
 
-  void SetIgnored(std::string_view address, bool ignored);
+  bool SetIgnored(std::string_view address, bool ignored);
   bool IsIgnored(std::string_view address);     // compares ignoring ASCII case
   std::vector<std::string> IgnoredAddresses();  // in capitals, sorted
 
+  // The entry's number, 0 when it could not be stored. A time of 0 (the
+  // plug-in's notices carry none) is stored as the time of arrival.
   int64_t AddHistory(const HistoryEntry& entry);
-  std::vector<HistoryEntry> History(int contact);  // -2: all, in order
+  // -2: all. In order of time, entries of one second in order of arrival.
+  std::vector<HistoryEntry> History(int contact);
 
  private:
+  class Access;
+
   bool Exec(const char* sql);
   bool Open(const std::string& path, const std::string& computer);
-  std::optional<int> ColumnTypeLocked(int table, int column);
+  bool DefineColumnLocked(Access& access, int table, int column, int type, int64_t defaultInt,
+                          std::string_view defaultText, std::string_view name);
+  std::optional<int> ColumnTypeLocked(Access& access, int table, int column);
+  bool SetTextLocked(Access& access, int table, int row, int column, std::string_view value);
 
-  std::mutex mutex_;
+  std::mutex mutex_;  // db_ and listener_
   sqlite3* db_ = nullptr;
-  std::string error_;
+  std::string error_;  // written only while opening
+  FailureListener listener_;
 };
 
 // The leading decimal number of a text, as atoi reads it (0 when none).

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <thread>
 
+#include "host/computer_name.h"
 #include "host/declared_ui.h"
 #include "host/search_commands.h"
 #include "host/text_codec.h"
@@ -120,9 +121,14 @@ ScriptHost::ScriptHost(HostCore& core, int plugin, bool verbose)
   core_.SetEventSink(
       [this](const std::string& event, const RecordedCall& call) { OnEvent(event, call); });
   InstallSearchEvents(*this, core_);
+  // A setting, contact or message the profile failed to keep is told, not
+  // lost silently.
+  core_.tables().SetFailureListener(
+      [this](const std::string& message) { Error("profile", message); });
 }
 
 ScriptHost::~ScriptHost() {
+  core_.tables().SetFailureListener(nullptr);
   core_.calls().SetListener(nullptr);
   core_.SetEventSink(nullptr);
 }
@@ -167,7 +173,7 @@ bool ScriptHost::ToPlugin(const std::string& command, const std::string& utf8, s
   std::string bad;
   auto converted = Utf8ToCp1250(utf8, &bad);
   if (!converted) {
-    Error(command, "the text holds a character Windows-1250 cannot hold: " + bad);
+    Error(command, "Tekst zawiera znak, którego nie da się zapisać w Windows-1250: " + bad);
     return false;
   }
   *out = *converted;
@@ -250,7 +256,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
     auto w = SplitWords(line, 3);
     long long status = 0;
     if (w.size() < 2 || !ParseNumber(w[1], &status)) {
-      Error(command, "Użycie: status NUMER [opis]");
+      Error(command, "Użycie: status <numer> [opis]");
       return true;
     }
     std::string text;
@@ -292,33 +298,49 @@ bool ScriptHost::Run(const std::string& rawLine) {
   }
   if (command == "add" || command == "remove" || command == "ignore" || command == "unignore") {
     if (words.size() != 2) {
-      Error(command, "Użycie: " + command + " KOMPUTER");
+      Error(command, "Użycie: " + command + " <nazwa komputera, bez spacji>");
       return true;
     }
     std::string name;
     if (!ToPlugin(command, words[1], &name)) return true;
     if (command == "ignore" || command == "unignore") {
-      core_.SetIgnored(name, command == "ignore");
+      if (!core_.SetIgnored(name, command == "ignore")) return true;  // the profile told why
       Write(Event()
                 .Str("event", command == "ignore" ? "ignored" : "unignored")
                 .Str("computer", words[1]));
       return true;
     }
     if (command == "add") {
-      int contact = core_.AddContact(name, NET_LAN);
-      if (contact < 0) {
-        Error(command, "the contact could not be added");
+      // Stored as the computer is named: "bob" is the computer BOB, and
+      // the contact BOB when there is one already.
+      std::optional<std::string> computer = ComputerNameFromUtf8(words[1]);
+      if (!computer) {
+        Error(command, NotAComputerName(words[1]));
         return true;
       }
-      Write(
-          Event().Str("event", "contact-added").Int("contact", contact).Str("computer", words[1]));
+      const int known = core_.FindContact(NET_LAN, *computer);
+      const int contact = known > 0 ? known : core_.AddContact(*computer, NET_LAN);
+      if (contact < 0) {
+        Error(command, "Nie udało się dodać kontaktu " + words[1] + ".");
+        return true;
+      }
+      Write(Event()
+                .Str("event", "contact-added")
+                .Int("contact", contact)
+                .Str("computer",
+                     Cp1250ToUtf8(core_.tables().GetText(kTableContacts, contact, kColumnId)))
+                .Bool("existing", known > 0));
       // A real host reports each contact it shows to the contact's network.
-      core_.Call(plugin_, kMsgContactReported, contact);
+      if (known <= 0) core_.Call(plugin_, kMsgContactReported, contact);
       return true;
     }
     int contact = core_.FindContact(NET_LAN, name);
-    if (contact < 0 || !core_.RemoveContact(contact)) {
-      Error(command, "no such contact: " + words[1]);
+    if (contact < 0) {
+      Error(command, "Nie ma takiego kontaktu: " + words[1]);
+      return true;
+    }
+    if (!core_.RemoveContact(contact)) {
+      Error(command, "Nie udało się usunąć kontaktu " + words[1] + ".");
       return true;
     }
     Write(
@@ -328,7 +350,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
   if (command == "send") {
     auto w = SplitWords(line, 3);
     if (w.size() != 3) {
-      Error(command, "Użycie: send KOMPUTER tekst");
+      Error(command, "Użycie: send <komputer> <tekst>");
       return true;
     }
     std::string to, body;
@@ -375,7 +397,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
   if (command == "msg") {
     long long id = 0;
     if (words.size() < 2 || words.size() > 6 || !ParseNumber(words[1], &id)) {
-      Error(command, "Użycie: msg ID [p1 [p2 [p3 [p4]]]]");
+      Error(command, "Użycie: msg <numer komunikatu> [p1 [p2 [p3 [p4]]]]");
       return true;
     }
     // A parameter that is not a number goes to the plug-in as a text.
@@ -408,7 +430,8 @@ bool ScriptHost::Run(const std::string& rawLine) {
     auto w = SplitWords(line, 3);
     long long column = 0;
     if (w.size() < 2 || !ParseNumber(w[1], &column) || (command == "set" && w.size() != 3)) {
-      Error(command, command == "set" ? "Użycie: set KOLUMNA WARTOŚĆ" : "Użycie: get KOLUMNA");
+      Error(command,
+            command == "set" ? "Użycie: set <kolumna> <wartość>" : "Użycie: get <kolumna>");
       return true;
     }
     int col = static_cast<int>(column);
@@ -418,14 +441,14 @@ bool ScriptHost::Run(const std::string& rawLine) {
       bool isNumber = ParseNumber(w[2], &number);
       if (type == kColumnInt || (!type && isNumber)) {
         if (!isNumber) {
-          Error(command, "Ustawienie " + w[1] + " to liczba");
+          Error(command, "Ustawienie " + w[1] + " przyjmuje tylko liczbę.");
           return true;
         }
-        core_.SetSetting(col, number);
+        if (!core_.SetSetting(col, number)) return true;  // the profile told why
       } else {
         std::string text;
         if (!ToPlugin(command, w[2], &text)) return true;
-        core_.SetSettingText(col, text);
+        if (!core_.SetSettingText(col, text)) return true;
       }
     }
     Write(Event()
@@ -445,13 +468,13 @@ bool ScriptHost::Run(const std::string& rawLine) {
   if (command == "details") {
     std::string name;
     if (words.size() != 3 || (words[1] != "open" && words[1] != "close")) {
-      Error(command, "Użycie: details [open|close] KOMPUTER");
+      Error(command, "Użycie: details open|close <komputer>");
       return true;
     }
     if (!ToPlugin(command, words[2], &name)) return true;
     int contact = core_.FindContact(NET_LAN, name);
     if (contact < 0) {
-      Error(command, "no such contact: " + words[2]);
+      Error(command, "Nie ma takiego kontaktu: " + words[2]);
       return true;
     }
     if (words[1] == "open") {
@@ -469,7 +492,7 @@ bool ScriptHost::Run(const std::string& rawLine) {
       if (!ToPlugin(command, words[1], &name)) return true;
       contact = core_.FindContact(NET_LAN, name);
       if (contact < 0) {
-        Error(command, "no such contact: " + words[1]);
+        Error(command, "Nie ma takiego kontaktu: " + words[1]);
         return true;
       }
     }
@@ -491,14 +514,14 @@ bool ScriptHost::Run(const std::string& rawLine) {
   if (command == "wait") {
     long long ms = 0;
     if (words.size() != 2 || !ParseNumber(words[1], &ms) || ms < 0) {
-      Error(command, "Użycie: wait MILISEKUNDY");
+      Error(command, "Użycie: wait <milisekundy>");
       return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     Write(Event().Str("event", "waited").Int("ms", ms));
     return true;
   }
-  Error(command, "Nieznane polecenie; help je wymienia");
+  Error(command, "Nieznane polecenie: " + command + " (help wypisuje polecenia)");
   return true;
 }
 

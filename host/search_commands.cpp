@@ -107,7 +107,7 @@ class SearchCommands {
     std::string bad;
     auto converted = Utf8ToCp1250(utf8, &bad);
     if (!converted) {
-      host_.Error(command, "Tekst ma znak, którego nie ma w Windows-1250: " + bad);
+      host_.Error(command, "Tekst zawiera znak, którego nie da się zapisać w Windows-1250: " + bad);
       return false;
     }
     *out = *converted;

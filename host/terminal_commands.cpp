@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "abi/host_ids.h"
+#include "host/computer_name.h"
 #include "host/contact_columns.h"
 #include "host/script_host.h"
 #include "host/text_codec.h"
@@ -45,10 +46,11 @@ constexpr const char* kHelp =
     "  inne /polecenie idzie do wtyczki, np. /vask cloak\n"
     "  !polecenie               polecenie trybu skryptowego, np. !msg 30013";
 
-// A computer name as the network knows it: in capitals ("bob" is BOB).
+// A computer name as the network knows it: in capitals ("bob" is BOB). A
+// name that cannot be one stays as typed; the send then says why.
 std::string ComputerOf(const std::string& typed) {
-  auto bytes = Utf8ToCp1250(typed);
-  return bytes ? Cp1250ToUtf8(UpperCp1250(*bytes)) : typed;
+  auto name = ComputerNameFromUtf8(typed);
+  return name ? Cp1250ToUtf8(*name) : typed;
 }
 
 // "/own imię=Ala miasto=Nowy Sącz": one scripted "own" a pair, then the

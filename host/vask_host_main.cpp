@@ -28,6 +28,7 @@
 #include <string>
 #include <thread>
 
+#include "host/computer_name.h"
 #include "host/host_core.h"
 #include "host/host_event.h"
 #include "host/line_editing.h"
@@ -294,16 +295,12 @@ int main(int argc, char** argv) {
   if (!computer.empty()) {
     // The plug-in reads the name as Windows-1250 and in capitals, as
     // Windows keeps it; UTF-8 bytes on the wire would be another name.
-    auto name = Utf8ToCp1250(computer);
-    if (!name || name->empty() || name->size() > MAX_COMPUTERNAME_LENGTH ||
-        name->find_first_of("\\/*? \t") != std::string::npos) {
-      std::fprintf(stderr,
-                   "vask-host: to nie jest nazwa komputera (najwyżej 15 znaków Windows-1250, bez "
-                   "spacji i \\/*?): %s\n",
-                   computer.c_str());
+    auto name = ComputerNameFromUtf8(computer);
+    if (!name) {
+      std::fprintf(stderr, "vask-host: %s\n", NotAComputerName(computer).c_str());
       return 1;
     }
-    setenv("COMPUTERNAME", UpperCp1250(*name).c_str(), 1);
+    setenv("COMPUTERNAME", name->c_str(), 1);
   }
   if (!lanDir.empty()) setenv("VASK_LAN_DIR", lanDir.c_str(), 1);
   if (std::string why = LanDirectoryProblem(); !why.empty()) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -667,6 +668,80 @@ TEST(HostProfileTest, AProfileFileLogsAheadAndAForeignDatabaseKeepsItsJournal) {
   }
   EXPECT_EQ(JournalMode(other), "delete");
   RemoveTree(dir);
+}
+
+// Runs SQL on a profile through a connection of its own.
+bool ExecOn(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+            sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  return ok;
+}
+
+// Every failed read or write returns failure and is told once, in Polish
+// with SQLite's reason; a contact the profile cannot keep leaves no row.
+TEST(HostProfileTest, FailedReadsAndWritesAreReturnedAndToldNeverSilent) {
+  std::string dir = MakeTempDir("vask-profile");
+  ASSERT_FALSE(dir.empty());
+  const std::string path = dir + "/A.db";
+  HostCore core(host::HostOptions{path, "A", false});
+  ASSERT_TRUE(core.ok()) << core.error();
+  std::vector<std::string> told;
+  core.tables().SetFailureListener([&told](const std::string& m) { told.push_back(m); });
+  ASSERT_TRUE(core.SetSetting(kSettingNotices, 1));
+  ASSERT_EQ(core.AddContact("BETA"), 1);
+  EXPECT_TRUE(told.empty());
+
+  ASSERT_TRUE(ExecOn(path,
+                     "CREATE TRIGGER frozen BEFORE INSERT ON cells "
+                     "BEGIN SELECT RAISE(ABORT, 'cells frozen'); END;"));
+  EXPECT_FALSE(core.SetSetting(kSettingNotices, 0));
+  EXPECT_EQ(core.GetSetting(kSettingNotices), 1);
+  EXPECT_EQ(core.AddContact("GAMMA"), -1);
+  EXPECT_EQ(core.tables().ContactRows(), (std::vector<int>{0, 1}));
+  ASSERT_EQ(told.size(), 2u);
+  EXPECT_EQ(told[0], "Nie udało się zapisać profilu: cells frozen");
+  EXPECT_EQ(told[1], "Nie udało się zapisać profilu: cells frozen");
+
+  told.clear();
+  ASSERT_TRUE(ExecOn(path, "DROP TABLE ignored; DROP TABLE history;"));
+  EXPECT_FALSE(core.IsIgnored("NOSY"));
+  EXPECT_FALSE(core.SetIgnored("NOSY", true));
+  host::HistoryEntry e;
+  e.body = "zgubiona?";
+  EXPECT_EQ(core.tables().AddHistory(e), 0);
+  EXPECT_TRUE(core.History().empty());
+  ASSERT_EQ(told.size(), 4u);
+  EXPECT_EQ(told[0], "Nie udało się odczytać profilu: no such table: ignored");
+  EXPECT_EQ(told[1], "Nie udało się zapisać profilu: no such table: ignored");
+  EXPECT_EQ(told[2], "Nie udało się zapisać profilu: no such table: history");
+  EXPECT_EQ(told[3], "Nie udało się odczytać profilu: no such table: history");
+  RemoveTree(dir);
+}
+
+// The plug-in's notices carry no time: stored with the time they came, they
+// follow what came before; entries are in order of time, then of arrival.
+TEST(HostProfileTest, TheHistoryIsInOrderOfTimeAndANoticeWithoutOneGetsItsArrival) {
+  HostCore core(host::HostOptions{":memory:", "A", false});
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  auto add = [&core](const char* body, int64_t time) {
+    host::HistoryEntry e;
+    e.body = body;
+    e.time = time;
+    return core.tables().AddHistory(e);
+  };
+  ASSERT_NE(add("later, by a clock ahead", now + 3600), 0);
+  ASSERT_NE(add("same second, first", now - 60), 0);
+  ASSERT_NE(add("notice", 0), 0);
+  ASSERT_NE(add("same second, second", now - 60), 0);
+  auto history = core.History();
+  ASSERT_EQ(history.size(), 4u);
+  EXPECT_EQ(history[0].body, "same second, first");
+  EXPECT_EQ(history[1].body, "same second, second");
+  EXPECT_EQ(history[2].body, "notice");
+  EXPECT_GE(history[2].time, now);
+  EXPECT_EQ(history[3].body, "later, by a clock ahead");
 }
 
 // The fixture itself, on the probe plug-in: it starts and stops it.

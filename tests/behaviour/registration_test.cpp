@@ -243,6 +243,9 @@ class StoredSeventyTest : public RegistrationTest {
 TEST_F(StoredSeventyTest, IsRestoredAsAvailable) { EXPECT_EQ(Status(), kStatusAvailable); }
 
 TEST_F(RestoringRegistrationTest, StatusInfoColumnIsNeverReadBack) {
+  // A host that answers 246 as it came: the stand-in host would put the
+  // description it keeps into the answer, which the plug-in does read.
+  host().SetAnswer(kMsgAnnounceStatus, [](HostMessage*) { return std::optional<intptr_t>(0); });
   SetSettingText(kSettingStatusInfo, "stary opis");
   Call(kMsgSetStatus, kStatusBrb, 0);
   Call(kMsgSetStatus, kStatusOffline, 0);

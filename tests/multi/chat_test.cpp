@@ -162,9 +162,13 @@ TEST_F(ChatBetweenHosts, ALongMessageArrivesWholeInPartsEachAcknowledged) {
   }
 }
 
-TEST_F(ChatBetweenHosts, MessageToAStoppedHostGivesTheErrorNotice) {
+// The notice carries no time of its own: the history keeps it with its
+// arrival time, after the lines that came before it.
+TEST_F(ChatBetweenHosts, MessageToAStoppedHostGivesTheErrorNoticeKeptInOrder) {
   BothPresent();
   if (HasFatalFailure()) return;
+  b_->Send("send A Zaraz wychodzę");
+  ASSERT_TRUE(a_->WaitFor(IsMessage(1, "Zaraz wychodzę")));
   b_->Stop();
   // The contact still shows B present until its final status is read; the
   // LAN protocol is the path either way with emulation off.
@@ -182,6 +186,25 @@ TEST_F(ChatBetweenHosts, MessageToAStoppedHostGivesTheErrorNotice) {
   });
   ASSERT_TRUE(notice.has_value());
   EXPECT_EQ(JsonField(*notice, "from"), "B");
+
+  const size_t mark = a_->Mark();
+  a_->Send("history B");
+  auto history = a_->WaitFor(IsEvent("history"), mark);
+  ASSERT_TRUE(history.has_value());
+  const size_t said = history->find("Zaraz wychodzę");
+  const size_t asked = history->find("Jesteś tam?");
+  const size_t failed = history->find("Wystąpił błąd podczas dostarczania");
+  ASSERT_NE(said, std::string::npos) << *history;
+  ASSERT_NE(asked, std::string::npos) << *history;
+  ASSERT_NE(failed, std::string::npos) << *history;
+  EXPECT_LT(said, asked) << *history;
+  EXPECT_LT(asked, failed) << *history;
+  // Each entry's time follows its body in the line.
+  const auto saidAt = JsonInt(*history, "time", said);
+  const auto failedAt = JsonInt(*history, "time", failed);
+  ASSERT_TRUE(saidAt && failedAt) << *history;
+  EXPECT_GT(*failedAt, 0) << *history;
+  EXPECT_GE(*failedAt, *saidAt) << *history;
 }
 
 TEST_F(ChatBetweenHosts, WinPopupMessagesTravelBothWaysWithEmulationOn) {
