@@ -69,12 +69,15 @@ prompted() {  # pane
   return 1
 }
 # A new profile: online with the other as its contact, typed as a person
-# would. A stored one brings its status and contacts back by itself.
-if [ "$new_alice" = 1 ] && prompted "$session:0.0"; then
-  tmux send-keys -t "$session:0.0" '/status dostępny' Enter '/add BOB' Enter '/msg BOB' Enter
+# would. A stored one brings its status and contacts back by itself. Either
+# way each talks with the other, as the prompt then says.
+if prompted "$session:0.0"; then
+  [ "$new_alice" = 1 ] && tmux send-keys -t "$session:0.0" '/status dostępny' Enter '/add BOB' Enter
+  tmux send-keys -t "$session:0.0" '/msg BOB' Enter
 fi
-if [ "$new_bob" = 1 ] && prompted "$session:0.1"; then
-  tmux send-keys -t "$session:0.1" '/status dostępny' Enter '/add ALICE' Enter '/msg ALICE' Enter
+if prompted "$session:0.1"; then
+  [ "$new_bob" = 1 ] && tmux send-keys -t "$session:0.1" '/status dostępny' Enter '/add ALICE' Enter
+  tmux send-keys -t "$session:0.1" '/msg ALICE' Enter
 fi
 tmux select-pane -t "$session:0.0"
 
