@@ -380,7 +380,11 @@ std::string DetailsTable(const EventJson& window) {
 
 std::string Details(const std::string& event, const EventJson& e, FrontState& state) {
   const auto window = e.find("window");
-  if (window == e.end()) return {};  // the window opened or closed by hand
+  if (window == e.end()) {  // the window opened or closed by hand
+    const std::string name = ContactName(NumberOf(e, "contact"), state);
+    return TextOf(e, "state") == "close" ? "*** Zamknięto okno danych " + name + "."
+                                         : "*** Otwarto okno danych " + name + ".";
+  }
   const std::string name = event == "details-updated" ? TextOf(e, "computer")
                                                       : ContactName(NumberOf(e, "contact"), state);
   if (event == "details") {
@@ -400,10 +404,17 @@ std::string Own(const std::string&, const EventJson& e, FrontState&) {
          TextOf(e, "value");
 }
 
-// Answers worth a line: the own details announced.
+// Answers worth a line: the own details announced, and a host message sent
+// by hand ("!msg 30013"). A status change and a send show their outcome in
+// their own events.
 std::string Answer(const std::string&, const EventJson& e, FrontState&) {
-  if (NumberOf(e, "id") == kMsgPublishDetails) return "*** Twoje dane ogłoszone w sieci.";
-  return {};
+  const long long id = NumberOf(e, "id");
+  if (id == kMsgPublishDetails) return "*** Twoje dane ogłoszone w sieci.";
+  if (id == kMsgSetStatus || id == kMsgSendMessage) return {};
+  std::string out =
+      "*** Odpowiedź na " + std::to_string(id) + ": " + std::to_string(NumberOf(e, "answer"));
+  if (e.contains("text")) out += " („" + TextOf(e, "text") + "”)";
+  return out;
 }
 
 std::string PagePressed(const std::string&, const EventJson& e, FrontState&) {

@@ -197,6 +197,17 @@ TEST(TerminalTest, OnlyAnIncomingChatMessageCallsForAttention) {
   EXPECT_FALSE(host::CallsForAttention(EventJson{{"event", "sending"}, {"to", "BOB"}}));
 }
 
+TEST(TerminalTest, AHandSentHostMessageShowsItsAnswerButAStatusChangeDoesNot) {
+  FrontState state;
+  EXPECT_EQ(
+      RenderEvent(
+          EventJson{{"event", "answer"}, {"id", kMsgShortName}, {"answer", 77}, {"text", "Vask"}},
+          state),
+      "*** Odpowiedź na " + std::to_string(kMsgShortName) + ": 77 („Vask”)");
+  EXPECT_EQ(
+      RenderEvent(EventJson{{"event", "answer"}, {"id", kMsgSetStatus}, {"answer", 1}}, state), "");
+}
+
 TEST(TerminalTest, IdleWatchReportsEachEdgeOnce) {
   using std::chrono::seconds;
   const auto start = host::IdleWatch::Clock::now();
