@@ -1,10 +1,12 @@
 // The terminal front end's two halves without a terminal: what a typed line
 // becomes, and what an event shows.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <ctime>
 
 #include "abi/host_ids.h"
+#include "host/event_queue.h"
 #include "host/event_rendering.h"
 #include "host/idle_watch.h"
 #include "host/terminal_commands.h"
@@ -206,6 +208,33 @@ TEST(TerminalTest, AHandSentHostMessageShowsItsAnswerButAStatusChangeDoesNot) {
       "*** Odpowiedź na " + std::to_string(kMsgShortName) + ": 77 („Vask”)");
   EXPECT_EQ(
       RenderEvent(EventJson{{"event", "answer"}, {"id", kMsgSetStatus}, {"answer", 1}}, state), "");
+}
+
+// The terminal sleeps in poll on the queue's descriptor: it must wake for
+// every event and for the end, and not spin once the queue is drained.
+TEST(TerminalTest, TheEventQueueWakesItsReaderForEventsAndForTheEnd) {
+  host::EventQueue queue;
+  auto readable = [&] {
+    pollfd fd{queue.waitFd(), POLLIN, 0};
+    return poll(&fd, 1, 0) == 1;
+  };
+  EXPECT_FALSE(readable());
+  queue.Push(EventJson{{"event", "a"}});
+  queue.Push(EventJson{{"event", "b"}});
+  EXPECT_TRUE(readable());
+  EXPECT_EQ(host::TextOf(*queue.Pop(), "event"), "a");
+  EXPECT_TRUE(readable()) << "an event still waits";
+  EXPECT_EQ(host::TextOf(*queue.Pop(), "event"), "b");
+  EXPECT_FALSE(queue.Pop().has_value());
+  EXPECT_FALSE(readable()) << "a drained queue lets its reader sleep";
+  EXPECT_FALSE(queue.Closed());
+  queue.Push(EventJson{{"event", "c"}});
+  queue.Close();
+  EXPECT_FALSE(queue.Closed()) << "the last event is still to be shown";
+  EXPECT_TRUE(queue.Pop().has_value());
+  EXPECT_FALSE(queue.Pop().has_value());
+  EXPECT_TRUE(readable()) << "the end keeps waking the reader";
+  EXPECT_TRUE(queue.Closed());
 }
 
 TEST(TerminalTest, IdleWatchReportsEachEdgeOnce) {
