@@ -326,6 +326,15 @@ bool HostTables::IsIgnored(std::string_view address) {
   return s.Step();
 }
 
+std::vector<std::string> HostTables::IgnoredAddresses() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> addresses;
+  if (!db_) return addresses;
+  Statement s(db_, "SELECT address FROM ignored ORDER BY address");
+  while (s.Step()) addresses.push_back(s.ColumnText(0));
+  return addresses;
+}
+
 int64_t HostTables::AddHistory(const HistoryEntry& e) {
   std::lock_guard lock(mutex_);
   if (!db_) return 0;

@@ -70,6 +70,7 @@ class HostTables {
 
   void SetIgnored(std::string_view address, bool ignored);
   bool IsIgnored(std::string_view address);  // compares ignoring ASCII case
+  std::vector<std::string> IgnoredAddresses();  // as stored: in capitals, sorted
 
   int64_t AddHistory(const HistoryEntry& entry);
   std::vector<HistoryEntry> History(int contact);  // -2: all, in order

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "host/declared_ui.h"
+#include "host/face_commands.h"
 #include "host/search_commands.h"
 #include "host/text_codec.h"
 
@@ -223,11 +224,13 @@ bool ScriptHost::Run(const std::string& rawLine) {
     Write(Event()
               .Str("event", "help")
               .Str("commands",
-                   std::string(kHelp) + " | " + SearchCommandsHelp() + " | " + DeclaredUiHelp()));
+                   std::string(kHelp) + " | " + SearchCommandsHelp() + " | " + DeclaredUiHelp() +
+                       " | " + FaceCommandsHelp()));
     return true;
   }
   if (RunSearchCommand(*this, core_, plugin_, line)) return true;
   if (RunDeclaredUiCommand(*this, core_, plugin_, line)) return true;
+  if (RunFaceCommand(*this, core_, line)) return true;
   if (command == "status") {
     auto w = SplitWords(line, 3);
     long long status = 0;
