@@ -45,6 +45,20 @@ void IgnoredList(ScriptHost& host, HostCore& core) {
   host.Write(Event("ignored-list").Set("computers", std::move(list)));
 }
 
+// The user's own entry (contact row 0): the columns the plug-in answers
+// searches and details requests with.
+void OwnDetails(ScriptHost& host, HostCore& core) {
+  static constexpr int kColumns[] = {kColumnFirstName, kColumnLastName,    kColumnNick,
+                                     kColumnCity,      kColumnQueryCity,   kColumnEmail,
+                                     kColumnDescription, kColumnBirth, kColumnGender};
+  EventJson columns = EventJson::object();
+  for (int column : kColumns) {
+    columns[std::to_string(column)] =
+        Cp1250ToUtf8(core.tables().GetText(kTableContacts, kOwnEntry, column));
+  }
+  host.Write(Event("own-details").Set("columns", std::move(columns)));
+}
+
 }  // namespace
 
 bool RunFaceCommand(ScriptHost& host, HostCore& core, const std::string& line) {
@@ -56,12 +70,14 @@ bool RunFaceCommand(ScriptHost& host, HostCore& core, const std::string& line) {
     Actions(host, core);
   } else if (words[0] == "ignored") {
     IgnoredList(host, core);
+  } else if (words[0] == "own-details") {
+    OwnDetails(host, core);
   } else {
     return false;
   }
   return true;
 }
 
-const char* FaceCommandsHelp() { return "icons | actions | ignored"; }
+const char* FaceCommandsHelp() { return "icons | actions | ignored | own-details"; }
 
 }  // namespace vask::host

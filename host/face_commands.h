@@ -2,7 +2,8 @@
 // plug-in as its users see it, beyond the scripted commands. "icons" lists
 // the icons the plug-in registered (icon id, kind, resource group),
 // "actions" the contact actions it declared for the own entry and for a
-// contact, "ignored" the ignore list.
+// contact, "ignored" the ignore list, "own-details" the own entry's
+// columns that searches are matched against.
 #pragma once
 
 #include <string>

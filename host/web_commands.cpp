@@ -127,8 +127,9 @@ bool WebCommandLine(const Json& request, std::string* line, std::string* error) 
   if (!b.Text("command", true, &command)) return fail();
 
   // Commands without fields.
-  static constexpr std::array<std::string_view, 9> kBare = {
-      "contacts", "page", "icons", "actions", "ignored", "results", "cancel", "publish", "help"};
+  static constexpr std::array<std::string_view, 10> kBare = {
+      "contacts", "page",   "icons",   "actions",     "ignored",
+      "results",  "cancel", "publish", "own-details", "help"};
   for (std::string_view bare : kBare) {
     if (command == bare) {
       *line = command;

@@ -163,6 +163,8 @@ void WebServer::Stop() {
 void WebServer::Publish(const EventJson& event) {
   std::string chunk = "data: " + EventLine(event) + "\n\n";
   std::lock_guard lock(mutex_);
+  // A page that connects later learns whose host it is from this event.
+  if (TextOf(event, "event") == "started") started_ = chunk;
   for (const auto& stream : streams_) {
     std::lock_guard streamLock(stream->mutex);
     if (stream->closed) continue;
@@ -184,6 +186,7 @@ std::shared_ptr<WebServer::Stream> WebServer::OpenStream() {
   auto stream = std::make_shared<Stream>();
   // The browser retries a lost stream after two seconds.
   stream->chunks.push_back("retry: 2000\n\n");
+  if (!started_.empty()) stream->chunks.push_back(started_);
   streams_.push_back(stream);
   return stream;
 }

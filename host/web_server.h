@@ -51,7 +51,8 @@ class WebServer {
 
   // Hands the event to every open page. Never blocks on a page: each has a
   // bounded queue, and a page that falls that far behind loses its stream
-  // (the browser reconnects and asks for the state again).
+  // (the browser reconnects and asks for the state again). The last
+  // "started" event is also the first of every stream opened later.
   void Publish(const EventJson& event);
 
   // At most this many pages hold an event stream at once.
@@ -75,6 +76,7 @@ class WebServer {
   std::mutex mutex_;  // the streams and stopping_
   std::vector<std::shared_ptr<Stream>> streams_;
   bool stopping_ = false;
+  std::string started_;  // the "started" event, each new stream's first
 };
 
 // The checks every request passes, apart so that they can be tested.
