@@ -371,9 +371,12 @@ $("details").addEventListener("close", () => {
 // ---- the other tabs ---------------------------------------------------------
 
 function openSearch() {
-  showOrAdd("search", "Wyszukiwanie", () => searchView((name) => state.contacts.has(name.toUpperCase())), {
-    icon: "",
-  });
+  showOrAdd("search", "Wyszukiwanie", () =>
+    searchView(
+      (name) => state.contacts.has(name.toUpperCase()),
+      (name) => name.toUpperCase() === state.computer.toUpperCase(),
+    ),
+  );
 }
 
 function settingsView() {
@@ -627,6 +630,7 @@ initChats({
     showTab(key);
   },
   activeTab: () => active,
+  isContact: (computer) => state.contacts.has(computer),
   activeChat: () => (active.startsWith("chat:") ? active.slice(5) : ""),
   unread(computer) {
     state.unread.set(computer, (state.unread.get(computer) || 0) + 1);
@@ -650,7 +654,6 @@ connect({
     for (const command of ["icons", "menu", "actions", "contacts", "page", "ignored", "results"]) {
       send({ command });
     }
-    for (const computer of chatKeys()) chatFor(computer).historyAsked = true;
   },
   lost() {
     $("offline-banner").hidden = false;

@@ -79,7 +79,9 @@ export function openChat(computer) {
   }
   if (!chat.historyAsked) {
     chat.historyAsked = true;
-    send({ command: "history", computer: key });
+    // The host keeps the history of someone who is no contact too, under
+    // no contact: the whole of it is asked for then.
+    send(hooks.isContact(key) ? { command: "history", computer: key } : { command: "history" });
   }
   hooks.showTab(`chat:${key}`);
   return chat;
@@ -236,9 +238,10 @@ export function onHistory(e, nameOfContact) {
     const chat = chats.get(peer);
     if (!chat || chat.historyShown) continue;
     chat.historyShown = true;
-    const live = [...chat.list.querySelectorAll(".message, .notice")];
+    const live = [...chat.list.querySelectorAll(".message, .notice, .day")];
     const older = [...messages];
     for (const li of live) {
+      if (li.classList.contains("day")) continue;
       const mine = li.classList.contains("mine");
       const body = li.querySelector(".body").firstChild?.textContent ?? "";
       for (let i = older.length - 1; i >= 0; --i) {
@@ -263,7 +266,13 @@ export function onHistory(e, nameOfContact) {
       sep.textContent = "historia";
       chat.list.prepend(sep);
     }
-    chat.list.append(...live);
+    for (const li of live) {
+      if (li.classList.contains("day")) {
+        if (li.textContent === chat.lastDay) continue;
+        chat.lastDay = li.textContent;
+      }
+      chat.list.append(li);
+    }
     scrollDown(chat);
   }
 }

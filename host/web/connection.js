@@ -5,9 +5,20 @@
 const listeners = [];
 let onErrorText = () => {};
 
-// Sends one command ({command: "send", to: "BOB", text: "..."}); a refusal
-// is shown through the error handler.
-export async function send(command) {
+// Commands go one after another, each when the host has taken the one
+// before: requests in flight side by side could reach it in another order
+// ("menu" after the "status" typed after it).
+let queue = Promise.resolve();
+
+// Sends one command ({command: "send", to: "BOB", text: "..."}); true once
+// the host took it. A refusal is shown through the error handler.
+export function send(command) {
+  const sent = queue.then(() => post(command));
+  queue = sent;
+  return sent;
+}
+
+async function post(command) {
   try {
     const response = await fetch("/api/command", {
       method: "POST",

@@ -7,12 +7,14 @@ import { setImage, statusIconUrl, statusName } from "./declared.js";
 
 let view = null;
 let isContact = () => false;
+let isSelf = () => false;
 let running = false;
 const found = [];
 
-export function searchView(contactCheck) {
+export function searchView(contactCheck, selfCheck) {
   if (view) return view;
   isContact = contactCheck;
+  isSelf = selfCheck;
   view = document.getElementById("search-view").content.firstElementChild.cloneNode(true);
   const form = view.querySelector(".search-form");
   form.addEventListener("submit", (e) => {
@@ -46,8 +48,10 @@ export function onSearchStarted() {
   setRunning(true, "Szukam…");
 }
 
-export function onSearchEnded(e) {
-  setRunning(false, `Zakończono: ${e.results} ${plural(e.results)}.`);
+// The host keeps the results of every search of the session; this one's
+// are those found since it started.
+export function onSearchEnded() {
+  setRunning(false, `Zakończono: ${found.length} ${plural(found.length)}.`);
 }
 
 function plural(n) {
@@ -96,7 +100,10 @@ function renderResults() {
     const add = document.createElement("td");
     const button = document.createElement("button");
     button.type = "button";
-    if (isContact(r.uid)) {
+    if (isSelf(r.uid)) {
+      button.textContent = "To Ty";
+      button.disabled = true;
+    } else if (isContact(r.uid)) {
       button.textContent = "Na liście";
       button.disabled = true;
     } else {
