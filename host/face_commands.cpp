@@ -48,9 +48,9 @@ void IgnoredList(ScriptHost& host, HostCore& core) {
 // The user's own entry (contact row 0): the columns the plug-in answers
 // searches and details requests with.
 void OwnDetails(ScriptHost& host, HostCore& core) {
-  static constexpr int kColumns[] = {kColumnFirstName, kColumnLastName,    kColumnNick,
-                                     kColumnCity,      kColumnQueryCity,   kColumnEmail,
-                                     kColumnDescription, kColumnBirth, kColumnGender};
+  static constexpr int kColumns[] = {kColumnFirstName,   kColumnLastName,  kColumnNick,
+                                     kColumnCity,        kColumnQueryCity, kColumnEmail,
+                                     kColumnDescription, kColumnBirth,     kColumnGender};
   EventJson columns = EventJson::object();
   for (int column : kColumns) {
     columns[std::to_string(column)] =

@@ -69,7 +69,7 @@ class HostTables {
   int ContactLimit();
 
   void SetIgnored(std::string_view address, bool ignored);
-  bool IsIgnored(std::string_view address);  // compares ignoring ASCII case
+  bool IsIgnored(std::string_view address);     // compares ignoring ASCII case
   std::vector<std::string> IgnoredAddresses();  // as stored: in capitals, sorted
 
   int64_t AddHistory(const HistoryEntry& entry);

@@ -223,9 +223,8 @@ bool ScriptHost::Run(const std::string& rawLine) {
   if (command == "help") {
     Write(Event()
               .Str("event", "help")
-              .Str("commands",
-                   std::string(kHelp) + " | " + SearchCommandsHelp() + " | " + DeclaredUiHelp() +
-                       " | " + FaceCommandsHelp()));
+              .Str("commands", std::string(kHelp) + " | " + SearchCommandsHelp() + " | " +
+                                   DeclaredUiHelp() + " | " + FaceCommandsHelp()));
     return true;
   }
   if (RunSearchCommand(*this, core_, plugin_, line)) return true;

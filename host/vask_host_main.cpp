@@ -212,13 +212,17 @@ int main(int argc, char** argv) {
   std::string computer, lanDir, workgroup, profile, plugin;
   bool script = false, verbose = false;
   int webPort = -1;  // -1: no web face; 0: a free port
-  static const option kOptions[] = {
-      {"computer", required_argument, nullptr, 'c'},  {"lan-dir", required_argument, nullptr, 'l'},
-      {"workgroup", required_argument, nullptr, 'w'}, {"profile", required_argument, nullptr, 'p'},
-      {"plugin", required_argument, nullptr, 'P'},    {"script", no_argument, nullptr, 's'},
-      {"verbose", no_argument, nullptr, 'v'},         {"help", no_argument, nullptr, 'h'},
-      {"real-lan", no_argument, nullptr, 'R'},        {"web", optional_argument, nullptr, 'W'},
-      {nullptr, 0, nullptr, 0}};
+  static const option kOptions[] = {{"computer", required_argument, nullptr, 'c'},
+                                    {"lan-dir", required_argument, nullptr, 'l'},
+                                    {"workgroup", required_argument, nullptr, 'w'},
+                                    {"profile", required_argument, nullptr, 'p'},
+                                    {"plugin", required_argument, nullptr, 'P'},
+                                    {"script", no_argument, nullptr, 's'},
+                                    {"verbose", no_argument, nullptr, 'v'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {"real-lan", no_argument, nullptr, 'R'},
+                                    {"web", optional_argument, nullptr, 'W'},
+                                    {nullptr, 0, nullptr, 0}};
   for (;;) {
     int c = getopt_long(argc, argv, "", kOptions, nullptr);
     if (c == -1) break;

@@ -203,7 +203,8 @@ bool WebCommandLine(const Json& request, std::string* line, std::string* error) 
     return true;
   }
   if (command == "own") {
-    if (!b.Number("column", true, 0, 1000, &m) || !b.Line("value", false, false, kMaxField, &text)) {
+    if (!b.Number("column", true, 0, 1000, &m) ||
+        !b.Line("value", false, false, kMaxField, &text)) {
       return fail();
     }
     *line = "own " + std::to_string(m);

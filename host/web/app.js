@@ -357,6 +357,7 @@ function renderDetails(computer, window) {
     const dd = document.createElement("dd");
     dd.dataset.column = column;
     dd.textContent = window[column] || "—";
+    if (column === "1" && window[column] === "15") dd.textContent = "LAN (15)";
     list.append(dt, dd);
   }
   dialog.querySelector(".declared-actions").replaceChildren(...actionButtons(state.actions, "contact", computer));

@@ -75,11 +75,13 @@ class Host {
     });
   }
 
+  // The exit code, or null when it had to be killed.
   async quit() {
     this.type("quit");
     this.child.stdin.end();
-    await Promise.race([this.exited, new Promise((r) => setTimeout(r, kWait))]);
-    this.child.kill("SIGKILL");
+    const code = await Promise.race([this.exited, new Promise((r) => setTimeout(() => r(null), kWait))]);
+    if (code === null) this.child.kill("SIGKILL");
+    return code;
   }
 }
 
@@ -138,7 +140,7 @@ before(async () => {
 
 after(async () => {
   await browser?.close();
-  await Promise.all([alice, bob, cezary].filter(Boolean).map((h) => h.quit()));
+  const codes = await Promise.all([alice, bob, cezary].filter(Boolean).map((h) => h.quit()));
   // Each host's events and messages, beside the screenshots.
   for (const host of [alice, bob, cezary].filter(Boolean)) {
     const lines = host.events.map((e) => JSON.stringify(e)).join("\n");
@@ -146,6 +148,8 @@ after(async () => {
     writeFileSync(join(artifacts, `${host.computer}-stderr.txt`), host.stderr);
   }
   rmSync(work, { recursive: true, force: true });
+  // A clean quit (a sanitizer's report would make it another code).
+  assert.deepEqual(codes, [0, 0, 0]);
 });
 
 // ---- the steps, in order ------------------------------------------------------

@@ -1,6 +1,8 @@
 // The web face's server: who it lets in (the token, the Host header, the
 // origin), where it listens, what the page's requests become, and its
 // event streams.
+#include "host/web_server.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
@@ -18,7 +20,6 @@
 
 #include "gtest/gtest.h"
 #include "host/web_commands.h"
-#include "host/web_server.h"
 
 namespace vask::host {
 namespace {
@@ -107,15 +108,14 @@ class WebServerTest : public ::testing::Test {
 TEST_F(WebServerTest, WithoutTheTokenNothingIsServed) {
   const std::string json = "Content-Type: application/json\r\n";
   for (std::string path : {"/", "/index.html", "/app/app.js", "/res/101.ico", "/events",
-                                  "/doc/Vask.html", "/nothing"}) {
+                           "/doc/Vask.html", "/nothing"}) {
     const std::string none = Get(port_, path, "");
     EXPECT_EQ(Status(none), 403) << path;
     EXPECT_EQ(none.find("<html"), std::string::npos) << path;
     EXPECT_EQ(Status(Get(port_, path, "X-Vask-Token: 0123456789abcdef0123456789abcdef\r\n")), 403)
         << path;
     EXPECT_EQ(Status(Get(port_, path + "?token=" + server_.token().substr(1), "")), 403) << path;
-    EXPECT_EQ(Status(Get(port_, path, "Cookie: vask-" + std::to_string(port_) + "=wrong\r\n")),
-              403)
+    EXPECT_EQ(Status(Get(port_, path, "Cookie: vask-" + std::to_string(port_) + "=wrong\r\n")), 403)
         << path;
   }
   EXPECT_EQ(Status(Post(port_, R"({"command":"add","computer":"BOB"})", json)), 403);
@@ -142,9 +142,9 @@ TEST_F(WebServerTest, TheTokenOpensThePageAndSetsACookieOfThisPort) {
 
 TEST_F(WebServerTest, AForeignHostHeaderIsRefusedEvenWithTheToken) {
   const std::string port = std::to_string(port_);
-  for (const std::string& host : std::vector<std::string>{"evil.example:" + port, "evil.example", "127.0.0.1",
-                                  "127.0.0.1:1" + port, "localhost.evil.example:" + port,
-                                  "[::1]:" + port, "0.0.0.0:" + port}) {
+  for (const std::string& host : std::vector<std::string>{
+           "evil.example:" + port, "evil.example", "127.0.0.1", "127.0.0.1:1" + port,
+           "localhost.evil.example:" + port, "[::1]:" + port, "0.0.0.0:" + port}) {
     EXPECT_EQ(Status(Get(port_, "/", token_, host)), 403) << host;
   }
   EXPECT_EQ(Status(Get(port_, "/", token_, "localhost:" + port)), 200);
@@ -192,9 +192,9 @@ TEST_F(WebServerTest, ListensOnLoopbackOnly) {
 
 TEST_F(WebServerTest, CommandsBecomeCommandLinesAndOthersAreRefused) {
   const std::string json = "Content-Type: application/json\r\n";
-  EXPECT_EQ(Status(Post(port_, R"({"command":"send","to":"BOB","text":"Zażółć\ngęślą"})",
-                        token_ + json)),
-            202);
+  EXPECT_EQ(
+      Status(Post(port_, R"({"command":"send","to":"BOB","text":"Zażółć\ngęślą"})", token_ + json)),
+      202);
   // Another site's page: refused whatever it carries.
   EXPECT_EQ(Status(Post(port_, R"({"command":"add","computer":"EVE"})",
                         token_ + json + "Origin: http://evil.example\r\n")),
@@ -211,10 +211,10 @@ TEST_F(WebServerTest, CommandsBecomeCommandLinesAndOthersAreRefused) {
   EXPECT_EQ(Status(bad), 400);
   EXPECT_NE(bad.find("niedozwolony znak"), std::string::npos);
   EXPECT_EQ(Status(Post(port_, R"({"command":"quit"})", token_ + json)), 400);
-  EXPECT_EQ(Status(Post(port_, R"({"command":"add","computer":"ŻÓŁW"})",
-                        token_ + json + "Origin: http://localhost:" + std::to_string(port_) +
-                            "\r\n")),
-            202);
+  EXPECT_EQ(
+      Status(Post(port_, R"({"command":"add","computer":"ŻÓŁW"})",
+                  token_ + json + "Origin: http://localhost:" + std::to_string(port_) + "\r\n")),
+      202);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"send BOB Zażółć\ngęślą", "add ŻÓŁW"}));
 }
 
@@ -303,8 +303,9 @@ TEST(WebCommandLineTest, EachCommandBecomesOneLineAndNoFieldAddsAWord) {
   EXPECT_EQ(line(R"({"command":"action","action":15121,"computer":"BOB"})"), "action 15121 BOB");
   EXPECT_EQ(line(R"({"command":"details-close","computer":"BOB"})"), "details close BOB");
   EXPECT_EQ(line(R"({"command":"own","column":19,"value":"131072000"})"), "own 19 131072000");
-  EXPECT_EQ(line(R"({"command":"search","status":1,"column6":"Ala Maria","gender":1,"lower":1990})"),
-            "search status=1 column6=Ala Maria gender=1 lower=1990");
+  EXPECT_EQ(
+      line(R"({"command":"search","status":1,"column6":"Ala Maria","gender":1,"lower":1990})"),
+      "search status=1 column6=Ala Maria gender=1 lower=1990");
   EXPECT_EQ(line(R"({"command":"search","status":0,"uid":"@"})"), "search status=0 uid=@");
 
   EXPECT_EQ(line(R"({"command":"add","computer":"BOB quit"})"),
@@ -316,7 +317,8 @@ TEST(WebCommandLineTest, EachCommandBecomesOneLineAndNoFieldAddsAWord) {
   EXPECT_EQ(line(R"({"command":"search","column6":"x uid=BOB"})"),
             "refused: znak = nie może wystąpić w polu column6");
   EXPECT_EQ(line(R"({"command":"search","gender":-1})"), "refused: pole gender poza zakresem");
-  EXPECT_EQ(line(R"({"command":"send","to":"BOB","text":"  \n "})"), "refused: wiadomość jest pusta");
+  EXPECT_EQ(line(R"({"command":"send","to":"BOB","text":"  \n "})"),
+            "refused: wiadomość jest pusta");
   EXPECT_EQ(line(R"({"command":"page-set","column":15002,"value":" "})"),
             "refused: wartość jest pusta");
   EXPECT_EQ(line(R"({"command":"status","status":"64"})"), "refused: pole status ma być liczbą");
