@@ -419,3 +419,30 @@ test("the help button opens the plug-in's help document", async () => {
   assert.match(await help.title(), /Vask/);
   await help.close();
 });
+
+test("a message box of the plug-in shows as a dialog", async () => {
+  // A channel name no slot can carry: going online again fails, and the
+  // plug-in says so in an error box.
+  const channel = pageB.locator('.page input[data-column="15002"]');
+  await channel.fill("zły/kanał");
+  const from = bob.events.length;
+  await pageB.locator(".edit-row button").click();
+  await bob.waitFor((e) => e.event === "setting" && e.column === 15002, "setting 15002", from);
+  for (const action of ["15100", "15101"]) {
+    await pageB.click("#status-button");
+    await pageB.click(`#status-menu li[data-action="${action}"]`);
+  }
+  const box = pageB.locator("#message-box");
+  await box.locator(".box-text", { hasText: "V.ask nie mógł utworzyć slotów sieciowych" }).waitFor({ timeout: kWait });
+  assert.equal(await box.evaluate((d) => d.open), true);
+  assert.equal(await box.locator(".box-title").textContent(), "Vask");
+  await shot(pageB, "okno-bledu");
+  await box.locator("button").click();
+  assert.equal(await box.evaluate((d) => d.open), false);
+  // The right channel again, and online.
+  await channel.fill("Vask");
+  await pageB.locator(".edit-row button").click();
+  await pageB.click("#status-button");
+  await pageB.click('#status-menu li[data-action="15101"]');
+  await pageB.locator("#status-button-text", { hasText: "Dostępny" }).waitFor({ timeout: kWait });
+});
