@@ -175,6 +175,13 @@ bool WebCommandLine(const Json& request, std::string* line, std::string* error) 
     *line = "send " + a + " " + text;
     return true;
   }
+  if (command == "chat") {
+    // A line typed in a chat window that starts with "/": the plug-in may
+    // take it as its own command.
+    if (!b.Line("text", true, false, kMaxField, &text)) return fail();
+    *line = "chat " + text;
+    return true;
+  }
   if (command == "page-set") {
     if (!b.Number("column", true, 1, INT32_MAX, &n)) return fail();
     auto value = request.find("value");

@@ -605,6 +605,12 @@ const handlers = {
   error(e) {
     toast(`${e.message}`, "error");
   },
+  "action-withdrawn"() {
+    toast("Wtyczka nie oferuje teraz tej akcji.", "error");
+  },
+  chat(e) {
+    toast(e.handled ? `Wtyczka wykonała: ${e.text}` : `Nieznane polecenie: ${e.text}`, e.handled ? "info" : "error");
+  },
   quit() {
     $("offline-banner").textContent = "vask-host zakończył pracę.";
     $("offline-banner").hidden = false;

@@ -64,7 +64,12 @@ export function openChat(computer) {
       e.preventDefault();
       const text = area.value;
       if (!text.trim()) return;
-      send({ command: "send", to: key, text }).then((ok) => {
+      // A line that starts with "/" is a command for the plug-in, as in
+      // the host's chat window.
+      const request = text.startsWith("/") && !text.includes("\n")
+        ? { command: "chat", text }
+        : { command: "send", to: key, text };
+      send(request).then((ok) => {
         if (ok) area.value = "";
       });
     });

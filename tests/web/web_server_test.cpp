@@ -307,6 +307,7 @@ TEST(WebCommandLineTest, EachCommandBecomesOneLineAndNoFieldAddsAWord) {
       line(R"({"command":"search","status":1,"column6":"Ala Maria","gender":1,"lower":1990})"),
       "search status=1 column6=Ala Maria gender=1 lower=1990");
   EXPECT_EQ(line(R"({"command":"search","status":0,"uid":"@"})"), "search status=0 uid=@");
+  EXPECT_EQ(line(R"({"command":"chat","text":"/vask cloak"})"), "chat /vask cloak");
 
   EXPECT_EQ(line(R"({"command":"add","computer":"BOB quit"})"),
             "refused: pole computer ma niedozwolony znak");
