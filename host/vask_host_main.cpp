@@ -66,7 +66,8 @@ constexpr const char* kUsage =
     "Commands: status <n> [text], add <computer>, remove <computer>, send <computer> <text>,\n"
     "msg <id> [p1 [p2 [p3 [p4]]]], set <column> <value>, get <column>, contacts,\n"
     "ignore <computer>, unignore <computer>, cancel, details open|close <computer>,\n"
-    "history [computer], wait <ms>, help, quit.\n"
+    "history [computer], wait <ms>, help, quit; for a graphical face: icons, actions,\n"
+    "ignored, own-details.\n"
     "\n"
     "Exit codes: 0 clean quit or end of input, 1 bad options, 2 the plug-in could not be\n"
     "loaded, 3 the profile was refused.\n";
