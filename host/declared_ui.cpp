@@ -62,6 +62,7 @@ void Menu(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
                          .Int("action", entries[i].id)
                          .Str("text", Cp1250ToUtf8(entries[i].text))
                          .Int("icon", entries[i].param)
+                         .Int("status", entries[i].status)
                          .json());
     }
     host.Write(Event()
@@ -111,6 +112,9 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
       line.Int("action", control.id)
           .Int("style", control.style)
           .Str("text", Cp1250ToUtf8(control.text));
+      if (control.width || control.height) {
+        line.Int("width", control.width).Int("height", control.height);
+      }
       if (control.param != 0 && control.param != group->param) {
         line.Int("column", control.param)
             .Str("value", Cp1250ToUtf8(core.GetSettingText(control.param)));

@@ -394,7 +394,7 @@ std::string Details(const std::string& event, const EventJson& e, FrontState& st
 }
 
 std::string OwnDetails(const std::string&, const EventJson& e, FrontState&) {
-  const auto window = e.find("window");
+  const auto window = e.find("columns");
   return "*** Twoje dane (/own imię=… miasto=… zmienia):\n" +
          (window != e.end() ? DetailsTable(*window) : std::string("    (brak danych)"));
 }
@@ -420,6 +420,10 @@ std::string Answer(const std::string&, const EventJson& e, FrontState&) {
 std::string PagePressed(const std::string&, const EventJson& e, FrontState&) {
   if (NumberOf(e, "action") == kItemHelp) return "*** Otwieram pomoc wtyczki.";
   return "*** Naciśnięto przycisk " + std::to_string(NumberOf(e, "action")) + ".";
+}
+
+std::string Web(const std::string&, const EventJson& e, FrontState&) {
+  return "*** Strona w przeglądarce: " + TextOf(e, "url");
 }
 
 std::string ActionDone(const std::string& event, const EventJson&, FrontState&) {
@@ -479,6 +483,7 @@ constexpr EventView kViews[] = {
     {"own", Own},
     {"answer", Answer},
     {"page-pressed", PagePressed},
+    {"web", Web},
     {"action-done", ActionDone},
     {"action-withdrawn", ActionDone},
     {"host-message", nullptr},

@@ -117,6 +117,7 @@ class HostCore {
 
   bool SetIgnored(std::string_view address, bool ignored);
   bool IsIgnored(std::string_view address);
+  std::vector<std::string> IgnoredAddresses() { return tables_.IgnoredAddresses(); }
 
   // --- what the plug-in told the host ---
   OwnStatus ownStatus() const { return reports_.ownStatus(); }

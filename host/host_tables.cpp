@@ -490,11 +490,12 @@ bool HostTables::IsIgnored(std::string_view address) {
 }
 
 std::vector<std::string> HostTables::IgnoredAddresses() {
-  std::lock_guard lock(mutex_);
+  Access access(*this, kReadFailed);
   std::vector<std::string> addresses;
   if (!db_) return addresses;
   Statement s(db_, "SELECT address FROM ignored ORDER BY address");
   while (s.Step()) addresses.push_back(s.ColumnText(0));
+  if (!access.Check(s)) addresses.clear();
   return addresses;
 }
 

@@ -8,6 +8,7 @@
 
 #include "host/computer_name.h"
 #include "host/declared_ui.h"
+#include "host/face_commands.h"
 #include "host/search_commands.h"
 #include "host/text_codec.h"
 
@@ -246,12 +247,13 @@ bool ScriptHost::Run(const std::string& rawLine) {
   if (command == "help") {
     Write(Event()
               .Str("event", "help")
-              .Str("commands",
-                   std::string(kHelp) + " | " + SearchCommandsHelp() + " | " + DeclaredUiHelp()));
+              .Str("commands", std::string(kHelp) + " | " + SearchCommandsHelp() + " | " +
+                                   DeclaredUiHelp() + " | " + FaceCommandsHelp()));
     return true;
   }
   if (RunSearchCommand(*this, core_, plugin_, line)) return true;
   if (RunDeclaredUiCommand(*this, core_, plugin_, line)) return true;
+  if (RunFaceCommand(*this, core_, line)) return true;
   if (command == "status") {
     auto w = SplitWords(line, 3);
     long long status = 0;
@@ -286,14 +288,6 @@ bool ScriptHost::Run(const std::string& rawLine) {
               .Int("status", status)
               .Int("ownStatus", own.status)
               .Str("ownText", Cp1250ToUtf8(own.text)));
-    return true;
-  }
-  if (command == "ignored") {
-    EventJson list = EventJson::array();
-    for (const std::string& address : core_.tables().IgnoredAddresses()) {
-      list.push_back(Cp1250ToUtf8(address));
-    }
-    Write(Event("ignored-list").Set("computers", std::move(list)));
     return true;
   }
   if (command == "add" || command == "remove" || command == "ignore" || command == "unignore") {

@@ -253,25 +253,16 @@ void SearchCommands::Details(const std::string& utf8) {
                   .Set("window", WindowJson(core_, contact)));
 }
 
-// own [<column> [value]]: the user's own entry (contact row 0), whose
+// own <column> [value]: the user's own entry (contact row 0), whose
 // details the plug-in answers queries with. The column is a number or its
-// word (imie, miasto, ...); without one, every column of the details.
+// word (imie, miasto, ...). "own-details" shows them all.
 void SearchCommands::Own(const std::vector<std::string>& words) {
-  if (words.size() == 1) {
-    EventJson columns = EventJson::object();
-    for (const ContactColumn& c : DetailsColumns()) {
-      columns[std::to_string(c.column)] =
-          Cp1250ToUtf8(core_.tables().GetText(kTableContacts, kOwnEntry, c.column));
-    }
-    host_.Write(Event("own-details").Set("window", std::move(columns)));
-    return;
-  }
   long long column = 0;
-  if (auto named = ColumnForKey(words[1])) {
+  if (auto named = words.size() >= 2 ? ColumnForKey(words[1]) : std::nullopt) {
     column = *named;
-  } else if (!ParseInt(words[1], &column) || column < 0) {
+  } else if (words.size() < 2 || !ParseInt(words[1], &column) || column < 0) {
     host_.Error("own",
-                "Użycie: own [KOLUMNA [wartość]]; kolumna to numer albo imie, nazwisko, "
+                "Użycie: own KOLUMNA [wartość]; kolumna to numer albo imie, nazwisko, "
                 "pseudonim, miasto, email, opis, rok, plec");
     return;
   }

@@ -34,6 +34,9 @@
 #include "host/line_editing.h"
 #include "host/script_host.h"
 #include "host/text_codec.h"
+#ifdef VASK_WEB_FACE
+#include "host/web_server.h"
+#endif
 
 namespace {
 
@@ -61,6 +64,8 @@ constexpr const char* kUsage =
     "                     że jesteś nieobecny (domyślnie 600; 0 nigdy)\n"
     "  --real-lan         prawdziwa sieć przez vask-bridge (VASK_REAL_LAN=1); uruchamia\n"
     "                     mostek, gdy żaden jeszcze nie obsługuje katalogu sieci\n"
+    "  --web[=PORT]       także strona w przeglądarce na 127.0.0.1 (PORT, inaczej wolny) pod\n"
+    "                     adresem wypisanym na starcie; koniec wejścia wtedy niczego nie kończy\n"
     "  --help             ten tekst\n"
     "\n"
     "Polecenia trybu skryptowego: help je wymienia.\n"
@@ -230,6 +235,7 @@ int main(int argc, char** argv) {
   std::string computer, lanDir, workgroup, profile, plugin;
   bool script = false, verbose = false;
   TerminalOptions terminalOptions;
+  int webPort = -1;  // -1: no web face; 0: a free port
   static const option kOptions[] = {{"computer", required_argument, nullptr, 'c'},
                                     {"lan-dir", required_argument, nullptr, 'l'},
                                     {"workgroup", required_argument, nullptr, 'w'},
@@ -240,6 +246,7 @@ int main(int argc, char** argv) {
                                     {"help", no_argument, nullptr, 'h'},
                                     {"real-lan", no_argument, nullptr, 'R'},
                                     {"away-after", required_argument, nullptr, 'a'},
+                                    {"web", optional_argument, nullptr, 'W'},
                                     {nullptr, 0, nullptr, 0}};
   for (;;) {
     int c = getopt_long(argc, argv, "", kOptions, nullptr);
@@ -280,6 +287,16 @@ int main(int argc, char** argv) {
       case 'R':
         setenv("VASK_REAL_LAN", "1", 1);
         break;
+      case 'W': {
+        char* end = nullptr;
+        long port = optarg ? std::strtol(optarg, &end, 10) : 0;
+        if (optarg && (*optarg == '\0' || *end != '\0' || port < 1 || port > 65535)) {
+          std::fprintf(stderr, "vask-host: to nie jest numer portu: %s\n", optarg);
+          return 1;
+        }
+        webPort = static_cast<int>(port);
+        break;
+      }
       case 'h':
         std::fputs(kUsage, stdout);
         return 0;
@@ -288,6 +305,12 @@ int main(int argc, char** argv) {
         return 1;
     }
   }
+#ifndef VASK_WEB_FACE
+  if (webPort >= 0) {
+    std::fprintf(stderr, "vask-host: this build has no web face (VASK_WEB_FACE off)\n");
+    return 1;
+  }
+#endif
   if (optind < argc) {
     std::fprintf(stderr, "vask-host: nieoczekiwany argument: %s\n", argv[optind]);
     return 1;
@@ -377,12 +400,40 @@ int main(int argc, char** argv) {
             terminalOptions);
       });
     }
+#ifdef VASK_WEB_FACE
+    // The page's commands join the typed ones; it outlives the ScriptHost
+    // below, whose last events it still takes.
+    std::unique_ptr<WebServer> web;
+    if (webPort >= 0) {
+      web = std::make_unique<WebServer>([queue, mainThread](std::string line) {
+        queue->Push(std::move(line));
+        PostThreadMessageA(mainThread, kCommandWake, 0, 0);
+      });
+      std::string webError;
+      if (!web->Start(webPort, &webError)) {
+        std::fprintf(stderr, "vask-host: %s\n", webError.c_str());
+        core.Unload(id);
+        if (terminal) {
+          shown.Close();
+          front.join();
+        }
+        return 1;
+      }
+      std::fprintf(stderr, "vask-host: strona: %s\n", web->url().c_str());
+    }
+#endif
     ScriptHost host(core, id, verbose);
     if (terminal) {
       host.AddOutput([&shown](const EventJson& event) { shown.Push(event); });
     } else {
       host.AddOutput(LinesTo(stdout));
     }
+#ifdef VASK_WEB_FACE
+    if (web) {
+      host.AddOutput([&web](const EventJson& event) { web->Publish(event); });
+      host.Write(Event("web").Str("url", web->url()).Int("port", web->port()));
+    }
+#endif
     core.Start(id);
     auto identity = core.Identity(id);
     const char* lan = std::getenv("VASK_LAN_DIR");
@@ -426,14 +477,16 @@ int main(int argc, char** argv) {
       PostThreadMessageA(mainThread, kCommandWake, 0, 0);
     }).detach();
     if (!terminal)
-      std::thread([queue, mainThread] {
+      std::thread([queue, mainThread, webFace = webPort >= 0] {
         std::string line;
         while (true) {
           if (!std::getline(std::cin, line)) break;
           queue->Push(line);
           PostThreadMessageA(mainThread, kCommandWake, 0, 0);
         }
-        queue->Close();
+        // With the web face the page keeps the session going: "quit", SIGTERM
+        // or SIGHUP end it.
+        if (!webFace) queue->Close();
         PostThreadMessageA(mainThread, kCommandWake, 0, 0);
       }).detach();  // it may still wait on a terminal after "quit"
     while (!quitting) {

@@ -17,8 +17,16 @@ packages=(
   clang-14 clang-format-14 libclang-rt-14-dev libbenchmark-dev
   tmux libreadline-dev libreadline-dev:i386
   nlohmann-json3-dev
+  libcpp-httplib-dev pkgconf
+  chromium
   "$@"
 )
+# The browser tests' Node.js and npm: Debian's, unless the machine has them
+# already from elsewhere (a nodejs package that carries its own npm
+# conflicts with Debian's npm).
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
 
 if [ "$(id -u)" -eq 0 ]; then
   as_root=()

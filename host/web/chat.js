@@ -1,0 +1,297 @@
+// The chat tabs: one a contact, with its history, the own messages with
+// their sent marks, and the plug-in's notices (delivery failures, WinPopup
+// notes) drawn apart from the words of the people.
+
+import { send } from "./connection.js";
+import { iconUrl } from "./declared.js";
+
+const kChat = 1;
+const chats = new Map(); // computer (capitals) -> chat
+let hooks = null;
+
+export function initChats(h) {
+  hooks = h;
+}
+
+export function chatFor(computer) {
+  return chats.get(computer.toUpperCase());
+}
+
+function clock(seconds) {
+  const date = seconds > 0 ? new Date(seconds * 1000) : new Date();
+  return date.toLocaleTimeString("pl-PL", { hour: "2-digit", minute: "2-digit" });
+}
+
+function day(seconds) {
+  const date = seconds > 0 ? new Date(seconds * 1000) : new Date();
+  return date.toLocaleDateString("pl-PL", { day: "numeric", month: "long", year: "numeric" });
+}
+
+// What a Windows code at the end of a delivery notice ("... [53]") means.
+function failureReason(body) {
+  const m = /\[(\d+)\]\s*$/.exec(body);
+  if (!m) return "";
+  switch (Number(m[1])) {
+    case 2:
+      return "na tym komputerze nie działa odbiorca";
+    case 53:
+      return "nie ma takiego komputera w sieci";
+    case 3025:
+      return "odbiorca ma wyłączone zdalne sloty pocztowe";
+    default:
+      return `kod błędu Windows ${m[1]}`;
+  }
+}
+
+// Opens (or finds) the chat with `computer`; its history is asked for once.
+export function openChat(computer) {
+  const key = computer.toUpperCase();
+  let chat = chats.get(key);
+  if (!chat) {
+    const view = document.getElementById("chat-view").content.firstElementChild.cloneNode(true);
+    view.dataset.computer = key;
+    chat = {
+      computer: key,
+      view,
+      list: view.querySelector(".messages"),
+      lastDay: "",
+      historyAsked: false,
+    };
+    chats.set(key, chat);
+    const form = view.querySelector(".compose");
+    const area = form.querySelector("textarea");
+    form.addEventListener("submit", (e) => {
+      e.preventDefault();
+      const text = area.value;
+      if (!text.trim()) return;
+      // A line that starts with "/" is a command for the plug-in, as in
+      // the host's chat window.
+      const request = text.startsWith("/") && !text.includes("\n")
+        ? { command: "chat", text }
+        : { command: "send", to: key, text };
+      send(request).then((ok) => {
+        if (ok) area.value = "";
+      });
+    });
+    area.addEventListener("keydown", (e) => {
+      if (e.key === "Enter" && !e.shiftKey && !e.isComposing) {
+        e.preventDefault();
+        form.requestSubmit();
+      }
+    });
+    view.querySelector(".details-button").addEventListener("click", () => hooks.details(key));
+    hooks.addChatTab(chat);
+  }
+  if (!chat.historyAsked) {
+    chat.historyAsked = true;
+    // The host keeps the history of someone who is no contact too, under
+    // no contact: the whole of it is asked for then.
+    send(hooks.isContact(key) ? { command: "history", computer: key } : { command: "history" });
+  }
+  hooks.showTab(`chat:${key}`);
+  return chat;
+}
+
+function dayMark(chat, seconds) {
+  const d = day(seconds);
+  if (d === chat.lastDay) return;
+  chat.lastDay = d;
+  const li = document.createElement("li");
+  li.className = "day";
+  li.textContent = d;
+  chat.list.append(li);
+}
+
+function scrollDown(chat) {
+  chat.list.scrollTop = chat.list.scrollHeight;
+}
+
+// A person's words: theirs on the left, mine on the right.
+function bubble(chat, { mine, from, body, time, messageId }) {
+  dayMark(chat, time);
+  const li = document.createElement("li");
+  li.className = mine ? "message mine" : "message theirs";
+  if (messageId !== undefined) li.dataset.messageId = messageId;
+  const who = document.createElement("div");
+  who.className = "who";
+  who.textContent = mine ? "Ja" : from;
+  const text = document.createElement("div");
+  text.className = "body";
+  text.textContent = body;
+  const meta = document.createElement("div");
+  meta.className = "meta";
+  const at = document.createElement("time");
+  at.textContent = clock(time);
+  meta.append(at);
+  if (mine && messageId !== undefined) {
+    const mark = document.createElement("span");
+    mark.className = "mark pending";
+    mark.title = "wysyłanie…";
+    mark.textContent = "…";
+    meta.append(mark);
+  }
+  li.append(who, text, meta);
+  chat.list.append(li);
+  scrollDown(chat);
+  return li;
+}
+
+// The plug-in's notice: a strip across the chat, not a bubble.
+function notice(chat, { from, body, time }) {
+  dayMark(chat, time);
+  const li = document.createElement("li");
+  li.className = "notice";
+  const icon = document.createElement("span");
+  icon.className = "notice-icon";
+  icon.textContent = "!";
+  const text = document.createElement("div");
+  text.className = "body";
+  text.textContent = body;
+  const reason = failureReason(body);
+  if (reason) {
+    const why = document.createElement("div");
+    why.className = "reason";
+    why.textContent = reason;
+    text.append(why);
+  }
+  const meta = document.createElement("time");
+  meta.className = "meta";
+  meta.textContent = `${clock(time)} · powiadomienie${from ? " · " + from : ""}`;
+  li.append(icon, text, meta);
+  chat.list.append(li);
+  scrollDown(chat);
+}
+
+function notify(from, body, icon) {
+  if (!("Notification" in window) || Notification.permission !== "granted") return;
+  const shown = new Notification(`Vask: ${from}`, { body, icon: icon || undefined, tag: from });
+  shown.onclick = () => {
+    window.focus();
+    openChat(from);
+    shown.close();
+  };
+}
+
+// The "message" event: a chat message or the plug-in's notice for the user.
+export function onMessage(e) {
+  const from = e.from || "";
+  const isChat = (e.type ?? kChat) === kChat;
+  const peer = from || hooks.activeChat();
+  if (!peer) {
+    hooks.toast(e.body, "notice");
+    return;
+  }
+  const key = peer.toUpperCase();
+  let chat = chats.get(key);
+  if (!chat) {
+    // An incoming message opens its chat without taking the front.
+    const current = hooks.activeTab();
+    chat = openChat(key);
+    if (current) hooks.showTab(current);
+  }
+  const time = e.time > 0 ? e.time : Math.floor(Date.now() / 1000);
+  if (isChat) bubble(chat, { mine: false, from, body: e.body, time });
+  else notice(chat, { from, body: e.body, time });
+  const seen = !document.hidden && hooks.activeTab() === `chat:${key}`;
+  if (!seen) hooks.unread(key);
+  if (isChat && document.hidden) notify(from, e.body, iconUrl(e.icon) || "/res/110.ico");
+}
+
+export function onSending(e) {
+  const chat = chats.get((e.to || "").toUpperCase()) || openChat(e.to);
+  bubble(chat, {
+    mine: true,
+    from: "",
+    body: e.body,
+    time: Math.floor(Date.now() / 1000),
+    messageId: e.messageId,
+  });
+}
+
+// The plug-in's answer for a sent message: a mark on it.
+export function onSendResult(e) {
+  for (const chat of chats.values()) {
+    const li = chat.list.querySelector(`.message.mine[data-message-id="${e.messageId}"]`);
+    if (!li) continue;
+    const mark = li.querySelector(".mark");
+    mark.classList.remove("pending");
+    if (e.sent) {
+      mark.className = "mark sent";
+      mark.textContent = "✓";
+      mark.title = "wysłano";
+    } else {
+      mark.className = "mark failed";
+      mark.textContent = "✗";
+      mark.title = "nie wysłano";
+      li.classList.add("failed");
+    }
+    return;
+  }
+}
+
+// The "history" event, asked for by a chat when it opened. It holds what
+// the chat drew meanwhile too (the host stores a message before it shows
+// it): those stay as drawn, with their marks, and the history's copies go.
+export function onHistory(e, nameOfContact) {
+  const byPeer = new Map();
+  for (const m of e.messages || []) {
+    const peer = (m.from || m.to || nameOfContact(m.contact) || "").toUpperCase();
+    if (!byPeer.has(peer)) byPeer.set(peer, []);
+    byPeer.get(peer).push(m);
+  }
+  for (const [peer, messages] of byPeer) {
+    const chat = chats.get(peer);
+    if (!chat || chat.historyShown) continue;
+    chat.historyShown = true;
+    const live = [...chat.list.querySelectorAll(".message, .notice, .day")];
+    const older = [...messages];
+    for (const li of live) {
+      if (li.classList.contains("day")) continue;
+      const mine = li.classList.contains("mine");
+      const body = li.querySelector(".body").firstChild?.textContent ?? "";
+      for (let i = older.length - 1; i >= 0; --i) {
+        if (older[i].body === body && !older[i].from === mine) {
+          older.splice(i, 1);
+          break;
+        }
+      }
+    }
+    chat.list.replaceChildren();
+    chat.lastDay = "";
+    for (const m of older) {
+      if (m.type === kChat) {
+        bubble(chat, { mine: !m.from, from: m.from, body: m.body, time: m.time });
+      } else {
+        notice(chat, { from: m.from, body: m.body, time: m.time });
+      }
+    }
+    if (older.length) {
+      const sep = document.createElement("li");
+      sep.className = "history-end";
+      sep.textContent = "historia";
+      chat.list.prepend(sep);
+    }
+    for (const li of live) {
+      if (li.classList.contains("day")) {
+        if (li.textContent === chat.lastDay) continue;
+        chat.lastDay = li.textContent;
+      }
+      chat.list.append(li);
+    }
+    scrollDown(chat);
+  }
+}
+
+// The header of a chat follows the contact's status.
+export function updateChatHeader(computer, statusUrl, line) {
+  const chat = chats.get(computer.toUpperCase());
+  if (!chat) return;
+  const img = chat.view.querySelector(".chat-header .status-icon");
+  if (statusUrl) img.src = statusUrl;
+  chat.view.querySelector(".chat-header .computer").textContent = chat.computer;
+  chat.view.querySelector(".chat-header .status-line").textContent = line;
+}
+
+export function chatKeys() {
+  return [...chats.keys()];
+}
