@@ -1,8 +1,7 @@
 #include "host/contact_columns.h"
 
-#include <cctype>
-
 #include "abi/host_ids.h"
+#include "host/text_codec.h"
 
 namespace vask::host {
 
@@ -14,11 +13,6 @@ struct Spelling {
   const char* key;
 };
 constexpr Spelling kSpellings[] = {{"imię", "imie"}, {"płeć", "plec"}};
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 }  // namespace
 
@@ -38,7 +32,7 @@ const std::vector<ContactColumn>& DetailsColumns() {
 std::optional<int> ColumnForKey(const std::string& typed) {
   std::string key = Lower(typed);
   for (const Spelling& s : kSpellings) {
-    // Polish capitals are not folded by tolower: "Imię" is matched as typed
+    // Polish capitals are not folded by Lower: "Imię" is matched as typed
     // in lower case, which is how keys are written.
     if (key == s.polish) key = s.key;
   }

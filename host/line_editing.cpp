@@ -18,6 +18,7 @@
 #include "host/front_state.h"
 #include "host/idle_watch.h"
 #include "host/terminal_commands.h"
+#include "host/text_codec.h"
 
 namespace vask::host {
 

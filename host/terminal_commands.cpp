@@ -1,6 +1,5 @@
 #include "host/terminal_commands.h"
 
-#include <cctype>
 #include <cstdlib>
 
 #include "abi/host_ids.h"
@@ -79,11 +78,6 @@ void Own(const std::string& rest, Translation* t) {
 }
 
 }  // namespace
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::optional<int> ParseStatus(const std::string& word) {
   static const std::pair<const char*, int> kWords[] = {{"dostępny", kStatusAvailable},

@@ -31,7 +31,4 @@ std::optional<int> ParseStatus(const std::string& word);
 const std::vector<std::string>& CommandWords();
 const std::vector<std::string>& ArgumentWords();
 
-// ASCII lower case.
-std::string Lower(std::string s);
-
 }  // namespace vask::host

@@ -7,6 +7,13 @@
 
 namespace vask::host {
 
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 namespace {
 
 // One conversion descriptor per call: cheap next to a terminal line, and

@@ -18,4 +18,7 @@ std::string Cp1250ToUtf8(std::string_view bytes);
 // names are written, and compared without regard to case).
 std::string UpperCp1250(std::string_view bytes);
 
+// ASCII lower case (commands, keys, Host headers); other bytes stay.
+std::string Lower(std::string text);
+
 }  // namespace vask::host

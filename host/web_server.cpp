@@ -4,10 +4,10 @@
 #include <sys/random.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <deque>
 
+#include "host/text_codec.h"
 #include "host/web_assets.h"
 #include "host/web_commands.h"
 
@@ -43,11 +43,6 @@ std::string RandomToken() {
     token += kHex[b & 15];
   }
   return token;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 std::string CookieName(int port) { return "vask-" + std::to_string(port); }
