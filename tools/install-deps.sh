@@ -1,32 +1,68 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the builds and tests need, and only the
-# ones missing: on a machine that has them all it changes nothing and needs
-# no network. Other steps may name more packages as arguments:
-#   tools/install-deps.sh [extra-package...]
+# Installs the Debian packages of the named sets, and only the ones missing:
+# on a machine that has them all it changes nothing and needs no network.
+#   tools/install-deps.sh SET... [package...]
+# The sets (each script asks for its own):
+#   demo     the linux build of the plug-in and vask-host, both faces
+#   tests    the linux tests, the sanitizers, the thread-safety analysis,
+#            the benchmarks and the fuzzers (includes demo)
+#   i386     the linux-i386 build and its tests (i386 libraries, qemu)
+#   windows  vask.dll (mingw-w64) and Wine; 32-bit Wine only where this
+#            kernel runs 32-bit x86 code
+#   browser  the web face's browser tests (Chromium, Node.js)
+#   lan      the real-LAN tests (namespaces, tshark, Samba)
+#   all      every set
+# With no set it installs "all". Any other word is a package name.
+# A package mirror that is mid-sync often fails one index ("File has
+# unexpected size"); apt-get update is tried a few times and the install
+# goes on with the indexes it has. Exits 0 when everything asked for is
+# installed; otherwise names each package that could not be installed,
+# one line each, and exits 1, so a caller can go on without that set.
 set -euo pipefail
 
-packages=(
-  cmake make g++ g++-multilib
-  googletest libgtest-dev
-  libsqlite3-dev libsqlite3-dev:i386
-  mingw-w64
-  wine wine64 wine32:i386 qemu-user-static
-  python3
-  iproute2 tshark
-  samba samba-common-bin
-  clang-14 clang-format-14 libclang-rt-14-dev libbenchmark-dev
-  tmux libreadline-dev libreadline-dev:i386
-  nlohmann-json3-dev
-  libcpp-httplib-dev pkgconf
-  chromium
-  "$@"
-)
-# The browser tests' Node.js and npm: Debian's, unless the machine has them
-# already from elsewhere (a nodejs package that carries its own npm
-# conflicts with Debian's npm).
-if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
-  packages+=(nodejs npm)
-fi
+set_demo=(cmake make g++ pkgconf python3 libsqlite3-dev tmux libreadline-dev
+  nlohmann-json3-dev libcpp-httplib-dev)
+set_tests=("${set_demo[@]}" googletest libgtest-dev libbenchmark-dev
+  clang-14 clang-format-14 libclang-rt-14-dev iproute2)
+set_i386=(g++-multilib libsqlite3-dev:i386 libreadline-dev:i386 qemu-user-static)
+set_windows=(mingw-w64 wine wine64)
+set_browser=(chromium)
+set_lan=(iproute2 tshark samba samba-common-bin)
+
+packages=()
+[ $# -eq 0 ] && set -- all
+for word in "$@"; do
+  case "$word" in
+    demo) packages+=("${set_demo[@]}") ;;
+    tests) packages+=("${set_tests[@]}") ;;
+    i386) packages+=("${set_i386[@]}") ;;
+    windows) packages+=("${set_windows[@]}") ;;
+    browser) packages+=("${set_browser[@]}") ;;
+    lan) packages+=("${set_lan[@]}") ;;
+    all) packages+=("${set_tests[@]}" "${set_i386[@]}" "${set_windows[@]}"
+                    "${set_browser[@]}" "${set_lan[@]}") ;;
+    *) packages+=("$word") ;;
+  esac
+  case "$word" in
+    windows|all)
+      # 32-bit Wine only where the kernel runs i386 programs itself: under
+      # an emulator it never finishes making its prefix (run-wine-tests.sh).
+      if [ -x /usr/lib/i386-linux-gnu/ld-linux.so.2 ] &&
+         /usr/lib/i386-linux-gnu/ld-linux.so.2 --version >/dev/null 2>&1 &&
+         ! grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null; then
+        packages+=(wine32:i386)
+      fi ;;
+  esac
+  case "$word" in
+    browser|all)
+      # The browser tests' Node.js and npm: Debian's, unless the machine
+      # has them already from elsewhere (a nodejs package that carries its
+      # own npm conflicts with Debian's npm).
+      if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+        packages+=(nodejs npm)
+      fi ;;
+  esac
+done
 
 if [ "$(id -u)" -eq 0 ]; then
   as_root=()
@@ -52,21 +88,51 @@ installed() {
 
 missing=()
 for p in "${packages[@]}"; do
-  installed "$p" || missing+=("$p")
+  installed "$p" || case " ${missing[*]-} " in *" $p "*) ;; *) missing+=("$p") ;; esac
 done
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
 echo "install-deps: installing ${missing[*]}"
-need_i386=0
 for p in "${missing[@]}"; do
-  case "$p" in *:i386) need_i386=1 ;; esac
+  case "$p" in
+    *:i386)
+      if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        "${as_root[@]}" dpkg --add-architecture i386
+      fi ;;
+  esac
 done
-if [ "$need_i386" -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${as_root[@]}" dpkg --add-architecture i386
-fi
-"${as_root[@]}" apt-get update
+
+# apt-get update reports success even when an index failed; its "E:" or
+# "W: Failed to fetch" lines tell. A failed index is retried a few times,
+# then the install goes on with what the others give.
+for attempt in 1 2 3; do
+  log=$("${as_root[@]}" apt-get update 2>&1) && ! grep -qE '^(E|W): (Failed to fetch|Some index files)' <<<"$log" && break
+  if [ "$attempt" -eq 3 ]; then
+    grep -E '^(E|W): ' <<<"$log" | head -n 3 | sed 's/^/install-deps: apt-get update: /'
+    echo "install-deps: going on with the package indexes that could be read"
+  else
+    sleep $((attempt * 5))
+  fi
+done
+
 # tshark would ask whether users other than root may capture: no, unasked.
 echo "wireshark-common wireshark-common/install-setuid boolean false" | "${as_root[@]}" debconf-set-selections
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+apt_install() {
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends "$@"
+}
+if apt_install "${missing[@]}"; then
+  exit 0
+fi
+# One package that cannot be had (an index missing, its version no longer
+# matching the machine's own) fails the whole install: install the rest
+# one by one and name each that fails.
+failed=()
+for p in "${missing[@]}"; do
+  installed "$p" || apt_install "$p" >/dev/null 2>&1 || failed+=("$p")
+done
+for p in "${failed[@]}"; do
+  echo "install-deps: cannot install $p"
+done
+[ ${#failed[@]} -eq 0 ]

@@ -29,7 +29,7 @@ if command -v tmux >/dev/null 2>&1 && tmux has-session -t "$session" 2>/dev/null
 fi
 
 cd "$root"
-tools/install-deps.sh tmux libreadline-dev
+tools/install-deps.sh demo
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target vask vask-host
 

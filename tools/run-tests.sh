@@ -8,12 +8,24 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-"$root/tools/install-deps.sh"
+"$root/tools/install-deps.sh" tests
 
 presets=("$@")
 if [ ${#presets[@]} -eq 0 ]; then
   presets=(linux linux-i386)
 fi
+# The i386 leg needs the i386 libraries, which a package mirror missing its
+# i386 index cannot give: then it is skipped with its reason, and the
+# 32-bit layouts stay checked by the windows-i686 build's static asserts.
+skipped_i386=
+case " ${presets[*]} " in
+  *" linux-i386 "*)
+    if ! i386_log=$("$root/tools/install-deps.sh" i386 2>&1); then
+      skipped_i386=$(grep 'cannot install' <<<"$i386_log" | sed 's/^install-deps: //' | paste -sd ';' -)
+      echo "$i386_log" | tail -n 5
+      skipped_i386=${skipped_i386:-install-deps.sh i386 failed}
+    fi ;;
+esac
 
 # True when this machine hands 32-bit programs to qemu-i386 instead of
 # running them itself (binfmt_misc).
@@ -22,7 +34,13 @@ emulated_i386() {
   [ -r "$handler" ] && head -1 "$handler" | grep -qx enabled
 }
 
+ran=()
 for preset in "${presets[@]}"; do
+  if [ "$preset" = linux-i386 ] && [ -n "$skipped_i386" ]; then
+    echo "== $preset: skipped: the i386 packages could not be installed ($skipped_i386)"
+    continue
+  fi
+  ran+=("$preset")
   echo "== $preset: configure"
   cmake --preset "$preset"
   echo "== $preset: build"
@@ -43,4 +61,7 @@ for preset in "${presets[@]}"; do
     ctest --preset "$preset"
   fi
 done
-echo "== all tests passed: ${presets[*]}"
+echo "== all tests passed: ${ran[*]}"
+if [ -n "$skipped_i386" ]; then
+  echo "== linux-i386 skipped: its packages could not be installed ($skipped_i386)"
+fi

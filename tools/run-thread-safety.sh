@@ -8,7 +8,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-"$root/tools/install-deps.sh"
+"$root/tools/install-deps.sh" tests
 cmake --preset linux-clang >/dev/null
 cmake --build --preset linux-clang
 echo "thread-safety: the plug-in builds without a warning"

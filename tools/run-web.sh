@@ -12,7 +12,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 state=${1:-${XDG_STATE_HOME:-$HOME/.local/state}/vask-web}
 cd "$root"
-tools/install-deps.sh libcpp-httplib-dev
+tools/install-deps.sh demo
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target vask vask-host
 
