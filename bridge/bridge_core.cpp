@@ -94,12 +94,12 @@ const BridgeCore::Served* BridgeCore::FindServed(const std::string& canonical) c
   return nullptr;
 }
 
-BridgeCore::ComputerState BridgeCore::StateOf(const std::string& canonical) const {
-  ComputerState state = ComputerState::kOwned;
+BridgeCore::NameState BridgeCore::StateOf(const std::string& canonical) const {
+  NameState state = NameState::kOwned;
   for (const OwnName& own : own_) {
     if (own.group || own.name.name != canonical) continue;
-    if (own.state == NameState::kConflict) return ComputerState::kConflict;
-    if (own.state == NameState::kRegistering) state = ComputerState::kRegistering;
+    if (own.state == NameState::kConflict) return NameState::kConflict;
+    if (own.state == NameState::kRegistering) state = NameState::kRegistering;
   }
   return state;
 }
@@ -188,12 +188,12 @@ void BridgeCore::Claim(const std::string& computer, Millis now, Completion done)
     done(0);
     return;
   }
-  ComputerState state = StateOf(name);
-  if (state == ComputerState::kOwned) {
+  NameState state = StateOf(name);
+  if (state == NameState::kOwned) {
     done(0);
     return;
   }
-  if (state == ComputerState::kConflict) {
+  if (state == NameState::kConflict) {
     if (now - served->conflictSince < config_.conflictRecheckAfter) {
       Log("refused " + name + ": its name is in use by " + Dotted(served->conflictOwner));
       done(bridge_link::kErrorNameInConflict);
@@ -203,8 +203,8 @@ void BridgeCore::Claim(const std::string& computer, Millis now, Completion done)
     Register(name, now);
   }
   served->waiting.push_back([this, name, done](Millis) {
-    ComputerState after = FindServed(name) ? StateOf(name) : ComputerState::kOwned;
-    done(after == ComputerState::kConflict ? bridge_link::kErrorNameInConflict : 0);
+    NameState after = FindServed(name) ? StateOf(name) : NameState::kOwned;
+    done(after == NameState::kConflict ? bridge_link::kErrorNameInConflict : 0);
   });
   OnTimer(now);
 }
@@ -212,9 +212,9 @@ void BridgeCore::Claim(const std::string& computer, Millis now, Completion done)
 void BridgeCore::Settle(const std::string& canonical, Millis now) {
   Served* served = FindServed(canonical);
   if (!served) return;
-  ComputerState state = StateOf(canonical);
-  if (state == ComputerState::kRegistering) return;
-  if (state == ComputerState::kOwned && !served->announcing) {
+  NameState state = StateOf(canonical);
+  if (state == NameState::kRegistering) return;
+  if (state == NameState::kOwned && !served->announcing) {
     served->announcing = true;
     served->nextAnnouncement = now;
     served->announcementInterval = config_.firstAnnouncementInterval;
@@ -420,8 +420,8 @@ void BridgeCore::Announce(Served& served, uint32_t serverType, Millis period) {
   if (io_.comment) a.comment = io_.comment(served.name);
   std::vector<uint8_t> frame;
   if (!EncodeAnnouncement(a, &frame)) return;
-  SendGroup(served.name, config_.workgroup, kSuffixMasterBrowser, kBrowseSlot, frame,
-            [](uint32_t) {});
+  SendToName(kDirectGroup, served.name, MakeName(config_.workgroup, kSuffixMasterBrowser),
+             config_.broadcast, kBrowseSlot, frame, [](uint32_t) {});
 }
 
 void BridgeCore::OnBrowse(const MailslotDatagram& d, uint32_t ip, const std::string& group,
@@ -496,7 +496,7 @@ void BridgeCore::OnDatagramPacket(const uint8_t* packet, size_t size, uint32_t i
   for (const std::string& computer : targets) {
     // Only a name that is ours: not while it is being registered, not when
     // another machine holds it.
-    if (StateOf(computer) == ComputerState::kOwned) io_.deliver(computer, slot, d.data);
+    if (StateOf(computer) == NameState::kOwned) io_.deliver(computer, slot, d.data);
   }
 }
 
@@ -552,24 +552,25 @@ void BridgeCore::Write(const std::string& sender, const std::string& target,
     return;
   }
   switch (StateOf(from)) {
-    case ComputerState::kRegistering:
+    case NameState::kRegistering:
       // Its datagrams would teach others a name that may yet turn out to
       // be someone else's: wait for the registration to end.
       served->waiting.push_back([this, sender, target, slot, data, done](Millis at) {
         Write(sender, target, slot, data, at, done);
       });
       return;
-    case ComputerState::kConflict:
+    case NameState::kConflict:
       Drop("a write from " + from + ", whose name is in use by " + Dotted(served->conflictOwner),
            "local " + from, now);
       done(bridge_link::kErrorNameInConflict);
       return;
-    case ComputerState::kOwned:
+    case NameState::kOwned:
       break;
   }
   if (name == "*" || IsWorkgroup(name)) {
-    SendGroup(sender, name == "*" ? config_.workgroup : name, kSuffixWorkstation, slot, data,
-              std::move(done));
+    SendToName(kDirectGroup, sender,
+               MakeName(name == "*" ? config_.workgroup : name, kSuffixWorkstation),
+               config_.broadcast, slot, data, std::move(done));
     return;
   }
   uint8_t suffix = SameSlot(slot, "messngr") ? kSuffixMessenger : kSuffixWorkstation;
@@ -578,40 +579,19 @@ void BridgeCore::Write(const std::string& sender, const std::string& target,
            if (!entry) {
              done(ERROR_BAD_NETPATH);
            } else if (entry->group) {
-             SendGroup(sender, name, kSuffixWorkstation, slot, data, done);
+             SendToName(kDirectGroup, sender, MakeName(name, kSuffixWorkstation), config_.broadcast,
+                        slot, data, done);
            } else {
-             SendUnique(sender, MakeName(name, suffix), entry->ip, slot, data, done);
+             SendToName(kDirectUnique, sender, MakeName(name, suffix), entry->ip, slot, data, done);
            }
          });
 }
 
-void BridgeCore::SendGroup(const std::string& sender, const std::string& group, uint8_t suffix,
-                           const std::string& slot, const std::vector<uint8_t>& data,
-                           Completion done) {
-  MailslotDatagram d;
-  d.type = kDirectGroup;
-  d.id = NextId();
-  d.sourceIp = config_.ip;
-  d.source = MakeName(sender, kSuffixWorkstation);
-  d.destination = MakeName(group, suffix);
-  d.mailslot = WireMailslotName(slot);
-  d.data = data;
-  std::vector<uint8_t> packet;
-  Status status = EncodeMailslotDatagram(d, &packet);
-  if (!status) {
-    Log(std::string("cannot send to ") + group + ": " + status.error);
-    done(ERROR_BAD_NETPATH);
-    return;
-  }
-  io_.sendUdp(kDatagramPort, config_.broadcast, kDatagramPort, packet);
-  done(0);
-}
-
-void BridgeCore::SendUnique(const std::string& sender, const NetbiosName& target, uint32_t ip,
-                            const std::string& slot, const std::vector<uint8_t>& data,
+void BridgeCore::SendToName(uint8_t type, const std::string& sender, const NetbiosName& target,
+                            uint32_t ip, const std::string& slot, const std::vector<uint8_t>& data,
                             Completion done) {
   MailslotDatagram d;
-  d.type = kDirectUnique;
+  d.type = type;
   d.id = NextId();
   d.sourceIp = config_.ip;
   d.source = MakeName(sender, kSuffixWorkstation);
@@ -621,7 +601,9 @@ void BridgeCore::SendUnique(const std::string& sender, const NetbiosName& target
   std::vector<uint8_t> packet;
   Status status = EncodeMailslotDatagram(d, &packet);
   if (!status) {
-    Log("cannot send to " + DescribeName(target) + ": " + status.error);
+    // A group goes by its bare name in the log, a computer with its suffix.
+    Log("cannot send to " + (type == kDirectGroup ? target.name : DescribeName(target)) + ": " +
+        status.error);
     done(ERROR_BAD_NETPATH);
     return;
   }
@@ -660,8 +642,8 @@ void BridgeCore::OnTimer(Millis now) {
       requestedAnnouncements_ = true;
       std::vector<uint8_t> request;
       if (EncodeAnnouncementRequest(s.name, &request)) {
-        SendGroup(s.name, config_.workgroup, kSuffixWorkstation, kBrowseSlot, request,
-                  [](uint32_t) {});
+        SendToName(kDirectGroup, s.name, MakeName(config_.workgroup, kSuffixWorkstation),
+                   config_.broadcast, kBrowseSlot, request, [](uint32_t) {});
       }
     }
   }

@@ -130,6 +130,9 @@ class BridgeCore {
   bool TakeNeighboursChanged();
 
  private:
+  // A name's registration, and a served computer's: the computer takes the
+  // state of its unique names, a conflict in any over a registration still
+  // running in any.
   enum class NameState { kRegistering, kOwned, kConflict };
   struct OwnName {
     NetbiosName name;
@@ -151,7 +154,6 @@ class BridgeCore {
     // the time it ended.
     std::vector<std::function<void(Millis)>> waiting;
   };
-  enum class ComputerState { kRegistering, kOwned, kConflict };
   struct CacheEntry {
     bool found = false;
     bool group = false;
@@ -177,7 +179,7 @@ class BridgeCore {
   const OwnName* FindOwned(const NetbiosName& name) const;
   Served* FindServed(const std::string& canonical);
   const Served* FindServed(const std::string& canonical) const;
-  ComputerState StateOf(const std::string& canonical) const;
+  NameState StateOf(const std::string& canonical) const;
   bool IsWorkgroup(const std::string& name) const;
   // Runs what waits for a computer whose registration ended.
   void Settle(const std::string& canonical, Millis now);
@@ -192,9 +194,9 @@ class BridgeCore {
   void OnBrowse(const MailslotDatagram& d, uint32_t ip, const std::string& group, Millis now);
   void Announce(Served& served, uint32_t serverType, Millis period);
   void Lookup(const NetbiosName& name, Millis now, std::function<void(const CacheEntry*)> done);
-  void SendGroup(const std::string& sender, const std::string& group, uint8_t suffix,
-                 const std::string& slot, const std::vector<uint8_t>& data, Completion done);
-  void SendUnique(const std::string& sender, const NetbiosName& target, uint32_t ip,
+  // One mailslot datagram from `sender` to `target` at ip: `type` is
+  // kDirectGroup (ip the subnet broadcast) or kDirectUnique.
+  void SendToName(uint8_t type, const std::string& sender, const NetbiosName& target, uint32_t ip,
                   const std::string& slot, const std::vector<uint8_t>& data, Completion done);
   static std::string CacheKey(const NetbiosName& name);
 

@@ -12,7 +12,10 @@
 # Prints "skipped: <reason>" and exits 0 where namespaces cannot be made.
 set -u
 
-BUILD=$(cd "${1:-${VASK_BUILD_DIR:-build/linux}}" 2>/dev/null && pwd) || { echo "netns-test: no build directory ${1:-build/linux}"; exit 1; }
+SCRIPT=netns-test
+# shellcheck source=tools/netns-lib.sh
+. "$(dirname "$0")/netns-lib.sh"
+netns_build_dir "${1:-}"
 BRIDGE_BIN=$BUILD/vask-bridge
 HOST_BIN=$BUILD/vask-host
 TAG=vn$$
@@ -21,51 +24,12 @@ NAMES=(ALPHA BRAVO CHARLIE)
 SUBNET=10.213.7
 DEADLINE=${NETNS_TEST_DEADLINE:-30}
 
-skip() { echo "skipped: $*"; exit 0; }
-fail() { echo "FAIL: $*"; FAILED=1; }
-pass() { echo "ok: $*"; }
-
-[ "$(id -u)" = 0 ] || skip "making network namespaces needs root"
-command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
-for f in "$BRIDGE_BIN" "$HOST_BIN" "$BUILD/libvask.so"; do
-  [ -e "$f" ] || { echo "netns-test: $f is not built"; exit 1; }
-done
+netns_require
+netns_built "$BRIDGE_BIN" "$HOST_BIN" "$BUILD/libvask.so"
 command -v python3 >/dev/null || { echo "netns-test: python3 is needed to read the hosts' events"; exit 1; }
 
-WORK=$(mktemp -d /tmp/vask-netns.XXXXXX)
-FAILED=0
-PIDS=()
-
-cleanup() {
-  for fd in 3 4 5; do eval "exec $fd>&-" 2>/dev/null; done
-  # Everything still running in our namespaces is ours (the bridge that
-  # vask-host --real-lan started included).
-  for pid in "${PIDS[@]}" $(for i in 0 1 2; do ip netns pids "${TAG}n$i" 2>/dev/null; done); do
-    kill "$pid" 2>/dev/null
-  done
-  sleep 0.5
-  for pid in "${PIDS[@]}" $(for i in 0 1 2; do ip netns pids "${TAG}n$i" 2>/dev/null; done); do
-    kill -9 "$pid" 2>/dev/null
-  done
-  for i in 0 1 2; do ip netns del "${TAG}n$i" 2>/dev/null; done
-  ip netns del "$HUB" 2>/dev/null
-  if [ "$FAILED" = 0 ] && [ -z "${NETNS_TEST_KEEP:-}" ]; then rm -rf "$WORK"; else echo "netns-test: logs in $WORK"; fi
-}
-trap cleanup EXIT
-
-if ! err=$(ip netns add "$HUB" 2>&1); then skip "cannot make network namespaces ($err)"; fi
-if ! err=$(ip -n "$HUB" link add br0 type bridge 2>&1); then skip "cannot make a Linux bridge ($err)"; fi
-ip -n "$HUB" link set br0 up
-ip -n "$HUB" link set lo up
-for i in 0 1 2; do
-  ns=${TAG}n$i
-  ip netns add "$ns" || skip "cannot make network namespace $ns"
-  ip -n "$HUB" link add "h$i" type veth peer name eth0 netns "$ns" || skip "cannot make veth pairs"
-  ip -n "$HUB" link set "h$i" master br0 up
-  ip -n "$ns" link set lo up
-  ip -n "$ns" addr add "$SUBNET.$((i + 1))/24" broadcast "$SUBNET.255" dev eth0
-  ip -n "$ns" link set eth0 up
-done
+netns_begin vask-netns "${NETNS_TEST_KEEP:-}"
+netns_lan "$SUBNET" "${TAG}n0" "${TAG}n1" "${TAG}n2"
 
 CAPTURE=$WORK/capture.pcapng
 TSHARK=$(command -v tshark || true)
@@ -107,25 +71,7 @@ say() {  # index command...
 
 # wait_for INDEX PYTHON-EXPRESSION: until a line of host INDEX's events,
 # as the dict e, satisfies the expression (at most DEADLINE seconds).
-wait_for() {
-  python3 - "$WORK/events$1.jsonl" "$2" "$DEADLINE" <<'PY'
-import json, sys, time
-path, expr, deadline = sys.argv[1], sys.argv[2], time.time() + float(sys.argv[3])
-while time.time() < deadline:
-    try:
-        for line in open(path, encoding="utf-8", errors="replace"):
-            try:
-                e = json.loads(line)
-            except ValueError:
-                continue
-            if eval(expr, {"json": json}, {"e": e}):
-                sys.exit(0)
-    except FileNotFoundError:
-        pass
-    time.sleep(0.2)
-sys.exit(1)
-PY
-}
+wait_for() { wait_json "$WORK/events$1.jsonl" "$2"; }
 
 # none_of INDEX PYTHON-EXPRESSION: no event so far satisfies it.
 none_of() {
@@ -143,13 +89,7 @@ PY
 
 # wait_served INDEX NAME: the bridge has registered the name.
 bridge_log() { if [ "$1" = 2 ]; then echo "$WORK/lan2/.bridge.log"; else echo "$WORK/bridge$1.log"; fi; }
-wait_served() {
-  for _ in $(seq $((DEADLINE * 10))); do
-    grep -q "serving $2 " "$(bridge_log "$1")" 2>/dev/null && { sleep 1; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
+wait_served() { wait_grep "$(bridge_log "$1")" "serving $2 " && sleep 1; }
 
 declare -A BRIDGE_PID
 # ALPHA's and BRAVO's bridges are started by hand; CHARLIE's by

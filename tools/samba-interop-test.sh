@@ -21,82 +21,28 @@
 # Needs Debian's samba and samba-common-bin (tools/install-deps.sh).
 set -u
 
-BUILD=$(cd "${1:-${VASK_BUILD_DIR:-build/linux}}" 2>/dev/null && pwd) ||
-  { echo "samba-interop-test: no build directory ${1:-build/linux}"; exit 1; }
+SCRIPT=samba-interop-test
+# shellcheck source=tools/netns-lib.sh
+. "$(dirname "$0")/netns-lib.sh"
+netns_build_dir "${1:-}"
 BRIDGE_BIN=$BUILD/vask-bridge
 HOST_BIN=$BUILD/vask-host
 TAG=vs$$
-HUB=${TAG}hub
 SUBNET=10.213.9
 VASK_IP=$SUBNET.1
 SAMBA_IP=$SUBNET.2
 BCAST=$SUBNET.255
 DEADLINE=${SAMBA_TEST_DEADLINE:-60}
 
-skip() { echo "skipped: $*"; exit 0; }
-fail() { echo "FAIL: $*"; FAILED=1; }
-pass() { echo "ok: $*"; }
-check() {  # description command...: pass when the command succeeds
-  local what=$1
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
-
-[ "$(id -u)" = 0 ] || skip "making network namespaces needs root"
-command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
+netns_require
 for tool in nmbd nmblookup python3; do
   command -v "$tool" >/dev/null ||
     { echo "samba-interop-test: $tool is missing (tools/install-deps.sh installs it)"; exit 1; }
 done
-for f in "$BRIDGE_BIN" "$HOST_BIN" "$BUILD/libvask.so"; do
-  [ -e "$f" ] || { echo "samba-interop-test: $f is not built"; exit 1; }
-done
+netns_built "$BRIDGE_BIN" "$HOST_BIN" "$BUILD/libvask.so"
 
-WORK=$(mktemp -d /tmp/vask-samba.XXXXXX)
-FAILED=0
-PIDS=()
-
-cleanup() {
-  for fd in 3 4; do eval "exec $fd>&-" 2>/dev/null; done
-  # Everything still running in our namespaces is ours.
-  for pid in "${PIDS[@]}" $(for n in v s t; do ip netns pids "$TAG$n" 2>/dev/null; done); do
-    kill "$pid" 2>/dev/null
-  done
-  sleep 0.3
-  for pid in "${PIDS[@]}" $(for n in v s t; do ip netns pids "$TAG$n" 2>/dev/null; done); do
-    kill -9 "$pid" 2>/dev/null
-  done
-  for n in v s t; do ip netns del "$TAG$n" 2>/dev/null; done
-  ip netns del "$HUB" 2>/dev/null
-  if [ "$FAILED" = 0 ] && [ -z "${SAMBA_TEST_KEEP:-}" ]; then rm -rf "$WORK"; else echo "samba-interop-test: logs in $WORK"; fi
-}
-trap cleanup EXIT
-
-if ! err=$(ip netns add "$HUB" 2>&1); then skip "cannot make network namespaces ($err)"; fi
-if ! err=$(ip -n "$HUB" link add br0 type bridge 2>&1); then skip "cannot make a Linux bridge ($err)"; fi
-ip -n "$HUB" link set br0 up
-i=0
-for n in v s t; do
-  ns=$TAG$n
-  i=$((i + 1))
-  ip netns add "$ns" || skip "cannot make network namespace $ns"
-  ip -n "$HUB" link add "h$n" type veth peer name eth0 netns "$ns" || skip "cannot make veth pairs"
-  ip -n "$HUB" link set "h$n" master br0 up
-  ip -n "$ns" link set lo up
-  ip -n "$ns" addr add "$SUBNET.$i/24" broadcast "$BCAST" dev eth0
-  ip -n "$ns" link set eth0 up
-done
-
-# wait_grep FILE PATTERN [SECONDS]: until the file has a line matching the
-# extended regular expression.
-wait_grep() {
-  local limit=$(( ${3:-$DEADLINE} * 10 ))
-  for _ in $(seq "$limit"); do
-    grep -Eq "$2" "$1" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
+netns_begin vask-samba "${SAMBA_TEST_KEEP:-}"
+netns_lan "$SUBNET" "${TAG}v" "${TAG}s" "${TAG}t"
 
 # nmbd with a configuration of its own: its files stay under WORK.
 start_nmbd() {  # ns name extra-lines...
@@ -134,25 +80,7 @@ start_host() {  # fd computer
 
 # wait_event COMPUTER PYTHON-EXPRESSION: until an event of that host, as
 # the dict e, satisfies the expression (at most DEADLINE seconds).
-wait_event() {
-  python3 - "$WORK/events-$1.jsonl" "$2" "$DEADLINE" <<'PY'
-import json, sys, time
-path, expr, deadline = sys.argv[1], sys.argv[2], time.time() + float(sys.argv[3])
-while time.time() < deadline:
-    try:
-        for line in open(path, encoding="utf-8", errors="replace"):
-            try:
-                e = json.loads(line)
-            except ValueError:
-                continue
-            if eval(expr, {}, {"e": e}):
-                sys.exit(0)
-    except FileNotFoundError:
-        pass
-    time.sleep(0.2)
-sys.exit(1)
-PY
-}
+wait_event() { wait_json "$WORK/events-$1.jsonl" "$2"; }
 
 in_s() { ip netns exec "${TAG}s" "$@"; }
 declare -A NMBD_PID
