@@ -137,10 +137,14 @@ Rejection HandleDatagram(LanEngine& engine, const std::string& bytes, bool fromC
   try {
     rejection = Check(engine, bytes, fromChannel, messageDelivered);
     if (!rejection) return kAccepted;
-    std::string shown = bytes;
-    std::replace(shown.begin(), shown.end(), '\0', '|');
-    Log("Dotarl nieprawidlowy pakiet cmd=%d body=\"%s\" e=\"%s\"", fromChannel ? 1 : 0,
-        shown.c_str(), rejection.reason);
+    // The line is cut at kLogMax characters: no more of the datagram can
+    // show, so only that much is copied (on the stack, NULs as '|').
+    char shown[kLogMax + 1];
+    const size_t length = std::min<size_t>(bytes.size(), kLogMax);
+    std::replace_copy(bytes.data(), bytes.data() + length, shown, '\0', '|');
+    shown[length] = '\0';
+    Log("Dotarl nieprawidlowy pakiet cmd=%d body=\"%s\" e=\"%s\"", fromChannel ? 1 : 0, shown,
+        rejection.reason);
   } catch (const std::bad_alloc&) {
     // Only the allocator throws here, when memory is exhausted: one
     // datagram too large to handle is dropped; the loop goes on.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "abi/host_ids.h"
+#include "base/log.h"
 #include "fake_host.h"
 #include "protocol/receive_loop.h"
 #include "transport/extension_bus.h"
@@ -76,10 +77,16 @@ TEST_F(Rejections, EachReasonIsTheResultAndItsOneLogLine) {
       {"5\0^\0A\0PING\0"s, true, false, kBadSender, "5|^|A|PING|"},
       {"6\0C\0A\0PING\0"s, true, true, kBanned, "6|C|A|PING|"},
       {"7\0C\0A\0STATUS\0"s, true, false, kNotOnList, "7|C|A|STATUS|"},
-      {"8\0B\0A\0STATUS\0"s "64\0"s, true, false, kTooShort, "8|B|A|STATUS|64|"},
+      {"8\0B\0A\0STATUS\0"s
+       "64\0"s,
+       true, false, kTooShort, "8|B|A|STATUS|64|"},
       {"9\0B\0A\0PONG\0"s, true, false, kUnsupported, "9|B|A|PONG|"},
-      {"10\0D\0A\0MESSAGE\0"s "1\0hej\0"s, true, false, kIgnored, "10|D|A|MESSAGE|1|hej|"},
-      {"11\0E\0A\0MESSAGE\0"s "2\0hej\0"s, true, false, kIgnored, "11|E|A|MESSAGE|2|hej|"},
+      {"10\0D\0A\0MESSAGE\0"s
+       "1\0hej\0"s,
+       true, false, kIgnored, "10|D|A|MESSAGE|1|hej|"},
+      {"11\0E\0A\0MESSAGE\0"s
+       "2\0hej\0"s,
+       true, false, kIgnored, "11|E|A|MESSAGE|2|hej|"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown);
@@ -90,6 +97,15 @@ TEST_F(Rejections, EachReasonIsTheResultAndItsOneLogLine) {
     ASSERT_EQ(lines_.size(), 1u);
     EXPECT_EQ(lines_[0], Line(c.fromChannel ? 1 : 0, c.shown, c.expected.reason));
   }
+}
+
+// The log line is cut where the log cuts every line, whatever the length
+// of the datagram.
+TEST_F(Rejections, ALongRejectedDatagramShowsAsMuchAsTheLineHolds) {
+  const std::string text(600, 'x');
+  EXPECT_STREQ(Handle("13\0B\0A\0PONG\0"s + text).reason, kUnsupported.reason);
+  ASSERT_EQ(lines_.size(), 1u);
+  EXPECT_EQ(lines_[0], Line(1, "13|B|A|PONG|" + text, "Unsupported").substr(0, kLogMax));
 }
 
 TEST_F(Rejections, ARepeatIsAcceptedWithoutALine) {
