@@ -15,11 +15,11 @@ namespace vask {
 // ---- Host messages the host sends the plug-in (IMessageProc) --------------
 
 inline constexpr int32_t kMsgSetControl = 20001;         // p1 = the control object
-inline constexpr int32_t kMsgInitialised = 20002;        // answered 1
-inline constexpr int32_t kMsgInterfaceVersion = 20020;   // answered 2
-inline constexpr int32_t kMsgPluginFlags = 20021;        // answered 64
+inline constexpr int32_t kMsgInitialised = 20002;        // answered kAnswerDone
+inline constexpr int32_t kMsgInterfaceVersion = 20020;   // answered kAnswerInterfaceVersion
+inline constexpr int32_t kMsgPluginFlags = 20021;        // answered kAnswerPluginFlags
 inline constexpr int32_t kMsgChatCommand = 20100;        // p1 = MessageRecord: the cloak command
-inline constexpr int32_t kMsgMessageLimit = 20105;       // answered 100000
+inline constexpr int32_t kMsgMessageLimit = 20105;       // answered kAnswerMessageLimit
 inline constexpr int32_t kMsgRegisterSettings = 21001;   // declare the settings columns
 inline constexpr int32_t kMsgSettingsChanged = 21020;    // re-read the list-only setting
 inline constexpr int32_t kMsgRegisterInterface = 22000;  // icons and interface items
@@ -29,7 +29,7 @@ inline constexpr int32_t kMsgAction = 22200;             // p1 = ActionEvent
 inline constexpr int32_t kMsgContactReported = 24003;    // p1 = contact id
 inline constexpr int32_t kMsgSearch = 24010;             // p1 = FoundContact request
 inline constexpr int32_t kMsgNetworkId = 30010;          // answered NET_LAN
-inline constexpr int32_t kMsgNetworkFlags = 30011;       // answered 511
+inline constexpr int32_t kMsgNetworkFlags = 30011;       // answered kAnswerNetworkFlags
 inline constexpr int32_t kMsgShortName = 30013;          // "Vask"
 inline constexpr int32_t kMsgDisplayName = 30016;        // "V.ask"
 inline constexpr int32_t kMsgNetworkName = 30017;        // "LAN"
@@ -38,7 +38,7 @@ inline constexpr int32_t kMsgHostWord = 30026;           // "Host"
 inline constexpr int32_t kMsgOwnStatus = 30031;          // the own status number
 inline constexpr int32_t kMsgOwnStatusInfo = 30032;      // the own status description
 inline constexpr int32_t kMsgOwnId = 30033;              // the computer name
-inline constexpr int32_t kMsgSendMessage = 30100;        // p1 = MessageRecord to send
+inline constexpr int32_t kMsgSendMessage = 30100;        // p1 = MessageRecord: answered 8
 inline constexpr int32_t kMsgAutoAwayBegin = 33002;
 inline constexpr int32_t kMsgAutoAwayEnd = 33003;
 inline constexpr int32_t kMsgSetStatus = 33005;       // p1 = status, p2 = description
@@ -83,6 +83,31 @@ inline constexpr int32_t kMsgDetailsAsked = 11016;        // p1 = row
 inline constexpr int32_t kMsgStatusChanged = 12000;       // p1 = row
 inline constexpr int32_t kMsgAllWentOffline = 12001;      // after the engine stop's sweep
 inline constexpr int32_t kMsgFoundContact = 14000;        // p1 = FoundContact
+
+// ---- Answers to host messages ----------------------------------------------
+
+// What each means to the host is the host's; the plug-in answers exactly these.
+inline constexpr int32_t kAnswerDone = 1;               // the message was acted on
+inline constexpr int32_t kAnswerInterfaceVersion = 2;   // kMsgInterfaceVersion
+inline constexpr int32_t kAnswerPluginFlags = 64;       // kMsgPluginFlags
+inline constexpr int32_t kAnswerMessageLimit = 100000;  // kMsgMessageLimit
+inline constexpr int32_t kAnswerNetworkFlags = 511;     // kMsgNetworkFlags: the nine low bits
+inline constexpr int32_t kAnswerSendMessage = 8;        // kMsgSendMessage, whatever the send did
+// kMsgChatCommand: not a chat message typed as a command; a command, but not
+// ours; the cloak command, carried out.
+inline constexpr int32_t kChatNotACommand = 0;
+inline constexpr int32_t kChatOtherCommand = 1;
+inline constexpr int32_t kChatCommandDone = 2;
+
+// ---- The log (kMsgLog) -----------------------------------------------------
+
+inline constexpr int kLogLevel = 256;  // p2 of a plain log line
+
+// ---- Head fields -------------------------------------------------------------
+
+// The receiver of kMsgContactCount and kMsgAllWentOffline when the engine
+// stops, and of the bus records the plug-in offers to its subscribers.
+inline constexpr int32_t kReceiverAny = -1;
 
 // ---- Error codes (HostControl::SetError) ------------------------------------
 
@@ -151,15 +176,73 @@ inline constexpr int kParentNetworks = 410;        // the network's item in the 
 
 inline constexpr int32_t kItemStyleGroup = 0x10;    // the item heads a group of items
 inline constexpr int32_t kItemStatusWithdrawn = 1;  // status bit: not offered for now
+// The style of the two contact actions (kItemRefreshOwn, kItemRefreshContact).
+inline constexpr int32_t kItemStyleContactAction = 0x1000000;
+// An item whose action id has this top byte is another plug-in's.
+inline constexpr uint32_t kForeignItemTopByte = 0x11;
+// The contact of an ActionRef that is not tied to a contact.
+inline constexpr int32_t kNoContact = -2;
+// The contact of the contact-window parent query (kMsgItemParent): whichever
+// contact window is open.
+inline constexpr int32_t kAnyContactWindow = -2;
 // The field of a contact window that shows contact column c is item
 // kContactWindowItemBase + c; the range ends before kContactWindowItemEnd.
 inline constexpr int32_t kContactWindowItemBase = 0x13000000;
 inline constexpr int32_t kContactWindowItemEnd = 0x14000000;
 
+// ---- Settings-page controls (items under kItemSettingsGroup) ---------------
+
+// A control's style: its kind in bits 16 to 23, and below them options whose
+// meaning is the host's (the plug-in sends them as they are).
+inline constexpr int kControlKindShift = 16;
+inline constexpr int32_t kControlKindMask = 0xFF;
+constexpr int32_t ControlStyle(int32_t kind, int32_t options = 0) {
+  return (kind << kControlKindShift) | options;
+}
+constexpr int32_t ControlKindOf(int32_t style) {
+  return (style >> kControlKindShift) & kControlKindMask;
+}
+
+inline constexpr int32_t kControlCheckBox = 0x06;  // bound to an integer setting
+inline constexpr int32_t kControlText = 0x08;      // a text of several lines
+inline constexpr int32_t kControlLabel = 0x09;     // the label of the field before it
+inline constexpr int32_t kControlButton = 0x0E;
+inline constexpr int32_t kControlHeading = 0x0F;  // a heading; an empty one opens a group
+inline constexpr int32_t kControlBreak = 0x10;    // ends a group
+inline constexpr int32_t kControlPicture = 0x11;  // its text is the picture's address
+inline constexpr int32_t kControlField = 0x16;    // a text field bound to a text setting
+
+// The settings page's controls as the plug-in declares them.
+inline constexpr int32_t kStylePicture = ControlStyle(kControlPicture, 0x40);
+inline constexpr int32_t kStyleAboutText = ControlStyle(kControlText, 0x1180);
+inline constexpr int32_t kStyleHeading = ControlStyle(kControlHeading);
+inline constexpr int32_t kStyleHelpButton = ControlStyle(kControlButton, 0x180);
+inline constexpr int32_t kStyleBreak = ControlStyle(kControlBreak);
+inline constexpr int32_t kStyleCheckBox = ControlStyle(kControlCheckBox);
+inline constexpr int32_t kStyleChannelField = ControlStyle(kControlField, 0x40);
+inline constexpr int32_t kStyleLabel = ControlStyle(kControlLabel);
+
 // ---- Message records (MessageRecord) ---------------------------------------
 
 inline constexpr int32_t kMessageTypeChat = 1;     // a chat message (type)
+inline constexpr int32_t kMessageTypeNotice = 2;   // a notice of the plug-in to its user (type)
 inline constexpr int32_t kMessageFlagCommand = 2;  // flags: typed in the chat window as a command
+// Every record the plug-in hands the host: its flags, and the field at 42.
+inline constexpr int32_t kMessageFlagsLan = 128;
+inline constexpr int32_t kMessageField42 = -2;
+
+// ---- Searches (FoundContact, SearchStatusRecord) ----------------------------
+
+// A search request's status: 0 asks for the walk of the network
+// neighbourhood, anything else for a query sent to every computer.
+inline constexpr int32_t kSearchWalk = 0;
+inline constexpr int32_t kSearchQuery = 1;
+// A request's gender, and a contact's (kColumnGender).
+inline constexpr int32_t kGenderFemale = 1;
+inline constexpr int32_t kGenderMale = 2;
+// The search notice: its style and the reserved field at 22.
+inline constexpr int32_t kSearchNoticeStyle = 514;
+inline constexpr int32_t kSearchNoticeReserved22 = -1;
 
 // ---- The plug-in's own interface items -------------------------------------
 
@@ -186,5 +269,19 @@ inline constexpr int32_t kIconAway = 0x40F00440;
 inline constexpr int32_t kIconMessage = 0x50F00010;  // a received message
 inline constexpr int32_t kIconKindIcon = 1;
 inline constexpr int32_t kIconKindSmall = 256;
+
+// The icon groups of the library's resources behind them (resources/), and
+// the settings page's picture.
+inline constexpr int kResourceAvailable = 101;
+inline constexpr int kResourceOffline = 102;
+inline constexpr int kResourceBrb = 103;
+inline constexpr int kResourceDnd = 104;
+inline constexpr int kResourceAway = 105;
+inline constexpr int kResourceMessage = 110;
+inline constexpr int kResourcePicture = 111;
+// The settings page's picture (kControlPicture): icon group kResourcePicture.
+inline constexpr char kPictureAddress[] = "res://dll/111.ico";
+inline constexpr int kResourcePlugin = 120;
+inline constexpr int kResourceSmall = 121;
 
 }  // namespace vask

@@ -32,23 +32,39 @@ constexpr T Unpacked(T value) {
 
 inline constexpr int NET_LAN = 15;
 
+// The common head of the host records (22 bytes): the record's size, the
+// message id, then the net, type, receiver and sender fields. The records
+// that carry it start with it, so that each keeps its fields by name.
+#define VASK_RECORD_HEAD \
+  uint16_t size;         \
+  int32_t id;            \
+  int32_t net;           \
+  int32_t type;          \
+  int32_t receiver;      \
+  int32_t sender;
+
+// The head of an extension-bus record: the common head and a 2-byte gap,
+// so that its own fields start on a 4-byte boundary at offset 24.
+#define VASK_BUS_HEAD \
+  VASK_RECORD_HEAD    \
+  uint8_t gap[2];
+
 #pragma pack(push, 1)
 
-// The common head (22 bytes) and up to four parameters.
+struct RecordHead {
+  VASK_RECORD_HEAD
+};
+
+// The common head and up to four parameters.
 struct HostMessage {
-  uint16_t size;
-  int32_t id;
-  int32_t net;
-  int32_t type;
-  int32_t receiver;
-  int32_t sender;
+  VASK_RECORD_HEAD
   intptr_t p1;
   intptr_t p2;
   intptr_t p3;
   intptr_t p4;
 };
 
-inline constexpr uint16_t kHostMessageHead = 22;
+inline constexpr uint16_t kHostMessageHead = sizeof(RecordHead);
 // Size of a HostMessage with `params` parameters: 22, 30, 34, 38 on 32-bit.
 constexpr uint16_t HostMessageSize(int params) {
   return static_cast<uint16_t>(kHostMessageHead + params * sizeof(intptr_t));
@@ -56,12 +72,7 @@ constexpr uint16_t HostMessageSize(int params) {
 
 // Host message 1102: define a column.
 struct ColumnDef {
-  uint16_t size;
-  int32_t id;
-  int32_t net;
-  int32_t type;
-  int32_t receiver;
-  int32_t sender;
+  VASK_RECORD_HEAD
   uint8_t table;
   int32_t column;
   int32_t columnType;     // 0 integer, 4097 text
@@ -157,6 +168,10 @@ struct MessageQuery {
   int32_t f26;
 };
 
+// The one query the plug-in sends (after a drain that delivered a LAN
+// "MESSAGE"): the fields at 2, 10 and 18 set, the rest at their defaults.
+inline constexpr MessageQuery kLanMessageQuery{sizeof(MessageQuery), NET_LAN, 0, 1, 0, 2, -1, 0};
+
 // A search request (24010, from the host) or a found contact (14000).
 struct FoundContact {
   uint16_t size;
@@ -195,24 +210,12 @@ struct SearchStatusRecord {
 // Extension-bus records: the 22-byte head, a 2-byte gap, then fields on a
 // 4-byte boundary from offset 24.
 struct BusSubscribeRecord {
-  uint16_t size;
-  int32_t id;
-  int32_t net;
-  int32_t type;
-  int32_t receiver;
-  int32_t sender;  // the subscribing plug-in's id
-  uint8_t gap[2];
-  int32_t mask;
+  VASK_BUS_HEAD  // sender: the subscribing plug-in's id
+      int32_t mask;
 };
 
 struct BusSentRecord {
-  uint16_t size;
-  int32_t id;
-  int32_t net;
-  int32_t type;
-  int32_t receiver;
-  int32_t sender;
-  uint8_t gap[2];
+  VASK_BUS_HEAD
   // String objects of the host's runtime (abi/runtime_objects.h).
   const RuntimeString* target;
   const RuntimeString* command;
@@ -222,13 +225,7 @@ struct BusSentRecord {
 using DatagramFields = std::vector<std::string>;
 
 struct BusReceivedRecord {
-  uint16_t size;
-  int32_t id;
-  int32_t net;
-  int32_t type;
-  int32_t receiver;
-  int32_t sender;
-  uint8_t gap[2];
+  VASK_BUS_HEAD
   // The datagram's fields, sequence number first, as a list object of the
   // host's runtime whose elements are its string objects.
   const RuntimeList* fields;
@@ -236,24 +233,12 @@ struct BusReceivedRecord {
 };
 
 struct BusEngineRecord {
-  uint16_t size;
-  int32_t id;
-  int32_t net;
-  int32_t type;
-  int32_t receiver;
-  int32_t sender;
-  uint8_t gap[2];
+  VASK_BUS_HEAD
   int32_t event;
 };
 
 struct BusHead {
-  uint16_t size;
-  int32_t id;
-  int32_t net;
-  int32_t type;
-  int32_t receiver;
-  int32_t sender;
-  uint8_t gap[2];
+  VASK_BUS_HEAD
 };
 
 #pragma pack(pop)
@@ -300,6 +285,10 @@ inline constexpr int32_t EVENT_RECEIVED = 2;
 inline constexpr int32_t EVENT_STARTED = 4;
 inline constexpr int32_t EVENT_STOPPING = 8;
 
+#undef VASK_BUS_HEAD
+#undef VASK_RECORD_HEAD
+
+static_assert(sizeof(RecordHead) == 22);
 static_assert(sizeof(BusHead) == 24);
 static_assert(offsetof(BusSendRecord, target) == 24);
 static_assert(sizeof(BusSubscribeRecord) == 28);

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "base/log.h"
 
@@ -14,22 +13,25 @@ namespace {
 
 std::atomic<HostControl*> gHost{nullptr};
 
-// The parent query addresses the item under the window's root (71) of
-// whatever contact window is open (-2).
-// Wake on any input, alertable, and on input already waiting.
-constexpr DWORD kWakeMask = 0x1FF;
+// While a host thread runs, the waiting thread wakes for its window
+// messages and pumps them: the mask is the nine low queue-status bits (keys,
+// mouse, posted, timer, paint, sent, hot keys, every posted message), all
+// input but raw input. The wait is alertable (an I/O completion wakes it
+// and it waits again) and also wakes for input already queued before it
+// began.
+constexpr DWORD kWakeMask = 0x1FF;  // not a host number: the system's queue bits
 constexpr DWORD kWaitFlags = MWMO_INPUTAVAILABLE | MWMO_ALERTABLE;
 
-HostMessage Head(int id, uint16_t size) {
+// The record of `head` with `count` parameters, at least two, the rest 0.
+HostMessage Record(const HostHead& head, const intptr_t* params, int count) {
   HostMessage message{};
-  message.size = size;
-  message.id = id;
+  message.size = HostMessageSize(count > 2 ? count : 2);
+  message.id = head.id;
+  message.type = head.type;
+  message.receiver = head.receiver;
+  intptr_t* slots[] = {&message.p1, &message.p2, &message.p3, &message.p4};
+  for (int i = 0; i < count && i < 4; ++i) *slots[i] = params[i];
   return message;
-}
-
-intptr_t Deliver(HostMessage& message) {
-  HostControl* host = Host();
-  return host != nullptr ? host->SendToHost(&message) : 0;
 }
 
 // The start of every status, text and value request.
@@ -40,17 +42,18 @@ ActionInfo BlankInfo(const ActionRef& ref) {
   return info;
 }
 
-intptr_t SendInfo(int id, ActionInfo& info) {
-  return SendHost(id, reinterpret_cast<intptr_t>(&info));
-}
+intptr_t SendInfo(int id, ActionInfo& info) { return SendHost(id, &info); }
 
-char* CopyText(const char* text) {
-  if (text == nullptr) return nullptr;
+// A heap copy of `text` into `copy`; false when memory ran out (null copies
+// as null).
+bool CopyText(const char* text, char*& copy) {
+  copy = nullptr;
+  if (text == nullptr) return true;
   const size_t length = std::strlen(text) + 1;
-  char* copy = static_cast<char*>(std::malloc(length));
-  if (copy == nullptr) throw std::bad_alloc();
+  copy = static_cast<char*>(std::malloc(length));
+  if (copy == nullptr) return false;
   std::memcpy(copy, text, length);
-  return copy;
+  return true;
 }
 
 std::string Owned(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
@@ -59,14 +62,16 @@ ActionRef ContactItem(int contact, int column, int parent) {
   return ActionRef{kContactWindowItemBase + column, parent, contact};
 }
 
+// The parent query addresses the item under the window root of whatever
+// contact window is open.
 int ContactWindowParent(int column) {
-  ActionRef query{kContactWindowItemBase + column, kParentWindowRoot, -2};
-  return static_cast<int>(SendHost(kMsgItemParent, reinterpret_cast<intptr_t>(&query)));
+  ActionRef query{kContactWindowItemBase + column, kParentWindowRoot, kAnyContactWindow};
+  return static_cast<int>(SendHost(kMsgItemParent, &query));
 }
 
 void FillItem(ActionInfo& info, int parent, int action, int style, const char* text, int param,
               int width, int height) {
-  info.ref = ActionRef{action, parent, -2};
+  info.ref = ActionRef{action, parent, kNoContact};
   info.position = -1;
   info.mask = kActionMaskAdd;
   info.status = style;
@@ -82,40 +87,17 @@ void FillItem(ActionInfo& info, int parent, int action, int style, const char* t
 HostControl* Host() { return gHost.load(std::memory_order_acquire); }
 void SetHost(HostControl* host) { gHost.store(host, std::memory_order_release); }
 
-intptr_t SendHost(int id, intptr_t p1, intptr_t p2) { return SendHostHead(id, 0, 0, p1, p2); }
-
-intptr_t SendHostHead(int id, int type, int receiver, intptr_t p1, intptr_t p2) {
-  HostMessage message = Head(id, HostMessageSize(2));
-  message.type = type;
-  message.receiver = receiver;
-  message.p1 = p1;
-  message.p2 = p2;
-  return Deliver(message);
-}
-
-intptr_t SendHost3(int id, intptr_t p1, intptr_t p2, intptr_t p3) {
-  HostMessage message = Head(id, HostMessageSize(3));
-  message.p1 = p1;
-  message.p2 = p2;
-  message.p3 = p3;
-  return Deliver(message);
-}
-
-intptr_t SendHost4(int id, intptr_t p1, intptr_t p2, intptr_t p3, intptr_t p4) {
-  HostMessage message = Head(id, HostMessageSize(4));
-  message.p1 = p1;
-  message.p2 = p2;
-  message.p3 = p3;
-  message.p4 = p4;
-  return Deliver(message);
+intptr_t SendHostRecord(const HostHead& head, const intptr_t* params, int count) {
+  HostMessage message = Record(head, params, count);
+  HostControl* host = Host();
+  return host != nullptr ? host->SendToHost(&message) : 0;
 }
 
 intptr_t SendPlugin(int receiver, int id, intptr_t p1, intptr_t p2) {
   HostControl* host = Host();
   if (host == nullptr) return 0;
-  HostMessage message = Head(id, HostMessageSize(2));
-  message.p1 = p1;
-  message.p2 = p2;
+  const intptr_t params[] = {p1, p2};
+  HostMessage message = Record(HostHead(id), params, 2);
   return host->SendToPlugin(receiver != 0 ? receiver : host->PluginId(), &message);
 }
 
@@ -208,17 +190,14 @@ bool StartThreadAndWait(HostThreadRoutine routine, void* argument) {
 
 MessageRecord* CopyMessageRecord(const MessageRecord* source) {
   if (source == nullptr) return nullptr;
-  auto* copy = new MessageRecord;
+  auto* copy = static_cast<MessageRecord*>(std::malloc(sizeof(MessageRecord)));
+  if (copy == nullptr) return nullptr;
   std::memcpy(copy, source, sizeof(MessageRecord));
   copy->body = copy->ext = copy->from = copy->to = nullptr;
-  try {
-    copy->body = CopyText(source->body);
-    copy->ext = CopyText(source->ext);
-    copy->from = CopyText(source->from);
-    copy->to = CopyText(source->to);
-  } catch (...) {
+  if (!CopyText(source->body, copy->body) || !CopyText(source->ext, copy->ext) ||
+      !CopyText(source->from, copy->from) || !CopyText(source->to, copy->to)) {
     FreeMessageCopy(copy);
-    throw;
+    return nullptr;
   }
   return copy;
 }
@@ -234,8 +213,8 @@ MessageRecord LanMessageRecord(int32_t type, const std::string& from, const std:
   record.to = empty;
   record.body = const_cast<char*>(body.c_str());
   record.ext = empty;
-  record.flags = 128;
-  record.field42 = -2;
+  record.flags = kMessageFlagsLan;
+  record.field42 = kMessageField42;
   record.icon = icon;
   record.time = time;
   return record;
@@ -247,7 +226,7 @@ void FreeMessageCopy(MessageRecord* copy) {
   std::free(copy->ext);
   std::free(copy->from);
   std::free(copy->to);
-  delete copy;
+  std::free(copy);
 }
 
 std::string ReadContactField(bool fromWindow, int contact, int column) {
@@ -291,14 +270,14 @@ const char* ReadItemText(const ActionRef& ref) {
 
 void AddItem(int parent, int action, int style, const char* text, int param, int width,
              int height) {
-  ActionInfo info = BlankInfo(ActionRef{0, 0, -2});
+  ActionInfo info = BlankInfo(ActionRef{0, 0, kNoContact});
   FillItem(info, parent, action, style, text, param, width, height);
   SendInfo(kMsgAddItem, info);
 }
 
 void AddItemLong(int parent, int action, int style, const char* text, int param, int width,
                  int height, int extra1, int extra2) {
-  ActionInfo info = BlankInfo(ActionRef{0, 0, -2});
+  ActionInfo info = BlankInfo(ActionRef{0, 0, kNoContact});
   FillItem(info, parent, action, style, text, param, width, height);
   info.size = kActionInfoLong;
   info.extra1 = static_cast<uint16_t>(extra1);
@@ -318,7 +297,7 @@ int RegisterIcon(int kind, int iconId, HMODULE module, int resourceId) {
   icon.one16 = 1;
   icon.module = module;
   icon.resourceId = resourceId;
-  SendHost(kMsgRegisterIcon, reinterpret_cast<intptr_t>(&icon));
+  SendHost(kMsgRegisterIcon, &icon);
   return iconId;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "abi/host_control.h"
 
@@ -17,14 +18,45 @@ namespace vask {
 HostControl* Host();
 void SetHost(HostControl* host);
 
-// Host message with two parameters (the 30-byte record, head fields 0).
-intptr_t SendHost(int id, intptr_t p1 = 0, intptr_t p2 = 0);
-// The same with `type` and `receiver` given.
-intptr_t SendHostHead(int id, int type, int receiver, intptr_t p1 = 0, intptr_t p2 = 0);
-// The 34-byte record (p3).
-intptr_t SendHost3(int id, intptr_t p1, intptr_t p2, intptr_t p3);
-// The 38-byte record (p3, p4).
-intptr_t SendHost4(int id, intptr_t p1, intptr_t p2, intptr_t p3, intptr_t p4);
+// The head of a host message the plug-in sends: its id, and the type and
+// receiver fields, which stay 0 unless given. An id alone converts.
+struct HostHead {
+  HostHead(int32_t id, int32_t type = 0, int32_t receiver = 0)
+      : id(id), type(type), receiver(receiver) {}
+  int32_t id;
+  int32_t type;
+  int32_t receiver;
+};
+
+// One parameter of a host message: a number, or a pointer passed as one.
+template <class T>
+intptr_t HostParam(T value) {
+  if constexpr (std::is_pointer_v<T>) {
+    return reinterpret_cast<intptr_t>(value);
+  } else if constexpr (std::is_null_pointer_v<T>) {
+    return 0;
+  } else {
+    static_assert(std::is_integral_v<T> || std::is_enum_v<T>, "a number or a pointer");
+    return static_cast<intptr_t>(value);
+  }
+}
+
+// Sends the host message of `head` with `params` (count of them, at most
+// four) in order; the record carries at least two, the missing ones 0:
+// 30 bytes on 32-bit builds, 34 with three parameters, 38 with four.
+// Returns the host's answer, or 0 before the control object.
+intptr_t SendHostRecord(const HostHead& head, const intptr_t* params, int count);
+
+// The one sender of host messages: SendHost(kMsgX, p1, p2, ...), or with a
+// head, SendHost(HostHead(kMsgX, type, receiver), ...). Parameters are
+// numbers or pointers.
+template <class... Params>
+intptr_t SendHost(const HostHead& head, Params... params) {
+  static_assert(sizeof...(Params) <= 4, "a host message has at most four parameters");
+  const intptr_t values[] = {HostParam(params)..., 0};
+  return SendHostRecord(head, values, static_cast<int>(sizeof...(Params)));
+}
+
 // The 30-byte record to another plug-in; receiver 0 is this plug-in itself.
 intptr_t SendPlugin(int receiver, int id, intptr_t p1 = 0, intptr_t p2 = 0);
 
@@ -52,13 +84,15 @@ void SetContactIntMasked(int contact, int column, int value, int mask);
 bool StartThreadAndWait(HostThreadRoutine routine, void* argument);
 
 // A deep copy of the host's record: its 58 bytes and private heap copies of
-// from, to, body and ext (null stays null). Free with FreeMessageCopy.
+// from, to, body and ext (null stays null); null when memory ran out (or
+// for a null source). Free with FreeMessageCopy. Throws nothing.
 MessageRecord* CopyMessageRecord(const MessageRecord* source);
 void FreeMessageCopy(MessageRecord* copy);
 
-// A LAN message record for the host (100): id 0, net 15, `to` and `ext`
-// empty, flags 128, the fields at 34, 38 and 42 holding 0, 0 and -2. The
-// record borrows `from` and `body`; they must outlive its use.
+// A LAN message record for the host (kMsgShowMessage): id 0, net NET_LAN,
+// `to` and `ext` empty, flags kMessageFlagsLan, the fields at 34, 38 and 42
+// holding 0, 0 and kMessageField42. The record borrows `from` and `body`;
+// they must outlive its use.
 MessageRecord LanMessageRecord(int32_t type, const std::string& from, const std::string& body,
                                int32_t icon, int64_t time);
 

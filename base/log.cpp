@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <new>
 
 #include "base/host_api.h"
 #include "base/text.h"
@@ -12,44 +13,49 @@ namespace vask {
 
 namespace {
 
-constexpr size_t kLogBuffer = 256;
-constexpr size_t kLogLimit = 255;
+// The log line's stack buffer and the formatter's limit within it.
+constexpr size_t kLogBuffer = 256;  // not a host number
+constexpr size_t kLogLimit = 255;   // not a host number
 constexpr size_t kTextCapacity = 10000;
 // Far more than a 32-bit number in radix 2 with its sign needs; the rest
 // serves the widest zero padding a caller asks for.
 constexpr size_t kNumberArea = 10004;
 
 // One thread's buffers, created on its first use and reused afterwards.
+// Plain arrays: making one allocates once and cannot throw.
 struct Block {
-  Block() { text.reserve(kTextCapacity); }
-  std::string text;
-  char number[kNumberArea] = {};
+  char text[kTextCapacity + 1];
+  char number[kNumberArea];
 };
 
 // A slot that TlsAlloc could not give leaves each thread with one block of
 // its own all the same.
 thread_local Block* tFallback = nullptr;
 
-Block& ThreadBlock() {
+// The calling thread's block; null when memory ran out for it.
+Block* ThreadBlock() {
   const DWORD slot = Buffers().slot();
   if (slot == TLS_OUT_OF_INDEXES) {
-    if (tFallback == nullptr) tFallback = new Block;
-    return *tFallback;
+    if (tFallback == nullptr) tFallback = new (std::nothrow) Block;
+    return tFallback;
   }
   auto* block = static_cast<Block*>(TlsGetValue(slot));
   if (block == nullptr) {
-    block = new Block;  // throws before the slot is touched
-    TlsSetValue(slot, block);
+    block = new (std::nothrow) Block;
+    if (block != nullptr) TlsSetValue(slot, block);
   }
-  return *block;
+  return block;
 }
+
+// What the formatters return when the thread has no block.
+char gNoBlock[1] = {0};
 
 void SendLog(int level, const char* format, va_list args) {
   char line[kLogBuffer];
   line[0] = '\0';
   _vsnprintf(line, kLogLimit, format, args);
   line[kLogMax] = '\0';
-  SendHost(kMsgLog, reinterpret_cast<intptr_t>(line), level);
+  SendHost(kMsgLog, line, level);
 }
 
 }  // namespace
@@ -90,22 +96,22 @@ void Log(const char* format, ...) {
 }
 
 const char* FormatText(const char* format, ...) {
-  std::string& text = ThreadBlock().text;
-  // Within the reserved capacity: no allocation. The terminator at
-  // [kTextCapacity] is the string's own.
-  text.resize(kTextCapacity);
+  Block* block = ThreadBlock();
+  if (block == nullptr) return gNoBlock;
+  char* text = block->text;
   va_list args;
   va_start(args, format);
-  _vsnprintf(text.data(), kTextCapacity, format, args);
+  _vsnprintf(text, kTextCapacity, format, args);
   va_end(args);
-  const void* end = std::memchr(text.data(), '\0', kTextCapacity);
-  text.resize(end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - text.data())
-                             : kTextCapacity);
-  return text.c_str();
+  // _vsnprintf leaves no NUL when the text fills the limit.
+  text[kTextCapacity] = '\0';
+  return text;
 }
 
 const char* FormatNumber(int value, int radix, int width, bool upper) {
-  char* area = ThreadBlock().number;
+  Block* block = ThreadBlock();
+  if (block == nullptr) return gNoBlock;
+  char* area = block->number;
   area[0] = '\0';
   // The runtime's _itoa rejects other radixes (on Windows by ending the
   // program); they give "0" here.

@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "abi/host_ids.h"
+
 namespace vask {
 
-inline constexpr int kLogLevel = 256;
 inline constexpr int kLogMax = 254;
 
 // printf-style; the text is cut to 254 characters and sent at `level`.
@@ -19,13 +20,14 @@ void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void LogThreadAborted(const char* routine) noexcept;
 
 // The calling thread's message buffer (at least 10000 characters), cut to
-// 10000. Valid until the same thread formats its next message.
+// 10000. Valid until the same thread formats its next message. "" when
+// memory for the thread's buffers ran out; throws nothing.
 const char* FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // _itoa in `radix`; "" becomes "0"; a positive width keeps the last width
 // characters or pads with '0' on the left (in front of a sign too); upper
 // case for radix above 10. In the calling thread's number area, valid until
-// its next number.
+// its next number; "" when memory for the thread's buffers ran out.
 const char* FormatNumber(int value, int radix, int width = 0, bool upper = false);
 std::string FormatNumberCopy(int value, int radix, int width = 0, bool upper = false);
 

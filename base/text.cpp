@@ -9,7 +9,7 @@ namespace vask {
 
 namespace {
 
-constexpr int kRadixFromText = 255;
+constexpr int kRadixFromText = 255;  // not a host number: ParseNumber's own
 
 int DigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -2,15 +2,11 @@
 
 #include "base/clock.h"
 #include "base/host_api.h"
-#include "protocol/receive_loop.h"
 #include "transport/lan_engine.h"
 
 namespace vask {
 
 namespace {
-
-// Contact column 2: the contact's messages are ignored.
-// The host reads this in the icon field of a received message.
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -19,10 +15,8 @@ int HexDigit(char c) {
   return -1;
 }
 
-intptr_t Text(const std::string& text) { return reinterpret_cast<intptr_t>(text.c_str()); }
-
 bool HostIgnores(const std::string& sender) {
-  return SendHost(kMsgIsIgnored, NET_LAN, Text(sender)) != 0;
+  return SendHost(kMsgIsIgnored, NET_LAN, sender.c_str()) != 0;
 }
 
 }  // namespace
@@ -41,17 +35,17 @@ int64_t ParseHexTime(const std::string& text) {
   return static_cast<int64_t>(value);
 }
 
-void HandleMessage(const DatagramFields& fields, int row, bool& messageDelivered) {
+Rejection HandleMessage(const DatagramFields& fields, int row, bool& messageDelivered) {
   if (fields.size() < 6) {
-    throw Rejection{"Too short"};
+    return kTooShort;
   }
   const std::string& sender = fields[1];
   if (row < 0) {
     if (HostIgnores(sender)) {
-      throw Rejection{"Ignored"};
+      return kIgnored;
     }
   } else if ((GetContactInt(row, kColumnStatus) & kStatusIgnoredFlag) != 0) {
-    throw Rejection{"Ignored"};
+    return kIgnored;
   }
   // A message without its time field is dated when it arrives rather than
   // at the start of the epoch.
@@ -60,19 +54,20 @@ void HandleMessage(const DatagramFields& fields, int row, bool& messageDelivered
   // The number goes back exactly as it came: the sender parses it itself.
   Engine().SendPacket(sender, "MESSAGEACK", fields[4]);
   messageDelivered = true;
+  return kAccepted;
 }
 
 void DeliverIncoming(const std::string& sender, const std::string& text, int64_t time) {
   if (HostIgnores(sender)) {
     return;
   }
-  MessageRecord message = LanMessageRecord(1, sender, text, kIconMessage, time);
-  const int row = static_cast<int>(SendHost(kMsgFindContact, NET_LAN, Text(sender)));
+  MessageRecord message = LanMessageRecord(kMessageTypeChat, sender, text, kIconMessage, time);
+  const int row = static_cast<int>(SendHost(kMsgFindContact, NET_LAN, sender.c_str()));
   if (row != -1) {
     SendHost(kMsgContactChanged, row, 0);
   }
   if (!text.empty()) {
-    SendHost(kMsgShowMessage, reinterpret_cast<intptr_t>(&message));
+    SendHost(kMsgShowMessage, &message);
   }
 }
 

@@ -132,13 +132,12 @@ namespace {
 void SendOne(const MessageRecord* record) {
   const std::string to = OrEmpty(record->to);
   const std::string body = OrEmpty(record->body);
-  const int row = static_cast<int>(
-      SendHost(kMsgFindContact, record->net, reinterpret_cast<intptr_t>(to.c_str())));
+  const int row = static_cast<int>(SendHost(kMsgFindContact, record->net, to.c_str()));
   // With WinPopup emulation on, only a contact known to be present speaks
   // our protocol for sure; everybody else may be a plain WinPopup client.
   bool viaLan = true;
   if (GetIntSetting(kSettingWinPopup) != 0) {
-    viaLan = row != -1 && (GetContactInt(row, kColumnStatus) & 0xFF) != 0;
+    viaLan = row != -1 && (GetContactInt(row, kColumnStatus) & kStatusNumberMask) != kStatusOffline;
   }
   const int32_t result = SendChatMessage(to, body, viaLan);
   if (result != 0) {
@@ -177,13 +176,13 @@ unsigned WINAPI SendMessageThread(void* argument) {
 int StartSendMessage(const MessageRecord* record) {
   HostControl* host = Host();
   if (record == nullptr || host == nullptr) {
-    return 8;
+    return kAnswerSendMessage;
   }
   MessageRecord* copy = CopyMessageRecord(record);
   if (copy == nullptr) {
     Log("Nie mozna skopiowac wiadomosci do wyslania");
     SendHost(kMsgSendResult, record->id, 0);
-    return 8;
+    return kAnswerSendMessage;
   }
   HANDLE thread = host->BeginThread(nullptr, 0, SendMessageThread, copy, 0, nullptr);
   if (thread == nullptr || thread == INVALID_HANDLE_VALUE) {
@@ -192,11 +191,11 @@ int StartSendMessage(const MessageRecord* record) {
     FreeMessageCopy(copy);
     Log("Nie mozna uruchomic watku wysylajacego wiadomosc");
     SendHost(kMsgSendResult, record->id, 0);
-    return 8;
+    return kAnswerSendMessage;
   }
   // Nobody waits for a sending thread; its handle is ours to release.
   CloseHandle(thread);
-  return 8;
+  return kAnswerSendMessage;
 }
 
 void HandleMessageAck(const DatagramFields& fields) {
@@ -222,8 +221,8 @@ void ExpirePendingMessages(int64_t now) {
 }
 
 void QueueNotice(const std::string& from, const std::string& text) {
-  MessageRecord notice = LanMessageRecord(2, from, text, 0, 0);
-  SendHost(kMsgShowMessage, reinterpret_cast<intptr_t>(&notice));
+  MessageRecord notice = LanMessageRecord(kMessageTypeNotice, from, text, 0, 0);
+  SendHost(kMsgShowMessage, &notice);
 }
 
 }  // namespace vask

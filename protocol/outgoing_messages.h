@@ -15,7 +15,8 @@ namespace vask {
 int32_t SendChatMessage(const std::string& target, const std::string& text, bool viaLan);
 // Host message kMsgSendMessage's thread; owns and frees the copied record; returns 0.
 unsigned WINAPI SendMessageThread(void* record);
-// Host message kMsgSendMessage: copy, start the thread, answer 8.
+// Host message kMsgSendMessage: copy, start the thread; answers
+// kAnswerSendMessage whatever became of it.
 int StartSendMessage(const MessageRecord* record);
 void HandleMessageAck(const DatagramFields& fields);
 // Reports and removes every entry older than 10 s; `now` in Unix seconds.

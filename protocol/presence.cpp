@@ -43,10 +43,10 @@ void HandleStatus(const DatagramFields& fields, int row) {
   }
   // Only the low byte of the column is the status; a number above 255 is
   // therefore always a change.
-  const bool changed = (GetContactInt(row, kColumnStatus) & 0xFF) != status ||
+  const bool changed = (GetContactInt(row, kColumnStatus) & kStatusNumberMask) != status ||
                        GetContactText(row, kColumnStatusInfo) != description;
   if (changed) {
-    SendHost3(kMsgContactStatus, row, status, reinterpret_cast<intptr_t>(description.c_str()));
+    SendHost(kMsgContactStatus, row, status, description.c_str());
     SendHost(kMsgStatusChanged, row, 0);
   }
   SendHost(kMsgContactChanged, row, 0);

@@ -33,67 +33,81 @@ struct Command {
   size_t minFields;
   // "STATUS" only from a contact; tested before the field count.
   bool contactOnly;
-  void (*handle)(const Received&);
+  Rejection (*handle)(const Received&);
 };
+
+// Handlers that take every datagram the checks let through.
+template <void (*Handle)(const DatagramFields&)>
+Rejection Takes(const Received& r) {
+  Handle(r.fields);
+  return kAccepted;
+}
 
 const Command kCommands[] = {
     {"MESSAGE", 6, false,
-     [](const Received& r) { HandleMessage(r.fields, r.row, r.messageDelivered); }},
-    {"MESSAGEACK", 5, false, [](const Received& r) { HandleMessageAck(r.fields); }},
-    {"PING", 4, false, [](const Received& r) { HandlePing(r.fields); }},
-    {"GETSTATUS", 4, false, [](const Received& r) { HandleGetStatus(r.fields); }},
-    {"STATUS", 6, true, [](const Received& r) { HandleStatus(r.fields, r.row); }},
-    {"SEARCH", 4, false, [](const Received& r) { HandleSearch(r.fields); }},
-    {"SEARCHREPLY", 11, false, [](const Received& r) { HandleSearchReply(r.row, r.fields); }},
+     [](const Received& r) { return HandleMessage(r.fields, r.row, r.messageDelivered); }},
+    {"MESSAGEACK", 5, false, Takes<HandleMessageAck>},
+    {"PING", 4, false, Takes<HandlePing>},
+    {"GETSTATUS", 4, false, Takes<HandleGetStatus>},
+    {"STATUS", 6, true,
+     [](const Received& r) {
+       HandleStatus(r.fields, r.row);
+       return kAccepted;
+     }},
+    {"SEARCH", 4, false, Takes<HandleSearch>},
+    {"SEARCHREPLY", 11, false,
+     [](const Received& r) {
+       HandleSearchReply(r.row, r.fields);
+       return kAccepted;
+     }},
 };
 
-void Dispatch(const Received& received, int32_t claimed) {
+[[nodiscard]] Rejection Dispatch(const Received& received, int32_t claimed) {
   const std::string& word = received.fields[3];
   for (const Command& command : kCommands) {
     if (word != command.word) continue;
-    if (command.contactOnly && received.row < 1) throw Rejection{"Not on list"};
-    if (received.fields.size() < command.minFields) throw Rejection{"Too short"};
-    command.handle(received);
-    return;
+    if (command.contactOnly && received.row < 1) return kNotOnList;
+    if (received.fields.size() < command.minFields) return kTooShort;
+    return command.handle(received);
   }
   // A command of another plug-in: fine when a bus subscriber took it.
-  if (claimed == 0) throw Rejection{"Unsupported"};
+  return claimed == 0 ? kUnsupported : kAccepted;
 }
 
 bool IsSingleSender(const std::string& sender) {
   return !sender.empty() && sender != "*" && sender != "^";
 }
 
-void Check(LanEngine& engine, const std::string& bytes, bool fromChannel, bool& messageDelivered) {
+[[nodiscard]] Rejection Check(LanEngine& engine, const std::string& bytes, bool fromChannel,
+                              bool& messageDelivered) {
   DatagramFields fields;
   SplitFields(bytes, '\0', fields);
-  if (fields.size() < (fromChannel ? 4u : 3u)) throw Rejection{"Too short"};
+  if (fields.size() < (fromChannel ? 4u : 3u)) return kTooShort;
   if (!fromChannel) {
     DeliverIncoming(fields[0], fields[2], UnixNow());
-    return;
+    return kAccepted;
   }
   // Every answer goes to the sender field: one that names nobody, or
   // everybody ("*", "^"), would turn one forged datagram into a broadcast
   // from every copy that hears it.
-  if (!IsSingleSender(fields[1])) throw Rejection{"Bad sender"};
+  if (!IsSingleSender(fields[1])) return kBadSender;
   // Only the last number of each sender counts: a repeat of it is dropped
   // without a trace, an older one is taken again.
-  if (engine.RepeatsLastNumber(fields[1], AtoiField(fields[0]))) return;
+  if (engine.RepeatsLastNumber(fields[1], AtoiField(fields[0]))) return kAccepted;
 
-  const int row = static_cast<int>(
-      SendHost(kMsgFindContact, NET_LAN, reinterpret_cast<intptr_t>(fields[1].c_str())));
-  if (engine.OnlyListed() && row == -1) throw Rejection{"Banned"};
+  const int row = static_cast<int>(SendHost(kMsgFindContact, NET_LAN, fields[1].c_str()));
+  if (engine.OnlyListed() && row == -1) return kBanned;
 
   // The fields as a list of the host runtime's string objects.
   const RuntimeTextList list(fields);
   BusReceivedRecord offered{};
   offered.size = sizeof offered;
   offered.id = kMsgBusReceived;
-  offered.receiver = -1;
+  offered.receiver = kReceiverAny;
   offered.fields = list.list();
   offered.contact = row;
   const int32_t claimed = engine.Notify(EVENT_RECEIVED, &offered);
-  Dispatch(Received{fields, row, messageDelivered}, claimed);
+  return Dispatch(Received{fields, row, messageDelivered}, claimed);
 }
 
 // Reads until both slots are empty or a stop was asked for: a steady stream
@@ -105,37 +119,37 @@ void Drain(LanEngine& engine, bool& messageDelivered) {
     const DatagramSource source = engine.ReadNextDatagram(buffer, bytes);
     if (source == DatagramSource::kNone) return;
     if (bytes.empty()) continue;
+    // A rejection has been logged; the drain goes on either way.
     HandleDatagram(engine, bytes, source == DatagramSource::kChannel, messageDelivered);
   }
 }
 
 void AskHostForMessages() {
-  MessageQuery query{};
-  query.size = sizeof query;
-  query.f2 = NET_LAN;
-  query.f6 = 0;
-  query.f10 = 1;
-  query.f14 = 0;
-  query.f18 = 2;
-  query.f22 = -1;
-  query.f26 = 0;
-  SendHost(kMsgQueryMessages, reinterpret_cast<intptr_t>(&query));
+  MessageQuery query = kLanMessageQuery;
+  SendHost(kMsgQueryMessages, &query);
 }
 
 }  // namespace
 
-void HandleDatagram(LanEngine& engine, const std::string& bytes, bool fromChannel,
-                    bool& messageDelivered) {
+Rejection HandleDatagram(LanEngine& engine, const std::string& bytes, bool fromChannel,
+                         bool& messageDelivered) {
+  Rejection rejection = kAccepted;
   try {
-    Check(engine, bytes, fromChannel, messageDelivered);
-  } catch (const Rejection& rejection) {
-    std::string shown = bytes;
-    std::replace(shown.begin(), shown.end(), '\0', '|');
-    Log("Dotarl nieprawidlowy pakiet cmd=%d body=\"%s\" e=\"%s\"", fromChannel ? 1 : 0,
-        shown.c_str(), rejection.reason);
+    rejection = Check(engine, bytes, fromChannel, messageDelivered);
+    if (!rejection) return kAccepted;
+    // The line is cut at kLogMax characters: no more of the datagram can
+    // show, so only that much is copied (on the stack, NULs as '|').
+    char shown[kLogMax + 1];
+    const size_t length = std::min<size_t>(bytes.size(), kLogMax);
+    std::replace_copy(bytes.data(), bytes.data() + length, shown, '\0', '|');
+    shown[length] = '\0';
+    Log("Dotarl nieprawidlowy pakiet cmd=%d body=\"%s\" e=\"%s\"", fromChannel ? 1 : 0, shown,
+        rejection.reason);
   } catch (const std::bad_alloc&) {
-    // One datagram too large to handle is dropped; the loop goes on.
+    // Only the allocator throws here, when memory is exhausted: one
+    // datagram too large to handle is dropped; the loop goes on.
   }
+  return rejection;
 }
 
 void DrainSlots(LanEngine& engine) {

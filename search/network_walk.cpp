@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "base/host_api.h"
@@ -60,7 +61,7 @@ void ReportComputer(FoundContact& record, const NETRESOURCEA& entry) {
     record.column17[0] = '\0';
   }
   CopyField(record.provider, Text(entry.lpProvider));
-  SendHost(kMsgFoundContact, reinterpret_cast<intptr_t>(&record), 0);
+  SendHost(kMsgFoundContact, &record, 0);
 }
 
 }  // namespace
@@ -79,7 +80,7 @@ void WalkNetwork(const SearchStatusRecord& notice, WalkStart start, NETRESOURCEA
   EnumHandle handle;
   if (WNetOpenEnumA(scope, RESOURCETYPE_ANY, 0, from, handle.out()) != NO_ERROR) {
     *handle.out() = nullptr;
-    SendHost(kMsgErrorBox, reinterpret_cast<intptr_t>(kWalkError), 0);
+    SendHost(kMsgErrorBox, kWalkError, 0);
     return;
   }
 
@@ -87,7 +88,11 @@ void WalkNetwork(const SearchStatusRecord& notice, WalkStart start, NETRESOURCEA
   // alignment is kept by allocating it as entries.
   constexpr size_t kMaxEntries = kBatchBytes / sizeof(NETRESOURCEA);
   constexpr size_t kBufferEntries = (kBatchBytes + sizeof(NETRESOURCEA) - 1) / sizeof(NETRESOURCEA);
-  std::unique_ptr<NETRESOURCEA[]> buffer(new NETRESOURCEA[kBufferEntries]);
+  std::unique_ptr<NETRESOURCEA[]> buffer(new (std::nothrow) NETRESOURCEA[kBufferEntries]);
+  if (!buffer) {
+    SendHost(kMsgErrorBox, kWalkError, 0);
+    return;
+  }
   for (;;) {
     SleepEx(1, TRUE);
     DWORD count = kAsManyAsFit;

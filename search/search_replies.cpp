@@ -45,7 +45,7 @@ bool IsOwnEntry(int contact) {
 void AddSearchResult(const DatagramFields& fields) {
   FoundContact found{};
   found.size = sizeof(FoundContact);
-  found.status = fields[4] == "1" ? 0 : kStatusAvailable;
+  found.status = fields[4] == "1" ? kStatusOffline : kStatusAvailable;
   CopyField(found.uid, fields[1]);
   CopyField(found.column6, fields[6]);
   CopyField(found.column7, fields[7]);
@@ -53,13 +53,13 @@ void AddSearchResult(const DatagramFields& fields) {
   CopyField(found.column9, fields[9]);
   CopyField(found.column11, fields[10]);
   found.net = NET_LAN;
-  SendHost(kMsgFoundContact, reinterpret_cast<intptr_t>(&found), 0);
+  SendHost(kMsgFoundContact, &found, 0);
 }
 
 void FillDetailsWindow(int contact, const DatagramFields& fields) {
   ActionRef ref = kDetailsWindowRef;
   ref.contact = contact;
-  if (SendHost(kMsgItemExists, reinterpret_cast<intptr_t>(&ref)) == 0) return;  // no window open
+  if (SendHost(kMsgItemExists, &ref) == 0) return;  // no window open
   for (size_t i = 0; i < std::size(kReplyColumns); ++i) {
     WriteContactField(false, contact, kReplyColumns[i], fields[5 + i]);
   }

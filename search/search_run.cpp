@@ -25,8 +25,7 @@ constexpr const char* kQueryNotice =
 constexpr const char* kWalkNotice =
     "Wybrałeś wyszukiwanie wszystkich komputerów. Nie z każdym znalezionym komputerem będziesz "
     "mógł porozmawiać...";
-constexpr int32_t kNoticeStyle = 514;
-constexpr uint32_t kQueryPollMs = 100;
+constexpr uint32_t kQueryPollMs = 100;  // not a host number
 
 // A text field of a host record: up to its NUL, never past its size.
 template <size_t N>
@@ -34,10 +33,11 @@ std::string FieldText(const char (&field)[N]) {
   return std::string(field, strnlen(field, N));
 }
 
-// The letter a gender number stands for in a query: 1 "K", 2 "M", else none.
+// The letter a gender number stands for in a query: "K" female, "M" male,
+// else none.
 const char* GenderLetter(int32_t gender) {
-  if (gender == 1) return "K";
-  if (gender == 2) return "M";
+  if (gender == kGenderFemale) return "K";
+  if (gender == kGenderMale) return "M";
   return "";
 }
 
@@ -98,25 +98,26 @@ void Search(FoundContact* hostRequest) {
   // The host's record is changed here, first, and read no more afterwards:
   // a host whose wait gave up may already have released it.
   std::string uid = FieldText(hostRequest->uid);
-  if (hostRequest->status == 0 && uid.empty()) hostRequest->status = 1;  // no name: never a walk
-  if (hostRequest->status == 0 && uid == "*") hostRequest->uid[0] = '\0';
+  // No name: never a walk.
+  if (hostRequest->status == kSearchWalk && uid.empty()) hostRequest->status = kSearchQuery;
+  if (hostRequest->status == kSearchWalk && uid == "*") hostRequest->uid[0] = '\0';
   const FoundContact copy = *hostRequest;
   const FoundContact* request = &copy;
 
   SearchStatusRecord notice{};
   notice.size = sizeof(SearchStatusRecord);
   notice.title = kNoticeTitle;
-  notice.text = request->status != 0 ? kQueryNotice : kWalkNotice;
-  notice.style = kNoticeStyle;
+  notice.text = request->status != kSearchWalk ? kQueryNotice : kWalkNotice;
+  notice.style = kSearchNoticeStyle;
   notice.owner = request->ownerWindow;
   notice.reserved18 = 0;
-  notice.reserved22 = -1;
+  notice.reserved22 = kSearchNoticeReserved22;
   notice.cancelled = 0;
   notice.threadId = static_cast<int32_t>(GetCurrentThreadId());
-  SendHost(kMsgSearchNoticeShow, reinterpret_cast<intptr_t>(&notice));
+  SendHost(kMsgSearchNoticeShow, &notice);
 
   try {
-    if (request->status != 0) {
+    if (request->status != kSearchWalk) {
       RunQuery(*request, uid, notice);
     } else if (uid == "*") {
       WalkNetwork(notice, WalkStart::OwnContext, nullptr, std::string());
@@ -131,7 +132,7 @@ void Search(FoundContact* hostRequest) {
 
   // The notice lives on this stack: the host keeps its address until this
   // returns.
-  SendHost(kMsgSearchNoticeHide, reinterpret_cast<intptr_t>(&notice));
+  SendHost(kMsgSearchNoticeHide, &notice);
 }
 
 }  // namespace

@@ -14,8 +14,6 @@ namespace vask {
 
 namespace {
 
-// Items whose action id has this top byte are not ours to answer.
-constexpr uint32_t kForeignTopByte = 0x11;
 constexpr int kSetBit = -1;
 constexpr int kClearBit = 0;
 
@@ -33,8 +31,7 @@ int StatusOnActivate(int code, int status) {
 }
 
 int RefreshAllContacts() {
-  SendHost4(kMsgInfoBox, reinterpret_cast<intptr_t>(kRefreshText), 0,
-            reinterpret_cast<intptr_t>("Vask"), 0);
+  SendHost(kMsgInfoBox, kRefreshText, 0, "Vask", 0);
   Engine().SendPacket("^", "SEARCH", std::string());
   return 1;
 }
@@ -53,7 +50,7 @@ void OfferPublish(const ActionRef& ref) {
   const bool withdraw =
       !Engine().Running() ||
       (host != nullptr && host->RowIndex(kTableContacts, ref.contact) != kOwnEntry);
-  SetItemStatus(ref, withdraw ? kSetBit : kClearBit, 1);
+  SetItemStatus(ref, withdraw ? kSetBit : kClearBit, kItemStatusWithdrawn);
 }
 
 // kItemRefreshContact is offered only on a LAN contact while the engine
@@ -66,11 +63,11 @@ void OfferFetch(const ActionRef& ref) {
         ReadItemText(ActionRef{kContactWindowItemBase + kColumnNet, kParentNetworks, ref.contact});
     offer = net != nullptr && std::to_string(NET_LAN) == net;
   }
-  SetItemStatus(ref, offer ? kClearBit : kSetBit, 1);
+  SetItemStatus(ref, offer ? kClearBit : kSetBit, kItemStatusWithdrawn);
 }
 
 std::string ComputerName() {
-  char name[200] = {};
+  char name[200] = {};  // not a host number: the name's buffer
   DWORD size = sizeof name;
   if (!GetComputerNameA(name, &size)) name[0] = '\0';
   name[sizeof name - 1] = '\0';
@@ -82,7 +79,7 @@ std::string ComputerName() {
 int HandleAction(const ActionEvent* event) {
   if (event == nullptr) return 0;
   const ActionRef& ref = event->ref;
-  if ((static_cast<uint32_t>(ref.id) >> 24) == kForeignTopByte) return 0;
+  if ((static_cast<uint32_t>(ref.id) >> 24) == kForeignItemTopByte) return 0;
   const int code = event->code;
   switch (ref.id) {
     case kItemStatusAvailable:
@@ -114,9 +111,14 @@ int HandleAction(const ActionEvent* event) {
 }
 
 int HandleCloak(const MessageRecord* message) {
-  if (message == nullptr || message->type != 1 || (message->flags & 2) == 0) return 0;
+  if (message == nullptr || message->type != kMessageTypeChat ||
+      (message->flags & kMessageFlagCommand) == 0) {
+    return kChatNotACommand;
+  }
   const char* body = message->body;
-  if (body == nullptr || std::strncmp(body, kCommand, kCommandLength) != 0) return 1;
+  if (body == nullptr || std::strncmp(body, kCommand, kCommandLength) != 0) {
+    return kChatOtherCommand;
+  }
   const char* rest = body + kCommandLength;
   if (std::strncmp(rest, kSetWord, kSetLength) == 0) {
     const char* name = rest + kSetLength;
@@ -126,9 +128,9 @@ int HandleCloak(const MessageRecord* message) {
     Log(" - VASK cloak set to %s", cloak.c_str());
   } else {
     const std::string text = "Messenger cloak name - " + Engine().CloakName();
-    SendHost(kMsgInfoBox, reinterpret_cast<intptr_t>(text.c_str()), 0);
+    SendHost(kMsgInfoBox, text.c_str(), 0);
   }
-  return 2;
+  return kChatCommandDone;
 }
 
 }  // namespace vask

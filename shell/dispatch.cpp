@@ -84,32 +84,32 @@ intptr_t Dispatch(HostMessage* message) {
   switch (message->id) {
     case kMsgSetControl:
       SetHost(reinterpret_cast<HostControl*>(p1));
-      return 1;
+      return kAnswerDone;
     case kMsgInitialised:
-      return 1;
+      return kAnswerDone;
     case kMsgInterfaceVersion:
-      return 2;
+      return kAnswerInterfaceVersion;
     case kMsgPluginFlags:
-      return 64;
+      return kAnswerPluginFlags;
     case kMsgChatCommand:
       return HandleCloak(reinterpret_cast<const MessageRecord*>(p1));
     case kMsgMessageLimit:
-      return 100000;
+      return kAnswerMessageLimit;
     case kMsgRegisterSettings:
       RegisterSettings();
-      return 1;
+      return kAnswerDone;
     case kMsgSettingsChanged:
       RefreshOnlyListed();
       return 0;
     case kMsgRegisterInterface:
       RegisterInterface();
-      return 1;
+      return kAnswerDone;
     case kMsgStart:
       StartPlugin();
-      return 1;
+      return kAnswerDone;
     case kMsgShutdown:
       ShutdownPlugin();
-      return 1;
+      return kAnswerDone;
     case kMsgAction:
       return HandleAction(reinterpret_cast<const ActionEvent*>(p1));
     case kMsgContactReported:
@@ -121,7 +121,7 @@ intptr_t Dispatch(HostMessage* message) {
     case kMsgNetworkId:
       return NET_LAN;
     case kMsgNetworkFlags:
-      return 511;
+      return kAnswerNetworkFlags;
     case kMsgShortName:
       return Constant(kShortName);
     case kMsgDisplayName:
@@ -138,8 +138,7 @@ intptr_t Dispatch(HostMessage* message) {
     case kMsgOwnId:
       return ComputerName();
     case kMsgSendMessage:
-      StartSendMessage(reinterpret_cast<const MessageRecord*>(p1));
-      return 8;
+      return StartSendMessage(reinterpret_cast<const MessageRecord*>(p1));
     case kMsgAutoAwayBegin:
       AutoAwayBegin();
       return 0;
@@ -148,7 +147,7 @@ intptr_t Dispatch(HostMessage* message) {
       return 0;
     case kMsgSetStatus:
       SetOwnStatus(static_cast<int>(p1), reinterpret_cast<const char*>(p2));
-      return 1;
+      return kAnswerDone;
     // Both set the error code kErrorRefused themselves when they refuse.
     case kMsgPublishDetails:
       return PublishOwnDetails(static_cast<int>(p1));

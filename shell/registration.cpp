@@ -40,14 +40,14 @@ void RegisterSettings() {
 void RegisterInterface() {
   HostControl* host = Host();
   HMODULE module = host != nullptr ? host->ModuleHandle() : nullptr;
-  RegisterIcon(kIconKindIcon, kIconPlugin, module, 120);
-  RegisterIcon(kIconKindIcon, kIconAvailable, module, 101);
-  RegisterIcon(kIconKindIcon, kIconOffline, module, 102);
-  RegisterIcon(kIconKindIcon, kIconBrb, module, 103);
-  RegisterIcon(kIconKindIcon, kIconAway, module, 105);
-  RegisterIcon(kIconKindIcon, kIconDnd, module, 104);
-  RegisterIcon(kIconKindIcon, kIconMessage, module, 110);
-  RegisterIcon(kIconKindSmall, kIconSmall, module, 121);
+  RegisterIcon(kIconKindIcon, kIconPlugin, module, kResourcePlugin);
+  RegisterIcon(kIconKindIcon, kIconAvailable, module, kResourceAvailable);
+  RegisterIcon(kIconKindIcon, kIconOffline, module, kResourceOffline);
+  RegisterIcon(kIconKindIcon, kIconBrb, module, kResourceBrb);
+  RegisterIcon(kIconKindIcon, kIconAway, module, kResourceAway);
+  RegisterIcon(kIconKindIcon, kIconDnd, module, kResourceDnd);
+  RegisterIcon(kIconKindIcon, kIconMessage, module, kResourceMessage);
+  RegisterIcon(kIconKindSmall, kIconSmall, module, kResourceSmall);
 
   // The status menu.
   AddGroupItem(kParentStatus, kItemStatusOffline, 0, kPluginName, kIconOffline);
@@ -56,29 +56,30 @@ void RegisterInterface() {
   AddItem(kItemStatusOffline, kItemStatusDnd, 0, "Nie przeszkadzać", kIconDnd);
   AddItem(kItemStatusOffline, kItemStatusOffline, 0, "Niedostępny", kIconOffline);
   // The two contact actions beside a contact's details.
-  AddItem(kParentOwnDetails, kItemRefreshOwn, 0x1000000, kPluginName, kIconPlugin);
-  AddItem(kParentContactDetails, kItemRefreshContact, 0x1000000, kPluginName, kIconPlugin);
+  AddItem(kParentOwnDetails, kItemRefreshOwn, kItemStyleContactAction, kPluginName, kIconPlugin);
+  AddItem(kParentContactDetails, kItemRefreshContact, kItemStyleContactAction, kPluginName,
+          kIconPlugin);
   // The settings page.
   const std::string label = ChannelLabel();
   AddGroupItem(kParentSettings, kItemSettingsGroup, 0, kPluginName, kIconPlugin);
-  AddItem(kItemSettingsGroup, 0, 0x110040, "res://dll/111.ico", 0, 150, 50);
-  AddItem(kItemSettingsGroup, 0, 0x81180, kAboutText, 0, 0, 50);
-  AddItem(kItemSettingsGroup, 0, 0xF0000, "", 0);
-  AddItemLong(kItemSettingsGroup, kItemHelp, 0xE0180, "POMOC", 0, 40, 40, 0, 0);
-  AddItem(kItemSettingsGroup, 0, 0x100000, "", 0);
-  AddItem(kItemSettingsGroup, 0, 0xF0000, "Ustawienia", 0);
-  AddItem(kItemSettingsGroup, 0, 0x60000, "Komunikuj się TYLKO z komputerami na liście",
+  AddItem(kItemSettingsGroup, 0, kStylePicture, kPictureAddress, 0, 150, 50);
+  AddItem(kItemSettingsGroup, 0, kStyleAboutText, kAboutText, 0, 0, 50);
+  AddItem(kItemSettingsGroup, 0, kStyleHeading, "", 0);
+  AddItemLong(kItemSettingsGroup, kItemHelp, kStyleHelpButton, "POMOC", 0, 40, 40, 0, 0);
+  AddItem(kItemSettingsGroup, 0, kStyleBreak, "", 0);
+  AddItem(kItemSettingsGroup, 0, kStyleHeading, "Ustawienia", 0);
+  AddItem(kItemSettingsGroup, 0, kStyleCheckBox, "Komunikuj się TYLKO z komputerami na liście",
           kSettingOnlyListed);
-  AddItem(kItemSettingsGroup, 0, 0x60000, "Obsługuj WinPopup", kSettingWinPopup);
-  AddItem(kItemSettingsGroup, 0, 0x160040, label.c_str(), kSettingChannel);
-  AddItem(kItemSettingsGroup, 0, 0x90000, "Nazwa kanału", 0);
-  AddItem(kItemSettingsGroup, 0, 0x100000, "", 0);
+  AddItem(kItemSettingsGroup, 0, kStyleCheckBox, "Obsługuj WinPopup", kSettingWinPopup);
+  AddItem(kItemSettingsGroup, 0, kStyleChannelField, label.c_str(), kSettingChannel);
+  AddItem(kItemSettingsGroup, 0, kStyleLabel, "Nazwa kanału", 0);
+  AddItem(kItemSettingsGroup, 0, kStyleBreak, "", 0);
 }
 
 void StartPlugin() {
   static const char kEmpty[] = "";
   // Offline until told otherwise; nothing of the answer is read back.
-  SendHost3(kMsgAnnounceStatus, 0, kStatusOffline, reinterpret_cast<intptr_t>(kEmpty));
+  SendHost(kMsgAnnounceStatus, 0, kStatusOffline, kEmpty);
   RefreshOnlyListed();
   if (GetIntSetting(kSettingRestoreStatus) != 0)
     SetOwnStatus(GetIntSetting(kSettingLastStatus), nullptr);

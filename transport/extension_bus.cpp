@@ -57,6 +57,15 @@ bool Covers(const HostMessage* message, size_t layout) {
   return false;
 }
 
+// A text longer than any datagram a slot takes cannot be sent: a record
+// that claims one is refused before a copy of that length is tried (which
+// would throw, past what a string can hold).
+bool Sendable(const RuntimeString& text, int id) {
+  if (text.length <= kSlotMaxMessage) return true;
+  Log("- Odrzucony rekord %d: tekst o dlugosci %lu", id, static_cast<unsigned long>(text.length));
+  return false;
+}
+
 }  // namespace
 
 int HandleBusSubscribe(const HostMessage* message) {
@@ -68,6 +77,10 @@ int HandleBusSubscribe(const HostMessage* message) {
 int HandleBusSend(const HostMessage* message) {
   if (message == nullptr || !Covers(message, sizeof(BusSendRecord))) return 0;
   const auto* record = reinterpret_cast<const BusSendRecord*>(message);
+  if (!Sendable(record->target, message->id) || !Sendable(record->command, message->id) ||
+      !Sendable(record->body, message->id)) {
+    return 0;
+  }
   return Engine().SendPacket(ReadRuntimeString(record->target), ReadRuntimeString(record->command),
                              ReadRuntimeString(record->body))
              ? 1

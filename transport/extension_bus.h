@@ -16,7 +16,8 @@ int HandleBusSubscribe(const HostMessage* message);
 // Host message kMsgBusSend: sends the datagram of the record's three string
 // objects whether or not the engine runs; 1 when at least one datagram was
 // written, else 0 (also for a null record). A record whose size does not
-// cover the three objects is refused with 0 and a log line, unread.
+// cover the three objects, or one of whose texts claims more than
+// kSlotMaxMessage bytes, is refused with 0 and a log line, unread.
 int HandleBusSend(const HostMessage* message);
 
 }  // namespace vask

@@ -31,7 +31,7 @@ constexpr char kRemoteSlotsOff[] =
 // The LAN contacts of the host's table, visited in row order.
 template <typename Visit>
 void ForEachLanContact(int receiver, Visit visit) {
-  const int count = static_cast<int>(SendHostHead(kMsgContactCount, 0, receiver));
+  const int count = static_cast<int>(SendHost(HostHead(kMsgContactCount, 0, receiver)));
   for (int row = 1; row < count; ++row) {
     if (GetContactInt(row, kColumnNet) == NET_LAN) visit(row);
   }
@@ -43,7 +43,7 @@ void ForEachLanContact(int receiver, Visit visit) {
 // (the analysis skips them); they take no lock.
 LanEngine::LanEngine() {
   channelName_ = "Vask";
-  char name[200] = {};
+  char name[200] = {};  // not a host number: the name's buffer
   DWORD size = sizeof name;
   if (GetComputerNameA(name, &size)) {
     name[sizeof name - 1] = '\0';
@@ -99,7 +99,7 @@ bool LanEngine::Start(HostThreadRoutine worker) {
     if (workerThread_.load() != nullptr) {
       // The earlier worker did not end within the bound and still owns the
       // slots: this start cannot get them.
-      SendHost(kMsgErrorBox, reinterpret_cast<intptr_t>(kSlotsFailed));
+      SendHost(kMsgErrorBox, kSlotsFailed);
       running_ = false;
     } else {
       const std::string channel = GetTextSetting(kSettingChannel);
@@ -112,7 +112,7 @@ bool LanEngine::Start(HostThreadRoutine worker) {
         Log("V.ask nie może emulować WinPopup. Slot jest zajęty!");
       }
       if (!channelSlot_.CreateServer(channel.c_str(), kSlotMaxMessage, 0, nullptr)) {
-        SendHost(kMsgErrorBox, reinterpret_cast<intptr_t>(kSlotsFailed));
+        SendHost(kMsgErrorBox, kSlotsFailed);
         // Without this the WinPopup slot would stay open and every later
         // start would find a slot open and do nothing.
         winPopupSlot_.Close();
@@ -151,11 +151,11 @@ void LanEngine::Stop(bool wait) {
   stopping.event = EVENT_STOPPING;
   Notify(EVENT_STOPPING, &stopping);
 
-  ForEachLanContact(-1, [](int row) {
-    SendHost3(kMsgContactStatus, row, kStatusOffline, reinterpret_cast<intptr_t>(""));
+  ForEachLanContact(kReceiverAny, [](int row) {
+    SendHost(kMsgContactStatus, row, kStatusOffline, "");
     SendHost(kMsgContactWentOffline, row, 0);
   });
-  SendHostHead(kMsgAllWentOffline, 0, -1);
+  SendHost(HostHead(kMsgAllWentOffline, 0, kReceiverAny));
   running_ = false;
   if (!wait) return;
 
@@ -209,7 +209,7 @@ bool LanEngine::SendPacket(const std::string& target, const std::string& command
   BusSentRecord sent{};
   sent.size = sizeof sent;
   sent.id = kMsgBusSent;
-  sent.receiver = -1;
+  sent.receiver = kReceiverAny;
   sent.target = &targetObject;
   sent.command = &commandObject;
   sent.body = &bodyObject;
@@ -250,7 +250,7 @@ void LanEngine::NoteSendFailure(DWORD error) {
   if (error != kErrorRemoteMailslotsOff || remoteSlotsOffShown_.exchange(true)) return;
   const DWORD saved = error;
   Log("V.ask: zdalne mailsloty wylaczone (blad %d)", static_cast<int>(error));
-  SendHost(kMsgErrorBox, reinterpret_cast<intptr_t>(kRemoteSlotsOff), 0);
+  SendHost(kMsgErrorBox, kRemoteSlotsOff, 0);
   // The sender reports this code in its own notice after us.
   SetLastError(saved);
 }

@@ -28,9 +28,9 @@ TEST(HostMessageRecord, SendsCarryTheirSizeZeroHeadAndParametersInOrder) {
   FakeHost host;
   HostScope scope(host);
   SendHost(kAnyId, 7, 9);
-  SendHostHead(kMsgContactCount, 0, -1);
-  SendHost3(kMsgAnnounceStatus, 0, -1, 0x33);
-  SendHost4(kAnotherId, 1, 2, 3, 4);
+  SendHost(HostHead(kMsgContactCount, 0, -1));
+  SendHost(kMsgAnnounceStatus, 0, -1, 0x33);
+  SendHost(kAnotherId, 1, 2, 3, 4);
 
   const auto two = host.Sent(kAnyId).at(0).bytes;
   ASSERT_EQ(two.size(), k32 ? 30u : 22u + 2 * kPtr);
