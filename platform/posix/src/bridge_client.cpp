@@ -6,6 +6,8 @@
 // refusal, ERROR_DUP_NAME, fails the open: the plug-in's start fails and its
 // user is told). The computers the bridge has heard of join the
 // enumeration of their workgroup, with the comments they announced.
+#include "bridge_client.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -17,7 +19,10 @@
 #include <mutex>
 
 #include "bridge_link.h"
-#include "internal.h"
+#include "descriptors.h"
+#include "errors.h"
+#include "handles.h"
+#include "lan.h"
 #include "lan_names.h"
 
 namespace vask::platform {

@@ -8,7 +8,7 @@
 #include <ctime>
 #include <vector>
 
-#include "internal.h"
+#include "win32.h"
 
 extern "C" {
 

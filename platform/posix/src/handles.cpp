@@ -1,8 +1,8 @@
 // The handle table and CloseHandle.
+#include "handles.h"
+
 #include <mutex>
 #include <unordered_map>
-
-#include "internal.h"
 
 namespace vask::platform {
 namespace {

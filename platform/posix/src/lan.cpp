@@ -1,4 +1,6 @@
 // The emulated LAN's names and folders, and GetComputerNameA.
+#include "lan.h"
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -8,7 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "internal.h"
+#include "descriptors.h"
+#include "errors.h"
 #include "lan_names.h"
 
 namespace vask::platform {

@@ -9,6 +9,8 @@
 // over as room appears there. A receiver whose share of the outbox is full
 // loses further datagrams, as a busy computer loses them on a network; one
 // that has gone loses what waited for it.
+#include "outbox.h"
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -20,8 +22,10 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
-#include "internal.h"
+#include "descriptors.h"
+#include "errors.h"
 
 namespace vask::platform {
 namespace {

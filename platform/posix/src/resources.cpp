@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "internal.h"
+#include "win32.h"
 
 namespace vask::platform {
 namespace {

@@ -19,8 +19,10 @@
 #include <limits>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
-#include "internal.h"
+#include "errors.h"
+#include "handles.h"
 
 namespace vask::platform {
 namespace {

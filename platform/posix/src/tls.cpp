@@ -9,7 +9,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "internal.h"
+#include "win32.h"
 
 namespace vask::platform {
 namespace {
