@@ -1,9 +1,11 @@
 // Mailslots on the emulated LAN: who may serve a slot, who hears a write,
 // and what GetMailslotInfo and ReadFile report.
+#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -256,6 +258,63 @@ TEST_F(MailslotTest, MalformedPathsAreRefused) {
   EXPECT_EQ(CreateFileA("/etc/passwd", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(Client("..", "vask"), INVALID_HANDLE_VALUE);
+}
+
+// Every name that could climb out of its folder (a '/', a "." or ".." as
+// the whole name or between backslashes) is refused as a name, for servers
+// and clients alike, and nothing appears outside the computers' folders.
+TEST_F(MailslotTest, NamesThatWouldLeaveTheirFolderAreRefused) {
+  // Something to find if a client's name did climb: PC1's "vask", and PC2's
+  // folder to climb from.
+  HANDLE vask = Server("vask");
+  ASSERT_NE(vask, INVALID_HANDLE_VALUE);
+  ASSERT_NE(ServerOn("PC2", "other"), INVALID_HANDLE_VALUE);
+  const char* const slots[] = {"..\\..\\escape", "../../escape", "a/b",     "..",         ".",
+                               "x\\..",          ".\\x",         "x\\.\\y", "../PC1/vask"};
+  for (const char* slot : slots) {
+    SCOPED_TRACE(slot);
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(Server(slot), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(ServerOn("PC2", slot), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    for (const char* computer : {"PC1", "PC2", "."}) {
+      SetLastError(ERROR_SUCCESS);
+      EXPECT_EQ(Client(computer, slot), INVALID_HANDLE_VALUE) << computer;
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME)) << computer;
+    }
+  }
+  for (const char* computer : {"..", "PC2/..", "../WORKGROUP/PC1", "a/b"}) {
+    SCOPED_TRACE(computer);
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(ServerOn(computer, "vask2"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(Client(computer, "vask"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  }
+  // A name with backslashes but no "." or ".." part stays one slot.
+  EXPECT_NE(Server("dir\\name"), INVALID_HANDLE_VALUE);
+  // Only the LAN directory below the test's folder, only the workgroup in
+  // it, only the two computers in that.
+  auto entries = [](const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(path.c_str())) {
+      while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+      }
+      ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  EXPECT_EQ(entries(root_), std::vector<std::string>{"lan"});
+  EXPECT_EQ(entries(lan_), std::vector<std::string>{"WORKGROUP"});
+  EXPECT_EQ(entries(lan_ + "/WORKGROUP"), (std::vector<std::string>{"PC1", "PC2"}));
+  EXPECT_EQ(entries(lan_ + "/WORKGROUP/PC1"), (std::vector<std::string>{"dir\\name", "vask"}));
+  EXPECT_EQ(entries(lan_ + "/WORKGROUP/PC2"), std::vector<std::string>{"other"});
 }
 
 TEST_F(MailslotTest, LanDirectoryIsCreatedPrivate) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "descriptors.h"
 #include "errors.h"
@@ -55,8 +56,20 @@ std::string OwnComputerName() {
 std::string OwnWorkgroup() { return UpperName(EnvOr("VASK_WORKGROUP", "WORKGROUP")); }
 
 bool IsUsableComponent(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
+  if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+    return false;
+  }
+  // The name is one file here, but Windows reads "." and ".." between its
+  // backslashes as steps of a path ("..\\..\\x" leaves the mailslots).
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find('\\', start);
+    const std::string_view part =
+        std::string_view(name).substr(start, end == std::string::npos ? end : end - start);
+    if (part == "." || part == "..") return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
 }
 
 bool IsFolder(const std::string& path) {

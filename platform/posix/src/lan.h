@@ -14,7 +14,8 @@ namespace vask::platform {
 std::string UpperName(const std::string& name);  // ASCII upper case, at most 15 characters
 std::string OwnComputerName();
 std::string OwnWorkgroup();
-// A single path component we can use: not empty, no '/', not "." or "..".
+// A name that stays one file in its folder: not empty, no '/' or NUL, and
+// no "." or ".." as the whole name or between its backslashes.
 bool IsUsableComponent(const std::string& name);
 bool IsFolder(const std::string& path);
 // The folders in parent whose names match name without regard to case

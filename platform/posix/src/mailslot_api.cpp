@@ -79,7 +79,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
   }
   computer = own ? OwnComputerName() : UpperName(computer);
   if (!IsUsableComponent(computer)) {
-    SetLastError(ERROR_BAD_NETPATH);
+    SetLastError(ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;
   }
   return OpenNamedClient(computer, slot, !own);
