@@ -114,7 +114,14 @@ class Outbox {
       }
       // Only this thread closes the sockets polled here, so every one of
       // them stays open until it looks again.
-      if (::poll(fds.data(), fds.size(), -1) < 0) continue;  // EINTR
+      int ready;
+      do {
+        ready = ::poll(fds.data(), fds.size(), -1);
+      } while (ready < 0 && errno == EINTR);
+      if (ready < 0) {
+        GiveUp();
+        return;
+      }
       if (fds[0].revents & POLLIN) {
         uint64_t count;
         ssize_t ignored = ::read(wake_.get(), &count, sizeof count);
@@ -128,6 +135,18 @@ class Outbox {
       }
       receivers_.store(waiting_.size(), std::memory_order_release);
     }
+  }
+
+  // The thread cannot wait for room any more (poll failed other than by a
+  // signal: no memory, or more sockets than the process may poll): what
+  // waits is lost, as on a network, and the thread ends. The next datagram
+  // a receiver refuses starts a fresh one.
+  void GiveUp() {
+    std::lock_guard<std::mutex> guard(lock_);
+    waiting_.clear();
+    receivers_.store(0, std::memory_order_release);
+    wake_.Reset();
+    started_ = false;
   }
 
   // Sends what waits for one receiver until its queue is full again; the
