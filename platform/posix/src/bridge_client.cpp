@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 
 #include "bridge_link.h"
 #include "descriptors.h"
@@ -24,6 +23,7 @@
 #include "handles.h"
 #include "lan.h"
 #include "lan_names.h"
+#include "mutex.h"
 
 namespace vask::platform {
 namespace {
@@ -43,6 +43,7 @@ class BridgeConnection {
     }
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    MutexLock guard(lock_);  // no other thread has the connection yet; the analysis asks
     socket_ = Fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     if (!socket_.valid()) {
       SetLastErrorFromErrno();
@@ -71,7 +72,7 @@ class BridgeConnection {
   // The same, false when no reply came (the bridge went away or did not
   // answer in time).
   bool Ask(const std::string& request, DWORD* answer) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     if (!socket_.valid()) return false;
     ssize_t sent;
     do {
@@ -97,13 +98,13 @@ class BridgeConnection {
 
  private:
   // A reply that never came would pair with the next request: start over.
-  bool Broken() {
+  bool Broken() REQUIRES(lock_) {
     socket_.Reset();
     return false;
   }
 
-  std::mutex lock_;
-  Fd socket_;
+  Mutex lock_;
+  Fd socket_ GUARDED_BY(lock_);
 };
 
 std::string WriteRequest(const std::string& target, const std::string& slot, const void* buffer,

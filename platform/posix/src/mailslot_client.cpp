@@ -120,7 +120,7 @@ BOOL MailslotClient::Write(const void* buffer, DWORD size, LPDWORD written) {
       }
     }
   } else {
-    std::lock_guard<std::mutex> guard(liveLock_);
+    MutexLock guard(liveLock_);
     count(SendOnProbe(live_, path_, buffer, size));
   }
   if (broadcast_ && RealLanSelected()) count(BridgeBroadcast(slot_, buffer, size));

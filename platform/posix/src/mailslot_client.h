@@ -12,11 +12,11 @@
 // other receivers of a broadcast go on at once.
 #pragma once
 
-#include <mutex>
 #include <string>
 
 #include "descriptors.h"
 #include "handles.h"
+#include "mutex.h"
 #include "win32.h"
 
 namespace vask::platform {
@@ -37,8 +37,8 @@ class MailslotClient : public Object {
   const bool remote_;
   const std::string slot_;
   const std::string path_;
-  std::mutex liveLock_;  // guards live_, which writers on other threads share
-  Fd live_;
+  Mutex liveLock_;
+  Fd live_ GUARDED_BY(liveLock_);  // writers on several threads share it
 };
 
 // Whether a write to another computer may go: remote mailslots switched on,

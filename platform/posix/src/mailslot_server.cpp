@@ -42,25 +42,25 @@ class LocalServers {
     return *servers;
   }
   void Add(const std::string& path, const std::shared_ptr<MailslotServer>& server) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     servers_[path] = server;
   }
   void Remove(const std::string& path, const MailslotServer* server) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     auto found = servers_.find(path);
     if (found == servers_.end()) return;
     std::shared_ptr<MailslotServer> live = found->second.lock();
     if (!live || live.get() == server) servers_.erase(found);
   }
   std::shared_ptr<MailslotServer> Find(const std::string& path) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     auto found = servers_.find(path);
     return found == servers_.end() ? nullptr : found->second.lock();
   }
 
  private:
-  std::mutex lock_;
-  std::map<std::string, std::weak_ptr<MailslotServer>> servers_;
+  Mutex lock_;
+  std::map<std::string, std::weak_ptr<MailslotServer>> servers_ GUARDED_BY(lock_);
 };
 
 }  // namespace
@@ -71,13 +71,13 @@ bool MailslotServer::Bind(const std::string& path) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  socket_ = Fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  Fd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   wake_ = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!socket_.valid() || !wake_.valid()) {
+  if (!socket.valid() || !wake_.valid()) {
     SetLastErrorFromErrno();
     return false;
   }
-  if (::bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     SetLastErrorFromErrno();
     return false;
   }
@@ -85,16 +85,22 @@ bool MailslotServer::Bind(const std::string& path) {
   // Capped by the system's limit; AF_UNIX counts queued datagrams mostly
   // against the sender, but a roomy receive buffer costs nothing.
   int size = kReceiveBuffer;
-  ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-  drainer_ = std::thread([this] { DrainLoop(); });
+  ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  const int fd = socket.get();
+  {
+    MutexLock guard(lock_);
+    socket_ = std::move(socket);
+  }
+  // The socket stays open until Shutdown has joined the drainer.
+  drainer_ = std::thread([this, fd, wake = wake_.get()] { DrainLoop(fd, wake); });
   return true;
 }
 
 void MailslotServer::Shutdown() {
-  std::unique_lock<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (shutDown_) return;
   shutDown_ = true;
-  guard.unlock();
+  guard.Unlock();
   if (!path_.empty()) LocalServers::Get().Remove(path_, this);
   if (drainer_.joinable()) {
     uint64_t one = 1;
@@ -105,22 +111,22 @@ void MailslotServer::Shutdown() {
   // Unlink before closing: while we are alive nobody else binds here, so
   // the file is still ours.
   if (!path_.empty()) ::unlink(path_.c_str());
+  guard.Lock();
   socket_.Reset();
-  guard.lock();
-  arrived_.notify_all();
+  arrived_.NotifyAll();
 }
 
 void MailslotServer::Accept(const void* buffer, DWORD size) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   if (shutDown_) return;
   const char* bytes = static_cast<const char*>(buffer);
   // What came by the socket before came first.
   DrainLocked();
-  if (KeepLocked(std::vector<char>(bytes, bytes + size))) arrived_.notify_all();
+  if (KeepLocked(std::vector<char>(bytes, bytes + size))) arrived_.NotifyAll();
 }
 
 BOOL MailslotServer::Info(LPDWORD maxSize, LPDWORD nextSize, LPDWORD count, LPDWORD timeout) {
-  std::lock_guard<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   DrainLocked();
   if (maxSize) *maxSize = maxSize_;
   if (nextSize)
@@ -132,14 +138,16 @@ BOOL MailslotServer::Info(LPDWORD maxSize, LPDWORD nextSize, LPDWORD count, LPDW
 
 BOOL MailslotServer::Read(void* buffer, DWORD toRead, LPDWORD read) {
   if (read) *read = 0;
-  std::unique_lock<std::mutex> guard(lock_);
+  MutexLock guard(lock_);
   DrainLocked();
-  if (queue_.empty() && timeout_ != 0) {
-    auto ready = [this] { return !queue_.empty() || shutDown_; };
-    if (timeout_ == MAILSLOT_WAIT_FOREVER) {
-      arrived_.wait(guard, ready);
-    } else {
-      arrived_.wait_for(guard, std::chrono::milliseconds(timeout_), ready);
+  if (timeout_ != 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_);
+    while (queue_.empty() && !shutDown_) {
+      if (timeout_ == MAILSLOT_WAIT_FOREVER) {
+        arrived_.Wait(lock_);
+      } else if (!arrived_.WaitUntil(lock_, deadline)) {
+        break;
+      }
     }
   }
   if (shutDown_) {
@@ -163,14 +171,14 @@ BOOL MailslotServer::Read(void* buffer, DWORD toRead, LPDWORD read) {
   return TRUE;
 }
 
-void MailslotServer::DrainLoop() {
-  pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
+void MailslotServer::DrainLoop(int socket, int wake) {
+  pollfd fds[2] = {{socket, POLLIN, 0}, {wake, POLLIN, 0}};
   for (;;) {
     int ready = ::poll(fds, 2, -1);
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0 || (fds[1].revents & POLLIN)) return;
-    std::lock_guard<std::mutex> guard(lock_);
-    if (DrainLocked()) arrived_.notify_all();
+    MutexLock guard(lock_);
+    if (DrainLocked()) arrived_.NotifyAll();
   }
 }
 

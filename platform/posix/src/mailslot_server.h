@@ -7,15 +7,14 @@
 // a write to a server of the same process goes straight into that queue.
 #pragma once
 
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "descriptors.h"
 #include "handles.h"
+#include "mutex.h"
 #include "win32.h"
 
 namespace vask::platform {
@@ -39,23 +38,25 @@ class MailslotServer : public Object {
   BOOL Read(void* buffer, DWORD toRead, LPDWORD read);
 
  private:
-  void DrainLoop();
+  // The drainer thread: waits on the socket and the wake-up descriptor.
+  void DrainLoop(int socket, int wake);
   // Moves every waiting datagram into the queue; true if any was kept.
-  bool DrainLocked();
+  bool DrainLocked() REQUIRES(lock_);
   // Queues one message for the reader; false when it is dropped.
-  bool KeepLocked(std::vector<char> message);
+  bool KeepLocked(std::vector<char> message) REQUIRES(lock_);
 
   const DWORD maxSize_;
   const DWORD timeout_;
+  // Set by Bind before the server is shared, then only read.
   std::string path_;
-  Fd socket_;
   Fd wake_;
   std::thread drainer_;
-  std::mutex lock_;  // guards everything below
-  std::condition_variable arrived_;
-  std::deque<std::vector<char>> queue_;
-  size_t queued_ = 0;
-  bool shutDown_ = false;
+  Mutex lock_;
+  CondVar arrived_;
+  Fd socket_ GUARDED_BY(lock_);
+  std::deque<std::vector<char>> queue_ GUARDED_BY(lock_);
+  size_t queued_ GUARDED_BY(lock_) = 0;
+  bool shutDown_ GUARDED_BY(lock_) = false;
 };
 
 // Creates the server slot on a computer of a workgroup of the LAN; a
