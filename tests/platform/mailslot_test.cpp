@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "lan_dir.h"
 #include "lan_fixture.h"
 
 namespace vask::testing {
@@ -331,6 +332,27 @@ TEST_F(MailslotTest, LanDirectoryOpenToOthersIsRefused) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(Client("*", "vask"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+// The one rule the library, the host and the bridge share gives its reason.
+TEST_F(MailslotTest, LanDirectoryRuleNamesWhatIsWrong) {
+  using lan_dir::Verdict;
+  const lan_dir::Check made = lan_dir::Prepare(lan_);
+  EXPECT_EQ(made.verdict, Verdict::kUsable);
+  struct stat info {};
+  ASSERT_EQ(::lstat(lan_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  ASSERT_EQ(::chmod(lan_.c_str(), 0750), 0);
+  EXPECT_EQ(lan_dir::Prepare(lan_).verdict, Verdict::kOpenToOthers);
+  EXPECT_STRNE(lan_dir::Describe(Verdict::kOpenToOthers), "");
+  ASSERT_EQ(::symlink(lan_.c_str(), (root_ + "/link").c_str()), 0);
+  EXPECT_EQ(lan_dir::Prepare(root_ + "/link").verdict, Verdict::kNotADirectory);
+  const lan_dir::Check missing = lan_dir::Prepare(root_ + "/no/such/parent");
+  EXPECT_EQ(missing.verdict, Verdict::kCannotMake);
+  EXPECT_EQ(missing.error, ENOENT);
+  if (::chown(lan_.c_str(), ::geteuid() == 0 ? 65534 : 0, static_cast<gid_t>(-1)) == 0) {
+    EXPECT_EQ(lan_dir::Prepare(lan_).verdict, Verdict::kNotOurs);
+  }
 }
 
 TEST_F(MailslotTest, LanDirectoryOfAnotherUserIsRefused) {

@@ -13,6 +13,7 @@
 
 #include "descriptors.h"
 #include "errors.h"
+#include "lan_dir.h"
 #include "lan_names.h"
 
 namespace vask::platform {
@@ -101,21 +102,12 @@ bool LanDirectory(std::string* path) {
   if (dir.empty()) {
     dir = EnvOr("XDG_RUNTIME_DIR", "/tmp") + "/vask-lan-" + std::to_string(::getuid());
   }
-  // lstat: a symbolic link planted in a shared /tmp is refused, not followed.
-  // Every send asks for the folder, and it is nearly always there: one
-  // lstat then; only when that fails is it made and looked at again.
-  struct stat info {};
-  if (::lstat(dir.c_str(), &info) != 0) {
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-      SetLastErrorFromErrno();
-      return false;
-    }
-    if (::lstat(dir.c_str(), &info) != 0) {
-      SetLastErrorFromErrno();
-      return false;
-    }
+  const lan_dir::Check check = lan_dir::Prepare(dir);
+  if (check.verdict == lan_dir::Verdict::kCannotMake) {
+    SetLastError(ErrorFromErrno(check.error));
+    return false;
   }
-  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0) {
+  if (!check.usable()) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }

@@ -32,7 +32,7 @@ inline constexpr DWORD kMaxRemoteWrite = 424;
 // computer, as newer Windows ships them; opens of and writes to another
 // computer's slot or "*" fail with ERROR_REMOTE_MAILSLOTS_DEPRECATED.
 bool RemoteMailslotsOff();
-// The LAN directory, created 0700 when missing. False
+// The LAN directory by lan_dir.h's rule, created 0700 when missing. False
 // with ERROR_ACCESS_DENIED when it is not ours alone, or another error when
 // it cannot be made.
 bool LanDirectory(std::string* path);
