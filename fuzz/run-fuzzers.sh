@@ -18,7 +18,8 @@ jobs=${FUZZ_JOBS:-2}
 mkdir -p "$out/obj"
 
 flags=(-std=c++20 -O1 -g -fsanitize=address,undefined -fno-sanitize-recover=undefined
-       -Wall -Wextra -Werror -I"$root" -I"$root/platform/posix/include")
+       -Wall -Wextra -Werror -I"$root" -I"$root/platform/posix/include"
+       -I"$root/platform/include")
 
 # The plug-in's texts are Windows-1250 bytes, as in the product. clang 14
 # knows no other execution character set than UTF-8, so the plug-in's tree

@@ -1,12 +1,15 @@
 // Mailslots on the emulated LAN: who may serve a slot, who hears a write,
 // and what GetMailslotInfo and ReadFile report.
+#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
+#include "lan_dir.h"
 #include "lan_fixture.h"
 
 namespace vask::testing {
@@ -258,6 +261,63 @@ TEST_F(MailslotTest, MalformedPathsAreRefused) {
   EXPECT_EQ(Client("..", "vask"), INVALID_HANDLE_VALUE);
 }
 
+// Every name that could climb out of its folder (a '/', a "." or ".." as
+// the whole name or between backslashes) is refused as a name, for servers
+// and clients alike, and nothing appears outside the computers' folders.
+TEST_F(MailslotTest, NamesThatWouldLeaveTheirFolderAreRefused) {
+  // Something to find if a client's name did climb: PC1's "vask", and PC2's
+  // folder to climb from.
+  HANDLE vask = Server("vask");
+  ASSERT_NE(vask, INVALID_HANDLE_VALUE);
+  ASSERT_NE(ServerOn("PC2", "other"), INVALID_HANDLE_VALUE);
+  const char* const slots[] = {"..\\..\\escape", "../../escape", "a/b",     "..",         ".",
+                               "x\\..",          ".\\x",         "x\\.\\y", "../PC1/vask"};
+  for (const char* slot : slots) {
+    SCOPED_TRACE(slot);
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(Server(slot), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(ServerOn("PC2", slot), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    for (const char* computer : {"PC1", "PC2", "."}) {
+      SetLastError(ERROR_SUCCESS);
+      EXPECT_EQ(Client(computer, slot), INVALID_HANDLE_VALUE) << computer;
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME)) << computer;
+    }
+  }
+  for (const char* computer : {"..", "PC2/..", "../WORKGROUP/PC1", "a/b"}) {
+    SCOPED_TRACE(computer);
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(ServerOn(computer, "vask2"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(Client(computer, "vask"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  }
+  // A name with backslashes but no "." or ".." part stays one slot.
+  EXPECT_NE(Server("dir\\name"), INVALID_HANDLE_VALUE);
+  // Only the LAN directory below the test's folder, only the workgroup in
+  // it, only the two computers in that.
+  auto entries = [](const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(path.c_str())) {
+      while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+      }
+      ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  EXPECT_EQ(entries(root_), std::vector<std::string>{"lan"});
+  EXPECT_EQ(entries(lan_), std::vector<std::string>{"WORKGROUP"});
+  EXPECT_EQ(entries(lan_ + "/WORKGROUP"), (std::vector<std::string>{"PC1", "PC2"}));
+  EXPECT_EQ(entries(lan_ + "/WORKGROUP/PC1"), (std::vector<std::string>{"dir\\name", "vask"}));
+  EXPECT_EQ(entries(lan_ + "/WORKGROUP/PC2"), std::vector<std::string>{"other"});
+}
+
 TEST_F(MailslotTest, LanDirectoryIsCreatedPrivate) {
   ASSERT_NE(Server("vask"), INVALID_HANDLE_VALUE);
   struct stat info {};
@@ -272,6 +332,27 @@ TEST_F(MailslotTest, LanDirectoryOpenToOthersIsRefused) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(Client("*", "vask"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+// The one rule the library, the host and the bridge share gives its reason.
+TEST_F(MailslotTest, LanDirectoryRuleNamesWhatIsWrong) {
+  using lan_dir::Verdict;
+  const lan_dir::Check made = lan_dir::Prepare(lan_);
+  EXPECT_EQ(made.verdict, Verdict::kUsable);
+  struct stat info {};
+  ASSERT_EQ(::lstat(lan_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  ASSERT_EQ(::chmod(lan_.c_str(), 0750), 0);
+  EXPECT_EQ(lan_dir::Prepare(lan_).verdict, Verdict::kOpenToOthers);
+  EXPECT_STRNE(lan_dir::Describe(Verdict::kOpenToOthers), "");
+  ASSERT_EQ(::symlink(lan_.c_str(), (root_ + "/link").c_str()), 0);
+  EXPECT_EQ(lan_dir::Prepare(root_ + "/link").verdict, Verdict::kNotADirectory);
+  const lan_dir::Check missing = lan_dir::Prepare(root_ + "/no/such/parent");
+  EXPECT_EQ(missing.verdict, Verdict::kCannotMake);
+  EXPECT_EQ(missing.error, ENOENT);
+  if (::chown(lan_.c_str(), ::geteuid() == 0 ? 65534 : 0, static_cast<gid_t>(-1)) == 0) {
+    EXPECT_EQ(lan_dir::Prepare(lan_).verdict, Verdict::kNotOurs);
+  }
 }
 
 TEST_F(MailslotTest, LanDirectoryOfAnotherUserIsRefused) {

@@ -360,5 +360,10 @@ VASK_WIN32_API int _vsnprintf(char* buffer, size_t count, const char* format, va
 // Unix time in seconds as a 64-bit number on every build (the i386 one
 // included), so that times after 2038 stay whole.
 VASK_WIN32_API long long _time64(long long* out);
+// Not Win32: moves the clock _time64 reports by `seconds` (negative turns
+// it back) for every thread of the process at once, and returns the whole
+// offset from the real time now in force. Tests let a message's ten
+// seconds pass with it instead of waiting them out; nothing else calls it.
+VASK_WIN32_API long long VaskAdvanceClock(long long seconds);
 
 }  // extern "C"

@@ -6,6 +6,8 @@
 // refusal, ERROR_DUP_NAME, fails the open: the plug-in's start fails and its
 // user is told). The computers the bridge has heard of join the
 // enumeration of their workgroup, with the comments they announced.
+#include "bridge_client.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -14,11 +16,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 
 #include "bridge_link.h"
-#include "internal.h"
+#include "descriptors.h"
+#include "errors.h"
+#include "handles.h"
+#include "lan.h"
 #include "lan_names.h"
+#include "mutex.h"
 
 namespace vask::platform {
 namespace {
@@ -38,6 +43,7 @@ class BridgeConnection {
     }
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    MutexLock guard(lock_);  // no other thread has the connection yet; the analysis asks
     socket_ = Fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     if (!socket_.valid()) {
       SetLastErrorFromErrno();
@@ -66,7 +72,7 @@ class BridgeConnection {
   // The same, false when no reply came (the bridge went away or did not
   // answer in time).
   bool Ask(const std::string& request, DWORD* answer) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     if (!socket_.valid()) return false;
     ssize_t sent;
     do {
@@ -92,13 +98,13 @@ class BridgeConnection {
 
  private:
   // A reply that never came would pair with the next request: start over.
-  bool Broken() {
+  bool Broken() REQUIRES(lock_) {
     socket_.Reset();
     return false;
   }
 
-  std::mutex lock_;
-  Fd socket_;
+  Mutex lock_;
+  Fd socket_ GUARDED_BY(lock_);
 };
 
 std::string WriteRequest(const std::string& target, const std::string& slot, const void* buffer,

@@ -2,13 +2,21 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
-#include "internal.h"
+#include "win32.h"
+
+namespace {
+
+// Seconds added to what _time64 reports (VaskAdvanceClock).
+std::atomic<long long> clockOffset{0};
+
+}  // namespace
 
 extern "C" {
 
@@ -79,6 +87,7 @@ int _vsnprintf(char* buffer, size_t count, const char* format, va_list args) {
 }
 
 // A 32-bit build's time_t ends in 2038; its kernel has a 64-bit clock call.
+// VaskAdvanceClock's offset is added, so tests can turn this clock.
 long long _time64(long long* out) {
   long long now = static_cast<long long>(std::time(nullptr));
 #if defined(SYS_clock_gettime64)
@@ -88,8 +97,13 @@ long long _time64(long long* out) {
   } wide{};
   if (syscall(SYS_clock_gettime64, CLOCK_REALTIME, &wide) == 0) now = wide.seconds;
 #endif
+  now += clockOffset.load(std::memory_order_relaxed);
   if (out != nullptr) *out = now;
   return now;
+}
+
+long long VaskAdvanceClock(long long seconds) {
+  return clockOffset.fetch_add(seconds, std::memory_order_relaxed) + seconds;
 }
 
 }  // extern "C"

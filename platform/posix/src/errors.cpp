@@ -1,7 +1,7 @@
 // GetLastError's per-thread code and the one errno translation.
-#include <cerrno>
+#include "errors.h"
 
-#include "internal.h"
+#include <cerrno>
 
 namespace vask::platform {
 namespace {

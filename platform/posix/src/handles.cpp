@@ -1,19 +1,18 @@
 // The handle table and CloseHandle.
-#include <mutex>
+#include "handles.h"
+
 #include <unordered_map>
 
-#include "internal.h"
+#include "mutex.h"
 
 namespace vask::platform {
 namespace {
 
-// Both leaked on purpose: handles may be closed from static destructors of
-// other libraries after ours would have run.
-std::mutex& TableLock() {
-  static auto* lock = new std::mutex();
-  return *lock;
-}
-std::unordered_map<HANDLE, std::shared_ptr<Object>>& Table() {
+// Neither goes at exit: handles may be closed from static destructors of
+// other libraries after ours would have run. The lock is initialised at
+// compile time and has nothing to destroy; the table is leaked.
+constinit Mutex tableLock;
+std::unordered_map<HANDLE, std::shared_ptr<Object>>& Table() REQUIRES(tableLock) {
   static auto* table = new std::unordered_map<HANDLE, std::shared_ptr<Object>>();
   return *table;
 }
@@ -22,13 +21,13 @@ std::unordered_map<HANDLE, std::shared_ptr<Object>>& Table() {
 
 HANDLE RegisterHandle(std::shared_ptr<Object> object) {
   HANDLE handle = object.get();
-  std::lock_guard<std::mutex> guard(TableLock());
+  vask::MutexLock guard(tableLock);
   Table()[handle] = std::move(object);
   return handle;
 }
 
 std::shared_ptr<Object> LookupAnyHandle(HANDLE handle) {
-  std::lock_guard<std::mutex> guard(TableLock());
+  vask::MutexLock guard(tableLock);
   auto it = Table().find(handle);
   return it == Table().end() ? nullptr : it->second;
 }
@@ -50,7 +49,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
   using namespace vask::platform;
   std::shared_ptr<Object> object;
   {
-    std::lock_guard<std::mutex> guard(TableLock());
+    vask::MutexLock guard(tableLock);
     auto it = Table().find(handle);
     if (it == Table().end()) {
       SetLastError(ERROR_INVALID_HANDLE);

@@ -1,4 +1,6 @@
 // The emulated LAN's names and folders, and GetComputerNameA.
+#include "lan.h"
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -7,8 +9,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
-#include "internal.h"
+#include "descriptors.h"
+#include "errors.h"
+#include "lan_dir.h"
 #include "lan_names.h"
 
 namespace vask::platform {
@@ -52,8 +57,20 @@ std::string OwnComputerName() {
 std::string OwnWorkgroup() { return UpperName(EnvOr("VASK_WORKGROUP", "WORKGROUP")); }
 
 bool IsUsableComponent(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
+  if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+    return false;
+  }
+  // The name is one file here, but Windows reads "." and ".." between its
+  // backslashes as steps of a path ("..\\..\\x" leaves the mailslots).
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find('\\', start);
+    const std::string_view part =
+        std::string_view(name).substr(start, end == std::string::npos ? end : end - start);
+    if (part == "." || part == "..") return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
 }
 
 bool IsFolder(const std::string& path) {
@@ -85,21 +102,12 @@ bool LanDirectory(std::string* path) {
   if (dir.empty()) {
     dir = EnvOr("XDG_RUNTIME_DIR", "/tmp") + "/vask-lan-" + std::to_string(::getuid());
   }
-  // lstat: a symbolic link planted in a shared /tmp is refused, not followed.
-  // Every send asks for the folder, and it is nearly always there: one
-  // lstat then; only when that fails is it made and looked at again.
-  struct stat info {};
-  if (::lstat(dir.c_str(), &info) != 0) {
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-      SetLastErrorFromErrno();
-      return false;
-    }
-    if (::lstat(dir.c_str(), &info) != 0) {
-      SetLastErrorFromErrno();
-      return false;
-    }
+  const lan_dir::Check check = lan_dir::Prepare(dir);
+  if (check.verdict == lan_dir::Verdict::kCannotMake) {
+    SetLastError(ErrorFromErrno(check.error));
+    return false;
   }
-  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0) {
+  if (!check.usable()) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <fstream>
 
-#include "internal.h"
+#include "bridge_client.h"
+#include "handles.h"
+#include "lan.h"
 #include "lan_names.h"
 
 namespace vask::platform {

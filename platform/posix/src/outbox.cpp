@@ -9,6 +9,8 @@
 // over as room appears there. A receiver whose share of the outbox is full
 // loses further datagrams, as a busy computer loses them on a network; one
 // that has gone loses what waited for it.
+#include "outbox.h"
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -18,10 +20,12 @@
 #include <cstring>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <thread>
+#include <vector>
 
-#include "internal.h"
+#include "descriptors.h"
+#include "errors.h"
+#include "mutex.h"
 
 namespace vask::platform {
 namespace {
@@ -52,7 +56,7 @@ class Outbox {
   // writer's datagrams arrive in the order it wrote them.
   bool QueueBehind(const std::string& path, const void* buffer, DWORD size) {
     if (receivers_.load(std::memory_order_acquire) == 0) return false;
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     auto found = waiting_.find(path);
     if (found == waiting_.end()) return false;
     AddLocked(found->second, buffer, size);
@@ -62,7 +66,7 @@ class Outbox {
   // Keeps a datagram that the receiver behind the connected socket refused
   // for now; the socket is the outbox's from here on.
   void Keep(Fd socket, const std::string& path, const void* buffer, DWORD size) {
-    std::lock_guard<std::mutex> guard(lock_);
+    MutexLock guard(lock_);
     auto found = waiting_.find(path);
     if (found == waiting_.end()) {
       if (waiting_.size() >= kHeldReceivers || !StartLocked()) return;  // lost
@@ -86,7 +90,7 @@ class Outbox {
     waiting.bytes += size;
   }
 
-  bool StartLocked() {
+  bool StartLocked() REQUIRES(lock_) {
     if (started_) return true;
     wake_ = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!wake_.valid()) return false;
@@ -99,10 +103,10 @@ class Outbox {
     std::vector<pollfd> fds;
     std::vector<std::string> paths;
     for (;;) {
-      fds.assign(1, pollfd{wake_.get(), POLLIN, 0});
       paths.clear();
       {
-        std::lock_guard<std::mutex> guard(lock_);
+        MutexLock guard(lock_);
+        fds.assign(1, pollfd{wake_.get(), POLLIN, 0});
         for (const auto& [path, waiting] : waiting_) {
           fds.push_back(pollfd{waiting.socket.get(), POLLOUT, 0});
           paths.push_back(path);
@@ -110,13 +114,20 @@ class Outbox {
       }
       // Only this thread closes the sockets polled here, so every one of
       // them stays open until it looks again.
-      if (::poll(fds.data(), fds.size(), -1) < 0) continue;  // EINTR
+      int ready;
+      do {
+        ready = ::poll(fds.data(), fds.size(), -1);
+      } while (ready < 0 && errno == EINTR);
+      if (ready < 0) {
+        GiveUp();
+        return;
+      }
       if (fds[0].revents & POLLIN) {
         uint64_t count;
-        ssize_t ignored = ::read(wake_.get(), &count, sizeof count);
+        ssize_t ignored = ::read(fds[0].fd, &count, sizeof count);
         (void)ignored;
       }
-      std::lock_guard<std::mutex> guard(lock_);
+      MutexLock guard(lock_);
       for (size_t i = 1; i < fds.size(); ++i) {
         if (fds[i].revents == 0) continue;
         auto found = waiting_.find(paths[i - 1]);
@@ -126,11 +137,23 @@ class Outbox {
     }
   }
 
+  // The thread cannot wait for room any more (poll failed other than by a
+  // signal: no memory, or more sockets than the process may poll): what
+  // waits is lost, as on a network, and the thread ends. The next datagram
+  // a receiver refuses starts a fresh one.
+  void GiveUp() {
+    MutexLock guard(lock_);
+    waiting_.clear();
+    receivers_.store(0, std::memory_order_release);
+    wake_.Reset();
+    started_ = false;
+  }
+
   // Sends what waits for one receiver until its queue is full again; the
   // receiver is forgotten when nothing is left or it has gone. Sends never
   // block, and happen under the lock so that no writer's new datagram can
   // pass one that waited.
-  void HandOverLocked(std::map<std::string, Waiting>::iterator found) {
+  void HandOverLocked(std::map<std::string, Waiting>::iterator found) REQUIRES(lock_) {
     Waiting& waiting = found->second;
     while (!waiting.datagrams.empty()) {
       const std::vector<char>& next = waiting.datagrams.front();
@@ -145,10 +168,11 @@ class Outbox {
     waiting_.erase(found);
   }
 
-  std::mutex lock_;                         // guards everything below but receivers_
-  std::map<std::string, Waiting> waiting_;  // by the receiver's socket path
-  bool started_ = false;
-  Fd wake_;                           // counts new receivers for the thread's poll
+  Mutex lock_;
+  // By the receiver's socket path.
+  std::map<std::string, Waiting> waiting_ GUARDED_BY(lock_);
+  bool started_ GUARDED_BY(lock_) = false;
+  Fd wake_ GUARDED_BY(lock_);         // counts new receivers for the thread's poll
   std::atomic<size_t> receivers_{0};  // waiting_.size(), read without the lock
 };
 

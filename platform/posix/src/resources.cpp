@@ -5,10 +5,10 @@
 
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <string>
 
-#include "internal.h"
+#include "mutex.h"
+#include "win32.h"
 
 namespace vask::platform {
 namespace {
@@ -25,10 +25,10 @@ struct Block {
 };
 
 struct Tables {
-  std::mutex lock;
-  std::map<HMODULE, std::map<UINT, std::string>> strings;
+  Mutex lock;
+  std::map<HMODULE, std::map<UINT, std::string>> strings GUARDED_BY(lock);
   // Handed out as HRSRC values; map nodes never move.
-  std::map<std::pair<HMODULE, UINT>, Block> blocks;
+  std::map<std::pair<HMODULE, UINT>, Block> blocks GUARDED_BY(lock);
 };
 
 Tables& State() {
@@ -59,7 +59,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
 void VaskRegisterString(HMODULE module, UINT id, LPCSTR text) {
   using namespace vask::platform;
   Tables& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
+  vask::MutexLock guard(state.lock);
   if (text) {
     state.strings[Resolve(module)][id] = text;
   } else {
@@ -80,7 +80,7 @@ HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
   UINT block = static_cast<UINT>(reinterpret_cast<ULONG_PTR>(name));
   module = Resolve(module);
   Tables& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
+  vask::MutexLock guard(state.lock);
   auto table = state.strings.find(module);
   UINT first = (block - 1) * kPerBlock;
   if (table == state.strings.end() ||
@@ -95,7 +95,7 @@ HRSRC WINAPI FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) {
 DWORD WINAPI SizeofResource(HMODULE module, HRSRC resource) {
   using namespace vask::platform;
   Tables& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
+  vask::MutexLock guard(state.lock);
   const Block* found = nullptr;
   for (const auto& entry : state.blocks) {
     if (&entry.second == resource) found = &entry.second;
@@ -123,7 +123,7 @@ int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax)
     return 0;
   }
   Tables& state = State();
-  std::lock_guard<std::mutex> guard(state.lock);
+  vask::MutexLock guard(state.lock);
   auto table = state.strings.find(Resolve(instance));
   if (table == state.strings.end() || !table->second.count(id)) {
     buffer[0] = '\0';

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "internal.h"
+#include "win32.h"
 
 extern char** environ;
 

@@ -14,37 +14,36 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <limits>
-#include <mutex>
 #include <unordered_map>
+#include <vector>
 
-#include "internal.h"
+#include "errors.h"
+#include "handles.h"
+#include "mutex.h"
 
 namespace vask::platform {
 namespace {
 
-// Both leaked on purpose: detached threads may still end after exit()
-// has run the static destructors.
-std::mutex& WaitLock() {
-  static auto* lock = new std::mutex();
-  return *lock;
-}
-std::condition_variable& WaitSignal() {
-  static auto* signal = new std::condition_variable();
+// Neither goes at exit: detached threads may still end after exit() has
+// run the static destructors. The lock is initialised at compile time and
+// has nothing to destroy; the signal is leaked.
+constinit Mutex waitLock;
+CondVar& WaitSignal() {
+  static auto* signal = new CondVar();
   return *signal;
 }
 
 struct InputQueue {
   DWORD id = 0;
-  std::deque<MSG> messages;  // under WaitLock
+  std::deque<MSG> messages GUARDED_BY(waitLock);
   // Input arrived since the thread last looked (PeekMessageA); a plain
   // MsgWaitForMultipleObjectsEx wakes only for such input.
-  bool unseen = false;
+  bool unseen GUARDED_BY(waitLock) = false;
 };
 
-std::unordered_map<DWORD, std::shared_ptr<InputQueue>>& Queues() {
+std::unordered_map<DWORD, std::shared_ptr<InputQueue>>& Queues() REQUIRES(waitLock) {
   static auto* queues = new std::unordered_map<DWORD, std::shared_ptr<InputQueue>>();
   return *queues;
 }
@@ -58,7 +57,7 @@ struct QueueHolder {
   std::shared_ptr<InputQueue> queue;
   ~QueueHolder() {
     if (!queue) return;
-    std::lock_guard<std::mutex> guard(WaitLock());
+    vask::MutexLock guard(waitLock);
     Queues().erase(queue->id);
   }
 };
@@ -68,7 +67,7 @@ InputQueue& CurrentQueue() {
   if (!currentQueue.queue) {
     auto queue = std::make_shared<InputQueue>();
     queue->id = NewThreadId();
-    std::lock_guard<std::mutex> guard(WaitLock());
+    vask::MutexLock guard(waitLock);
     Queues()[queue->id] = queue;
     currentQueue.queue = std::move(queue);
   }
@@ -81,9 +80,8 @@ class ThreadObject : public Object {
   LPTHREAD_START_ROUTINE routine = nullptr;
   LPVOID argument = nullptr;
   std::shared_ptr<InputQueue> queue;
-  // Under WaitLock.
-  bool finished = false;
-  DWORD exitCode = STILL_ACTIVE;
+  bool finished GUARDED_BY(waitLock) = false;
+  DWORD exitCode GUARDED_BY(waitLock) = STILL_ACTIVE;
 };
 
 void* ThreadStart(void* raw) {
@@ -94,24 +92,24 @@ void* ThreadStart(void* raw) {
   currentQueue.queue = self->queue;
   DWORD code = self->routine(self->argument);
   {
-    std::lock_guard<std::mutex> guard(WaitLock());
+    vask::MutexLock guard(waitLock);
     self->finished = true;
     self->exitCode = code;
   }
-  WaitSignal().notify_all();
+  WaitSignal().NotifyAll();
   return nullptr;
 }
 
 // Waits on WaitSignal until done() gives a result or the time runs out.
 template <typename Done>
-DWORD WaitUntil(std::unique_lock<std::mutex>& guard, DWORD milliseconds, Done done) {
+DWORD WaitUntil(DWORD milliseconds, Done done) REQUIRES(waitLock) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   for (;;) {
     DWORD result = done();
     if (result != WAIT_TIMEOUT) return result;
     if (milliseconds == INFINITE) {
-      WaitSignal().wait(guard);
-    } else if (WaitSignal().wait_until(guard, deadline) == std::cv_status::timeout) {
+      WaitSignal().Wait(waitLock);
+    } else if (!WaitSignal().WaitUntil(waitLock, deadline)) {
       return done();
     }
   }
@@ -150,7 +148,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
   thread->queue = std::make_shared<InputQueue>();
   thread->queue->id = NewThreadId();
   {
-    std::lock_guard<std::mutex> guard(WaitLock());
+    vask::MutexLock guard(waitLock);
     Queues()[thread->queue->id] = thread->queue;
   }
   pthread_attr_t attributes;
@@ -164,7 +162,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
   pthread_attr_destroy(&attributes);
   if (error != 0) {
     delete start;
-    std::lock_guard<std::mutex> guard(WaitLock());
+    vask::MutexLock guard(waitLock);
     Queues().erase(thread->queue->id);
     SetLastError(ErrorFromErrno(error));
     return nullptr;
@@ -183,7 +181,7 @@ BOOL WINAPI GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::lock_guard<std::mutex> guard(WaitLock());
+  vask::MutexLock guard(waitLock);
   *exitCode = static_cast<ThreadObject*>(object.get())->exitCode;
   return TRUE;
 }
@@ -193,9 +191,10 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   auto object = LookupHandle(handle, Kind::kThread);
   if (!object) return WAIT_FAILED;
   auto* thread = static_cast<ThreadObject*>(object.get());
-  std::unique_lock<std::mutex> guard(WaitLock());
-  return WaitUntil(guard, milliseconds,
-                   [&] { return thread->finished ? WAIT_OBJECT_0 : WAIT_TIMEOUT; });
+  vask::MutexLock guard(waitLock);
+  return WaitUntil(milliseconds, [&]() REQUIRES(waitLock) {
+    return thread->finished ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+  });
 }
 
 DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD milliseconds,
@@ -214,8 +213,8 @@ DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWO
   InputQueue& queue = CurrentQueue();
   bool waitAll = (flags & MWMO_WAITALL) != 0;
   bool anyQueued = (flags & MWMO_INPUTAVAILABLE) != 0;
-  std::unique_lock<std::mutex> guard(WaitLock());
-  return WaitUntil(guard, milliseconds, [&]() -> DWORD {
+  vask::MutexLock guard(waitLock);
+  return WaitUntil(milliseconds, [&]() REQUIRES(waitLock) -> DWORD {
     bool input = wakeMask != 0 && (queue.unseen || (anyQueued && !queue.messages.empty()));
     size_t finished = 0;
     for (DWORD i = 0; i < count; ++i) {
@@ -235,7 +234,7 @@ DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWO
 BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
   using namespace vask::platform;
   {
-    std::lock_guard<std::mutex> guard(WaitLock());
+    vask::MutexLock guard(waitLock);
     auto it = Queues().find(threadId);
     if (it == Queues().end()) {
       SetLastError(ERROR_INVALID_THREAD_ID);
@@ -249,14 +248,14 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPAR
     it->second->messages.push_back(item);
     it->second->unseen = true;
   }
-  WaitSignal().notify_all();
+  WaitSignal().NotifyAll();
   return TRUE;
 }
 
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND, UINT filterMin, UINT filterMax, UINT removeFlags) {
   using namespace vask::platform;
   InputQueue& queue = CurrentQueue();
-  std::lock_guard<std::mutex> guard(WaitLock());
+  vask::MutexLock guard(waitLock);
   queue.unseen = false;
   bool all = filterMin == 0 && filterMax == 0;
   auto it = std::find_if(queue.messages.begin(), queue.messages.end(), [&](const MSG& m) {

@@ -7,20 +7,17 @@
 // index's current generation.
 #include <array>
 #include <atomic>
-#include <mutex>
 
-#include "internal.h"
+#include "mutex.h"
+#include "win32.h"
 
 namespace vask::platform {
 namespace {
 
 constexpr DWORD kSlots = 128;
 
-std::mutex& SlotLock() {
-  static auto* lock = new std::mutex();
-  return *lock;
-}
-std::array<bool, kSlots> inUse{};  // under SlotLock
+constinit Mutex slotLock;  // initialised at compile time, nothing to destroy
+std::array<bool, kSlots> inUse GUARDED_BY(slotLock){};
 std::array<std::atomic<uint64_t>, kSlots> generation{};
 
 struct Value {
@@ -31,7 +28,7 @@ thread_local std::array<Value, kSlots> values{};
 
 bool Allocated(DWORD index) {
   if (index >= kSlots) return false;
-  std::lock_guard<std::mutex> guard(SlotLock());
+  vask::MutexLock guard(slotLock);
   return inUse[index];
 }
 
@@ -42,7 +39,7 @@ extern "C" {
 
 DWORD WINAPI TlsAlloc(void) {
   using namespace vask::platform;
-  std::lock_guard<std::mutex> guard(SlotLock());
+  vask::MutexLock guard(slotLock);
   for (DWORD i = 0; i < kSlots; ++i) {
     if (!inUse[i]) {
       inUse[i] = true;
@@ -79,7 +76,7 @@ BOOL WINAPI TlsSetValue(DWORD index, LPVOID value) {
 
 BOOL WINAPI TlsFree(DWORD index) {
   using namespace vask::platform;
-  std::lock_guard<std::mutex> guard(SlotLock());
+  vask::MutexLock guard(slotLock);
   if (index >= kSlots || !inUse[index]) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
