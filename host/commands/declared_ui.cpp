@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "host/commands/command_line.h"
 #include "host/text/text_codec.h"
 
 namespace vask::host {
@@ -31,17 +32,6 @@ intptr_t SendAction(HostCore& core, int plugin, int action, int parent, int cont
   event.ref = {action, parent, contact};
   event.code = code;
   return core.Call(plugin, kMsgAction, reinterpret_cast<intptr_t>(&event));
-}
-
-bool ParseInt(const std::string& text, int* value) {
-  if (text.empty()) return false;
-  size_t used = 0;
-  try {
-    *value = std::stoi(text, &used, 0);
-  } catch (...) {
-    return false;
-  }
-  return used == text.size();
 }
 
 // The status menu: the items of the plug-in's group under the host's status
@@ -74,7 +64,7 @@ void Menu(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
   const std::string choice = words[1];
   std::optional<InterfaceItem> chosen;
   int index = 0;
-  if (ParseInt(choice, &index) && index >= 1 && static_cast<size_t>(index) <= entries.size()) {
+  if (ParseNumber(choice, &index) && index >= 1 && static_cast<size_t>(index) <= entries.size()) {
     chosen = entries[static_cast<size_t>(index - 1)];
   } else {
     for (const InterfaceItem& entry : entries) {
@@ -132,7 +122,7 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
     // the help button): the user clicks it.
     int action = 0;
     const InterfaceItem* button = nullptr;
-    if (ParseInt(words[2], &action)) {
+    if (ParseNumber(words[2], &action)) {
       for (const InterfaceItem& control : controls) {
         if (control.id != 0 && control.id == action) button = &control;
       }
@@ -147,7 +137,7 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
     return;
   }
   int column = 0;
-  if (words.size() != 3 || !ParseInt(words[1], &column)) {
+  if (words.size() != 3 || !ParseNumber(words[1], &column)) {
     host.Error("page", "Użycie: page [KOLUMNA WARTOŚĆ | press AKCJA]");
     return;
   }
@@ -161,7 +151,7 @@ void Page(ScriptHost& host, HostCore& core, int plugin, const std::vector<std::s
   auto type = core.tables().ColumnType(kTableSettings, column);
   if (type && *type == kColumnInt) {
     int value = 0;
-    if (!ParseInt(words[2], &value)) {
+    if (!ParseNumber(words[2], &value)) {
       host.Error("page", "Ustawienie " + words[1] + " to liczba");
       return;
     }
@@ -191,7 +181,7 @@ void Action(ScriptHost& host, HostCore& core, int plugin, const std::vector<std:
     return;
   }
   int action = 0;
-  if (!ParseInt(words[1], &action)) {
+  if (!ParseNumber(words[1], &action)) {
     host.Error("action", "Użycie: action AKCJA KOMPUTER|me");
     return;
   }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "host/commands/command_line.h"
 #include "host/text/text_codec.h"
 
 namespace vask::host {

@@ -1,11 +1,11 @@
 #include "host/commands/script_host.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <ctime>
 #include <thread>
 
+#include "host/commands/call_events.h"
 #include "host/commands/declared_ui.h"
 #include "host/commands/face_commands.h"
 #include "host/commands/search_commands.h"
@@ -32,16 +32,6 @@ bool AnswersText(int id) {
   }
 }
 
-bool ParseNumber(const std::string& text, long long* value) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  long long v = std::strtoll(text.c_str(), &end, 0);
-  if (errno || *end) return false;
-  *value = v;
-  return true;
-}
-
 // The answer to kMsgChatCommand when the plug-in took the command as its own.
 constexpr intptr_t kChatCommandTaken = 2;
 
@@ -55,72 +45,17 @@ constexpr const char* kHelp =
 
 }  // namespace
 
-std::vector<std::string> SplitWords(const std::string& line, size_t limit) {
-  std::vector<std::string> words;
-  size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    if (i >= line.size()) break;
-    if (limit && words.size() + 1 == limit) {
-      words.push_back(line.substr(i));
-      break;
-    }
-    size_t end = i;
-    while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
-    words.push_back(line.substr(i, end - i));
-    i = end;
-  }
-  return words;
-}
-
-// "key=value ..." words; a word without "=" continues the previous value
-// after a blank, so values may hold blanks.
-bool ParsePairs(const std::vector<std::string>& words, size_t from,
-                std::vector<std::pair<std::string, std::string>>* pairs) {
-  for (size_t i = from; i < words.size(); ++i) {
-    size_t eq = words[i].find('=');
-    if (eq == std::string::npos || eq == 0) {
-      if (pairs->empty()) return false;
-      pairs->back().second += " " + words[i];
-    } else {
-      pairs->emplace_back(words[i].substr(0, eq), words[i].substr(eq + 1));
-    }
-  }
-  return true;
-}
-
-void AddFields(Event& line, const RecordedCall& call) {
-  for (const Field& f : call.fields) {
-    switch (f.kind) {
-      case Field::kInt:
-        line.Int(f.name, std::strtoll(f.value.c_str(), nullptr, 10));
-        break;
-      case Field::kText:
-        line.Str(f.name, Cp1250ToUtf8(f.value));
-        break;
-      case Field::kNull:
-        line.Null(f.name);
-        break;
-    }
-  }
-}
-
-ScriptHost::Output LinesTo(std::FILE* out) {
-  return [out](const EventJson& event) {
-    std::fputs(EventLine(event).c_str(), out);
-    std::fputc('\n', out);
-    std::fflush(out);
-  };
-}
-
 ScriptHost::ScriptHost(HostCore& core, int plugin, bool verbose)
     : core_(core), plugin_(plugin), verbose_(verbose) {
   // A long session must not grow without bound, in calls or in the texts
   // they copied (2000 WinPopup messages of 100 KB would keep 200 MB).
   core_.calls().SetRetention(2000, 8u << 20);
-  core_.calls().SetListener([this](const RecordedCall& call) { OnCall(call); });
-  core_.SetEventSink(
-      [this](const std::string& event, const RecordedCall& call) { OnEvent(event, call); });
+  core_.calls().SetListener([this](const RecordedCall& call) {
+    if (std::optional<Event> line = CallEvent(call, verbose_)) Write(*line);
+  });
+  core_.SetEventSink([this](const std::string& event, const RecordedCall& call) {
+    Write(HostEventOf(event, call));
+  });
   InstallSearchEvents(*this, core_);
   // A setting, contact or message the profile failed to keep is told, not
   // lost silently.
@@ -134,40 +69,10 @@ ScriptHost::~ScriptHost() {
   core_.SetEventSink(nullptr);
 }
 
-void ScriptHost::Write(const Event& event) {
-  std::lock_guard lock(outMutex_);
-  for (const Output& output : outputs_) output(event.json());
-}
+void ScriptHost::Write(const Event& event) { outputs_.Write(event.json()); }
 
 void ScriptHost::Error(const std::string& command, const std::string& message) {
   Write(Event().Str("event", "error").Str("command", command).Str("message", message));
-}
-
-void ScriptHost::OnCall(const RecordedCall& call) {
-  if (!call.IsHostMessage() && call.service != "SendToPlugin" && !verbose_) return;
-  Event line;
-  if (call.IsHostMessage()) {
-    line.Str("event", "host-message").Int("id", call.id);
-  } else if (call.service == "SendToPlugin") {
-    line.Str("event", "to-plugin").Int("id", call.id);
-  } else {
-    line.Str("event", "service").Str("service", call.service);
-    line.Int("a1", call.message.p1).Int("a2", call.message.p2).Int("a3", call.message.p3);
-  }
-  line.Int("thread", call.thread).Int("answer", call.answer);
-  // kMsgDefineColumn carries a ColumnDef, whose bytes are no parameters.
-  if (call.IsHostMessage() && call.id != kMsgDefineColumn) {
-    line.Int("p1", call.message.p1).Int("p2", call.message.p2);
-  }
-  AddFields(line, call);
-  Write(line);
-}
-
-void ScriptHost::OnEvent(const std::string& event, const RecordedCall& call) {
-  Event line;
-  line.Str("event", event).Int("id", call.id);
-  AddFields(line, call);
-  Write(line);
 }
 
 bool ScriptHost::ToPlugin(const std::string& command, const std::string& utf8, std::string* out) {

@@ -4,12 +4,11 @@
 // and the own entry's details themselves.
 #include "host/commands/search_commands.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "host/commands/command_line.h"
 #include "host/commands/contact_columns.h"
 #include "host/text/text_codec.h"
 
@@ -27,16 +26,6 @@ constexpr int kDetailsColumns[] = {
     kColumnQueryCity, kColumnEmail, kColumnDescription, kColumnBirth,    kColumnGender};
 // Own columns that hold numbers (the year in the upper 16 bits; 1 or 2).
 bool IsIntColumn(int column) { return column == kColumnBirth || column == kColumnGender; }
-
-bool ParseInt(const std::string& text, long long* value) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  long long v = std::strtoll(text.c_str(), &end, 0);
-  if (errno || *end) return false;
-  *value = v;
-  return true;
-}
 
 // The search form's field a typed key names: the Polish words of the
 // columns, the form's own names, or the key as it came.
@@ -190,7 +179,7 @@ void SearchCommands::Search(const std::vector<std::string>& words) {
     else if (key == "column11")
       ok = PutField(request.column11, value);
     else if (key == "status" || key == "gender" || key == "lower" || key == "upper") {
-      ok = ParseInt(value, &number);
+      ok = ParseNumber(value, &number);
       if (key == "status") request.status = static_cast<int32_t>(number);
       if (key == "gender") request.gender = static_cast<int32_t>(number);
       if (key == "lower") request.lowerBound = static_cast<int32_t>(number);
@@ -260,7 +249,7 @@ void SearchCommands::Own(const std::vector<std::string>& words) {
   long long column = 0;
   if (auto named = words.size() >= 2 ? ColumnForKey(words[1]) : std::nullopt) {
     column = *named;
-  } else if (words.size() < 2 || !ParseInt(words[1], &column) || column < 0) {
+  } else if (words.size() < 2 || !ParseNumber(words[1], &column) || column < 0) {
     host_.Error("own",
                 "Użycie: own KOLUMNA [wartość]; kolumna to numer albo imie, nazwisko, "
                 "pseudonim, miasto, email, opis, rok, plec");
@@ -271,7 +260,7 @@ void SearchCommands::Own(const std::vector<std::string>& words) {
   const int col = static_cast<int>(column);
   if (IsIntColumn(col)) {
     long long number = 0;
-    if (!value.empty() && !ParseInt(value, &number)) {
+    if (!value.empty() && !ParseNumber(value, &number)) {
       host_.Error("own", ColumnLabel(col) + " to liczba: " + words[2]);
       return;
     }

@@ -48,4 +48,10 @@ long long NumberOf(const EventJson& event, std::string_view key, long long fallb
   return fallback;
 }
 
+const EventJson& ListOf(const EventJson& event, const char* key) {
+  static const EventJson kNone = EventJson::array();
+  auto found = event.find(key);
+  return found != event.end() && found->is_array() ? *found : kNone;
+}
+
 }  // namespace vask::host

@@ -41,5 +41,7 @@ std::string EventLine(const EventJson& event);
 std::string TextOf(const EventJson& event, std::string_view key);
 // A field read for showing: the number (true is 1), or `fallback`.
 long long NumberOf(const EventJson& event, std::string_view key, long long fallback = 0);
+// A list field, or an empty list.
+const EventJson& ListOf(const EventJson& event, const char* key);
 
 }  // namespace vask::host

@@ -5,6 +5,7 @@
 
 #include "abi/host_ids.h"
 #include "host/commands/contact_columns.h"
+#include "host/terminal/page_rendering.h"
 #include "host/text/text_table.h"
 
 namespace vask::host {
@@ -41,24 +42,6 @@ std::string Described(long long status, const std::string& text) {
 // The title of a box or notice; the plug-in's name when it gave none.
 std::string TitleOf(const EventJson& e) {
   return TextOf(e, "title").empty() ? "Vask" : TextOf(e, "title");
-}
-
-// A list field, or an empty list.
-const EventJson& ListOf(const EventJson& e, const char* key) {
-  static const EventJson kNone = EventJson::array();
-  auto found = e.find(key);
-  return found != e.end() && found->is_array() ? *found : kNone;
-}
-
-// Control bytes of the host's markup (0x01, 0x03) and line breaks as blanks,
-// and no blanks at either end.
-std::string Plain(std::string text) {
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-  }
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 std::string ContactName(long long contact, const FrontState& state) {
@@ -159,125 +142,6 @@ std::string ContactAdded(const std::string&, const EventJson& e, FrontState& sta
 std::string ContactRemoved(const std::string&, const EventJson& e, FrontState& state) {
   state.contacts.erase(NumberOf(e, "contact"));
   return "*** Usunięto kontakt " + TextOf(e, "computer") + ".";
-}
-
-// The status each item of the status menu chooses.
-int StatusOfItem(long long action) {
-  switch (action) {
-    case kItemStatusAvailable:
-      return kStatusAvailable;
-    case kItemStatusBrb:
-      return kStatusBrb;
-    case kItemStatusDnd:
-      return kStatusDnd;
-    default:
-      return kStatusOffline;
-  }
-}
-
-std::string Menu(const std::string&, const EventJson& e, FrontState& state) {
-  std::string out = "*** Menu stanu " + TextOf(e, "title") + " (/menu N wybiera):";
-  for (const EventJson& item : ListOf(e, "items")) {
-    const bool current = StatusOfItem(NumberOf(item, "action")) == state.ownStatus;
-    out += "\n    " + std::string(current ? "• " : "  ") + std::to_string(NumberOf(item, "index")) +
-           ". " + TextOf(item, "text");
-  }
-  return out;
-}
-
-// The kind of a settings-page control: the third byte of its style.
-enum ControlKind {
-  kControlCheckBox = 0x06,
-  kControlText = 0x08,
-  kControlLabel = 0x09,
-  kControlButton = 0x0E,
-  kControlHeading = 0x0F,
-  kControlBreak = 0x10,
-  kControlPicture = 0x11,
-  kControlField = 0x16,
-};
-
-// The settings page as a person reads it: the picture named, the about
-// text, the buttons with the command that presses them, each bound setting
-// with its value and the command that changes it. A text field's label is
-// the label that follows it; its markup's last part is its hint.
-std::string Page(const std::string&, const EventJson& e, FrontState& state) {
-  std::string out = "*** Ustawienia wtyczki " + TextOf(e, "title") + ":";
-  const EventJson& controls = ListOf(e, "controls");
-  for (size_t i = 0; i < controls.size(); ++i) {
-    const EventJson& control = controls[i];
-    const int kind = static_cast<int>((NumberOf(control, "style") >> 16) & 0xFF);
-    const std::string raw = TextOf(control, "text");
-    const std::string text = Plain(raw);
-    const long long column = NumberOf(control, "column", -1);
-    const std::string value = TextOf(control, "value");
-    switch (kind) {
-      case kControlPicture:
-        out += "\n    [obrazek wtyczki]";
-        break;
-      case kControlHeading:
-        if (!text.empty()) out += "\n  " + text;
-        break;
-      case kControlButton:
-        out += "\n    [" + text + "]" +
-               (NumberOf(control, "action") == kItemHelp ? "  /pomoc otwiera pomoc" : "");
-        break;
-      case kControlCheckBox:
-        state.settingLabels[column] = text;
-        out += "\n    [" + std::string(value != "0" && !value.empty() ? "x" : " ") + "] " + text +
-               "   (/page " + std::to_string(column) + " 0|1)";
-        break;
-      case kControlField: {
-        std::string label = "pole";
-        if (i + 1 < controls.size() &&
-            ((NumberOf(controls[i + 1], "style") >> 16) & 0xFF) == kControlLabel) {
-          label = Plain(TextOf(controls[i + 1], "text"));
-        }
-        state.settingLabels[column] = label;
-        const size_t hint = raw.rfind('\x01');
-        out += "\n    " + label + ": " + value + "   (/page " + std::to_string(column) + " TEKST)";
-        if (hint != std::string::npos) out += "\n      " + Plain(raw.substr(hint + 1));
-        break;
-      }
-      case kControlLabel:
-      case kControlBreak:
-        break;
-      default:
-        // The about text: a line of the page for each of its lines.
-        for (size_t from = 0; from <= raw.size();) {
-          size_t end = raw.find('\n', from);
-          if (end == std::string::npos) end = raw.size();
-          const std::string part = Plain(raw.substr(from, end - from));
-          if (!part.empty()) out += "\n    " + part;
-          from = end + 1;
-        }
-    }
-  }
-  return out;
-}
-
-std::string MenuChosen(const std::string&, const EventJson& e, FrontState&) {
-  return "*** Wybrano: " + TextOf(e, "text");
-}
-
-// The channel name and WinPopup are read when the plug-in goes online.
-bool TakesEffectOnline(long long column) {
-  return column == kSettingChannel || column == kSettingWinPopup;
-}
-
-std::string Setting(const std::string&, const EventJson& e, FrontState& state) {
-  const long long column = NumberOf(e, "column");
-  auto label = state.settingLabels.find(column);
-  std::string out =
-      "*** Ustawienie " +
-      (label != state.settingLabels.end() ? "„" + label->second + "”" : std::to_string(column)) +
-      " = " + TextOf(e, "value");
-  if (TakesEffectOnline(column) && state.ownStatus != kStatusOffline) {
-    out +=
-        "\n    Zmiana zadziała po przejściu w stan Niedostępny i z powrotem "
-        "(/status niedostępny, potem /status dostępny).";
-  }
-  return out;
 }
 
 // The list names the contacts for the status lines that follow.
@@ -461,10 +325,10 @@ constexpr EventView kViews[] = {
     {"notice-closed", NoticeClosed},
     {"contact-added", ContactAdded},
     {"contact-removed", ContactRemoved},
-    {"menu", Menu},
-    {"page", Page},
-    {"menu-chosen", MenuChosen},
-    {"setting", Setting},
+    {"menu", RenderStatusMenu},
+    {"page", RenderSettingsPage},
+    {"menu-chosen", RenderMenuChosen},
+    {"setting", RenderSetting},
     {"contacts", Contacts},
     {"history", History},
     {"error", Error},

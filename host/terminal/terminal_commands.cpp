@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "abi/host_ids.h"
+#include "host/commands/command_line.h"
 #include "host/commands/contact_columns.h"
 #include "host/commands/script_host.h"
 #include "host/text/computer_name.h"
