@@ -9,6 +9,7 @@
 
 #include "abi/host_ids.h"
 #include "abi/host_records.h"
+#include "host/profile/sqlite_statement.h"
 #include "host/text/text_codec.h"
 
 namespace vask::host {
@@ -57,72 +58,6 @@ constexpr HostColumn kHostColumns[] = {
     {kTableContacts, kColumnBirth, kColumnInt},
     {kTableContacts, kColumnGender, kColumnInt},
     {kTableContacts, kColumnStatusMark, kColumnInt},
-};
-
-// One prepared statement, finalized on scope exit. Every SQLite call's
-// result is checked: the first failure (prepare, bind or step) is kept with
-// SQLite's own message, and a failed statement runs no further.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK || !stmt_) Fail();
-  }
-  // A failed step makes finalize repeat its error: it was kept already.
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  Statement& Int(int index, int64_t value) {
-    if (!failed_ && sqlite3_bind_int64(stmt_, index, value) != SQLITE_OK) Fail();
-    return *this;
-  }
-  Statement& Blob(int index, std::string_view value) {
-    if (!failed_ && sqlite3_bind_blob(stmt_, index, value.data(), static_cast<int>(value.size()),
-                                      SQLITE_TRANSIENT) != SQLITE_OK) {
-      Fail();
-    }
-    return *this;
-  }
-  // True with the next row; false at the end and on failure (failed() says
-  // which).
-  bool Step() {
-    if (failed_) return false;
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) Fail();
-    return false;
-  }
-  // A statement run for its effect: false when it failed.
-  bool Run() {
-    Step();
-    return !failed_;
-  }
-  bool failed() const { return failed_; }
-  int code() const { return code_; }  // SQLite's primary result code of the failure
-  const std::string& message() const { return message_; }
-  int64_t ColumnInt(int index) { return sqlite3_column_int64(stmt_, index); }
-  bool ColumnIsNull(int index) { return sqlite3_column_type(stmt_, index) == SQLITE_NULL; }
-  bool ColumnIsText(int index) {
-    int t = sqlite3_column_type(stmt_, index);
-    return t == SQLITE_BLOB || t == SQLITE_TEXT;
-  }
-  std::string ColumnText(int index) {
-    const void* data = sqlite3_column_blob(stmt_, index);
-    int size = sqlite3_column_bytes(stmt_, index);
-    return data ? std::string(static_cast<const char*>(data), static_cast<size_t>(size)) : "";
-  }
-
- private:
-  void Fail() {
-    failed_ = true;
-    code_ = sqlite3_errcode(db_) & 0xFF;
-    message_ = sqlite3_errmsg(db_);
-  }
-
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
-  bool failed_ = false;
-  int code_ = SQLITE_OK;
-  std::string message_;
 };
 
 constexpr const char* kWriteFailed = "Nie udało się zapisać profilu: ";
