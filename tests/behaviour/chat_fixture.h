@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/text_codec.h"
+#include "host/text/text_codec.h"
 #include "plugin_fixture.h"
 #include "tests/support/lan_peer.h"
 

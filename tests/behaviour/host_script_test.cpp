@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "base/log.h"
-#include "host/host_event.h"
-#include "host/text_codec.h"
+#include "host/events/host_event.h"
+#include "host/text/text_codec.h"
 #include "script_fixture.h"
 #include "tests/fixtures/probe_ids.h"
 

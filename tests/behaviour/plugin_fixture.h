@@ -19,7 +19,7 @@
 #include <string>
 
 #include "abi/host_ids.h"
-#include "host/host_core.h"
+#include "host/core/host_core.h"
 #include "tests/support/gate.h"
 #include "tests/support/lan_peer.h"
 #include "tests/support/temp_lan.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/script_host.h"
+#include "host/commands/script_host.h"
 #include "plugin_fixture.h"
 
 namespace vask::test {

@@ -6,11 +6,11 @@
 #include <ctime>
 
 #include "abi/host_ids.h"
-#include "host/event_queue.h"
-#include "host/event_rendering.h"
-#include "host/idle_watch.h"
-#include "host/terminal_commands.h"
-#include "host/text_table.h"
+#include "host/events/event_queue.h"
+#include "host/terminal/event_rendering.h"
+#include "host/terminal/idle_watch.h"
+#include "host/terminal/terminal_commands.h"
+#include "host/text/text_table.h"
 
 namespace vask {
 namespace {

@@ -1,7 +1,7 @@
 // The web face's server: who it lets in (the token, the Host header, the
 // origin), where it listens, what the page's requests become, and its
 // event streams.
-#include "host/web_server.h"
+#include "host/web/web_server.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "host/web_commands.h"
+#include "host/web/web_commands.h"
 
 namespace vask::host {
 namespace {

@@ -1,0 +1,84 @@
+#include "host/commands/face_commands.h"
+
+#include <vector>
+
+#include "host/commands/command_line.h"
+#include "host/text/text_codec.h"
+
+namespace vask::host {
+
+namespace {
+
+void Icons(ScriptHost& host, HostCore& core) {
+  EventJson list = EventJson::array();
+  for (const RegisteredIcon& icon : core.icons()) {
+    list.push_back(Event()
+                       .Int("iconId", icon.iconId)
+                       .Int("kind", icon.kind)
+                       .Int("resourceId", icon.resourceId)
+                       .json());
+  }
+  host.Write(Event("icons").Set("icons", std::move(list)));
+}
+
+// The items under the host's places for actions beside the own entry's and
+// a contact's details; "status" carries the withdrawn bit as last set.
+void Actions(ScriptHost& host, HostCore& core) {
+  EventJson list = EventJson::array();
+  for (const InterfaceItem& item : core.items()) {
+    if (item.parent != kParentOwnDetails && item.parent != kParentContactDetails) continue;
+    list.push_back(Event()
+                       .Int("action", item.id)
+                       .Int("parent", item.parent)
+                       .Str("for", item.parent == kParentOwnDetails ? "me" : "contact")
+                       .Str("text", Cp1250ToUtf8(item.text))
+                       .Int("icon", item.param)
+                       .Int("style", item.style)
+                       .Int("status", item.status)
+                       .json());
+  }
+  host.Write(Event("actions").Set("items", std::move(list)));
+}
+
+void IgnoredList(ScriptHost& host, HostCore& core) {
+  EventJson list = EventJson::array();
+  for (const std::string& address : core.IgnoredAddresses()) list.push_back(Cp1250ToUtf8(address));
+  host.Write(Event("ignored-list").Set("computers", std::move(list)));
+}
+
+// The user's own entry (contact row 0): the columns the plug-in answers
+// searches and details requests with.
+void OwnDetails(ScriptHost& host, HostCore& core) {
+  static constexpr int kColumns[] = {kColumnFirstName,   kColumnLastName,  kColumnNick,
+                                     kColumnCity,        kColumnQueryCity, kColumnEmail,
+                                     kColumnDescription, kColumnBirth,     kColumnGender};
+  EventJson columns = EventJson::object();
+  for (int column : kColumns) {
+    columns[std::to_string(column)] =
+        Cp1250ToUtf8(core.tables().GetText(kTableContacts, kOwnEntry, column));
+  }
+  host.Write(Event("own-details").Set("columns", std::move(columns)));
+}
+
+}  // namespace
+
+bool RunFaceCommand(ScriptHost& host, HostCore& core, const std::string& line) {
+  const std::vector<std::string> words = SplitWords(line, 0);
+  if (words.size() != 1) return false;
+  if (words[0] == "icons") {
+    Icons(host, core);
+  } else if (words[0] == "actions") {
+    Actions(host, core);
+  } else if (words[0] == "ignored") {
+    IgnoredList(host, core);
+  } else if (words[0] == "own-details") {
+    OwnDetails(host, core);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+const char* FaceCommandsHelp() { return "icons | actions | ignored | own-details"; }
+
+}  // namespace vask::host

@@ -1,0 +1,53 @@
+// vask-host's scripted mode: one command a line in, one JSON event a line
+// out (flushed), every host message the plug-in sends among the events.
+// The search commands (search_commands.h) and the commands over what the
+// plug-in declared (declared_ui.h) run from here too.
+//
+// Commands are UTF-8; texts go to the plug-in as Windows-1250. A command
+// whose text Windows-1250 cannot hold is refused with an "error" event.
+// Events may come from any of the plug-in's threads; each output sees them
+// one at a time, in the order they were written (event_outputs.h). The words
+// of a line are read by command_line.h.
+#pragma once
+
+#include <string>
+#include <utility>
+
+#include "host/commands/command_line.h"
+#include "host/commands/event_outputs.h"
+#include "host/core/host_core.h"
+#include "host/events/host_event.h"
+
+namespace vask::host {
+
+class ScriptHost {
+ public:
+  // Where events go: a line writer, the terminal, the web face.
+  using Output = EventOutput;
+
+  // verbose: service calls (GetValue, TempBuffer, ...) become events too.
+  ScriptHost(HostCore& core, int plugin, bool verbose);
+  ~ScriptHost();
+  ScriptHost(const ScriptHost&) = delete;
+  ScriptHost& operator=(const ScriptHost&) = delete;
+
+  // Runs one command line. False once the command was "quit".
+  bool Run(const std::string& line);
+  // Outputs are added before the first command runs.
+  void AddOutput(Output output) { outputs_.Add(std::move(output)); }
+  void Write(const Event& event);
+  void Error(const std::string& command, const std::string& message);
+
+ private:
+  bool ToPlugin(const std::string& command, const std::string& utf8, std::string* out);
+  void Chat(const std::string& utf8);
+  void Contacts();
+
+  HostCore& core_;
+  int plugin_;
+  bool verbose_;
+  EventOutputs outputs_;
+  int nextMessageId_ = 1;
+};
+
+}  // namespace vask::host

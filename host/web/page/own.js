@@ -1,0 +1,76 @@
+// The own data: the own status with its menu and description, and the own
+// details tab (the columns searches and details requests are answered from).
+
+import { send } from "./connection.js";
+import { actionButtons, renderMenu, setImage, statusIconUrl, statusName } from "./declared.js";
+import { $, state } from "./state.js";
+import { tabs } from "./tabs.js";
+import { toast } from "./toasts.js";
+
+export function renderOwn() {
+  $("me-computer").textContent = state.computer || "…";
+  const name = statusName(state.ownStatus);
+  $("me-status-text").textContent = state.ownText ? `${name}: ${state.ownText}` : name;
+  setImage($("me-icon"), statusIconUrl(state.ownStatus), name);
+  setImage($("status-button-icon"), statusIconUrl(state.ownStatus));
+  $("status-button-text").textContent = name;
+  if (document.activeElement !== $("description")) $("description").value = state.ownText;
+  renderMenu($("status-menu"), state.ownStatus, closeMenu);
+  document.title = `Vask: ${state.computer} (${name})`;
+}
+
+function closeMenu() {
+  $("status-menu").hidden = true;
+  $("status-button").setAttribute("aria-expanded", "false");
+}
+
+$("status-button").addEventListener("click", (e) => {
+  e.stopPropagation();
+  const menu = $("status-menu");
+  menu.hidden = !menu.hidden;
+  $("status-button").setAttribute("aria-expanded", menu.hidden ? "false" : "true");
+});
+document.addEventListener("click", (e) => {
+  if (!$("status-menu").contains(e.target)) closeMenu();
+});
+document.addEventListener("keydown", (e) => {
+  if (e.key === "Escape") closeMenu();
+});
+
+$("description-form").addEventListener("submit", (e) => {
+  e.preventDefault();
+  send({ command: "status", status: state.ownStatus, text: $("description").value });
+  $("description").blur();
+});
+
+// The own details tab's view: a form of the own columns, saved column by
+// column, with the actions the plug-in declared for the own entry.
+export function ownView() {
+  const view = document.getElementById("own-view").content.firstElementChild.cloneNode(true);
+  const form = view.querySelector(".own-form");
+  form.addEventListener("submit", (e) => {
+    e.preventDefault();
+    for (const field of form.elements) {
+      if (!field.name) continue;
+      let value = field.value.trim();
+      // The year lies in the upper 16 bits of its column.
+      if (field.name === "19") value = String((Number(value) || 0) * 65536);
+      send({ command: "own", column: Number(field.name), value });
+    }
+    toast("Zapisano moje dane.");
+  });
+  view.querySelector(".own-actions").append(...actionButtons(state.actions, "me"));
+  send({ command: "own-details" });
+  return view;
+}
+
+// The "own-details" event: the form filled in, when its tab is open.
+export function onOwnDetails(e) {
+  const form = tabs.get("own")?.view.querySelector(".own-form");
+  if (!form) return;
+  for (const [column, value] of Object.entries(e.columns || {})) {
+    const field = form.elements[column];
+    if (!field) continue;
+    field.value = column === "19" ? String(Math.floor((Number(value) || 0) / 65536) || "") : value;
+  }
+}
