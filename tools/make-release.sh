@@ -3,7 +3,10 @@
 #   vask.dll         the 32-bit plug-in, stripped of its debug information
 #   doc/Vask.html    the help, where the help button looks: the messenger's
 #                    folder (its setting 3) followed by "doc/Vask.html"
-#   windows.md       docs/windows.md, the install and check guide
+#   windows.txt      docs/windows.md, the install and check guide, as text a
+#                    stock Windows opens in Notepad: CRLF line ends and a
+#                    UTF-8 byte order mark (Notepad before Windows 10 1903
+#                    takes text without one for the ANSI code page)
 # The version is the ProductVersion of resources/vask.rc. The stripped DLL
 # is held to tools/check-dll.sh before it is packed.
 #
@@ -34,7 +37,20 @@ mkdir -p "$stage/doc"
 i686-w64-mingw32-strip --strip-all -o "$stage/vask.dll" "$build/vask.dll"
 "$root/tools/check-dll.sh" "$stage/vask.dll" >/dev/null
 cp "$root/doc/Vask.html" "$stage/doc/Vask.html"
-cp "$root/docs/windows.md" "$stage/windows.md"
+python3 - "$root/docs/windows.md" "$stage/windows.txt" <<'PY'
+import sys
+text = open(sys.argv[1], encoding="utf-8").read().replace("\r\n", "\n")
+with open(sys.argv[2], "wb") as f:
+    f.write(b"\xef\xbb\xbf" + text.replace("\n", "\r\n").encode("utf-8"))
+PY
+# What the users of the archive need to find in it: the help's network
+# section (NetBIOS, firewall, error 3025 on every edition) and the guide's.
+for f in doc/Vask.html windows.txt; do
+  for want in NetBIOS 137 3025 Set-SmbClientConfiguration 'Lanman' \
+      'Policies\Microsoft\Windows\NetworkProvider' 'Policies\Microsoft\Windows\Bowser' EnableMailslots; do
+    grep -qF "$want" "$stage/$f" || { echo "make-release: $f says nothing of $want" >&2; exit 1; }
+  done
+done
 
 zip="$out/vask-$version-win32.zip"
 rm -f "$zip"
@@ -43,7 +59,7 @@ python3 - "$stage" "$zip" <<'PY'
 import os, sys, zipfile
 stage, target = sys.argv[1], sys.argv[2]
 with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED) as z:
-    for name in ["vask.dll", "doc/Vask.html", "windows.md"]:
+    for name in ["vask.dll", "doc/Vask.html", "windows.txt"]:
         info = zipfile.ZipInfo(name, date_time=(2026, 1, 1, 0, 0, 0))
         info.compress_type = zipfile.ZIP_DEFLATED
         info.external_attr = 0o644 << 16

@@ -49,9 +49,11 @@ int LanEngine::Subscribe(int32_t pluginId, int32_t mask) {
 namespace {
 
 // A bus record shorter than its layout: another plug-in's mistake, which
-// must not make us read past its end.
+// must not make us read past its end. A size of 0 is a sender that leaves
+// the field unset (other plug-ins need not fill it in): such a record is
+// read by its layout. Only a size that is stated and short is refused.
 bool Covers(const HostMessage* message, size_t layout) {
-  if (message->size >= layout) return true;
+  if (message->size == 0 || message->size >= layout) return true;
   Log("- Odrzucony rekord %d: rozmiar %d, a powinien miec %d", message->id,
       static_cast<int>(message->size), static_cast<int>(layout));
   return false;

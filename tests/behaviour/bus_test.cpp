@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "abi/runtime_objects.h"
 #include "chat_fixture.h"
 #include "tests/listener/bus_listener.h"
 
@@ -160,6 +161,33 @@ TEST_F(Bus, ShortRecordsAreRefusedUnread) {
   EXPECT_TRUE(WaitLog("- Odrzucony rekord 55001: rozmiar 30, a powinien miec " +
                       std::to_string(sizeof(BusSendRecord))));
   EXPECT_TRUE(WaitLog("- Odrzucony rekord 55000: rozmiar 24, a powinien miec 28"));
+}
+
+// A plug-in that leaves a record's size at 0 has not stated one: its
+// subscription and its send are read by their layout and work.
+TEST_F(Bus, RecordsOfSizeZeroAreReadByTheirLayout) {
+  LanPeer b("B");
+  const int listener = LoadListener();
+  BusSubscribeRecord subscribe{};
+  subscribe.size = 0;
+  subscribe.id = kMsgBusSubscribe;
+  subscribe.sender = listener;
+  subscribe.mask = EVENT_SENT;
+  EXPECT_EQ(CallRecord(reinterpret_cast<HostMessage*>(&subscribe)), 1);
+  const std::string target = "B", command = "PING", body;
+  BusSendRecord send{};
+  send.head.size = 0;
+  send.head.id = kMsgBusSend;
+  send.head.sender = listener;
+  send.target = RuntimeStringOver(target);
+  send.command = RuntimeStringOver(command);
+  send.body = RuntimeStringOver(body);
+  EXPECT_EQ(CallRecord(reinterpret_cast<HostMessage*>(&send)), 1);
+  auto bytes = b.Read();
+  ASSERT_TRUE(bytes.has_value());
+  EXPECT_EQ(*bytes, std::string("1\0A\0B\0PING\0", 11));
+  // The subscription of size 0 took: the listener was offered the send.
+  EXPECT_EQ(SeenCommand(listener, kMsgBusSent, "PING"), 1);
 }
 
 TEST_F(Bus, RepeatedDatagramIsNotOffered) {
