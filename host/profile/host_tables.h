@@ -82,7 +82,7 @@ class HostTables {
   int ContactLimit();
 
   bool SetIgnored(std::string_view address, bool ignored);
-  bool IsIgnored(std::string_view address);     // compares ignoring ASCII case
+  bool IsIgnored(std::string_view address);     // compares ignoring case, Windows-1250 letters too
   std::vector<std::string> IgnoredAddresses();  // in capitals, sorted
 
   // The entry's number, 0 when it could not be stored. A time of 0 (the
@@ -109,7 +109,8 @@ class HostTables {
 
 // The leading decimal number of a text, as atoi reads it (0 when none).
 int64_t LeadingNumber(std::string_view text);
-// ASCII-only case folding compare.
+// Equal when the Windows-1250 texts match without regard to case (Polish
+// capitals included), as computer names do.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace vask::host
