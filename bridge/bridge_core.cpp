@@ -68,6 +68,34 @@ void BridgeCore::OnDroppedPacket(const std::string& reason, uint32_t ip, Millis 
   if (ip != config_.ip) Drop(reason, Dotted(ip), now);
 }
 
+void BridgeCore::OnLostHeld(const std::string& computer, size_t count, Millis now) {
+  std::string line = drops_.Count(computer + " closed a slot while datagrams were held for it",
+                                  "local " + computer, now, count);
+  if (!line.empty()) Log(line);
+}
+
+void BridgeCore::Delivered(Delivery outcome, uint8_t type, const std::string& computer, uint32_t ip,
+                           Millis now) {
+  switch (outcome) {
+    case Delivery::kDelivered:
+    case Delivery::kHeld:
+      return;
+    case Delivery::kNoSlot:
+      // A group datagram reaches every computer, slot or not: only one
+      // addressed to this computer was meant for a slot it lacks.
+      if (type == kDirectUnique) {
+        Drop("a datagram for a slot " + computer + " has not open", Dotted(ip), now);
+      }
+      return;
+    case Delivery::kBacklogFull:
+      Drop(computer + " does not read its slots and its backlog is full", Dotted(ip), now);
+      return;
+    case Delivery::kTooManyReceivers:
+      Drop("too many local receivers do not read (" + computer + ")", Dotted(ip), now);
+      return;
+  }
+}
+
 std::string BridgeCore::CacheKey(const NetbiosName& name) {
   return DescribeName(MakeName(name.name, name.suffix));
 }
@@ -496,7 +524,8 @@ void BridgeCore::OnDatagramPacket(const uint8_t* packet, size_t size, uint32_t i
   for (const std::string& computer : targets) {
     // Only a name that is ours: not while it is being registered, not when
     // another machine holds it.
-    if (StateOf(computer) == NameState::kOwned) io_.deliver(computer, slot, d.data);
+    if (StateOf(computer) != NameState::kOwned) continue;
+    Delivered(io_.deliver(computer, slot, d.data), d.type, computer, ip, now);
   }
 }
 

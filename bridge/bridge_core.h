@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/delivery.h"
 #include "bridge/drop_log.h"
 #include "bridge/mailslot_datagram.h"
 #include "bridge/name_packet.h"
@@ -33,11 +34,11 @@ struct BridgeIo {
   // Sends a UDP payload from our port `fromPort` (137 or 138) to ip:port.
   std::function<void(uint16_t fromPort, uint32_t ip, uint16_t port, const std::vector<uint8_t>&)>
       sendUdp;
-  // Writes one message into a local computer's slot; false when the slot is
-  // not there. Names are as they arrived: the receiver matches them without
-  // regard to case.
-  std::function<bool(const std::string& computer, const std::string& slot,
-                     const std::vector<uint8_t>& data)>
+  // Writes one message into a local computer's slot, or holds it for a
+  // receiver that cannot take it yet; says what became of it. Names are as
+  // they arrived: the receiver matches them without regard to case.
+  std::function<Delivery(const std::string& computer, const std::string& slot,
+                         const std::vector<uint8_t>& data)>
       deliver;
   std::function<void(const std::string&)> log;
   // The comment a served computer announces; may be left empty.
@@ -104,6 +105,9 @@ class BridgeCore {
   // A packet the program itself refused (too big to read): counted with the
   // other drops.
   void OnDroppedPacket(const std::string& reason, uint32_t ip, Millis now);
+  // Datagrams held for a local computer that were lost when its slot went
+  // away: counted with the other drops.
+  void OnLostHeld(const std::string& computer, size_t count, Millis now);
 
   // A local client opens "\\target\mailslot\..": succeeds when the target
   // is "*", our workgroup, or a name that answers a broadcast query.
@@ -172,6 +176,9 @@ class BridgeCore {
   uint32_t Random();
   void Log(const std::string& line);
   void Drop(const std::string& reason, const std::string& source, Millis now);
+  // Counts what a delivery to a local slot lost.
+  void Delivered(Delivery outcome, uint8_t type, const std::string& computer, uint32_t ip,
+                 Millis now);
   void SendName(uint32_t ip, uint16_t port, const std::vector<uint8_t>& packet);
   void AddOwnName(const NetbiosName& name, bool group, Millis now);
   void ReleaseOwnName(const OwnName& own);

@@ -251,6 +251,8 @@ class Program {
         fds.push_back({c.fd, static_cast<short>(c.busy ? 0 : POLLIN), 0});
         serials.push_back(serial);
       }
+      const size_t held = fds.size();  // then the slots that cannot take more yet
+      backlog_.AddPollFds(&fds);
       Millis now = Now();
       Millis wake = nextRescan;
       Millis deadline = core_.NextDeadline();
@@ -267,8 +269,15 @@ class Program {
         if (fds[1].revents & POLLIN) ReadUdp(name_, true, now);
         if (fds[2].revents & POLLIN) ReadUdp(datagram_, false, now);
         if (fds[3].revents & POLLIN) Accept();
-        for (size_t i = 4; i < fds.size(); ++i) {
+        for (size_t i = 4; i < held; ++i) {
           if (fds[i].revents) ReadLocal(serials[i - 4], now);
+        }
+        bool room = false;
+        for (size_t i = held; i < fds.size(); ++i) room = room || fds[i].revents != 0;
+        if (room) {
+          backlog_.Retry([this, now](const std::string& computer, size_t count) {
+            core_.OnLostHeld(computer, count, now);
+          });
         }
       }
       core_.OnTimer(now);
@@ -315,7 +324,7 @@ class Program {
     };
     io.deliver = [this](const std::string& computer, const std::string& slot,
                         const std::vector<uint8_t>& data) {
-      return lan_.Deliver(computer, slot, data);
+      return lan_.Deliver(computer, slot, data, &backlog_);
     };
     io.log = LogLine;
     io.comment = [this](const std::string& computer) { return lan_.Comment(computer); };
@@ -445,6 +454,7 @@ class Program {
   std::string interfaceName_;
   BridgeConfig config_;
   LanFolder lan_;
+  Backlog backlog_;
   BridgeCore core_;
   int name_ = -1;
   int datagram_ = -1;

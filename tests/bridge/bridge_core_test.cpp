@@ -56,7 +56,7 @@ class BridgeCoreTest : public ::testing::Test {
     };
     io.deliver = [this](const std::string& c, const std::string& s, const std::vector<uint8_t>& d) {
       delivered_.push_back({c, s, std::string(d.begin(), d.end())});
-      return true;
+      return delivery_;
     };
     io.log = [this](const std::string& line) { logs_.push_back(line); };
     io.comment = [](const std::string& computer) {
@@ -158,6 +158,7 @@ class BridgeCoreTest : public ::testing::Test {
   BridgeCore core_;
   std::vector<Sent> sent_;
   std::vector<Delivered> delivered_;
+  Delivery delivery_ = Delivery::kDelivered;  // what the slots say to each delivery
   std::vector<std::string> logs_;
 };
 
