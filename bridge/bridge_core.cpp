@@ -352,13 +352,17 @@ void BridgeCore::OnResponse(const NamePacket& p, uint32_t ip, Millis now) {
     return;
   }
   if (p.opcode() != kOpQuery) return;
-  auto it = queries_.find(CacheKey(p.recordName));
-  if (it == queries_.end() || it->second.id != p.id) return;
   if (p.rcode() != 0 || p.addresses.empty()) return;  // someone else may still answer
+  auto it = queries_.find(CacheKey(p.recordName));
+  if (it == queries_.end() || it->second.id != p.id) {
+    SecondAnswer(p, now);
+    return;
+  }
   CacheEntry entry;
   entry.found = true;
   entry.group = (p.addresses[0].nbFlags & kNbGroup) != 0;
   entry.ip = entry.group ? config_.broadcast : p.addresses[0].ip;
+  entry.id = p.id;
   PendingQuery query = std::move(it->second);
   queries_.erase(it);
   // The answer stands until our cache lifetime runs out, not for the TTL
@@ -369,6 +373,24 @@ void BridgeCore::OnResponse(const NamePacket& p, uint32_t ip, Millis now) {
     Hear(query.name.name, entry.ip, {}, nullptr, now);
   }
   for (auto& waiter : query.waiters) waiter(&entry);
+}
+
+void BridgeCore::SecondAnswer(const NamePacket& p, Millis now) {
+  auto cached = cache_.find(CacheKey(p.recordName));
+  if (cached == cache_.end()) return;
+  CacheEntry& entry = cached->second;
+  uint32_t other = p.addresses[0].ip;
+  bool group = (p.addresses[0].nbFlags & kNbGroup) != 0;
+  if (!entry.found || entry.group || group || entry.id != p.id || entry.ip == other) return;
+  // Two machines answer for one unique name: they claimed it together.
+  // The lower address is the one that keeps it (the rule of simultaneous
+  // claims), so that is where the name's datagrams go.
+  uint32_t keeper = std::min(entry.ip, other);
+  Log("two computers answer for " + DescribeName(p.recordName) + ": " + Dotted(entry.ip) + " and " +
+      Dotted(other) + "; using " + Dotted(keeper) + ", the lower address");
+  if (keeper == entry.ip) return;
+  entry.ip = keeper;
+  if (p.recordName.suffix == kSuffixWorkstation) Hear(p.recordName.name, keeper, {}, nullptr, now);
 }
 
 void BridgeCore::AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port) {
@@ -418,11 +440,10 @@ void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Mill
         return;  // group names are shared, never defended
       }
       if (FindOwned(p.recordName) && p.opcode() != kOpRefresh) {
-        std::vector<uint8_t> defence;
-        if (BuildDefence(p.id, p.recordName, config_.ip, &defence)) SendName(ip, port, defence);
-        Drop("registration of " + DescribeName(p.recordName) + " defended", Dotted(ip), now);
+        Defend(p, ip, port, now);
         return;
       }
+      if (p.opcode() != kOpRefresh && ClaimedTogether(p, ip, port, now)) return;
       // Heard of, not resolved: a registration may still be defended by
       // its owner, so only an answer to our own query is cached.
       if (p.recordName.suffix == kSuffixWorkstation && p.recordName.scope.empty()) {
@@ -438,6 +459,40 @@ void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Mill
     default:
       return;
   }
+}
+
+void BridgeCore::Defend(const NamePacket& p, uint32_t ip, uint16_t port, Millis now) {
+  std::vector<uint8_t> defence;
+  if (BuildDefence(p.id, p.recordName, config_.ip, &defence)) SendName(ip, port, defence);
+  Drop("registration of " + DescribeName(p.recordName) + " defended", Dotted(ip), now);
+}
+
+bool BridgeCore::ClaimedTogether(const NamePacket& p, uint32_t ip, uint16_t port, Millis now) {
+  for (OwnName& own : own_) {
+    if (own.group || own.state != NameState::kRegistering || !NamesMatch(own.name, p.recordName)) {
+      continue;
+    }
+    Served* served = FindServed(own.name.name);
+    if (!served) return false;
+    // Two machines claim one name at once, each hearing the other's claim
+    // while its own runs: both apply the same rule, so that exactly one
+    // keeps it. The lower address keeps it and defends it as if it were
+    // already its own; the other yields without a word. A peer that knows
+    // no such rule still takes the defence as one (it came for its claim
+    // in progress), and when it holds the lower address, it simply goes on
+    // and we yield.
+    if (config_.ip <= ip) {
+      Defend(p, ip, port, now);
+    } else {
+      NetbiosName name = own.name;
+      Log("the name " + DescribeName(name) + " is claimed at the same time by " + Dotted(ip) +
+          ", whose lower address keeps it");
+      EnterConflict(*served, name, ip, now);
+      Settle(name.name, now);
+    }
+    return true;
+  }
+  return false;
 }
 
 void BridgeCore::Announce(Served& served, uint32_t serverType, Millis period) {

@@ -11,6 +11,9 @@
 // same transaction id and name) the computer is in conflict: nothing is
 // delivered to it, its writes and claims are refused with
 // bridge_link::kErrorNameInConflict, until a new claim finds the name free.
+// Two machines that claim one name at the same time (each hears the other's
+// registration while its own runs) settle it by address: the lower one
+// keeps the name and defends it, the other yields into conflict.
 #pragma once
 
 #include <array>
@@ -163,6 +166,7 @@ class BridgeCore {
     bool group = false;
     uint32_t ip = 0;
     Millis expires = 0;
+    uint16_t id = 0;  // of the query answered
   };
   struct PendingQuery {
     NetbiosName name;
@@ -196,8 +200,15 @@ class BridgeCore {
             const std::string* comment, Millis now);
   void Forget(const NetbiosName& name, uint32_t ip);
   void OnResponse(const NamePacket& p, uint32_t ip, Millis now);
+  // A further positive answer to a query already answered.
+  void SecondAnswer(const NamePacket& p, Millis now);
   void OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Millis now);
   void AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port);
+  // Answers another machine's registration of a name we hold.
+  void Defend(const NamePacket& p, uint32_t ip, uint16_t port, Millis now);
+  // Another machine's registration of a name whose registration of ours is
+  // still running: the lower address keeps the name. True when it was one.
+  bool ClaimedTogether(const NamePacket& p, uint32_t ip, uint16_t port, Millis now);
   void OnBrowse(const MailslotDatagram& d, uint32_t ip, const std::string& group, Millis now);
   void Announce(Served& served, uint32_t serverType, Millis period);
   void Lookup(const NetbiosName& name, Millis now, std::function<void(const CacheEntry*)> done);

@@ -6,10 +6,10 @@ namespace vask::bridge {
 
 enum class Delivery {
   kDelivered,
-  kHeld,               // waits in the backlog behind earlier ones
-  kNoSlot,             // no live slot of that name
-  kBacklogFull,        // the receiver does not read and its share is full
-  kTooManyReceivers,   // too many receivers are waiting already
+  kHeld,              // waits in the backlog behind earlier ones
+  kNoSlot,            // no live slot of that name
+  kBacklogFull,       // the receiver does not read and its share is full
+  kTooManyReceivers,  // too many receivers are waiting already
 };
 
 }  // namespace vask::bridge

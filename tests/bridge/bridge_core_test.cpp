@@ -694,5 +694,151 @@ TEST_F(BridgeCoreTest, AnnouncementsHeardFillTheNeighbourhoodWithTheirComments) 
   EXPECT_EQ(core_.Neighbours()[0].name, "WINBOX");
 }
 
+// Two bridges on one network, each serving a computer of the same name,
+// driven on one injected clock: what one sends the other hears a moment
+// later (unicast to its address, broadcasts to both).
+class TwoBridges {
+ public:
+  static constexpr uint32_t kLow = 0x0A000002;
+  static constexpr uint32_t kHigh = 0x0A000003;
+
+  TwoBridges() : low_(Config(kLow), Io(0)), high_(Config(kHigh), Io(1)) {}
+
+  // Starts serving ALPHA on the low and the high address at the given
+  // times, claims it on both, and runs both until their claims are told.
+  void Run(Millis lowStart, Millis highStart) {
+    for (Millis t = 0; t <= 3000; t += 10) {
+      if (t == lowStart) Start(0, t);
+      if (t == highStart) Start(1, t);
+      Pump(t);
+      Core(0).OnTimer(t);
+      Core(1).OnTimer(t);
+      Pump(t);
+    }
+  }
+
+  BridgeCore& Core(int i) { return i == 0 ? low_ : high_; }
+  uint32_t claim[2] = {0xFFFFFFFF, 0xFFFFFFFF};
+  std::vector<std::string> logs[2];
+
+  // Whether bridge i answers a query for ALPHA<00>.
+  bool Answers(int i) {
+    answered_ = false;
+    std::vector<uint8_t> query;
+    EXPECT_TRUE(BuildQuery(99, MakeName("ALPHA", 0), &query));
+    Core(i).OnNamePacket(query.data(), query.size(), 0x0A000009, 137, 5000);
+    return answered_;
+  }
+
+ private:
+  struct Packet {
+    int to;
+    uint32_t from;
+    uint16_t port;
+    bool names;
+    std::vector<uint8_t> data;
+  };
+
+  static BridgeConfig Config(uint32_t ip) {
+    BridgeConfig c;
+    c.ip = ip;
+    c.broadcast = 0x0A0000FF;
+    return c;
+  }
+
+  BridgeIo Io(int i) {
+    BridgeIo io;
+    io.sendUdp = [this, i](uint16_t from, uint32_t ip, uint16_t port,
+                           const std::vector<uint8_t>& p) {
+      uint32_t own = i == 0 ? kLow : kHigh;
+      uint32_t other = i == 0 ? kHigh : kLow;
+      if (ip == 0x0A000009) answered_ = true;
+      if (ip == other || ip == 0x0A0000FF) queue_.push_back({1 - i, own, from, port == 137, p});
+    };
+    io.deliver = [](const std::string&, const std::string&, const std::vector<uint8_t>&) {
+      return Delivery::kDelivered;
+    };
+    io.log = [this, i](const std::string& line) { logs[i].push_back(line); };
+    return io;
+  }
+
+  void Start(int i, Millis now) {
+    Core(i).SetServedComputers({"ALPHA"}, now);
+    Core(i).Claim("ALPHA", now, [this, i](uint32_t e) { claim[i] = e; });
+  }
+
+  void Pump(Millis now) {
+    while (!queue_.empty()) {
+      Packet p = queue_.front();
+      queue_.erase(queue_.begin());
+      if (p.names) {
+        Core(p.to).OnNamePacket(p.data.data(), p.data.size(), p.from, p.port, now);
+      } else {
+        Core(p.to).OnDatagramPacket(p.data.data(), p.data.size(), p.from, now);
+      }
+    }
+  }
+
+  BridgeCore low_;
+  BridgeCore high_;
+  std::vector<Packet> queue_;
+  bool answered_ = false;
+};
+
+TEST(SimultaneousClaims, ExactlyOneOfTwoMachinesThatClaimANameTogetherKeepsIt) {
+  // Started together, or up to the end of the first one's registration,
+  // in either order: the lower address keeps the name, the other is told.
+  for (Millis gap : {0, 10, 100, 240, 250, 260, 500, 740}) {
+    for (bool lowFirst : {true, false}) {
+      SCOPED_TRACE("gap " + std::to_string(gap) + (lowFirst ? ", low first" : ", high first"));
+      TwoBridges lan;
+      lan.Run(lowFirst ? 0 : gap, lowFirst ? gap : 0);
+      EXPECT_EQ(lan.claim[0], 0u);
+      EXPECT_EQ(lan.claim[1], bridge_link::kErrorNameInConflict);
+      EXPECT_TRUE(lan.Answers(0));
+      EXPECT_FALSE(lan.Answers(1));
+      bool told = false;
+      for (const std::string& line : lan.logs[1]) {
+        told = told || line.find("in use by 10.0.0.2") != std::string::npos;
+      }
+      EXPECT_TRUE(told) << "the one that yields says so";
+    }
+  }
+}
+
+TEST_F(BridgeCoreTest, OfTwoAnswersForOneNameTheLowerAddressIsUsedAndTheClashLogged) {
+  ServeAndSettle();
+  core_.Resolve("BRAVO", 2000, [](uint32_t) {});
+  const NamePacket q = NamePackets(kBroadcastIp).back();
+  std::vector<uint8_t> answer;
+  ASSERT_TRUE(BuildPositiveResponse(q.id, q.question, 300000, {NbAddress{0, 0x0A000007}}, &answer));
+  Receive(answer, 0x0A000007, 2010);
+  ASSERT_TRUE(BuildPositiveResponse(q.id, q.question, 300000, {NbAddress{0, 0x0A000004}}, &answer));
+  logs_.clear();
+  Receive(answer, 0x0A000004, 2020);
+  ASSERT_EQ(logs_.size(), 1u);
+  EXPECT_NE(logs_[0].find("two computers answer for BRAVO<00>: 10.0.0.7 and 10.0.0.4"),
+            std::string::npos)
+      << logs_[0];
+  sent_.clear();
+  EXPECT_EQ(WriteNow("ALPHA", "BRAVO", 2100), 0u);
+  EXPECT_EQ(Datagrams(0x0A000004).size(), 1u);
+  EXPECT_TRUE(Datagrams(0x0A000007).empty());
+  ASSERT_EQ(core_.Neighbours().size(), 1u);
+  EXPECT_EQ(core_.Neighbours()[0].ip, 0x0A000004u);
+
+  // A higher one after that changes nothing but the log; a stray answer
+  // to no query of ours not even that.
+  ASSERT_TRUE(BuildPositiveResponse(q.id, q.question, 300000, {NbAddress{0, 0x0A000009}}, &answer));
+  Receive(answer, 0x0A000009, 2200);
+  ASSERT_TRUE(BuildPositiveResponse(static_cast<uint16_t>(q.id + 7), q.question, 300000,
+                                    {NbAddress{0, 0x0A000001}}, &answer));
+  Receive(answer, 0x0A000003, 2200);
+  EXPECT_EQ(logs_.size(), 2u);
+  sent_.clear();
+  EXPECT_EQ(WriteNow("ALPHA", "BRAVO", 2300), 0u);
+  EXPECT_EQ(Datagrams(0x0A000004).size(), 1u);
+}
+
 }  // namespace
 }  // namespace vask::bridge
