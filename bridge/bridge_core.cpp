@@ -277,6 +277,19 @@ void BridgeCore::Hear(const std::string& computer, uint32_t ip, const std::strin
   std::string group = CanonicalName(workgroup);
   if (!group.empty() && !bridge_link::IsListableName(group)) return;
   auto it = neighbours_.find(canonical);
+  if (it == neighbours_.end() || it->second.ip != ip) {
+    // One address speaks for a machine, and a machine has a few names at
+    // most (the computers one bridge serves, a server's aliases): more is
+    // one sender filling the list with made-up names, which would keep the
+    // computers that come later off it.
+    size_t fromThere = 0;
+    for (const auto& [key, n] : neighbours_) fromThere += n.ip == ip ? 1 : 0;
+    if (fromThere >= kMaxNeighboursPerAddress) {
+      Drop("one address names more than " + std::to_string(kMaxNeighboursPerAddress) + " computers",
+           Dotted(ip), now);
+      return;
+    }
+  }
   if (it == neighbours_.end()) {
     if (neighbours_.size() >= kMaxNeighbours) {
       Drop("the neighbourhood is full", Dotted(ip), now);

@@ -88,6 +88,10 @@ class BridgeCore {
   static constexpr uint32_t kTtl = 300000;  // seconds, the TTL Windows gives its names
   // Computers heard of beyond this many are not listed.
   static constexpr size_t kMaxNeighbours = 1000;
+  // Nor beyond this many from one address: enough for a machine whose
+  // bridge serves several computers or a server with aliases, a sliver of
+  // the list for a sender that makes names up.
+  static constexpr size_t kMaxNeighboursPerAddress = 16;
 
   BridgeCore(BridgeConfig config, BridgeIo io);
 

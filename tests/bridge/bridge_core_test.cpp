@@ -840,5 +840,44 @@ TEST_F(BridgeCoreTest, OfTwoAnswersForOneNameTheLowerAddressIsUsedAndTheClashLog
   EXPECT_EQ(Datagrams(0x0A000004).size(), 1u);
 }
 
+TEST_F(BridgeCoreTest, OneAddressCannotFillTheNeighbourhood) {
+  ServeAndSettle();
+  auto announce = [this](const std::string& name, uint32_t ip, Millis now) {
+    Announcement a;
+    a.serverName = name;
+    a.serverType = kServerWorkstation;
+    std::vector<uint8_t> frame;
+    ASSERT_TRUE(EncodeAnnouncement(a, &frame));
+    ReceiveDatagram(kDirectGroup, "WORKGROUP", 0x1D, "BROWSE",
+                    std::string(frame.begin(), frame.end()), ip, name, now);
+  };
+  logs_.clear();
+  for (int i = 0; i < 1200; ++i) announce("FAKE" + std::to_string(i), 0x0A000066, 3000 + i);
+  EXPECT_EQ(core_.Neighbours().size(), BridgeCore::kMaxNeighboursPerAddress);
+  ASSERT_FALSE(logs_.empty());
+  EXPECT_NE(logs_[0].find("one address names more than 16 computers"), std::string::npos)
+      << logs_[0];
+  // The names it has keep their places and may be heard again.
+  announce("FAKE3", 0x0A000066, 5000);
+  EXPECT_EQ(core_.Neighbours().size(), BridgeCore::kMaxNeighboursPerAddress);
+
+  // A real computer that comes later is listed, and so is one that moves
+  // to an address of its own; none moves onto the full address.
+  announce("REALPC", 0x0A000020, 60000);
+  std::vector<uint8_t> reg;
+  ASSERT_TRUE(BuildRegistration(5, MakeName("REALPC", 0), false, 0x0A000066, 300000, &reg));
+  Receive(reg, 0x0A000066, 60000);
+  announce("FAKE0", 0x0A000021, 60000);
+  std::vector<Neighbour> n = core_.Neighbours();
+  ASSERT_EQ(n.size(), BridgeCore::kMaxNeighboursPerAddress + 1);
+  bool real = false, moved = false;
+  for (const Neighbour& each : n) {
+    real = real || (each.name == "REALPC" && each.ip == 0x0A000020u);
+    moved = moved || (each.name == "FAKE0" && each.ip == 0x0A000021u);
+  }
+  EXPECT_TRUE(real);
+  EXPECT_TRUE(moved);
+}
+
 }  // namespace
 }  // namespace vask::bridge
