@@ -324,7 +324,7 @@ void BridgeCore::Forget(const NetbiosName& name, uint32_t ip) {
 }
 
 void BridgeCore::OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, uint16_t port,
-                              Millis now) {
+                              Millis now, bool unicast) {
   // Our own broadcasts come back to us; a tool of this machine (on another
   // port) is answered like anyone else.
   if (ip == config_.ip && port == kNamePort) return;
@@ -337,7 +337,7 @@ void BridgeCore::OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, u
   if (p.response()) {
     OnResponse(p, ip, now);
   } else {
-    OnRequest(p, ip, port, now);
+    OnRequest(p, ip, port, now, unicast);
   }
 }
 
@@ -406,13 +406,16 @@ void BridgeCore::SecondAnswer(const NamePacket& p, Millis now) {
   if (p.recordName.suffix == kSuffixWorkstation) Hear(p.recordName.name, keeper, {}, nullptr, now);
 }
 
-void BridgeCore::AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port) {
+void BridgeCore::AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port, bool unicast) {
   const NetbiosName& q = p.question;
   if (!q.scope.empty()) return;
   bool wildcard = q.name == "*";
   // A broadcast question for every node would have all of them answer at
-  // once: only a question about one of our names is answered then.
-  if (wildcard ? (p.flags & kFlagBroadcast) != 0 : !FindOwned(q)) return;
+  // once: only a question about one of our names is answered then. One
+  // sent to our own address is for us whatever its broadcast flag says
+  // (some tools set it on every question).
+  bool broadcast = !unicast && (p.flags & kFlagBroadcast) != 0;
+  if (wildcard ? broadcast : !FindOwned(q)) return;
   NodeStatus status;
   status.unitId = config_.mac;
   for (const OwnName& own : own_) {
@@ -426,12 +429,13 @@ void BridgeCore::AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t por
   if (BuildNodeStatusResponse(p.id, q, status, &answer)) SendName(ip, port, answer);
 }
 
-void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Millis now) {
+void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Millis now,
+                           bool unicast) {
   switch (p.opcode()) {
     case kOpQuery: {
       if (!p.hasQuestion) return;
       if (p.questionType == kTypeNbstat) {
-        AnswerNodeStatus(p, ip, port);
+        AnswerNodeStatus(p, ip, port, unicast);
         return;
       }
       std::vector<uint8_t> answer;
@@ -458,15 +462,20 @@ void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Mill
       }
       if (p.opcode() != kOpRefresh && ClaimedTogether(p, ip, port, now)) return;
       // Heard of, not resolved: a registration may still be defended by
-      // its owner, so only an answer to our own query is cached.
+      // its owner, so only an answer to our own query is cached. The
+      // computer is listed at the address it spoke from, not the one it
+      // claims: a packet can claim any address, and the one it came from
+      // is the one that reaches it on this subnet.
       if (p.recordName.suffix == kSuffixWorkstation && p.recordName.scope.empty()) {
-        Hear(p.recordName.name, p.addresses[0].ip, {}, nullptr, now);
+        Hear(p.recordName.name, ip, {}, nullptr, now);
       }
       return;
     }
     case kOpRelease: {
+      // Only the machine that holds a name lets it go: what we know of it
+      // is forgotten when the release comes from its address.
       if (!p.hasRecord || p.addresses.empty()) return;
-      Forget(p.recordName, p.addresses[0].ip);
+      Forget(p.recordName, ip);
       return;
     }
     default:

@@ -105,8 +105,11 @@ class BridgeCore {
   // first). A computer not served is not the bridge's to check: done(0).
   void Claim(const std::string& computer, Millis now, Completion done);
 
-  // A UDP payload that arrived on port 137 or 138 from ip:port.
-  void OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, uint16_t port, Millis now);
+  // A UDP payload that arrived on port 137 or 138 from ip:port. `unicast`:
+  // the name packet was sent to our own address, not a broadcast one (false
+  // where the program cannot tell).
+  void OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, uint16_t port, Millis now,
+                    bool unicast = false);
   void OnDatagramPacket(const uint8_t* packet, size_t size, uint32_t ip, Millis now);
 
   // A packet the program itself refused (too big to read): counted with the
@@ -206,8 +209,8 @@ class BridgeCore {
   void OnResponse(const NamePacket& p, uint32_t ip, Millis now);
   // A further positive answer to a query already answered.
   void SecondAnswer(const NamePacket& p, Millis now);
-  void OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Millis now);
-  void AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port);
+  void OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Millis now, bool unicast);
+  void AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port, bool unicast);
   // Answers another machine's registration of a name we hold.
   void Defend(const NamePacket& p, uint32_t ip, uint16_t port, Millis now);
   // Another machine's registration of a name whose registration of ours is

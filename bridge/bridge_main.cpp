@@ -223,6 +223,8 @@ class Program {
   int Run() {
     name_ = BindUdp(kNamePort);
     if (name_ < 0) return kExitFailure;
+    int on = 1;  // to tell a question to us from one to everybody
+    ::setsockopt(name_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     datagram_ = BindUdp(kDatagramPort);
     if (datagram_ < 0) return kExitFailure;
     listen_ = ListenLocal(lan_, &socketPath_);
@@ -343,9 +345,17 @@ class Program {
     for (;;) {
       uint8_t packet[2048];
       sockaddr_in from{};
-      socklen_t fromSize = sizeof from;
-      ssize_t got = ::recvfrom(fd, packet, sizeof packet, MSG_TRUNC,
-                               reinterpret_cast<sockaddr*>(&from), &fromSize);
+      // The address the packet was sent to (IP_PKTINFO on the name socket).
+      alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+      iovec data{packet, sizeof packet};
+      msghdr message{};
+      message.msg_name = &from;
+      message.msg_namelen = sizeof from;
+      message.msg_iov = &data;
+      message.msg_iovlen = 1;
+      message.msg_control = control;
+      message.msg_controllen = sizeof control;
+      ssize_t got = ::recvmsg(fd, &message, MSG_TRUNC);
       if (got < 0) {
         if (errno == EINTR) continue;
         return;  // EAGAIN: drained
@@ -356,7 +366,16 @@ class Program {
         continue;
       }
       if (names) {
-        core_.OnNamePacket(packet, static_cast<size_t>(got), ip, ntohs(from.sin_port), now);
+        bool unicast = false;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+          if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+          in_pktinfo info;
+          std::memcpy(&info, CMSG_DATA(c), sizeof info);
+          uint32_t to = ntohl(info.ipi_addr.s_addr);
+          unicast = to != config_.broadcast && to != INADDR_BROADCAST;
+        }
+        core_.OnNamePacket(packet, static_cast<size_t>(got), ip, ntohs(from.sin_port), now,
+                           unicast);
       } else {
         core_.OnDatagramPacket(packet, static_cast<size_t>(got), ip, now);
       }

@@ -585,7 +585,36 @@ TEST_F(BridgeCoreTest, NodeStatusListsTheServedNamesAndTheWorkgroup) {
   Receive(request, kPeerIp, 3000);
   ASSERT_TRUE(BuildNodeStatusRequest(4, MakeName("DELTA", 0), &request));
   Receive(request, kPeerIp, 3000);
+  core_.OnNamePacket(request.data(), request.size(), kPeerIp, 137, 3000, true);
   EXPECT_TRUE(sent_.empty());
+
+  // The broadcast flag on a question sent to our own address: answered.
+  ASSERT_TRUE(BuildNodeStatusRequest(5, MakeName("*", 0), &request));
+  Set16Be(&request, 2, kFlagBroadcast);
+  core_.OnNamePacket(request.data(), request.size(), kPeerIp, 40001, 3000, true);
+  ASSERT_EQ(sent_.size(), 1u);
+  EXPECT_EQ(sent_[0].port, 40001);
+  ASSERT_TRUE(DecodeNamePacket(sent_[0].packet.data(), sent_[0].packet.size(), &answer));
+  EXPECT_EQ(answer.id, 5);
+}
+
+TEST_F(BridgeCoreTest, ARegistrationListsItsSenderAndOnlyTheHolderReleases) {
+  ServeAndSettle();
+  // Claims 10.0.0.66, comes from 10.0.0.8: listed where it came from.
+  std::vector<uint8_t> reg;
+  ASSERT_TRUE(BuildRegistration(5, MakeName("DELTA", 0), false, 0x0A000042, 300000, &reg));
+  Receive(reg, 0x0A000008, 3000);
+  ASSERT_EQ(core_.Neighbours().size(), 1u);
+  EXPECT_EQ(core_.Neighbours()[0].ip, 0x0A000008u);
+  // A release naming its address but sent from elsewhere changes nothing;
+  // its own does.
+  std::vector<uint8_t> release;
+  ASSERT_TRUE(BuildRelease(6, MakeName("DELTA", 0), false, 0x0A000008, &release));
+  Receive(release, 0x0A000009, 3100);
+  EXPECT_EQ(core_.Neighbours().size(), 1u);
+  ASSERT_TRUE(BuildRelease(7, MakeName("DELTA", 0), false, 0x0A000042, &release));
+  Receive(release, 0x0A000008, 3200);
+  EXPECT_TRUE(core_.Neighbours().empty());
 }
 
 TEST_F(BridgeCoreTest, EachComputerAnnouncesItselfAtGrowingIntervals) {
