@@ -14,6 +14,9 @@ namespace {
 
 constexpr uint8_t kSuffixMasterBrowser = 0x1D;
 constexpr uint8_t kSuffixBrowserElections = 0x1E;
+// How much later than its registration's end another machine is asked for
+// a name it registered.
+constexpr Millis kClaimMargin = 100;
 
 std::string Dotted(uint32_t ip) {
   char text[20];
@@ -461,6 +464,7 @@ void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Mill
         return;
       }
       if (p.opcode() != kOpRefresh && ClaimedTogether(p, ip, port, now)) return;
+      if (p.opcode() != kOpRefresh) HeardClaim(p.recordName, now);
       // Heard of, not resolved: a registration may still be defended by
       // its owner, so only an answer to our own query is cached. The
       // computer is listed at the address it spoke from, not the one it
@@ -480,6 +484,23 @@ void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Mill
     }
     default:
       return;
+  }
+}
+
+void BridgeCore::HeardClaim(const NetbiosName& name, Millis now) {
+  std::string key = CacheKey(name);
+  // The name may be there now: a failed lookup of it no longer stands.
+  auto cached = cache_.find(key);
+  if (cached != cache_.end() && !cached->second.found) cache_.erase(cached);
+  // Its registration is over (the name is its owner's) at most this long
+  // after the first packet of it heard, with a little room for the
+  // owner's clock; later packets of the same registration move nothing.
+  Millis end = now + kBroadcastTries * kRetryInterval + kClaimMargin;
+  auto claim = claims_.find(key);
+  if (claim == claims_.end()) {
+    if (claims_.size() < kMaxNeighbours) claims_.emplace(key, end);
+  } else if (claim->second <= now) {
+    claim->second = end;
   }
 }
 
@@ -770,6 +791,16 @@ void BridgeCore::OnTimer(Millis now) {
       ++it;
       continue;
     }
+    auto claim = claims_.find(it->first);
+    if (claim != claims_.end() && claim->second > now && !query.extended) {
+      // Nobody answers, but a machine is registering the name (a bridge
+      // that restarted): ask once more when its registration has run out.
+      query.extended = true;
+      query.sent = kBroadcastTries - 1;
+      query.next = claim->second;
+      ++it;
+      continue;
+    }
     CacheEntry missing;
     missing.expires = now + config_.negativeLifetime;
     cache_[it->first] = missing;
@@ -779,6 +810,9 @@ void BridgeCore::OnTimer(Millis now) {
   }
   for (auto it = cache_.begin(); it != cache_.end();) {
     it = it->second.expires <= now ? cache_.erase(it) : std::next(it);
+  }
+  for (auto it = claims_.begin(); it != claims_.end();) {
+    it = it->second <= now ? claims_.erase(it) : std::next(it);
   }
   for (auto it = neighbours_.begin(); it != neighbours_.end();) {
     if (it->second.lastSeen + config_.neighbourLifetime <= now) {

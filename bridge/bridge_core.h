@@ -181,6 +181,7 @@ class BridgeCore {
     int sent = 0;
     Millis next = 0;
     std::vector<std::function<void(const CacheEntry*)>> waiters;
+    bool extended = false;  // asked once more for a registration heard
   };
 
   uint16_t NextId();
@@ -211,6 +212,8 @@ class BridgeCore {
   void SecondAnswer(const NamePacket& p, Millis now);
   void OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Millis now, bool unicast);
   void AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port, bool unicast);
+  // Another machine registers a name that is not ours.
+  void HeardClaim(const NetbiosName& name, Millis now);
   // Answers another machine's registration of a name we hold.
   void Defend(const NamePacket& p, uint32_t ip, uint16_t port, Millis now);
   // Another machine's registration of a name whose registration of ours is
@@ -235,6 +238,9 @@ class BridgeCore {
   std::vector<OwnName> own_;
   std::map<std::string, CacheEntry> cache_;
   std::map<std::string, PendingQuery> queries_;
+  // Names others are registering (by CacheKey): when their registration
+  // runs out. A lookup that finds nobody waits for it.
+  std::map<std::string, Millis> claims_;
   std::map<std::string, Neighbour> neighbours_;
   bool neighboursChanged_ = false;
   DropLog drops_;

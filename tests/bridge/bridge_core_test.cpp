@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -596,6 +597,64 @@ TEST_F(BridgeCoreTest, NodeStatusListsTheServedNamesAndTheWorkgroup) {
   EXPECT_EQ(sent_[0].port, 40001);
   ASSERT_TRUE(DecodeNamePacket(sent_[0].packet.data(), sent_[0].packet.size(), &answer));
   EXPECT_EQ(answer.id, 5);
+}
+
+// A bridge restarts: it releases its names, and the new one registers them
+// over 750 ms, answering nothing meanwhile. A write in that gap waits for
+// the registration it heard instead of failing, and a failed lookup does
+// not outlive a registration heard after it.
+TEST_F(BridgeCoreTest, AComputerWhoseBridgeRestartsIsReachableWithinASecond) {
+  ServeAndSettle();
+  core_.Resolve("BRAVO", 2000, [](uint32_t) {});
+  AnswerQuery(kPeerIp, 2000);
+  std::vector<uint8_t> packet;
+  ASSERT_TRUE(BuildRelease(1, MakeName("BRAVO", 0), false, kPeerIp, &packet));
+  Receive(packet, kPeerIp, 3000);
+  uint32_t result = 1;
+  Millis done = 0;
+  core_.Write("ALPHA", "BRAVO", "vask", {'x'}, 3010, [&](uint32_t e) { result = e; });
+  bool owned = false;
+  for (Millis t = 3010; t <= 6000 && result == 1; t += 10) {
+    if (t == 3020 || t == 3270 || t == 3520) {  // the new bridge's registration
+      ASSERT_TRUE(BuildRegistration(static_cast<uint16_t>(t), MakeName("BRAVO", 0), false, kPeerIp,
+                                    300000, &packet));
+      Receive(packet, kPeerIp, t);
+    }
+    owned = t >= 3770;  // silence: the name is its own from here on
+    core_.OnTimer(t);
+    if (owned) {
+      for (const NamePacket& q : NamePackets(kBroadcastIp)) {
+        if (q.opcode() != kOpQuery) continue;
+        std::vector<uint8_t> answer;
+        ASSERT_TRUE(
+            BuildPositiveResponse(q.id, q.question, 300000, {NbAddress{0, kPeerIp}}, &answer));
+        Receive(answer, kPeerIp, t);
+      }
+    }
+    sent_.erase(std::remove_if(sent_.begin(), sent_.end(),
+                               [](const Sent& s) { return s.fromPort == kNamePort; }),
+                sent_.end());
+    done = t;
+  }
+  EXPECT_EQ(result, 0u);
+  EXPECT_LE(done - 3000, 1000) << "without a route for at most a second";
+  EXPECT_EQ(Datagrams(kPeerIp).size(), 1u);
+
+  // A lookup that failed while nobody held the name does not outlive the
+  // registration that follows it.
+  sent_.clear();
+  result = 1;
+  core_.Resolve("DELTA", 10000, [&](uint32_t e) { result = e; });
+  for (Millis t = 10000; t <= 10750; t += 250) core_.OnTimer(t);
+  EXPECT_EQ(result, 53u);
+  ASSERT_TRUE(BuildRegistration(9, MakeName("DELTA", 0), false, 0x0A000008, 300000, &packet));
+  Receive(packet, 0x0A000008, 10800);
+  sent_.clear();
+  result = 1;
+  core_.Resolve("DELTA", 11700, [&](uint32_t e) { result = e; });
+  EXPECT_EQ(result, 1u) << "asked again, not refused from the cache";
+  AnswerQuery(0x0A000008, 11710);
+  EXPECT_EQ(result, 0u);
 }
 
 TEST_F(BridgeCoreTest, ARegistrationListsItsSenderAndOnlyTheHolderReleases) {
