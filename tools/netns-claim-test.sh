@@ -16,7 +16,7 @@ SCRIPT=netns-claim-test
 netns_build_dir "${1:-}"
 BRIDGE_BIN=$BUILD/vask-bridge
 TAG=vc$$
-SUBNET=10.213.9
+SUBNET=10.213.11
 DEADLINE=${NETNS_TEST_DEADLINE:-10}
 ROUNDS=${NETNS_CLAIM_ROUNDS:-5}
 
