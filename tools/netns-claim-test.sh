@@ -17,6 +17,7 @@ netns_build_dir "${1:-}"
 BRIDGE_BIN=$BUILD/vask-bridge
 TAG=vc$$
 SUBNET=10.213.11
+# shellcheck disable=SC2034  # read by the waits of netns-lib.sh
 DEADLINE=${NETNS_TEST_DEADLINE:-10}
 ROUNDS=${NETNS_CLAIM_ROUNDS:-5}
 
