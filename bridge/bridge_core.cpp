@@ -14,6 +14,9 @@ namespace {
 
 constexpr uint8_t kSuffixMasterBrowser = 0x1D;
 constexpr uint8_t kSuffixBrowserElections = 0x1E;
+// How much later than its registration's end another machine is asked for
+// a name it registered.
+constexpr Millis kClaimMargin = 100;
 
 std::string Dotted(uint32_t ip) {
   char text[20];
@@ -66,6 +69,34 @@ void BridgeCore::Drop(const std::string& reason, const std::string& source, Mill
 
 void BridgeCore::OnDroppedPacket(const std::string& reason, uint32_t ip, Millis now) {
   if (ip != config_.ip) Drop(reason, Dotted(ip), now);
+}
+
+void BridgeCore::OnLostHeld(const std::string& computer, size_t count, Millis now) {
+  std::string line = drops_.Count(computer + " closed a slot while datagrams were held for it",
+                                  "local " + computer, now, count);
+  if (!line.empty()) Log(line);
+}
+
+void BridgeCore::Delivered(Delivery outcome, uint8_t type, const std::string& computer, uint32_t ip,
+                           Millis now) {
+  switch (outcome) {
+    case Delivery::kDelivered:
+    case Delivery::kHeld:
+      return;
+    case Delivery::kNoSlot:
+      // A group datagram reaches every computer, slot or not: only one
+      // addressed to this computer was meant for a slot it lacks.
+      if (type == kDirectUnique) {
+        Drop("a datagram for a slot " + computer + " has not open", Dotted(ip), now);
+      }
+      return;
+    case Delivery::kBacklogFull:
+      Drop(computer + " does not read its slots and its backlog is full", Dotted(ip), now);
+      return;
+    case Delivery::kTooManyReceivers:
+      Drop("too many local receivers do not read (" + computer + ")", Dotted(ip), now);
+      return;
+  }
 }
 
 std::string BridgeCore::CacheKey(const NetbiosName& name) {
@@ -249,6 +280,19 @@ void BridgeCore::Hear(const std::string& computer, uint32_t ip, const std::strin
   std::string group = CanonicalName(workgroup);
   if (!group.empty() && !bridge_link::IsListableName(group)) return;
   auto it = neighbours_.find(canonical);
+  if (it == neighbours_.end() || it->second.ip != ip) {
+    // One address speaks for a machine, and a machine has a few names at
+    // most (the computers one bridge serves, a server's aliases): more is
+    // one sender filling the list with made-up names, which would keep the
+    // computers that come later off it.
+    size_t fromThere = 0;
+    for (const auto& [key, n] : neighbours_) fromThere += n.ip == ip ? 1 : 0;
+    if (fromThere >= kMaxNeighboursPerAddress) {
+      Drop("one address names more than " + std::to_string(kMaxNeighboursPerAddress) + " computers",
+           Dotted(ip), now);
+      return;
+    }
+  }
   if (it == neighbours_.end()) {
     if (neighbours_.size() >= kMaxNeighbours) {
       Drop("the neighbourhood is full", Dotted(ip), now);
@@ -283,7 +327,7 @@ void BridgeCore::Forget(const NetbiosName& name, uint32_t ip) {
 }
 
 void BridgeCore::OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, uint16_t port,
-                              Millis now) {
+                              Millis now, bool unicast) {
   // Our own broadcasts come back to us; a tool of this machine (on another
   // port) is answered like anyone else.
   if (ip == config_.ip && port == kNamePort) return;
@@ -296,7 +340,7 @@ void BridgeCore::OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, u
   if (p.response()) {
     OnResponse(p, ip, now);
   } else {
-    OnRequest(p, ip, port, now);
+    OnRequest(p, ip, port, now, unicast);
   }
 }
 
@@ -324,13 +368,17 @@ void BridgeCore::OnResponse(const NamePacket& p, uint32_t ip, Millis now) {
     return;
   }
   if (p.opcode() != kOpQuery) return;
-  auto it = queries_.find(CacheKey(p.recordName));
-  if (it == queries_.end() || it->second.id != p.id) return;
   if (p.rcode() != 0 || p.addresses.empty()) return;  // someone else may still answer
+  auto it = queries_.find(CacheKey(p.recordName));
+  if (it == queries_.end() || it->second.id != p.id) {
+    SecondAnswer(p, now);
+    return;
+  }
   CacheEntry entry;
   entry.found = true;
   entry.group = (p.addresses[0].nbFlags & kNbGroup) != 0;
   entry.ip = entry.group ? config_.broadcast : p.addresses[0].ip;
+  entry.id = p.id;
   PendingQuery query = std::move(it->second);
   queries_.erase(it);
   // The answer stands until our cache lifetime runs out, not for the TTL
@@ -343,13 +391,34 @@ void BridgeCore::OnResponse(const NamePacket& p, uint32_t ip, Millis now) {
   for (auto& waiter : query.waiters) waiter(&entry);
 }
 
-void BridgeCore::AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port) {
+void BridgeCore::SecondAnswer(const NamePacket& p, Millis now) {
+  auto cached = cache_.find(CacheKey(p.recordName));
+  if (cached == cache_.end()) return;
+  CacheEntry& entry = cached->second;
+  uint32_t other = p.addresses[0].ip;
+  bool group = (p.addresses[0].nbFlags & kNbGroup) != 0;
+  if (!entry.found || entry.group || group || entry.id != p.id || entry.ip == other) return;
+  // Two machines answer for one unique name: they claimed it together.
+  // The lower address is the one that keeps it (the rule of simultaneous
+  // claims), so that is where the name's datagrams go.
+  uint32_t keeper = std::min(entry.ip, other);
+  Log("two computers answer for " + DescribeName(p.recordName) + ": " + Dotted(entry.ip) + " and " +
+      Dotted(other) + "; using " + Dotted(keeper) + ", the lower address");
+  if (keeper == entry.ip) return;
+  entry.ip = keeper;
+  if (p.recordName.suffix == kSuffixWorkstation) Hear(p.recordName.name, keeper, {}, nullptr, now);
+}
+
+void BridgeCore::AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port, bool unicast) {
   const NetbiosName& q = p.question;
   if (!q.scope.empty()) return;
   bool wildcard = q.name == "*";
   // A broadcast question for every node would have all of them answer at
-  // once: only a question about one of our names is answered then.
-  if (wildcard ? (p.flags & kFlagBroadcast) != 0 : !FindOwned(q)) return;
+  // once: only a question about one of our names is answered then. One
+  // sent to our own address is for us whatever its broadcast flag says
+  // (some tools set it on every question).
+  bool broadcast = !unicast && (p.flags & kFlagBroadcast) != 0;
+  if (wildcard ? broadcast : !FindOwned(q)) return;
   NodeStatus status;
   status.unitId = config_.mac;
   for (const OwnName& own : own_) {
@@ -363,12 +432,13 @@ void BridgeCore::AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t por
   if (BuildNodeStatusResponse(p.id, q, status, &answer)) SendName(ip, port, answer);
 }
 
-void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Millis now) {
+void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Millis now,
+                           bool unicast) {
   switch (p.opcode()) {
     case kOpQuery: {
       if (!p.hasQuestion) return;
       if (p.questionType == kTypeNbstat) {
-        AnswerNodeStatus(p, ip, port);
+        AnswerNodeStatus(p, ip, port, unicast);
         return;
       }
       std::vector<uint8_t> answer;
@@ -390,26 +460,82 @@ void BridgeCore::OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Mill
         return;  // group names are shared, never defended
       }
       if (FindOwned(p.recordName) && p.opcode() != kOpRefresh) {
-        std::vector<uint8_t> defence;
-        if (BuildDefence(p.id, p.recordName, config_.ip, &defence)) SendName(ip, port, defence);
-        Drop("registration of " + DescribeName(p.recordName) + " defended", Dotted(ip), now);
+        Defend(p, ip, port, now);
         return;
       }
+      if (p.opcode() != kOpRefresh && ClaimedTogether(p, ip, port, now)) return;
+      if (p.opcode() != kOpRefresh) HeardClaim(p.recordName, now);
       // Heard of, not resolved: a registration may still be defended by
-      // its owner, so only an answer to our own query is cached.
+      // its owner, so only an answer to our own query is cached. The
+      // computer is listed at the address it spoke from, not the one it
+      // claims: a packet can claim any address, and the one it came from
+      // is the one that reaches it on this subnet.
       if (p.recordName.suffix == kSuffixWorkstation && p.recordName.scope.empty()) {
-        Hear(p.recordName.name, p.addresses[0].ip, {}, nullptr, now);
+        Hear(p.recordName.name, ip, {}, nullptr, now);
       }
       return;
     }
     case kOpRelease: {
+      // Only the machine that holds a name lets it go: what we know of it
+      // is forgotten when the release comes from its address.
       if (!p.hasRecord || p.addresses.empty()) return;
-      Forget(p.recordName, p.addresses[0].ip);
+      Forget(p.recordName, ip);
       return;
     }
     default:
       return;
   }
+}
+
+void BridgeCore::HeardClaim(const NetbiosName& name, Millis now) {
+  std::string key = CacheKey(name);
+  // The name may be there now: a failed lookup of it no longer stands.
+  auto cached = cache_.find(key);
+  if (cached != cache_.end() && !cached->second.found) cache_.erase(cached);
+  // Its registration is over (the name is its owner's) at most this long
+  // after the first packet of it heard, with a little room for the
+  // owner's clock; later packets of the same registration move nothing.
+  Millis end = now + kBroadcastTries * kRetryInterval + kClaimMargin;
+  auto claim = claims_.find(key);
+  if (claim == claims_.end()) {
+    if (claims_.size() < kMaxNeighbours) claims_.emplace(key, end);
+  } else if (claim->second <= now) {
+    claim->second = end;
+  }
+}
+
+void BridgeCore::Defend(const NamePacket& p, uint32_t ip, uint16_t port, Millis now) {
+  std::vector<uint8_t> defence;
+  if (BuildDefence(p.id, p.recordName, config_.ip, &defence)) SendName(ip, port, defence);
+  Drop("registration of " + DescribeName(p.recordName) + " defended", Dotted(ip), now);
+}
+
+bool BridgeCore::ClaimedTogether(const NamePacket& p, uint32_t ip, uint16_t port, Millis now) {
+  for (OwnName& own : own_) {
+    if (own.group || own.state != NameState::kRegistering || !NamesMatch(own.name, p.recordName)) {
+      continue;
+    }
+    Served* served = FindServed(own.name.name);
+    if (!served) return false;
+    // Two machines claim one name at once, each hearing the other's claim
+    // while its own runs: both apply the same rule, so that exactly one
+    // keeps it. The lower address keeps it and defends it as if it were
+    // already its own; the other yields without a word. A peer that knows
+    // no such rule still takes the defence as one (it came for its claim
+    // in progress), and when it holds the lower address, it simply goes on
+    // and we yield.
+    if (config_.ip <= ip) {
+      Defend(p, ip, port, now);
+    } else {
+      NetbiosName name = own.name;
+      Log("the name " + DescribeName(name) + " is claimed at the same time by " + Dotted(ip) +
+          ", whose lower address keeps it");
+      EnterConflict(*served, name, ip, now);
+      Settle(name.name, now);
+    }
+    return true;
+  }
+  return false;
 }
 
 void BridgeCore::Announce(Served& served, uint32_t serverType, Millis period) {
@@ -496,7 +622,8 @@ void BridgeCore::OnDatagramPacket(const uint8_t* packet, size_t size, uint32_t i
   for (const std::string& computer : targets) {
     // Only a name that is ours: not while it is being registered, not when
     // another machine holds it.
-    if (StateOf(computer) == NameState::kOwned) io_.deliver(computer, slot, d.data);
+    if (StateOf(computer) != NameState::kOwned) continue;
+    Delivered(io_.deliver(computer, slot, d.data), d.type, computer, ip, now);
   }
 }
 
@@ -664,6 +791,16 @@ void BridgeCore::OnTimer(Millis now) {
       ++it;
       continue;
     }
+    auto claim = claims_.find(it->first);
+    if (claim != claims_.end() && claim->second > now && !query.extended) {
+      // Nobody answers, but a machine is registering the name (a bridge
+      // that restarted): ask once more when its registration has run out.
+      query.extended = true;
+      query.sent = kBroadcastTries - 1;
+      query.next = claim->second;
+      ++it;
+      continue;
+    }
     CacheEntry missing;
     missing.expires = now + config_.negativeLifetime;
     cache_[it->first] = missing;
@@ -673,6 +810,9 @@ void BridgeCore::OnTimer(Millis now) {
   }
   for (auto it = cache_.begin(); it != cache_.end();) {
     it = it->second.expires <= now ? cache_.erase(it) : std::next(it);
+  }
+  for (auto it = claims_.begin(); it != claims_.end();) {
+    it = it->second <= now ? claims_.erase(it) : std::next(it);
   }
   for (auto it = neighbours_.begin(); it != neighbours_.end();) {
     if (it->second.lastSeen + config_.neighbourLifetime <= now) {

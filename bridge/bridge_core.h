@@ -11,6 +11,9 @@
 // same transaction id and name) the computer is in conflict: nothing is
 // delivered to it, its writes and claims are refused with
 // bridge_link::kErrorNameInConflict, until a new claim finds the name free.
+// Two machines that claim one name at the same time (each hears the other's
+// registration while its own runs) settle it by address: the lower one
+// keeps the name and defends it, the other yields into conflict.
 #pragma once
 
 #include <array>
@@ -20,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/delivery.h"
 #include "bridge/drop_log.h"
 #include "bridge/mailslot_datagram.h"
 #include "bridge/name_packet.h"
@@ -33,11 +37,11 @@ struct BridgeIo {
   // Sends a UDP payload from our port `fromPort` (137 or 138) to ip:port.
   std::function<void(uint16_t fromPort, uint32_t ip, uint16_t port, const std::vector<uint8_t>&)>
       sendUdp;
-  // Writes one message into a local computer's slot; false when the slot is
-  // not there. Names are as they arrived: the receiver matches them without
-  // regard to case.
-  std::function<bool(const std::string& computer, const std::string& slot,
-                     const std::vector<uint8_t>& data)>
+  // Writes one message into a local computer's slot, or holds it for a
+  // receiver that cannot take it yet; says what became of it. Names are as
+  // they arrived: the receiver matches them without regard to case.
+  std::function<Delivery(const std::string& computer, const std::string& slot,
+                         const std::vector<uint8_t>& data)>
       deliver;
   std::function<void(const std::string&)> log;
   // The comment a served computer announces; may be left empty.
@@ -84,6 +88,10 @@ class BridgeCore {
   static constexpr uint32_t kTtl = 300000;  // seconds, the TTL Windows gives its names
   // Computers heard of beyond this many are not listed.
   static constexpr size_t kMaxNeighbours = 1000;
+  // Nor beyond this many from one address: enough for a machine whose
+  // bridge serves several computers or a server with aliases, a sliver of
+  // the list for a sender that makes names up.
+  static constexpr size_t kMaxNeighboursPerAddress = 16;
 
   BridgeCore(BridgeConfig config, BridgeIo io);
 
@@ -97,13 +105,19 @@ class BridgeCore {
   // first). A computer not served is not the bridge's to check: done(0).
   void Claim(const std::string& computer, Millis now, Completion done);
 
-  // A UDP payload that arrived on port 137 or 138 from ip:port.
-  void OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, uint16_t port, Millis now);
+  // A UDP payload that arrived on port 137 or 138 from ip:port. `unicast`:
+  // the name packet was sent to our own address, not a broadcast one (false
+  // where the program cannot tell).
+  void OnNamePacket(const uint8_t* packet, size_t size, uint32_t ip, uint16_t port, Millis now,
+                    bool unicast = false);
   void OnDatagramPacket(const uint8_t* packet, size_t size, uint32_t ip, Millis now);
 
   // A packet the program itself refused (too big to read): counted with the
   // other drops.
   void OnDroppedPacket(const std::string& reason, uint32_t ip, Millis now);
+  // Datagrams held for a local computer that were lost when its slot went
+  // away: counted with the other drops.
+  void OnLostHeld(const std::string& computer, size_t count, Millis now);
 
   // A local client opens "\\target\mailslot\..": succeeds when the target
   // is "*", our workgroup, or a name that answers a broadcast query.
@@ -159,6 +173,7 @@ class BridgeCore {
     bool group = false;
     uint32_t ip = 0;
     Millis expires = 0;
+    uint16_t id = 0;  // of the query answered
   };
   struct PendingQuery {
     NetbiosName name;
@@ -166,12 +181,16 @@ class BridgeCore {
     int sent = 0;
     Millis next = 0;
     std::vector<std::function<void(const CacheEntry*)>> waiters;
+    bool extended = false;  // asked once more for a registration heard
   };
 
   uint16_t NextId();
   uint32_t Random();
   void Log(const std::string& line);
   void Drop(const std::string& reason, const std::string& source, Millis now);
+  // Counts what a delivery to a local slot lost.
+  void Delivered(Delivery outcome, uint8_t type, const std::string& computer, uint32_t ip,
+                 Millis now);
   void SendName(uint32_t ip, uint16_t port, const std::vector<uint8_t>& packet);
   void AddOwnName(const NetbiosName& name, bool group, Millis now);
   void ReleaseOwnName(const OwnName& own);
@@ -189,8 +208,17 @@ class BridgeCore {
             const std::string* comment, Millis now);
   void Forget(const NetbiosName& name, uint32_t ip);
   void OnResponse(const NamePacket& p, uint32_t ip, Millis now);
-  void OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Millis now);
-  void AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port);
+  // A further positive answer to a query already answered.
+  void SecondAnswer(const NamePacket& p, Millis now);
+  void OnRequest(const NamePacket& p, uint32_t ip, uint16_t port, Millis now, bool unicast);
+  void AnswerNodeStatus(const NamePacket& p, uint32_t ip, uint16_t port, bool unicast);
+  // Another machine registers a name that is not ours.
+  void HeardClaim(const NetbiosName& name, Millis now);
+  // Answers another machine's registration of a name we hold.
+  void Defend(const NamePacket& p, uint32_t ip, uint16_t port, Millis now);
+  // Another machine's registration of a name whose registration of ours is
+  // still running: the lower address keeps the name. True when it was one.
+  bool ClaimedTogether(const NamePacket& p, uint32_t ip, uint16_t port, Millis now);
   void OnBrowse(const MailslotDatagram& d, uint32_t ip, const std::string& group, Millis now);
   void Announce(Served& served, uint32_t serverType, Millis period);
   void Lookup(const NetbiosName& name, Millis now, std::function<void(const CacheEntry*)> done);
@@ -210,6 +238,9 @@ class BridgeCore {
   std::vector<OwnName> own_;
   std::map<std::string, CacheEntry> cache_;
   std::map<std::string, PendingQuery> queries_;
+  // Names others are registering (by CacheKey): when their registration
+  // runs out. A lookup that finds nobody waits for it.
+  std::map<std::string, Millis> claims_;
   std::map<std::string, Neighbour> neighbours_;
   bool neighboursChanged_ = false;
   DropLog drops_;

@@ -223,6 +223,8 @@ class Program {
   int Run() {
     name_ = BindUdp(kNamePort);
     if (name_ < 0) return kExitFailure;
+    int on = 1;  // to tell a question to us from one to everybody
+    ::setsockopt(name_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     datagram_ = BindUdp(kDatagramPort);
     if (datagram_ < 0) return kExitFailure;
     listen_ = ListenLocal(lan_, &socketPath_);
@@ -251,6 +253,8 @@ class Program {
         fds.push_back({c.fd, static_cast<short>(c.busy ? 0 : POLLIN), 0});
         serials.push_back(serial);
       }
+      const size_t held = fds.size();  // then the slots that cannot take more yet
+      backlog_.AddPollFds(&fds);
       Millis now = Now();
       Millis wake = nextRescan;
       Millis deadline = core_.NextDeadline();
@@ -267,8 +271,15 @@ class Program {
         if (fds[1].revents & POLLIN) ReadUdp(name_, true, now);
         if (fds[2].revents & POLLIN) ReadUdp(datagram_, false, now);
         if (fds[3].revents & POLLIN) Accept();
-        for (size_t i = 4; i < fds.size(); ++i) {
+        for (size_t i = 4; i < held; ++i) {
           if (fds[i].revents) ReadLocal(serials[i - 4], now);
+        }
+        bool room = false;
+        for (size_t i = held; i < fds.size(); ++i) room = room || fds[i].revents != 0;
+        if (room) {
+          backlog_.Retry([this, now](const std::string& computer, size_t count) {
+            core_.OnLostHeld(computer, count, now);
+          });
         }
       }
       core_.OnTimer(now);
@@ -315,7 +326,7 @@ class Program {
     };
     io.deliver = [this](const std::string& computer, const std::string& slot,
                         const std::vector<uint8_t>& data) {
-      return lan_.Deliver(computer, slot, data);
+      return lan_.Deliver(computer, slot, data, &backlog_);
     };
     io.log = LogLine;
     io.comment = [this](const std::string& computer) { return lan_.Comment(computer); };
@@ -334,9 +345,17 @@ class Program {
     for (;;) {
       uint8_t packet[2048];
       sockaddr_in from{};
-      socklen_t fromSize = sizeof from;
-      ssize_t got = ::recvfrom(fd, packet, sizeof packet, MSG_TRUNC,
-                               reinterpret_cast<sockaddr*>(&from), &fromSize);
+      // The address the packet was sent to (IP_PKTINFO on the name socket).
+      alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+      iovec data{packet, sizeof packet};
+      msghdr message{};
+      message.msg_name = &from;
+      message.msg_namelen = sizeof from;
+      message.msg_iov = &data;
+      message.msg_iovlen = 1;
+      message.msg_control = control;
+      message.msg_controllen = sizeof control;
+      ssize_t got = ::recvmsg(fd, &message, MSG_TRUNC);
       if (got < 0) {
         if (errno == EINTR) continue;
         return;  // EAGAIN: drained
@@ -347,7 +366,16 @@ class Program {
         continue;
       }
       if (names) {
-        core_.OnNamePacket(packet, static_cast<size_t>(got), ip, ntohs(from.sin_port), now);
+        bool unicast = false;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+          if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+          in_pktinfo info;
+          std::memcpy(&info, CMSG_DATA(c), sizeof info);
+          uint32_t to = ntohl(info.ipi_addr.s_addr);
+          unicast = to != config_.broadcast && to != INADDR_BROADCAST;
+        }
+        core_.OnNamePacket(packet, static_cast<size_t>(got), ip, ntohs(from.sin_port), now,
+                           unicast);
       } else {
         core_.OnDatagramPacket(packet, static_cast<size_t>(got), ip, now);
       }
@@ -445,6 +473,7 @@ class Program {
   std::string interfaceName_;
   BridgeConfig config_;
   LanFolder lan_;
+  Backlog backlog_;
   BridgeCore core_;
   int name_ = -1;
   int datagram_ = -1;

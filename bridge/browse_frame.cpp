@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bridge/byte_order.h"
+#include "bridge/oem_text.h"
 
 namespace vask::bridge {
 namespace {
@@ -33,7 +34,7 @@ Status EncodeAnnouncement(const Announcement& a, std::vector<uint8_t>* out) {
   frame.push_back(kBrowserMajor);
   frame.push_back(kBrowserMinor);
   Put16Le(&frame, kSignature);
-  std::string comment = a.comment.substr(0, kMaxComment);
+  std::string comment = ToOem(a.comment.substr(0, kMaxComment));
   comment = comment.substr(0, comment.find('\0'));
   frame.insert(frame.end(), comment.begin(), comment.end());
   frame.push_back(0);
@@ -79,7 +80,7 @@ Status DecodeBrowseFrame(const uint8_t* data, size_t size, BrowseFrame* out) {
   const char* comment = reinterpret_cast<const char*>(data + kAnnouncementFixed);
   size_t room = std::min(size - kAnnouncementFixed, kMaxComment);
   const void* end = std::memchr(comment, 0, room);
-  a.comment.assign(comment, end ? static_cast<const char*>(end) : comment + room);
+  a.comment = FromOem(std::string(comment, end ? static_cast<const char*>(end) : comment + room));
   *out = std::move(frame);
   return Status::Ok();
 }

@@ -33,7 +33,9 @@ struct Announcement {
   uint8_t osMajor = 6;
   uint8_t osMinor = 1;
   uint32_t serverType = kServerWorkstation;
-  std::string comment;  // at most kMaxComment bytes
+  // At most kMaxComment bytes, in Windows-1250; the frame carries it in the
+  // OEM code page 852, as NetBIOS peers read it.
+  std::string comment;
 };
 
 // Fails for a name that is empty, longer than 15 bytes or holds a NUL; a

@@ -34,21 +34,23 @@ std::string List(const std::map<std::string, uint64_t>& counts, const char* more
 
 }  // namespace
 
-void DropLog::Add(std::map<std::string, uint64_t>* counts, const std::string& key) {
+void DropLog::Add(std::map<std::string, uint64_t>* counts, const std::string& key, uint64_t n) {
   auto it = counts->find(key);
   if (it != counts->end()) {
-    ++it->second;
+    it->second += n;
   } else if (counts->size() < kMaxKeys) {
-    (*counts)[key] = 1;
+    (*counts)[key] = n;
   } else {
-    ++(*counts)[kOther];  // the map may hold kMaxKeys + 1 entries, no more
+    (*counts)[kOther] += n;  // the map may hold kMaxKeys + 1 entries, no more
   }
 }
 
-std::string DropLog::Count(const std::string& reason, const std::string& source, int64_t now) {
-  ++total_;
-  Add(&reasons_, reason);
-  Add(&sources_, source);
+std::string DropLog::Count(const std::string& reason, const std::string& source, int64_t now,
+                           uint64_t count) {
+  if (count == 0) return {};
+  total_ += count;
+  Add(&reasons_, reason, count);
+  Add(&sources_, source, count);
   return TakeDue(now);
 }
 

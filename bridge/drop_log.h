@@ -21,9 +21,10 @@ class DropLog {
 
   explicit DropLog(int64_t interval) : interval_(interval) {}
 
-  // Counts one drop at `now` (milliseconds). Returns the line to log when
-  // one is due now, else an empty string.
-  std::string Count(const std::string& reason, const std::string& source, int64_t now);
+  // Counts `count` drops at `now` (milliseconds). Returns the line to log
+  // when one is due now, else an empty string.
+  std::string Count(const std::string& reason, const std::string& source, int64_t now,
+                    uint64_t count = 1);
   // The summary of the drops counted since the last line once the interval
   // since that line has passed, else an empty string.
   std::string TakeDue(int64_t now);
@@ -34,7 +35,7 @@ class DropLog {
 
  private:
   std::string Summary(int64_t now);
-  static void Add(std::map<std::string, uint64_t>* counts, const std::string& key);
+  static void Add(std::map<std::string, uint64_t>* counts, const std::string& key, uint64_t n);
 
   int64_t interval_;
   bool logged_ = false;  // a line was logged at lastLine_

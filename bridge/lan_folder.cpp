@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,29 +34,10 @@ bool Usable(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-// A connected datagram socket to path, or -1 when no live server is there.
-int ConnectTo(const std::string& path) {
-  sockaddr_un address{};
-  if (path.size() >= sizeof address.sun_path) return -1;
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  int result;
-  do {
-    result = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 bool IsLive(const std::string& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) return false;
-  int fd = ConnectTo(path);
+  int fd = ConnectSlot(path);
   if (fd < 0) return false;
   ::close(fd);
   return true;
@@ -98,23 +78,15 @@ std::vector<std::string> LanFolder::RunningComputers() const {
   return running;
 }
 
-bool LanFolder::Deliver(const std::string& computer, const std::string& slot,
-                        const std::vector<uint8_t>& data) const {
+Delivery LanFolder::Deliver(const std::string& computer, const std::string& slot,
+                            const std::vector<uint8_t>& data, Backlog* backlog) const {
   std::string name = CanonicalName(computer);
   // Slots are kept folded, Windows-1250 letters included, as the library
   // folds them.
   std::string lowerSlot = lan_names::Fold(slot);
-  if (!Usable(name) || !Usable(lowerSlot)) return false;
-  int fd = ConnectTo(lan_ + "/" + workgroup_ + "/" + name + "/" + lowerSlot);
-  if (fd < 0) return false;
-  ssize_t sent;
-  do {
-    // Never block the bridge on a slot whose reader stopped: drop instead,
-    // as a datagram to a busy computer is lost on the network too.
-    sent = ::send(fd, data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  ::close(fd);
-  return sent == static_cast<ssize_t>(data.size());
+  if (!Usable(name) || !Usable(lowerSlot)) return Delivery::kNoSlot;
+  return backlog->Send(lan_ + "/" + workgroup_ + "/" + name + "/" + lowerSlot, name, data.data(),
+                       data.size());
 }
 
 std::string LanFolder::Comment(const std::string& computer) const {

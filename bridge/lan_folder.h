@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/backlog.h"
 #include "bridge/bridge_core.h"
 
 namespace vask::bridge {
@@ -24,10 +25,10 @@ class LanFolder {
   // The computers of the workgroup with at least one live slot, upper case.
   std::vector<std::string> RunningComputers() const;
   // Writes one message into computer's slot (names matched without regard
-  // to case, as slots are kept in lower case and computers in upper case).
-  // False when there is no such live slot.
-  bool Deliver(const std::string& computer, const std::string& slot,
-               const std::vector<uint8_t>& data) const;
+  // to case, as slots are kept in lower case and computers in upper case),
+  // through the backlog that holds it while the slot cannot take it.
+  Delivery Deliver(const std::string& computer, const std::string& slot,
+                   const std::vector<uint8_t>& data, Backlog* backlog) const;
   // The comment of a computer of the workgroup: the first line of the file
   // `comment` in its folder, at most 43 bytes; empty without one.
   std::string Comment(const std::string& computer) const;

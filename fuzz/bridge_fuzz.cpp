@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   io.deliver = [&](const std::string& computer, const std::string& slot,
                    const std::vector<uint8_t>&) {
     deliveries.push_back({computer, slot});
-    return true;
+    return vask::bridge::Delivery::kDelivered;
   };
   io.log = [](const std::string&) {};
   BridgeCore core(config, io);

@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     if (ip == kPeerIp) answers.push_back(out);
   };
   io.deliver = [](const std::string&, const std::string&, const std::vector<uint8_t>&) {
-    return true;
+    return Delivery::kDelivered;
   };
   io.log = [](const std::string&) {};
   BridgeCore core(config, io);

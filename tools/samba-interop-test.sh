@@ -92,7 +92,7 @@ ip netns exec "${TAG}v" "$BRIDGE_BIN" --lan-dir "$WORK/lan" --interface eth0 \
   --log "$WORK/bridge.log" &
 BRIDGE_PID=$!
 PIDS+=($!)
-start_nmbd "${TAG}s" SAMBA1 "server string = Samba in a namespace" "local master = yes" \
+start_nmbd "${TAG}s" SAMBA1 "server string = Samba in a namespace, pokój" "local master = yes" \
   "preferred master = yes" "os level = 65" "domain master = no"
 wait_grep "$WORK/bridge.log" "serving $WORK/lan" 10 || { fail "the bridge did not start"; exit 1; }
 if ! wait_grep "$WORK/SAMBA1/nmbd.log" "is now a local master browser" "$DEADLINE"; then
@@ -102,7 +102,8 @@ fi
 
 # 2. ALPHA comes online, with a comment for the browse list.
 mkdir -p -m 0700 "$WORK/lan/WORKGROUP/ALPHA"
-echo "vask test desk" >"$WORK/lan/WORKGROUP/ALPHA/comment"
+# (Windows-1250, as the host writes it: "pokój" must reach nmbd as such.)
+printf 'vask test desk, pok\xf3j\n' >"$WORK/lan/WORKGROUP/ALPHA/comment"
 start_host 3 ALPHA
 wait_event ALPHA 'e["event"] == "started"' || fail "ALPHA's host did not start"
 echo "status 64" >&3
@@ -123,6 +124,20 @@ check "nmblookup -A lists ALPHA<00>, ALPHA<03> and the workgroup" \
            grep -Eq '^\s+ALPHA +<03> - +B <ACTIVE>' $WORK/status.txt &&
            grep -Eq '^\s+WORKGROUP +<00> - <GROUP> B <ACTIVE>' $WORK/status.txt"
 
+# A node status question sent to the vask machine's own address with the
+# broadcast flag set (as some tools send it) is answered, as nmbd does.
+check "a unicast node status question with the broadcast flag is answered" \
+  in_s python3 - "$VASK_IP" <<'PY'
+import socket, struct, sys
+star = bytes([32]) + b"CK" + b"AA" * 15 + b"\0"
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.settimeout(2)
+s.sendto(struct.pack(">HHHHHH", 0x5151, 0x0010, 1, 0, 0, 0) + star + struct.pack(">HH", 0x21, 1),
+         (sys.argv[1], 137))
+data = s.recvfrom(2048)[0]
+sys.exit(0 if data[:2] == b"\x51\x51" and b"ALPHA" in data else 1)
+PY
+
 # 4. The bridge resolves nmbd's name, and nmbd logs the datagram.
 echo "send SAMBA1 Witaj, nmbd" >&3
 wait_event ALPHA 'e["event"] == "send-result" and e.get("sent") in (1, True)' \
@@ -134,10 +149,13 @@ check "nmbd logged ALPHA's datagram" \
 
 # 5. Browse lists: nmbd's shows ALPHA as a workstation with no server bit
 # and its comment; the bridge lists SAMBA1 with the comment it announced.
+# Comments travel in the OEM code page: nmbd's list (UTF-8) reads "pokój",
+# and the bridge's (Windows-1250) too.
 check "nmbd's browse list shows ALPHA, no file server, with its comment" \
-  wait_grep "$WORK/SAMBA1/cache/browse.dat" '^"ALPHA" +40000001 "vask test desk" +"WORKGROUP"' 30
-check "the bridge lists SAMBA1 with nmbd's comment" \
-  wait_grep "$WORK/lan/.bridge-neighbours" "^WORKGROUP SAMBA1 $SAMBA_IP Samba%20in%20a%20namespace$" 10
+  wait_grep "$WORK/SAMBA1/cache/browse.dat" '^"ALPHA" +40000001 "vask test desk, pokój" +"WORKGROUP"' 30
+NEIGHBOUR=$(printf '^WORKGROUP SAMBA1 %s Samba%%20in%%20a%%20namespace,%%20pok\xf3j$' "$SAMBA_IP")
+LC_ALL=C check "the bridge lists SAMBA1 with nmbd's comment" \
+  wait_grep "$WORK/lan/.bridge-neighbours" "$NEIGHBOUR" 10
 
 # 6. A stray negative registration response for ALPHA<00> (an id the bridge
 # never used) changes nothing.

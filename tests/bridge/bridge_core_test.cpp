@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,7 @@ class BridgeCoreTest : public ::testing::Test {
     };
     io.deliver = [this](const std::string& c, const std::string& s, const std::vector<uint8_t>& d) {
       delivered_.push_back({c, s, std::string(d.begin(), d.end())});
-      return true;
+      return delivery_;
     };
     io.log = [this](const std::string& line) { logs_.push_back(line); };
     io.comment = [](const std::string& computer) {
@@ -158,6 +159,7 @@ class BridgeCoreTest : public ::testing::Test {
   BridgeCore core_;
   std::vector<Sent> sent_;
   std::vector<Delivered> delivered_;
+  Delivery delivery_ = Delivery::kDelivered;  // what the slots say to each delivery
   std::vector<std::string> logs_;
 };
 
@@ -584,7 +586,94 @@ TEST_F(BridgeCoreTest, NodeStatusListsTheServedNamesAndTheWorkgroup) {
   Receive(request, kPeerIp, 3000);
   ASSERT_TRUE(BuildNodeStatusRequest(4, MakeName("DELTA", 0), &request));
   Receive(request, kPeerIp, 3000);
+  core_.OnNamePacket(request.data(), request.size(), kPeerIp, 137, 3000, true);
   EXPECT_TRUE(sent_.empty());
+
+  // The broadcast flag on a question sent to our own address: answered.
+  ASSERT_TRUE(BuildNodeStatusRequest(5, MakeName("*", 0), &request));
+  Set16Be(&request, 2, kFlagBroadcast);
+  core_.OnNamePacket(request.data(), request.size(), kPeerIp, 40001, 3000, true);
+  ASSERT_EQ(sent_.size(), 1u);
+  EXPECT_EQ(sent_[0].port, 40001);
+  ASSERT_TRUE(DecodeNamePacket(sent_[0].packet.data(), sent_[0].packet.size(), &answer));
+  EXPECT_EQ(answer.id, 5);
+}
+
+// A bridge restarts: it releases its names, and the new one registers them
+// over 750 ms, answering nothing meanwhile. A write in that gap waits for
+// the registration it heard instead of failing, and a failed lookup does
+// not outlive a registration heard after it.
+TEST_F(BridgeCoreTest, AComputerWhoseBridgeRestartsIsReachableWithinASecond) {
+  ServeAndSettle();
+  core_.Resolve("BRAVO", 2000, [](uint32_t) {});
+  AnswerQuery(kPeerIp, 2000);
+  std::vector<uint8_t> packet;
+  ASSERT_TRUE(BuildRelease(1, MakeName("BRAVO", 0), false, kPeerIp, &packet));
+  Receive(packet, kPeerIp, 3000);
+  uint32_t result = 1;
+  Millis done = 0;
+  core_.Write("ALPHA", "BRAVO", "vask", {'x'}, 3010, [&](uint32_t e) { result = e; });
+  bool owned = false;
+  for (Millis t = 3010; t <= 6000 && result == 1; t += 10) {
+    if (t == 3020 || t == 3270 || t == 3520) {  // the new bridge's registration
+      ASSERT_TRUE(BuildRegistration(static_cast<uint16_t>(t), MakeName("BRAVO", 0), false, kPeerIp,
+                                    300000, &packet));
+      Receive(packet, kPeerIp, t);
+    }
+    owned = t >= 3770;  // silence: the name is its own from here on
+    core_.OnTimer(t);
+    if (owned) {
+      for (const NamePacket& q : NamePackets(kBroadcastIp)) {
+        if (q.opcode() != kOpQuery) continue;
+        std::vector<uint8_t> answer;
+        ASSERT_TRUE(
+            BuildPositiveResponse(q.id, q.question, 300000, {NbAddress{0, kPeerIp}}, &answer));
+        Receive(answer, kPeerIp, t);
+      }
+    }
+    sent_.erase(std::remove_if(sent_.begin(), sent_.end(),
+                               [](const Sent& s) { return s.fromPort == kNamePort; }),
+                sent_.end());
+    done = t;
+  }
+  EXPECT_EQ(result, 0u);
+  EXPECT_LE(done - 3000, 1000) << "without a route for at most a second";
+  EXPECT_EQ(Datagrams(kPeerIp).size(), 1u);
+
+  // A lookup that failed while nobody held the name does not outlive the
+  // registration that follows it.
+  sent_.clear();
+  result = 1;
+  core_.Resolve("DELTA", 10000, [&](uint32_t e) { result = e; });
+  for (Millis t = 10000; t <= 10750; t += 250) core_.OnTimer(t);
+  EXPECT_EQ(result, 53u);
+  ASSERT_TRUE(BuildRegistration(9, MakeName("DELTA", 0), false, 0x0A000008, 300000, &packet));
+  Receive(packet, 0x0A000008, 10800);
+  sent_.clear();
+  result = 1;
+  core_.Resolve("DELTA", 11700, [&](uint32_t e) { result = e; });
+  EXPECT_EQ(result, 1u) << "asked again, not refused from the cache";
+  AnswerQuery(0x0A000008, 11710);
+  EXPECT_EQ(result, 0u);
+}
+
+TEST_F(BridgeCoreTest, ARegistrationListsItsSenderAndOnlyTheHolderReleases) {
+  ServeAndSettle();
+  // Claims 10.0.0.66, comes from 10.0.0.8: listed where it came from.
+  std::vector<uint8_t> reg;
+  ASSERT_TRUE(BuildRegistration(5, MakeName("DELTA", 0), false, 0x0A000042, 300000, &reg));
+  Receive(reg, 0x0A000008, 3000);
+  ASSERT_EQ(core_.Neighbours().size(), 1u);
+  EXPECT_EQ(core_.Neighbours()[0].ip, 0x0A000008u);
+  // A release naming its address but sent from elsewhere changes nothing;
+  // its own does.
+  std::vector<uint8_t> release;
+  ASSERT_TRUE(BuildRelease(6, MakeName("DELTA", 0), false, 0x0A000008, &release));
+  Receive(release, 0x0A000009, 3100);
+  EXPECT_EQ(core_.Neighbours().size(), 1u);
+  ASSERT_TRUE(BuildRelease(7, MakeName("DELTA", 0), false, 0x0A000042, &release));
+  Receive(release, 0x0A000008, 3200);
+  EXPECT_TRUE(core_.Neighbours().empty());
 }
 
 TEST_F(BridgeCoreTest, EachComputerAnnouncesItselfAtGrowingIntervals) {
@@ -691,6 +780,191 @@ TEST_F(BridgeCoreTest, AnnouncementsHeardFillTheNeighbourhoodWithTheirComments) 
   EXPECT_TRUE(core_.TakeNeighboursChanged());
   ASSERT_EQ(core_.Neighbours().size(), 1u);
   EXPECT_EQ(core_.Neighbours()[0].name, "WINBOX");
+}
+
+// Two bridges on one network, each serving a computer of the same name,
+// driven on one injected clock: what one sends the other hears a moment
+// later (unicast to its address, broadcasts to both).
+class TwoBridges {
+ public:
+  static constexpr uint32_t kLow = 0x0A000002;
+  static constexpr uint32_t kHigh = 0x0A000003;
+
+  TwoBridges() : low_(Config(kLow), Io(0)), high_(Config(kHigh), Io(1)) {}
+
+  // Starts serving ALPHA on the low and the high address at the given
+  // times, claims it on both, and runs both until their claims are told.
+  void Run(Millis lowStart, Millis highStart) {
+    for (Millis t = 0; t <= 3000; t += 10) {
+      if (t == lowStart) Start(0, t);
+      if (t == highStart) Start(1, t);
+      Pump(t);
+      Core(0).OnTimer(t);
+      Core(1).OnTimer(t);
+      Pump(t);
+    }
+  }
+
+  BridgeCore& Core(int i) { return i == 0 ? low_ : high_; }
+  uint32_t claim[2] = {0xFFFFFFFF, 0xFFFFFFFF};
+  std::vector<std::string> logs[2];
+
+  // Whether bridge i answers a query for ALPHA<00>.
+  bool Answers(int i) {
+    answered_ = false;
+    std::vector<uint8_t> query;
+    EXPECT_TRUE(BuildQuery(99, MakeName("ALPHA", 0), &query));
+    Core(i).OnNamePacket(query.data(), query.size(), 0x0A000009, 137, 5000);
+    return answered_;
+  }
+
+ private:
+  struct Packet {
+    int to;
+    uint32_t from;
+    uint16_t port;
+    bool names;
+    std::vector<uint8_t> data;
+  };
+
+  static BridgeConfig Config(uint32_t ip) {
+    BridgeConfig c;
+    c.ip = ip;
+    c.broadcast = 0x0A0000FF;
+    return c;
+  }
+
+  BridgeIo Io(int i) {
+    BridgeIo io;
+    io.sendUdp = [this, i](uint16_t from, uint32_t ip, uint16_t port,
+                           const std::vector<uint8_t>& p) {
+      uint32_t own = i == 0 ? kLow : kHigh;
+      uint32_t other = i == 0 ? kHigh : kLow;
+      if (ip == 0x0A000009) answered_ = true;
+      if (ip == other || ip == 0x0A0000FF) queue_.push_back({1 - i, own, from, port == 137, p});
+    };
+    io.deliver = [](const std::string&, const std::string&, const std::vector<uint8_t>&) {
+      return Delivery::kDelivered;
+    };
+    io.log = [this, i](const std::string& line) { logs[i].push_back(line); };
+    return io;
+  }
+
+  void Start(int i, Millis now) {
+    Core(i).SetServedComputers({"ALPHA"}, now);
+    Core(i).Claim("ALPHA", now, [this, i](uint32_t e) { claim[i] = e; });
+  }
+
+  void Pump(Millis now) {
+    while (!queue_.empty()) {
+      Packet p = queue_.front();
+      queue_.erase(queue_.begin());
+      if (p.names) {
+        Core(p.to).OnNamePacket(p.data.data(), p.data.size(), p.from, p.port, now);
+      } else {
+        Core(p.to).OnDatagramPacket(p.data.data(), p.data.size(), p.from, now);
+      }
+    }
+  }
+
+  BridgeCore low_;
+  BridgeCore high_;
+  std::vector<Packet> queue_;
+  bool answered_ = false;
+};
+
+TEST(SimultaneousClaims, ExactlyOneOfTwoMachinesThatClaimANameTogetherKeepsIt) {
+  // Started together, or up to the end of the first one's registration,
+  // in either order: the lower address keeps the name, the other is told.
+  for (Millis gap : {0, 10, 100, 240, 250, 260, 500, 740}) {
+    for (bool lowFirst : {true, false}) {
+      SCOPED_TRACE("gap " + std::to_string(gap) + (lowFirst ? ", low first" : ", high first"));
+      TwoBridges lan;
+      lan.Run(lowFirst ? 0 : gap, lowFirst ? gap : 0);
+      EXPECT_EQ(lan.claim[0], 0u);
+      EXPECT_EQ(lan.claim[1], bridge_link::kErrorNameInConflict);
+      EXPECT_TRUE(lan.Answers(0));
+      EXPECT_FALSE(lan.Answers(1));
+      bool told = false;
+      for (const std::string& line : lan.logs[1]) {
+        told = told || line.find("in use by 10.0.0.2") != std::string::npos;
+      }
+      EXPECT_TRUE(told) << "the one that yields says so";
+    }
+  }
+}
+
+TEST_F(BridgeCoreTest, OfTwoAnswersForOneNameTheLowerAddressIsUsedAndTheClashLogged) {
+  ServeAndSettle();
+  core_.Resolve("BRAVO", 2000, [](uint32_t) {});
+  const NamePacket q = NamePackets(kBroadcastIp).back();
+  std::vector<uint8_t> answer;
+  ASSERT_TRUE(BuildPositiveResponse(q.id, q.question, 300000, {NbAddress{0, 0x0A000007}}, &answer));
+  Receive(answer, 0x0A000007, 2010);
+  ASSERT_TRUE(BuildPositiveResponse(q.id, q.question, 300000, {NbAddress{0, 0x0A000004}}, &answer));
+  logs_.clear();
+  Receive(answer, 0x0A000004, 2020);
+  ASSERT_EQ(logs_.size(), 1u);
+  EXPECT_NE(logs_[0].find("two computers answer for BRAVO<00>: 10.0.0.7 and 10.0.0.4"),
+            std::string::npos)
+      << logs_[0];
+  sent_.clear();
+  EXPECT_EQ(WriteNow("ALPHA", "BRAVO", 2100), 0u);
+  EXPECT_EQ(Datagrams(0x0A000004).size(), 1u);
+  EXPECT_TRUE(Datagrams(0x0A000007).empty());
+  ASSERT_EQ(core_.Neighbours().size(), 1u);
+  EXPECT_EQ(core_.Neighbours()[0].ip, 0x0A000004u);
+
+  // A higher one after that changes nothing but the log; a stray answer
+  // to no query of ours not even that.
+  ASSERT_TRUE(BuildPositiveResponse(q.id, q.question, 300000, {NbAddress{0, 0x0A000009}}, &answer));
+  Receive(answer, 0x0A000009, 2200);
+  ASSERT_TRUE(BuildPositiveResponse(static_cast<uint16_t>(q.id + 7), q.question, 300000,
+                                    {NbAddress{0, 0x0A000001}}, &answer));
+  Receive(answer, 0x0A000003, 2200);
+  EXPECT_EQ(logs_.size(), 2u);
+  sent_.clear();
+  EXPECT_EQ(WriteNow("ALPHA", "BRAVO", 2300), 0u);
+  EXPECT_EQ(Datagrams(0x0A000004).size(), 1u);
+}
+
+TEST_F(BridgeCoreTest, OneAddressCannotFillTheNeighbourhood) {
+  ServeAndSettle();
+  auto announce = [this](const std::string& name, uint32_t ip, Millis now) {
+    Announcement a;
+    a.serverName = name;
+    a.serverType = kServerWorkstation;
+    std::vector<uint8_t> frame;
+    ASSERT_TRUE(EncodeAnnouncement(a, &frame));
+    ReceiveDatagram(kDirectGroup, "WORKGROUP", 0x1D, "BROWSE",
+                    std::string(frame.begin(), frame.end()), ip, name, now);
+  };
+  logs_.clear();
+  for (int i = 0; i < 1200; ++i) announce("FAKE" + std::to_string(i), 0x0A000066, 3000 + i);
+  EXPECT_EQ(core_.Neighbours().size(), BridgeCore::kMaxNeighboursPerAddress);
+  ASSERT_FALSE(logs_.empty());
+  EXPECT_NE(logs_[0].find("one address names more than 16 computers"), std::string::npos)
+      << logs_[0];
+  // The names it has keep their places and may be heard again.
+  announce("FAKE3", 0x0A000066, 5000);
+  EXPECT_EQ(core_.Neighbours().size(), BridgeCore::kMaxNeighboursPerAddress);
+
+  // A real computer that comes later is listed, and so is one that moves
+  // to an address of its own; none moves onto the full address.
+  announce("REALPC", 0x0A000020, 60000);
+  std::vector<uint8_t> reg;
+  ASSERT_TRUE(BuildRegistration(5, MakeName("REALPC", 0), false, 0x0A000066, 300000, &reg));
+  Receive(reg, 0x0A000066, 60000);
+  announce("FAKE0", 0x0A000021, 60000);
+  std::vector<Neighbour> n = core_.Neighbours();
+  ASSERT_EQ(n.size(), BridgeCore::kMaxNeighboursPerAddress + 1);
+  bool real = false, moved = false;
+  for (const Neighbour& each : n) {
+    real = real || (each.name == "REALPC" && each.ip == 0x0A000020u);
+    moved = moved || (each.name == "FAKE0" && each.ip == 0x0A000021u);
+  }
+  EXPECT_TRUE(real);
+  EXPECT_TRUE(moved);
 }
 
 }  // namespace

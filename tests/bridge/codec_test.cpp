@@ -435,6 +435,39 @@ TEST(BrowseFrame, HostAnnouncementLayout) {
   EXPECT_FALSE(EncodeAnnouncement(a, &frame));
 }
 
+// Comments are the program's Windows-1250 text; peers read the frame's
+// comment in the OEM code page 852.
+TEST(BrowseFrame, TheCommentTravelsInTheOemCodePage) {
+  // "Zażółć gęślą jaźń ĄĆĘŁŃÓŚŹŻ" in Windows-1250, and in 852.
+  const std::string cp1250 =
+      "Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1 \xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF";
+  const std::string oem =
+      "Za\xBE\xA2\x88\x86 g\xA9\x98l\xA5 ja\xAB\xE4 \xA4\x8F\xA8\x9D\xE3\xE0\x97\x8D\xBD";
+  Announcement a;
+  a.serverName = "ALPHA";
+  a.comment = cp1250;
+  std::vector<uint8_t> frame;
+  ASSERT_TRUE(EncodeAnnouncement(a, &frame));
+  EXPECT_EQ(std::string(frame.begin() + 32, frame.end() - 1), oem);
+  BrowseFrame back;
+  ASSERT_TRUE(DecodeBrowseFrame(frame.data(), frame.size(), &back));
+  EXPECT_EQ(back.announcement.comment, cp1250);
+
+  // What the other side lacks: a look-alike, else '?'. „cytat” – … €, and
+  // 852's box drawing and blocks.
+  a.comment =
+      "\x84"
+      "cytat\x94 \x96 \x85 \x80 \x81";
+  ASSERT_TRUE(EncodeAnnouncement(a, &frame));
+  EXPECT_EQ(std::string(frame.begin() + 32, frame.end() - 1), "\"cytat\" - . E ?");
+  std::vector<uint8_t> boxes = frame;
+  boxes.resize(32);
+  for (uint8_t c : {0xC9, 0xCD, 0xBB, 0x20, 0xDB, 0xA2}) boxes.push_back(c);
+  boxes.push_back(0);
+  ASSERT_TRUE(DecodeBrowseFrame(boxes.data(), boxes.size(), &back));
+  EXPECT_EQ(back.announcement.comment, "??? ?\xF3");
+}
+
 TEST(BrowseFrame, RefusesWhatItCannotRead) {
   Announcement a;
   a.serverName = "ALPHA";

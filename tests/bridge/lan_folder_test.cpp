@@ -120,8 +120,11 @@ TEST_F(LanFolderTest, ADatagramReachesTheSlotWhoseNameDiffersOnlyInCase) {
   HANDLE server = CreateMailslotA("\\\\.\\mailslot\\\xB3\xF3\x64\x9F", 0, 0, nullptr);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
   LanFolder folder(lan_, "WORKGROUP");
-  ASSERT_TRUE(folder.Deliver("alpha", "\xA3\xD3\x44\x8F", {'h', 'i'}));
-  EXPECT_FALSE(folder.Deliver("ALPHA", "\xA3\xD3\x44\x9A", {'n', 'o'}));  // another letter
+  Backlog backlog;
+  ASSERT_EQ(folder.Deliver("alpha", "\xA3\xD3\x44\x8F", {'h', 'i'}, &backlog),
+            Delivery::kDelivered);
+  EXPECT_EQ(folder.Deliver("ALPHA", "\xA3\xD3\x44\x9A", {'n', 'o'}, &backlog),  // another letter
+            Delivery::kNoSlot);
   char buffer[8];
   DWORD read = 0;
   ASSERT_TRUE(::ReadFile(server, buffer, sizeof buffer, &read, nullptr));
