@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "bridge_link.h"
+#include "lan_dir.h"
 #include "lan_names.h"
 
 namespace vask::bridge {
@@ -52,13 +53,7 @@ std::string Dotted(uint32_t ip) {
 
 }  // namespace
 
-std::string DefaultLanDirectory() {
-  const char* lan = std::getenv("VASK_LAN_DIR");
-  if (lan && *lan) return lan;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string base = runtime && *runtime ? runtime : "/tmp";
-  return base + "/vask-lan-" + std::to_string(::getuid());
-}
+std::string DefaultLanDirectory() { return lan_dir::DefaultPath(); }
 
 LanFolder::LanFolder(std::string lan, std::string workgroup)
     : lan_(std::move(lan)), workgroup_(CanonicalName(workgroup)) {}

@@ -9,9 +9,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 namespace vask::lan_dir {
+
+// Where the LAN directory is unless a caller says otherwise: $VASK_LAN_DIR,
+// else ${XDG_RUNTIME_DIR:-/tmp}/vask-lan-<uid>. Read at each call, as the
+// environment may change between calls (tests, vask-host's --lan-dir).
+inline std::string DefaultPath() {
+  const char* lan = std::getenv("VASK_LAN_DIR");
+  if (lan && *lan) return lan;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return std::string(runtime && *runtime ? runtime : "/tmp") + "/vask-lan-" +
+         std::to_string(::getuid());
+}
 
 enum class Verdict {
   kUsable,

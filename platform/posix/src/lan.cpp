@@ -98,10 +98,7 @@ bool RemoteMailslotsOff() {
 }
 
 bool LanDirectory(std::string* path) {
-  std::string dir = EnvOr("VASK_LAN_DIR", "");
-  if (dir.empty()) {
-    dir = EnvOr("XDG_RUNTIME_DIR", "/tmp") + "/vask-lan-" + std::to_string(::getuid());
-  }
+  const std::string dir = lan_dir::DefaultPath();
   const lan_dir::Check check = lan_dir::Prepare(dir);
   if (check.verdict == lan_dir::Verdict::kCannotMake) {
     SetLastError(ErrorFromErrno(check.error));
