@@ -149,6 +149,9 @@ inline constexpr int kColumnBirth = 19;        // the year in the upper 16 bits
 inline constexpr int kColumnGender = 20;       // 1 female, 2 male
 inline constexpr int kColumnStatusMark = 28;   // the second "STATUS" field while present
 
+// The birth column holds the year above this many low bits.
+inline constexpr int kBirthYearShift = 16;
+
 // The status column's low byte: the status number; the bits above are flags.
 inline constexpr int32_t kStatusNumberMask = 0xFF;
 // Flag of the status column: the user ignores this contact.
@@ -267,6 +270,12 @@ inline constexpr int32_t kIconAvailable = 0x40F00400;
 inline constexpr int32_t kIconBrb = 0x40F00410;
 inline constexpr int32_t kIconAway = 0x40F00440;
 inline constexpr int32_t kIconMessage = 0x50F00010;  // a received message
+// A status's icon: kIconOffline + kStatusIconStep * the status number.
+inline constexpr int32_t kStatusIconStep = 16;
+static_assert(kIconDnd == kIconOffline + kStatusIconStep * kStatusDnd &&
+              kIconAvailable == kIconOffline + kStatusIconStep * kStatusAvailable &&
+              kIconBrb == kIconOffline + kStatusIconStep * kStatusBrb &&
+              kIconAway == kIconOffline + kStatusIconStep * kStatusAway);
 inline constexpr int32_t kIconKindIcon = 1;
 inline constexpr int32_t kIconKindSmall = 256;
 

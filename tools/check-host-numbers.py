@@ -10,13 +10,21 @@ strings and character literals is a bare host number when
      positions as often as host numbers: they would only cry wolf), or
   2. it is a hexadecimal literal of at least 0x10000 that is not a mask of
      low bits (0xFF..F): the host's styles, icon ids and item bases are
-     large hexadecimal words, masks and system values are not.
+     large hexadecimal words, masks and system values are not, or
+  3. whatever its size, it is compared (==, !=, ===, !==) with something
+     whose name ends in column, status, kind, style, type or gender, and its
+     value is one NAMED_IN names: "c.status === 0" is kStatusOffline, or
+  4. it is the value of a constant or enumerator that takes a name NAMED_IN
+     already gives (a second kControlCheckBox = 0x06).
 A line whose number equals a host number by chance (a buffer of 200 bytes is
-no host message 200) says so with the comment "not a host number" on it.
+no host message 200) says so with the comment "not a host number" on it or
+in the comment right above it.
 
-The folders and the file types are the table SCANNED below: another folder
-(the stand-in host, its web page's scripts) is one more row; comments and
-strings are read the same in C++ and JavaScript.
+The folders and the file types are the table SCANNED below: the plug-in's
+folders, the stand-in host and its web page's scripts (which import the
+names from the module the build writes from NAMED_IN,
+cmake/js_host_ids.cmake); comments and strings are read the same in C++
+and JavaScript.
    tools/check-host-numbers.py [root]
 """
 import os
@@ -30,6 +38,8 @@ SCANNED = {
     "search": (".h", ".cpp"),
     "protocol": (".h", ".cpp"),
     "shell": (".h", ".cpp"),
+    "host": (".h", ".cpp"),
+    "host/web/page": (".js",),
 }
 # The one place that names the host's numbers; never scanned.
 NAMED_IN = ["abi/host_ids.h", "abi/host_records.h"]
@@ -38,6 +48,12 @@ FIRST_LARGE_HEX = 0x10000
 ALLOWED_MARK = "not a host number"
 
 CONSTANT = re.compile(r"\bconstexpr\s+[\w:]+\s+(\w+)\s*=\s*([^;]+);")
+NUMBER = r"(?:0[xX][0-9a-fA-F']+|[0-9][0-9']*)"
+OPERAND = r"[A-Za-z_][\w.]*"
+COMPARED = re.compile(rf"\b({OPERAND})\s*(?:===?|!==?)\s*-?({NUMBER})(?![\w.])"
+                      rf"|(?<![\w.])-?({NUMBER})\s*(?:===?|!==?)\s*({OPERAND})")
+TELLING = re.compile(r"(column|status|kind|style|type|gender)$", re.IGNORECASE)
+REDEFINED = re.compile(rf"\b(k[A-Z]\w*|NET_[A-Z]\w*)\s*=\s*-?{NUMBER}(?![\w.])")
 LITERAL = re.compile(r"(?<![\w.'])(0[xX][0-9a-fA-F']+|[0-9][0-9']*)([uUlL]*)(?![\w.])")
 
 
@@ -47,7 +63,8 @@ def literal_value(text):
 
 
 def named_values(root):
-    """Value -> the names that hold it, from the constants of NAMED_IN."""
+    """Value -> the names that hold it, from the constants of NAMED_IN (the
+    names themselves are the keys of NAMES)."""
     known = {"ControlStyle": lambda kind, options=0: (kind << 16) | options}
     values = {}
     for rel in NAMED_IN:
@@ -63,7 +80,11 @@ def named_values(root):
             if isinstance(value, int):
                 known[name] = value
                 values.setdefault(value, []).append(name)
+                NAMES.add(name)
     return values
+
+
+NAMES = set()
 
 
 def blank_comments_and_strings(code):
@@ -101,13 +122,26 @@ def is_low_mask(value):
     return value & (value + 1) == 0
 
 
+def marked(lines, index):
+    """Whether line `index` says its number is no host number: on the line
+    itself or in the comment lines right above it."""
+    if ALLOWED_MARK in lines[index]:
+        return True
+    above = index - 1
+    while above >= 0 and lines[above].lstrip().startswith("//"):
+        if ALLOWED_MARK in lines[above]:
+            return True
+        above -= 1
+    return False
+
+
 def problems_in(path, rel, values):
     with open(path, encoding="utf-8", errors="replace") as f:
         original = f.read()
     lines = original.split("\n")
     found = []
     for number, line in enumerate(blank_comments_and_strings(original).split("\n"), 1):
-        if line.lstrip().startswith("#include") or ALLOWED_MARK in lines[number - 1]:
+        if line.lstrip().startswith("#include") or marked(lines, number - 1):
             continue
         for m in LITERAL.finditer(line):
             text = m.group(1)
@@ -117,6 +151,16 @@ def problems_in(path, rel, values):
             elif text[:2].lower() == "0x" and value >= FIRST_LARGE_HEX and not is_low_mask(value):
                 found.append(f"{rel}:{number}: {text}: a host word (style, icon or item id) "
                              f"belongs in {NAMED_IN[0]}")
+        for m in COMPARED.finditer(line):
+            operand = m.group(1) or m.group(4)
+            text = m.group(2) or m.group(3)
+            value = literal_value(text)
+            if TELLING.search(operand.split(".")[-1]) and value < SMALLEST and value in values:
+                found.append(f"{rel}:{number}: {operand} compared with {text}, which is "
+                             f"{' or '.join(values[value])}")
+        for m in REDEFINED.finditer(line):
+            if m.group(1) in NAMES:
+                found.append(f"{rel}:{number}: {m.group(1)} is named in {NAMED_IN[0]} already")
     return found
 
 

@@ -7,6 +7,27 @@ namespace vask::host {
 
 namespace {
 
+constexpr bool kNumber = true;
+constexpr bool kText = false;
+constexpr bool kOwn = true;
+constexpr bool kNotOwn = false;
+
+// The network and the city a query is matched against have no word: a
+// details window shows them by number, and "own 10" sets the latter.
+constexpr ContactColumn kColumns[] = {
+    {kColumnId, "komputer", "Komputer", "uid", kText, kNotOwn},
+    {kColumnNet, nullptr, nullptr, nullptr, kText, kNotOwn},
+    {kColumnFirstName, "imie", "Imię", "column6", kText, kOwn},
+    {kColumnLastName, "nazwisko", "Nazwisko", "column7", kText, kOwn},
+    {kColumnNick, "pseudonim", "Pseudonim", nullptr, kText, kOwn},
+    {kColumnCity, "miasto", "Miasto", "column9", kText, kOwn},
+    {kColumnQueryCity, nullptr, nullptr, nullptr, kText, kOwn},
+    {kColumnEmail, "email", "E-mail", "column11", kText, kOwn},
+    {kColumnDescription, "opis", "Opis", "column17", kText, kOwn},
+    {kColumnBirth, "rok", "Rok urodzenia", nullptr, kNumber, kOwn},
+    {kColumnGender, "plec", "Płeć", "gender", kNumber, kOwn},
+};
+
 // The Polish spelling of a key, where it has Polish letters.
 struct Spelling {
   const char* polish;
@@ -16,18 +37,7 @@ constexpr Spelling kSpellings[] = {{"imię", "imie"}, {"płeć", "plec"}};
 
 }  // namespace
 
-const std::vector<ContactColumn>& DetailsColumns() {
-  static const std::vector<ContactColumn> kColumns = {{kColumnId, "Komputer", "komputer"},
-                                                      {kColumnFirstName, "Imię", "imie"},
-                                                      {kColumnLastName, "Nazwisko", "nazwisko"},
-                                                      {kColumnNick, "Pseudonim", "pseudonim"},
-                                                      {kColumnCity, "Miasto", "miasto"},
-                                                      {kColumnEmail, "E-mail", "email"},
-                                                      {kColumnDescription, "Opis", "opis"},
-                                                      {kColumnBirth, "Rok urodzenia", "rok"},
-                                                      {kColumnGender, "Płeć", "plec"}};
-  return kColumns;
-}
+std::span<const ContactColumn> ContactColumns() { return kColumns; }
 
 std::optional<int> ColumnForKey(const std::string& typed) {
   std::string key = Lower(typed);
@@ -38,16 +48,22 @@ std::optional<int> ColumnForKey(const std::string& typed) {
   }
   if (key == "e-mail" || key == "mail") key = "email";
   if (key == "nick") key = "pseudonim";
-  for (const ContactColumn& c : DetailsColumns()) {
-    if (key == c.key) return c.column;
+  for (const ContactColumn& c : kColumns) {
+    if (c.key != nullptr && key == c.key) return c.column;
   }
   return std::nullopt;
 }
 
-std::string ColumnLabel(int column) {
-  for (const ContactColumn& c : DetailsColumns()) {
-    if (c.column == column) return c.label;
+const ContactColumn* FindContactColumn(int column) {
+  for (const ContactColumn& c : kColumns) {
+    if (c.column == column) return &c;
   }
+  return nullptr;
+}
+
+std::string ColumnLabel(int column) {
+  const ContactColumn* c = FindContactColumn(column);
+  if (c != nullptr && c->label != nullptr) return c->label;
   return "kolumna " + std::to_string(column);
 }
 

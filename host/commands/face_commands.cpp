@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "host/commands/command_line.h"
+#include "host/commands/contact_columns.h"
 #include "host/text/text_codec.h"
 
 namespace vask::host {
@@ -49,13 +50,11 @@ void IgnoredList(ScriptHost& host, HostCore& core) {
 // The user's own entry (contact row 0): the columns the plug-in answers
 // searches and details requests with.
 void OwnDetails(ScriptHost& host, HostCore& core) {
-  static constexpr int kColumns[] = {kColumnFirstName,   kColumnLastName,  kColumnNick,
-                                     kColumnCity,        kColumnQueryCity, kColumnEmail,
-                                     kColumnDescription, kColumnBirth,     kColumnGender};
   EventJson columns = EventJson::object();
-  for (int column : kColumns) {
-    columns[std::to_string(column)] =
-        Cp1250ToUtf8(core.tables().GetText(kTableContacts, kOwnEntry, column));
+  for (const ContactColumn& c : ContactColumns()) {
+    if (!c.own) continue;
+    columns[std::to_string(c.column)] =
+        Cp1250ToUtf8(core.tables().GetText(kTableContacts, kOwnEntry, c.column));
   }
   host.Write(Event("own-details").Set("columns", std::move(columns)));
 }

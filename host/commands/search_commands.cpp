@@ -5,6 +5,7 @@
 #include "host/commands/search_commands.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,12 +21,11 @@ namespace {
 // only, so this thread owns it.
 bool searchRunning = false;
 
-// The details window shows these columns of the contact.
-constexpr int kDetailsColumns[] = {
-    kColumnId,        kColumnNet,   kColumnFirstName,   kColumnLastName, kColumnNick,  kColumnCity,
-    kColumnQueryCity, kColumnEmail, kColumnDescription, kColumnBirth,    kColumnGender};
-// Own columns that hold numbers (the year in the upper 16 bits; 1 or 2).
-bool IsIntColumn(int column) { return column == kColumnBirth || column == kColumnGender; }
+// Own columns that hold numbers (the year in the upper bits; a gender).
+bool IsIntColumn(int column) {
+  const ContactColumn* c = FindContactColumn(column);
+  return c != nullptr && c->number;
+}
 
 // The search form's field a typed key names: the Polish words of the
 // columns, the form's own names, or the key as it came.
@@ -35,24 +35,9 @@ std::string SearchKey(const std::string& key) {
   for (const auto& [word, field] : kWords) {
     if (key == word) return field;
   }
-  switch (ColumnForKey(key).value_or(-1)) {
-    case kColumnId:
-      return "uid";
-    case kColumnFirstName:
-      return "column6";
-    case kColumnLastName:
-      return "column7";
-    case kColumnDescription:
-      return "column17";
-    case kColumnCity:
-      return "column9";
-    case kColumnEmail:
-      return "column11";
-    case kColumnGender:
-      return "gender";
-    default:
-      return key;
-  }
+  const std::optional<int> column = ColumnForKey(key);
+  const ContactColumn* c = column ? FindContactColumn(*column) : nullptr;
+  return c != nullptr && c->searchField != nullptr ? c->searchField : key;
 }
 
 template <size_t N>
@@ -78,8 +63,8 @@ EventJson FoundJson(const FoundContact& found) {
 
 EventJson WindowJson(HostCore& core, int contact) {
   EventJson columns = EventJson::object();
-  for (int column : kDetailsColumns) {
-    columns[std::to_string(column)] = Cp1250ToUtf8(core.DetailsText(contact, column));
+  for (const ContactColumn& c : ContactColumns()) {
+    columns[std::to_string(c.column)] = Cp1250ToUtf8(core.DetailsText(contact, c.column));
   }
   return columns;
 }
@@ -228,9 +213,9 @@ void SearchCommands::Details(const std::string& utf8) {
   }
   if (!core_.DetailsOpen(contact)) {
     core_.OpenDetails(contact);
-    for (int column : kDetailsColumns) {
-      core_.SetDetailsText(contact, column,
-                           core_.tables().GetText(kTableContacts, contact, column));
+    for (const ContactColumn& c : ContactColumns()) {
+      core_.SetDetailsText(contact, c.column,
+                           core_.tables().GetText(kTableContacts, contact, c.column));
     }
   }
   intptr_t answer = core_.Call(plugin_, kMsgFetchDetails, contact, 1);
@@ -264,14 +249,15 @@ void SearchCommands::Own(const std::vector<std::string>& words) {
       host_.Error("own", ColumnLabel(col) + " to liczba: " + words[2]);
       return;
     }
-    core_.tables().SetInt(kTableContacts, 0, col, number);
+    core_.tables().SetInt(kTableContacts, kOwnEntry, col, number);
   } else {
-    core_.tables().SetText(kTableContacts, 0, col, value);
+    core_.tables().SetText(kTableContacts, kOwnEntry, col, value);
   }
-  host_.Write(Event()
-                  .Str("event", "own")
-                  .Int("column", col)
-                  .Str("value", Cp1250ToUtf8(core_.tables().GetText(kTableContacts, 0, col))));
+  host_.Write(
+      Event()
+          .Str("event", "own")
+          .Int("column", col)
+          .Str("value", Cp1250ToUtf8(core_.tables().GetText(kTableContacts, kOwnEntry, col))));
 }
 
 }  // namespace

@@ -67,10 +67,12 @@ intptr_t ContactStatus(AnswerContext& parts, HostMessage* m, RecordedCall& call)
 }
 
 // The settings columns the plug-in named ".../Status" and ".../StatusInfo":
-// the host keeps the last status announced there (0 when not declared).
+// the host keeps the last status announced there (kUndeclared when not
+// declared).
 struct KeptStatusColumns {
-  int status = 0;
-  int text = 0;
+  static constexpr int kUndeclared = 0;
+  int status = kUndeclared;
+  int text = kUndeclared;
 };
 
 KeptStatusColumns FindKeptStatusColumns(const PluginDeclarations& declared) {
@@ -113,9 +115,11 @@ intptr_t AnnounceStatus(AnswerContext& parts, HostMessage* m, RecordedCall& call
       parts.reports.AnnounceStatus(status, hasText && m->p3 ? text.c_str() : nullptr);
   AddInt(call, "ownStatus", own.status);
   AddText(call, "ownText", own.text.c_str());
-  if (own.status != kStatusOffline && kept.status != 0) {
+  if (own.status != kStatusOffline && kept.status != KeptStatusColumns::kUndeclared) {
     parts.tables.SetInt(kTableSettings, 0, kept.status, own.status);
-    if (kept.text != 0) parts.tables.SetText(kTableSettings, 0, kept.text, own.text);
+    if (kept.text != KeptStatusColumns::kUndeclared) {
+      parts.tables.SetText(kTableSettings, 0, kept.text, own.text);
+    }
   }
   return 0;
 }

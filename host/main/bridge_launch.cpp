@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,7 +28,11 @@ bool EnsureBridge() {
     return ok;
   };
   if (listening()) return true;
-  mkdir(lan.c_str(), 0700);
+  // The bridge's log lies in the directory: it must be there, and ours.
+  if (std::string why = LanDirectoryText(lan_dir::Prepare(lan), lan); !why.empty()) {
+    std::fprintf(stderr, "vask-host: %s\n", why.c_str());
+    return false;
+  }
   std::string log = lan + "/.bridge.log";
   std::string beside = ExecutableDir() + "/vask-bridge";
   pid_t child = fork();
@@ -50,7 +53,7 @@ bool EnsureBridge() {
     std::fprintf(stderr, "vask-host: nie da się uruchomić vask-bridge\n");
     return false;
   }
-  for (int i = 0; i < 100; ++i) {
+  for (int i = 0; i < 100; ++i) {  // tries, not a host number
     if (listening()) return true;
     int status = 0;
     if (waitpid(child, &status, WNOHANG) == child) break;  // it gave up: its log says why

@@ -1,11 +1,11 @@
 #include "host/main/program_options.h"
 
 #include <getopt.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "host/text/computer_name.h"
@@ -67,17 +67,15 @@ std::string LocalComputerName() {
 
 // The emulated LAN refuses a directory that others could enter or that
 // belongs to someone else; the plug-in would only say it could not make its
-// slots. Said here, before anything starts, with what to do.
+// slots. Said here, before anything starts, with what to do. The directory
+// is made now when it is missing, as the emulated LAN would make it; one
+// that cannot be made is left to the plug-in, whose start then fails and
+// says so, as it always did.
 std::string LanDirectoryProblem() {
   const std::string lan = LanDirectory();
-  struct stat info {};
-  if (lstat(lan.c_str(), &info) != 0) return {};  // made when first used
-  if (!S_ISDIR(info.st_mode)) return "katalog sieci " + lan + " nie jest katalogiem";
-  if (info.st_uid != geteuid()) return "katalog sieci " + lan + " należy do kogoś innego";
-  if ((info.st_mode & 077) != 0) {
-    return "katalog sieci " + lan + " jest dostępny dla innych; popraw to: chmod 700 " + lan;
-  }
-  return {};
+  const lan_dir::Check check = lan_dir::Prepare(lan);
+  if (check.verdict == lan_dir::Verdict::kCannotMake) return {};
+  return LanDirectoryText(check, lan);
 }
 
 }  // namespace
@@ -95,6 +93,22 @@ std::string HostFolder(const std::string& plugin) {
   std::string folder = path.parent_path().string();
   if (folder.empty() || folder.back() != '/') folder += '/';
   return folder;
+}
+
+std::string LanDirectoryText(const lan_dir::Check& check, const std::string& lan) {
+  switch (check.verdict) {
+    case lan_dir::Verdict::kUsable:
+      return {};
+    case lan_dir::Verdict::kCannotMake:
+      return "nie da się utworzyć katalogu sieci " + lan + ": " + std::strerror(check.error);
+    case lan_dir::Verdict::kNotADirectory:
+      return "katalog sieci " + lan + " nie jest katalogiem";
+    case lan_dir::Verdict::kNotOurs:
+      return "katalog sieci " + lan + " należy do kogoś innego";
+    case lan_dir::Verdict::kOpenToOthers:
+      return "katalog sieci " + lan + " jest dostępny dla innych; popraw to: chmod 700 " + lan;
+  }
+  return {};
 }
 
 std::string LanDirectory() {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/terminal/line_editing.h"
+#include "lan_dir.h"
 
 namespace vask::host {
 
@@ -44,5 +45,8 @@ std::string ExecutableDir();
 // The LAN directory as the emulated LAN uses it (VASK_LAN_DIR, else the
 // runtime folder's vask-lan-<uid>).
 std::string LanDirectory();
+// What is wrong with the LAN directory `lan`, in Polish for the user, as
+// lan_dir::Prepare found it ("" when it is usable).
+std::string LanDirectoryText(const lan_dir::Check& check, const std::string& lan);
 
 }  // namespace vask::host

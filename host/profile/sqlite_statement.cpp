@@ -53,7 +53,7 @@ std::string Statement::ColumnText(int index) {
 
 void Statement::Fail() {
   failed_ = true;
-  code_ = sqlite3_errcode(db_) & 0xFF;
+  code_ = sqlite3_errcode(db_) & 0xFF;  // the primary code (not a host number)
   message_ = sqlite3_errmsg(db_);
 }
 

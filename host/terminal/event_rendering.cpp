@@ -234,7 +234,8 @@ std::string Results(const std::string&, const EventJson& e, FrontState&) {
 // A details window's columns as label and value, the empty ones left out.
 std::string DetailsTable(const EventJson& window) {
   std::vector<std::vector<std::string>> rows;
-  for (const ContactColumn& c : DetailsColumns()) {
+  for (const ContactColumn& c : ContactColumns()) {
+    if (c.label == nullptr) continue;
     const std::string value = TextOf(window, std::to_string(c.column));
     if (!value.empty() && value != "0") rows.push_back({c.label, value});
   }

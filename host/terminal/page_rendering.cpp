@@ -20,17 +20,10 @@ int StatusOfItem(long long action) {
   }
 }
 
-// The kind of a settings-page control: the third byte of its style.
-enum ControlKind {
-  kControlCheckBox = 0x06,
-  kControlText = 0x08,
-  kControlLabel = 0x09,
-  kControlButton = 0x0E,
-  kControlHeading = 0x0F,
-  kControlBreak = 0x10,
-  kControlPicture = 0x11,
-  kControlField = 0x16,
-};
+// The kind of a settings-page control (kControlCheckBox, ...).
+int32_t KindOf(const EventJson& control) {
+  return ControlKindOf(static_cast<int32_t>(NumberOf(control, "style")));
+}
 
 // The channel name and WinPopup are read when the plug-in goes online.
 bool TakesEffectOnline(long long column) {
@@ -63,7 +56,7 @@ std::string RenderSettingsPage(const std::string&, const EventJson& e, FrontStat
   const EventJson& controls = ListOf(e, "controls");
   for (size_t i = 0; i < controls.size(); ++i) {
     const EventJson& control = controls[i];
-    const int kind = static_cast<int>((NumberOf(control, "style") >> 16) & 0xFF);
+    const int32_t kind = KindOf(control);
     const std::string raw = TextOf(control, "text");
     const std::string text = Plain(raw);
     const long long column = NumberOf(control, "column", -1);
@@ -86,8 +79,7 @@ std::string RenderSettingsPage(const std::string&, const EventJson& e, FrontStat
         break;
       case kControlField: {
         std::string label = "pole";
-        if (i + 1 < controls.size() &&
-            ((NumberOf(controls[i + 1], "style") >> 16) & 0xFF) == kControlLabel) {
+        if (i + 1 < controls.size() && KindOf(controls[i + 1]) == kControlLabel) {
           label = Plain(TextOf(controls[i + 1], "text"));
         }
         state.settingLabels[column] = label;

@@ -51,7 +51,7 @@ class Converter {
 };
 
 size_t Utf8Length(unsigned char lead) {
-  if (lead < 0x80) return 1;
+  if (lead < 0x80) return 1;  // not a host number: ASCII ends below it
   if ((lead & 0xE0) == 0xC0) return 2;
   if ((lead & 0xF0) == 0xE0) return 3;
   if ((lead & 0xF8) == 0xF0) return 4;
@@ -91,7 +91,8 @@ std::string Cp1250ToUtf8(std::string_view bytes) {
 }
 
 std::string UpperCp1250(std::string_view bytes) {
-  // Lower-case Polish letters and their capitals in Windows-1250.
+  // Lower-case Polish letters and their capitals in Windows-1250 (bytes,
+  // not a host number).
   static constexpr unsigned char kLower[] = {0xB9, 0xE6, 0xEA, 0xB3, 0xF1, 0xF3, 0x9C, 0x9F, 0xBF};
   static constexpr unsigned char kUpper[] = {0xA5, 0xC6, 0xCA, 0xA3, 0xD1, 0xD3, 0x8C, 0x8F, 0xAF};
   std::string out(bytes);

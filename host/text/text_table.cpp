@@ -6,6 +6,7 @@ namespace vask::host {
 
 namespace {
 
+// A UTF-8 continuation byte (not a host number).
 bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // The first `width` characters of a text, "…" in place of the last when cut.

@@ -4,18 +4,21 @@
 #include <cstdint>
 #include <string_view>
 
+#include "abi/host_ids.h"
+
 namespace vask::host {
 
 namespace {
 
 using Json = nlohmann::json;
 
-// A message may hold line breaks and tabs, nothing else below a blank.
-constexpr size_t kMaxText = 100000;
+// A message may hold line breaks and tabs, nothing else below a blank; it
+// is at most the plug-in's limit.
+constexpr size_t kMaxText = kAnswerMessageLimit;
 // Computer names are at most 15 characters of Windows-1250; UTF-8 takes up
 // to two bytes for each of those.
 constexpr size_t kMaxComputer = 30;
-constexpr size_t kMaxField = 255;
+constexpr size_t kMaxField = 255;  // not a host number: a field's length
 
 class Builder {
  public:
@@ -87,9 +90,9 @@ class Builder {
 // search's "key=value" words: a value is cut at blanks into words, and a
 // word with "=" would start another key, so no value may hold one.
 bool SearchLine(Builder& b, const Json& request, std::string* line) {
-  long long status = 1;
-  if (!b.Number("status", false, 0, 1, &status)) return false;
-  if (request.find("status") == request.end()) status = 1;
+  long long status = kSearchQuery;
+  if (!b.Number("status", false, kSearchWalk, kSearchQuery, &status)) return false;
+  if (request.find("status") == request.end()) status = kSearchQuery;
   *line = "search status=" + std::to_string(status);
   static constexpr std::array<const char*, 6> kTexts = {"uid",      "column6", "column7",
                                                         "column17", "column9", "column11"};
@@ -144,7 +147,8 @@ bool WebCommandLine(const Json& request, std::string* line, std::string* error) 
     return true;
   }
   if (command == "status") {
-    if (!b.Number("status", true, 0, 255, &n) || !b.Line("text", false, false, kMaxField, &text)) {
+    if (!b.Number("status", true, 0, kStatusNumberMask, &n) ||
+        !b.Line("text", false, false, kMaxField, &text)) {
       return fail();
     }
     *line = "status " + std::to_string(n);

@@ -18,9 +18,11 @@ namespace {
 // A page's connection that has shown nothing for this long gets a comment
 // line, so that a proxy or the browser does not take it for dead.
 constexpr auto kKeepAlive = std::chrono::seconds(15);
+// HTTP's answer to a request it refuses (not a host number).
+constexpr int kHttpBadRequest = 400;
 // Commands are small; a message is at most the plug-in's limit of 100000
 // bytes, and its JSON escapes may double that.
-constexpr size_t kMaxRequest = 256 * 1024;
+constexpr size_t kMaxRequest = 256 * 1024;  // bytes, not a host number
 
 constexpr const char* kPagePolicy =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
@@ -288,9 +290,11 @@ void WebServer::Routes() {
       return JsonReply(res, 415, {{"error", "oczekiwano application/json"}});
     }
     nlohmann::json request = nlohmann::json::parse(req.body, nullptr, false);
-    if (request.is_discarded()) return JsonReply(res, 400, {{"error", "to nie jest JSON"}});
+    if (request.is_discarded())
+      return JsonReply(res, kHttpBadRequest, {{"error", "to nie jest JSON"}});
     std::string line, error;
-    if (!WebCommandLine(request, &line, &error)) return JsonReply(res, 400, {{"error", error}});
+    if (!WebCommandLine(request, &line, &error))
+      return JsonReply(res, kHttpBadRequest, {{"error", error}});
     submit_(std::move(line));
     JsonReply(res, 202, {{"ok", true}});
   });

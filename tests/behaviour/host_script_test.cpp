@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "host/commands/contact_columns.h"
 #include "host/events/host_event.h"
 #include "host/text/text_codec.h"
 #include "script_fixture.h"
@@ -120,6 +121,43 @@ TEST_F(ScriptHostTest, HostMessagesOfThePluginBecomeUtf8Events) {
   EXPECT_NE(events[1].find("\"id\":" + boxId), std::string::npos);
   EXPECT_NE(events[2].find("\"event\":\"message-box\",\"id\":" + boxId + ",\"text\":\"świat\""),
             std::string::npos);
+}
+
+// The own details, the search keys and the labels share one table of
+// columns: a word names the same column everywhere, numbers stay numbers,
+// and own-details lists the own columns only.
+TEST_F(ScriptHostTest, OwnDetailsTakeTheColumnsByWordOrNumberFromTheOneTable) {
+  for (const host::ContactColumn& c : host::ContactColumns()) {
+    if (c.key == nullptr) continue;
+    EXPECT_EQ(host::ColumnForKey(c.key), c.column) << c.key;
+    EXPECT_EQ(host::ColumnLabel(c.column), c.label) << c.key;
+  }
+  EXPECT_EQ(host::ColumnForKey("Imię"), kColumnFirstName);
+  EXPECT_EQ(host::ColumnForKey("E-Mail"), kColumnEmail);
+  EXPECT_EQ(host::ColumnForKey("imię"), kColumnFirstName);
+  EXPECT_EQ(host::ColumnLabel(kColumnNet), "kolumna " + std::to_string(kColumnNet));
+
+  script_->Run("own imię Ala");
+  script_->Run("own " + std::to_string(kColumnQueryCity) + " Kraków");
+  script_->Run("own rok dwa");
+  script_->Run("own płeć " + std::to_string(kGenderFemale));
+  script_->Run("own-details");
+  auto events = Events();
+  ASSERT_EQ(events.size(), 5u);
+  EXPECT_EQ(ContactText(kOwnEntry, kColumnFirstName), "Ala");
+  EXPECT_EQ(ContactText(kOwnEntry, kColumnQueryCity), "Krak\xf3w");
+  EXPECT_NE(events[2].find("Rok urodzenia to liczba"), std::string::npos) << events[2];
+  EXPECT_NE(events[3].find("\"column\":" + std::to_string(kColumnGender) + ",\"value\":\"" +
+                           std::to_string(kGenderFemale) + "\""),
+            std::string::npos)
+      << events[3];
+  const host::EventJson own = host::EventJson::parse(events[4]);
+  const host::EventJson& columns = own.at("columns");
+  for (const host::ContactColumn& c : host::ContactColumns()) {
+    EXPECT_EQ(columns.contains(std::to_string(c.column)), c.own) << c.column;
+  }
+  EXPECT_EQ(columns.at(std::to_string(kColumnFirstName)), "Ala");
+  EXPECT_EQ(columns.at(std::to_string(kColumnQueryCity)), "Kraków");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -39,6 +40,34 @@ TEST(HostStartup, ALanDirectoryOthersMayEnterIsRefusedWithWhatToDo) {
   ASSERT_EQ(::chmod(lan.c_str(), 0700), 0);
   std::tie(code, text) = RunHost("--computer A --profile :memory: --lan-dir " + lan, scratch);
   EXPECT_EQ(code, 0) << text;
+  test::RemoveTree(scratch);
+}
+
+// The LAN directory is made (closed to others) when it is missing, as the
+// emulated LAN would make it; a file in its place, or a symbolic link to a
+// directory, is refused in Polish before anything starts.
+TEST(HostStartup, AMissingLanDirectoryIsMadeAndAFileInItsPlaceRefused) {
+  const std::string scratch = test::MakeTempDir("vask-start");
+  ASSERT_FALSE(scratch.empty());
+  const std::string lan = scratch + "/lan";
+  auto [code, text] = RunHost("--computer A --profile :memory: --lan-dir " + lan, scratch);
+  EXPECT_EQ(code, 0) << text;
+  struct stat info {};
+  ASSERT_EQ(::lstat(lan.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+  const std::string link = scratch + "/link";
+  ASSERT_EQ(::symlink(lan.c_str(), link.c_str()), 0);
+  std::tie(code, text) = RunHost("--computer A --profile :memory: --lan-dir " + link, scratch);
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(text.find("katalog sieci " + link + " nie jest katalogiem"), std::string::npos) << text;
+
+  const std::string file = scratch + "/file";
+  std::ofstream(file) << "x";
+  std::tie(code, text) = RunHost("--computer A --profile :memory: --lan-dir " + file, scratch);
+  EXPECT_EQ(code, 1);
+  EXPECT_NE(text.find("katalog sieci " + file + " nie jest katalogiem"), std::string::npos) << text;
   test::RemoveTree(scratch);
 }
 

@@ -13,12 +13,17 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <mutex>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "abi/host_ids.h"
+#include "abi/host_records.h"
 #include "gtest/gtest.h"
+#include "host/web/web_assets.h"
 #include "host/web/web_commands.h"
 
 namespace vask::host {
@@ -284,6 +289,49 @@ TEST_F(WebServerTest, APageThatFallsBehindLosesItsStreamAndOthersKeepTheirs) {
   EXPECT_TRUE(slow.Ended());
   server_.Publish(Event("message").Str("body", "still here").json());
   EXPECT_NE(awake.ReadUntil("still here").find("still here"), std::string::npos);
+}
+
+// The page's numbers are the C++ code's: the module the build writes from
+// abi/ holds each name with the value the host and the plug-in use, so the
+// page cannot draw a status or a control the host does not mean.
+TEST(WebAssetsTest, ThePagesHostNumbersAreTheHeadersOwn) {
+  const WebAsset* module = FindWebAsset("/app/host_ids.js");
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(module->type, "text/javascript; charset=utf-8");
+  std::map<std::string, long long> exported;
+  const std::string text(module->body);
+  const std::regex line(R"(export const (\w+) = (-?)(0[xX][0-9A-Fa-f]+|[0-9]+);)");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), line); it != std::sregex_iterator();
+       ++it) {
+    const long long value = std::stoll((*it)[3].str(), nullptr, 0);
+    exported[(*it)[1].str()] = (*it)[2].length() ? -value : value;
+  }
+  const std::pair<const char*, long long> kExpected[] = {{"kMsgErrorBox", kMsgErrorBox},
+                                                         {"kIconPlugin", kIconPlugin},
+                                                         {"kIconOffline", kIconOffline},
+                                                         {"kStatusIconStep", kStatusIconStep},
+                                                         {"kControlKindShift", kControlKindShift},
+                                                         {"kControlKindMask", kControlKindMask},
+                                                         {"kControlCheckBox", kControlCheckBox},
+                                                         {"kControlField", kControlField},
+                                                         {"kControlLabel", kControlLabel},
+                                                         {"kColumnBirth", kColumnBirth},
+                                                         {"kBirthYearShift", kBirthYearShift},
+                                                         {"kColumnNet", kColumnNet},
+                                                         {"kStatusOffline", kStatusOffline},
+                                                         {"kStatusAway", kStatusAway},
+                                                         {"kResourcePlugin", kResourcePlugin},
+                                                         {"kGenderMale", kGenderMale},
+                                                         {"kSearchQuery", kSearchQuery},
+                                                         {"kReceiverAny", kReceiverAny},
+                                                         {"NET_LAN", NET_LAN}};
+  for (const auto& [name, value] : kExpected) {
+    auto found = exported.find(name);
+    ASSERT_NE(found, exported.end()) << name;
+    EXPECT_EQ(found->second, value) << name;
+  }
+  EXPECT_NE(text.find(std::string("export const kPictureAddress = \"") + kPictureAddress + "\";"),
+            std::string::npos);
 }
 
 TEST(WebCommandLineTest, EachCommandBecomesOneLineAndNoFieldAddsAWord) {

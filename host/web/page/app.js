@@ -22,6 +22,7 @@ import {
 } from "./contacts.js";
 import { iconUrl, setIcons, setImage, setMenu, statusIconUrl } from "./declared.js";
 import { openDetails, renderDetails } from "./details.js";
+import { kIconPlugin, kResourcePlugin, kStatusOffline } from "./host_ids.js";
 import { onOwnDetails, ownView, renderOwn } from "./own.js";
 import {
   onFound,
@@ -50,7 +51,7 @@ function openSearch() {
 
 $("open-search").addEventListener("click", openSearch);
 $("open-settings").addEventListener("click", () =>
-  showOrAdd("settings", "Ustawienia", settingsView, { icon: iconUrl(0x20f00000) }),
+  showOrAdd("settings", "Ustawienia", settingsView, { icon: iconUrl(kIconPlugin) }),
 );
 $("open-ignored").addEventListener("click", () => {
   showOrAdd("ignored", "Ignorowani", ignoredView);
@@ -84,7 +85,7 @@ const handlers = {
     renderContacts();
   },
   "contact-added"(e) {
-    contactFromList({ contact: e.contact, computer: e.computer, status: 0, text: "" });
+    contactFromList({ contact: e.contact, computer: e.computer, status: kStatusOffline, text: "" });
     renderContacts();
     toast(`Dodano ${e.computer.toUpperCase()} do kontaktów.`);
   },
@@ -108,8 +109,8 @@ const handlers = {
     setIcons(e.icons || []);
     renderOwn();
     renderContacts();
-    setImage($("settings-icon"), iconUrl(0x20f00000));
-    document.querySelector('link[rel="icon"]').href = iconUrl(0x20f00000) || "/res/120.ico";
+    setImage($("settings-icon"), iconUrl(kIconPlugin));
+    document.querySelector('link[rel="icon"]').href = iconUrl(kIconPlugin) || `/res/${kResourcePlugin}.ico`;
   },
   menu(e) {
     setMenu(e);
@@ -184,10 +185,10 @@ initChats({
   addChatTab(chat) {
     const c = state.contacts.get(chat.computer);
     addTab(`chat:${chat.computer}`, chat.computer, chat.view, {
-      icon: statusIconUrl(c ? c.status : 0),
+      icon: statusIconUrl(c ? c.status : kStatusOffline),
     });
     if (c) updateChatHeader(c.computer, statusIconUrl(c.status), describe(c));
-    else updateChatHeader(chat.computer, statusIconUrl(0), "nie ma na liście kontaktów");
+    else updateChatHeader(chat.computer, statusIconUrl(kStatusOffline), "nie ma na liście kontaktów");
   },
   showTab(key) {
     const tab = tabs.get(key);

@@ -4,8 +4,8 @@
 
 import { send } from "./connection.js";
 import { iconUrl } from "./declared.js";
+import { kMessageTypeChat, kResourceMessage } from "./host_ids.js";
 
-const kChat = 1;
 const chats = new Map(); // computer (capitals) -> chat
 let hooks = null;
 
@@ -175,7 +175,7 @@ function notify(from, body, icon) {
 // The "message" event: a chat message or the plug-in's notice for the user.
 export function onMessage(e) {
   const from = e.from || "";
-  const isChat = (e.type ?? kChat) === kChat;
+  const isChat = (e.type ?? kMessageTypeChat) === kMessageTypeChat;
   const peer = from || hooks.activeChat();
   if (!peer) {
     hooks.toast(e.body, "notice");
@@ -194,7 +194,7 @@ export function onMessage(e) {
   else notice(chat, { from, body: e.body, time });
   const seen = !document.hidden && hooks.activeTab() === `chat:${key}`;
   if (!seen) hooks.unread(key);
-  if (isChat && document.hidden) notify(from, e.body, iconUrl(e.icon) || "/res/110.ico");
+  if (isChat && document.hidden) notify(from, e.body, iconUrl(e.icon) || `/res/${kResourceMessage}.ico`);
 }
 
 export function onSending(e) {
@@ -259,7 +259,7 @@ export function onHistory(e, nameOfContact) {
     chat.list.replaceChildren();
     chat.lastDay = "";
     for (const m of older) {
-      if (m.type === kChat) {
+      if (m.type === kMessageTypeChat) {
         bubble(chat, { mine: !m.from, from: m.from, body: m.body, time: m.time });
       } else {
         notice(chat, { from: m.from, body: m.body, time: m.time });

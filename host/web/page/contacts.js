@@ -5,6 +5,7 @@ import { openChat, updateChatHeader } from "./chat.js";
 import { send } from "./connection.js";
 import { setImage, statusIconUrl, statusName } from "./declared.js";
 import { openDetails } from "./details.js";
+import { kStatusOffline } from "./host_ids.js";
 import { refreshResults } from "./search.js";
 import { $, state } from "./state.js";
 import { tabs } from "./tabs.js";
@@ -18,13 +19,13 @@ export function renderContacts() {
   const list = $("contacts");
   list.replaceChildren();
   const contacts = [...state.contacts.values()].sort(
-    (a, b) => (b.status !== 0) - (a.status !== 0) || a.computer.localeCompare(b.computer, "pl"),
+    (a, b) => (b.status !== kStatusOffline) - (a.status !== kStatusOffline) || a.computer.localeCompare(b.computer, "pl"),
   );
   for (const c of contacts) {
     const li = document.createElement("li");
     li.className = "contact";
     li.dataset.computer = c.computer;
-    li.classList.toggle("offline", c.status === 0);
+    li.classList.toggle("offline", c.status === kStatusOffline);
     li.classList.toggle("ignored", !!c.ignored);
     li.tabIndex = 0;
     const img = document.createElement("img");
@@ -64,7 +65,7 @@ export function renderContacts() {
     if (tab) setImage(tab.img, statusIconUrl(c.status));
   }
   $("contact-count").textContent = contacts.length
-    ? `${contacts.filter((c) => c.status !== 0).length}/${contacts.length}`
+    ? `${contacts.filter((c) => c.status !== kStatusOffline).length}/${contacts.length}`
     : "";
   if (!contacts.length) {
     const li = document.createElement("li");

@@ -3,6 +3,25 @@
 // menu, its settings page and its contact actions.
 
 import { send } from "./connection.js";
+import {
+  kControlBreak,
+  kControlButton,
+  kControlCheckBox,
+  kControlField,
+  kControlHeading,
+  kControlKindMask,
+  kControlKindShift,
+  kControlLabel,
+  kControlPicture,
+  kControlText,
+  kIconOffline,
+  kStatusAvailable,
+  kStatusAway,
+  kStatusBrb,
+  kStatusDnd,
+  kStatusIconStep,
+  kStatusOffline,
+} from "./host_ids.js";
 
 // icon id -> the resource group the plug-in registered it from
 const icons = new Map();
@@ -10,13 +29,12 @@ const icons = new Map();
 let menuItems = [];
 let menuTitle = "";
 
-const kStatusIconBase = 0x40f00000;
 const kFallbackNames = new Map([
-  [0, "Niedostępny"],
-  [34, "Nie przeszkadzać"],
-  [64, "Dostępny"],
-  [65, "Zaraz wracam"],
-  [68, "Nieobecny (automatycznie)"],
+  [kStatusOffline, "Niedostępny"],
+  [kStatusDnd, "Nie przeszkadzać"],
+  [kStatusAvailable, "Dostępny"],
+  [kStatusBrb, "Zaraz wracam"],
+  [kStatusAway, "Nieobecny (automatycznie)"],
 ]);
 
 export function setIcons(list) {
@@ -33,11 +51,11 @@ export function iconUrl(iconId) {
 
 // A status is drawn with the icon the plug-in registered for it.
 export function statusIconId(status) {
-  return kStatusIconBase + 16 * status;
+  return kIconOffline + kStatusIconStep * status;
 }
 
 export function statusIconUrl(status) {
-  return iconUrl(statusIconId(status)) || iconUrl(kStatusIconBase);
+  return iconUrl(statusIconId(status)) || iconUrl(kIconOffline);
 }
 
 // The status's name as the plug-in's menu calls it, else the host's word.
@@ -105,16 +123,6 @@ export function renderMenu(list, ownStatus, close) {
 
 // ---- the settings page ------------------------------------------------------
 
-// The kind of a control is the upper half of its style word.
-const kPicture = 0x11;
-const kText = 0x08;
-const kCaption = 0x09;
-const kGroup = 0x0f;
-const kGroupEnd = 0x10;
-const kButton = 0x0e;
-const kCheckBox = 0x06;
-const kEdit = 0x16;
-
 // A label's markup: 0x03 and a decimal icon id draw that icon, 0x01 starts
 // the hint that follows the label's title.
 function markedText(text) {
@@ -151,9 +159,10 @@ export function renderPage(container, event, onPress) {
   let parent = container;
   let lastField = null;
   for (const control of event.controls || []) {
-    const kind = (control.style >>> 16) & 0xff;
+    // The kind of a control is the third byte of its style word.
+    const kind = (control.style >>> kControlKindShift) & kControlKindMask;
     const text = control.text || "";
-    if (kind === kGroup) {
+    if (kind === kControlHeading) {
       const group = document.createElement("fieldset");
       group.className = "group";
       if (text) {
@@ -163,9 +172,9 @@ export function renderPage(container, event, onPress) {
       }
       container.append(group);
       parent = group;
-    } else if (kind === kGroupEnd) {
+    } else if (kind === kControlBreak) {
       parent = container;
-    } else if (kind === kPicture) {
+    } else if (kind === kControlPicture) {
       const img = document.createElement("img");
       img.className = "page-picture";
       img.alt = "";
@@ -175,12 +184,12 @@ export function renderPage(container, event, onPress) {
       if (control.width) img.width = control.width;
       if (control.height) img.height = control.height;
       parent.append(img);
-    } else if (kind === kText) {
+    } else if (kind === kControlText) {
       const p = document.createElement("p");
       p.className = "about";
       p.textContent = text.replace(/^\r?\n/, "");
       parent.append(p);
-    } else if (kind === kButton) {
+    } else if (kind === kControlButton) {
       const button = document.createElement("button");
       button.type = "button";
       button.className = "page-button";
@@ -188,7 +197,7 @@ export function renderPage(container, event, onPress) {
       button.dataset.action = control.action;
       button.addEventListener("click", () => onPress(control.action));
       parent.append(button);
-    } else if (kind === kCheckBox && control.column) {
+    } else if (kind === kControlCheckBox && control.column) {
       const label = document.createElement("label");
       label.className = "check-row";
       const box = document.createElement("input");
@@ -200,7 +209,7 @@ export function renderPage(container, event, onPress) {
       );
       label.append(box, " ", text);
       parent.append(label);
-    } else if (kind === kEdit && control.column) {
+    } else if (kind === kControlField && control.column) {
       const row = document.createElement("form");
       row.className = "edit-row";
       const title = document.createElement("div");
@@ -211,7 +220,7 @@ export function renderPage(container, event, onPress) {
       const input = document.createElement("input");
       input.name = "value";
       input.value = control.value || "";
-      input.maxLength = 255;
+      input.maxLength = 255; // not a host number: the web face takes fields of 255 characters
       input.dataset.column = control.column;
       const save = document.createElement("button");
       save.type = "submit";
@@ -224,7 +233,7 @@ export function renderPage(container, event, onPress) {
       });
       parent.append(row);
       lastField = caption;
-    } else if (kind === kCaption && lastField) {
+    } else if (kind === kControlLabel && lastField) {
       // A caption names the field before it.
       const span = document.createElement("span");
       span.className = "caption";

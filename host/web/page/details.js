@@ -3,17 +3,28 @@
 
 import { send } from "./connection.js";
 import { actionButtons } from "./declared.js";
+import {
+  kColumnCity,
+  kColumnDescription,
+  kColumnEmail,
+  kColumnFirstName,
+  kColumnId,
+  kColumnLastName,
+  kColumnNet,
+  kColumnNick,
+  NET_LAN,
+} from "./host_ids.js";
 import { $, state } from "./state.js";
 
 const kDetailsFields = [
-  ["0", "Komputer"],
-  ["1", "Sieć"],
-  ["6", "Imię"],
-  ["7", "Nazwisko"],
-  ["8", "Pseudonim"],
-  ["9", "Miasto"],
-  ["11", "E-mail"],
-  ["17", "Opis"],
+  [kColumnId, "Komputer"],
+  [kColumnNet, "Sieć"],
+  [kColumnFirstName, "Imię"],
+  [kColumnLastName, "Nazwisko"],
+  [kColumnNick, "Pseudonim"],
+  [kColumnCity, "Miasto"],
+  [kColumnEmail, "E-mail"],
+  [kColumnDescription, "Opis"],
 ];
 
 export function openDetails(computer) {
@@ -32,7 +43,7 @@ export function renderDetails(computer, window) {
     const dd = document.createElement("dd");
     dd.dataset.column = column;
     dd.textContent = window[column] || "—";
-    if (column === "1" && window[column] === "15") dd.textContent = "LAN (15)";
+    if (column === kColumnNet && window[column] === String(NET_LAN)) dd.textContent = `LAN (${NET_LAN})`;
     list.append(dt, dd);
   }
   dialog.querySelector(".declared-actions").replaceChildren(...actionButtons(state.actions, "contact", computer));

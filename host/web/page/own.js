@@ -3,7 +3,8 @@
 
 import { send } from "./connection.js";
 import { actionButtons, renderMenu, setImage, statusIconUrl, statusName } from "./declared.js";
-import { $, state } from "./state.js";
+import { kBirthYearShift, kColumnBirth } from "./host_ids.js";
+import { $, fillHostNumbers, state } from "./state.js";
 import { tabs } from "./tabs.js";
 import { toast } from "./toasts.js";
 
@@ -43,18 +44,23 @@ $("description-form").addEventListener("submit", (e) => {
   $("description").blur();
 });
 
+// The birth column's value of the year 1. A multiplication, not a shift:
+// JavaScript shifts 32-bit numbers, and the column keeps its year unsigned.
+const kYearUnit = 2 ** kBirthYearShift;
+
 // The own details tab's view: a form of the own columns, saved column by
 // column, with the actions the plug-in declared for the own entry.
 export function ownView() {
   const view = document.getElementById("own-view").content.firstElementChild.cloneNode(true);
+  fillHostNumbers(view);
   const form = view.querySelector(".own-form");
   form.addEventListener("submit", (e) => {
     e.preventDefault();
     for (const field of form.elements) {
       if (!field.name) continue;
       let value = field.value.trim();
-      // The year lies in the upper 16 bits of its column.
-      if (field.name === "19") value = String((Number(value) || 0) * 65536);
+      // The year lies in the upper bits of its column.
+      if (field.name === String(kColumnBirth)) value = String((Number(value) || 0) * kYearUnit);
       send({ command: "own", column: Number(field.name), value });
     }
     toast("Zapisano moje dane.");
@@ -71,6 +77,7 @@ export function onOwnDetails(e) {
   for (const [column, value] of Object.entries(e.columns || {})) {
     const field = form.elements[column];
     if (!field) continue;
-    field.value = column === "19" ? String(Math.floor((Number(value) || 0) / 65536) || "") : value;
+    field.value =
+      column === String(kColumnBirth) ? String(Math.floor((Number(value) || 0) / kYearUnit) || "") : value;
   }
 }

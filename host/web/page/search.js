@@ -4,6 +4,7 @@
 
 import { send } from "./connection.js";
 import { setImage, statusIconUrl, statusName } from "./declared.js";
+import { fillHostNumbers } from "./state.js";
 
 let view = null;
 let isContact = () => false;
@@ -16,6 +17,7 @@ export function searchView(contactCheck, selfCheck) {
   isContact = contactCheck;
   isSelf = selfCheck;
   view = document.getElementById("search-view").content.firstElementChild.cloneNode(true);
+  fillHostNumbers(view);
   const form = view.querySelector(".search-form");
   form.addEventListener("submit", (e) => {
     e.preventDefault();
@@ -57,7 +59,7 @@ export function onSearchEnded() {
 function plural(n) {
   if (n === 1) return "wynik";
   const last = n % 10;
-  const tens = n % 100;
+  const tens = n % 100; // not a host number: Polish plurals
   return last >= 2 && last <= 4 && (tens < 12 || tens > 14) ? "wyniki" : "wyników";
 }
 

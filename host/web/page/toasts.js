@@ -1,6 +1,7 @@
 // Short notes that fade by themselves, and the plug-in's message boxes, one
 // dialog at a time.
 
+import { kMsgErrorBox } from "./host_ids.js";
 import { $ } from "./state.js";
 
 export function toast(text, kind = "info") {
@@ -21,7 +22,7 @@ function nextBox() {
   const e = boxes.shift();
   if (!e) return;
   const dialog = $("message-box");
-  const error = e.id === 10201;
+  const error = e.id === kMsgErrorBox;
   dialog.classList.toggle("error", error);
   dialog.querySelector(".box-title").textContent = e.title || "Vask";
   dialog.querySelector(".box-icon").textContent = error ? "!" : "i";
