@@ -111,13 +111,7 @@ std::string LanDirectoryText(const lan_dir::Check& check, const std::string& lan
   return {};
 }
 
-std::string LanDirectory() {
-  const char* lanEnv = std::getenv("VASK_LAN_DIR");
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  return lanEnv && *lanEnv ? lanEnv
-                           : std::string(runtime && *runtime ? runtime : "/tmp") + "/vask-lan-" +
-                                 std::to_string(getuid());
-}
+std::string LanDirectory() { return lan_dir::DefaultPath(); }
 
 int ParseOptions(int argc, char** argv, ProgramOptions* options) {
   static const option kOptions[] = {{"computer", required_argument, nullptr, 'c'},
