@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "host/commands/command_table.h"
 #include "host/events/host_event.h"
 #include "host/text/text_codec.h"
 #include "script_fixture.h"
@@ -81,6 +82,49 @@ TEST_F(ScriptHostTest, CommandsReachThePluginAndAnswerAsEvents) {
   EXPECT_EQ(GetSettingText(kSettingChannel), "Kana\xb3");
   EXPECT_EQ(ContactText(1, kColumnId), "BETA");
   EXPECT_NE(Received().find(std::to_string(kMsgContactReported)), std::string::npos);
+}
+
+// The "help" event is written from the command table: every command that
+// runs is listed, and every command listed runs (none is unknown).
+TEST_F(ScriptHostTest, HelpListsEveryCommandAndEveryListedCommandRuns) {
+  script_->Run("help");
+  const std::string help = host::TextOf(host::EventJson::parse(LastEvent()), "commands");
+  size_t rows = 0;
+  for (const host::CommandRow& row : host::CommandTable()) {
+    if (row.run == nullptr) {
+      EXPECT_EQ(host::FindCommand(row.name), nullptr);
+      continue;
+    }
+    ++rows;
+    EXPECT_EQ(host::FindCommand(row.name), &row);
+    if (!row.automation) {
+      EXPECT_NE(help.find(std::string(row.name) + (*row.usage ? " " : "")), std::string::npos)
+          << row.name;
+    }
+  }
+  EXPECT_GE(rows, 30u);
+  // The typed commands belong to the row of the scripted command they name.
+  EXPECT_EQ(host::FindTypedCommand("/opis"), host::FindCommand("describe"));
+  EXPECT_EQ(host::FindTypedCommand("/status"), host::FindCommand("status"));
+  EXPECT_EQ(host::FindTypedCommand("status"), nullptr);
+}
+
+// Each command reads its line once, as many words as it takes: the rest of
+// a setting's line is its value, blanks and all; a command that takes no
+// arguments refuses them.
+TEST_F(ScriptHostTest, ACommandTakesTheRestOfItsLineAsItsLastWord) {
+  script_->Run("add  BETA");
+  script_->Run("set " + std::to_string(kSettingChannel) + "   Kanał  dwa ");
+  script_->Run("  # a remark");
+  script_->Run("icons now");
+  script_->Run("add BETA GAMMA");
+  auto events = Events();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_NE(events[0].find("\"computer\":\"BETA\""), std::string::npos) << events[0];
+  EXPECT_NE(events[1].find("\"value\":\"Kanał  dwa \""), std::string::npos) << events[1];
+  EXPECT_EQ(GetSettingText(kSettingChannel), "Kana\xb3  dwa ");
+  EXPECT_NE(events[events.size() - 2].find("Nieznane polecenie: icons"), std::string::npos);
+  EXPECT_NE(events.back().find("Użycie: add"), std::string::npos) << events.back();
 }
 
 TEST_F(ScriptHostTest, ATextWindows1250CannotHoldRefusesTheWholeCommand) {
