@@ -9,6 +9,7 @@
 #include "host/commands/search_commands.h"
 #include "host/text/computer_name.h"
 #include "host/text/text_codec.h"
+#include "win32.h"
 
 namespace vask::host {
 
@@ -352,6 +353,21 @@ void RunWait(ScriptHost& host, const Words& words) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   host.Write(Event().Str("event", "waited").Int("ms", ms));
+}
+
+// The plug-in reads the time through _time64, which adds the offset
+// VaskAdvanceClock keeps for the whole process: a test lets the ten seconds
+// after which an unanswered message counts as lost pass at once, in every
+// host whose plug-in sends. Nothing of the host's own time (the history's
+// times, the terminal's idle watch) moves.
+void RunClock(ScriptHost& host, const Words& words) {
+  long long seconds = 0;
+  if (words.size() != 2 || !ParseNumber(words[1], &seconds)) {
+    host.Error(words[0], "Użycie: clock +SEKUNDY");
+    return;
+  }
+  const long long offset = VaskAdvanceClock(seconds);
+  host.Write(Event("clock").Int("seconds", seconds).Int("offset", offset));
 }
 
 void RunHelp(ScriptHost& host, const Words&) {

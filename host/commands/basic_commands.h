@@ -1,6 +1,6 @@
 // The scripted commands over the host itself: the own status, contacts and
 // the ignore list, messages and chat commands, settings, the history, the
-// wait, help and quit. Rows of the command table
+// wait, the test clock, help and quit. Rows of the command table
 // (command_table.h); each takes the line's words as its row splits them.
 #pragma once
 
@@ -29,6 +29,9 @@ void RunCancel(ScriptHost& host, const Words& words);
 void RunDetails(ScriptHost& host, const Words& words);
 void RunHistory(ScriptHost& host, const Words& words);
 void RunWait(ScriptHost& host, const Words& words);
+// clock +SECONDS: the plug-in's clock moves on in this process (tests and
+// automation only).
+void RunClock(ScriptHost& host, const Words& words);
 void RunHelp(ScriptHost& host, const Words& words);
 void RunQuit(ScriptHost& host, const Words& words);
 

@@ -9,6 +9,7 @@
 #include "host/text/text_codec.h"
 #include "script_fixture.h"
 #include "tests/fixtures/probe_ids.h"
+#include "win32.h"
 
 namespace vask::test {
 namespace {
@@ -125,6 +126,23 @@ TEST_F(ScriptHostTest, ACommandTakesTheRestOfItsLineAsItsLastWord) {
   EXPECT_EQ(GetSettingText(kSettingChannel), "Kana\xb3  dwa ");
   EXPECT_NE(events[events.size() - 2].find("Nieznane polecenie: icons"), std::string::npos);
   EXPECT_NE(events.back().find("Użycie: add"), std::string::npos) << events.back();
+}
+
+// "clock" turns the plug-in's clock in this process and says the whole
+// offset now in force; the test turns it back, as other tests share it.
+TEST_F(ScriptHostTest, ClockTurnsThePluginsClockAndSaysTheOffset) {
+  const long long before = _time64(nullptr);
+  script_->Run("clock +3600");
+  const long long turned = _time64(nullptr);
+  script_->Run("clock -3600");
+  script_->Run("clock soon");
+  auto events = Events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0], "{\"event\":\"clock\",\"seconds\":3600,\"offset\":3600}");
+  EXPECT_EQ(events[1], "{\"event\":\"clock\",\"seconds\":-3600,\"offset\":0}");
+  EXPECT_NE(events[2].find("\"event\":\"error\",\"command\":\"clock\""), std::string::npos);
+  EXPECT_GE(turned - before, 3600);
+  EXPECT_LT(_time64(nullptr) - before, 60);
 }
 
 TEST_F(ScriptHostTest, ATextWindows1250CannotHoldRefusesTheWholeCommand) {
