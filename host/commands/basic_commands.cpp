@@ -358,8 +358,8 @@ void RunWait(ScriptHost& host, const Words& words) {
 // The plug-in reads the time through _time64, which adds the offset
 // VaskAdvanceClock keeps for the whole process: a test lets the ten seconds
 // after which an unanswered message counts as lost pass at once, in every
-// host whose plug-in sends. Nothing of the host's own time (the history's
-// times, the terminal's idle watch) moves.
+// host whose plug-in sends. The terminal's idle watch reads it too; the
+// history's times do not move.
 void RunClock(ScriptHost& host, const Words& words) {
   long long seconds = 0;
   if (words.size() != 2 || !ParseNumber(words[1], &seconds)) {
