@@ -220,23 +220,16 @@ void Action(ScriptHost& host, HostCore& core, int plugin, const std::vector<std:
 
 }  // namespace
 
-bool RunDeclaredUiCommand(ScriptHost& host, HostCore& core, int plugin, const std::string& line) {
-  const std::vector<std::string> words = SplitWords(line, 3);
-  if (words.empty()) return false;
-  if (words[0] == "menu") {
-    Menu(host, core, plugin, SplitWords(line, 2));
-  } else if (words[0] == "page") {
-    Page(host, core, plugin, words);
-  } else if (words[0] == "action") {
-    Action(host, core, plugin, words);
-  } else {
-    return false;
-  }
-  return true;
+void RunMenu(ScriptHost& host, const std::vector<std::string>& words) {
+  Menu(host, host.core(), host.plugin(), words);
 }
 
-const char* DeclaredUiHelp() {
-  return "menu [<n>|<text>] | page [<column> <value> | press <action>] | action <id> <computer>|me";
+void RunPage(ScriptHost& host, const std::vector<std::string>& words) {
+  Page(host, host.core(), host.plugin(), words);
+}
+
+void RunAction(ScriptHost& host, const std::vector<std::string>& words) {
+  Action(host, host.core(), host.plugin(), words);
 }
 
 }  // namespace vask::host

@@ -4,14 +4,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "host/commands/script_host.h"
 #include "host/core/host_core.h"
 
 namespace vask::host {
 
-// Runs the line when it is one of these commands; false otherwise.
-bool RunDeclaredUiCommand(ScriptHost& host, HostCore& core, int plugin, const std::string& line);
-const char* DeclaredUiHelp();
+// "menu [n|text]", "page [column value | press action]", "action id
+// computer|me": rows of the command table (command_table.h).
+void RunMenu(ScriptHost& host, const std::vector<std::string>& words);
+void RunPage(ScriptHost& host, const std::vector<std::string>& words);
+void RunAction(ScriptHost& host, const std::vector<std::string>& words);
 
 }  // namespace vask::host

@@ -59,25 +59,30 @@ void OwnDetails(ScriptHost& host, HostCore& core) {
   host.Write(Event("own-details").Set("columns", std::move(columns)));
 }
 
-}  // namespace
-
-bool RunFaceCommand(ScriptHost& host, HostCore& core, const std::string& line) {
-  const std::vector<std::string> words = SplitWords(line, 0);
-  if (words.size() != 1) return false;
-  if (words[0] == "icons") {
-    Icons(host, core);
-  } else if (words[0] == "actions") {
-    Actions(host, core);
-  } else if (words[0] == "ignored") {
-    IgnoredList(host, core);
-  } else if (words[0] == "own-details") {
-    OwnDetails(host, core);
-  } else {
-    return false;
+// Each takes no words after its name; with some, the line is no command
+// of this kind.
+template <void (*Show)(ScriptHost&, HostCore&)>
+void RunAlone(ScriptHost& host, const std::vector<std::string>& words) {
+  if (words.size() != 1) {
+    UnknownCommand(host, words[0]);
+    return;
   }
-  return true;
+  Show(host, host.core());
 }
 
-const char* FaceCommandsHelp() { return "icons | actions | ignored | own-details"; }
+}  // namespace
+
+void RunIcons(ScriptHost& host, const std::vector<std::string>& words) {
+  RunAlone<Icons>(host, words);
+}
+void RunActions(ScriptHost& host, const std::vector<std::string>& words) {
+  RunAlone<Actions>(host, words);
+}
+void RunIgnoredList(ScriptHost& host, const std::vector<std::string>& words) {
+  RunAlone<IgnoredList>(host, words);
+}
+void RunOwnDetails(ScriptHost& host, const std::vector<std::string>& words) {
+  RunAlone<OwnDetails>(host, words);
+}
 
 }  // namespace vask::host

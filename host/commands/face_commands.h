@@ -7,14 +7,17 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "host/commands/script_host.h"
 #include "host/core/host_core.h"
 
 namespace vask::host {
 
-// Runs the line when it is one of these commands; false otherwise.
-bool RunFaceCommand(ScriptHost& host, HostCore& core, const std::string& line);
-const char* FaceCommandsHelp();
+// Rows of the command table (command_table.h); each takes no arguments.
+void RunIcons(ScriptHost& host, const std::vector<std::string>& words);
+void RunActions(ScriptHost& host, const std::vector<std::string>& words);
+void RunIgnoredList(ScriptHost& host, const std::vector<std::string>& words);
+void RunOwnDetails(ScriptHost& host, const std::vector<std::string>& words);
 
 }  // namespace vask::host

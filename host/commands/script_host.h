@@ -1,7 +1,7 @@
 // vask-host's scripted mode: one command a line in, one JSON event a line
 // out (flushed), every host message the plug-in sends among the events.
-// The search commands (search_commands.h) and the commands over what the
-// plug-in declared (declared_ui.h) run from here too.
+// Which commands there are, and what runs each, is the command table's
+// (command_table.h); this runs a line through it.
 //
 // Commands are UTF-8; texts go to the plug-in as Windows-1250. A command
 // whose text Windows-1250 cannot hold is refused with an "error" event.
@@ -38,16 +38,27 @@ class ScriptHost {
   void Write(const Event& event);
   void Error(const std::string& command, const std::string& message);
 
- private:
+  // For the commands' handlers (main thread only).
+  HostCore& core() { return core_; }
+  int plugin() const { return plugin_; }
+  // A UTF-8 text as the plug-in takes it (Windows-1250) into `out`; false,
+  // with an "error" event for `command`, when it cannot be.
   bool ToPlugin(const std::string& command, const std::string& utf8, std::string* out);
-  void Chat(const std::string& utf8);
-  void Contacts();
+  // The host's id for the next message sent.
+  int NextMessageId() { return nextMessageId_++; }
+  // "quit": Run answers false from now on.
+  void EndSession() { ended_ = true; }
 
+ private:
   HostCore& core_;
   int plugin_;
   bool verbose_;
   EventOutputs outputs_;
   int nextMessageId_ = 1;
+  bool ended_ = false;
 };
+
+// The "error" event for a command there is none of.
+void UnknownCommand(ScriptHost& host, const std::string& command);
 
 }  // namespace vask::host

@@ -69,77 +69,26 @@ EventJson WindowJson(HostCore& core, int contact) {
   return columns;
 }
 
-class SearchCommands {
- public:
-  SearchCommands(ScriptHost& host, HostCore& core, int plugin)
-      : host_(host), core_(core), plugin_(plugin) {}
-
-  bool Run(const std::vector<std::string>& words, const std::string& line);
-
- private:
-  bool Convert(const std::string& command, const std::string& utf8, std::string* out) {
-    std::string bad;
-    auto converted = Utf8ToCp1250(utf8, &bad);
-    if (!converted) {
-      host_.Error(command, "Tekst zawiera znak, którego nie da się zapisać w Windows-1250: " + bad);
-      return false;
-    }
-    *out = *converted;
-    return true;
-  }
-  void Search(const std::vector<std::string>& words);
-  void Results();
-  void Details(const std::string& computer);
-  void Own(const std::vector<std::string>& words);
-
-  ScriptHost& host_;
-  HostCore& core_;
-  int plugin_;
-};
-
-bool SearchCommands::Run(const std::vector<std::string>& words, const std::string& line) {
-  const std::string& command = words[0];
-  if (command == "search") {
-    Search(words);
-    return true;
-  }
-  if (command == "results") {
-    Results();
-    return true;
-  }
-  if (command == "details" && words.size() == 2 && words[1] != "open" && words[1] != "close") {
-    Details(words[1]);
-    return true;
-  }
-  if (command == "publish") {
-    intptr_t answer = core_.Call(plugin_, kMsgPublishDetails, 0, 1);
-    host_.Write(Event().Str("event", "answer").Int("id", kMsgPublishDetails).Int("answer", answer));
-    return true;
-  }
-  if (command == "own") {
-    Own(SplitWords(line, 3));
-    return true;
-  }
-  return false;
-}
+}  // namespace
 
 // search [status=<n>] [uid=<computer|filter|*|@>] [column6=..] [column7=..]
 //        [column17=..] [column9=..] [column11=..] [gender=<n>] [lower=<n>] [upper=<n>]
 // Runs on the calling (main) thread as a real host's form does: the call
 // pumps, and commands typed meanwhile ("cancel") run from inside it.
-void SearchCommands::Search(const std::vector<std::string>& words) {
+void RunSearch(ScriptHost& host, const std::vector<std::string>& words) {
+  HostCore& core = host.core();
   // Commands run from inside the running search's pumping; a second search
   // there would nest a wait inside the first one's.
   if (searchRunning) {
-    host_.Error("search", "Wyszukiwanie już trwa; przerwij je poleceniem cancel");
+    host.Error("search", "Wyszukiwanie już trwa; przerwij je poleceniem cancel");
     return;
   }
   std::vector<std::pair<std::string, std::string>> pairs;
   if (!ParsePairs(words, 1, &pairs)) {
-    host_.Error("search",
-                "Użycie: search [klucz=wartość ...]; klucze: komputer imie nazwisko opis miasto "
-                "email stan plec od do (także uid column6 column7 column17 column9 column11 "
-                "status gender lower upper)");
+    host.Error("search",
+               "Użycie: search [klucz=wartość ...]; klucze: komputer imie nazwisko opis miasto "
+               "email stan plec od do (także uid column6 column7 column17 column9 column11 "
+               "status gender lower upper)");
     return;
   }
   FoundContact request{};
@@ -147,7 +96,7 @@ void SearchCommands::Search(const std::vector<std::string>& words) {
   request.status = 1;
   for (auto [key, utf8] : pairs) {
     std::string value;
-    if (!Convert("search", utf8, &value)) return;
+    if (!host.ToPlugin("search", utf8, &value)) return;
     bool ok = true;
     long long number = 0;
     key = SearchKey(key);
@@ -170,103 +119,102 @@ void SearchCommands::Search(const std::vector<std::string>& words) {
       if (key == "lower") request.lowerBound = static_cast<int32_t>(number);
       if (key == "upper") request.upperBound = static_cast<int32_t>(number);
     } else {
-      host_.Error("search", "Nieznany klucz wyszukiwania: " + key);
+      host.Error("search", "Nieznany klucz wyszukiwania: " + key);
       return;
     }
     if (!ok) {
-      host_.Error("search", "Zła albo za długa wartość: " + key + "=" + utf8);
+      host.Error("search", "Zła albo za długa wartość: " + key + "=" + utf8);
       return;
     }
   }
   // A search's count is its own: the results of the last one go.
-  core_.ClearFoundContacts();
-  host_.Write(Event()
-                  .Str("event", "search-started")
-                  .Int("status", request.status)
-                  .Str("uid", Cp1250ToUtf8(request.uid)));
+  core.ClearFoundContacts();
+  host.Write(Event()
+                 .Str("event", "search-started")
+                 .Int("status", request.status)
+                 .Str("uid", Cp1250ToUtf8(request.uid)));
   searchRunning = true;
-  intptr_t answer = core_.Call(plugin_, kMsgSearch, reinterpret_cast<intptr_t>(&request));
+  intptr_t answer = core.Call(host.plugin(), kMsgSearch, reinterpret_cast<intptr_t>(&request));
   searchRunning = false;
-  host_.Write(Event()
-                  .Str("event", "search-ended")
-                  .Int("answer", answer)
-                  .Int("status", request.status)
-                  .Str("uid", Cp1250ToUtf8(request.uid))
-                  .Int("results", static_cast<long long>(core_.foundContacts().size())));
+  host.Write(Event()
+                 .Str("event", "search-ended")
+                 .Int("answer", answer)
+                 .Int("status", request.status)
+                 .Str("uid", Cp1250ToUtf8(request.uid))
+                 .Int("results", static_cast<long long>(core.foundContacts().size())));
 }
 
-void SearchCommands::Results() {
+void RunResults(ScriptHost& host, const std::vector<std::string>&) {
+  HostCore& core = host.core();
   EventJson list = EventJson::array();
-  for (const FoundContact& found : core_.foundContacts()) list.push_back(FoundJson(found));
-  host_.Write(Event().Str("event", "results").Set("contacts", std::move(list)));
+  for (const FoundContact& found : core.foundContacts()) list.push_back(FoundJson(found));
+  host.Write(Event().Str("event", "results").Set("contacts", std::move(list)));
 }
 
 // Opens the contact's details window with its stored columns and asks the
 // plug-in to fetch its details into it, as the window's own action does.
-void SearchCommands::Details(const std::string& utf8) {
+void FetchDetails(ScriptHost& host, const std::string& utf8) {
+  HostCore& core = host.core();
   std::string name;
-  if (!Convert("details", utf8, &name)) return;
-  int contact = core_.FindContact(NET_LAN, name);
+  if (!host.ToPlugin("details", utf8, &name)) return;
+  int contact = core.FindContact(NET_LAN, name);
   if (contact < 0) {
-    host_.Error("details", "Nie ma takiego kontaktu: " + utf8);
+    host.Error("details", "Nie ma takiego kontaktu: " + utf8);
     return;
   }
-  if (!core_.DetailsOpen(contact)) {
-    core_.OpenDetails(contact);
+  if (!core.DetailsOpen(contact)) {
+    core.OpenDetails(contact);
     for (const ContactColumn& c : ContactColumns()) {
-      core_.SetDetailsText(contact, c.column,
-                           core_.tables().GetText(kTableContacts, contact, c.column));
+      core.SetDetailsText(contact, c.column,
+                          core.tables().GetText(kTableContacts, contact, c.column));
     }
   }
-  intptr_t answer = core_.Call(plugin_, kMsgFetchDetails, contact, 1);
-  host_.Write(Event()
-                  .Str("event", "details")
-                  .Str("state", "fetching")
-                  .Int("contact", contact)
-                  .Int("answer", answer)
-                  .Set("window", WindowJson(core_, contact)));
+  intptr_t answer = core.Call(host.plugin(), kMsgFetchDetails, contact, 1);
+  host.Write(Event()
+                 .Str("event", "details")
+                 .Str("state", "fetching")
+                 .Int("contact", contact)
+                 .Int("answer", answer)
+                 .Set("window", WindowJson(core, contact)));
 }
 
 // own <column> [value]: the user's own entry (contact row 0), whose
 // details the plug-in answers queries with. The column is a number or its
 // word (imie, miasto, ...). "own-details" shows them all.
-void SearchCommands::Own(const std::vector<std::string>& words) {
+void RunOwn(ScriptHost& host, const std::vector<std::string>& words) {
+  HostCore& core = host.core();
   long long column = 0;
   if (auto named = words.size() >= 2 ? ColumnForKey(words[1]) : std::nullopt) {
     column = *named;
   } else if (words.size() < 2 || !ParseNumber(words[1], &column) || column < 0) {
-    host_.Error("own",
-                "Użycie: own KOLUMNA [wartość]; kolumna to numer albo imie, nazwisko, "
-                "pseudonim, miasto, email, opis, rok, plec");
+    host.Error("own",
+               "Użycie: own KOLUMNA [wartość]; kolumna to numer albo imie, nazwisko, "
+               "pseudonim, miasto, email, opis, rok, plec");
     return;
   }
   std::string value;
-  if (words.size() == 3 && !Convert("own", words[2], &value)) return;
+  if (words.size() == 3 && !host.ToPlugin("own", words[2], &value)) return;
   const int col = static_cast<int>(column);
   if (IsIntColumn(col)) {
     long long number = 0;
     if (!value.empty() && !ParseNumber(value, &number)) {
-      host_.Error("own", ColumnLabel(col) + " to liczba: " + words[2]);
+      host.Error("own", ColumnLabel(col) + " to liczba: " + words[2]);
       return;
     }
-    core_.tables().SetInt(kTableContacts, kOwnEntry, col, number);
+    core.tables().SetInt(kTableContacts, kOwnEntry, col, number);
   } else {
-    core_.tables().SetText(kTableContacts, kOwnEntry, col, value);
+    core.tables().SetText(kTableContacts, kOwnEntry, col, value);
   }
-  host_.Write(
+  host.Write(
       Event()
           .Str("event", "own")
           .Int("column", col)
-          .Str("value", Cp1250ToUtf8(core_.tables().GetText(kTableContacts, kOwnEntry, col))));
+          .Str("value", Cp1250ToUtf8(core.tables().GetText(kTableContacts, kOwnEntry, col))));
 }
 
-}  // namespace
-
-bool RunSearchCommand(ScriptHost& host, HostCore& core, int plugin, const std::string& line) {
-  std::vector<std::string> words = SplitWords(line, 0);
-  if (words.empty()) return false;
-  SearchCommands commands(host, core, plugin);
-  return commands.Run(words, line);
+void RunPublish(ScriptHost& host, const std::vector<std::string>&) {
+  intptr_t answer = host.core().Call(host.plugin(), kMsgPublishDetails, 0, 1);
+  host.Write(Event().Str("event", "answer").Int("id", kMsgPublishDetails).Int("answer", answer));
 }
 
 void InstallSearchEvents(ScriptHost& host, HostCore& core) {
@@ -283,12 +231,6 @@ void InstallSearchEvents(ScriptHost& host, HostCore& core) {
                        .Set("window", WindowJson(core, contact)));
         return std::nullopt;
       });
-}
-
-const char* SearchCommandsHelp() {
-  return "search [komputer=..] [imie=..] [nazwisko=..] [opis=..] [miasto=..] [email=..] [stan=n] "
-         "[plec=n] [od=rok] [do=rok] | results | details <computer> | publish | "
-         "own [<column> [value]]";
 }
 
 }  // namespace vask::host

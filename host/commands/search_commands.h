@@ -1,19 +1,25 @@
-// vask-host's search commands (search, results, details <computer>,
-// publish, own), kept beside the scripted mode that runs them.
+// vask-host's search commands (search, results, the details fetch, publish,
+// own): rows of the command table (command_table.h).
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "host/commands/script_host.h"
 #include "host/core/host_core.h"
 
 namespace vask::host {
 
-// Runs the line when it is one of the search commands; false otherwise.
-// Called on the main thread; "search" returns when the search has ended.
-bool RunSearchCommand(ScriptHost& host, HostCore& core, int plugin, const std::string& line);
+// "search [key=value ...]": returns when the search has ended. Called on the
+// main thread, which runs the commands that come meanwhile from inside it.
+void RunSearch(ScriptHost& host, const std::vector<std::string>& words);
+void RunResults(ScriptHost& host, const std::vector<std::string>& words);
+// "details <computer>": opens the contact's details window and asks the
+// plug-in to fetch its details.
+void FetchDetails(ScriptHost& host, const std::string& computer);
+void RunPublish(ScriptHost& host, const std::vector<std::string>& words);
+void RunOwn(ScriptHost& host, const std::vector<std::string>& words);
 // The "details-updated" event after the plug-in wrote a details window.
 void InstallSearchEvents(ScriptHost& host, HostCore& core);
-const char* SearchCommandsHelp();
 
 }  // namespace vask::host

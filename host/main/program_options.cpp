@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "host/commands/command_table.h"
 #include "host/text/computer_name.h"
 #include "host/text/text_codec.h"
 #include "win32.h"
@@ -41,10 +42,16 @@ constexpr const char* kUsage =
     "                     adresem wypisanym na starcie; koniec wejścia wtedy niczego nie kończy\n"
     "  --help             ten tekst\n"
     "\n"
-    "Polecenia trybu skryptowego: help je wymienia.\n"
+    "Polecenia trybu skryptowego, po jednym w wierszu (na terminalu po \"!\"):\n";
+
+constexpr const char* kExitCodes =
     "\n"
     "Kody wyjścia: 0 quit albo koniec wejścia, 1 złe opcje, 2 nie dało się załadować wtyczki,\n"
     "3 profil odrzucony.\n";
+
+// The options, the scripted commands (from the command table) and the exit
+// codes.
+std::string Usage() { return kUsage + ScriptedCommandsUsage() + kExitCodes; }
 
 std::string DefaultProfile(const std::string& computer) {
   std::string base;
@@ -176,10 +183,10 @@ int ParseOptions(int argc, char** argv, ProgramOptions* options) {
         break;
       }
       case 'h':
-        std::fputs(kUsage, stdout);
+        std::fputs(Usage().c_str(), stdout);
         return 0;
       default:
-        std::fputs(kUsage, stderr);
+        std::fputs(Usage().c_str(), stderr);
         return 1;
     }
   }

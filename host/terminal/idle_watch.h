@@ -4,11 +4,28 @@
 
 #include <chrono>
 
+#include "win32.h"
+
 namespace vask::host {
+
+// The steady clock, moved on by as much as the plug-in's clock was turned
+// (VaskAdvanceClock, the scripted "clock" command): a test makes the person
+// at the terminal idle by turning it rather than by waiting.
+struct IdleClock {
+  using duration = std::chrono::steady_clock::duration;
+  using rep = duration::rep;
+  using period = duration::period;
+  using time_point = std::chrono::time_point<IdleClock, duration>;
+  static constexpr bool is_steady = false;
+  static time_point now() {
+    return time_point(std::chrono::steady_clock::now().time_since_epoch() +
+                      std::chrono::seconds(VaskAdvanceClock(0)));
+  }
+};
 
 class IdleWatch {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Clock = IdleClock;
 
   // `after` zero or less: never idle.
   IdleWatch(std::chrono::seconds after, Clock::time_point now) : after_(after), last_(now) {}

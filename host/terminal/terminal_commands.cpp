@@ -4,6 +4,7 @@
 
 #include "abi/host_ids.h"
 #include "host/commands/command_line.h"
+#include "host/commands/command_table.h"
 #include "host/commands/contact_columns.h"
 #include "host/commands/script_host.h"
 #include "host/text/computer_name.h"
@@ -12,39 +13,6 @@
 namespace vask::host {
 
 namespace {
-
-constexpr const char* kHelp =
-    "Rozmowa\n"
-    "  zwykły wiersz            wiadomość do rozmówcy, którego podaje znak zachęty (BOB> )\n"
-    "  /msg NAZWA [tekst]       rozmowa z NAZWA; odtąd zwykłe wiersze idą do niego\n"
-    "  /r [tekst]               odpowiedź temu, kto pisał ostatni (staje się rozmówcą)\n"
-    "  /history [NAZWA]         historia wiadomości z datami\n"
-    "Stan\n"
-    "  /status STAN [opis]      dostępny | zw | np | niedostępny (albo numer)\n"
-    "  /opis [tekst]            nowy opis stanu; bez tekstu czyści opis\n"
-    "  /menu [N]                menu stanu wtyczki; z numerem wybiera pozycję\n"
-    "Kontakty\n"
-    "  /contacts                kontakty i ich stany\n"
-    "  /add NAZWA, /remove NAZWA\n"
-    "  /ignore NAZWA, /unignore NAZWA, /ignored   (ta ostatnia: lista ignorowanych)\n"
-    "  /details NAZWA           pobiera i pokazuje dane kontaktu\n"
-    "  /action ID NAZWA|me      akcja kontaktu zadeklarowana przez wtyczkę\n"
-    "Szukanie\n"
-    "  /search [klucz=wartość ...]  klucze: komputer, imię, nazwisko, miasto, email, opis,\n"
-    "                           stan, płeć (1 kobieta, 2 mężczyzna), od, do (rok urodzenia)\n"
-    "  /results                 wyniki ostatniego szukania; /cancel przerywa szukanie\n"
-    "Twoje dane\n"
-    "  /own                     pokazuje twoje dane\n"
-    "  /own imię=Ala miasto=Kraków   zmienia je i ogłasza w sieci (klucze jak w /search)\n"
-    "Ustawienia i pomoc\n"
-    "  /page                    strona ustawień wtyczki\n"
-    "  /page KOLUMNA WARTOŚĆ    zmienia ustawienie, np. /page 15003 0\n"
-    "  /pomoc                   dokument pomocy wtyczki\n"
-    "  /help                    ten tekst\n"
-    "Inne\n"
-    "  /quit                    koniec (także Ctrl-D); peers widzą, że wychodzisz\n"
-    "  inne /polecenie idzie do wtyczki, np. /vask cloak\n"
-    "  !polecenie               polecenie trybu skryptowego, np. !msg 30013";
 
 // A computer name as the network knows it: in capitals ("bob" is BOB). A
 // name that cannot be one stays as typed; the send then says why.
@@ -78,6 +46,82 @@ void Own(const std::string& rest, Translation* t) {
   t->commands.push_back("own-details");
 }
 
+// A typed command line: its words (the third holds the rest), the line,
+// what the terminal remembers, and the translation being made.
+struct TypedLine {
+  std::vector<std::string> words;
+  const std::string& line;
+  FrontState& state;
+  Translation& t;
+  // The line after the command and one blank.
+  std::string Rest() const {
+    return line.size() > words[0].size() ? line.substr(words[0].size() + 1) : "";
+  }
+};
+
+// The typed commands that are more than their scripted command with the
+// rest of the line; their rows (names, usage, help) are in the command
+// table.
+using Translate = void (*)(const TypedLine& typed, const CommandRow& row);
+
+void Msg(const TypedLine& typed, const CommandRow&) {
+  const auto& w = typed.words;
+  typed.state.partner = ComputerOf(w[1]);
+  if (w.size() == 3) {
+    typed.t.commands.push_back("send " + typed.state.partner + " " + w[2]);
+  } else {
+    typed.t.reply = "Rozmowa z " + typed.state.partner + ".";
+  }
+}
+
+void Reply(const TypedLine& typed, const CommandRow&) {
+  FrontState& state = typed.state;
+  if (state.lastSender.empty()) {
+    typed.t.reply = "Nikt jeszcze do ciebie nie pisał.";
+    return;
+  }
+  state.partner = state.lastSender;
+  const std::string rest = typed.Rest();
+  if (!rest.empty()) {
+    typed.t.commands.push_back("send " + state.partner + " " + rest);
+  } else {
+    typed.t.reply = "Rozmowa z " + state.partner + ".";
+  }
+}
+
+void Status(const TypedLine& typed, const CommandRow& row) {
+  const auto& w = typed.words;
+  auto status = ParseStatus(w[1]);
+  if (!status) {
+    typed.t.reply = "Nieznany stan: " + w[1] + " (dostępny, zw, np, niedostępny)";
+    return;
+  }
+  typed.t.commands.push_back(std::string(row.name) + " " + std::to_string(*status) +
+                             (w.size() == 3 ? " " + w[2] : ""));
+}
+
+void Details(const TypedLine& typed, const CommandRow& row) {
+  const auto& w = typed.words;
+  if (Lower(w[1]) == "close" && w.size() == 3) {
+    typed.t.commands.push_back(std::string(row.name) + " close " + w[2]);
+  } else {
+    typed.t.commands.push_back(std::string(row.name) + " " + w[1]);
+  }
+}
+
+void OwnTyped(const TypedLine& typed, const CommandRow&) { Own(typed.Rest(), &typed.t); }
+
+void HelpDocument(const TypedLine& typed, const CommandRow&) {
+  typed.t.commands.push_back("page press " + std::to_string(kItemHelp));
+}
+
+void Help(const TypedLine& typed, const CommandRow&) { typed.t.reply = TypedCommandsHelp(); }
+
+const std::pair<const char*, Translate> kTranslations[] = {
+    {"/msg", Msg},         {"/r", Reply},      {"/status", Status},
+    {"/details", Details}, {"/own", OwnTyped}, {"/pomoc", HelpDocument},
+    {"/help", Help}};
+
 }  // namespace
 
 std::optional<int> ParseStatus(const std::string& word) {
@@ -108,11 +152,14 @@ std::optional<int> ParseStatus(const std::string& word) {
 }
 
 const std::vector<std::string>& CommandWords() {
-  static const std::vector<std::string> kCommands = {
-      "/msg",      "/r",       "/status",  "/opis",   "/add",       "/remove",
-      "/contacts", "/search",  "/results", "/cancel", "/details",   "/ignore",
-      "/unignore", "/ignored", "/history", "/menu",   "/page",      "/pomoc",
-      "/own",      "/action",  "/help",    "/quit",   "/vask cloak"};
+  static const std::vector<std::string> kCommands = [] {
+    std::vector<std::string> words;
+    for (const CommandRow& row : CommandTable()) {
+      for (const std::string& typed : SplitWords(row.typed)) words.push_back(typed);
+    }
+    words.push_back("/vask cloak");
+    return words;
+  }();
   return kCommands;
 }
 
@@ -146,69 +193,25 @@ Translation TranslateLine(const std::string& typed, FrontState& state) {
     }
     return t;
   }
-  std::vector<std::string> w = SplitWords(line, 3);
-  const std::string command = Lower(w[0]);
-  const std::string rest = line.size() > w[0].size() ? line.substr(w[0].size() + 1) : "";
-  auto need = [&](size_t words, const char* usage) {
-    if (w.size() >= words) return true;
-    t.reply = std::string("Użycie: ") + usage;
-    return false;
-  };
-  if (command == "/msg") {
-    if (!need(2, "/msg NAZWA [tekst]")) return t;
-    state.partner = ComputerOf(w[1]);
-    if (w.size() == 3) {
-      t.commands.push_back("send " + state.partner + " " + w[2]);
-    } else {
-      t.reply = "Rozmowa z " + state.partner + ".";
-    }
-  } else if (command == "/r") {
-    if (state.lastSender.empty()) {
-      t.reply = "Nikt jeszcze do ciebie nie pisał.";
-      return t;
-    }
-    state.partner = state.lastSender;
-    if (!rest.empty()) {
-      t.commands.push_back("send " + state.partner + " " + rest);
-    } else {
-      t.reply = "Rozmowa z " + state.partner + ".";
-    }
-  } else if (command == "/status") {
-    if (!need(2, "/status dostępny|zw|np|niedostępny [opis]")) return t;
-    auto status = ParseStatus(w[1]);
-    if (!status) {
-      t.reply = "Nieznany stan: " + w[1] + " (dostępny, zw, np, niedostępny)";
-      return t;
-    }
-    t.commands.push_back("status " + std::to_string(*status) + (w.size() == 3 ? " " + w[2] : ""));
-  } else if (command == "/opis") {
-    t.commands.push_back(rest.empty() ? "describe" : "describe " + rest);
-  } else if (command == "/add" || command == "/remove" || command == "/ignore" ||
-             command == "/unignore") {
-    if (!need(2, (command + " NAZWA").c_str())) return t;
-    t.commands.push_back(command.substr(1) + " " + w[1]);
-  } else if (command == "/contacts" || command == "/cancel" || command == "/quit" ||
-             command == "/results" || command == "/ignored") {
-    t.commands.push_back(command.substr(1));
-  } else if (command == "/search" || command == "/history" || command == "/menu" ||
-             command == "/page" || command == "/action") {
-    t.commands.push_back(command.substr(1) + line.substr(w[0].size()));
-  } else if (command == "/details") {
-    if (!need(2, "/details NAZWA | /details close NAZWA")) return t;
-    if (Lower(w[1]) == "close" && w.size() == 3) {
-      t.commands.push_back("details close " + w[2]);
-    } else {
-      t.commands.push_back("details " + w[1]);
-    }
-  } else if (command == "/own") {
-    Own(rest, &t);
-  } else if (command == "/pomoc") {
-    t.commands.push_back("page press " + std::to_string(kItemHelp));
-  } else if (command == "/help") {
-    t.reply = kHelp;
-  } else {
+  const TypedLine typedLine{SplitWords(line, 3), line, state, t};
+  const std::string command = Lower(typedLine.words[0]);
+  const CommandRow* row = FindTypedCommand(command);
+  if (row == nullptr) {  // the plug-in's own chat commands
     t.commands.push_back("chat " + line);
+    return t;
   }
+  if (typedLine.words.size() < row->typedArguments + 1) {
+    t.reply = std::string("Użycie: ") + row->typedUsage;
+    return t;
+  }
+  for (const auto& [name, translate] : kTranslations) {
+    if (command == name) {
+      translate(typedLine, *row);
+      return t;
+    }
+  }
+  // The scripted command, with the rest of the line as it was typed.
+  t.commands.push_back(row->name + line.substr(typedLine.words[0].size()));
   return t;
 }
 

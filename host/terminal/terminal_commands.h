@@ -3,6 +3,9 @@
 // the scripted mode's commands, "!" passes a scripted command as it stands,
 // another "/..." goes to the plug-in as a chat command, and a plain line is a
 // message to the current partner. Usage and help are answered on the spot.
+// The typed commands, their usage and /help are rows of the command table
+// (host/commands/command_table.h); this file holds the translations that
+// are more than the scripted command with the rest of the line.
 #pragma once
 
 #include <optional>

@@ -4,11 +4,13 @@
 #include <vector>
 
 #include "base/log.h"
+#include "host/commands/command_table.h"
 #include "host/commands/contact_columns.h"
 #include "host/events/host_event.h"
 #include "host/text/text_codec.h"
 #include "script_fixture.h"
 #include "tests/fixtures/probe_ids.h"
+#include "win32.h"
 
 namespace vask::test {
 namespace {
@@ -82,6 +84,66 @@ TEST_F(ScriptHostTest, CommandsReachThePluginAndAnswerAsEvents) {
   EXPECT_EQ(GetSettingText(kSettingChannel), "Kana\xb3");
   EXPECT_EQ(ContactText(1, kColumnId), "BETA");
   EXPECT_NE(Received().find(std::to_string(kMsgContactReported)), std::string::npos);
+}
+
+// The "help" event is written from the command table: every command that
+// runs is listed, and every command listed runs (none is unknown).
+TEST_F(ScriptHostTest, HelpListsEveryCommandAndEveryListedCommandRuns) {
+  script_->Run("help");
+  const std::string help = host::TextOf(host::EventJson::parse(LastEvent()), "commands");
+  size_t rows = 0;
+  for (const host::CommandRow& row : host::CommandTable()) {
+    if (row.run == nullptr) {
+      EXPECT_EQ(host::FindCommand(row.name), nullptr);
+      continue;
+    }
+    ++rows;
+    EXPECT_EQ(host::FindCommand(row.name), &row);
+    if (!row.automation) {
+      EXPECT_NE(help.find(std::string(row.name) + (*row.usage ? " " : "")), std::string::npos)
+          << row.name;
+    }
+  }
+  EXPECT_GE(rows, 30u);
+  // The typed commands belong to the row of the scripted command they name.
+  EXPECT_EQ(host::FindTypedCommand("/opis"), host::FindCommand("describe"));
+  EXPECT_EQ(host::FindTypedCommand("/status"), host::FindCommand("status"));
+  EXPECT_EQ(host::FindTypedCommand("status"), nullptr);
+}
+
+// Each command reads its line once, as many words as it takes: the rest of
+// a setting's line is its value, blanks and all; a command that takes no
+// arguments refuses them.
+TEST_F(ScriptHostTest, ACommandTakesTheRestOfItsLineAsItsLastWord) {
+  script_->Run("add  BETA");
+  script_->Run("set " + std::to_string(kSettingChannel) + "   Kanał  dwa ");
+  script_->Run("  # a remark");
+  script_->Run("icons now");
+  script_->Run("add BETA GAMMA");
+  auto events = Events();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_NE(events[0].find("\"computer\":\"BETA\""), std::string::npos) << events[0];
+  EXPECT_NE(events[1].find("\"value\":\"Kanał  dwa \""), std::string::npos) << events[1];
+  EXPECT_EQ(GetSettingText(kSettingChannel), "Kana\xb3  dwa ");
+  EXPECT_NE(events[events.size() - 2].find("Nieznane polecenie: icons"), std::string::npos);
+  EXPECT_NE(events.back().find("Użycie: add"), std::string::npos) << events.back();
+}
+
+// "clock" turns the plug-in's clock in this process and says the whole
+// offset now in force; the test turns it back, as other tests share it.
+TEST_F(ScriptHostTest, ClockTurnsThePluginsClockAndSaysTheOffset) {
+  const long long before = _time64(nullptr);
+  script_->Run("clock +3600");
+  const long long turned = _time64(nullptr);
+  script_->Run("clock -3600");
+  script_->Run("clock soon");
+  auto events = Events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0], "{\"event\":\"clock\",\"seconds\":3600,\"offset\":3600}");
+  EXPECT_EQ(events[1], "{\"event\":\"clock\",\"seconds\":-3600,\"offset\":0}");
+  EXPECT_NE(events[2].find("\"event\":\"error\",\"command\":\"clock\""), std::string::npos);
+  EXPECT_GE(turned - before, 3600);
+  EXPECT_LT(_time64(nullptr) - before, 60);
 }
 
 TEST_F(ScriptHostTest, ATextWindows1250CannotHoldRefusesTheWholeCommand) {

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "abi/host_ids.h"
+#include "host/commands/command_table.h"
 #include "host/events/event_queue.h"
 #include "host/terminal/event_rendering.h"
 #include "host/terminal/idle_watch.h"
@@ -77,6 +78,36 @@ TEST(TerminalTest, OwnDetailsByNameArePublishedAndUnknownNamesRefused) {
             std::vector<std::string>{"page press " + std::to_string(kItemHelp)});
   EXPECT_EQ(Commands("/opis", state), std::vector<std::string>{"describe"});
   EXPECT_EQ(Commands("/details bob", state), std::vector<std::string>{"details bob"});
+}
+
+// /help is written from the command table: every typed command is in it
+// and is taken as a command, not handed to the plug-in as a chat command.
+TEST(TerminalTest, HelpListsEveryTypedCommandAndEachIsTakenAsOne) {
+  FrontState state;
+  const std::string help = TranslateLine("/help", state).reply;
+  for (const std::string& word : host::CommandWords()) {
+    if (word == "/vask cloak") continue;  // the plug-in's own
+    EXPECT_NE(help.find("  " + word), std::string::npos) << word << " missing in\n" << help;
+    const auto commands = Commands(word + " x y", state);
+    EXPECT_TRUE(commands.empty() || commands[0].rfind("chat ", 0) != 0) << word;
+  }
+  EXPECT_NE(help.find("Rozmowa\n"), std::string::npos) << help;
+  EXPECT_NE(help.find("!polecenie"), std::string::npos) << help;
+  // A typed command that lacks its arguments answers its typed usage.
+  EXPECT_EQ(TranslateLine("/add", state).reply, "Użycie: /add NAZWA");
+  EXPECT_EQ(TranslateLine("/details", state).reply,
+            "Użycie: /details NAZWA | /details close NAZWA");
+  EXPECT_TRUE(TranslateLine("/add", state).commands.empty());
+  // Forwarded commands keep the rest of the line; others go to the plug-in.
+  EXPECT_EQ(Commands("/search imię=Ala miasto=Nowy Sącz", state),
+            std::vector<std::string>{"search imię=Ala miasto=Nowy Sącz"});
+  EXPECT_EQ(Commands("/STATUS zw w kuchni", state),
+            std::vector<std::string>{"status " + std::to_string(kStatusBrb) + " w kuchni"});
+  EXPECT_EQ(Commands("/opis przy biurku", state), std::vector<std::string>{"describe przy biurku"});
+  EXPECT_EQ(Commands("/add bob", state), std::vector<std::string>{"add bob"});
+  EXPECT_EQ(Commands("/details close bob", state), std::vector<std::string>{"details close bob"});
+  EXPECT_EQ(Commands("/vask cloak", state), std::vector<std::string>{"chat /vask cloak"});
+  EXPECT_EQ(Commands("!msg 30013", state), std::vector<std::string>{"msg 30013"});
 }
 
 // The settings page as the plug-in declares it, markup bytes and all.

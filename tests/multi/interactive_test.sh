@@ -88,9 +88,13 @@ expect 0 "!!! Powiadomienie (NIKT)"
 expect 0 "nie ma takiego komputera w sieci"
 
 # A third computer left alone goes away by itself and comes back with a key.
+# Its ten minutes pass at once: the clock its idle watch reads is turned.
 tmux split-window -v -t "$session:0.1" \
-  "$(printf '%q --computer EWA --lan-dir %q --profile :memory: --away-after 2' "$host" "$lan")"
+  "$(printf '%q --computer EWA --lan-dir %q --profile :memory: --away-after 600' "$host" "$lan")"
 tmux send-keys -t "$session:0.2" '/status dostępny' Enter
+expect 2 "Twój status: Dostępny"
+tmux send-keys -t "$session:0.2" '!clock +601' Enter
+expect 2 "Nic nie piszesz od 10 min"
 expect 2 "Twój status: Nieobecny (automatycznie)"
 tmux send-keys -t "$session:0.2" ' '
 expect 2 "Twój status: Dostępny"

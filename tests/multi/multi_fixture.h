@@ -33,6 +33,14 @@ inline std::string StatusCommand(int status, const std::string& text = "") {
   return "status " + std::to_string(status) + (text.empty() ? "" : " " + text);
 }
 
+// A second more than the ten after which a sender's plug-in counts an
+// unanswered message as lost: turning the clocks by this much lets that
+// expiry pass without waiting it out.
+constexpr long long kExpiryTurn = 11;
+
+// The scripted command that moves the plug-in's clock in that host's process.
+inline std::string ClockCommand(long long seconds) { return "clock +" + std::to_string(seconds); }
+
 // A fresh LAN directory per test, removed afterwards, and the hosts on it.
 // A host that does not end by itself with status 0 fails the test.
 class MultiFixture : public ::testing::Test {
@@ -58,6 +66,18 @@ class MultiFixture : public ::testing::Test {
     EXPECT_TRUE(host.ok());
     EXPECT_TRUE(host.WaitFor(IsEvent("started"))) << computer << " did not start";
     return host;
+  }
+
+  // Moves the plug-in's clock on by `seconds` in every host given, each
+  // having said so (its "clock" event) before the next is turned.
+  void TurnClocks(const std::vector<HostProcess*>& hosts, long long seconds) {
+    for (HostProcess* host : hosts) {
+      const size_t mark = host->Mark();
+      host->Send(ClockCommand(seconds));
+      auto turned = host->WaitFor(IsEvent("clock"), mark, 5s);
+      ASSERT_TRUE(turned.has_value()) << host->computer() << " did not turn its clock";
+      EXPECT_EQ(JsonInt(*turned, "seconds"), seconds) << *turned;
+    }
   }
 
   std::string lanDir_;

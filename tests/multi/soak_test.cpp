@@ -92,7 +92,12 @@ class Tally {
     auto event = JsonField(line, "event");
     if (!event) return;
     std::lock_guard lock(mutex_);
-    if (*event == "send-result") {
+    if (*event == "clock") {
+      ++clockTurns_;
+    } else if (*event == "contact-status") {
+      if (JsonField(line, "address") == partner_)
+        partnerText_ = JsonField(line, "text").value_or("");
+    } else if (*event == "send-result") {
       auto id = JsonField(line, "messageId");
       auto sent = JsonField(line, "sent");
       ++results_;
@@ -130,6 +135,15 @@ class Tally {
   bool WaitResults(size_t n, std::chrono::seconds deadline = 60s) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, deadline, [&] { return results_ >= n; });
+  }
+  // Waits until the partner was last seen with this description.
+  bool WaitPartnerText(const std::string& text, std::chrono::seconds deadline = 5s) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, deadline, [&] { return partnerText_ == text; });
+  }
+  bool WaitClockTurned(std::chrono::seconds deadline = 5s) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, deadline, [&] { return clockTurns_ > 0; });
   }
   bool WaitLost(const std::string& part, std::chrono::seconds deadline) {
     std::unique_lock lock(mutex_);
@@ -189,6 +203,8 @@ class Tally {
   size_t strays_ = 0;
   size_t results_ = 0;
   size_t failedSends_ = 0;
+  size_t clockTurns_ = 0;
+  std::string partnerText_;
   std::map<std::string, int> resultsById_;
   std::vector<std::string> lost_;
   std::vector<std::string> others_;
@@ -316,11 +332,25 @@ TEST_F(Soak, BothWaysNothingLostOrRepeatedMemoryFlatUnderBadInput) {
 
   // The expiry horizon: a message to nobody, sent last by each host, whose
   // likely-lost notice comes with or after that of any earlier message
-  // still unanswered.
+  // still unanswered. Once both are pending (their send results came) and
+  // each host showed the other's new description (so the acknowledgements
+  // sent before it have arrived: a slot keeps its order), both plug-ins'
+  // clocks turn past the expiry: the notices must come well before the ten
+  // real seconds would have passed.
   a.Send("send NOBODY horizon-a");
   b.Send("send NOBODY horizon-b");
-  EXPECT_TRUE(atA.WaitLost("horizon-a", 40s));
-  EXPECT_TRUE(atB.WaitLost("horizon-b", 40s));
+  ASSERT_TRUE(atA.WaitResults(n + 1));
+  ASSERT_TRUE(atB.WaitResults(n + 1));
+  a.Send("describe po rozmowie A");
+  b.Send("describe po rozmowie B");
+  ASSERT_TRUE(atB.WaitPartnerText("po rozmowie A"));
+  ASSERT_TRUE(atA.WaitPartnerText("po rozmowie B"));
+  a.Send(ClockCommand(kExpiryTurn));
+  b.Send(ClockCommand(kExpiryTurn));
+  ASSERT_TRUE(atA.WaitClockTurned()) << "A did not turn its clock";
+  ASSERT_TRUE(atB.WaitClockTurned()) << "B did not turn its clock";
+  EXPECT_TRUE(atA.WaitLost("horizon-a", 5s));
+  EXPECT_TRUE(atB.WaitLost("horizon-b", 5s));
 
   std::printf("soak: %zu messages each way in %.1f s (%.0f messages/s both ways together)\n", n,
               seconds, 2.0 * static_cast<double>(n) / seconds);
