@@ -138,6 +138,13 @@ bool WebServer::Start(int port, std::string* error) {
     return false;
   }
   thread_ = std::thread([server = server_.get()] { server->listen_after_bind(); });
+  // The library's stop() does nothing until its listener runs, and a
+  // listener that starts after it then accepts for ever: Stop() would never
+  // return. Started means listening. (listen_after_bind sets it at once; the
+  // bound only guards against a library that never does.)
+  for (int waited = 0; !server_->is_running() && waited < 5000; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return true;
 }
 
