@@ -6,6 +6,7 @@
 #include "base/clock.h"
 #include "base/host_api.h"
 #include "base/log.h"
+#include "protocol/presence_watch.h"
 #include "transport/datagram.h"
 #include "transport/datagram_room.h"
 #include "transport/lan_engine.h"
@@ -146,6 +147,7 @@ void SendOne(const MessageRecord* record) {
     const DWORD error = GetLastError();
     QueueNotice(to, FormatText(kSendFailedFormat, static_cast<int>(error)));
     SendHost(kMsgSendResult, record->id, 0);
+    AskWhetherPresent(to);
   }
 }
 
@@ -210,6 +212,7 @@ void HandleMessageAck(const DatagramFields& fields) {
 
 void ExpirePendingMessages(int64_t now) {
   const std::vector<PendingMessage> expired = Engine().ExpirePending(now, kExpirySeconds);
+  for (const PendingMessage& message : expired) AskWhetherPresent(message.target);
   // Host calls happen outside the lock so that a sending thread is never
   // held up by the host's handling of a notice.
   if (expired.empty() || !NoticesWanted()) {

@@ -31,12 +31,14 @@ void SendStatus(std::string target) {
 
 void HandleGetStatus(const DatagramFields& fields) { SendStatus(fields[1]); }
 
-void HandleStatus(const DatagramFields& fields, int row) {
-  const int32_t status = AtoiField(fields[4]);
-  const std::string description = fields.size() >= 7 ? fields[6] : std::string();
+namespace {
+
+// What a "STATUS" from the contact in `row` shows: the status number, the
+// protocol's mark (field 5) and the description.
+void ShowStatus(int row, int32_t status, const std::string& mark, const std::string& description) {
   if (status != kStatusOffline) {
     SetContactText(row, kColumnPresent, "Vask");
-    SetContactText(row, kColumnStatusMark, fields[5].c_str());
+    SetContactText(row, kColumnStatusMark, mark.c_str());
   } else {
     SetContactText(row, kColumnPresent, "");
     SetContactInt(row, kColumnStatusMark, 0);
@@ -51,6 +53,16 @@ void HandleStatus(const DatagramFields& fields, int row) {
   }
   SendHost(kMsgContactChanged, row, 0);
 }
+
+}  // namespace
+
+void HandleStatus(const DatagramFields& fields, int row) {
+  const int32_t status = AtoiField(fields[4]);
+  const std::string description = fields.size() >= 7 ? fields[6] : std::string();
+  ShowStatus(row, status, fields[5], description);
+}
+
+void ShowOffline(int row) { ShowStatus(row, kStatusOffline, std::string(), std::string()); }
 
 void HandlePing(const DatagramFields& fields) { Engine().SendPacket(fields[1], "PONG", ""); }
 

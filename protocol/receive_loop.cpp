@@ -9,6 +9,7 @@
 #include "protocol/incoming_messages.h"
 #include "protocol/outgoing_messages.h"
 #include "protocol/presence.h"
+#include "protocol/presence_watch.h"
 #include "search/search_replies.h"
 #include "search/search_run.h"
 #include "transport/datagram.h"
@@ -97,6 +98,7 @@ bool IsSingleSender(const std::string& sender) {
 
   const int row = static_cast<int>(SendHost(kMsgFindContact, NET_LAN, fields[1].c_str()));
   if (engine.OnlyListed() && row == -1) return kBanned;
+  if (row >= 1) NoteHeardFrom(fields[1], UnixNow());
 
   // The fields as a list of the host runtime's string objects.
   const RuntimeTextList list(fields);
@@ -169,6 +171,7 @@ void RunLoop(LanEngine& engine) {
   engine.Notify(EVENT_STARTED, &started);
   engine.SendPacket("*", "GETSTATUS", "");
   engine.MarkStatusDirty();
+  ResetPresenceWatch(UnixNow());
 
   while (engine.Running()) {
     // Cleared before sending, so a change made while the "STATUS" goes out
@@ -176,6 +179,7 @@ void RunLoop(LanEngine& engine) {
     if (engine.TakeStatusDirty()) SendStatus("*");
     ExpirePendingMessages(UnixNow());
     DrainSlots(engine);
+    TendPresence(UnixNow());
     if (engine.Running()) Sleep(kPollMs);
   }
 

@@ -1,6 +1,11 @@
 // Presence through the export: a contact's "STATUS" in the host's table,
-// the own status on the LAN, and a contact the host reports.
+// the own status on the LAN, a contact the host reports, and the watch that
+// shows offline a contact whose computer stopped answering.
+#include <memory>
+
+#include "chat_fixture.h"
 #include "plugin_fixture.h"
+#include "protocol/presence_watch.h"
 #include "tests/support/lan_peer.h"
 
 namespace vask::test {
@@ -189,6 +194,184 @@ TEST_F(PresenceTest, PingIsAnsweredWithPong) {
   EXPECT_EQ(pong->size(), 4u);
   EXPECT_EQ((*pong)[1], "A");
   EXPECT_EQ((*pong)[2], "B");
+}
+
+// The watch, on the plug-in's clock turned by the test. Peer S is no
+// contact: its "PING"s mark the worker's passes without counting as a sign
+// of life from anybody watched.
+class PresenceWatchTest : public ChatFixture {
+ protected:
+  void BeforeStart() override {
+    SetSetting(kSettingWinPopup, 0);
+    sPeer_ = std::make_unique<LanPeer>("S");  // on this test's LAN
+  }
+
+  // `peer` added as a contact and shown available.
+  int Present(LanPeer& peer) {
+    const int row = AddContact(peer.computer());
+    EXPECT_TRUE(peer.Send("A", "STATUS", {"64", "2097152", "przy biurku"}));
+    EXPECT_TRUE(s().Sync("A"));
+    EXPECT_EQ(ContactInt(row, kColumnStatus) & 0xFF, kStatusAvailable);
+    return row;
+  }
+
+  // Two passes of the worker: the first began after this call, so its
+  // step of the watch has run on the clock as it is now.
+  void TwoPasses() {
+    ASSERT_TRUE(s().Sync("A"));
+    ASSERT_TRUE(s().Sync("A"));
+  }
+
+  void Turn(long long seconds) {
+    VaskAdvanceClock(seconds);
+    turned_ += seconds;
+  }
+  ~PresenceWatchTest() override { VaskAdvanceClock(-turned_); }
+
+  size_t OfflineReports(int row) {
+    return host().calls().CountIf([row](const host::RecordedCall& c) {
+      return c.IsHostMessage() && c.id == kMsgContactStatus && c.Int("contact") == row &&
+             c.Int("status") == kStatusOffline;
+    });
+  }
+  std::optional<host::RecordedCall> WaitOffline(int row) {
+    return WaitFor(kMsgContactStatus, [row](const host::RecordedCall& c) {
+      return c.Int("contact") == row && c.Int("status") == kStatusOffline;
+    });
+  }
+
+  // The "GETSTATUS" questions waiting at `peer` now.
+  static int Questions(LanPeer& peer) {
+    int n = 0;
+    while (auto fields = peer.ReadFields(0ms)) {
+      if (fields->size() > 3 && (*fields)[3] == "GETSTATUS" && (*fields)[2] == peer.computer()) ++n;
+    }
+    return n;
+  }
+
+  LanPeer& s() { return *sPeer_; }
+
+ private:
+  long long turned_ = 0;
+  std::unique_ptr<LanPeer> sPeer_;
+};
+
+// A computer killed without a word: the send to it fails, the watch asks,
+// nobody answers within the window, and the contact is shown offline as its
+// leaving "STATUS" 0 would show it. Later rounds ask it again, so it comes
+// back once it answers.
+TEST_F(PresenceWatchTest, FailedSendThenSilenceShowsTheContactOffline) {
+  auto b = std::make_unique<LanPeer>("B");
+  StartEngine();
+  ASSERT_TRUE(b->WaitFor("STATUS"));
+  const int row = Present(*b);
+
+  b.reset();  // B's slot is gone, as a killed computer's
+  ASSERT_EQ(SendMessage(1, "B", "halo"), 8);
+  EXPECT_EQ(WaitSendResult(1), 0);
+  ASSERT_TRUE(WaitLog("pytam B o status"));
+
+  // Not before the window ends (a second of the real clock may pass
+  // meanwhile).
+  Turn(kAnswerSeconds - 2);
+  TwoPasses();
+  EXPECT_EQ(OfflineReports(row), 0u);
+  EXPECT_EQ(ContactInt(row, kColumnStatus) & 0xFF, kStatusAvailable);
+
+  Turn(2);
+  auto offline = WaitOffline(row);
+  ASSERT_TRUE(offline);
+  EXPECT_EQ(offline->Text("text"), "");
+  EXPECT_EQ(ContactInt(row, kColumnStatus) & 0xFF, kStatusOffline);
+  EXPECT_EQ(ContactText(row, kColumnPresent), "");
+  EXPECT_EQ(ContactInt(row, kColumnStatusMark), 0);
+  TwoPasses();
+  EXPECT_EQ(OfflineReports(row), 1u);
+
+  // B is back but silent about it: the rounds still ask it.
+  b = std::make_unique<LanPeer>("B");
+  b->set_sequence(100);  // past the numbers the first B used
+  Turn(kQuietSeconds + 2);
+  auto ask = b->WaitFor("GETSTATUS");
+  ASSERT_TRUE(ask);
+  ASSERT_TRUE(b->Send("A", "STATUS", {"64", "2097152", "znowu"}));
+  ASSERT_TRUE(s().Sync("A"));
+  EXPECT_EQ(ContactInt(row, kColumnStatus) & 0xFF, kStatusAvailable);
+}
+
+// A message that goes unacknowledged makes the watch ask; the contact that
+// answers stays present and is not asked again.
+TEST_F(PresenceWatchTest, ContactThatAnswersAfterAnUnansweredMessageStaysPresent) {
+  LanPeer b("B");
+  StartEngine();
+  ASSERT_TRUE(b.WaitFor("STATUS"));
+  const int row = Present(b);
+  ASSERT_EQ(SendMessage(1, "B", "halo"), 8);
+  ASSERT_TRUE(b.WaitFor("MESSAGE"));
+  EXPECT_EQ(WaitSendResult(1), 1);
+
+  Turn(11);  // the message expires unacknowledged
+  auto ask = b.WaitFor("GETSTATUS");
+  ASSERT_TRUE(ask);
+  EXPECT_EQ((*ask)[1], "A");
+  EXPECT_EQ(ask->size(), 4u);
+  ASSERT_TRUE(b.Send("A", "STATUS", {"64", "2097152", "przy biurku"}));
+  ASSERT_TRUE(s().Sync("A"));
+
+  Turn(kAnswerSeconds + 1);
+  TwoPasses();
+  EXPECT_EQ(OfflineReports(row), 0u);
+  EXPECT_EQ(ContactInt(row, kColumnStatus) & 0xFF, kStatusAvailable);
+  EXPECT_EQ(Questions(b), 0) << "an answered question was asked again";
+}
+
+// Without any send, quiet contacts are asked one per round, each in turn,
+// and none that was heard from lately.
+TEST_F(PresenceWatchTest, QuietContactsAreAskedOneARoundInTurn) {
+  std::vector<std::unique_ptr<LanPeer>> peers;
+  for (const char* name : {"B", "C", "D"}) peers.push_back(std::make_unique<LanPeer>(name));
+  StartEngine();
+  for (auto& peer : peers) {
+    ASSERT_TRUE(peer->WaitFor("STATUS"));
+    Present(*peer);
+  }
+  auto questions = [&] {
+    std::vector<int> counts;
+    for (auto& peer : peers) counts.push_back(Questions(*peer));
+    return counts;
+  };
+  TwoPasses();
+  EXPECT_EQ(questions(), (std::vector<int>{0, 0, 0})) << "asked before anybody was quiet";
+
+  std::vector<bool> asked(peers.size(), false);
+  Turn(kQuietSeconds + 2);
+  for (int round = 0; round < 3; ++round) {
+    if (round > 0) {
+      // Well inside the round: nobody new is asked.
+      Turn(kRoundSeconds - 3);
+      TwoPasses();
+      EXPECT_EQ(questions(), (std::vector<int>{0, 0, 0})) << "round " << round << " came early";
+      Turn(3);
+    }
+    TwoPasses();
+    const std::vector<int> counts = questions();
+    int total = 0;
+    for (size_t i = 0; i < counts.size(); ++i) {
+      total += counts[i];
+      if (counts[i] == 0) continue;
+      EXPECT_FALSE(asked[i]) << peers[i]->computer() << " asked twice";
+      asked[i] = true;
+      // The answer settles the question: nothing more is asked of it.
+      ASSERT_TRUE(peers[i]->Send("A", "STATUS", {"64", "2097152", "przy biurku"}));
+    }
+    // Handled before the clock turns on.
+    ASSERT_TRUE(s().Sync("A"));
+    EXPECT_EQ(total, 1) << "round " << round;
+  }
+  // Everybody was heard from within the quiet time: the next round asks nobody.
+  Turn(kRoundSeconds + 1);
+  TwoPasses();
+  EXPECT_EQ(questions(), (std::vector<int>{0, 0, 0}));
 }
 
 }  // namespace

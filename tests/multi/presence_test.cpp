@@ -1,5 +1,8 @@
 // Presence between two computers: two vask-host processes on one LAN, each
 // a contact of the other.
+#include <algorithm>
+#include <chrono>
+
 #include "multi_fixture.h"
 
 namespace vask::multi {
@@ -109,6 +112,40 @@ TEST_F(PresenceBetweenHosts, TheEndOfInputAndSigtermAreAnnouncedToo) {
   onB = b_->WaitForContacts(Shows("C", 0));
   ASSERT_TRUE(onB);
   EXPECT_TRUE(Shows("C", 0)(*onB)) << *onB;
+}
+
+// A host killed outright announces nothing. The next message to it fails,
+// its peer asks whether it is still there, and with no answer shows it
+// offline, well within 30 s of the failed send.
+TEST_F(PresenceBetweenHosts, AKilledHostIsShownOfflineAfterAFailedSend) {
+  BothOnline();
+  if (HasFatalFailure()) return;
+  ASSERT_EQ(kill(b_->pid(), SIGKILL), 0);
+  EXPECT_NE(b_->Stop(), "") << "B ended by itself";
+  hosts_.erase(std::find_if(hosts_.begin(), hosts_.end(),
+                            [this](const auto& host) { return host.get() == b_; }));
+  b_ = nullptr;
+
+  const size_t mark = a_->Mark();
+  a_->Send("send B halo");
+  auto failed = a_->WaitFor(
+      [](const std::string& line) {
+        return JsonField(line, "event") == "send-result" && JsonInt(line, "sent") == 0;
+      },
+      mark);
+  ASSERT_TRUE(failed) << "the send to the killed host did not fail";
+  const auto failedAt = std::chrono::steady_clock::now();
+  auto offline = a_->WaitFor(
+      [](const std::string& line) {
+        return JsonField(line, "event") == "contact-status" && JsonField(line, "address") == "B" &&
+               JsonInt(line, "status") == kStatusOffline;
+      },
+      mark, 30s);
+  ASSERT_TRUE(offline) << "B still shown present 30 s after the failed send";
+  EXPECT_LT(std::chrono::steady_clock::now() - failedAt, 30s);
+  auto onA = a_->WaitForContacts(Shows("B", kStatusOffline, ""));
+  ASSERT_TRUE(onA);
+  EXPECT_TRUE(Shows("B", kStatusOffline, "")(*onA)) << *onA;
 }
 
 }  // namespace
