@@ -3,7 +3,7 @@
 namespace vask::host {
 
 void EventOutputs::Write(const EventJson& event) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   for (const EventOutput& output : outputs_) output(event);
 }
 

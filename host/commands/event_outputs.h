@@ -5,11 +5,11 @@
 
 #include <cstdio>
 #include <functional>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "host/events/host_event.h"
+#include "mutex.h"
 
 namespace vask::host {
 
@@ -18,12 +18,15 @@ using EventOutput = std::function<void(const EventJson& event)>;
 class EventOutputs {
  public:
   // Outputs are added before the first event is written.
-  void Add(EventOutput output) { outputs_.push_back(std::move(output)); }
-  void Write(const EventJson& event);
+  void Add(EventOutput output) EXCLUDES(mutex_) {
+    vask::MutexLock lock(mutex_);
+    outputs_.push_back(std::move(output));
+  }
+  void Write(const EventJson& event) EXCLUDES(mutex_);
 
  private:
-  std::vector<EventOutput> outputs_;
-  std::mutex mutex_;  // one event at a time through the outputs
+  vask::Mutex mutex_;  // also: one event at a time through the outputs
+  std::vector<EventOutput> outputs_ GUARDED_BY(mutex_);
 };
 
 // An output that writes each event as one line to `out`, flushed.

@@ -44,25 +44,25 @@ void CallLog::Trim() {
 void CallLog::Add(RecordedCall call) {
   // The listener lock is taken first so that listeners see calls in the
   // order of their sequence numbers.
-  std::lock_guard listenerLock(listenerMutex_);
+  vask::MutexLock listenerLock(listenerMutex_);
   {
-    std::lock_guard lock(mutex_);
+    vask::MutexLock lock(mutex_);
     call.sequence = next_++;
     bytes_ += FieldBytes(call);
     calls_.push_back(call);
     Trim();
   }
-  changed_.notify_all();
+  changed_.NotifyAll();
   if (listener_) listener_(call);
 }
 
 std::vector<RecordedCall> CallLog::All() const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   return {calls_.begin(), calls_.end()};
 }
 
 std::vector<RecordedCall> CallLog::HostMessages(int id) const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   std::vector<RecordedCall> out;
   for (const RecordedCall& c : calls_) {
     if (c.IsHostMessage() && c.id == id) out.push_back(c);
@@ -75,7 +75,7 @@ size_t CallLog::Count(int id) const {
 }
 
 std::optional<RecordedCall> CallLog::Last(int id) const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   for (auto it = calls_.rbegin(); it != calls_.rend(); ++it) {
     if (it->IsHostMessage() && it->id == id) return *it;
   }
@@ -83,7 +83,7 @@ std::optional<RecordedCall> CallLog::Last(int id) const {
 }
 
 size_t CallLog::CountIf(const CallPredicate& predicate) const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   size_t n = 0;
   for (const RecordedCall& c : calls_) {
     if (predicate(c)) ++n;
@@ -94,7 +94,7 @@ size_t CallLog::CountIf(const CallPredicate& predicate) const {
 std::optional<RecordedCall> CallLog::WaitFor(const CallPredicate& predicate,
                                              std::chrono::milliseconds deadline) const {
   auto until = std::chrono::steady_clock::now() + deadline;
-  std::unique_lock lock(mutex_);
+  vask::MutexLock lock(mutex_);
   uint64_t checked = 0;  // every call up to this sequence number was looked at
   for (;;) {
     for (const RecordedCall& c : calls_) {
@@ -102,7 +102,7 @@ std::optional<RecordedCall> CallLog::WaitFor(const CallPredicate& predicate,
     }
     if (!calls_.empty()) checked = calls_.back().sequence;
     if (std::chrono::steady_clock::now() >= until) return std::nullopt;
-    changed_.wait_until(lock, until);
+    changed_.WaitUntil(mutex_, until);
   }
 }
 
@@ -116,25 +116,25 @@ std::optional<RecordedCall> CallLog::WaitForHost(int id, std::chrono::millisecon
 }
 
 uint64_t CallLog::Mark() const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   return next_;
 }
 
 void CallLog::Clear() {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   calls_.clear();
   bytes_ = 0;
 }
 
 void CallLog::SetRetention(size_t calls, size_t bytes) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   retention_ = calls;
   byteRetention_ = bytes;
   Trim();
 }
 
 void CallLog::SetListener(std::function<void(const RecordedCall&)> listener) {
-  std::lock_guard listenerLock(listenerMutex_);
+  vask::MutexLock listenerLock(listenerMutex_);
   listener_ = std::move(listener);
 }
 

@@ -6,17 +6,16 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "abi/host_records.h"
+#include "mutex.h"
 
 namespace vask::host {
 
@@ -57,8 +56,9 @@ using CallPredicate = std::function<bool(const RecordedCall&)>;
 class CallLog {
  public:
   // Appends the call (numbering it) and wakes waiters; then the listener
-  // sees it, in order (listeners are called one at a time).
-  void Add(RecordedCall call);
+  // sees it, in order (listeners are called one at a time). The listener
+  // must not add calls itself.
+  void Add(RecordedCall call) EXCLUDES(listenerMutex_, mutex_);
 
   std::vector<RecordedCall> All() const;
   // Host messages (SendToHost) with this id.
@@ -84,17 +84,19 @@ class CallLog {
   void SetListener(std::function<void(const RecordedCall&)> listener);
 
  private:
-  void Trim();  // caller holds mutex_
+  void Trim() REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
-  std::deque<RecordedCall> calls_;
-  uint64_t next_ = 1;
-  size_t retention_ = 0;
-  size_t byteRetention_ = 0;
-  size_t bytes_ = 0;  // FieldBytes of every kept call
-  std::recursive_mutex listenerMutex_;
-  std::function<void(const RecordedCall&)> listener_;
+  // Taken before mutex_ (Add holds both).
+  vask::Mutex listenerMutex_ ACQUIRED_BEFORE(mutex_);
+  std::function<void(const RecordedCall&)> listener_ GUARDED_BY(listenerMutex_);
+
+  mutable vask::Mutex mutex_;
+  mutable vask::CondVar changed_;  // a call was added
+  std::deque<RecordedCall> calls_ GUARDED_BY(mutex_);
+  uint64_t next_ GUARDED_BY(mutex_) = 1;
+  size_t retention_ GUARDED_BY(mutex_) = 0;
+  size_t byteRetention_ GUARDED_BY(mutex_) = 0;
+  size_t bytes_ GUARDED_BY(mutex_) = 0;  // FieldBytes of every kept call
 };
 
 }  // namespace vask::host

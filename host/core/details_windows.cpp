@@ -11,22 +11,22 @@ bool IsContactWindowItem(int id) {
 int ContactWindowColumn(int id) { return id - kContactWindowItemBase; }
 
 void DetailsWindows::Open(int contact) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   windows_[contact];
 }
 
 void DetailsWindows::Close(int contact) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   windows_.erase(contact);
 }
 
 bool DetailsWindows::IsOpen(int contact) const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   return windows_.count(contact) != 0;
 }
 
 std::string DetailsWindows::Text(int contact, int column) const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   auto it = windows_.find(contact);
   if (it == windows_.end()) return "";
   auto field = it->second.find(column);
@@ -34,7 +34,7 @@ std::string DetailsWindows::Text(int contact, int column) const {
 }
 
 void DetailsWindows::SetText(int contact, int column, std::string_view text) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   auto it = windows_.find(contact);
   if (it != windows_.end()) it->second[column] = std::string(text);
 }

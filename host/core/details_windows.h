@@ -5,9 +5,10 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
+
+#include "mutex.h"
 
 namespace vask::host {
 
@@ -27,8 +28,8 @@ class DetailsWindows {
   void SetText(int contact, int column, std::string_view text);
 
  private:
-  mutable std::mutex mutex_;
-  std::map<int, std::map<int, std::string>> windows_;  // contact -> column texts
+  mutable vask::Mutex mutex_;
+  std::map<int, std::map<int, std::string>> windows_ GUARDED_BY(mutex_);  // contact -> column texts
 };
 
 }  // namespace vask::host

@@ -34,7 +34,7 @@ int HostCore::Load(const std::string& path, bool freshCopy, std::string* error) 
   if (!library) return 0;
   auto loaded = std::make_unique<Loaded>();
   loaded->library = std::move(*library);
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   loaded->id = nextPlugin_++;
   loaded->control = std::make_unique<PluginControl>(this, loaded->id);
   int id = loaded->id;
@@ -60,7 +60,7 @@ bool HostCore::Start(int plugin) {
   identity.netName2 = TextOf(Call(plugin, kMsgNetworkNameAgain));
   identity.kind = TextOf(Call(plugin, kMsgHostWord));
   {
-    std::lock_guard lock(mutex_);
+    vask::MutexLock lock(mutex_);
     if (Loaded* p = Find(plugin)) {
       p->identity = identity;
       p->started = true;
@@ -75,7 +75,7 @@ bool HostCore::Start(int plugin) {
 void HostCore::Unload(int plugin) {
   bool stop = false;
   {
-    std::lock_guard lock(mutex_);
+    vask::MutexLock lock(mutex_);
     Loaded* p = Find(plugin);
     if (!p) return;
     stop = p->started && !p->stopped;
@@ -86,13 +86,16 @@ void HostCore::Unload(int plugin) {
   if (stop) Call(plugin, kMsgShutdown);
   std::unique_ptr<Loaded> gone;
   {
-    std::unique_lock lock(mutex_);
-    Loaded* p = Find(plugin);
-    if (!p) return;
-    bool ended = threadsChanged_.wait_for(lock, kThreadsEndWait, [&] {
+    vask::MutexLock lock(mutex_);
+    if (!Find(plugin)) return;
+    const auto deadline = std::chrono::steady_clock::now() + kThreadsEndWait;
+    bool ended = false;
+    for (bool waiting = true;;) {
       Loaded* q = Find(plugin);
-      return !q || q->threads == 0;
-    });
+      ended = !q || q->threads == 0;
+      if (ended || !waiting) break;
+      waiting = threadsChanged_.WaitUntil(mutex_, deadline);
+    }
     auto it = plugins_.find(plugin);
     if (it == plugins_.end()) return;
     if (!ended) {
@@ -111,21 +114,21 @@ void HostCore::UnloadAll() {
 }
 
 std::vector<int> HostCore::Plugins() const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   std::vector<int> ids;
   for (const auto& [id, p] : plugins_) ids.push_back(id);
   return ids;
 }
 
 std::optional<PluginIdentity> HostCore::Identity(int plugin) const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   auto it = plugins_.find(plugin);
   if (it == plugins_.end()) return std::nullopt;
   return it->second->identity;
 }
 
 HostControl* HostCore::Control(int plugin) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   Loaded* p = Find(plugin);
   return p ? p->control->control() : nullptr;
 }
@@ -133,7 +136,7 @@ HostControl* HostCore::Control(int plugin) {
 intptr_t HostCore::Call(int plugin, HostMessage* message) {
   MessageProc proc = nullptr;
   {
-    std::lock_guard lock(mutex_);
+    vask::MutexLock lock(mutex_);
     if (Loaded* p = Find(plugin)) proc = p->library.proc;
   }
   return proc ? proc(message) : 0;
@@ -148,41 +151,41 @@ intptr_t HostCore::Call(int plugin, int id, intptr_t p1, intptr_t p2, intptr_t p
 // --- hooks and counters ---
 
 void HostCore::SetAnswer(int id, AnswerHook hook) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   hooks_[id] = std::move(hook);
 }
 
 void HostCore::ClearAnswer(int id) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   hooks_.erase(id);
 }
 
 void HostCore::SetEventSink(EventSink sink) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   sink_ = std::move(sink);
 }
 
 void HostCore::SetPumpHandler(std::function<void()> handler) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   pumpHandler_ = std::move(handler);
 }
 
 void HostCore::Emit(const std::string& event, const RecordedCall& call) {
   EventSink sink;
   {
-    std::lock_guard lock(mutex_);
+    vask::MutexLock lock(mutex_);
     sink = sink_;
   }
   if (sink) sink(event, call);
 }
 
 size_t HostCore::pumpCount() const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   return pumps_;
 }
 
 void HostCore::FailThreads(int count) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   failThreads_ = count;
 }
 

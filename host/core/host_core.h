@@ -14,12 +14,10 @@
 // hooks and the service counters.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +33,7 @@
 #include "host/core/plugin_reports.h"
 #include "host/core/temp_buffers.h"
 #include "host/profile/host_tables.h"
+#include "mutex.h"
 
 namespace vask::host {
 
@@ -199,6 +198,8 @@ class HostCore {
                      intptr_t a3 = 0, intptr_t a4 = 0, intptr_t answer = 0);
 
  private:
+  // Reached only through plugins_, so read and written under mutex_ (the
+  // analysis cannot name the enclosing object's lock here).
   struct Loaded {
     int id = 0;
     PluginLibrary library;
@@ -211,9 +212,9 @@ class HostCore {
 
   AnswerContext AnswerParts();
   void Emit(const std::string& event, const RecordedCall& call);
-  Loaded* Find(int plugin);  // caller holds mutex_
+  Loaded* Find(int plugin) REQUIRES(mutex_);
 
-  HostOptions options_;
+  const HostOptions options_;  // set at construction, read by any thread
   HostTables tables_;
   CallLog calls_;
   ThreadBuffers buffers_;
@@ -222,15 +223,15 @@ class HostCore {
   Notices notices_;
   DetailsWindows details_;
 
-  mutable std::mutex mutex_;  // everything below
-  std::condition_variable threadsChanged_;
-  std::map<int, std::unique_ptr<Loaded>> plugins_;
-  int nextPlugin_ = 1;
-  std::map<int, AnswerHook> hooks_;
-  EventSink sink_;
-  std::function<void()> pumpHandler_;
-  size_t pumps_ = 0;
-  int failThreads_ = 0;
+  mutable vask::Mutex mutex_;
+  vask::CondVar threadsChanged_;  // a plug-in's thread count went down
+  std::map<int, std::unique_ptr<Loaded>> plugins_ GUARDED_BY(mutex_);
+  int nextPlugin_ GUARDED_BY(mutex_) = 1;
+  std::map<int, AnswerHook> hooks_ GUARDED_BY(mutex_);
+  EventSink sink_ GUARDED_BY(mutex_);
+  std::function<void()> pumpHandler_ GUARDED_BY(mutex_);
+  size_t pumps_ GUARDED_BY(mutex_) = 0;
+  int failThreads_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace vask::host

@@ -65,7 +65,7 @@ void HostCore::RecordService(int plugin, const char* service, intptr_t a1, intpt
 HMODULE HostCore::ServeModuleHandle(int plugin) {
   HMODULE module = nullptr;
   {
-    std::lock_guard lock(mutex_);
+    vask::MutexLock lock(mutex_);
     if (Loaded* p = Find(plugin)) module = static_cast<HMODULE>(p->library.handle);
   }
   RecordService(plugin, "ModuleHandle", 0, 0, 0, 0, reinterpret_cast<intptr_t>(module));
@@ -90,7 +90,7 @@ void HostCore::ServePumpMessages(int plugin) {
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ++drained;
   std::function<void()> handler;
   {
-    std::lock_guard lock(mutex_);
+    vask::MutexLock lock(mutex_);
     ++pumps_;
     handler = pumpHandler_;
   }
@@ -109,7 +109,7 @@ HANDLE HostCore::ServeBeginThread(int plugin, void* security, unsigned stackSize
                                   unsigned* threadId) {
   bool fail = false;
   {
-    std::lock_guard lock(mutex_);
+    vask::MutexLock lock(mutex_);
     if (failThreads_ > 0) {
       --failThreads_;
       fail = true;
@@ -118,7 +118,7 @@ HANDLE HostCore::ServeBeginThread(int plugin, void* security, unsigned stackSize
   HANDLE thread = nullptr;
   if (!fail && routine) {
     {
-      std::lock_guard lock(mutex_);
+      vask::MutexLock lock(mutex_);
       if (Loaded* p = Find(plugin)) ++p->threads;
     }
     auto* start = new ThreadStart{this, plugin, routine, argument};
@@ -137,9 +137,9 @@ HANDLE HostCore::ServeBeginThread(int plugin, void* security, unsigned stackSize
 void HostCore::ThreadEnded(int plugin) {
   // Notified under the lock: once the count reaches 0 the waiter may destroy
   // the core, so this thread must be done with it before the waiter can run.
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   if (Loaded* p = Find(plugin)) --p->threads;
-  threadsChanged_.notify_all();
+  threadsChanged_.NotifyAll();
 }
 
 void HostCore::ServeGetValue(int plugin, int table, int row, int column, ValueRecord* value) {
@@ -208,7 +208,7 @@ intptr_t HostCore::ServeSendToHost(int plugin, HostMessage* message) {
   if (row && row->decode) row->decode(message, call);
   AnswerHook hook;
   {
-    std::lock_guard lock(mutex_);
+    vask::MutexLock lock(mutex_);
     auto it = hooks_.find(Unpacked(message->id));
     if (it != hooks_.end()) hook = it->second;
   }

@@ -3,12 +3,12 @@
 namespace vask::host {
 
 void Notices::Open(const Notice& notice) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   notices_.push_back(notice);
 }
 
 void Notices::Close(const SearchStatusRecord* record) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   for (auto it = notices_.begin(); it != notices_.end(); ++it) {
     if (it->record == record) {
       notices_.erase(it);
@@ -18,12 +18,12 @@ void Notices::Close(const SearchStatusRecord* record) {
 }
 
 std::vector<Notice> Notices::open() const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   return notices_;
 }
 
 int Notices::PressCancel() {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   // The record is the plug-in's and stays alive until its kMsgSearchNoticeHide returns,
   // which takes this lock to remove it: writing here is safe.
   for (Notice& n : notices_) CancelNotice(*n.record);

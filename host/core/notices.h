@@ -4,11 +4,11 @@
 // writes into it. Thread-safe (one lock).
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "abi/host_records.h"
+#include "mutex.h"
 
 namespace vask::host {
 
@@ -30,8 +30,8 @@ class Notices {
   int PressCancel();
 
  private:
-  mutable std::mutex mutex_;
-  std::vector<Notice> notices_;
+  mutable vask::Mutex mutex_;
+  std::vector<Notice> notices_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vask::host

@@ -3,7 +3,7 @@
 namespace vask::host {
 
 void PluginDeclarations::AddItem(const InterfaceItem& item) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   for (InterfaceItem& existing : items_) {
     if (item.id != 0 && existing.id == item.id && existing.parent == item.parent) {
       existing = item;
@@ -14,7 +14,7 @@ void PluginDeclarations::AddItem(const InterfaceItem& item) {
 }
 
 void PluginDeclarations::SetItemStatus(int id, int parent, int status, int mask) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   for (InterfaceItem& item : items_) {
     if (item.id != id || item.parent != parent) continue;
     item.status = (item.status & ~mask) | (status & mask);
@@ -22,14 +22,14 @@ void PluginDeclarations::SetItemStatus(int id, int parent, int status, int mask)
 }
 
 void PluginDeclarations::SetItemText(int id, int parent, const std::string& text) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   for (InterfaceItem& item : items_) {
     if (item.id == id && item.parent == parent) item.text = text;
   }
 }
 
 std::optional<InterfaceItem> PluginDeclarations::Item(int id, int parent) const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   for (const InterfaceItem& item : items_) {
     if (item.id == id && item.parent == parent) return item;
   }
@@ -37,27 +37,27 @@ std::optional<InterfaceItem> PluginDeclarations::Item(int id, int parent) const 
 }
 
 std::vector<InterfaceItem> PluginDeclarations::items() const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   return items_;
 }
 
 void PluginDeclarations::AddIcon(const RegisteredIcon& icon) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   icons_.push_back(icon);
 }
 
 std::vector<RegisteredIcon> PluginDeclarations::icons() const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   return icons_;
 }
 
 void PluginDeclarations::AddColumn(const ColumnDefinition& column) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   columns_.push_back(column);
 }
 
 std::vector<ColumnDefinition> PluginDeclarations::columns() const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   return columns_;
 }
 

@@ -6,12 +6,12 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "abi/host_records.h"
+#include "mutex.h"
 
 namespace vask::host {
 
@@ -64,10 +64,10 @@ class PluginDeclarations {
   std::vector<ColumnDefinition> columns() const;
 
  private:
-  mutable std::mutex mutex_;  // everything below
-  std::vector<InterfaceItem> items_;
-  std::vector<RegisteredIcon> icons_;
-  std::vector<ColumnDefinition> columns_;
+  mutable vask::Mutex mutex_;
+  std::vector<InterfaceItem> items_ GUARDED_BY(mutex_);
+  std::vector<RegisteredIcon> icons_ GUARDED_BY(mutex_);
+  std::vector<ColumnDefinition> columns_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vask::host

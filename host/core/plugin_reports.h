@@ -7,12 +7,12 @@
 #include <cstddef>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "abi/host_records.h"
+#include "mutex.h"
 
 namespace vask::host {
 
@@ -54,13 +54,13 @@ class PluginReports {
   std::vector<int> errors() const;
 
  private:
-  mutable std::mutex mutex_;  // everything below
-  OwnStatus own_;
-  std::vector<MessageBox> boxes_;
-  std::vector<FoundContact> found_;
-  std::map<int, int> sendResults_;
-  std::deque<int> sendOrder_;  // the ids of sendResults_, oldest first
-  std::vector<int> errors_;
+  mutable vask::Mutex mutex_;
+  OwnStatus own_ GUARDED_BY(mutex_);
+  std::vector<MessageBox> boxes_ GUARDED_BY(mutex_);
+  std::vector<FoundContact> found_ GUARDED_BY(mutex_);
+  std::map<int, int> sendResults_ GUARDED_BY(mutex_);
+  std::deque<int> sendOrder_ GUARDED_BY(mutex_);  // the ids of sendResults_, oldest first
+  std::vector<int> errors_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vask::host

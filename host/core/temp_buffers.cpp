@@ -3,7 +3,7 @@
 namespace vask::host {
 
 ThreadBuffers::Rings& ThreadBuffers::Mine() {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   auto& slot = threads_[GetCurrentThreadId()];
   if (!slot) slot = std::make_unique<Rings>();
   return *slot;  // used by this thread only
@@ -25,7 +25,7 @@ const char* ThreadBuffers::Keep(std::string_view text) {
 
 void ThreadBuffers::Release() {
   std::unique_ptr<Rings> gone;  // freed after the lock is left
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   auto it = threads_.find(GetCurrentThreadId());
   if (it == threads_.end()) return;
   gone = std::move(it->second);
@@ -33,7 +33,7 @@ void ThreadBuffers::Release() {
 }
 
 size_t ThreadBuffers::threadCount() const {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   return threads_.size();
 }
 

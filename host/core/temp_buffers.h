@@ -11,11 +11,11 @@
 #include <cstddef>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "mutex.h"
 #include "win32.h"
 
 namespace vask::host {
@@ -35,16 +35,17 @@ class ThreadBuffers {
   size_t threadCount() const;
 
  private:
+  // Owned by the thread whose id keys it: only the map is shared.
   struct Rings {
     std::array<std::vector<char>, kTempRing> temp;
     size_t nextTemp = 0;
     std::array<std::string, kTextRing> texts;
     size_t nextText = 0;
   };
-  Rings& Mine();
+  Rings& Mine() EXCLUDES(mutex_);
 
-  mutable std::mutex mutex_;  // the map; each Rings is used by its own thread only
-  std::map<DWORD, std::unique_ptr<Rings>> threads_;
+  mutable vask::Mutex mutex_;
+  std::map<DWORD, std::unique_ptr<Rings>> threads_ GUARDED_BY(mutex_);
 };
 
 }  // namespace vask::host

@@ -16,7 +16,7 @@ EventQueue::~EventQueue() {
 }
 
 void EventQueue::Push(EventJson event) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   events_.push_back(std::move(event));
   if (!signalled_ && pipe_[1] >= 0) {
     const char byte = 1;
@@ -25,7 +25,7 @@ void EventQueue::Push(EventJson event) {
 }
 
 void EventQueue::Close() {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   closed_ = true;
   if (!signalled_ && pipe_[1] >= 0) {
     const char byte = 1;
@@ -34,7 +34,7 @@ void EventQueue::Close() {
 }
 
 std::optional<EventJson> EventQueue::Pop() {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   if (events_.empty()) {
     // Nothing waits: the descriptor stops polling readable, unless the
     // queue is closed, which stays readable for good.
@@ -50,7 +50,7 @@ std::optional<EventJson> EventQueue::Pop() {
 }
 
 bool EventQueue::Closed() {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   return closed_ && events_.empty();
 }
 

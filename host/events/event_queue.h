@@ -5,10 +5,10 @@
 #pragma once
 
 #include <deque>
-#include <mutex>
 #include <optional>
 
 #include "host/events/host_event.h"
+#include "mutex.h"
 
 namespace vask::host {
 
@@ -29,10 +29,12 @@ class EventQueue {
   int waitFd() const { return pipe_[0]; }
 
  private:
-  std::mutex mutex_;  // everything below
-  std::deque<EventJson> events_;
-  bool closed_ = false;
-  bool signalled_ = false;  // a byte lies in the pipe
+  vask::Mutex mutex_;
+  std::deque<EventJson> events_ GUARDED_BY(mutex_);
+  bool closed_ GUARDED_BY(mutex_) = false;
+  bool signalled_ GUARDED_BY(mutex_) = false;  // a byte lies in the pipe
+  // Made by the constructor and closed by the destructor; in between only
+  // read. The bytes written to it and read from it go with signalled_.
   int pipe_[2] = {-1, -1};
 };
 

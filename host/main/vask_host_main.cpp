@@ -9,14 +9,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -28,6 +26,7 @@
 #include "host/main/program_options.h"
 #include "host/terminal/line_editing.h"
 #include "host/text/text_codec.h"
+#include "mutex.h"
 #ifdef VASK_WEB_FACE
 #include "host/web/web_server.h"
 #endif
@@ -42,44 +41,44 @@ using namespace vask::host;
 // pumping), so that "cancel" and other commands still work meanwhile.
 class LineQueue {
  public:
-  void Push(std::string line) {
+  void Push(std::string line) EXCLUDES(mutex_) {
     {
-      std::lock_guard lock(mutex_);
+      vask::MutexLock lock(mutex_);
       lines_.push_back(std::move(line));
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
   }
-  void Close() {
+  void Close() EXCLUDES(mutex_) {
     {
-      std::lock_guard lock(mutex_);
+      vask::MutexLock lock(mutex_);
       closed_ = true;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
   }
   // The next line; nullopt once closed and empty. `wait` false: never blocks.
-  std::optional<std::string> Pop(bool wait) {
-    std::unique_lock lock(mutex_);
-    if (wait) changed_.wait(lock, [this] { return closed_ || !lines_.empty(); });
+  std::optional<std::string> Pop(bool wait) EXCLUDES(mutex_) {
+    vask::MutexLock lock(mutex_);
+    while (wait && !closed_ && lines_.empty()) changed_.Wait(mutex_);
     if (lines_.empty()) return std::nullopt;
     std::string line = std::move(lines_.front());
     lines_.pop_front();
     return line;
   }
-  bool Closed() {
-    std::lock_guard lock(mutex_);
+  bool Closed() EXCLUDES(mutex_) {
+    vask::MutexLock lock(mutex_);
     return closed_ && lines_.empty();
   }
   // Lines wait, or the input has ended: something for the main thread to do.
-  bool Pending() {
-    std::lock_guard lock(mutex_);
+  bool Pending() EXCLUDES(mutex_) {
+    vask::MutexLock lock(mutex_);
     return closed_ || !lines_.empty();
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::string> lines_;
-  bool closed_ = false;
+  vask::Mutex mutex_;
+  vask::CondVar changed_;  // a line was pushed, or the input ended
+  std::deque<std::string> lines_ GUARDED_BY(mutex_);
+  bool closed_ GUARDED_BY(mutex_) = false;
 };
 
 // Input posted to the main thread to wake a plug-in that waits pumping.
@@ -207,7 +206,7 @@ int main(int argc, char** argv) {
                    .Int("net", identity ? identity->net : 0)
                    .Str("name", identity ? Cp1250ToUtf8(identity->displayName) : ""));
     if (terminal) queue->Push("contacts");
-    bool quitting = false;
+    bool quitting = false;  // owned by the main thread (the pump handler runs only there)
     auto runLine = [&](const std::string& line) {
       if (quitting) return;
       if (!host.Run(line)) quitting = true;

@@ -76,21 +76,21 @@ int64_t LeadingNumber(std::string_view text) {
 bool EqualsNoCase(std::string_view a, std::string_view b) { return Upper(a) == Upper(b); }
 
 // One call's hold on the tables: the lock, and the first failure of the
-// call, told to the listener once the lock is released.
-class HostTables::Access {
+// call, told to the listener once the lock is released. (The analysis does
+// not look inside a constructor or destructor: the destructor reads the
+// listener while lock_ still holds the tables' lock.)
+class SCOPED_CAPABILITY HostTables::Access {
  public:
-  Access(HostTables& tables, const char* failureText)
+  Access(HostTables& tables, const char* failureText) ACQUIRE(tables.mutex_)
       : tables_(tables), lock_(tables.mutex_), failureText_(failureText) {}
-  ~Access() {
+  ~Access() RELEASE() {
     if (failure_.empty()) return;
     FailureListener listener = tables_.listener_;
-    lock_.unlock();
+    lock_.Unlock();
     if (listener) listener(failure_);
   }
   Access(const Access&) = delete;
   Access& operator=(const Access&) = delete;
-
-  sqlite3* db() const { return tables_.db_; }
   // True when the statement has not failed; else keeps its failure.
   bool Check(const Statement& s) {
     if (!s.failed()) return true;
@@ -102,7 +102,7 @@ class HostTables::Access {
 
  private:
   HostTables& tables_;
-  std::unique_lock<std::mutex> lock_;
+  vask::MutexLock lock_;
   const char* failureText_;
   std::string failure_;
 };
@@ -118,8 +118,13 @@ HostTables::~HostTables() {
   if (db_) sqlite3_close(db_);
 }
 
+bool HostTables::ok() const {
+  vask::MutexLock lock(mutex_);
+  return db_ != nullptr;
+}
+
 void HostTables::SetFailureListener(FailureListener listener) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   listener_ = std::move(listener);
 }
 
@@ -134,6 +139,7 @@ bool HostTables::Exec(const char* sql) {
 }
 
 bool HostTables::Open(const std::string& path, const std::string& computer) {
+  Access access(*this, kWriteFailed);
   const int opened =
       sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (opened != SQLITE_OK) {
@@ -152,7 +158,6 @@ bool HostTables::Open(const std::string& path, const std::string& computer) {
     return false;
   }
   sqlite3_busy_timeout(db_, 2000);
-  Access access(*this, kWriteFailed);
   int tables = -1;
   {
     Statement count(db_, "SELECT count(*) FROM sqlite_master");
@@ -361,7 +366,7 @@ bool HostTables::DeleteContact(int row) {
   if (row <= 0) return false;
   Access access(*this, kWriteFailed);
   if (!db_) return false;
-  auto run = [&](const char* sql) {
+  auto run = [&](const char* sql) REQUIRES(mutex_) {
     Statement s(db_, sql);
     s.Run();
     return access.Check(s);

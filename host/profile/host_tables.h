@@ -14,11 +14,12 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "mutex.h"
 
 struct sqlite3;
 
@@ -47,7 +48,7 @@ class HostTables {
   HostTables& operator=(const HostTables&) = delete;
 
   // False when the profile was refused; error() then says why, in Polish.
-  bool ok() const { return db_ != nullptr; }
+  bool ok() const EXCLUDES(mutex_);
   const std::string& error() const { return error_; }
 
   // Receives the Polish text of every failed read or write, on the thread
@@ -94,17 +95,20 @@ class HostTables {
  private:
   class Access;
 
-  bool Exec(const char* sql);
-  bool Open(const std::string& path, const std::string& computer);
+  bool Exec(const char* sql) REQUIRES(mutex_);
+  bool Open(const std::string& path, const std::string& computer) EXCLUDES(mutex_);
   bool DefineColumnLocked(Access& access, int table, int column, int type, int64_t defaultInt,
-                          std::string_view defaultText, std::string_view name);
-  std::optional<int> ColumnTypeLocked(Access& access, int table, int column);
-  bool SetTextLocked(Access& access, int table, int row, int column, std::string_view value);
+                          std::string_view defaultText, std::string_view name) REQUIRES(mutex_);
+  std::optional<int> ColumnTypeLocked(Access& access, int table, int column) REQUIRES(mutex_);
+  bool SetTextLocked(Access& access, int table, int row, int column, std::string_view value)
+      REQUIRES(mutex_);
 
-  std::mutex mutex_;  // db_ and listener_
-  sqlite3* db_ = nullptr;
-  std::string error_;  // written only while opening
-  FailureListener listener_;
+  mutable vask::Mutex mutex_;
+  // The connection: every use of it (each statement) holds the lock.
+  sqlite3* db_ GUARDED_BY(mutex_) = nullptr;
+  FailureListener listener_ GUARDED_BY(mutex_);
+  // Owned by the constructor, which writes it while opening; read-only after.
+  std::string error_;
 };
 
 // The leading decimal number of a text, as atoi reads it (0 when none).

@@ -33,6 +33,7 @@ struct Terminal {
   std::string prompt;
   std::string historyFile;
 };
+// Owned by the terminal thread, as is everything readline keeps.
 Terminal* gTerminal = nullptr;
 int gWordStart = 0;  // where the word being completed begins
 

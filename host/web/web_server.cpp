@@ -99,12 +99,13 @@ std::string WebCookie(const std::string& header, const std::string& name) {
 }
 
 // One page's event stream: what waits to be written to it.
+// Its lock is taken after the server's (mutex_) when both are held.
 struct WebServer::Stream {
-  std::mutex mutex;  // everything below
-  std::condition_variable changed;
-  std::deque<std::string> chunks;
-  size_t bytes = 0;
-  bool closed = false;
+  vask::Mutex mutex;
+  vask::CondVar changed;  // a chunk was queued, or the stream closed
+  std::deque<std::string> chunks GUARDED_BY(mutex);
+  size_t bytes GUARDED_BY(mutex) = 0;
+  bool closed GUARDED_BY(mutex) = false;
 };
 
 WebServer::WebServer(Submit submit) : submit_(std::move(submit)), token_(RandomToken()) {}
@@ -150,13 +151,13 @@ bool WebServer::Start(int port, std::string* error) {
 
 void WebServer::Stop() {
   {
-    std::lock_guard lock(mutex_);
+    vask::MutexLock lock(mutex_);
     if (stopping_) return;
     stopping_ = true;
     for (const auto& stream : streams_) {
-      std::lock_guard streamLock(stream->mutex);
+      vask::MutexLock streamLock(stream->mutex);
       stream->closed = true;
-      stream->changed.notify_all();
+      stream->changed.NotifyAll();
     }
   }
   if (server_) server_->stop();
@@ -166,11 +167,11 @@ void WebServer::Stop() {
 
 void WebServer::Publish(const EventJson& event) {
   std::string chunk = "data: " + EventLine(event) + "\n\n";
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   // A page that connects later learns whose host it is from this event.
   if (TextOf(event, "event") == "started") started_ = chunk;
   for (const auto& stream : streams_) {
-    std::lock_guard streamLock(stream->mutex);
+    vask::MutexLock streamLock(stream->mutex);
     if (stream->closed) continue;
     if (stream->chunks.size() >= kMaxQueuedEvents ||
         stream->bytes + chunk.size() > kMaxQueuedBytes) {
@@ -180,23 +181,26 @@ void WebServer::Publish(const EventJson& event) {
       stream->bytes += chunk.size();
       stream->chunks.push_back(chunk);
     }
-    stream->changed.notify_all();
+    stream->changed.NotifyAll();
   }
 }
 
 std::shared_ptr<WebServer::Stream> WebServer::OpenStream() {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   if (stopping_ || streams_.size() >= kMaxStreams) return nullptr;
   auto stream = std::make_shared<Stream>();
-  // The browser retries a lost stream after two seconds.
-  stream->chunks.push_back("retry: 2000\n\n");
-  if (!started_.empty()) stream->chunks.push_back(started_);
+  {
+    vask::MutexLock streamLock(stream->mutex);
+    // The browser retries a lost stream after two seconds.
+    stream->chunks.push_back("retry: 2000\n\n");
+    if (!started_.empty()) stream->chunks.push_back(started_);
+  }
   streams_.push_back(stream);
   return stream;
 }
 
 void WebServer::CloseStream(const std::shared_ptr<Stream>& stream) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   streams_.erase(std::remove(streams_.begin(), streams_.end(), stream), streams_.end());
 }
 
@@ -268,9 +272,11 @@ void WebServer::Routes() {
         [stream](size_t, httplib::DataSink& sink) {
           std::string out;
           {
-            std::unique_lock lock(stream->mutex);
-            stream->changed.wait_for(lock, kKeepAlive,
-                                     [&] { return stream->closed || !stream->chunks.empty(); });
+            vask::MutexLock lock(stream->mutex);
+            const auto deadline = std::chrono::steady_clock::now() + kKeepAlive;
+            while (!stream->closed && stream->chunks.empty()) {
+              if (!stream->changed.WaitUntil(stream->mutex, deadline)) break;
+            }
             if (stream->closed) return false;
             if (stream->chunks.empty()) out = ":\n\n";
             while (!stream->chunks.empty()) {
@@ -283,7 +289,7 @@ void WebServer::Routes() {
         },
         [this, stream](bool) {
           {
-            std::lock_guard lock(stream->mutex);
+            vask::MutexLock lock(stream->mutex);
             stream->closed = true;
           }
           CloseStream(stream);

@@ -11,15 +11,14 @@
 // command from another origin is refused.
 #pragma once
 
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "host/events/host_event.h"
+#include "mutex.h"
 
 namespace httplib {
 class Server;
@@ -53,7 +52,7 @@ class WebServer {
   // bounded queue, and a page that falls that far behind loses its stream
   // (the browser reconnects and asks for the state again). The last
   // "started" event is also the first of every stream opened later.
-  void Publish(const EventJson& event);
+  void Publish(const EventJson& event) EXCLUDES(mutex_);
 
   // At most this many pages hold an event stream at once.
   static constexpr size_t kMaxStreams = 8;
@@ -64,19 +63,23 @@ class WebServer {
  private:
   struct Stream;
   void Routes();
-  std::shared_ptr<Stream> OpenStream();
-  void CloseStream(const std::shared_ptr<Stream>& stream);
+  std::shared_ptr<Stream> OpenStream() EXCLUDES(mutex_);
+  void CloseStream(const std::shared_ptr<Stream>& stream) EXCLUDES(mutex_);
 
+  // Owned by the thread that calls Start and Stop. The server's threads
+  // only read port_, token_ and submit_, which Start sets before it starts
+  // them.
   Submit submit_;
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   int port_ = 0;
   std::string token_;
 
-  std::mutex mutex_;  // the streams and stopping_
-  std::vector<std::shared_ptr<Stream>> streams_;
-  bool stopping_ = false;
-  std::string started_;  // the "started" event, each new stream's first
+  // Taken before any stream's own lock.
+  vask::Mutex mutex_;
+  std::vector<std::shared_ptr<Stream>> streams_ GUARDED_BY(mutex_);
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  std::string started_ GUARDED_BY(mutex_);  // the "started" event, each new stream's first
 };
 
 // The checks every request passes, apart so that they can be tested.
