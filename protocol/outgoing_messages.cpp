@@ -203,7 +203,9 @@ void HandleMessageAck(const DatagramFields& fields) {
     return;
   }
   const int32_t number = AtoiField(fields[4]);
-  if (!Engine().TakeAcknowledged(number) && NoticesWanted()) {
+  // A repeated answer (the network's copy, or the answer to a message we
+  // sent again) settles nothing new and tells nothing.
+  if (Engine().TakeAcknowledged(number) == AckOutcome::kLate && NoticesWanted()) {
     QueueNotice(fields[1], kLateDelivery);
   }
 }

@@ -263,9 +263,29 @@ int32_t LanEngine::RememberPending(int64_t sendTime, const std::string& text,
   return number;
 }
 
-bool LanEngine::TakeAcknowledged(int32_t number) {
+namespace {
+
+// Keeps a table of settled numbers within `limit`: numbers only grow, so
+// the smallest is the oldest.
+void Remember(std::map<int32_t, bool>& settled, int32_t number, bool expired, size_t limit) {
+  settled[number] = expired;
+  while (settled.size() > limit) settled.erase(settled.begin());
+}
+
+}  // namespace
+
+AckOutcome LanEngine::TakeAcknowledged(int32_t number) {
   Guard guard(lock_);
-  return pendingMessages_.erase(number) != 0;
+  if (pendingMessages_.erase(number) != 0) {
+    Remember(settled_, number, false, kSettledKept);
+    return AckOutcome::kSettled;
+  }
+  auto it = settled_.find(number);
+  if (it == settled_.end()) return AckOutcome::kLate;
+  if (!it->second) return AckOutcome::kRepeated;
+  // Delivered after all, told once: a repeat of this answer changes nothing.
+  it->second = false;
+  return AckOutcome::kLate;
 }
 
 std::vector<PendingMessage> LanEngine::ExpirePending(int64_t now, int32_t maxAge) {
@@ -273,6 +293,7 @@ std::vector<PendingMessage> LanEngine::ExpirePending(int64_t now, int32_t maxAge
   Guard guard(lock_);
   for (auto it = pendingMessages_.begin(); it != pendingMessages_.end();) {
     if (now - it->second.sendTime > maxAge) {
+      Remember(settled_, it->first, true, kSettledKept);
       expired.push_back(std::move(it->second));
       it = pendingMessages_.erase(it);
     } else {
@@ -285,6 +306,7 @@ std::vector<PendingMessage> LanEngine::ExpirePending(int64_t now, int32_t maxAge
 void LanEngine::ResetMessages(int32_t lastNumber) {
   Guard guard(lock_);
   pendingMessages_.clear();
+  settled_.clear();
   lastMessageNumber_ = lastNumber;
 }
 
@@ -330,9 +352,20 @@ void LanEngine::WorkerEnded() {
 }
 
 bool LanEngine::RepeatsLastNumber(const std::string& sender, int32_t number) {
-  int32_t& last = lastSeqBySender_.try_emplace(sender, 0).first->second;
-  if (last == number) return true;
-  last = number;
+  auto it = lastSeqBySender_.find(sender);
+  if (it == lastSeqBySender_.end()) {
+    if (lastSeqBySender_.size() >= kSendersKept) {
+      // A linear walk, but only when a new sender finds the table full.
+      auto oldest = std::min_element(
+          lastSeqBySender_.begin(), lastSeqBySender_.end(),
+          [](const auto& a, const auto& b) { return a.second.heard < b.second.heard; });
+      lastSeqBySender_.erase(oldest);
+    }
+    it = lastSeqBySender_.emplace(sender, LastNumber{0, 0}).first;
+  }
+  it->second.heard = ++sendersTick_;
+  if (it->second.number == number) return true;
+  it->second.number = number;
   return false;
 }
 

@@ -44,6 +44,13 @@ struct PendingMessage {
   std::string target;
 };
 
+// What an acknowledgement did to the table of unacknowledged messages.
+enum class AckOutcome {
+  kSettled,   // it settled a message still waiting: nothing to tell
+  kLate,      // the message had expired already, or was never sent from here
+  kRepeated,  // the message was settled already: a repeated answer changes nothing
+};
+
 // Which server slot a datagram was read from.
 enum class DatagramSource { kNone, kChannel, kWinPopup };
 
@@ -138,8 +145,10 @@ class LanEngine {
   // acknowledgement never finds a number whose entry is still missing.
   int32_t RememberPending(int64_t sendTime, const std::string& text, const std::string& target)
       EXCLUDES(lock_);
-  // Forgets an acknowledged message; false when no entry had that number.
-  bool TakeAcknowledged(int32_t number) EXCLUDES(lock_);
+  // Forgets an acknowledged message. The numbers settled lately (by an
+  // answer or by expiry) are remembered, kSettledKept at most, so that a
+  // repeated answer is told from a late one.
+  AckOutcome TakeAcknowledged(int32_t number) EXCLUDES(lock_);
   // Removes and returns every entry more than `maxAge` seconds older than
   // `now`, for the caller to report outside the lock.
   std::vector<PendingMessage> ExpirePending(int64_t now, int32_t maxAge) EXCLUDES(lock_);
@@ -168,7 +177,12 @@ class LanEngine {
   // Worker thread only (or whoever runs the worker's steps while no worker
   // runs): records `number` as the sender's last and tells whether it was
   // already the last one. A sender not seen before counts as last sent 0.
+  // At most kSendersKept senders are remembered: a new one beyond that
+  // pushes out the one heard from longest ago, so forged names cannot grow
+  // the table without bound.
   bool RepeatsLastNumber(const std::string& sender, int32_t number);
+  static constexpr size_t kSendersKept = 1024;
+  static constexpr size_t kSettledKept = 512;
   // Worker thread only, as above: the senders remembered, and forgetting
   // them (benchmarks and fuzz targets).
   size_t KnownSenders() const { return lastSeqBySender_.size(); }
@@ -201,6 +215,8 @@ class LanEngine {
   mutable CriticalSection listenersLock_ ACQUIRED_AFTER(lifecycleLock_);
 
   std::map<int32_t, PendingMessage> pendingMessages_ GUARDED_BY(lock_);
+  // Numbers settled lately: true when the message expired unanswered.
+  std::map<int32_t, bool> settled_ GUARDED_BY(lock_);
   int32_t lastMessageNumber_ GUARDED_BY(lock_) = 0;
   MailslotHandle winPopupSlot_ GUARDED_BY(lock_);
   MailslotHandle channelSlot_ GUARDED_BY(lock_);
@@ -216,8 +232,14 @@ class LanEngine {
   // cleared by the ending worker and cannot serve.)
   HANDLE workerHandle_ GUARDED_BY(lifecycleLock_) = nullptr;
 
-  // The worker's own: the last sequence number of each sender.
-  std::map<std::string, int32_t> lastSeqBySender_;
+  // The worker's own: the last sequence number of each sender, and when
+  // (on the table's own tick) it was heard from.
+  struct LastNumber {
+    int32_t number;
+    uint64_t heard;
+  };
+  std::map<std::string, LastNumber> lastSeqBySender_;
+  uint64_t sendersTick_ = 0;
 
   std::atomic<int32_t> status_{0};
   std::atomic<bool> running_{false};
