@@ -130,6 +130,7 @@ inline constexpr int kSettingOnlyListed = 15001;  // talk only with listed compu
 inline constexpr int kSettingChannel = 15002;     // the channel (mailslot) name
 inline constexpr int kSettingWinPopup = 15003;    // WinPopup emulation
 inline constexpr int kSettingStatusInfo = 15004;  // "Vask/StatusInfo"
+inline constexpr int kSettingResend = 15005;      // send unacknowledged messages again
 
 // ---- Contact columns (table 1) ---------------------------------------------
 

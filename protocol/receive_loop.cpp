@@ -174,7 +174,9 @@ void RunLoop(LanEngine& engine) {
     // Cleared before sending, so a change made while the "STATUS" goes out
     // is sent at the next pass rather than lost.
     if (engine.TakeStatusDirty()) SendStatus("*");
-    ExpirePendingMessages(UnixNow());
+    const int64_t now = UnixNow();
+    ExpirePendingMessages(now);
+    SendUnacknowledgedAgain(now);
     DrainSlots(engine);
     if (engine.Running()) Sleep(kPollMs);
   }

@@ -35,6 +35,9 @@ void RegisterSettings() {
   DefineColumn(kTableSettings, kSettingChannel, kColumnText,
                reinterpret_cast<intptr_t>(kPluginName), "");
   DefineColumn(kTableSettings, kSettingWinPopup, kColumnInt, 1, "");
+  // On by default: the copy is the very datagram sent first, which every
+  // copy of the plug-in, old ones too, takes as a repeat when it had it.
+  DefineColumn(kTableSettings, kSettingResend, kColumnInt, 1, "Vask/Resend");
 }
 
 void RegisterInterface() {
@@ -71,6 +74,8 @@ void RegisterInterface() {
   AddItem(kItemSettingsGroup, 0, kStyleCheckBox, "Komunikuj się TYLKO z komputerami na liście",
           kSettingOnlyListed);
   AddItem(kItemSettingsGroup, 0, kStyleCheckBox, "Obsługuj WinPopup", kSettingWinPopup);
+  AddItem(kItemSettingsGroup, 0, kStyleCheckBox, "Wysyłaj ponownie wiadomości bez potwierdzenia",
+          kSettingResend);
   AddItem(kItemSettingsGroup, 0, kStyleChannelField, label.c_str(), kSettingChannel);
   AddItem(kItemSettingsGroup, 0, kStyleLabel, "Nazwa kanału", 0);
   AddItem(kItemSettingsGroup, 0, kStyleBreak, "", 0);

@@ -94,6 +94,7 @@ bool LanEngine::Start(HostThreadRoutine worker) {
     Guard guard(lock_);
     if (running_) return true;
     sequence_ = 0;
+    starts_.fetch_add(1);
     remoteSlotsOffShown_ = false;
     running_ = true;
     if (workerThread_.load() != nullptr) {
@@ -301,6 +302,44 @@ std::vector<PendingMessage> LanEngine::ExpirePending(int64_t now, int32_t maxAge
     }
   }
   return expired;
+}
+
+void LanEngine::KeepDatagram(int32_t number, const SendMark& written, std::string datagram) {
+  Guard guard(lock_);
+  auto it = pendingMessages_.find(number);
+  // Answered already: nothing to send again.
+  if (it == pendingMessages_.end()) return;
+  it->second.datagram = std::move(datagram);
+  it->second.written = written;
+  it->second.lastCopy = it->second.sendTime;
+}
+
+std::vector<MessageCopy> LanEngine::TakeCopiesDue(int64_t now, int64_t interval, int maxCopies) {
+  std::vector<MessageCopy> due;
+  const SendMark mark = CurrentSendMark();
+  Guard guard(lock_);
+  for (auto& [number, message] : pendingMessages_) {
+    // A copy that knows only the last-number rule drops a repeat only while
+    // the number it holds from us is still this datagram's: after any other
+    // datagram, it would show the message twice.
+    if (message.datagram.empty() || message.copies >= maxCopies || !(message.written == mark)) {
+      continue;
+    }
+    if (now - message.lastCopy < interval) continue;
+    ++message.copies;
+    message.lastCopy = now;
+    due.push_back(MessageCopy{message.target, message.datagram});
+  }
+  return due;
+}
+
+bool LanEngine::WriteAgain(const MessageCopy& copy) {
+  MailslotHandle client;
+  if (!client.OpenClient(copy.target.c_str(), ChannelName().c_str(), nullptr)) return false;
+  DWORD written = 0;
+  client.Write(copy.datagram.data(), static_cast<uint32_t>(copy.datagram.size()), &written);
+  client.Close();
+  return written != 0;
 }
 
 void LanEngine::ResetMessages(int32_t lastNumber) {

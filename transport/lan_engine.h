@@ -37,11 +37,34 @@
 
 namespace vask {
 
+// Where the engine's sending stood: its start and the last sequence number
+// it wrote. Equal marks taken at two moments mean that not one datagram was
+// written in between, to anybody.
+struct SendMark {
+  uint32_t start = 0;
+  int32_t sequence = 0;
+  bool operator==(const SendMark& other) const {
+    return start == other.start && sequence == other.sequence;
+  }
+};
+
 // One unacknowledged message.
 struct PendingMessage {
   int64_t sendTime;  // Unix seconds when it was queued
   std::string text;  // its first 30 bytes
   std::string target;
+  // For sending it again: the datagram exactly as written, and the send
+  // mark right after it; empty when it may not be sent again.
+  std::string datagram = {};
+  SendMark written = {};
+  int copies = 0;        // sent again so far
+  int64_t lastCopy = 0;  // when last written
+};
+
+// A copy of a message's datagram due to be written again.
+struct MessageCopy {
+  std::string target;
+  std::string datagram;
 };
 
 // What an acknowledgement did to the table of unacknowledged messages.
@@ -152,6 +175,20 @@ class LanEngine {
   // Removes and returns every entry more than `maxAge` seconds older than
   // `now`, for the caller to report outside the lock.
   std::vector<PendingMessage> ExpirePending(int64_t now, int32_t maxAge) EXCLUDES(lock_);
+  // Where the sending stands now (any thread).
+  SendMark CurrentSendMark() const { return SendMark{starts_.load(), sequence_.load()}; }
+  // Keeps the datagram of message `number` as it was written, with the send
+  // mark taken right after it, so that it may be written again.
+  void KeepDatagram(int32_t number, const SendMark& written, std::string datagram) EXCLUDES(lock_);
+  // The copies due at `now`: messages kept for sending again, sent again
+  // fewer than `maxCopies` times, whose last copy is `interval` seconds old
+  // or older, and after whose first copy the engine wrote nothing at all.
+  // Counts each copy as sent.
+  std::vector<MessageCopy> TakeCopiesDue(int64_t now, int64_t interval, int maxCopies)
+      EXCLUDES(lock_);
+  // Writes a copy again as it is, without a new number and without telling
+  // the bus: a repeat, not a new datagram. True when it was written.
+  bool WriteAgain(const MessageCopy& copy);
   // Empties the table and makes the next number taken `lastNumber` + 1. For
   // fuzz targets that replay fixed numbers; never while a message is sent.
   void ResetMessages(int32_t lastNumber) EXCLUDES(lock_);
@@ -248,6 +285,9 @@ class LanEngine {
   // last act.
   std::atomic<HANDLE> workerThread_{nullptr};
   std::atomic<int32_t> sequence_{0};
+  // Counts the starts, so that a send mark of an earlier start never
+  // equals one of this start with the same sequence number.
+  std::atomic<uint32_t> starts_{0};
   std::atomic<bool> onlyListed_{false};
   std::atomic<int32_t> searching_{0};
   // Set once the user was told of switched-off remote mailslots; cleared by

@@ -1,11 +1,12 @@
 // Telling repeats from new datagrams: the window of messages shown, the
 // bounded table of senders' last numbers, and what an acknowledgement does
 // to the table of unacknowledged messages.
+#include "protocol/repeat_window.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "protocol/repeat_window.h"
 #include "transport/lan_engine.h"
 
 namespace vask::test {
@@ -94,6 +95,38 @@ TEST(Acknowledgements, RepeatedAnswersChangeNothingAndLateOnesAreToldOnce) {
     engine.TakeAcknowledged(engine.RememberPending(kNow, "x", "B"));
   }
   EXPECT_EQ(engine.TakeAcknowledged(timely), AckOutcome::kLate);
+}
+
+// The resend rule: the kept datagram goes again a few seconds apart, at most
+// the given number of times, and only while the engine wrote nothing since.
+TEST(SendingAgain, CopiesComeSecondsApartAtMostTwiceAndOnlyWhileNothingElseWent) {
+  LanEngine engine;
+  const int32_t quiet = engine.RememberPending(kNow, "raz", "B");
+  engine.KeepDatagram(quiet, engine.CurrentSendMark(), "bytes of raz");
+  EXPECT_TRUE(engine.TakeCopiesDue(kNow + 2, 3, 2).empty());
+  auto first = engine.TakeCopiesDue(kNow + 3, 3, 2);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].target, "B");
+  EXPECT_EQ(first[0].datagram, "bytes of raz");
+  EXPECT_TRUE(engine.TakeCopiesDue(kNow + 5, 3, 2).empty());
+  EXPECT_EQ(engine.TakeCopiesDue(kNow + 6, 3, 2).size(), 1u);
+  EXPECT_TRUE(engine.TakeCopiesDue(kNow + 9, 3, 2).empty());  // twice at most
+
+  // Another datagram went after this one's first copy: the mark it was kept
+  // with is no longer the engine's, and a copy would pass an older copy's
+  // last-number rule.
+  const int32_t passed = engine.RememberPending(kNow, "dwa", "C");
+  SendMark earlier = engine.CurrentSendMark();
+  earlier.sequence -= 1;
+  engine.KeepDatagram(passed, earlier, "bytes of dwa");
+  EXPECT_TRUE(engine.TakeCopiesDue(kNow + 3, 3, 2).empty());
+
+  // Answered before it was kept, or never kept: nothing to send again.
+  const int32_t answered = engine.RememberPending(kNow, "trzy", "D");
+  ASSERT_EQ(engine.TakeAcknowledged(answered), AckOutcome::kSettled);
+  engine.KeepDatagram(answered, engine.CurrentSendMark(), "bytes of trzy");
+  engine.RememberPending(kNow, "cztery", "E");
+  EXPECT_TRUE(engine.TakeCopiesDue(kNow + 3, 3, 2).empty());
 }
 
 }  // namespace
