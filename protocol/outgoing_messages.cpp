@@ -258,6 +258,16 @@ void SendUnacknowledgedAgain(int64_t now) {
   }
 }
 
+void ReportUnansweredFromLastRun() {
+  const std::vector<PendingMessage> left = Engine().ResumeFromStore();
+  if (left.empty() || !NoticesWanted()) return;
+  // The last process ended before their answers came: they may not have
+  // arrived, as an expired message may not have.
+  for (const PendingMessage& message : left) {
+    QueueNotice(message.target, kLostBefore + message.text + kLostAfter);
+  }
+}
+
 void QueueNotice(const std::string& from, const std::string& text) {
   MessageRecord notice = LanMessageRecord(kMessageTypeNotice, from, text, 0, 0);
   SendHost(kMsgShowMessage, &notice);

@@ -178,12 +178,14 @@ void RunLoop(LanEngine& engine) {
     ExpirePendingMessages(now);
     SendUnacknowledgedAgain(now);
     DrainSlots(engine);
+    engine.SaveSequence();
     if (engine.Running()) Sleep(kPollMs);
   }
 
   // A change to offline sets the flag and stops at once: this is how the
   // "STATUS" 0 reaches the LAN.
   if (engine.TakeStatusDirty()) SendStatus("*");
+  engine.SaveSequence();
 }
 
 }  // namespace

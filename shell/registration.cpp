@@ -3,6 +3,7 @@
 
 #include "base/host_api.h"
 #include "base/log.h"
+#include "protocol/outgoing_messages.h"
 #include "shell/own_status.h"
 #include "transport/lan_engine.h"
 
@@ -38,6 +39,11 @@ void RegisterSettings() {
   // On by default: the copy is the very datagram sent first, which every
   // copy of the plug-in, old ones too, takes as a repeat when it had it.
   DefineColumn(kTableSettings, kSettingResend, kColumnInt, 1, "Vask/Resend");
+  // What must outlive the process: the unanswered messages and the counters.
+  DefineColumn(kTableSettings, kSettingUnanswered, kColumnText, reinterpret_cast<intptr_t>(kEmpty),
+               "Vask/Unanswered");
+  DefineColumn(kTableSettings, kSettingMessageNumber, kColumnInt, 0, "Vask/MessageNumber");
+  DefineColumn(kTableSettings, kSettingSequence, kColumnInt, 0, "Vask/Sequence");
 }
 
 void RegisterInterface() {
@@ -86,6 +92,8 @@ void StartPlugin() {
   // Offline until told otherwise; nothing of the answer is read back.
   SendHost(kMsgAnnounceStatus, 0, kStatusOffline, kEmpty);
   RefreshOnlyListed();
+  // Before the engine can start: its first datagram goes on counting.
+  ReportUnansweredFromLastRun();
   if (GetIntSetting(kSettingRestoreStatus) != 0)
     SetOwnStatus(GetIntSetting(kSettingLastStatus), nullptr);
 }

@@ -1,12 +1,14 @@
 #include "transport/lan_engine.h"
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 #include "base/host_api.h"
 #include "base/log.h"
 #include "base/section_guard.h"
 #include "transport/datagram.h"
+#include "transport/pending_store.h"
 
 namespace vask {
 
@@ -93,7 +95,9 @@ bool LanEngine::Start(HostThreadRoutine worker) {
   {
     Guard guard(lock_);
     if (running_) return true;
-    sequence_ = 0;
+    // The first start after load goes on from the last process's count;
+    // later starts count from 1 again.
+    sequence_ = resumeSequence_.exchange(0);
     starts_.fetch_add(1);
     remoteSlotsOffShown_ = false;
     running_ = true;
@@ -258,10 +262,54 @@ void LanEngine::NoteSendFailure(DWORD error) {
 
 int32_t LanEngine::RememberPending(int64_t sendTime, const std::string& text,
                                    const std::string& target) {
-  Guard guard(lock_);
-  const int32_t number = ++lastMessageNumber_;
-  pendingMessages_[number] = PendingMessage{sendTime, text, target};
+  Guard store(storeLock_);
+  int32_t number = 0;
+  {
+    Guard guard(lock_);
+    // Numbers go on across restarts; after the largest, from 1 again.
+    number = lastMessageNumber_ == INT32_MAX ? 1 : lastMessageNumber_ + 1;
+    lastMessageNumber_ = number;
+    pendingMessages_[number] = PendingMessage{sendTime, text, target};
+  }
+  SetIntSetting(kSettingMessageNumber, number);
+  StoreTable();
   return number;
+}
+
+void LanEngine::StoreTable() {
+  std::string text;
+  {
+    Guard guard(lock_);
+    text = EncodePending(pendingMessages_);
+  }
+  SetTextSetting(kSettingUnanswered, text);
+}
+
+std::vector<PendingMessage> LanEngine::ResumeFromStore() {
+  Guard store(storeLock_);
+  const std::map<int32_t, PendingMessage> left = DecodePending(GetTextSetting(kSettingUnanswered));
+  const int32_t stored = GetIntSetting(kSettingMessageNumber);
+  {
+    Guard guard(lock_);
+    if (stored > lastMessageNumber_) lastMessageNumber_ = stored;
+  }
+  const int64_t sequence = GetIntSetting(kSettingSequence);
+  // Room for what was written after the last save; a count near the top
+  // starts from 1 again rather than wrapping to a number read as none.
+  const int64_t resume = sequence > 0 ? sequence + kSequenceGap : 0;
+  resumeSequence_ = resume < INT32_MAX - kSequenceGap ? static_cast<int32_t>(resume) : 0;
+  savedSequence_ = static_cast<int32_t>(sequence);
+  std::vector<PendingMessage> messages;
+  for (const auto& [number, message] : left) messages.push_back(message);
+  // Told once: the stored table is now this process's (empty or not).
+  StoreTable();
+  return messages;
+}
+
+void LanEngine::SaveSequence() {
+  const int32_t now = sequence_.load();
+  if (savedSequence_.exchange(now) == now) return;
+  SetIntSetting(kSettingSequence, now);
 }
 
 namespace {
@@ -276,11 +324,18 @@ void Remember(std::map<int32_t, bool>& settled, int32_t number, bool expired, si
 }  // namespace
 
 AckOutcome LanEngine::TakeAcknowledged(int32_t number) {
-  Guard guard(lock_);
-  if (pendingMessages_.erase(number) != 0) {
-    Remember(settled_, number, false, kSettledKept);
+  Guard store(storeLock_);
+  bool settled = false;
+  {
+    Guard guard(lock_);
+    settled = pendingMessages_.erase(number) != 0;
+    if (settled) Remember(settled_, number, false, kSettledKept);
+  }
+  if (settled) {
+    StoreTable();
     return AckOutcome::kSettled;
   }
+  Guard guard(lock_);
   auto it = settled_.find(number);
   if (it == settled_.end()) return AckOutcome::kLate;
   if (!it->second) return AckOutcome::kRepeated;
@@ -291,16 +346,20 @@ AckOutcome LanEngine::TakeAcknowledged(int32_t number) {
 
 std::vector<PendingMessage> LanEngine::ExpirePending(int64_t now, int32_t maxAge) {
   std::vector<PendingMessage> expired;
-  Guard guard(lock_);
-  for (auto it = pendingMessages_.begin(); it != pendingMessages_.end();) {
-    if (now - it->second.sendTime > maxAge) {
-      Remember(settled_, it->first, true, kSettledKept);
-      expired.push_back(std::move(it->second));
-      it = pendingMessages_.erase(it);
-    } else {
-      ++it;
+  Guard store(storeLock_);
+  {
+    Guard guard(lock_);
+    for (auto it = pendingMessages_.begin(); it != pendingMessages_.end();) {
+      if (now - it->second.sendTime > maxAge) {
+        Remember(settled_, it->first, true, kSettledKept);
+        expired.push_back(std::move(it->second));
+        it = pendingMessages_.erase(it);
+      } else {
+        ++it;
+      }
     }
   }
+  if (!expired.empty()) StoreTable();
   return expired;
 }
 

@@ -166,15 +166,18 @@ class LanEngine {
   // reused while the library is loaded) and remembers the message under it,
   // as one step: two sending threads never share a number and an
   // acknowledgement never finds a number whose entry is still missing.
+  // The table and the number are stored with the plug-in's settings
+  // before it returns.
   int32_t RememberPending(int64_t sendTime, const std::string& text, const std::string& target)
-      EXCLUDES(lock_);
+      EXCLUDES(storeLock_, lock_);
   // Forgets an acknowledged message. The numbers settled lately (by an
   // answer or by expiry) are remembered, kSettledKept at most, so that a
   // repeated answer is told from a late one.
-  AckOutcome TakeAcknowledged(int32_t number) EXCLUDES(lock_);
+  AckOutcome TakeAcknowledged(int32_t number) EXCLUDES(storeLock_, lock_);
   // Removes and returns every entry more than `maxAge` seconds older than
   // `now`, for the caller to report outside the lock.
-  std::vector<PendingMessage> ExpirePending(int64_t now, int32_t maxAge) EXCLUDES(lock_);
+  std::vector<PendingMessage> ExpirePending(int64_t now, int32_t maxAge)
+      EXCLUDES(storeLock_, lock_);
   // Where the sending stands now (any thread).
   SendMark CurrentSendMark() const { return SendMark{starts_.load(), sequence_.load()}; }
   // Keeps the datagram of message `number` as it was written, with the send
@@ -189,6 +192,17 @@ class LanEngine {
   // Writes a copy again as it is, without a new number and without telling
   // the bus: a repeat, not a new datagram. True when it was written.
   bool WriteAgain(const MessageCopy& copy);
+  // At the plug-in's start, before the engine's: the counters go on from
+  // where the last process left them (the stored message number; the
+  // stored datagram counter with room for the numbers written after it was
+  // last saved), so that answers to its messages settle nothing of ours and
+  // receivers do not take our first datagrams for repeats. Returns the
+  // messages the last process left unanswered, and forgets them.
+  std::vector<PendingMessage> ResumeFromStore() EXCLUDES(storeLock_, lock_);
+  // The worker, once per pass and at its end: stores the datagram counter
+  // when it moved since last stored.
+  void SaveSequence();
+  static constexpr int32_t kSequenceGap = 1000;
   // Empties the table and makes the next number taken `lastNumber` + 1. For
   // fuzz targets that replay fixed numbers; never while a message is sent.
   void ResetMessages(int32_t lastNumber) EXCLUDES(lock_);
@@ -240,6 +254,9 @@ class LanEngine {
   // Closes the last worker's handle once that worker has cleared its mark.
   void ReleaseEndedWorker() REQUIRES(lifecycleLock_);
   void CloseSlots() REQUIRES(lock_);
+  // Writes the table to its settings column; the store lock keeps the
+  // writes in the order of the changes.
+  void StoreTable() REQUIRES(storeLock_) EXCLUDES(lock_);
 
   // The locks come first: they are built before, and destroyed after, what
   // they guard.
@@ -247,7 +264,10 @@ class LanEngine {
   // worker never takes it), so a start never races a stop's wait. Taken
   // before any of the others.
   mutable CriticalSection lifecycleLock_;
-  mutable CriticalSection lock_ ACQUIRED_AFTER(lifecycleLock_);
+  // Held while the table changes and is written to the host, so that the
+  // stored copy is always the latest.
+  mutable CriticalSection storeLock_ ACQUIRED_AFTER(lifecycleLock_);
+  mutable CriticalSection lock_ ACQUIRED_AFTER(storeLock_);
   mutable CriticalSection textLock_ ACQUIRED_AFTER(lock_);
   mutable CriticalSection listenersLock_ ACQUIRED_AFTER(lifecycleLock_);
 
@@ -285,6 +305,10 @@ class LanEngine {
   // last act.
   std::atomic<HANDLE> workerThread_{nullptr};
   std::atomic<int32_t> sequence_{0};
+  // Where the first start after load begins counting (0: from 1).
+  std::atomic<int32_t> resumeSequence_{0};
+  // The counter as last stored (the worker's, set at the plug-in's start).
+  std::atomic<int32_t> savedSequence_{0};
   // Counts the starts, so that a send mark of an earlier start never
   // equals one of this start with the same sequence number.
   std::atomic<uint32_t> starts_{0};

@@ -506,5 +506,47 @@ TEST_F(Outgoing, NoCopyAfterAnotherDatagramOrWithTheSwitchOff) {
   EXPECT_EQ(older.shown(), (std::vector<std::string>{"pierwsza", "druga"}));
 }
 
+// The messages a copy left unanswered outlive it: the next copy started on
+// the same profile gives each the likely-lost notice, once, and its numbers
+// and datagram counter go on from the last copy's.
+TEST_F(Outgoing, UnansweredMessagesOfTheLastRunAreReportedAtTheNextStart) {
+  SetSetting(kSettingNotices, 1);
+  LanPeer b("B");
+  RunEngine(b);
+  ASSERT_EQ(SendMessage(1, "B", "przed restartem, bez odpowiedzi"), 8);
+  Fields first = NextMessage(b);
+  ASSERT_EQ(first.size(), 7u);
+  ASSERT_EQ(SendMessage(2, "NOBODY", "do nieobecnego"), 8);
+  EXPECT_EQ(WaitSendResult(2), 0);
+  ASSERT_TRUE(b.Sync("A"));
+  const int lastSeen = std::stoi(b.skipped().empty() ? first[0] : b.skipped().back()[0]);
+  EXPECT_EQ(Notices().size(), 1u);  // only the send error about NOBODY
+
+  ReloadPlugin();
+  const std::string start = std::string("przed restartem, bez odpowiedzi").substr(0, 30);
+  auto toB = WaitNotice(LostNotice(start));
+  ASSERT_TRUE(toB.has_value());
+  EXPECT_EQ(toB->Text("from"), "B");
+  EXPECT_TRUE(WaitNotice(LostNotice("do nieobecnego")).has_value());
+
+  b.skipped().clear();
+  RunEngine(b);
+  ASSERT_FALSE(b.skipped().empty());  // the new copy's GETSTATUS
+  EXPECT_GT(std::stoi(b.skipped().front()[0]), lastSeen);
+  ASSERT_EQ(SendMessage(3, "B", "po restarcie"), 8);
+  Fields next = NextMessage(b);
+  ASSERT_EQ(next.size(), 7u);
+  EXPECT_GT(std::stoi(next[4]), std::stoi(first[4]) + 1);
+
+  // Told once: a further restart finds only what is still unanswered.
+  ASSERT_TRUE(b.Send("A", "MESSAGEACK", {next[4]}));
+  ASSERT_TRUE(b.Sync("A"));
+  const size_t told = Notices().size();
+  ReloadPlugin();
+  RunEngine(b);
+  ASSERT_TRUE(b.Sync("A"));
+  EXPECT_EQ(Notices().size(), told);
+}
+
 }  // namespace
 }  // namespace vask::test

@@ -53,6 +53,9 @@ TEST_F(RegistrationTest, SettingsColumnsInOrder) {
       {kSettingWinPopup, kColumnInt, 1, "", ""},
       // The plug-in's own state after the five of the settings page.
       {kSettingResend, kColumnInt, 1, "", "Vask/Resend"},
+      {kSettingUnanswered, kColumnText, 0, "", "Vask/Unanswered"},
+      {kSettingMessageNumber, kColumnInt, 0, "", "Vask/MessageNumber"},
+      {kSettingSequence, kColumnInt, 0, "", "Vask/Sequence"},
   };
   ASSERT_EQ(columns.size(), std::size(expected));
   for (size_t i = 0; i < columns.size(); ++i) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "transport/lan_engine.h"
+#include "transport/pending_store.h"
 
 namespace vask::test {
 namespace {
@@ -127,6 +128,31 @@ TEST(SendingAgain, CopiesComeSecondsApartAtMostTwiceAndOnlyWhileNothingElseWent)
   engine.KeepDatagram(answered, engine.CurrentSendMark(), "bytes of trzy");
   engine.RememberPending(kNow, "cztery", "E");
   EXPECT_TRUE(engine.TakeCopiesDue(kNow + 3, 3, 2).empty());
+}
+
+// The stored table reads back whole, whatever bytes the texts hold, and a
+// damaged line costs only itself.
+TEST(PendingStore, TableReadsBackWholeAndDamagedLinesAreSkipped) {
+  std::map<int32_t, PendingMessage> table;
+  table[7] = PendingMessage{kNow, "zwykly tekst", "B"};
+  table[8] = PendingMessage{kNow + 1, "100% \n\r\t\x7F\x01 i \xB3\xEA", "PC-2"};
+  table[9] = PendingMessage{0, "", "C"};
+  const std::string stored = EncodePending(table);
+  EXPECT_EQ(stored.find('\0'), std::string::npos);
+  const auto back = DecodePending(stored);
+  ASSERT_EQ(back.size(), 3u);
+  for (const auto& [number, message] : table) {
+    SCOPED_TRACE(number);
+    ASSERT_EQ(back.count(number), 1u);
+    EXPECT_EQ(back.at(number).sendTime, message.sendTime);
+    EXPECT_EQ(back.at(number).text, message.text);
+    EXPECT_EQ(back.at(number).target, message.target);
+  }
+  const auto damaged = DecodePending("x 1 B a\n5 1 B%4 a\n6 zz B a\n7 10 B ok\n-3 1 B a\n8 1 B\n");
+  ASSERT_EQ(damaged.size(), 1u);
+  EXPECT_EQ(damaged.at(7).text, "ok");
+  EXPECT_EQ(damaged.at(7).sendTime, 16);
+  EXPECT_TRUE(DecodePending("").empty());
 }
 
 }  // namespace
