@@ -122,14 +122,18 @@ inline constexpr int kOwnEntry = 0;       // the row (and contact id) of the use
 
 // ---- Settings columns (table 0) --------------------------------------------
 
-inline constexpr int kSettingHostFolder = 3;      // the host's folder: help opens below it
-inline constexpr int kSettingRestoreStatus = 11;  // the host's own: restore the last status
-inline constexpr int kSettingNotices = 186;       // the host's own: delivery notices on
-inline constexpr int kSettingLastStatus = 15000;  // "Vask/Status"
-inline constexpr int kSettingOnlyListed = 15001;  // talk only with listed computers
-inline constexpr int kSettingChannel = 15002;     // the channel (mailslot) name
-inline constexpr int kSettingWinPopup = 15003;    // WinPopup emulation
-inline constexpr int kSettingStatusInfo = 15004;  // "Vask/StatusInfo"
+inline constexpr int kSettingHostFolder = 3;         // the host's folder: help opens below it
+inline constexpr int kSettingRestoreStatus = 11;     // the host's own: restore the last status
+inline constexpr int kSettingNotices = 186;          // the host's own: delivery notices on
+inline constexpr int kSettingLastStatus = 15000;     // "Vask/Status"
+inline constexpr int kSettingOnlyListed = 15001;     // talk only with listed computers
+inline constexpr int kSettingChannel = 15002;        // the channel (mailslot) name
+inline constexpr int kSettingWinPopup = 15003;       // WinPopup emulation
+inline constexpr int kSettingStatusInfo = 15004;     // "Vask/StatusInfo"
+inline constexpr int kSettingResend = 15005;         // send unacknowledged messages again
+inline constexpr int kSettingUnanswered = 15006;     // the unacknowledged messages, as text
+inline constexpr int kSettingMessageNumber = 15007;  // the last message number taken
+inline constexpr int kSettingSequence = 15008;       // the datagram counter, saved now and then
 
 // ---- Contact columns (table 1) ---------------------------------------------
 

@@ -109,6 +109,20 @@ int GetIntSetting(int column) {
   return static_cast<int>(value.value);
 }
 
+void SetIntSetting(int column, int value) {
+  HostControl* host = Host();
+  if (host == nullptr) return;
+  ValueRecord record{kValueInt, value, 0};
+  host->SetValue(kTableSettings, 0, column, &record);
+}
+
+void SetTextSetting(int column, const std::string& text) {
+  HostControl* host = Host();
+  if (host == nullptr) return;
+  ValueRecord record{kValueText, reinterpret_cast<intptr_t>(text.c_str()), 0};
+  host->SetValue(kTableSettings, 0, column, &record);
+}
+
 const char* GetTextSetting(int column, char* buffer, int size) {
   HostControl* host = Host();
   if (host == nullptr) return nullptr;

@@ -61,6 +61,9 @@ intptr_t SendHost(const HostHead& head, Params... params) {
 intptr_t SendPlugin(int receiver, int id, intptr_t p1 = 0, intptr_t p2 = 0);
 
 int GetIntSetting(int column);
+// Stores a setting of the plug-in's own (no effect before the control object).
+void SetIntSetting(int column, int value);
+void SetTextSetting(int column, const std::string& text);
 // Into the caller's buffer; returns the text pointer the host left in the
 // record. With a null buffer and size 0, the host's own pointer.
 const char* GetTextSetting(int column, char* buffer, int size);

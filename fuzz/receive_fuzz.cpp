@@ -13,6 +13,7 @@
 
 #include "base/host_api.h"
 #include "fuzz/fuzz_host.h"
+#include "protocol/incoming_messages.h"
 #include "protocol/receive_loop.h"
 #include "transport/lan_engine.h"
 
@@ -37,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   gHost.Reset();
   LanEngine& engine = Engine();
   engine.ForgetSenders();
+  ForgetShownMessages();
   engine.SetOnlyListed((input[0] & 2) != 0);
   // One message awaiting its acknowledgement, number 5, so that
   // "MESSAGEACK" finds one.

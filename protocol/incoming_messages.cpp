@@ -2,6 +2,7 @@
 
 #include "base/clock.h"
 #include "base/host_api.h"
+#include "protocol/repeat_window.h"
 #include "transport/lan_engine.h"
 
 namespace vask {
@@ -17,6 +18,13 @@ int HexDigit(char c) {
 
 bool HostIgnores(const std::string& sender) {
   return SendHost(kMsgIsIgnored, NET_LAN, sender.c_str()) != 0;
+}
+
+// The library's one window, the worker's alone (the receive loop is its
+// only caller); emptied with the library.
+RepeatWindow& ShownMessages() {
+  static RepeatWindow window;
+  return window;
 }
 
 }  // namespace
@@ -47,13 +55,22 @@ Rejection HandleMessage(const DatagramFields& fields, int row, bool& messageDeli
   } else if ((GetContactInt(row, kColumnStatus) & kStatusIgnoredFlag) != 0) {
     return kIgnored;
   }
-  // A message without its time field is dated when it arrives rather than
-  // at the start of the epoch.
-  const int64_t time = fields.size() > 6 ? ParseHexTime(fields[6]) : UnixNow();
-  DeliverIncoming(sender, fields[5], time);
+  // A message the sender sent again, or the network repeated, after other
+  // datagrams of that sender is still answered (our first answer may be
+  // what was lost) but shown once. Without its time field a message cannot
+  // be told from a restarted sender's new one of the same number, so only
+  // the last-number rule applies to it.
+  const bool timed = fields.size() > 6;
+  const bool repeated = timed && ShownMessages().Repeats(sender, fields[4], fields[6], UnixNow());
+  if (!repeated) {
+    // A message without its time field is dated when it arrives rather than
+    // at the start of the epoch.
+    const int64_t time = timed ? ParseHexTime(fields[6]) : UnixNow();
+    DeliverIncoming(sender, fields[5], time);
+  }
   // The number goes back exactly as it came: the sender parses it itself.
   Engine().SendPacket(sender, "MESSAGEACK", fields[4]);
-  messageDelivered = true;
+  if (!repeated) messageDelivered = true;
   return kAccepted;
 }
 
@@ -70,5 +87,7 @@ void DeliverIncoming(const std::string& sender, const std::string& text, int64_t
     SendHost(kMsgShowMessage, &message);
   }
 }
+
+void ForgetShownMessages() { ShownMessages().Clear(); }
 
 }  // namespace vask

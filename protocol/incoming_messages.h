@@ -11,11 +11,16 @@
 namespace vask {
 
 // kIgnored for a sender the user ignores, kTooShort below six fields;
-// otherwise delivers, acknowledges, sets messageDelivered and accepts.
+// otherwise acknowledges and accepts; delivers and sets messageDelivered
+// unless the same message (sender, number and time) was shown in the last
+// minutes.
 [[nodiscard]] Rejection HandleMessage(const DatagramFields& fields, int row,
                                       bool& messageDelivered);
 void DeliverIncoming(const std::string& sender, const std::string& text, int64_t time);
 // The leading run of hexadecimal digits of `text` in base 16; 0 for none.
 int64_t ParseHexTime(const std::string& text);
+// Empties the window of messages shown (worker thread, or fuzz targets and
+// benchmarks that run its steps).
+void ForgetShownMessages();
 
 }  // namespace vask

@@ -18,6 +18,10 @@ namespace {
 
 constexpr size_t kPendingTextLength = 30;
 constexpr int32_t kExpirySeconds = 10;
+// An unanswered message is written again 3 and 6 seconds after it was
+// sent, both before it counts as lost.
+constexpr int64_t kResendSeconds = 3;
+constexpr int kResendCopies = 2;
 constexpr const char* kSendFailedFormat = "Wystąpił błąd podczas dostarczania wiadomości! [%d]";
 constexpr const char* kLostBefore = "Wiadomość \"";
 constexpr const char* kLostAfter = "\" prawdopodobnie nie została dostarczona.";
@@ -41,6 +45,26 @@ std::vector<std::string> Parts(const std::string& text, size_t room) {
   return SplitText(text, room);
 }
 
+// When exactly one datagram was written between the two marks, it was
+// this message's, under the number the mark after it holds: the engine
+// keeps its bytes to write them again. When other threads wrote meanwhile,
+// the number is not known for sure and the message is not sent again.
+void KeepForSendingAgain(int32_t number, const SendMark& before, const std::string& target,
+                         const std::string& body) {
+  LanEngine& engine = Engine();
+  const SendMark after = engine.CurrentSendMark();
+  const uint32_t step =
+      static_cast<uint32_t>(after.sequence) - static_cast<uint32_t>(before.sequence);
+  if (after.start != before.start || step != 1) return;
+  // The sender's name as the send operation writes it.
+  char sender[16] = {};
+  DWORD size = sizeof sender;
+  GetComputerNameA(sender, &size);
+  sender[sizeof sender - 1] = '\0';
+  engine.KeepDatagram(number, after,
+                      BuildDatagram(after.sequence, sender, target, kCommandMessage, body));
+}
+
 // A long message goes as several "MESSAGE" datagrams, each within what one
 // write between computers carries, so that it arrives (in parts) rather than
 // not at all; a copy that knows nothing of parts shows each as a message.
@@ -54,6 +78,7 @@ int32_t SendByLan(const std::string& target, const std::string& text) {
   // number NUL text NUL time, the number sized for the widest.
   const size_t room = BodyRoom(target, kCommandMessage);
   const size_t fixed = kMaxNumberDigits + 1 + 1 + kTimeDigits;
+  const bool resend = GetIntSetting(kSettingResend) != 0;
   int32_t last = 0;
   DWORD failure = ERROR_SUCCESS;
   for (const std::string& part : Parts(text, room > fixed ? room - fixed : 0)) {
@@ -67,8 +92,10 @@ int32_t SendByLan(const std::string& target, const std::string& text) {
     body += time;
     // A failed send leaves the entry pending: it expires as likely lost,
     // which is what the user would see had the datagram been lost on the way.
+    const SendMark before = engine.CurrentSendMark();
     if (engine.SendPacket(target, kCommandMessage, body)) {
       last = number;
+      if (resend) KeepForSendingAgain(number, before, target, body);
     } else if (failure == ERROR_SUCCESS) {
       failure = GetLastError();
       if (failure == ERROR_SUCCESS) failure = ERROR_GEN_FAILURE;
@@ -205,7 +232,9 @@ void HandleMessageAck(const DatagramFields& fields) {
     return;
   }
   const int32_t number = AtoiField(fields[4]);
-  if (!Engine().TakeAcknowledged(number) && NoticesWanted()) {
+  // A repeated answer (the network's copy, or the answer to a message we
+  // sent again) settles nothing new and tells nothing.
+  if (Engine().TakeAcknowledged(number) == AckOutcome::kLate && NoticesWanted()) {
     QueueNotice(fields[1], kLateDelivery);
   }
 }
@@ -219,6 +248,25 @@ void ExpirePendingMessages(int64_t now) {
     return;
   }
   for (const PendingMessage& message : expired) {
+    QueueNotice(message.target, kLostBefore + message.text + kLostAfter);
+  }
+}
+
+void SendUnacknowledgedAgain(int64_t now) {
+  LanEngine& engine = Engine();
+  for (const MessageCopy& copy : engine.TakeCopiesDue(now, kResendSeconds, kResendCopies)) {
+    // A copy that cannot be written is one chance fewer; the expiry still
+    // tells the user if no answer comes.
+    engine.WriteAgain(copy);
+  }
+}
+
+void ReportUnansweredFromLastRun() {
+  const std::vector<PendingMessage> left = Engine().ResumeFromStore();
+  if (left.empty() || !NoticesWanted()) return;
+  // The last process ended before their answers came: they may not have
+  // arrived, as an expired message may not have.
+  for (const PendingMessage& message : left) {
     QueueNotice(message.target, kLostBefore + message.text + kLostAfter);
   }
 }

@@ -177,15 +177,19 @@ void RunLoop(LanEngine& engine) {
     // Cleared before sending, so a change made while the "STATUS" goes out
     // is sent at the next pass rather than lost.
     if (engine.TakeStatusDirty()) SendStatus("*");
-    ExpirePendingMessages(UnixNow());
+    const int64_t now = UnixNow();
+    ExpirePendingMessages(now);
+    SendUnacknowledgedAgain(now);
     DrainSlots(engine);
     TendPresence(UnixNow());
+    engine.SaveSequence();
     if (engine.Running()) Sleep(kPollMs);
   }
 
   // A change to offline sets the flag and stops at once: this is how the
   // "STATUS" 0 reaches the LAN.
   if (engine.TakeStatusDirty()) SendStatus("*");
+  engine.SaveSequence();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "base/host_api.h"
 #include "base/log.h"
+#include "protocol/outgoing_messages.h"
 #include "shell/own_status.h"
 #include "transport/lan_engine.h"
 
@@ -35,6 +36,14 @@ void RegisterSettings() {
   DefineColumn(kTableSettings, kSettingChannel, kColumnText,
                reinterpret_cast<intptr_t>(kPluginName), "");
   DefineColumn(kTableSettings, kSettingWinPopup, kColumnInt, 1, "");
+  // On by default: the copy is the very datagram sent first, which every
+  // copy of the plug-in, old ones too, takes as a repeat when it had it.
+  DefineColumn(kTableSettings, kSettingResend, kColumnInt, 1, "Vask/Resend");
+  // What must outlive the process: the unanswered messages and the counters.
+  DefineColumn(kTableSettings, kSettingUnanswered, kColumnText, reinterpret_cast<intptr_t>(kEmpty),
+               "Vask/Unanswered");
+  DefineColumn(kTableSettings, kSettingMessageNumber, kColumnInt, 0, "Vask/MessageNumber");
+  DefineColumn(kTableSettings, kSettingSequence, kColumnInt, 0, "Vask/Sequence");
 }
 
 void RegisterInterface() {
@@ -71,6 +80,8 @@ void RegisterInterface() {
   AddItem(kItemSettingsGroup, 0, kStyleCheckBox, "Komunikuj się TYLKO z komputerami na liście",
           kSettingOnlyListed);
   AddItem(kItemSettingsGroup, 0, kStyleCheckBox, "Obsługuj WinPopup", kSettingWinPopup);
+  AddItem(kItemSettingsGroup, 0, kStyleCheckBox, "Wysyłaj ponownie wiadomości bez potwierdzenia",
+          kSettingResend);
   AddItem(kItemSettingsGroup, 0, kStyleChannelField, label.c_str(), kSettingChannel);
   AddItem(kItemSettingsGroup, 0, kStyleLabel, "Nazwa kanału", 0);
   AddItem(kItemSettingsGroup, 0, kStyleBreak, "", 0);
@@ -81,6 +92,8 @@ void StartPlugin() {
   // Offline until told otherwise; nothing of the answer is read back.
   SendHost(kMsgAnnounceStatus, 0, kStatusOffline, kEmpty);
   RefreshOnlyListed();
+  // Before the engine can start: its first datagram goes on counting.
+  ReportUnansweredFromLastRun();
   if (GetIntSetting(kSettingRestoreStatus) != 0)
     SetOwnStatus(GetIntSetting(kSettingLastStatus), nullptr);
 }

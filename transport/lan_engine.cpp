@@ -1,12 +1,14 @@
 #include "transport/lan_engine.h"
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 #include "base/host_api.h"
 #include "base/log.h"
 #include "base/section_guard.h"
 #include "transport/datagram.h"
+#include "transport/pending_store.h"
 
 namespace vask {
 
@@ -93,7 +95,10 @@ bool LanEngine::Start(HostThreadRoutine worker) {
   {
     Guard guard(lock_);
     if (running_) return true;
-    sequence_ = 0;
+    // The first start after load goes on from the last process's count;
+    // later starts count from 1 again.
+    sequence_ = resumeSequence_.exchange(0);
+    starts_.fetch_add(1);
     remoteSlotsOffShown_ = false;
     running_ = true;
     if (workerThread_.load() != nullptr) {
@@ -257,34 +262,149 @@ void LanEngine::NoteSendFailure(DWORD error) {
 
 int32_t LanEngine::RememberPending(int64_t sendTime, const std::string& text,
                                    const std::string& target) {
-  Guard guard(lock_);
-  const int32_t number = ++lastMessageNumber_;
-  pendingMessages_[number] = PendingMessage{sendTime, text, target};
+  Guard store(storeLock_);
+  int32_t number = 0;
+  {
+    Guard guard(lock_);
+    // Numbers go on across restarts; after the largest, from 1 again.
+    number = lastMessageNumber_ == INT32_MAX ? 1 : lastMessageNumber_ + 1;
+    lastMessageNumber_ = number;
+    pendingMessages_[number] = PendingMessage{sendTime, text, target};
+  }
+  SetIntSetting(kSettingMessageNumber, number);
+  StoreTable();
   return number;
 }
 
-bool LanEngine::TakeAcknowledged(int32_t number) {
+void LanEngine::StoreTable() {
+  std::string text;
+  {
+    Guard guard(lock_);
+    text = EncodePending(pendingMessages_);
+  }
+  SetTextSetting(kSettingUnanswered, text);
+}
+
+std::vector<PendingMessage> LanEngine::ResumeFromStore() {
+  Guard store(storeLock_);
+  const std::map<int32_t, PendingMessage> left = DecodePending(GetTextSetting(kSettingUnanswered));
+  const int32_t stored = GetIntSetting(kSettingMessageNumber);
+  {
+    Guard guard(lock_);
+    if (stored > lastMessageNumber_) lastMessageNumber_ = stored;
+  }
+  const int64_t sequence = GetIntSetting(kSettingSequence);
+  // Room for what was written after the last save; a count near the top
+  // starts from 1 again rather than wrapping to a number read as none.
+  const int64_t resume = sequence > 0 ? sequence + kSequenceGap : 0;
+  resumeSequence_ = resume < INT32_MAX - kSequenceGap ? static_cast<int32_t>(resume) : 0;
+  savedSequence_ = static_cast<int32_t>(sequence);
+  std::vector<PendingMessage> messages;
+  for (const auto& [number, message] : left) messages.push_back(message);
+  // Told once: the stored table is now this process's (empty or not).
+  StoreTable();
+  return messages;
+}
+
+void LanEngine::SaveSequence() {
+  const int32_t now = sequence_.load();
+  if (savedSequence_.exchange(now) == now) return;
+  SetIntSetting(kSettingSequence, now);
+}
+
+namespace {
+
+// Keeps a table of settled numbers within `limit`: numbers only grow, so
+// the smallest is the oldest.
+void Remember(std::map<int32_t, bool>& settled, int32_t number, bool expired, size_t limit) {
+  settled[number] = expired;
+  while (settled.size() > limit) settled.erase(settled.begin());
+}
+
+}  // namespace
+
+AckOutcome LanEngine::TakeAcknowledged(int32_t number) {
+  Guard store(storeLock_);
+  bool settled = false;
+  {
+    Guard guard(lock_);
+    settled = pendingMessages_.erase(number) != 0;
+    if (settled) Remember(settled_, number, false, kSettledKept);
+  }
+  if (settled) {
+    StoreTable();
+    return AckOutcome::kSettled;
+  }
   Guard guard(lock_);
-  return pendingMessages_.erase(number) != 0;
+  auto it = settled_.find(number);
+  if (it == settled_.end()) return AckOutcome::kLate;
+  if (!it->second) return AckOutcome::kRepeated;
+  // Delivered after all, told once: a repeat of this answer changes nothing.
+  it->second = false;
+  return AckOutcome::kLate;
 }
 
 std::vector<PendingMessage> LanEngine::ExpirePending(int64_t now, int32_t maxAge) {
   std::vector<PendingMessage> expired;
-  Guard guard(lock_);
-  for (auto it = pendingMessages_.begin(); it != pendingMessages_.end();) {
-    if (now - it->second.sendTime > maxAge) {
-      expired.push_back(std::move(it->second));
-      it = pendingMessages_.erase(it);
-    } else {
-      ++it;
+  Guard store(storeLock_);
+  {
+    Guard guard(lock_);
+    for (auto it = pendingMessages_.begin(); it != pendingMessages_.end();) {
+      if (now - it->second.sendTime > maxAge) {
+        Remember(settled_, it->first, true, kSettledKept);
+        expired.push_back(std::move(it->second));
+        it = pendingMessages_.erase(it);
+      } else {
+        ++it;
+      }
     }
   }
+  if (!expired.empty()) StoreTable();
   return expired;
+}
+
+void LanEngine::KeepDatagram(int32_t number, const SendMark& written, std::string datagram) {
+  Guard guard(lock_);
+  auto it = pendingMessages_.find(number);
+  // Answered already: nothing to send again.
+  if (it == pendingMessages_.end()) return;
+  it->second.datagram = std::move(datagram);
+  it->second.written = written;
+  it->second.lastCopy = it->second.sendTime;
+}
+
+std::vector<MessageCopy> LanEngine::TakeCopiesDue(int64_t now, int64_t interval, int maxCopies) {
+  std::vector<MessageCopy> due;
+  const SendMark mark = CurrentSendMark();
+  Guard guard(lock_);
+  for (auto& [number, message] : pendingMessages_) {
+    // A copy that knows only the last-number rule drops a repeat only while
+    // the number it holds from us is still this datagram's: after any other
+    // datagram, it would show the message twice.
+    if (message.datagram.empty() || message.copies >= maxCopies || !(message.written == mark)) {
+      continue;
+    }
+    if (now - message.lastCopy < interval) continue;
+    ++message.copies;
+    message.lastCopy = now;
+    due.push_back(MessageCopy{message.target, message.datagram});
+  }
+  return due;
+}
+
+bool LanEngine::WriteAgain(const MessageCopy& copy) {
+  MailslotHandle client;
+  if (!client.OpenClient(copy.target.c_str(), ChannelName().c_str(), nullptr)) return false;
+  DWORD written = 0;
+  client.Write(copy.datagram.data(), static_cast<uint32_t>(copy.datagram.size()), &written);
+  client.Close();
+  return written != 0;
 }
 
 void LanEngine::ResetMessages(int32_t lastNumber) {
   Guard guard(lock_);
   pendingMessages_.clear();
+  settled_.clear();
   lastMessageNumber_ = lastNumber;
 }
 
@@ -330,9 +450,20 @@ void LanEngine::WorkerEnded() {
 }
 
 bool LanEngine::RepeatsLastNumber(const std::string& sender, int32_t number) {
-  int32_t& last = lastSeqBySender_.try_emplace(sender, 0).first->second;
-  if (last == number) return true;
-  last = number;
+  auto it = lastSeqBySender_.find(sender);
+  if (it == lastSeqBySender_.end()) {
+    if (lastSeqBySender_.size() >= kSendersKept) {
+      // A linear walk, but only when a new sender finds the table full.
+      auto oldest = std::min_element(
+          lastSeqBySender_.begin(), lastSeqBySender_.end(),
+          [](const auto& a, const auto& b) { return a.second.heard < b.second.heard; });
+      lastSeqBySender_.erase(oldest);
+    }
+    it = lastSeqBySender_.emplace(sender, LastNumber{0, 0}).first;
+  }
+  it->second.heard = ++sendersTick_;
+  if (it->second.number == number) return true;
+  it->second.number = number;
   return false;
 }
 

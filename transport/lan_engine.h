@@ -37,11 +37,41 @@
 
 namespace vask {
 
+// Where the engine's sending stood: its start and the last sequence number
+// it wrote. Equal marks taken at two moments mean that not one datagram was
+// written in between, to anybody.
+struct SendMark {
+  uint32_t start = 0;
+  int32_t sequence = 0;
+  bool operator==(const SendMark& other) const {
+    return start == other.start && sequence == other.sequence;
+  }
+};
+
 // One unacknowledged message.
 struct PendingMessage {
   int64_t sendTime;  // Unix seconds when it was queued
   std::string text;  // its first 30 bytes
   std::string target;
+  // For sending it again: the datagram exactly as written, and the send
+  // mark right after it; empty when it may not be sent again.
+  std::string datagram = {};
+  SendMark written = {};
+  int copies = 0;        // sent again so far
+  int64_t lastCopy = 0;  // when last written
+};
+
+// A copy of a message's datagram due to be written again.
+struct MessageCopy {
+  std::string target;
+  std::string datagram;
+};
+
+// What an acknowledgement did to the table of unacknowledged messages.
+enum class AckOutcome {
+  kSettled,   // it settled a message still waiting: nothing to tell
+  kLate,      // the message had expired already, or was never sent from here
+  kRepeated,  // the message was settled already: a repeated answer changes nothing
 };
 
 // Which server slot a datagram was read from.
@@ -136,13 +166,43 @@ class LanEngine {
   // reused while the library is loaded) and remembers the message under it,
   // as one step: two sending threads never share a number and an
   // acknowledgement never finds a number whose entry is still missing.
+  // The table and the number are stored with the plug-in's settings
+  // before it returns.
   int32_t RememberPending(int64_t sendTime, const std::string& text, const std::string& target)
-      EXCLUDES(lock_);
-  // Forgets an acknowledged message; false when no entry had that number.
-  bool TakeAcknowledged(int32_t number) EXCLUDES(lock_);
+      EXCLUDES(storeLock_, lock_);
+  // Forgets an acknowledged message. The numbers settled lately (by an
+  // answer or by expiry) are remembered, kSettledKept at most, so that a
+  // repeated answer is told from a late one.
+  AckOutcome TakeAcknowledged(int32_t number) EXCLUDES(storeLock_, lock_);
   // Removes and returns every entry more than `maxAge` seconds older than
   // `now`, for the caller to report outside the lock.
-  std::vector<PendingMessage> ExpirePending(int64_t now, int32_t maxAge) EXCLUDES(lock_);
+  std::vector<PendingMessage> ExpirePending(int64_t now, int32_t maxAge)
+      EXCLUDES(storeLock_, lock_);
+  // Where the sending stands now (any thread).
+  SendMark CurrentSendMark() const { return SendMark{starts_.load(), sequence_.load()}; }
+  // Keeps the datagram of message `number` as it was written, with the send
+  // mark taken right after it, so that it may be written again.
+  void KeepDatagram(int32_t number, const SendMark& written, std::string datagram) EXCLUDES(lock_);
+  // The copies due at `now`: messages kept for sending again, sent again
+  // fewer than `maxCopies` times, whose last copy is `interval` seconds old
+  // or older, and after whose first copy the engine wrote nothing at all.
+  // Counts each copy as sent.
+  std::vector<MessageCopy> TakeCopiesDue(int64_t now, int64_t interval, int maxCopies)
+      EXCLUDES(lock_);
+  // Writes a copy again as it is, without a new number and without telling
+  // the bus: a repeat, not a new datagram. True when it was written.
+  bool WriteAgain(const MessageCopy& copy);
+  // At the plug-in's start, before the engine's: the counters go on from
+  // where the last process left them (the stored message number; the
+  // stored datagram counter with room for the numbers written after it was
+  // last saved), so that answers to its messages settle nothing of ours and
+  // receivers do not take our first datagrams for repeats. Returns the
+  // messages the last process left unanswered, and forgets them.
+  std::vector<PendingMessage> ResumeFromStore() EXCLUDES(storeLock_, lock_);
+  // The worker, once per pass and at its end: stores the datagram counter
+  // when it moved since last stored.
+  void SaveSequence();
+  static constexpr int32_t kSequenceGap = 1000;
   // Empties the table and makes the next number taken `lastNumber` + 1. For
   // fuzz targets that replay fixed numbers; never while a message is sent.
   void ResetMessages(int32_t lastNumber) EXCLUDES(lock_);
@@ -168,7 +228,12 @@ class LanEngine {
   // Worker thread only (or whoever runs the worker's steps while no worker
   // runs): records `number` as the sender's last and tells whether it was
   // already the last one. A sender not seen before counts as last sent 0.
+  // At most kSendersKept senders are remembered: a new one beyond that
+  // pushes out the one heard from longest ago, so forged names cannot grow
+  // the table without bound.
   bool RepeatsLastNumber(const std::string& sender, int32_t number);
+  static constexpr size_t kSendersKept = 1024;
+  static constexpr size_t kSettledKept = 512;
   // Worker thread only, as above: the senders remembered, and forgetting
   // them (benchmarks and fuzz targets).
   size_t KnownSenders() const { return lastSeqBySender_.size(); }
@@ -189,6 +254,9 @@ class LanEngine {
   // Closes the last worker's handle once that worker has cleared its mark.
   void ReleaseEndedWorker() REQUIRES(lifecycleLock_);
   void CloseSlots() REQUIRES(lock_);
+  // Writes the table to its settings column; the store lock keeps the
+  // writes in the order of the changes.
+  void StoreTable() REQUIRES(storeLock_) EXCLUDES(lock_);
 
   // The locks come first: they are built before, and destroyed after, what
   // they guard.
@@ -196,11 +264,16 @@ class LanEngine {
   // worker never takes it), so a start never races a stop's wait. Taken
   // before any of the others.
   mutable CriticalSection lifecycleLock_;
-  mutable CriticalSection lock_ ACQUIRED_AFTER(lifecycleLock_);
+  // Held while the table changes and is written to the host, so that the
+  // stored copy is always the latest.
+  mutable CriticalSection storeLock_ ACQUIRED_AFTER(lifecycleLock_);
+  mutable CriticalSection lock_ ACQUIRED_AFTER(storeLock_);
   mutable CriticalSection textLock_ ACQUIRED_AFTER(lock_);
   mutable CriticalSection listenersLock_ ACQUIRED_AFTER(lifecycleLock_);
 
   std::map<int32_t, PendingMessage> pendingMessages_ GUARDED_BY(lock_);
+  // Numbers settled lately: true when the message expired unanswered.
+  std::map<int32_t, bool> settled_ GUARDED_BY(lock_);
   int32_t lastMessageNumber_ GUARDED_BY(lock_) = 0;
   MailslotHandle winPopupSlot_ GUARDED_BY(lock_);
   MailslotHandle channelSlot_ GUARDED_BY(lock_);
@@ -216,8 +289,14 @@ class LanEngine {
   // cleared by the ending worker and cannot serve.)
   HANDLE workerHandle_ GUARDED_BY(lifecycleLock_) = nullptr;
 
-  // The worker's own: the last sequence number of each sender.
-  std::map<std::string, int32_t> lastSeqBySender_;
+  // The worker's own: the last sequence number of each sender, and when
+  // (on the table's own tick) it was heard from.
+  struct LastNumber {
+    int32_t number;
+    uint64_t heard;
+  };
+  std::map<std::string, LastNumber> lastSeqBySender_;
+  uint64_t sendersTick_ = 0;
 
   std::atomic<int32_t> status_{0};
   std::atomic<bool> running_{false};
@@ -226,6 +305,13 @@ class LanEngine {
   // last act.
   std::atomic<HANDLE> workerThread_{nullptr};
   std::atomic<int32_t> sequence_{0};
+  // Where the first start after load begins counting (0: from 1).
+  std::atomic<int32_t> resumeSequence_{0};
+  // The counter as last stored (the worker's, set at the plug-in's start).
+  std::atomic<int32_t> savedSequence_{0};
+  // Counts the starts, so that a send mark of an earlier start never
+  // equals one of this start with the same sequence number.
+  std::atomic<uint32_t> starts_{0};
   std::atomic<bool> onlyListed_{false};
   std::atomic<int32_t> searching_{0};
   // Set once the user was told of switched-off remote mailslots; cleared by

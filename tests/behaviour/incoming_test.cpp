@@ -122,6 +122,25 @@ TEST_F(Incoming, RepeatedDatagramIsDeliveredOnce) {
   EXPECT_EQ(Messages(1).size(), 1u);
 }
 
+// A copy of a message that comes after other datagrams of its sender (a
+// reordered network copy, or the sender's copy sent again after our answer
+// was lost) passes the last-number rule; it is answered again but shown once.
+TEST_F(Incoming, MessageRepeatedAfterOtherDatagramsIsShownOnceAndAnsweredAgain) {
+  LanPeer b("B");
+  StartEngine();
+  const std::string message = Join({"41", "B", "A", "MESSAGE", "3", "raz", "6553F100"});
+  ASSERT_TRUE(SendRaw("A", message));
+  ASSERT_TRUE(SendRaw("A", Join({"42", "B", "A", "GETSTATUS"})));
+  ASSERT_TRUE(SendRaw("A", message));
+  // The same number and text at another time is another message.
+  ASSERT_TRUE(SendRaw("A", Join({"43", "B", "A", "MESSAGE", "3", "raz", "6553F200"})));
+  b.set_sequence(43);
+  auto acks = Acks(b);
+  ASSERT_EQ(acks.size(), 3u);
+  for (const auto& ack : acks) EXPECT_EQ(ack.at(4), "3");
+  EXPECT_EQ(Messages(1).size(), 2u);
+}
+
 class IncomingListOnly : public Incoming {
  protected:
   void BeforeStart() override {

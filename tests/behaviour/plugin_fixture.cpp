@@ -26,6 +26,15 @@ void PluginFixture::TearDown() {
   lan_.reset();
 }
 
+void PluginFixture::ReloadPlugin() {
+  host_->Unload(plugin_);
+  started_ = false;
+  std::string error;
+  plugin_ = host_->Load(PluginPath(), true, &error);
+  ASSERT_NE(plugin_, 0) << error;
+  StartPlugin();
+}
+
 intptr_t PluginFixture::CallRecord(HostMessage* message) { return host_->Call(plugin_, message); }
 
 intptr_t PluginFixture::Call(int id, intptr_t p1, intptr_t p2) {

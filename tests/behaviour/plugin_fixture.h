@@ -45,6 +45,9 @@ class PluginFixture : public ::testing::Test {
   // Calls IMessageProc with a record of as many parameters as given (the
   // 30-byte record for two or fewer, 34 with p3, 38 with p4).
   intptr_t Call(int id, intptr_t p1 = 0, intptr_t p2 = 0);
+  // A restart of the host program on the same profile: the plug-in is
+  // unloaded and a fresh copy loaded and started in its place.
+  void ReloadPlugin();
   // The start sequence, when startPlugin_ was false.
   void StartPlugin() { started_ = host_->Start(plugin_); }
   intptr_t Call3(int id, intptr_t p1, intptr_t p2, intptr_t p3);

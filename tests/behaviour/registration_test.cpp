@@ -20,6 +20,7 @@ const std::string kOnlyListed =
     "Komunikuj si\xEA TYLKO z komputerami na li\x9C"
     "cie";
 const std::string kWinPopup = "Obs\xB3uguj WinPopup";
+const std::string kResend = "Wysy\xB3\x61j ponownie wiadomo\x9C\x63i bez potwierdzenia";
 const std::string kChannel = "Nazwa kana\xB3u";
 
 class RegistrationTest : public PluginFixture {
@@ -39,7 +40,6 @@ class RegistrationTest : public PluginFixture {
 
 TEST_F(RegistrationTest, SettingsColumnsInOrder) {
   const auto columns = host().definedColumns();
-  ASSERT_EQ(columns.size(), 5u);
   const struct {
     int column, type;
     intptr_t defaultInt;
@@ -51,7 +51,13 @@ TEST_F(RegistrationTest, SettingsColumnsInOrder) {
       {kSettingOnlyListed, kColumnInt, 0, "", ""},
       {kSettingChannel, kColumnText, 0, "Vask", ""},
       {kSettingWinPopup, kColumnInt, 1, "", ""},
+      // The plug-in's own state after the five of the settings page.
+      {kSettingResend, kColumnInt, 1, "", "Vask/Resend"},
+      {kSettingUnanswered, kColumnText, 0, "", "Vask/Unanswered"},
+      {kSettingMessageNumber, kColumnInt, 0, "", "Vask/MessageNumber"},
+      {kSettingSequence, kColumnInt, 0, "", "Vask/Sequence"},
   };
+  ASSERT_EQ(columns.size(), std::size(expected));
   for (size_t i = 0; i < columns.size(); ++i) {
     SCOPED_TRACE(expected[i].column);
     EXPECT_EQ(columns[i].table, kTableSettings);
@@ -65,9 +71,11 @@ TEST_F(RegistrationTest, SettingsColumnsInOrder) {
   }
 }
 
-TEST_F(RegistrationTest, NineteenItemsInOrder) {
+// The nineteen items of the first version, with the switch for sending
+// unanswered messages again among the settings' check boxes.
+TEST_F(RegistrationTest, TwentyItemsInOrder) {
   const auto added = host().calls().HostMessages(kMsgAddItem);
-  ASSERT_EQ(added.size(), 19u);
+  ASSERT_EQ(added.size(), 20u);
   // The settings page's controls have no action id of their own (0); a
   // control bound to a settings column carries the column as its parameter.
   constexpr int kPage = kItemSettingsGroup;
@@ -93,6 +101,7 @@ TEST_F(RegistrationTest, NineteenItemsInOrder) {
       {kPage, 0, 0xF0000, "Ustawienia", 0, 0, 0, 74},
       {kPage, 0, 0x60000, kOnlyListed, kSettingOnlyListed, 0, 0, 74},
       {kPage, 0, 0x60000, kWinPopup, kSettingWinPopup, 0, 0, 74},
+      {kPage, 0, 0x60000, kResend, kSettingResend, 0, 0, 74},
       {kPage, 0, 0x160040, "<label>", kSettingChannel, 0, 0, 74},
       {kPage, 0, 0x90000, kChannel, 0, 0, 0, 74},
       {kPage, 0, 0x100000, "", 0, 0, 0, 74},
@@ -183,18 +192,19 @@ TEST_F(RegistrationTest, HostKeepsEverySettingsPageItem) {
   for (const auto& item : host().items()) {
     if (item.parent == kItemSettingsGroup) texts.push_back(item.text);
   }
-  ASSERT_EQ(texts.size(), 11u);
+  ASSERT_EQ(texts.size(), 12u);
   EXPECT_EQ(texts[0], "res://dll/111.ico");
   EXPECT_EQ(texts[4], "");
   EXPECT_EQ(texts[6], kOnlyListed);
   EXPECT_EQ(texts[7], kWinPopup);
-  EXPECT_EQ(texts[9], kChannel);
+  EXPECT_EQ(texts[8], kResend);
+  EXPECT_EQ(texts[10], kChannel);
 }
 
 TEST_F(RegistrationTest, ChannelLabelIs73Bytes) {
   const auto added = host().calls().HostMessages(kMsgAddItem);
-  ASSERT_EQ(added.size(), 19u);
-  const std::string label = added[16].Text("text");
+  ASSERT_EQ(added.size(), 20u);
+  const std::string label = added[17].Text("text");
   ASSERT_EQ(label.size(), 73u);
   EXPECT_EQ(label.substr(0, 4), "Vask");
   EXPECT_EQ(label[4], '\x03');
