@@ -97,11 +97,17 @@ bool RemoteMailslotsOff() {
   return std::strcmp(value, "0") == 0 || lan_names::Same(value, "off");
 }
 
-bool LanDirectory(std::string* path) {
+std::string LanPath() {
   std::string dir = EnvOr("VASK_LAN_DIR", "");
   if (dir.empty()) {
-    dir = EnvOr("XDG_RUNTIME_DIR", "/tmp") + "/vask-lan-" + std::to_string(::getuid());
+    static const uid_t uid = ::getuid();
+    dir = EnvOr("XDG_RUNTIME_DIR", "/tmp") + "/vask-lan-" + std::to_string(uid);
   }
+  return dir;
+}
+
+bool LanDirectory(std::string* path) {
+  std::string dir = LanPath();
   const lan_dir::Check check = lan_dir::Prepare(dir);
   if (check.verdict == lan_dir::Verdict::kCannotMake) {
     SetLastError(ErrorFromErrno(check.error));
