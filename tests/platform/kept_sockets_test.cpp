@@ -1,7 +1,8 @@
 // A client writes on a socket it keeps per server: the kept socket leads to
 // the server it was connected to, a server that has gone or was bound anew
 // is found by the write, and more servers than the process keeps sockets
-// for all get their datagrams.
+// for all get their datagrams. A broadcast keeps its listing of the
+// workgroup until a folder in it changes.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,6 +84,39 @@ TEST_F(KeptSocketsTest, ALanDirectorySwappedUnderAKeptSocketLeadsNowhereElse) {
   EXPECT_EQ(decoyPc2.Next(0), "<none>");
   EXPECT_EQ(Send("PC3", "third"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(decoyPc3.Next(0), "<none>");
+}
+
+// A broadcast lists the workgroup again only when its folders changed: a
+// computer, a workgroup folder in another case, and a slot that appeared
+// since the last broadcast all hear the next one; a server that went does not.
+TEST_F(KeptSocketsTest, ABroadcastReachesWhatAppearedSinceTheLastOne) {
+  HANDLE own = Server("vask");
+  ASSERT_NE(own, INVALID_HANDLE_VALUE);
+  auto pc2 = std::make_unique<StuckSlot>(lan_, "WORKGROUP", "PC2");
+  ASSERT_TRUE(pc2->ok());
+  ASSERT_EQ(::mkdir((lan_ + "/WORKGROUP/PC3").c_str(), 0700), 0);  // no slot yet
+  HANDLE everyone = Client("*", "vask");
+  ASSERT_NE(everyone, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(Write(everyone, "one"));
+  EXPECT_EQ(Read(own), "one");
+  EXPECT_EQ(pc2->Next(), "one");
+
+  // Old enough for the listing to be kept (file times may advance only once
+  // a tick); the test holds either way.
+  ::usleep(100'000);
+  ASSERT_TRUE(Write(everyone, "two"));
+  EXPECT_EQ(pc2->Next(), "two");
+  StuckSlot pc3(lan_, "WORKGROUP", "PC3");
+  StuckSlot pc4(lan_, "WORKGROUP", "PC4");
+  StuckSlot pc5(lan_, "workgroup", "PC5");
+  ASSERT_TRUE(pc3.ok() && pc4.ok() && pc5.ok());
+  pc2.reset();
+  ASSERT_TRUE(Write(everyone, "three"));
+  EXPECT_EQ(pc3.Next(), "three");
+  EXPECT_EQ(pc4.Next(), "three");
+  EXPECT_EQ(pc5.Next(), "three");
+  EXPECT_EQ(Read(own), "two");
+  EXPECT_EQ(Read(own), "three");
 }
 
 TEST_F(KeptSocketsTest, MoreServersThanKeptSocketsAllGetTheirDatagrams) {

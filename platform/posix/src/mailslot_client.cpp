@@ -15,6 +15,7 @@
 #include "outbox.h"
 #include "peer_sockets.h"
 #include "slot_paths.h"
+#include "workgroup_listing.h"
 
 namespace vask::platform {
 namespace {
@@ -145,17 +146,16 @@ BOOL MailslotClient::Write(const void* buffer, DWORD size, LPDWORD written) {
     }
   };
   if (broadcast_) {
-    std::string lan;
-    if (!LanDirectory(&lan)) return FALSE;
-    // Resolved at each write, so a computer that started after the open
-    // hears it too.
-    for (const std::string& groupName : FoldersNamed(lan, OwnWorkgroup())) {
-      std::string group = lan + "/" + groupName;
-      for (const std::string& computer : ListDirectory(group)) {
-        const DWORD result = SendToPath(group + "/" + computer + "/" + slot_, buffer, size);
-        // A computer without a live server of the slot is no receiver.
-        if (result != ERROR_FILE_NOT_FOUND) count(result);
-      }
+    // Looked for at each write, so a computer that started after the open
+    // hears it too (the listing is made again only when it changed).
+    const auto computers = WorkgroupComputers();
+    if (!computers) return FALSE;
+    std::string path;
+    for (const std::string& computer : *computers) {
+      path.assign(computer).append("/").append(slot_);
+      const DWORD result = SendToPath(path, buffer, size);
+      // A computer without a live server of the slot is no receiver.
+      if (result != ERROR_FILE_NOT_FOUND) count(result);
     }
   } else {
     count(WriteNamed(buffer, size));
