@@ -28,9 +28,8 @@ struct Stamp {
   }
   bool operator==(const Stamp& other) const {
     return device == other.device && inode == other.inode && links == other.links &&
-           modified.tv_sec == other.modified.tv_sec &&
-           modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
-           changed.tv_nsec == other.changed.tv_nsec;
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+           changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
   }
 };
 
@@ -111,7 +110,8 @@ class Listing {
       struct stat info {};
       if (::stat(group.c_str(), &info) != 0) continue;
       const Stamp stamp = Stamp::Of(info);
-      reusable = reusable && OlderThan(stamp.modified, settled) && OlderThan(stamp.changed, settled);
+      reusable =
+          reusable && OlderThan(stamp.modified, settled) && OlderThan(stamp.changed, settled);
       groups_.emplace_back(group, stamp);
       for (const std::string& computer : ListDirectory(group)) {
         computers->push_back(group + "/" + computer);
