@@ -68,9 +68,9 @@ void Ack() {
 
 // ---- The receiving processes ----------------------------------------------
 
-// A server slot "bench" on this computer (COMPUTERNAME is the child's), read
-// as the engine's worker reads: a wait for the first datagram, then the
-// count and a read of each.
+// A server slot "bench" on this computer (COMPUTERNAME is the child's): a
+// read that waits for the first datagram, then the next size and a read of
+// each, as the engine's worker reads, until none is left.
 int ChildSlot() {
   HANDLE slot = CreateMailslotA("\\\\.\\mailslot\\bench", 100100, MAILSLOT_WAIT_FOREVER, nullptr);
   if (slot == INVALID_HANDLE_VALUE) return 2;
@@ -81,13 +81,11 @@ int ChildSlot() {
     DWORD got = 0;
     if (!ReadFile(slot, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return 4;
     if (++read % kBatch == 0) Ack();
-    DWORD count = 0;
-    while (GetMailslotInfo(slot, nullptr, nullptr, &count, nullptr) && count > 0) {
-      for (DWORD i = 0; i < count; ++i) {
-        if (!ReadFile(slot, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
-          return 4;
-        if (++read % kBatch == 0) Ack();
-      }
+    DWORD next = 0;
+    while (GetMailslotInfo(slot, nullptr, &next, nullptr, nullptr) && next != MAILSLOT_NO_MESSAGE) {
+      if (!ReadFile(slot, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+        return 4;
+      if (++read % kBatch == 0) Ack();
     }
   }
 }

@@ -144,7 +144,10 @@ BOOL MailslotServer::Info(LPDWORD maxSize, LPDWORD nextSize, LPDWORD count, LPDW
 BOOL MailslotServer::Read(void* buffer, DWORD toRead, LPDWORD read) {
   if (read) *read = 0;
   MutexLock guard(lock_);
-  if (queue_.empty()) DrainLocked();  // else the oldest is queued already
+  // A read that may wait leaves the socket to the drainer, which wakes for
+  // anything waiting there; one that may not takes in what a writer sent
+  // just before. With a message queued, that one is the oldest anyway.
+  if (queue_.empty() && timeout_ == 0) DrainLocked();
   if (timeout_ != 0) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_);
     while (queue_.empty() && !shutDown_) {
@@ -183,7 +186,10 @@ void MailslotServer::DrainLoop(int socket, int wake) {
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0 || (fds[1].revents & POLLIN)) return;
     MutexLock guard(lock_);
-    if (DrainLocked()) arrived_.NotifyAll();
+    if (!DrainLocked()) continue;
+    // Woken after the lock is free, a waiting reader need not wait for it.
+    guard.Unlock();
+    arrived_.NotifyAll();
   }
 }
 
