@@ -6,7 +6,7 @@
 #
 # BUILD_DIR defaults to build/linux (the linux preset, which has the
 # benchmarks on), RESULTS_DIR to build/bench-results. The script builds only
-# the targets it runs. The full run takes about four minutes on two cores;
+# the targets it runs. The full run takes about five minutes on two cores;
 # the 60 s idle run goes on beside the others. --smoke runs everything
 # briefly (under a minute) to prove that it all still runs; its figures
 # mean little.
