@@ -220,6 +220,35 @@ TEST_F(MailslotTest, DatagramsFromTheSocketKeepTheirCountOrderAndSizeLimit) {
   EXPECT_EQ(Count(server), 0u);
 }
 
+// A slot whose largest message is huge or unbounded takes datagrams from
+// the socket one by one, at their own size.
+TEST_F(MailslotTest, SlotsWithoutAModestLimitTakeDatagramsFromTheSocketToo) {
+  for (DWORD limit : {DWORD{0}, DWORD{0x7FFFFFFF}}) {
+    const std::string name = "big" + std::to_string(limit);
+    HANDLE server = Server(name.c_str(), limit, 0);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    const std::string path = lan_ + "/WORKGROUP/PC1/" + name;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    const std::string large(150000, 'L');
+    const int room = 1 << 20;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+    for (const std::string* datagram : {&large, &name}) {
+      EXPECT_EQ(::sendto(fd, datagram->data(), datagram->size(), 0,
+                         reinterpret_cast<sockaddr*>(&address), sizeof address),
+                static_cast<ssize_t>(datagram->size()));
+    }
+    ::close(fd);
+    EXPECT_EQ(Count(server), 2u);
+    EXPECT_EQ(Read(server), large);
+    EXPECT_EQ(Read(server), name);
+  }
+}
+
 TEST_F(MailslotTest, ReadOfAnEmptySlotWithTimeoutZeroFailsAtOnce) {
   HANDLE server = Server("vask", 0, 0);
   char buffer[16];

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 
 #include "bridge_client.h"
 #include "errors.h"
@@ -29,8 +30,10 @@ namespace {
 // so a slot nobody reads cannot eat the machine's memory.
 constexpr size_t kQueueLimit = 16u << 20;
 constexpr int kReceiveBuffer = 4 << 20;
-// Datagrams taken from the socket by one system call.
+// Datagrams taken from the socket by one system call, into room of the
+// slot's largest size when that is at most kLargestBatched.
 constexpr unsigned kBatch = 16;
+constexpr DWORD kLargestBatched = 128 * 1024;
 
 // The server slots of this process by socket path. A write to one of them
 // goes straight into its queue, as a write to a local mailslot does, rather
@@ -92,7 +95,11 @@ bool MailslotServer::Bind(const std::string& path) {
   {
     MutexLock guard(lock_);
     socket_ = std::move(socket);
-    if (maxSize_ != 0) batch_.reset(new char[size_t{kBatch} * maxSize_]);
+    // A slot whose largest message is very large (or unbounded) reads each
+    // datagram by its size instead.
+    if (maxSize_ != 0 && maxSize_ <= kLargestBatched) {
+      batch_.reset(new (std::nothrow) char[size_t{kBatch} * maxSize_]);
+    }
   }
   // The socket stays open until Shutdown has joined the drainer.
   drainer_ = std::thread([this, fd, wake = wake_.get()] { DrainLoop(fd, wake); });
