@@ -195,21 +195,23 @@ void RunOwn(ScriptHost& host, const std::vector<std::string>& words) {
   std::string value;
   if (words.size() == 3 && !host.ToPlugin("own", words[2], &value)) return;
   const int col = static_cast<int>(column);
-  if (IsIntColumn(col)) {
-    long long number = 0;
-    if (!value.empty() && !ParseNumber(value, &number)) {
-      host.Error("own", ColumnLabel(col) + " to liczba: " + words[2]);
-      return;
-    }
-    core.tables().SetInt(kTableContacts, kOwnEntry, col, number);
-  } else {
-    core.tables().SetText(kTableContacts, kOwnEntry, col, value);
+  long long number = 0;
+  if (IsIntColumn(col) && !value.empty() && !ParseNumber(value, &number)) {
+    host.Error("own", ColumnLabel(col) + " to liczba: " + words[2]);
+    return;
   }
-  host.Write(
-      Event()
-          .Str("event", "own")
-          .Int("column", col)
-          .Str("value", Cp1250ToUtf8(core.tables().GetText(kTableContacts, kOwnEntry, col))));
+  for (const int filled : ColumnsFilledBy(col)) {
+    if (IsIntColumn(filled)) {
+      core.tables().SetInt(kTableContacts, kOwnEntry, filled, number);
+    } else {
+      core.tables().SetText(kTableContacts, kOwnEntry, filled, value);
+    }
+    host.Write(
+        Event()
+            .Str("event", "own")
+            .Int("column", filled)
+            .Str("value", Cp1250ToUtf8(core.tables().GetText(kTableContacts, kOwnEntry, filled))));
+  }
 }
 
 void RunPublish(ScriptHost& host, const std::vector<std::string>&) {

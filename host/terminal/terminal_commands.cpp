@@ -36,11 +36,8 @@ void Own(const std::string& rest, Translation* t) {
       t->commands.clear();
       return;
     }
+    // "own miasto" fills the column a search's city is matched against too.
     t->commands.push_back("own " + key + " " + value);
-    // A search's city is matched against its own column: one city answers both.
-    if (ColumnForKey(key) == kColumnCity) {
-      t->commands.push_back("own " + std::to_string(kColumnQueryCity) + " " + value);
-    }
   }
   if (!pairs.empty()) t->commands.push_back("publish");
   t->commands.push_back("own-details");

@@ -74,6 +74,32 @@ TEST_F(SearchMultiTest, QueryFindsExactlyTheMatchingComputers) {
             (Results{{"A", kStatusAvailable}, {"C", kStatusAvailable}, {"B", kStatusOffline}}));
 }
 
+// The terminal's "/own miasto=" names the city by its word, the web form by
+// its number; either way a search by city finds the person.
+TEST_F(SearchMultiTest, SearchByCityFindsACitySetByWordOrByNumber) {
+  HostProcess& a = StartComputer("A", "Anna", "Nowak");
+  HostProcess& b = StartComputer("B", "Jan", "Kowalski");
+  HostProcess& c = StartComputer("C", "Joanna", "Nowakowska");
+  HostProcess& d = StartComputer("D", "Damian", "Nowicki");
+  Command(b, "own miasto Łódź", "own");
+  Command(c, "own " + std::to_string(kColumnCity) + " Łódź", "own");
+  Command(d, "own " + std::to_string(kColumnCity) + " Kraków", "own");
+  Command(a, "add D", "contact-added");
+  const size_t mark = a.Mark();
+  a.Send("search miasto=Łódź");
+  ASSERT_TRUE(a.WaitFor(Found("B", kStatusAvailable), mark));
+  ASSERT_TRUE(a.WaitFor(Found("C", kStatusAvailable), mark));
+  // D answers its bare details request after the query: it has dealt with it.
+  a.Send("details D");
+  ASSERT_TRUE(a.WaitFor(Found("D", kStatusOffline), mark));
+  Command(a, "cancel", "cancel");
+  ASSERT_TRUE(a.WaitFor(IsEvent("search-ended"), mark));
+  auto results = Command(a, "results", "results");
+  ASSERT_TRUE(results.has_value());
+  EXPECT_EQ(ResultsOf(*results),
+            (Results{{"B", kStatusAvailable}, {"C", kStatusAvailable}, {"D", kStatusOffline}}));
+}
+
 TEST_F(SearchMultiTest, TargetedQueryFindsTheOneComputer) {
   HostProcess& a = StartComputer("A", "Anna", "Nowak");
   StartComputer("B", "Jan", "Kowalski");
