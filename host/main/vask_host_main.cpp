@@ -26,6 +26,7 @@
 #include "host/events/host_event.h"
 #include "host/main/bridge_launch.h"
 #include "host/main/program_options.h"
+#include "host/profile/profile_lock.h"
 #include "host/terminal/line_editing.h"
 #include "host/text/text_codec.h"
 #ifdef VASK_WEB_FACE
@@ -110,6 +111,12 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+  // Before the profile is opened: a second host on it is refused untouched.
+  ProfileLock profileLock(profile);
+  if (!profileLock.ok()) {
+    std::fprintf(stderr, "vask-host: %s\n", profileLock.error().c_str());
+    return 3;
+  }
   HostOptions options;
   options.database = profile;
   options.computer = program.computerCp1250;  // the own entry's id, as the plug-in reads it
