@@ -3,6 +3,7 @@
 #include "host/commands/basic_commands.h"
 #include "host/commands/declared_ui.h"
 #include "host/commands/face_commands.h"
+#include "host/commands/help_document.h"
 #include "host/commands/search_commands.h"
 #include "host/text/text_table.h"
 
@@ -79,7 +80,8 @@ const std::vector<CommandRow> kCommands = {
     {"page", "/page", "[<column> <value> | press <action>]", "/page [KOLUMNA WARTOŚĆ]",
      "strona ustawień wtyczki; z kolumną zmienia ustawienie,\nnp. /page 15003 0", kSettings, 3, 0,
      RunPage},
-    {"", "/pomoc", "", "/pomoc", "dokument pomocy wtyczki", kSettings, 0, 0, nullptr},
+    {"help-document", "/pomoc", "", "/pomoc", "dokument pomocy wtyczki", kSettings, 0, 0,
+     RunHelpDocument},
     {"help", "/help", "", "/help", "ten tekst", kSettings, 0, 0, RunHelp},
     {"msg", "", "<id> [p1 [p2 [p3 [p4]]]]", "", "", "", 0, 0, RunMsg},
     {"set", "", "<column> <value>", "", "", "", 3, 0, RunSetting},

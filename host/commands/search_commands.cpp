@@ -169,6 +169,7 @@ void FetchDetails(ScriptHost& host, const std::string& utf8) {
                           core.tables().GetText(kTableContacts, contact, c.column));
     }
   }
+  host.detailsFetches().Started(contact, HostClockSeconds());
   intptr_t answer = core.Call(host.plugin(), kMsgFetchDetails, contact, 1);
   host.Write(Event()
                  .Str("event", "details")
@@ -225,6 +226,7 @@ void InstallSearchEvents(ScriptHost& host, HostCore& core) {
   core.SetAnswer(
       kMsgDetailsWritten, [&host, &core](HostMessage* message) -> std::optional<intptr_t> {
         const int contact = static_cast<int>(message->p1);
+        host.detailsFetches().Answered(contact);
         host.Write(Event()
                        .Str("event", "details-updated")
                        .Int("contact", contact)
@@ -233,6 +235,17 @@ void InstallSearchEvents(ScriptHost& host, HostCore& core) {
                        .Set("window", WindowJson(core, contact)));
         return std::nullopt;
       });
+}
+
+void ExpireDetailsFetches(ScriptHost& host) {
+  for (const int contact : host.detailsFetches().Expired(HostClockSeconds())) {
+    host.Write(Event()
+                   .Str("event", "details-unanswered")
+                   .Int("contact", contact)
+                   .Str("computer", Cp1250ToUtf8(host.core().tables().GetText(kTableContacts,
+                                                                              contact, kColumnId)))
+                   .Int("seconds", DetailsFetches::kBoundSeconds));
+  }
 }
 
 }  // namespace vask::host

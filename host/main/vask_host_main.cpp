@@ -57,10 +57,11 @@ class LineQueue {
     }
     changed_.notify_all();
   }
-  // The next line; nullopt once closed and empty. `wait` false: never blocks.
-  std::optional<std::string> Pop(bool wait) {
+  // The next line; nullopt once closed and empty, or when `wait` has passed
+  // with none (zero: never blocks).
+  std::optional<std::string> Pop(std::chrono::milliseconds wait) {
     std::unique_lock lock(mutex_);
-    if (wait) changed_.wait(lock, [this] { return closed_ || !lines_.empty(); });
+    changed_.wait_for(lock, wait, [this] { return closed_ || !lines_.empty(); });
     if (lines_.empty()) return std::nullopt;
     std::string line = std::move(lines_.front());
     lines_.pop_front();
@@ -223,7 +224,7 @@ int main(int argc, char** argv) {
     // run on this thread; quitting then presses Cancel so the call ends.
     core.SetPumpHandler([&] {
       if (GetCurrentThreadId() != mainThread) return;
-      while (auto line = queue->Pop(false)) runLine(*line);
+      while (auto line = queue->Pop(std::chrono::milliseconds(0))) runLine(*line);
       if (quitting || queue->Closed()) {
         // The notice may open only after this pump (the search's thread
         // shows it): keep waking this wait until a Cancel found one.
@@ -258,8 +259,15 @@ int main(int argc, char** argv) {
       MSG msg;
       while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       }
-      auto line = queue->Pop(true);
-      if (!line) break;
+      // While a details fetch waits for its reply, woken once a second so
+      // that it ends by itself when none reaches it in time.
+      auto line = queue->Pop(host.detailsFetches().Waiting() ? std::chrono::seconds(1)
+                                                             : std::chrono::hours(24));
+      if (!line) {
+        if (queue->Closed()) break;
+        host.Tick();
+        continue;
+      }
       // The loop above drained the wakes posted for lines still queued: a
       // line that waits pumping (a search) would then never be woken for
       // them, so the queue's own wake is posted again before it runs.

@@ -258,6 +258,12 @@ std::string Details(const std::string& event, const EventJson& e, FrontState& st
   return "*** Dane kontaktu " + name + ":\n" + DetailsTable(*window);
 }
 
+std::string DetailsUnanswered(const std::string&, const EventJson& e, FrontState&) {
+  return "*** " + TextOf(e, "computer") + " nie odpowiada: po " +
+         std::to_string(NumberOf(e, "seconds")) +
+         " s nie ma nowych danych (komputer jest wyłączony albo nie ma go w sieci).";
+}
+
 std::string OwnDetails(const std::string&, const EventJson& e, FrontState&) {
   const auto window = e.find("columns");
   return "*** Twoje dane (/own imię=… miasto=… zmienia):\n" +
@@ -285,6 +291,12 @@ std::string Answer(const std::string&, const EventJson& e, FrontState&) {
 std::string PagePressed(const std::string&, const EventJson& e, FrontState&) {
   if (NumberOf(e, "action") == kItemHelp) return "*** Otwieram pomoc wtyczki.";
   return "*** Naciśnięto przycisk " + std::to_string(NumberOf(e, "action")) + ".";
+}
+
+std::string HelpDocument(const std::string&, const EventJson& e, FrontState&) {
+  if (e.value("opened", false)) return "*** Otwieram pomoc wtyczki: " + TextOf(e, "path");
+  return "*** Nie udało się otworzyć pomocy: " + TextOf(e, "reason") +
+         ". Dokument: " + TextOf(e, "path");
 }
 
 std::string Web(const std::string&, const EventJson& e, FrontState&) {
@@ -344,6 +356,8 @@ constexpr EventView kViews[] = {
     {"results", Results},
     {"details", Details},
     {"details-updated", Details},
+    {"details-unanswered", DetailsUnanswered},
+    {"help-document", HelpDocument},
     {"own-details", OwnDetails},
     {"own", Own},
     {"answer", Answer},

@@ -108,16 +108,11 @@ void Details(const TypedLine& typed, const CommandRow& row) {
 
 void OwnTyped(const TypedLine& typed, const CommandRow&) { Own(typed.Rest(), &typed.t); }
 
-void HelpDocument(const TypedLine& typed, const CommandRow&) {
-  typed.t.commands.push_back("page press " + std::to_string(kItemHelp));
-}
-
 void Help(const TypedLine& typed, const CommandRow&) { typed.t.reply = TypedCommandsHelp(); }
 
 const std::pair<const char*, Translate> kTranslations[] = {
     {"/msg", Msg},         {"/r", Reply},      {"/status", Status},
-    {"/details", Details}, {"/own", OwnTyped}, {"/pomoc", HelpDocument},
-    {"/help", Help}};
+    {"/details", Details}, {"/own", OwnTyped}, {"/help", Help}};
 
 }  // namespace
 

@@ -151,6 +151,32 @@ TEST_F(SearchMultiTest, FetchingDetailsFillsTheDetailsWindow) {
       << *updated;
 }
 
+// A computer that is not on the network never answers: the fetch ends after
+// ten seconds of the host's clock, told once; an answered one is not.
+TEST_F(SearchMultiTest, AFetchNobodyAnswersEndsOnceItsBoundHasPassed) {
+  HostProcess& a = StartComputer("A", "Anna", "Nowak");
+  StartComputer("B", "Jan", "Kowalski");
+  Command(a, "add ŻÓŁW", "contact-added");
+  Command(a, "add B", "contact-added");
+  const size_t mark = a.Mark();
+  Command(a, "details ŻÓŁW", "details");
+  a.Send("details B");
+  ASSERT_TRUE(a.WaitFor(IsEvent("details-updated"), mark));
+  EXPECT_FALSE(a.WaitFor(IsEvent("details-unanswered"), mark, 300ms)) << "ended before its bound";
+  TurnClocks({&a}, kExpiryTurn);
+  auto ended = a.WaitFor(IsEvent("details-unanswered"), mark, 5s);
+  ASSERT_TRUE(ended.has_value());
+  EXPECT_EQ(JsonField(*ended, "computer"), "ŻÓŁW");
+  EXPECT_EQ(JsonInt(*ended, "seconds"), 10);
+  // Told once, and never for B, whose reply came.
+  Command(a, "wait 1100", "waited");
+  size_t told = 0;
+  a.Visit(mark, [&told](const std::string& line, auto) {
+    if (JsonField(line, "event") == "details-unanswered") ++told;
+  });
+  EXPECT_EQ(told, 1u);
+}
+
 TEST_F(SearchMultiTest, PublishingSendsTheOwnDetailsToEveryComputer) {
   HostProcess& a = StartComputer("A", "Anna", "Nowak");
   // A watcher on the LAN, as every other computer hears the announcement.

@@ -463,7 +463,8 @@ test("a settings check box changes setting 15001 and the plug-in is told", async
   await bob.waitFor((e) => e.event === "setting" && e.column === 15001 && e.value === "0", "setting 15001 off", from);
 });
 
-test("the help button opens the plug-in's help document", async () => {
+test("the help button opens the plug-in's help document in the browser only", async () => {
+  const from = bob.events.length;
   const popup = pageB.waitForEvent("popup", { timeout: kWait });
   await pageB.click(".page-button");
   const help = await popup;
@@ -471,6 +472,12 @@ test("the help button opens the plug-in's help document", async () => {
   assert.match(new URL(help.url()).pathname, /^\/doc\/Vask\.html$/);
   assert.match(await help.title(), /Vask/);
   await help.close();
+  // Opened once, by the browser: the host was not asked to open it on its
+  // desktop as well (the plug-in's button would run the desktop's opener).
+  assert.deepEqual(
+    bob.events.slice(from).filter((e) => e.event === "page-pressed" || e.event === "help-document"),
+    [],
+  );
 });
 
 test("a message box of the plug-in shows as a dialog", async () => {
