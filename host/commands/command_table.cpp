@@ -38,7 +38,7 @@ const std::vector<CommandRow> kCommands = {
     {"history", "/history", "[computer]", "/history [NAZWA]", "historia wiadomości z datami", kTalk,
      0, 0, RunHistory},
     {"status", "/status", "<n> [text]", "/status dostępny|zw|np|niedostępny [opis]",
-     "stan (albo jego numer) i opis", kStatus, 3, 1, RunStatus},
+     "stan (albo jego numer) i opis; bez nich pokazuje obecny", kStatus, 3, 0, RunStatus},
     {"describe", "/opis", "[text]", "/opis [tekst]", "nowy opis stanu; bez tekstu czyści opis",
      kStatus, 2, 0, RunDescribe},
     {"away", "", "", "", "", "", 0, 0, RunAwayOrBack},

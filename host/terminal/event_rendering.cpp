@@ -120,6 +120,7 @@ std::string ContactStatus(const std::string&, const EventJson& e, FrontState& st
 
 std::string OwnStatus(const std::string&, const EventJson& e, FrontState& state) {
   state.ownStatus = static_cast<int>(NumberOf(e, "ownStatus"));
+  state.ownText = TextOf(e, "ownText");
   return "*** Twój status: " + Described(NumberOf(e, "ownStatus"), TextOf(e, "ownText"));
 }
 
@@ -141,12 +142,16 @@ std::string ContactAdded(const std::string&, const EventJson& e, FrontState& sta
 
 std::string ContactRemoved(const std::string&, const EventJson& e, FrontState& state) {
   state.contacts.erase(NumberOf(e, "contact"));
+  // A plain line no longer goes to a removed contact, nor does the prompt
+  // name it.
+  if (state.partner == TextOf(e, "computer")) state.partner.clear();
   return "*** Usunięto kontakt " + TextOf(e, "computer") + ".";
 }
 
 // The list names the contacts for the status lines that follow.
 std::string Contacts(const std::string&, const EventJson& e, FrontState& state) {
   state.ownStatus = static_cast<int>(NumberOf(e, "ownStatus"));
+  state.ownText = TextOf(e, "ownText");
   std::string out =
       "*** Kontakty (ty: " + Described(NumberOf(e, "ownStatus"), TextOf(e, "ownText")) + "):";
   size_t count = 0;
@@ -392,8 +397,8 @@ std::string StatusName(int status) {
   }
 }
 
-bool CallsForAttention(const EventJson& e) {
-  return TextOf(e, "event") == "message" &&
+bool CallsForAttention(const EventJson& e, const FrontState& state) {
+  return state.ownStatus != kStatusDnd && TextOf(e, "event") == "message" &&
          NumberOf(e, "type", kMessageTypeChat) == kMessageTypeChat && !TextOf(e, "from").empty();
 }
 

@@ -7,6 +7,7 @@
 #include "host/commands/command_table.h"
 #include "host/commands/contact_columns.h"
 #include "host/commands/script_host.h"
+#include "host/terminal/event_rendering.h"
 #include "host/text/computer_name.h"
 #include "host/text/text_codec.h"
 
@@ -88,6 +89,13 @@ void Reply(const TypedLine& typed, const CommandRow&) {
 
 void Status(const TypedLine& typed, const CommandRow& row) {
   const auto& w = typed.words;
+  if (w.size() < 2) {  // the status as it stands
+    const FrontState& state = typed.state;
+    typed.t.reply = "Twój status: " + StatusName(state.ownStatus) +
+                    (state.ownText.empty() ? "" : " (" + state.ownText + ")") +
+                    ". Zmiana: " + row.typedUsage;
+    return;
+  }
   auto status = ParseStatus(w[1]);
   if (!status) {
     typed.t.reply = "Nieznany stan: " + w[1] + " (dostępny, zw, np, niedostępny)";
