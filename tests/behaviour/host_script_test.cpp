@@ -226,8 +226,12 @@ TEST_F(ScriptHostTest, OwnDetailsTakeTheColumnsByWordOrNumberFromTheOneTable) {
 // matched against too; that column named alone is set alone.
 TEST_F(ScriptHostTest, OwnCityFillsTheColumnSearchesMatch) {
   script_->Run("own miasto Łódź");
-  EXPECT_EQ(ContactText(kOwnEntry, kColumnCity), "\xa3\xf3" "d\x9f");
-  EXPECT_EQ(ContactText(kOwnEntry, kColumnQueryCity), "\xa3\xf3" "d\x9f");
+  EXPECT_EQ(ContactText(kOwnEntry, kColumnCity),
+            "\xa3\xf3"
+            "d\x9f");
+  EXPECT_EQ(ContactText(kOwnEntry, kColumnQueryCity),
+            "\xa3\xf3"
+            "d\x9f");
   script_->Run("own " + std::to_string(kColumnCity) + " Kraków");
   EXPECT_EQ(ContactText(kOwnEntry, kColumnQueryCity), "Krak\xf3w");
   script_->Run("own " + std::to_string(kColumnQueryCity) + " Gdańsk");
