@@ -3,6 +3,7 @@
 #include "host/commands/basic_commands.h"
 #include "host/commands/declared_ui.h"
 #include "host/commands/face_commands.h"
+#include "host/commands/help_document.h"
 #include "host/commands/search_commands.h"
 #include "host/text/text_table.h"
 
@@ -37,7 +38,7 @@ const std::vector<CommandRow> kCommands = {
     {"history", "/history", "[computer]", "/history [NAZWA]", "historia wiadomości z datami", kTalk,
      0, 0, RunHistory},
     {"status", "/status", "<n> [text]", "/status dostępny|zw|np|niedostępny [opis]",
-     "stan (albo jego numer) i opis", kStatus, 3, 1, RunStatus},
+     "stan (albo jego numer) i opis; bez nich pokazuje obecny", kStatus, 3, 0, RunStatus},
     {"describe", "/opis", "[text]", "/opis [tekst]", "nowy opis stanu; bez tekstu czyści opis",
      kStatus, 2, 0, RunDescribe},
     {"away", "", "", "", "", "", 0, 0, RunAwayOrBack},
@@ -79,7 +80,8 @@ const std::vector<CommandRow> kCommands = {
     {"page", "/page", "[<column> <value> | press <action>]", "/page [KOLUMNA WARTOŚĆ]",
      "strona ustawień wtyczki; z kolumną zmienia ustawienie,\nnp. /page 15003 0", kSettings, 3, 0,
      RunPage},
-    {"", "/pomoc", "", "/pomoc", "dokument pomocy wtyczki", kSettings, 0, 0, nullptr},
+    {"help-document", "/pomoc", "", "/pomoc", "dokument pomocy wtyczki", kSettings, 0, 0,
+     RunHelpDocument},
     {"help", "/help", "", "/help", "ten tekst", kSettings, 0, 0, RunHelp},
     {"msg", "", "<id> [p1 [p2 [p3 [p4]]]]", "", "", "", 0, 0, RunMsg},
     {"set", "", "<column> <value>", "", "", "", 3, 0, RunSetting},

@@ -13,7 +13,8 @@ constexpr bool kOwn = true;
 constexpr bool kNotOwn = false;
 
 // The network and the city a query is matched against have no word: a
-// details window shows them by number, and "own 10" sets the latter.
+// details window shows them by number; "own miasto" fills the latter too
+// (ColumnsFilledBy), and "own 10" sets it alone.
 constexpr ContactColumn kColumns[] = {
     {kColumnId, "komputer", "Komputer", "uid", kText, kNotOwn},
     {kColumnNet, nullptr, nullptr, nullptr, kText, kNotOwn},
@@ -59,6 +60,11 @@ const ContactColumn* FindContactColumn(int column) {
     if (c.column == column) return &c;
   }
   return nullptr;
+}
+
+std::vector<int> ColumnsFilledBy(int column) {
+  if (column == kColumnCity) return {kColumnCity, kColumnQueryCity};
+  return {column};
 }
 
 std::string ColumnLabel(int column) {

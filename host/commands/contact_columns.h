@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace vask::host {
 
@@ -30,6 +31,11 @@ std::optional<int> ColumnForKey(const std::string& key);
 
 // The row of a column, or null when the table has none for it.
 const ContactColumn* FindContactColumn(int column);
+
+// The columns a value given for a column is kept in, the column first: the
+// city also fills the column a query's city is matched against, so that a
+// search by city finds a person whichever face set it.
+std::vector<int> ColumnsFilledBy(int column);
 
 // The label of a column; "kolumna N" for one without a label.
 std::string ColumnLabel(int column);

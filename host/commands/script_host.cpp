@@ -66,8 +66,11 @@ bool ScriptHost::Run(const std::string& rawLine) {
   }
   // The one reading of the line: as many words as the command takes.
   row->run(*this, SplitWords(line, row->words));
+  Tick();  // a turned clock ends what it has waited out at once
   return !ended_;
 }
+
+void ScriptHost::Tick() { ExpireDetailsFetches(*this); }
 
 void UnknownCommand(ScriptHost& host, const std::string& command) {
   host.Error(command, "Nieznane polecenie: " + command + " (help wypisuje polecenia)");

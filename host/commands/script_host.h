@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "host/commands/command_line.h"
+#include "host/commands/details_fetches.h"
 #include "host/commands/event_outputs.h"
 #include "host/core/host_core.h"
 #include "host/events/host_event.h"
@@ -33,6 +34,10 @@ class ScriptHost {
 
   // Runs one command line. False once the command was "quit".
   bool Run(const std::string& line);
+  // Ends what has waited out its bound by the host's clock (a details
+  // fetch no reply reached); Run does it after each command, and the
+  // program between them (main thread).
+  void Tick();
   // Outputs are added before the first command runs.
   void AddOutput(Output output) { outputs_.Add(std::move(output)); }
   void Write(const Event& event);
@@ -46,6 +51,8 @@ class ScriptHost {
   bool ToPlugin(const std::string& command, const std::string& utf8, std::string* out);
   // The host's id for the next message sent.
   int NextMessageId() { return nextMessageId_++; }
+  // The details fetches waiting for their reply.
+  DetailsFetches& detailsFetches() { return detailsFetches_; }
   // "quit": Run answers false from now on.
   void EndSession() { ended_ = true; }
 
@@ -54,6 +61,7 @@ class ScriptHost {
   int plugin_;
   bool verbose_;
   EventOutputs outputs_;
+  DetailsFetches detailsFetches_;
   int nextMessageId_ = 1;
   bool ended_ = false;
 };

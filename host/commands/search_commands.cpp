@@ -169,6 +169,7 @@ void FetchDetails(ScriptHost& host, const std::string& utf8) {
                           core.tables().GetText(kTableContacts, contact, c.column));
     }
   }
+  host.detailsFetches().Started(contact, HostClockSeconds());
   intptr_t answer = core.Call(host.plugin(), kMsgFetchDetails, contact, 1);
   host.Write(Event()
                  .Str("event", "details")
@@ -195,21 +196,23 @@ void RunOwn(ScriptHost& host, const std::vector<std::string>& words) {
   std::string value;
   if (words.size() == 3 && !host.ToPlugin("own", words[2], &value)) return;
   const int col = static_cast<int>(column);
-  if (IsIntColumn(col)) {
-    long long number = 0;
-    if (!value.empty() && !ParseNumber(value, &number)) {
-      host.Error("own", ColumnLabel(col) + " to liczba: " + words[2]);
-      return;
-    }
-    core.tables().SetInt(kTableContacts, kOwnEntry, col, number);
-  } else {
-    core.tables().SetText(kTableContacts, kOwnEntry, col, value);
+  long long number = 0;
+  if (IsIntColumn(col) && !value.empty() && !ParseNumber(value, &number)) {
+    host.Error("own", ColumnLabel(col) + " to liczba: " + words[2]);
+    return;
   }
-  host.Write(
-      Event()
-          .Str("event", "own")
-          .Int("column", col)
-          .Str("value", Cp1250ToUtf8(core.tables().GetText(kTableContacts, kOwnEntry, col))));
+  for (const int filled : ColumnsFilledBy(col)) {
+    if (IsIntColumn(filled)) {
+      core.tables().SetInt(kTableContacts, kOwnEntry, filled, number);
+    } else {
+      core.tables().SetText(kTableContacts, kOwnEntry, filled, value);
+    }
+    host.Write(
+        Event()
+            .Str("event", "own")
+            .Int("column", filled)
+            .Str("value", Cp1250ToUtf8(core.tables().GetText(kTableContacts, kOwnEntry, filled))));
+  }
 }
 
 void RunPublish(ScriptHost& host, const std::vector<std::string>&) {
@@ -223,6 +226,7 @@ void InstallSearchEvents(ScriptHost& host, HostCore& core) {
   core.SetAnswer(
       kMsgDetailsWritten, [&host, &core](HostMessage* message) -> std::optional<intptr_t> {
         const int contact = static_cast<int>(message->p1);
+        host.detailsFetches().Answered(contact);
         host.Write(Event()
                        .Str("event", "details-updated")
                        .Int("contact", contact)
@@ -231,6 +235,17 @@ void InstallSearchEvents(ScriptHost& host, HostCore& core) {
                        .Set("window", WindowJson(core, contact)));
         return std::nullopt;
       });
+}
+
+void ExpireDetailsFetches(ScriptHost& host) {
+  for (const int contact : host.detailsFetches().Expired(HostClockSeconds())) {
+    host.Write(Event()
+                   .Str("event", "details-unanswered")
+                   .Int("contact", contact)
+                   .Str("computer", Cp1250ToUtf8(host.core().tables().GetText(kTableContacts,
+                                                                              contact, kColumnId)))
+                   .Int("seconds", DetailsFetches::kBoundSeconds));
+  }
 }
 
 }  // namespace vask::host

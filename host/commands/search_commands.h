@@ -15,10 +15,13 @@ namespace vask::host {
 void RunSearch(ScriptHost& host, const std::vector<std::string>& words);
 void RunResults(ScriptHost& host, const std::vector<std::string>& words);
 // "details <computer>": opens the contact's details window and asks the
-// plug-in to fetch its details.
+// plug-in to fetch its details; without a reply within the bound of
+// DetailsFetches, "details-unanswered" follows.
 void FetchDetails(ScriptHost& host, const std::string& computer);
 void RunPublish(ScriptHost& host, const std::vector<std::string>& words);
 void RunOwn(ScriptHost& host, const std::vector<std::string>& words);
+// A "details-unanswered" event for each fetch that has waited out its bound.
+void ExpireDetailsFetches(ScriptHost& host);
 // The "details-updated" event after the plug-in wrote a details window.
 void InstallSearchEvents(ScriptHost& host, HostCore& core);
 

@@ -24,6 +24,7 @@
 #include "host/events/host_event.h"
 #include "host/main/bridge_launch.h"
 #include "host/main/program_options.h"
+#include "host/profile/profile_lock.h"
 #include "host/terminal/line_editing.h"
 #include "host/text/text_codec.h"
 #include "mutex.h"
@@ -55,10 +56,13 @@ class LineQueue {
     }
     changed_.NotifyAll();
   }
-  // The next line; nullopt once closed and empty. `wait` false: never blocks.
-  std::optional<std::string> Pop(bool wait) EXCLUDES(mutex_) {
+  // The next line; nullopt once closed and empty, or when `wait` has passed
+  // with none (zero: never blocks).
+  std::optional<std::string> Pop(std::chrono::milliseconds wait) EXCLUDES(mutex_) {
     vask::MutexLock lock(mutex_);
-    while (wait && !closed_ && lines_.empty()) changed_.Wait(mutex_);
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (!closed_ && lines_.empty() && changed_.WaitUntil(mutex_, deadline)) {
+    }
     if (lines_.empty()) return std::nullopt;
     std::string line = std::move(lines_.front());
     lines_.pop_front();
@@ -109,6 +113,12 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+  // Before the profile is opened: a second host on it is refused untouched.
+  ProfileLock profileLock(profile);
+  if (!profileLock.ok()) {
+    std::fprintf(stderr, "vask-host: %s\n", profileLock.error().c_str());
+    return 3;
+  }
   HostOptions options;
   options.database = profile;
   options.computer = program.computerCp1250;  // the own entry's id, as the plug-in reads it
@@ -215,7 +225,7 @@ int main(int argc, char** argv) {
     // run on this thread; quitting then presses Cancel so the call ends.
     core.SetPumpHandler([&] {
       if (GetCurrentThreadId() != mainThread) return;
-      while (auto line = queue->Pop(false)) runLine(*line);
+      while (auto line = queue->Pop(std::chrono::milliseconds(0))) runLine(*line);
       if (quitting || queue->Closed()) {
         // The notice may open only after this pump (the search's thread
         // shows it): keep waking this wait until a Cancel found one.
@@ -250,8 +260,15 @@ int main(int argc, char** argv) {
       MSG msg;
       while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       }
-      auto line = queue->Pop(true);
-      if (!line) break;
+      // While a details fetch waits for its reply, woken once a second so
+      // that it ends by itself when none reaches it in time.
+      auto line = queue->Pop(host.detailsFetches().Waiting() ? std::chrono::seconds(1)
+                                                             : std::chrono::hours(24));
+      if (!line) {
+        if (queue->Closed()) break;
+        host.Tick();
+        continue;
+      }
       // The loop above drained the wakes posted for lines still queued: a
       // line that waits pumping (a search) would then never be woken for
       // them, so the queue's own wake is posted again before it runs.

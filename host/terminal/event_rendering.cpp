@@ -120,6 +120,7 @@ std::string ContactStatus(const std::string&, const EventJson& e, FrontState& st
 
 std::string OwnStatus(const std::string&, const EventJson& e, FrontState& state) {
   state.ownStatus = static_cast<int>(NumberOf(e, "ownStatus"));
+  state.ownText = TextOf(e, "ownText");
   return "*** Twój status: " + Described(NumberOf(e, "ownStatus"), TextOf(e, "ownText"));
 }
 
@@ -141,12 +142,16 @@ std::string ContactAdded(const std::string&, const EventJson& e, FrontState& sta
 
 std::string ContactRemoved(const std::string&, const EventJson& e, FrontState& state) {
   state.contacts.erase(NumberOf(e, "contact"));
+  // A plain line no longer goes to a removed contact, nor does the prompt
+  // name it.
+  if (state.partner == TextOf(e, "computer")) state.partner.clear();
   return "*** Usunięto kontakt " + TextOf(e, "computer") + ".";
 }
 
 // The list names the contacts for the status lines that follow.
 std::string Contacts(const std::string&, const EventJson& e, FrontState& state) {
   state.ownStatus = static_cast<int>(NumberOf(e, "ownStatus"));
+  state.ownText = TextOf(e, "ownText");
   std::string out =
       "*** Kontakty (ty: " + Described(NumberOf(e, "ownStatus"), TextOf(e, "ownText")) + "):";
   size_t count = 0;
@@ -258,6 +263,12 @@ std::string Details(const std::string& event, const EventJson& e, FrontState& st
   return "*** Dane kontaktu " + name + ":\n" + DetailsTable(*window);
 }
 
+std::string DetailsUnanswered(const std::string&, const EventJson& e, FrontState&) {
+  return "*** " + TextOf(e, "computer") + " nie odpowiada: po " +
+         std::to_string(NumberOf(e, "seconds")) +
+         " s nie ma nowych danych (komputer jest wyłączony albo nie ma go w sieci).";
+}
+
 std::string OwnDetails(const std::string&, const EventJson& e, FrontState&) {
   const auto window = e.find("columns");
   return "*** Twoje dane (/own imię=… miasto=… zmienia):\n" +
@@ -285,6 +296,12 @@ std::string Answer(const std::string&, const EventJson& e, FrontState&) {
 std::string PagePressed(const std::string&, const EventJson& e, FrontState&) {
   if (NumberOf(e, "action") == kItemHelp) return "*** Otwieram pomoc wtyczki.";
   return "*** Naciśnięto przycisk " + std::to_string(NumberOf(e, "action")) + ".";
+}
+
+std::string HelpDocument(const std::string&, const EventJson& e, FrontState&) {
+  if (e.value("opened", false)) return "*** Otwieram pomoc wtyczki: " + TextOf(e, "path");
+  return "*** Nie udało się otworzyć pomocy: " + TextOf(e, "reason") +
+         ". Dokument: " + TextOf(e, "path");
 }
 
 std::string Web(const std::string&, const EventJson& e, FrontState&) {
@@ -344,6 +361,8 @@ constexpr EventView kViews[] = {
     {"results", Results},
     {"details", Details},
     {"details-updated", Details},
+    {"details-unanswered", DetailsUnanswered},
+    {"help-document", HelpDocument},
     {"own-details", OwnDetails},
     {"own", Own},
     {"answer", Answer},
@@ -378,8 +397,8 @@ std::string StatusName(int status) {
   }
 }
 
-bool CallsForAttention(const EventJson& e) {
-  return TextOf(e, "event") == "message" &&
+bool CallsForAttention(const EventJson& e, const FrontState& state) {
+  return state.ownStatus != kStatusDnd && TextOf(e, "event") == "message" &&
          NumberOf(e, "type", kMessageTypeChat) == kMessageTypeChat && !TextOf(e, "from").empty();
 }
 

@@ -15,8 +15,9 @@ namespace vask::host {
 // The status name a person reads for a host status number.
 std::string StatusName(int status);
 
-// An incoming chat message: the terminal rings and the desktop notifies.
-bool CallsForAttention(const EventJson& event);
+// An incoming chat message, unless the person asked not to be disturbed:
+// the terminal rings and the desktop notifies.
+bool CallsForAttention(const EventJson& event, const FrontState& state);
 
 // One event as text; empty when a person need not see it.
 std::string RenderEvent(const EventJson& event, FrontState& state);

@@ -17,6 +17,7 @@ struct FrontState {
   std::string lastSender;
   std::string computer;
   int ownStatus = 0;
+  std::string ownText;                             // the own status's description
   std::map<long long, std::string> settingLabels;  // settings column -> its label on the page
 };
 

@@ -148,7 +148,7 @@ void RunTerminal(EventQueue& events, const std::function<void(const std::string&
     if (fds[0].revents) {
       while (auto event = events.Pop()) {
         Show(RenderEvent(*event, terminal.state));
-        if (CallsForAttention(*event))
+        if (CallsForAttention(*event, terminal.state))
           AlertIncoming(TextOf(*event, "from"), TextOf(*event, "body"));
       }
     }

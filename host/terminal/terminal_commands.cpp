@@ -7,6 +7,7 @@
 #include "host/commands/command_table.h"
 #include "host/commands/contact_columns.h"
 #include "host/commands/script_host.h"
+#include "host/terminal/event_rendering.h"
 #include "host/text/computer_name.h"
 #include "host/text/text_codec.h"
 
@@ -36,11 +37,8 @@ void Own(const std::string& rest, Translation* t) {
       t->commands.clear();
       return;
     }
+    // "own miasto" fills the column a search's city is matched against too.
     t->commands.push_back("own " + key + " " + value);
-    // A search's city is matched against its own column: one city answers both.
-    if (ColumnForKey(key) == kColumnCity) {
-      t->commands.push_back("own " + std::to_string(kColumnQueryCity) + " " + value);
-    }
   }
   if (!pairs.empty()) t->commands.push_back("publish");
   t->commands.push_back("own-details");
@@ -91,6 +89,13 @@ void Reply(const TypedLine& typed, const CommandRow&) {
 
 void Status(const TypedLine& typed, const CommandRow& row) {
   const auto& w = typed.words;
+  if (w.size() < 2) {  // the status as it stands
+    const FrontState& state = typed.state;
+    typed.t.reply = "Twój status: " + StatusName(state.ownStatus) +
+                    (state.ownText.empty() ? "" : " (" + state.ownText + ")") +
+                    ". Zmiana: " + row.typedUsage;
+    return;
+  }
   auto status = ParseStatus(w[1]);
   if (!status) {
     typed.t.reply = "Nieznany stan: " + w[1] + " (dostępny, zw, np, niedostępny)";
@@ -111,16 +116,11 @@ void Details(const TypedLine& typed, const CommandRow& row) {
 
 void OwnTyped(const TypedLine& typed, const CommandRow&) { Own(typed.Rest(), &typed.t); }
 
-void HelpDocument(const TypedLine& typed, const CommandRow&) {
-  typed.t.commands.push_back("page press " + std::to_string(kItemHelp));
-}
-
 void Help(const TypedLine& typed, const CommandRow&) { typed.t.reply = TypedCommandsHelp(); }
 
 const std::pair<const char*, Translate> kTranslations[] = {
     {"/msg", Msg},         {"/r", Reply},      {"/status", Status},
-    {"/details", Details}, {"/own", OwnTyped}, {"/pomoc", HelpDocument},
-    {"/help", Help}};
+    {"/details", Details}, {"/own", OwnTyped}, {"/help", Help}};
 
 }  // namespace
 

@@ -125,6 +125,9 @@ bool WebServer::Start(int port, std::string* error) {
   // A thread for each open event stream, and some for the requests.
   server_->new_task_queue = [] { return new httplib::ThreadPool(kMaxStreams + 4); };
   server_->set_payload_max_length(kMaxRequest);
+  // A response goes out in two writes (head, body); with Nagle's delay the
+  // second waited for the browser's delayed acknowledgement, ~40 ms a command.
+  server_->set_tcp_nodelay(true);
   Routes();
   // Only the loopback address: nobody else on the network reaches the page.
   if (port == 0) {

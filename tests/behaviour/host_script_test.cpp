@@ -222,5 +222,27 @@ TEST_F(ScriptHostTest, OwnDetailsTakeTheColumnsByWordOrNumberFromTheOneTable) {
   EXPECT_EQ(columns.at(std::to_string(kColumnQueryCity)), "Kraków");
 }
 
+// The city, named by word or by number, fills the column a search's city is
+// matched against too; that column named alone is set alone.
+TEST_F(ScriptHostTest, OwnCityFillsTheColumnSearchesMatch) {
+  script_->Run("own miasto Łódź");
+  EXPECT_EQ(ContactText(kOwnEntry, kColumnCity),
+            "\xa3\xf3"
+            "d\x9f");
+  EXPECT_EQ(ContactText(kOwnEntry, kColumnQueryCity),
+            "\xa3\xf3"
+            "d\x9f");
+  script_->Run("own " + std::to_string(kColumnCity) + " Kraków");
+  EXPECT_EQ(ContactText(kOwnEntry, kColumnQueryCity), "Krak\xf3w");
+  script_->Run("own " + std::to_string(kColumnQueryCity) + " Gdańsk");
+  EXPECT_EQ(ContactText(kOwnEntry, kColumnCity), "Krak\xf3w");
+  EXPECT_EQ(ContactText(kOwnEntry, kColumnQueryCity), "Gda\xf1sk");
+  // Each column filled is told.
+  auto events = Events();
+  ASSERT_EQ(events.size(), 5u);
+  EXPECT_NE(events[1].find("\"column\":" + std::to_string(kColumnQueryCity)), std::string::npos)
+      << events[1];
+}
+
 }  // namespace
 }  // namespace vask::test

@@ -66,16 +66,16 @@ TEST(TerminalTest, PolishComputerNamesAreCapitalsAndRIsRefusedBeforeAnyoneWrote)
 
 TEST(TerminalTest, OwnDetailsByNameArePublishedAndUnknownNamesRefused) {
   FrontState state;
-  EXPECT_EQ(Commands("/own imię=Ala miasto=Nowy Sącz", state),
-            (std::vector<std::string>{"own imię Ala", "own miasto Nowy Sącz",
-                                      "own " + std::to_string(kColumnQueryCity) + " Nowy Sącz",
-                                      "publish", "own-details"}));
+  EXPECT_EQ(
+      Commands("/own imię=Ala miasto=Nowy Sącz", state),
+      (std::vector<std::string>{"own imię Ala", "own miasto Nowy Sącz", "publish", "own-details"}));
   auto bad = TranslateLine("/own imię=Ala kolor=zielony", state);
   EXPECT_TRUE(bad.commands.empty());
   EXPECT_NE(bad.reply.find("kolor"), std::string::npos);
   EXPECT_EQ(Commands("/own", state), std::vector<std::string>{"own-details"});
-  EXPECT_EQ(Commands("/pomoc", state),
-            std::vector<std::string>{"page press " + std::to_string(kItemHelp)});
+  // The help document is opened by the host for this face alone, not by
+  // pressing the plug-in's button (which opens it on every face's behalf).
+  EXPECT_EQ(Commands("/pomoc", state), std::vector<std::string>{"help-document"});
   EXPECT_EQ(Commands("/opis", state), std::vector<std::string>{"describe"});
   EXPECT_EQ(Commands("/details bob", state), std::vector<std::string>{"details bob"});
 }
@@ -225,11 +225,62 @@ TEST(TerminalTest, HistoryLinesCarryTheirDateAndNoticesStandApart) {
 }
 
 TEST(TerminalTest, OnlyAnIncomingChatMessageCallsForAttention) {
-  EXPECT_TRUE(host::CallsForAttention(ChatFrom("BOB", "hej")));
+  FrontState state;
+  EXPECT_TRUE(host::CallsForAttention(ChatFrom("BOB", "hej"), state));
   EventJson notice = ChatFrom("BOB", "Wystąpił błąd [2]");
   notice["type"] = 0;
-  EXPECT_FALSE(host::CallsForAttention(notice));
-  EXPECT_FALSE(host::CallsForAttention(EventJson{{"event", "sending"}, {"to", "BOB"}}));
+  EXPECT_FALSE(host::CallsForAttention(notice, state));
+  EXPECT_FALSE(host::CallsForAttention(EventJson{{"event", "sending"}, {"to", "BOB"}}, state));
+  // "Do not disturb" keeps the bell and the desktop quiet; the line shows.
+  RenderEvent(EventJson{{"event", "own-status"}, {"ownStatus", kStatusDnd}, {"ownText", ""}},
+              state);
+  EXPECT_FALSE(host::CallsForAttention(ChatFrom("BOB", "hej"), state));
+  EXPECT_NE(RenderEvent(ChatFrom("BOB", "hej"), state).find("BOB: hej"), std::string::npos);
+  RenderEvent(EventJson{{"event", "own-status"}, {"ownStatus", kStatusAvailable}}, state);
+  EXPECT_TRUE(host::CallsForAttention(ChatFrom("BOB", "hej"), state));
+}
+
+// /status alone shows the status; a removed partner leaves the prompt.
+TEST(TerminalTest, StatusAloneShowsItAndARemovedContactIsNoLongerThePartner) {
+  FrontState state;
+  RenderEvent(
+      EventJson{{"event", "own-status"}, {"ownStatus", kStatusBrb}, {"ownText", "w kuchni"}},
+      state);
+  auto shown = TranslateLine("/status", state);
+  EXPECT_TRUE(shown.commands.empty());
+  EXPECT_EQ(shown.reply.rfind("Twój status: Zaraz wracam (w kuchni).", 0), 0u) << shown.reply;
+
+  EXPECT_EQ(Commands("/msg bob halo", state), std::vector<std::string>{"send BOB halo"});
+  RenderEvent(EventJson{{"event", "contact-removed"}, {"contact", 2}, {"computer", "EWA"}}, state);
+  EXPECT_EQ(state.partner, "BOB");
+  RenderEvent(EventJson{{"event", "contact-removed"}, {"contact", 1}, {"computer", "BOB"}}, state);
+  EXPECT_EQ(state.partner, "");
+  EXPECT_TRUE(Commands("dalej?", state).empty());
+}
+
+// A details fetch nobody answered, and the help document opened or not,
+// each end in a Polish line.
+TEST(TerminalTest, AnUnansweredFetchAndTheHelpDocumentSayWhatCameOfThem) {
+  FrontState state;
+  EXPECT_EQ(RenderEvent(EventJson{{"event", "details-unanswered"},
+                                  {"contact", 3},
+                                  {"computer", "ŻÓŁW"},
+                                  {"seconds", 10}},
+                        state),
+            "*** ŻÓŁW nie odpowiada: po 10 s nie ma nowych danych (komputer jest wyłączony albo "
+            "nie ma go w sieci).");
+  EXPECT_EQ(RenderEvent(EventJson{{"event", "help-document"},
+                                  {"path", "/opt/vask/doc/Vask.html"},
+                                  {"opened", true}},
+                        state),
+            "*** Otwieram pomoc wtyczki: /opt/vask/doc/Vask.html");
+  EXPECT_EQ(RenderEvent(EventJson{{"event", "help-document"},
+                                  {"path", "/opt/vask/doc/Vask.html"},
+                                  {"opened", false},
+                                  {"reason", "nie ma programu xdg-open"}},
+                        state),
+            "*** Nie udało się otworzyć pomocy: nie ma programu xdg-open. Dokument: "
+            "/opt/vask/doc/Vask.html");
 }
 
 TEST(TerminalTest, AHandSentHostMessageShowsItsAnswerButAStatusChangeDoesNot) {

@@ -14,13 +14,27 @@ cleanup() { tmux kill-session -t "$session" 2>/dev/null || true; rm -rf "$lan"; 
 trap cleanup EXIT
 
 # Each host's exit code lands in <lan>/<computer>.rc: tmux reports a pane's
-# status late or not at all on some machines, a file is plain.
+# status late or not at all on some machines, a file is plain. A second
+# argument is a folder put first in the host's PATH.
 run() {
-  printf 'sh -c %q' "$(printf '%q --computer %q --lan-dir %q --profile :memory:; echo $? > %q' \
-    "$host" "$1" "$lan" "$lan/$1.rc")"
+  local path=$PATH
+  [ -n "${2:-}" ] && path=$2:$PATH
+  printf 'sh -c %q' "$(printf 'PATH=%q %q --computer %q --lan-dir %q --profile :memory:; echo $? > %q' \
+    "$path" "$host" "$1" "$lan" "$lan/$1.rc")"
 }
-tmux new-session -d -s "$session" -x 150 -y 40 "$(run ALICE)"
-tmux split-window -h -t "$session" "$(run BOB)"
+# The desktop's opener: ALICE's finds no browser and says so in English, as
+# the real one does; BOB's opens the document and notes it.
+mkdir "$lan/no-browser" "$lan/browser"
+cat > "$lan/no-browser/xdg-open" <<'END'
+#!/bin/sh
+echo "xdg-open: no method available for opening '$1'"
+echo "/usr/bin/xdg-open: 882: www-browser: not found" >&2
+exit 3
+END
+printf '#!/bin/sh\necho "$1" >> %q\n' "$lan/opened" > "$lan/browser/xdg-open"
+chmod +x "$lan/no-browser/xdg-open" "$lan/browser/xdg-open"
+tmux new-session -d -s "$session" -x 150 -y 40 "$(run ALICE "$lan/no-browser")"
+tmux split-window -h -t "$session" "$(run BOB "$lan/browser")"
 tmux set-option -t "$session" remain-on-exit on >/dev/null
 
 # Waits up to 20 s for the pane to show the pattern (a fixed string).
@@ -98,6 +112,25 @@ expect 2 "Nic nie piszesz od 10 min"
 expect 2 "Twój status: Nieobecny (automatycznie)"
 tmux send-keys -t "$session:0.2" ' '
 expect 2 "Twój status: Dostępny"
+
+# A computer that is not there never answers a details request: after ten
+# seconds of the host's clock (turned here) the terminal says so.
+tmux send-keys -t "$session:0.0" '/add żółw' Enter '/details żółw' Enter
+expect 0 "Pobieram dane ŻÓŁW"
+tmux send-keys -t "$session:0.0" '!clock +11' Enter
+expect 0 "ŻÓŁW nie odpowiada: po 10 s nie ma nowych danych"
+
+# The help document: opened once by the desktop's opener, whose own lines
+# never reach the screen; with no browser, a Polish line says so.
+tmux send-keys -t "$session:0.1" '/pomoc' Enter
+expect 1 "Otwieram pomoc wtyczki: "
+[ "$(wc -l < "$lan/opened")" = 1 ] && grep -q 'doc/Vask.html$' "$lan/opened" ||
+  { echo "the help document was not opened once:"; cat "$lan/opened"; exit 1; }
+tmux send-keys -t "$session:0.0" '/pomoc' Enter
+expect 0 "Nie udało się otworzyć pomocy: żaden program nie otworzył dokumentu"
+if tmux capture-pane -p -J -t "$session:0.0" | grep -qE 'no method available|www-browser'; then
+  echo "the opener's own lines reached the screen:"; tmux capture-pane -p -J -t "$session:0.0"; exit 1
+fi
 
 # An unknown status word is refused on the spot; /quit ends the program.
 tmux send-keys -t "$session:0.0" '/status senny' Enter

@@ -177,6 +177,42 @@ TEST_F(ProfileAcrossRestarts, AWriteTheProfileRefusesIsReportedNotSilent) {
   EXPECT_FALSE(a.WaitFor(IsEvent("ignored"), mark, 0ms)) << "the failed ignore claimed success";
 }
 
+// One host per profile: a second one on a profile a running host holds is
+// refused in Polish, naming the holder, and the first keeps working and
+// keeping. A lock left by a process that has gone is taken over.
+TEST_F(ProfileAcrossRestarts, ASecondHostOnAHeldProfileIsRefusedAndTheFirstLosesNothing) {
+  const std::string profile = lanDir_ + "/A.db";
+  {
+    HostProcess& a = StartHost("A", profile);
+    size_t mark = a.Mark();
+    a.Send("add B");
+    ASSERT_TRUE(a.WaitFor(IsEvent("contact-added"), mark));
+
+    Refusal second = RunOnce(profile, lanDir_);
+    EXPECT_EQ(second.exit, 3) << second.output;
+    EXPECT_NE(second.output.find(profile + ": z tego profilu korzysta już inny vask-host (proces " +
+                                 std::to_string(a.pid()) + ")"),
+              std::string::npos)
+        << second.output;
+
+    mark = a.Mark();
+    a.Send("add C");
+    ASSERT_TRUE(a.WaitFor(IsEvent("contact-added"), mark)) << "the first host stopped working";
+    a.Stop();
+  }
+  // The lock file stays behind its host, naming a process that is gone:
+  // the next host takes it over, and finds what the first one kept.
+  HostProcess& again = StartHost("A", profile);
+  auto list = again.WaitForContacts([](const std::string& list) {
+    return ContactEntry(list, "B").has_value() && ContactEntry(list, "C").has_value();
+  });
+  EXPECT_TRUE(list) << "a contact of the first host was lost";
+  std::ifstream lock(profile + ".lock");
+  std::string holder;
+  lock >> holder;
+  EXPECT_EQ(holder, std::to_string(again.pid()));
+}
+
 class RefusedProfiles : public MultiFixture {};
 
 // Files that cannot be a profile are refused before anything starts, with

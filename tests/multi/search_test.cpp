@@ -74,6 +74,32 @@ TEST_F(SearchMultiTest, QueryFindsExactlyTheMatchingComputers) {
             (Results{{"A", kStatusAvailable}, {"C", kStatusAvailable}, {"B", kStatusOffline}}));
 }
 
+// The terminal's "/own miasto=" names the city by its word, the web form by
+// its number; either way a search by city finds the person.
+TEST_F(SearchMultiTest, SearchByCityFindsACitySetByWordOrByNumber) {
+  HostProcess& a = StartComputer("A", "Anna", "Nowak");
+  HostProcess& b = StartComputer("B", "Jan", "Kowalski");
+  HostProcess& c = StartComputer("C", "Joanna", "Nowakowska");
+  HostProcess& d = StartComputer("D", "Damian", "Nowicki");
+  Command(b, "own miasto Łódź", "own");
+  Command(c, "own " + std::to_string(kColumnCity) + " Łódź", "own");
+  Command(d, "own " + std::to_string(kColumnCity) + " Kraków", "own");
+  Command(a, "add D", "contact-added");
+  const size_t mark = a.Mark();
+  a.Send("search miasto=Łódź");
+  ASSERT_TRUE(a.WaitFor(Found("B", kStatusAvailable), mark));
+  ASSERT_TRUE(a.WaitFor(Found("C", kStatusAvailable), mark));
+  // D answers its bare details request after the query: it has dealt with it.
+  a.Send("details D");
+  ASSERT_TRUE(a.WaitFor(Found("D", kStatusOffline), mark));
+  Command(a, "cancel", "cancel");
+  ASSERT_TRUE(a.WaitFor(IsEvent("search-ended"), mark));
+  auto results = Command(a, "results", "results");
+  ASSERT_TRUE(results.has_value());
+  EXPECT_EQ(ResultsOf(*results),
+            (Results{{"B", kStatusAvailable}, {"C", kStatusAvailable}, {"D", kStatusOffline}}));
+}
+
 TEST_F(SearchMultiTest, TargetedQueryFindsTheOneComputer) {
   HostProcess& a = StartComputer("A", "Anna", "Nowak");
   StartComputer("B", "Jan", "Kowalski");
@@ -123,6 +149,32 @@ TEST_F(SearchMultiTest, FetchingDetailsFillsTheDetailsWindow) {
   EXPECT_NE(updated->find("\"" + std::to_string(kColumnLastName) + "\":\"Kowalski\""),
             std::string::npos)
       << *updated;
+}
+
+// A computer that is not on the network never answers: the fetch ends after
+// ten seconds of the host's clock, told once; an answered one is not.
+TEST_F(SearchMultiTest, AFetchNobodyAnswersEndsOnceItsBoundHasPassed) {
+  HostProcess& a = StartComputer("A", "Anna", "Nowak");
+  StartComputer("B", "Jan", "Kowalski");
+  Command(a, "add ŻÓŁW", "contact-added");
+  Command(a, "add B", "contact-added");
+  const size_t mark = a.Mark();
+  Command(a, "details ŻÓŁW", "details");
+  a.Send("details B");
+  ASSERT_TRUE(a.WaitFor(IsEvent("details-updated"), mark));
+  EXPECT_FALSE(a.WaitFor(IsEvent("details-unanswered"), mark, 300ms)) << "ended before its bound";
+  TurnClocks({&a}, kExpiryTurn);
+  auto ended = a.WaitFor(IsEvent("details-unanswered"), mark, 5s);
+  ASSERT_TRUE(ended.has_value());
+  EXPECT_EQ(JsonField(*ended, "computer"), "ŻÓŁW");
+  EXPECT_EQ(JsonInt(*ended, "seconds"), 10);
+  // Told once, and never for B, whose reply came.
+  Command(a, "wait 1100", "waited");
+  size_t told = 0;
+  a.Visit(mark, [&told](const std::string& line, auto) {
+    if (JsonField(line, "event") == "details-unanswered") ++told;
+  });
+  EXPECT_EQ(told, 1u);
 }
 
 TEST_F(SearchMultiTest, PublishingSendsTheOwnDetailsToEveryComputer) {

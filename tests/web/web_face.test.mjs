@@ -182,15 +182,44 @@ test("a page without the token gets nothing", async () => {
   await context.close();
 });
 
+// BOB's own details as typed into his form, by column.
+const bobsDetails = {
+  6: "Bartłomiej",
+  7: "Kowalczyk",
+  8: "Bartek",
+  9: "Łódź",
+  11: "bartek@example.pl",
+  17: "Żeglarz z jeziora",
+  19: "1990",
+  20: "2",
+};
+
+// Polls `read` until it gives `want` (the page's policy allows no eval,
+// which waitForFunction needs); the last reading when the deadline passes.
+async function until(read, want) {
+  const deadline = Date.now() + kWait;
+  let got = await read();
+  while (got !== want && Date.now() < deadline) {
+    await new Promise((r) => setTimeout(r, 50));
+    got = await read();
+  }
+  return got;
+}
+
+// The own details the host keeps, as its own-details event tells them.
+async function ownDetailsOf(host) {
+  const from = host.events.length;
+  host.type("own-details");
+  return (await host.waitFor((e) => e.event === "own-details", "own-details", from)).columns;
+}
+
 test("the own details are saved from the page", async () => {
   await pageB.click("#open-own");
   const form = pageB.locator(".own-form");
-  await form.locator('input[name="6"]').fill("Bartłomiej");
-  await form.locator('input[name="9"]').fill("Łódź");
-  // The city that searches look for is a column of its own.
-  await form.locator('input[name="10"]').fill("Łódź Bałuty");
-  await form.locator('input[name="19"]').fill("1990");
-  await form.locator('select[name="20"]').selectOption("2");
+  for (const [column, value] of Object.entries(bobsDetails)) {
+    if (column === "20") await form.locator(`select[name="${column}"]`).selectOption(value);
+    else await form.locator(`input[name="${column}"]`).fill(value);
+  }
   const from = bob.events.length;
   await form.locator('button[type="submit"]').click();
   await bob.waitFor((e) => e.event === "own" && e.column === 20 && e.value === "2", "own 20", from);
@@ -199,6 +228,30 @@ test("the own details are saved from the page", async () => {
   const year = bob.events.slice(from).find((e) => e.event === "own" && e.column === 19);
   assert.equal(Number(year.value) >> 16, 1990);
   await shot(pageB, "moje-dane");
+});
+
+test("the own details reopen as saved, and saving them again changes nothing", async () => {
+  const kept = await ownDetailsOf(bob);
+  for (const [column, value] of Object.entries(bobsDetails)) {
+    const want = column === "19" ? String(Number(value) * 65536) : value;
+    assert.equal(kept[column], want, `column ${column} as kept`);
+  }
+  // The city fills the column a search's city is matched against too.
+  assert.equal(kept[10], bobsDetails[9]);
+  // The tab closed and opened again fills its form from the host.
+  await pageB.locator('.tab[data-key="own"] .tab-close').click();
+  await pageB.click("#open-own");
+  const form = pageB.locator(".own-form");
+  const field = (column) => form.locator(`[name="${column}"]`);
+  assert.equal(await until(() => field(6).inputValue(), bobsDetails[6]), bobsDetails[6]);
+  for (const [column, value] of Object.entries(bobsDetails)) {
+    assert.equal(await field(column).inputValue(), value, `column ${column} in the form`);
+  }
+  await shot(pageB, "moje-dane-ponownie");
+  const from = bob.events.length;
+  await form.locator('button[type="submit"]').click();
+  await bob.waitFor((e) => e.event === "own" && e.column === 20, "own 20", from);
+  assert.deepEqual(await ownDetailsOf(bob), kept);
 });
 
 test("a search finds the other computer and adds it", async () => {
@@ -410,7 +463,8 @@ test("a settings check box changes setting 15001 and the plug-in is told", async
   await bob.waitFor((e) => e.event === "setting" && e.column === 15001 && e.value === "0", "setting 15001 off", from);
 });
 
-test("the help button opens the plug-in's help document", async () => {
+test("the help button opens the plug-in's help document in the browser only", async () => {
+  const from = bob.events.length;
   const popup = pageB.waitForEvent("popup", { timeout: kWait });
   await pageB.click(".page-button");
   const help = await popup;
@@ -418,6 +472,12 @@ test("the help button opens the plug-in's help document", async () => {
   assert.match(new URL(help.url()).pathname, /^\/doc\/Vask\.html$/);
   assert.match(await help.title(), /Vask/);
   await help.close();
+  // Opened once, by the browser: the host was not asked to open it on its
+  // desktop as well (the plug-in's button would run the desktop's opener).
+  assert.deepEqual(
+    bob.events.slice(from).filter((e) => e.event === "page-pressed" || e.event === "help-document"),
+    [],
+  );
 });
 
 test("a message box of the plug-in shows as a dialog", async () => {

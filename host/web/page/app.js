@@ -33,7 +33,7 @@ import {
   onSearchStarted,
   searchView,
 } from "./search.js";
-import { onPage, onPagePressed, onSetting, settingsView } from "./settings.js";
+import { onPage, onSetting, settingsView } from "./settings.js";
 import { $, state } from "./state.js";
 import { activeTab, addTab, renderUnread, showOrAdd, showTab, tabs } from "./tabs.js";
 import { showBox, toast } from "./toasts.js";
@@ -119,7 +119,6 @@ const handlers = {
   },
   page: onPage,
   setting: onSetting,
-  "page-pressed": onPagePressed,
   actions(e) {
     state.actions = e.items || [];
   },
@@ -160,6 +159,10 @@ const handlers = {
     if ($("details").open && e.computer.toUpperCase() === state.detailsFor) {
       renderDetails(state.detailsFor, e.window);
     }
+  },
+  "details-unanswered"(e) {
+    if (e.computer.toUpperCase() !== state.detailsFor) return;
+    toast(`${e.computer} nie odpowiada: po ${e.seconds} s nie ma nowych danych.`, "error");
   },
   error(e) {
     toast(`${e.message}`, "error");

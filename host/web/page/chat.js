@@ -4,7 +4,8 @@
 
 import { send } from "./connection.js";
 import { iconUrl } from "./declared.js";
-import { kMessageTypeChat, kResourceMessage } from "./host_ids.js";
+import { kMessageTypeChat, kResourceMessage, kStatusDnd } from "./host_ids.js";
+import { state } from "./state.js";
 
 const chats = new Map(); // computer (capitals) -> chat
 let hooks = null;
@@ -194,7 +195,8 @@ export function onMessage(e) {
   else notice(chat, { from, body: e.body, time });
   const seen = !document.hidden && hooks.activeTab() === `chat:${key}`;
   if (!seen) hooks.unread(key);
-  if (isChat && document.hidden) notify(from, e.body, iconUrl(e.icon) || `/res/${kResourceMessage}.ico`);
+  // "Do not disturb": the message waits in its tab, unannounced.
+  if (isChat && document.hidden && state.ownStatus !== kStatusDnd) notify(from, e.body, iconUrl(e.icon) || `/res/${kResourceMessage}.ico`);
 }
 
 export function onSending(e) {

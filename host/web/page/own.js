@@ -75,7 +75,8 @@ export function onOwnDetails(e) {
   const form = tabs.get("own")?.view.querySelector(".own-form");
   if (!form) return;
   for (const [column, value] of Object.entries(e.columns || {})) {
-    const field = form.elements[column];
+    // By name: form.elements["6"] would be the form's seventh field.
+    const field = form.querySelector(`[name="${column}"]`);
     if (!field) continue;
     field.value =
       column === String(kColumnBirth) ? String(Math.floor((Number(value) || 0) / kYearUnit) || "") : value;

@@ -3,8 +3,10 @@
 
 import { send } from "./connection.js";
 import { renderPage, updateSetting } from "./declared.js";
+import { kItemHelp } from "./host_ids.js";
 import { state } from "./state.js";
 import { tabs } from "./tabs.js";
+import { toast } from "./toasts.js";
 
 export function settingsView() {
   const view = document.getElementById("settings-view").content.firstElementChild.cloneNode(true);
@@ -18,9 +20,16 @@ function renderSettings(view) {
   renderPage(view.querySelector(".page"), state.page, pressButton);
 }
 
-let pressed = 0;
+// The help button opens the plug-in's help document here, in this browser,
+// which the server serves; pressed through the host it would open on the
+// host's desktop too.
 function pressButton(action) {
-  pressed = action;
+  if (action === kItemHelp) {
+    const help = window.open("/doc/Vask.html", "_blank");
+    if (help) help.opener = null;
+    else toast("Przeglądarka nie otworzyła pomocy (blokuje okna?): jest pod adresem /doc/Vask.html.", "error");
+    return;
+  }
   send({ command: "page-press", action });
 }
 
@@ -39,11 +48,4 @@ export function onSetting(e) {
       if (control.column === e.column) control.value = e.value;
     }
   }
-}
-
-// The "page-pressed" event: the plug-in took the button. For the help button
-// it opened its document on this computer; the page shows the same document.
-export function onPagePressed(e) {
-  if (e.action === pressed && e.answer) window.open("/doc/Vask.html", "_blank", "noopener");
-  pressed = 0;
 }
