@@ -7,17 +7,17 @@
 namespace vask::host {
 
 void DetailsFetches::Started(int contact, long long now) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   deadlines_[contact] = now + kBoundSeconds;
 }
 
 void DetailsFetches::Answered(int contact) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   deadlines_.erase(contact);
 }
 
 std::vector<int> DetailsFetches::Expired(long long now) {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   std::vector<int> expired;
   for (auto it = deadlines_.begin(); it != deadlines_.end();) {
     if (it->second <= now) {
@@ -31,7 +31,7 @@ std::vector<int> DetailsFetches::Expired(long long now) {
 }
 
 bool DetailsFetches::Waiting() {
-  std::lock_guard lock(mutex_);
+  vask::MutexLock lock(mutex_);
   return !deadlines_.empty();
 }
 

@@ -5,8 +5,9 @@
 #pragma once
 
 #include <map>
-#include <mutex>
 #include <vector>
+
+#include "mutex.h"
 
 namespace vask::host {
 
@@ -17,18 +18,18 @@ class DetailsFetches {
 
   // A fetch for the contact went out at `now` (a later one starts the wait
   // again). Any thread.
-  void Started(int contact, long long now);
+  void Started(int contact, long long now) EXCLUDES(mutex_);
   // A reply for the contact came. Any thread.
-  void Answered(int contact);
+  void Answered(int contact) EXCLUDES(mutex_);
   // The contacts whose fetch has waited out its bound by `now`, forgotten
   // from then on.
-  std::vector<int> Expired(long long now);
+  std::vector<int> Expired(long long now) EXCLUDES(mutex_);
   // Whether any fetch waits.
-  bool Waiting();
+  bool Waiting() EXCLUDES(mutex_);
 
  private:
-  std::mutex mutex_;  // deadlines_: replies come on the plug-in's threads
-  std::map<int, long long> deadlines_;
+  vask::Mutex mutex_;  // replies come on the plug-in's threads
+  std::map<int, long long> deadlines_ GUARDED_BY(mutex_);
 };
 
 // The host's clock in seconds: the system's, moved on as the plug-in's is.
