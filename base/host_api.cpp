@@ -29,8 +29,12 @@ HostMessage Record(const HostHead& head, const intptr_t* params, int count) {
   message.id = head.id;
   message.type = head.type;
   message.receiver = head.receiver;
-  intptr_t* slots[] = {&message.p1, &message.p2, &message.p3, &message.p4};
-  for (int i = 0; i < count && i < 4; ++i) *slots[i] = params[i];
+  // The parameters are members of a packed record: assigned by name, as a
+  // pointer to one may be misaligned.
+  if (count > 0) message.p1 = params[0];
+  if (count > 1) message.p2 = params[1];
+  if (count > 2) message.p3 = params[2];
+  if (count > 3) message.p4 = params[3];
   return message;
 }
 
