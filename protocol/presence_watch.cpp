@@ -48,8 +48,8 @@ struct Question {
 // What one pass decided under the lock, done after it: host calls and sends
 // never run while the lock is held.
 struct Decisions {
-  std::vector<std::string> first;  // asked for the first time
-  std::vector<std::string> again;  // asked once more
+  std::vector<std::string> first;   // asked for the first time
+  std::vector<std::string> again;   // asked once more
   std::vector<std::string> silent;  // no answer in time
 };
 
