@@ -48,16 +48,19 @@ ActionInfo BlankInfo(const ActionRef& ref) {
 
 intptr_t SendInfo(int id, ActionInfo& info) { return SendHost(id, &info); }
 
-// A heap copy of `text` into `copy`; false when memory ran out (null copies
-// as null).
-bool CopyText(const char* text, char*& copy) {
-  copy = nullptr;
-  if (text == nullptr) return true;
+// A heap copy of `text` (null copies as null); `ok` turns false when memory
+// ran out. Returned, not written through a reference: the record's members
+// are packed and may be misaligned.
+char* CopyText(const char* text, bool& ok) {
+  if (text == nullptr) return nullptr;
   const size_t length = std::strlen(text) + 1;
-  copy = static_cast<char*>(std::malloc(length));
-  if (copy == nullptr) return false;
+  char* copy = static_cast<char*>(std::malloc(length));
+  if (copy == nullptr) {
+    ok = false;
+    return nullptr;
+  }
   std::memcpy(copy, text, length);
-  return true;
+  return copy;
 }
 
 std::string Owned(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
@@ -211,9 +214,12 @@ MessageRecord* CopyMessageRecord(const MessageRecord* source) {
   auto* copy = static_cast<MessageRecord*>(std::malloc(sizeof(MessageRecord)));
   if (copy == nullptr) return nullptr;
   std::memcpy(copy, source, sizeof(MessageRecord));
-  copy->body = copy->ext = copy->from = copy->to = nullptr;
-  if (!CopyText(source->body, copy->body) || !CopyText(source->ext, copy->ext) ||
-      !CopyText(source->from, copy->from) || !CopyText(source->to, copy->to)) {
+  bool ok = true;
+  copy->body = CopyText(source->body, ok);
+  copy->ext = CopyText(source->ext, ok);
+  copy->from = CopyText(source->from, ok);
+  copy->to = CopyText(source->to, ok);
+  if (!ok) {
     FreeMessageCopy(copy);
     return nullptr;
   }
