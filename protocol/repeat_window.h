@@ -21,7 +21,7 @@ class RepeatWindow {
  public:
   static constexpr int64_t kKeepSeconds = 300;
   static constexpr size_t kPerSender = 64;
-  static constexpr size_t kSenders = 256;
+  static constexpr size_t kSenders = 256;  // not a host number: a bound
 
   // True when this sender's message with exactly these number and time
   // texts was shown within kKeepSeconds before `now` (receiver's clock);

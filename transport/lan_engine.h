@@ -232,7 +232,7 @@ class LanEngine {
   // pushes out the one heard from longest ago, so forged names cannot grow
   // the table without bound.
   bool RepeatsLastNumber(const std::string& sender, int32_t number);
-  static constexpr size_t kSendersKept = 1024;
+  static constexpr size_t kSendersKept = 1024;  // not a host number: a bound
   static constexpr size_t kSettledKept = 512;
   // Worker thread only, as above: the senders remembered, and forgetting
   // them (benchmarks and fuzz targets).
