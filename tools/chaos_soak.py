@@ -68,7 +68,7 @@ class Host:
         self.process = subprocess.Popen(
             ["ip", "netns", "exec", self.ns, "env", "VASK_REAL_LAN=1",
              self.args.build + "/vask-host", "--script", "--computer", self.name, "--lan-dir",
-             self.lan, "--profile", ":memory:"],
+             self.lan, "--profile", os.path.join(self.args.work, self.name + ".db")],
             stdin=subprocess.PIPE, stdout=out, stderr=err)
         self.sends[self.events()] = []
         wait_event(self.events(), lambda e: e.get("event") == "started", 20)
