@@ -137,7 +137,7 @@ class Tally {
     return changed_.wait_for(lock, deadline, [&] { return results_ >= n; });
   }
   // Waits until the partner was last seen with this description.
-  bool WaitPartnerText(const std::string& text, std::chrono::seconds deadline = 5s) {
+  bool WaitPartnerText(const std::string& text, std::chrono::seconds deadline = 20s) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, deadline, [&] { return partnerText_ == text; });
   }
