@@ -183,6 +183,7 @@ void RunLoop(LanEngine& engine) {
     DrainSlots(engine);
     TendPresence(UnixNow());
     engine.SaveSequence();
+    engine.StoreTableIfChanged();
     if (engine.Running()) Sleep(kPollMs);
   }
 
@@ -190,6 +191,7 @@ void RunLoop(LanEngine& engine) {
   // "STATUS" 0 reaches the LAN.
   if (engine.TakeStatusDirty()) SendStatus("*");
   engine.SaveSequence();
+  engine.StoreTableIfChanged();
 }
 
 }  // namespace

@@ -281,8 +281,18 @@ void LanEngine::StoreTable() {
   {
     Guard guard(lock_);
     text = EncodePending(pendingMessages_);
+    tableChanged_ = false;
   }
   SetTextSetting(kSettingUnanswered, text);
+}
+
+void LanEngine::StoreTableIfChanged() {
+  Guard store(storeLock_);
+  {
+    Guard guard(lock_);
+    if (!tableChanged_) return;
+  }
+  StoreTable();
 }
 
 std::vector<PendingMessage> LanEngine::ResumeFromStore() {
@@ -324,18 +334,12 @@ void Remember(std::map<int32_t, bool>& settled, int32_t number, bool expired, si
 }  // namespace
 
 AckOutcome LanEngine::TakeAcknowledged(int32_t number) {
-  Guard store(storeLock_);
-  bool settled = false;
-  {
-    Guard guard(lock_);
-    settled = pendingMessages_.erase(number) != 0;
-    if (settled) Remember(settled_, number, false, kSettledKept);
-  }
-  if (settled) {
-    StoreTable();
+  Guard guard(lock_);
+  if (pendingMessages_.erase(number) != 0) {
+    Remember(settled_, number, false, kSettledKept);
+    tableChanged_ = true;
     return AckOutcome::kSettled;
   }
-  Guard guard(lock_);
   auto it = settled_.find(number);
   if (it == settled_.end()) return AckOutcome::kLate;
   if (!it->second) return AckOutcome::kRepeated;

@@ -172,7 +172,12 @@ class LanEngine {
       EXCLUDES(storeLock_, lock_);
   // Forgets an acknowledged message. The numbers settled lately (by an
   // answer or by expiry) are remembered, kSettledKept at most, so that a
-  // repeated answer is told from a late one.
+  // repeated answer is told from a late one. The stored table follows at
+  // the worker's next pass (StoreTableIfChanged), not here: this runs on
+  // the receive path once per answer, and rewriting the whole table each
+  // time made answers wait behind it when many messages were out. A crash
+  // in between can only make a message that was answered be reported as
+  // possibly lost, never the reverse.
   AckOutcome TakeAcknowledged(int32_t number) EXCLUDES(storeLock_, lock_);
   // Removes and returns every entry more than `maxAge` seconds older than
   // `now`, for the caller to report outside the lock.
@@ -202,6 +207,9 @@ class LanEngine {
   // The worker, once per pass and at its end: stores the datagram counter
   // when it moved since last stored.
   void SaveSequence();
+  // The worker, once per pass and at its end: stores the table of
+  // unanswered messages when an answer changed it since last stored.
+  void StoreTableIfChanged() EXCLUDES(storeLock_, lock_);
   static constexpr int32_t kSequenceGap = 1000;
   // Empties the table and makes the next number taken `lastNumber` + 1. For
   // fuzz targets that replay fixed numbers; never while a message is sent.
@@ -274,6 +282,8 @@ class LanEngine {
   std::map<int32_t, PendingMessage> pendingMessages_ GUARDED_BY(lock_);
   // Numbers settled lately: true when the message expired unanswered.
   std::map<int32_t, bool> settled_ GUARDED_BY(lock_);
+  // The table changed since it was last stored.
+  bool tableChanged_ GUARDED_BY(lock_) = false;
   int32_t lastMessageNumber_ GUARDED_BY(lock_) = 0;
   MailslotHandle winPopupSlot_ GUARDED_BY(lock_);
   MailslotHandle channelSlot_ GUARDED_BY(lock_);

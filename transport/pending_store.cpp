@@ -10,16 +10,21 @@ namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
+bool NeedsEscape(unsigned char c) { return c <= ' ' || c == '%' || c == 0x7F; }
+
+// Plain runs are appended whole: the table is written again on every
+// message sent, so this is on the send path.
 void Escape(const std::string& text, std::string& out) {
-  for (unsigned char c : text) {
-    if (c <= ' ' || c == '%' || c == 0x7F) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (!NeedsEscape(c)) continue;
+    out.append(text, run, i - run);
+    const char escaped[3] = {'%', kHex[c >> 4], kHex[c & 15]};
+    out.append(escaped, 3);
+    run = i + 1;
   }
+  out.append(text, run, std::string::npos);
 }
 
 int HexValue(char c) {
@@ -70,6 +75,7 @@ bool ParseNumber(const std::string& text, int base, int64_t& value) {
 
 std::string EncodePending(const std::map<int32_t, PendingMessage>& pending) {
   std::string out;
+  out.reserve(pending.size() * 64);
   for (const auto& [number, message] : pending) {
     char head[48];
     std::snprintf(head, sizeof head, "%d %llX ", static_cast<int>(number),

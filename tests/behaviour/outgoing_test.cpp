@@ -110,6 +110,29 @@ TEST_F(Outgoing, TimelyAckSettlesTheMessageSilently) {
   EXPECT_TRUE(Notices().empty());
 }
 
+// The stored table holds a message from its sending on, and lets it go by
+// the worker's next pass after its answer: a host killed later does not
+// report it.
+TEST_F(Outgoing, AnswerLeavesTheStoredTableByTheNextPass) {
+  LanPeer b("B");
+  StartEngine();
+  ASSERT_EQ(SendMessage(3, "B", "zapisana"), 8);
+  Fields m = NextMessage(b);
+  ASSERT_EQ(m.size(), 7u);
+  const std::string line = m[4] + " ";
+  const std::string stored = GetSettingText(kSettingUnanswered);
+  ASSERT_EQ(stored.rfind(line, 0), 0u) << stored;
+  EXPECT_NE(stored.find(" B zapisana\n"), std::string::npos) << stored;
+  ASSERT_TRUE(b.Send("A", "MESSAGEACK", {m[4]}));
+  ASSERT_TRUE(b.Sync("A"));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (GetSettingText(kSettingUnanswered).find(" B zapisana") != std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(GetSettingText(kSettingUnanswered), "");
+}
+
 // A duplicated answer that comes after other datagrams (so the last-number
 // rule lets it through) is still no news.
 TEST_F(Outgoing, ReorderedCopyOfAnAnswerTellsNothing) {
