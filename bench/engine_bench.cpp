@@ -19,6 +19,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,7 @@
 #include "base/host_api.h"
 #include "bench/counting_host.h"
 #include "protocol/receive_loop.h"
+#include "search/network_walk.h"
 #include "tests/support/temp_lan.h"
 #include "transport/datagram.h"
 #include "transport/lan_engine.h"
@@ -309,6 +311,108 @@ void BM_RawFanOut(benchmark::State& state) {
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// The best single sends: sendto on a long-lived socket to each receiver.
+void BM_SendtoFanOut(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  Receivers& receivers = ReceiversOf(count);
+  const std::string datagram = vask::BuildDatagram(1, "A", "N", "STATUS", StatusBody());
+  // A socket per receiver: the datagrams a socket sent stay charged to its
+  // buffer until they are read, and 1000 of them fill one (208 KiB).
+  static std::map<int, std::vector<int>> socketsOf;
+  std::vector<int>& sockets = socketsOf[count];
+  while (sockets.size() < receivers.addresses.size())
+    sockets.push_back(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  bool exact = true;
+  for (auto _ : state) {
+    for (size_t i = 0; i < receivers.addresses.size(); ++i) {
+      const sockaddr_un& address = receivers.addresses[i];
+      if (::sendto(sockets[i], datagram.data(), datagram.size(), MSG_NOSIGNAL,
+                   reinterpret_cast<const sockaddr*>(&address),
+                   sizeof address) != static_cast<ssize_t>(datagram.size()))
+        state.SkipWithError("sendto failed");
+    }
+    state.PauseTiming();
+    exact = EmptyReceivers(receivers, 1) && exact;
+    state.ResumeTiming();
+  }
+  if (!exact) state.SkipWithError("a receiver did not get exactly one datagram per send");
+  state.counters["per_receiver"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * count,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The best of all: the receivers' datagrams in sendmmsg calls of 64 each.
+void BM_SendmmsgFanOut(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  Receivers& receivers = ReceiversOf(count);
+  const std::string datagram = vask::BuildDatagram(1, "A", "N", "STATUS", StatusBody());
+  // A socket per 64 receivers, for the buffer as above.
+  static std::map<int, std::vector<int>> socketsOf;
+  std::vector<int>& sockets = socketsOf[count];
+  while (sockets.size() * 64 < receivers.addresses.size())
+    sockets.push_back(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  iovec vector{const_cast<char*>(datagram.data()), datagram.size()};
+  std::vector<mmsghdr> messages(receivers.addresses.size());
+  for (size_t i = 0; i < messages.size(); ++i) {
+    messages[i] = {};
+    messages[i].msg_hdr.msg_name = &receivers.addresses[i];
+    messages[i].msg_hdr.msg_namelen = sizeof receivers.addresses[i];
+    messages[i].msg_hdr.msg_iov = &vector;
+    messages[i].msg_hdr.msg_iovlen = 1;
+  }
+  bool exact = true;
+  for (auto _ : state) {
+    for (size_t at = 0; at < messages.size();) {
+      const unsigned n = static_cast<unsigned>(std::min<size_t>(64, messages.size() - at));
+      const int sent = ::sendmmsg(sockets[at / 64], messages.data() + at, n, MSG_NOSIGNAL);
+      if (sent <= 0) {
+        state.SkipWithError("sendmmsg failed");
+        break;
+      }
+      at += static_cast<size_t>(sent);
+    }
+    state.PauseTiming();
+    exact = EmptyReceivers(receivers, 1) && exact;
+    state.ResumeTiming();
+  }
+  if (!exact) state.SkipWithError("a receiver did not get exactly one datagram per send");
+  state.counters["per_receiver"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * count,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The network neighbourhood walk from the root (every workgroup of the
+// run's LAN: WORKGROUP, G10, G100 and G1000) and from the workgroup G1000
+// alone; per computer found.
+void Walk(benchmark::State& state, bool root) {
+  Lan& lan = TheLan();
+  ReceiversOf(10);
+  ReceiversOf(100);
+  ReceiversOf(1000);
+  lan.host.Reset("A", {"B"});
+  vask::SearchStatusRecord notice{};
+  NETRESOURCEA group{};
+  group.dwDisplayType = RESOURCEDISPLAYTYPE_DOMAIN;
+  group.dwUsage = RESOURCEUSAGE_CONTAINER;
+  char name[] = "G1000";
+  group.lpRemoteName = name;
+  for (auto _ : state) {
+    if (root) {
+      vask::WalkNetwork(notice, vask::WalkStart::Root, nullptr, "");
+    } else {
+      vask::WalkNetwork(notice, vask::WalkStart::Container, &group, "");
+    }
+  }
+  const double found = static_cast<double>(lan.host.Count(vask::kMsgFoundContact));
+  const double perWalk = found / static_cast<double>(state.iterations());
+  if (perWalk < (root ? 1110 : 1000)) state.SkipWithError("the walk missed computers");
+  state.counters["per_computer"] =
+      benchmark::Counter(found, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_WalkRoot(benchmark::State& state) { Walk(state, true); }
+void BM_WalkWorkgroup(benchmark::State& state) { Walk(state, false); }
+
 // One-shot: datagrams from 10 000 distinct senders (a "PING" each, whose
 // "PONG" finds no such computer) and what the engine keeps for them.
 void BM_MemoryDistinctSenders(benchmark::State& state) {
@@ -368,8 +472,12 @@ BENCHMARK(BM_RawRecv);
 BENCHMARK(BM_ReceiveStatus);
 BENCHMARK(BM_ReceiveMessage);
 BENCHMARK(BM_RawFanOut)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK(BM_SendtoFanOut)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK(BM_SendmmsgFanOut)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK(BM_FanOutContacts)->Arg(10)->Arg(100)->Arg(1000);
 BENCHMARK(BM_FanOutWorkgroup)->Arg(10)->Arg(100)->Arg(1000);
+BENCHMARK(BM_WalkWorkgroup);
+BENCHMARK(BM_WalkRoot);
 BENCHMARK(BM_MemoryDistinctSenders)->Iterations(1)->Repetitions(1);
 BENCHMARK(BM_Memory100kMessages)->Iterations(1)->Repetitions(1);
 

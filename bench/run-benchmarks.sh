@@ -6,7 +6,7 @@
 #
 # BUILD_DIR defaults to build/linux (the linux preset, which has the
 # benchmarks on), RESULTS_DIR to build/bench-results. The script builds only
-# the targets it runs. The full run takes about four minutes on two cores;
+# the targets it runs. The full run takes about five minutes on two cores;
 # the 60 s idle run goes on beside the others. --smoke runs everything
 # briefly (under a minute) to prove that it all still runs; its figures
 # mean little.
@@ -31,7 +31,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 grep -q '^VASK_BUILD_BENCH:BOOL=ON' "$build/CMakeCache.txt" ||
   cmake -S "$root" -B "$build" -DVASK_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target codec_bench engine_bench e2e_bench vask-host vask >/dev/null
+cmake --build "$build" -j2 --target codec_bench engine_bench cross_bench e2e_bench vask-host vask >/dev/null
 
 mkdir -p "$results"
 rm -f "$results"/*.txt "$results"/*.json
@@ -66,6 +66,8 @@ idle_pid=$!
   --benchmark_out_format=json >"$results/codec.txt"
 "$build/bench/engine_bench" "${gbench[@]}" --benchmark_out="$results/engine.json" \
   --benchmark_out_format=json >"$results/engine.txt"
+"$build/bench/cross_bench" "${gbench[@]}" --benchmark_out="$results/cross.json" \
+  --benchmark_out_format=json >"$results/cross.txt"
 "$build/bench/e2e_bench" chat "$host" "${chat[@]}" >"$results/chat.txt"
 "$build/bench/e2e_bench" memory "$host" "${memory[@]}" >"$results/memory.txt"
 wait "$idle_pid"

@@ -61,11 +61,15 @@ if codec:
     for size in ("64", "4000"):
         copy = codec.get("BM_CopyBytes/" + size)
         raw = codec.get("BM_RawSocketSend/" + size)
+        best = codec.get("BM_Sendto/" + size)
         for name, base in (("BM_CopyBytes", copy), ("BM_BuildDatagram", copy), ("BM_SplitFields", copy),
-                           ("BM_RawSocketSend", raw), ("BM_SlotSend", raw)):
+                           ("BM_Sendto", best), ("BM_RawSocketSend", best), ("BM_SlotSend", best)):
             run = codec.get(name + "/" + size)
             if run and "error" not in run and base and "error" not in base:
-                print("  %-22s %5s B  %10.1f ns  x%s" % (name, size, ns(run), ratio(ns(run), ns(base))))
+                fresh = ""
+                if name in ("BM_Sendto", "BM_RawSocketSend", "BM_SlotSend") and raw and "error" not in raw:
+                    fresh = "  (x%s a fresh socket)" % ratio(ns(run), ns(raw))
+                print("  %-22s %5s B  %10.1f ns  x%s%s" % (name, size, ns(run), ratio(ns(run), ns(base)), fresh))
     print()
 
 engine = benchmarks("engine")
@@ -81,18 +85,30 @@ if engine:
         print("  %-20s %9.2f us  %9.0f datagrams/s  x%s" % (name, per / 1e3, 1e9 / per,
                                                         ratio(ns(run), ns(raw)) if raw and "error" not in raw else "-"))
     print()
-    print("Fan-out, per receiver (CPU time; ratio to raw sends to the same receivers)")
+    print("Fan-out, per receiver (CPU time; ratio to sendto on one long-lived socket, to sendmmsg,")
+    print("and to a fresh socket per receiver)")
     for count in ("10", "100", "1000"):
-        base = engine.get("BM_RawFanOut/" + count)
-        for name in ("BM_RawFanOut", "BM_FanOutContacts", "BM_FanOutWorkgroup"):
+        def per(name):
+            run = engine.get(name + "/" + count)
+            return run["per_receiver"] * 1e6 if run and "error" not in run else 0
+        for name in ("BM_SendtoFanOut", "BM_SendmmsgFanOut", "BM_RawFanOut", "BM_FanOutContacts",
+                     "BM_FanOutWorkgroup"):
             run = engine.get(name + "/" + count)
             if not run or "error" in run:
                 print("  %-20s %5s  %s" % (name, count, run.get("error") if run else "missing"))
                 continue
-            per = run["per_receiver"] * 1e6
-            base_per = base["per_receiver"] * 1e6 if base and "error" not in base else 0
-            print("  %-20s %5s  %8.2f us  x%s" % (name, count, per, ratio(per, base_per)))
+            print("  %-20s %5s  %8.2f us  x%s sendto  x%s sendmmsg  x%s fresh" %
+                  (name, count, per(name), ratio(per(name), per("BM_SendtoFanOut")),
+                   ratio(per(name), per("BM_SendmmsgFanOut")), ratio(per(name), per("BM_RawFanOut"))))
     print()
+    group = engine.get("BM_WalkWorkgroup")
+    root = engine.get("BM_WalkRoot")
+    if group and root and "error" not in group and "error" not in root:
+        g = group["per_computer"] * 1e6
+        r = root["per_computer"] * 1e6
+        print("Network walk, per computer found (CPU time)")
+        print("  workgroup G1000 %8.2f us   root (1112 computers) %8.2f us  x%s" % (g, r, ratio(r, g)))
+        print()
     senders = engine.get("BM_MemoryDistinctSenders")
     messages = engine.get("BM_Memory100kMessages")
     print("Engine memory (in process, counting host)")
@@ -102,6 +118,27 @@ if engine:
     if messages and "error" not in messages:
         print("  %d messages: heap grew %.0f bytes, RSS %.0f bytes" %
               (messages["messages"], messages["heap_growth"], messages["rss_growth"]))
+    print()
+
+cross = benchmarks("cross")
+if cross:
+    def cpu(name):
+        run = cross.get(name)
+        return ns(run) / 8 if run and "error" not in run else 0
+    def receiver(name):
+        run = cross.get(name)
+        return run.get("receiver_ns", 0) if run and "error" not in run else 0
+    print("Between two processes, per 64-byte datagram")
+    print("  send (sender's CPU; ratio to sendto on a long-lived socket, to sendmmsg, to a fresh socket)")
+    for name in ("BM_CrossSendto", "BM_CrossSendmmsg", "BM_CrossFreshSocket", "BM_CrossSlotSend"):
+        print("    %-22s %8.0f ns  x%s sendto  x%s sendmmsg  x%s fresh" %
+              (name, cpu(name), ratio(cpu(name), cpu("BM_CrossSendto")),
+               ratio(cpu(name), cpu("BM_CrossSendmmsg")), ratio(cpu(name), cpu("BM_CrossFreshSocket"))))
+    print("  receive (receiving process's CPU; ratio to a recv loop and to recvmmsg)")
+    for name in ("BM_CrossRecv", "BM_CrossRecvmmsg", "BM_CrossSlotReceive"):
+        print("    %-22s %8.0f ns  x%s recv  x%s recvmmsg" %
+              (name, receiver(name), ratio(receiver(name), receiver("BM_CrossRecv")),
+               ratio(receiver(name), receiver("BM_CrossRecvmmsg"))))
     print()
 
 chat = figures("chat")

@@ -424,17 +424,23 @@ DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& byt
   Guard guard(lock_);
   MailslotHandle* slot = nullptr;
   DatagramSource source = DatagramSource::kNone;
-  if (winPopupSlot_.IsValid() && winPopupSlot_.MessageCount() > 0) {
+  // The next size alone says whether a slot holds a message; unlike the
+  // count, it needs no look at the socket while messages are queued.
+  uint32_t size = MAILSLOT_NO_MESSAGE;
+  auto waiting = [&size](const MailslotHandle& candidate) {
+    if (!candidate.IsValid()) return false;
+    size = candidate.NextSize();  // an empty message is 0, and is read too
+    return size != MAILSLOT_NO_MESSAGE;
+  };
+  if (waiting(winPopupSlot_)) {
     slot = &winPopupSlot_;
     source = DatagramSource::kWinPopup;
-  } else if (channelSlot_.IsValid() && channelSlot_.MessageCount() > 0) {
+  } else if (waiting(channelSlot_)) {
     slot = &channelSlot_;
     source = DatagramSource::kChannel;
   } else {
     return DatagramSource::kNone;
   }
-  const uint32_t size = slot->NextSize();
-  if (size == MAILSLOT_NO_MESSAGE) return DatagramSource::kNone;
   buffer.resize(std::max<size_t>(buffer.size(), std::max<uint32_t>(size, 1)));
   DWORD read = 0;
   if (!slot->Read(buffer.data(), size, &read)) {

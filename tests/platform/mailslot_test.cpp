@@ -4,10 +4,13 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "lan_dir.h"
 #include "lan_fixture.h"
@@ -178,6 +181,72 @@ TEST_F(MailslotTest, InfoReportsExactCountAndNextSizeAfterSeveralWrites) {
     EXPECT_EQ(Read(server).size(), static_cast<size_t>(i + 1));
   }
   EXPECT_EQ(Count(server), 0u);
+}
+
+// Datagrams that come by the socket (from another process) are taken in
+// batches: the count stays exact across batches, the order is kept, and one
+// longer than the slot's maximum is dropped whole while its neighbours stay.
+TEST_F(MailslotTest, DatagramsFromTheSocketKeepTheirCountOrderAndSizeLimit) {
+  HANDLE server = Server("vask", 500, 0);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  const std::string path = lan_ + "/WORKGROUP/PC1/vask";
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(path.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // Sizes 0..39, with 501 (one too many) and 500 (the most) between them.
+  std::vector<std::string> sent;
+  for (int i = 0; i < 40; ++i) {
+    sent.push_back(std::string(static_cast<size_t>(i), static_cast<char>('a' + i % 26)));
+    if (i == 17) sent.push_back(std::string(501, 'X'));
+    if (i == 29) sent.push_back(std::string(500, 'M'));
+  }
+  for (const std::string& datagram : sent) {
+    ASSERT_EQ(::send(fd, datagram.data(), datagram.size(), 0),
+              static_cast<ssize_t>(datagram.size()));
+  }
+  ::close(fd);
+  std::erase_if(sent, [](const std::string& datagram) { return datagram.size() > 500; });
+  DWORD next = 0, count = 0;
+  for (size_t i = 0; i < sent.size(); ++i) {
+    ASSERT_TRUE(GetMailslotInfo(server, nullptr, &next, &count, nullptr));
+    ASSERT_EQ(count, static_cast<DWORD>(sent.size() - i));
+    ASSERT_EQ(next, static_cast<DWORD>(sent[i].size()));
+    ASSERT_EQ(Read(server), sent[i]) << i;
+  }
+  EXPECT_EQ(Count(server), 0u);
+}
+
+// A slot whose largest message is huge or unbounded takes datagrams from
+// the socket one by one, at their own size.
+TEST_F(MailslotTest, SlotsWithoutAModestLimitTakeDatagramsFromTheSocketToo) {
+  for (DWORD limit : {DWORD{0}, DWORD{0x7FFFFFFF}}) {
+    const std::string name = "big" + std::to_string(limit);
+    HANDLE server = Server(name.c_str(), limit, 0);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    const std::string path = lan_ + "/WORKGROUP/PC1/" + name;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    const std::string large(150000, 'L');
+    const int room = 1 << 20;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+    for (const std::string* datagram : {&large, &name}) {
+      EXPECT_EQ(::sendto(fd, datagram->data(), datagram->size(), 0,
+                         reinterpret_cast<sockaddr*>(&address), sizeof address),
+                static_cast<ssize_t>(datagram->size()));
+    }
+    ::close(fd);
+    EXPECT_EQ(Count(server), 2u);
+    EXPECT_EQ(Read(server), large);
+    EXPECT_EQ(Read(server), name);
+  }
 }
 
 TEST_F(MailslotTest, ReadOfAnEmptySlotWithTimeoutZeroFailsAtOnce) {

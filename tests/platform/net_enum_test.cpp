@@ -105,6 +105,32 @@ TEST_F(NetEnumTest, WalkFromTheRootMeetsNetworkWorkgroupsAndRunningComputers) {
   EXPECT_TRUE(List(RESOURCE_GLOBALNET, &computer).empty());
 }
 
+// A workgroup shows when any of its computers runs, wherever that one is in
+// its folder, and not when none does.
+TEST_F(NetEnumTest, WorkgroupShowsWhenAnyOfItsComputersRuns) {
+  SetWorkgroup("HALL");
+  HANDLE gone = ServerOn("AAA", "vask");  // listed first, and gone
+  ASSERT_NE(gone, INVALID_HANDLE_VALUE);
+  CloseHandle(gone);
+  Forget(gone);
+  ASSERT_NE(ServerOn("ZZZ", "vask"), INVALID_HANDLE_VALUE);
+  SetWorkgroup("ATTIC");
+  HANDLE attic = ServerOn("PC8", "vask");
+  ASSERT_NE(attic, INVALID_HANDLE_VALUE);
+  CloseHandle(attic);
+  Forget(attic);
+  ::unsetenv("VASK_WORKGROUP");
+
+  NETRESOURCEA network{};
+  network.dwDisplayType = RESOURCEDISPLAYTYPE_NETWORK;
+  network.dwUsage = RESOURCEUSAGE_CONTAINER;
+  std::vector<Listed> groups = List(RESOURCE_GLOBALNET, &network);
+  EXPECT_EQ(Names(groups), (std::vector<std::string>{"HALL", "OFFICE", "WORKGROUP"}));
+  NETRESOURCEA hall = groups[0].record;
+  hall.lpRemoteName = groups[0].remote.data();
+  EXPECT_EQ(Names(List(RESOURCE_GLOBALNET, &hall)), std::vector<std::string>{"\\\\ZZZ"});
+}
+
 TEST_F(NetEnumTest, ContextListsTheOwnWorkgroupsComputers) {
   EXPECT_EQ(Names(List(RESOURCE_CONTEXT, nullptr)),
             (std::vector<std::string>{"\\\\PC1", "\\\\PC2"}));

@@ -97,8 +97,10 @@ bool RemoteMailslotsOff() {
   return std::strcmp(value, "0") == 0 || lan_names::Same(value, "off");
 }
 
+std::string LanPath() { return lan_dir::DefaultPath(); }
+
 bool LanDirectory(std::string* path) {
-  const std::string dir = lan_dir::DefaultPath();
+  const std::string dir = LanPath();
   const lan_dir::Check check = lan_dir::Prepare(dir);
   if (check.verdict == lan_dir::Verdict::kCannotMake) {
     SetLastError(ErrorFromErrno(check.error));

@@ -13,16 +13,12 @@
 #include "lan.h"
 #include "mailslot_server.h"
 #include "outbox.h"
+#include "peer_sockets.h"
 #include "slot_paths.h"
+#include "workgroup_listing.h"
 
 namespace vask::platform {
 namespace {
-
-// Whether a send failed because the socket's peer is not, or no longer,
-// the server at the path (gone, or gone and bound anew): ECONNREFUSED on
-// the first send after, ENOTCONN on any later one. A fresh connect then
-// finds out which.
-bool PeerGone(DWORD error) { return error == ERROR_CONNECTION_REFUSED; }
 
 // An AF_UNIX datagram may be at most the sender's buffer (less a little):
 // makes room for one of `size` bytes when the system's default buffer has
@@ -41,44 +37,66 @@ void MakeRoom(int fd, DWORD size) {
   ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
 }
 
-// Sends one datagram on a connected socket without waiting (a receiver
-// whose queue is full gets it later or loses it); the GetLastError code.
-DWORD SendConnected(Fd& socket, const std::string& path, const void* buffer, DWORD size) {
-  MakeRoom(socket.get(), size);
-  return SendOrKeep(socket, path, buffer, size);
+// Sends one datagram to the server the peer leads to, without waiting (a
+// receiver whose queue is full gets it later or loses it); 0 or the errno
+// of the failed send.
+int SendToPeer(const Peer& peer, const void* buffer, DWORD size) {
+  MakeRoom(peer.socket.get(), size);
+  return SendOrKeep(peer.socket.get(), peer.path, buffer, size);
 }
 
-// One datagram to the server at path on a fresh socket.
-DWORD SendDatagram(const std::string& path, const void* buffer, DWORD size) {
+// The key of a named client's peer: everything its lookup depends on.
+std::string NamedKey(const std::string& lan, const std::string& computer, const std::string& slot) {
+  const std::string group = OwnWorkgroup();
+  std::string key = lan;
+  for (const std::string* part : {&group, &computer, &slot}) {
+    key.push_back('\n');
+    key += *part;
+  }
+  return key;
+}
+
+// Looks for the live server of slot on the named computer as an open does
+// (the LAN directory checked, the socket file proved a socket) and keeps
+// its socket under key; null with *error the open's code when there is
+// none, *computerSeen set when the computer's folder is there.
+std::shared_ptr<Peer> Resolve(const std::string& computer, const std::string& slot,
+                              const std::string& key, DWORD* error, bool* computerSeen) {
+  std::string lan;
+  if (!LanDirectory(&lan)) {
+    *error = GetLastError();
+    return nullptr;
+  }
+  std::string path;
+  Fd live = FindNamedServer(lan, computer, slot, &path, computerSeen);
+  if (!live.valid()) {
+    *error = *computerSeen ? ERROR_FILE_NOT_FOUND : ERROR_BAD_NETPATH;
+    return nullptr;
+  }
+  auto peer = std::make_shared<Peer>(path, std::move(live));
+  KeepPeer(key, peer);
+  return peer;
+}
+
+// One datagram to the live server at path, on its kept socket or a new one
+// (for a broadcast: a receiver that is not live is skipped, not a failure).
+// ERROR_SUCCESS, the send's code, or ERROR_FILE_NOT_FOUND when none is live.
+DWORD SendToPath(const std::string& path, const void* buffer, DWORD size) {
   if (DeliverInProcess(path, buffer, size)) return ERROR_SUCCESS;
-  sockaddr_un address;
-  if (!FillAddress(path, &address)) return ERROR_FILENAME_EXCED_RANGE;
-  Fd sender(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (!sender.valid()) return ErrorFromErrno(errno);
-  int result;
-  do {
-    result = ::connect(sender.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) return ErrorFromErrno(errno);
-  return SendConnected(sender, path, buffer, size);
-}
-
-// One datagram on the socket that proved the server at path live, which is
-// then closed: later writes on the handle take a fresh socket each, as a
-// socket of its own per datagram keeps one stalled receiver's backlog off
-// the sender's buffer. If that server has gone since the proof, the
-// datagram goes on a fresh socket to whatever is bound there now.
-DWORD SendOnProbe(Fd& probe, const std::string& path, const void* buffer, DWORD size) {
-  if (DeliverInProcess(path, buffer, size)) {
-    probe.Reset();
-    return ERROR_SUCCESS;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::shared_ptr<Peer> peer = FindPeer(path);
+    if (!peer) {
+      Fd live = ConnectLive(path);
+      if (!live.valid()) return ERROR_FILE_NOT_FOUND;
+      peer = std::make_shared<Peer>(path, std::move(live));
+      KeepPeer(path, peer);
+    }
+    const int error = SendToPeer(*peer, buffer, size);
+    if (error == 0) return ERROR_SUCCESS;
+    if (!PeerGone(error)) return ErrorFromErrno(error);
+    DropPeer(path, peer.get());
   }
-  if (probe.valid()) {
-    DWORD result = SendConnected(probe, path, buffer, size);
-    probe.Reset();
-    if (!PeerGone(result)) return result;
-  }
-  return SendDatagram(path, buffer, size);
+  return ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace
@@ -86,13 +104,34 @@ DWORD SendOnProbe(Fd& probe, const std::string& path, const void* buffer, DWORD 
 MailslotClient::MailslotClient(std::string slot)
     : Object(Kind::kMailslotClient), broadcast_(true), remote_(true), slot_(std::move(slot)) {}
 
-MailslotClient::MailslotClient(std::string slot, std::string path, Fd live, bool remote)
+MailslotClient::MailslotClient(std::string computer, std::string slot, std::string key,
+                               std::shared_ptr<Peer> peer, bool remote)
     : Object(Kind::kMailslotClient),
       broadcast_(false),
       remote_(remote),
+      computer_(std::move(computer)),
       slot_(std::move(slot)),
-      path_(std::move(path)),
-      live_(std::move(live)) {}
+      key_(std::move(key)),
+      peer_(std::move(peer)) {}
+
+DWORD MailslotClient::WriteNamed(const void* buffer, DWORD size) {
+  MutexLock guard(peerLock_);
+  if (DeliverInProcess(peer_->path, buffer, size)) return ERROR_SUCCESS;
+  const int error = SendToPeer(*peer_, buffer, size);
+  if (error == 0) return ERROR_SUCCESS;
+  if (!PeerGone(error)) return ErrorFromErrno(error);
+  // The server has gone, or gone and been bound anew: looked for again,
+  // once, and the datagram goes to whatever is bound there now.
+  DropPeer(key_, peer_.get());
+  DWORD failure = ERROR_SUCCESS;
+  bool computerSeen = false;
+  std::shared_ptr<Peer> fresh = Resolve(computer_, slot_, key_, &failure, &computerSeen);
+  if (!fresh) return failure;
+  peer_ = std::move(fresh);
+  if (DeliverInProcess(peer_->path, buffer, size)) return ERROR_SUCCESS;
+  const int again = SendToPeer(*peer_, buffer, size);
+  return again == 0 ? ERROR_SUCCESS : ErrorFromErrno(again);
+}
 
 BOOL MailslotClient::Write(const void* buffer, DWORD size, LPDWORD written) {
   if (written) *written = 0;
@@ -107,21 +146,19 @@ BOOL MailslotClient::Write(const void* buffer, DWORD size, LPDWORD written) {
     }
   };
   if (broadcast_) {
-    std::string lan;
-    if (!LanDirectory(&lan)) return FALSE;
-    // Resolved at each write, so a computer that started after the open
-    // hears it too.
-    for (const std::string& groupName : FoldersNamed(lan, OwnWorkgroup())) {
-      std::string group = lan + "/" + groupName;
-      for (const std::string& computer : ListDirectory(group)) {
-        std::string path = group + "/" + computer + "/" + slot_;
-        Fd live = ConnectLive(path);
-        if (live.valid()) count(SendOnProbe(live, path, buffer, size));
-      }
+    // Looked for at each write, so a computer that started after the open
+    // hears it too (the listing is made again only when it changed).
+    const auto computers = WorkgroupComputers();
+    if (!computers) return FALSE;
+    std::string path;
+    for (const std::string& computer : *computers) {
+      path.assign(computer).append("/").append(slot_);
+      const DWORD result = SendToPath(path, buffer, size);
+      // A computer without a live server of the slot is no receiver.
+      if (result != ERROR_FILE_NOT_FOUND) count(result);
     }
   } else {
-    MutexLock guard(liveLock_);
-    count(SendOnProbe(live_, path_, buffer, size));
+    count(WriteNamed(buffer, size));
   }
   if (broadcast_ && RealLanSelected()) count(BridgeBroadcast(slot_, buffer, size));
   if (delivered == 0 && failure != ERROR_SUCCESS) {
@@ -145,17 +182,24 @@ bool RemoteWriteAllowed(DWORD size) {
 }
 
 HANDLE OpenNamedClient(const std::string& computer, const std::string& slot, bool remote) {
-  std::string lan;
-  if (!LanDirectory(&lan)) return INVALID_HANDLE_VALUE;
-  bool computerSeen = false;
-  std::string path;
-  Fd live = FindNamedServer(lan, computer, slot, &path, &computerSeen);
-  if (live.valid()) {
-    return RegisterHandle(std::make_shared<MailslotClient>(slot, path, std::move(live), remote));
+  // A server written to before is taken on trust: its socket still leads
+  // to it, and a write finds out when it has gone.
+  std::string key = NamedKey(LanPath(), computer, slot);
+  std::shared_ptr<Peer> peer = FindPeer(key);
+  if (!peer) {
+    DWORD error = ERROR_SUCCESS;
+    bool computerSeen = false;
+    peer = Resolve(computer, slot, key, &error, &computerSeen);
+    if (!peer) {
+      if (!computerSeen && error == ERROR_BAD_NETPATH && RealLanSelected()) {
+        return OpenBridgeClient(computer, slot);
+      }
+      SetLastError(error);
+      return INVALID_HANDLE_VALUE;
+    }
   }
-  if (!computerSeen && RealLanSelected()) return OpenBridgeClient(computer, slot);
-  SetLastError(computerSeen ? ERROR_FILE_NOT_FOUND : ERROR_BAD_NETPATH);
-  return INVALID_HANDLE_VALUE;
+  return RegisterHandle(
+      std::make_shared<MailslotClient>(computer, slot, std::move(key), std::move(peer), remote));
 }
 
 }  // namespace vask::platform

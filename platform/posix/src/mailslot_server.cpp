@@ -15,6 +15,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 
 #include "bridge_client.h"
 #include "errors.h"
@@ -29,6 +30,10 @@ namespace {
 // so a slot nobody reads cannot eat the machine's memory.
 constexpr size_t kQueueLimit = 16u << 20;
 constexpr int kReceiveBuffer = 4 << 20;
+// Datagrams taken from the socket by one system call, into room of the
+// slot's largest size when that is at most kLargestBatched.
+constexpr unsigned kBatch = 16;
+constexpr DWORD kLargestBatched = 128 * 1024;
 
 // The server slots of this process by socket path. A write to one of them
 // goes straight into its queue, as a write to a local mailslot does, rather
@@ -90,6 +95,11 @@ bool MailslotServer::Bind(const std::string& path) {
   {
     MutexLock guard(lock_);
     socket_ = std::move(socket);
+    // A slot whose largest message is very large (or unbounded) reads each
+    // datagram by its size instead.
+    if (maxSize_ != 0 && maxSize_ <= kLargestBatched) {
+      batch_.reset(new (std::nothrow) char[size_t{kBatch} * maxSize_]);
+    }
   }
   // The socket stays open until Shutdown has joined the drainer.
   drainer_ = std::thread([this, fd, wake = wake_.get()] { DrainLoop(fd, wake); });
@@ -127,7 +137,9 @@ void MailslotServer::Accept(const void* buffer, DWORD size) {
 
 BOOL MailslotServer::Info(LPDWORD maxSize, LPDWORD nextSize, LPDWORD count, LPDWORD timeout) {
   MutexLock guard(lock_);
-  DrainLocked();
+  // The count takes in what a writer sent just before; the next size is
+  // the oldest message's, which is queued already unless none is.
+  if (count || queue_.empty()) DrainLocked();
   if (maxSize) *maxSize = maxSize_;
   if (nextSize)
     *nextSize = queue_.empty() ? MAILSLOT_NO_MESSAGE : static_cast<DWORD>(queue_.front().size());
@@ -139,7 +151,10 @@ BOOL MailslotServer::Info(LPDWORD maxSize, LPDWORD nextSize, LPDWORD count, LPDW
 BOOL MailslotServer::Read(void* buffer, DWORD toRead, LPDWORD read) {
   if (read) *read = 0;
   MutexLock guard(lock_);
-  DrainLocked();
+  // A read that may wait leaves the socket to the drainer, which wakes for
+  // anything waiting there; one that may not takes in what a writer sent
+  // just before. With a message queued, that one is the oldest anyway.
+  if (queue_.empty() && timeout_ == 0) DrainLocked();
   if (timeout_ != 0) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_);
     while (queue_.empty() && !shutDown_) {
@@ -178,12 +193,44 @@ void MailslotServer::DrainLoop(int socket, int wake) {
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0 || (fds[1].revents & POLLIN)) return;
     MutexLock guard(lock_);
-    if (DrainLocked()) arrived_.NotifyAll();
+    if (!DrainLocked()) continue;
+    // Woken after the lock is free, a waiting reader need not wait for it.
+    guard.Unlock();
+    arrived_.NotifyAll();
   }
 }
 
 bool MailslotServer::DrainLocked() {
   if (!socket_.valid()) return false;
+  if (!batch_) return DrainEachLocked();
+  // A batch per system call, each datagram into room of the largest size
+  // kept: one that does not fit is longer than that and is dropped whole
+  // (MSG_TRUNC reports its full length).
+  iovec vectors[kBatch];
+  mmsghdr messages[kBatch];
+  bool kept = false;
+  for (;;) {
+    for (unsigned i = 0; i < kBatch; ++i) {
+      vectors[i] = {batch_.get() + size_t{i} * maxSize_, maxSize_};
+      messages[i] = {};
+      messages[i].msg_hdr.msg_iov = &vectors[i];
+      messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    const int got = ::recvmmsg(socket_.get(), messages, kBatch, MSG_DONTWAIT | MSG_TRUNC, nullptr);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return kept;  // EAGAIN: nothing more waits
+    for (int i = 0; i < got; ++i) {
+      const size_t length = messages[i].msg_len;
+      if ((messages[i].msg_hdr.msg_flags & MSG_TRUNC) || length > maxSize_) continue;
+      const char* bytes = static_cast<const char*>(vectors[i].iov_base);
+      if (KeepLocked(std::vector<char>(bytes, bytes + length))) kept = true;
+    }
+    // A short batch emptied the socket; what came since wakes the drainer.
+    if (got < static_cast<int>(kBatch)) return kept;
+  }
+}
+
+bool MailslotServer::DrainEachLocked() {
   bool kept = false;
   for (;;) {
     // MSG_TRUNC with MSG_PEEK reports the datagram's full length.

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <deque>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +43,9 @@ class MailslotServer : public Object {
   void DrainLoop(int socket, int wake);
   // Moves every waiting datagram into the queue; true if any was kept.
   bool DrainLocked() REQUIRES(lock_);
+  // DrainLocked for a server without a size limit: each datagram's size is
+  // asked first, so none is cut short.
+  bool DrainEachLocked() REQUIRES(lock_);
   // Queues one message for the reader; false when it is dropped.
   bool KeepLocked(std::vector<char> message) REQUIRES(lock_);
 
@@ -54,6 +58,9 @@ class MailslotServer : public Object {
   Mutex lock_;
   CondVar arrived_;
   Fd socket_ GUARDED_BY(lock_);
+  // Room for a batch of datagrams of the largest size kept (with a limit
+  // only); its pages are touched only as datagrams fill them.
+  std::unique_ptr<char[]> batch_ GUARDED_BY(lock_);
   std::deque<std::vector<char>> queue_ GUARDED_BY(lock_);
   size_t queued_ GUARDED_BY(lock_) = 0;
   bool shutDown_ GUARDED_BY(lock_) = false;

@@ -106,8 +106,10 @@ Entry ComputerEntry(const std::string& folder, const std::string& name) {
 }
 
 // The running computers of a workgroup, from every folder that names it
-// without regard to case, each computer once.
-std::vector<Entry> Computers(const std::string& lan, const std::string& workgroup) {
+// without regard to case, each computer once; with firstOnly, at most the
+// first one found (whether the workgroup has any).
+std::vector<Entry> Computers(const std::string& lan, const std::string& workgroup,
+                             bool firstOnly = false) {
   std::vector<Entry> entries;
   std::vector<std::string> listed;
   auto firstTime = [&listed](const std::string& name) {
@@ -123,6 +125,7 @@ std::vector<Entry> Computers(const std::string& lan, const std::string& workgrou
       std::string folder = group + "/" + computer;
       if (IsFolder(folder) && IsRunning(folder) && firstTime(computer)) {
         entries.push_back(ComputerEntry(folder, computer));
+        if (firstOnly) return entries;
       }
     }
   }
@@ -132,6 +135,7 @@ std::vector<Entry> Computers(const std::string& lan, const std::string& workgrou
     entry.hasComment = !remote.comment.empty();
     entry.comment = remote.comment.substr(0, kCommentMax);
     entries.push_back(std::move(entry));
+    if (firstOnly) return entries;
   }
   return entries;
 }
@@ -147,7 +151,9 @@ std::vector<Entry> Workgroups(const std::string& lan) {
     for (const Entry& entry : entries) {
       earlier = earlier || lan_names::Same(entry.remoteName, group);
     }
-    if (!earlier && !Computers(lan, group).empty()) {
+    // One running computer is enough to show the workgroup: its whole list
+    // is made when the walk enters it.
+    if (!earlier && !Computers(lan, group, true).empty()) {
       entries.push_back(Named(RESOURCEDISPLAYTYPE_DOMAIN, group));
     }
   }

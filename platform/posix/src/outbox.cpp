@@ -11,6 +11,7 @@
 // that has gone loses what waited for it.
 #include "outbox.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -178,17 +179,19 @@ class Outbox {
 
 }  // namespace
 
-DWORD SendOrKeep(Fd& connected, const std::string& path, const void* buffer, DWORD size) {
+int SendOrKeep(int connected, const std::string& path, const void* buffer, DWORD size) {
   Outbox& outbox = Outbox::Get();
-  if (outbox.QueueBehind(path, buffer, size)) return ERROR_SUCCESS;
+  if (outbox.QueueBehind(path, buffer, size)) return 0;
   for (;;) {
-    ssize_t sent = ::send(connected.get(), buffer, size, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent >= 0) return ERROR_SUCCESS;
+    ssize_t sent = ::send(connected, buffer, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0) return 0;
     if (errno == EINTR) continue;
-    if (errno != EAGAIN) return ErrorFromErrno(errno);
-    // The receiver's queue is full: the writer goes on, the datagram waits.
-    outbox.Keep(std::move(connected), path, buffer, size);
-    return ERROR_SUCCESS;
+    if (errno != EAGAIN) return errno;
+    // The receiver's queue is full: the writer goes on, the datagram waits
+    // (lost when no descriptor is left for the outbox's copy).
+    Fd copy(::fcntl(connected, F_DUPFD_CLOEXEC, 0));
+    if (copy.valid()) outbox.Keep(std::move(copy), path, buffer, size);
+    return 0;
   }
 }
 
