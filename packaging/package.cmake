@@ -12,8 +12,11 @@
 
 set(VASK_PACKAGE_LIB lib/vask)
 
+# The host and the plug-in share the platform library, which lies beside
+# them: they find it there by their run path, whatever the folder.
 install(TARGETS vask-host vask-bridge RUNTIME DESTINATION ${VASK_PACKAGE_LIB})
-install(TARGETS vask LIBRARY DESTINATION ${VASK_PACKAGE_LIB} NAMELINK_SKIP)
+install(TARGETS vask vaskwin32 LIBRARY DESTINATION ${VASK_PACKAGE_LIB})
+set_target_properties(vask-host vask PROPERTIES INSTALL_RPATH "\$ORIGIN")
 install(FILES ${PROJECT_SOURCE_DIR}/doc/Vask.html DESTINATION ${VASK_PACKAGE_LIB}/doc)
 install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/vask DESTINATION bin)
 foreach(program vask-host vask-bridge)

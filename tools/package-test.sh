@@ -45,7 +45,7 @@ pass "cpack made $(basename "$DEB")"
 dpkg-deb -c "$DEB" | awk '{print $6}' | sed 's|^\./|/|' >"$WORK/contents"
 missing=()
 for f in /usr/bin/vask /usr/bin/vask-host /usr/bin/vask-bridge /usr/lib/vask/vask-host \
-  /usr/lib/vask/vask-bridge /usr/lib/vask/libvask.so /usr/lib/vask/doc/Vask.html \
+  /usr/lib/vask/vask-bridge /usr/lib/vask/libvask.so /usr/lib/vask/libvaskwin32.so /usr/lib/vask/doc/Vask.html \
   /lib/systemd/system/vask-bridge@.service /usr/share/applications/vask.desktop \
   /usr/share/icons/hicolor/scalable/apps/vask.svg /usr/share/doc/vask/real-lan.md; do
   grep -qx "$f" "$WORK/contents" || missing+=("$f")
@@ -73,9 +73,14 @@ BRIDGE=$ROOT/usr/lib/vask/vask-bridge
 getcap "$BRIDGE" | grep -q cap_net_bind_service &&
   pass "the package's postinst gave vask-bridge cap_net_bind_service" ||
   fail "vask-bridge has no cap_net_bind_service after the install ($(cat "$WORK/dpkg-install.log"))"
-for program in vask-host vask-bridge libvask.so; do
+# The programs find their libraries in their own folder, never in the build.
+for program in vask-host vask-bridge libvask.so libvaskwin32.so; do
   file=$ROOT/usr/lib/vask/$program
-  if readelf -d "$file" | grep -qE 'R(UN)?PATH'; then fail "$program keeps a run path: $(readelf -d "$file" | grep -E 'R(UN)?PATH')"; fi
+  runpath=$(readelf -d "$file" | sed -n 's/.*R\(UN\)\{0,1\}PATH.*\[\(.*\)\]/\2/p')
+  case "$runpath" in
+    '' | '$ORIGIN') ;;
+    *) fail "$program has the run path $runpath" ;;
+  esac
   if ldd "$file" | grep -q 'not found'; then fail "$program lacks libraries: $(ldd "$file" | grep 'not found')"; fi
 done
 [ "$(readlink -f "$ROOT/usr/bin/vask-host")" = "$ROOT/usr/lib/vask/vask-host" ] &&
@@ -146,6 +151,34 @@ page() {  # index json
 }
 events() { echo "$WORK/events$1.jsonl"; }
 
+# wait_new FILE SKIP EXPRESSION: as wait_json, among the lines after the
+# first SKIP.
+wait_new() {
+  tail -n +"$(($2 + 1))" -F "$1" 2>/dev/null >"$1.new" &
+  local tail_pid=$! result=0
+  wait_json "$1.new" "$3" || result=1
+  kill "$tail_pid" 2>/dev/null
+  return $result
+}
+
+# Without its capability the bridge cannot have the ports: vask says why
+# and how to mend it, and leaves nothing running.
+setcap -r "$BRIDGE"
+if as_person 1 "$ROOT/usr/bin/vask" >"$WORK/vask-nocap.out" 2>&1; then
+  fail "vask succeeded with a bridge that cannot bind its ports"
+else
+  grep -q "setcap cap_net_bind_service=+ep $BRIDGE" "$WORK/vask-nocap.out" &&
+    grep -q "systemctl enable --now vask-bridge@$PERSON_UID.service" "$WORK/vask-nocap.out" &&
+    pass "without the capability vask fails and says how to give the bridge its ports" ||
+    fail "vask without the capability did not say how to mend it: $(cat "$WORK/vask-nocap.out")"
+fi
+[ -z "$(ip netns pids "${TAG}n1")" ] && pass "the failed start left nothing running" ||
+  fail "the failed start left processes running"
+rm -f "$WORK/home1/opened"
+# The package's own postinst gives it back.
+DPKG_ROOT=$ROOT "$ROOT/var/lib/dpkg/info/vask.postinst" configure
+getcap "$BRIDGE" | grep -q cap_net_bind_service || fail "the postinst run again did not give the capability back"
+
 for i in 0 1; do
   as_person "$i" "$ROOT/usr/bin/vask" >"$WORK/vask$i.out" 2>&1
   code=$?
@@ -181,7 +214,7 @@ done
 sleep 1
 page 0 '{"command":"add","computer":"BRAVO"}'
 page 1 '{"command":"add","computer":"ALPHA"}'
-wait_json "$(events 1)" 'e.get("event") == "contact-status" and e.get("status") == 64' &&
+wait_json "$(events 1)" 'e.get("event") == "contact-status" and e.get("address") == "ALPHA" and e.get("status") == 64' &&
   pass "BRAVO's page shows ALPHA available" || fail "BRAVO's page never showed ALPHA's status"
 
 # The chat, both ways.
@@ -203,8 +236,9 @@ as_person 0 "$ROOT/usr/bin/vask" >"$WORK/vask0-again.out" 2>&1 &&
   fail "a second vask did not just open the page again ($(cat "$WORK/vask0-again.out"))"
 
 # vask --stop: ALPHA goes offline, and BRAVO sees it.
+seen=$(wc -l <"$(events 1)")
 as_person 0 "$ROOT/usr/bin/vask" --stop >"$WORK/vask0-stop.out" 2>&1 &&
-  wait_json "$(events 1)" 'e.get("event") == "contact-status" and e.get("status") == 0' &&
+  wait_new "$(events 1)" "$seen" 'e.get("event") == "contact-status" and e.get("address") == "ALPHA" and e.get("status") == 0' &&
   pass "vask --stop ends ALPHA's messenger and BRAVO sees it offline" ||
   fail "vask --stop: BRAVO never saw ALPHA offline ($(cat "$WORK/vask0-stop.out"))"
 
