@@ -28,7 +28,7 @@ if [ "${1:-}" = --pane ]; then
   while :; do
     printf '%s\n\n' "$help_line"
     "$host" --computer "$computer" --lan-dir "$lan" --profile "$profiles/$computer.db" || true
-    echo "vask-host $computer zakończył pracę; Enter uruchamia go ponownie, Ctrl-D zamyka panel"
+    echo "$computer zakończył pracę. Enter: uruchom ponownie · Ctrl-D: zamknij panel"
     read -r _ || exit 0
   done
 fi
