@@ -1,6 +1,7 @@
 # The Debian package for a real office LAN (cpack -G DEB in the build
 # folder; tools/package-test.sh builds it and runs two computers from it):
-#   /usr/lib/vask/        vask-host, vask-bridge, libvask.so and doc/Vask.html,
+#   /usr/lib/vask/        vask-host, vask-bridge, libvask.so, libvaskwin32.so
+#                         and doc/Vask.html,
 #                         together, as vask-host finds the plug-in and the
 #                         plug-in its help beside itself
 #   /usr/bin/             vask (start the messenger and open its page), and
@@ -46,12 +47,13 @@ set(CPACK_PACKAGE_VERSION ${VASK_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "serverless LAN messenger for the office network")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "serverless LAN messenger for the office network
- Vask carries messages, status and searches between the computers of one
- network segment without a server, as mailslot datagrams over NetBIOS
- (UDP 137 and 138). The command vask starts this person's messenger
- (vask-host with the network plug-in libvask.so) and opens its page in the
- browser; vask-bridge relays between the network and the local computers.")
+# One line of the control file's description each.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Vask carries messages, status and searches between the computers of one"
+  "network segment without a server, as mailslot datagrams over NetBIOS"
+  "(UDP 137 and 138). The command vask starts this person's messenger"
+  "(vask-host with the network plug-in libvask.so) and opens its page in the"
+  "browser; vask-bridge relays between the network and the local computers.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vask developers <vask@example.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
