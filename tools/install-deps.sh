@@ -12,7 +12,8 @@
 #   windows  vask.dll (mingw-w64) and Wine; 32-bit Wine only where this
 #            kernel runs 32-bit x86 code
 #   browser  the web face's browser tests (Chromium, Node.js)
-#   lan      the real-LAN tests (namespaces, tshark, Samba)
+#   lan      the real-LAN tests (namespaces, tshark, Samba) and the
+#            Debian package's test
 #   all      every set
 # With no set it installs "all". Any other word is a package name.
 # A package mirror that is mid-sync often fails one index ("File has
@@ -40,7 +41,9 @@ set_tests=("${set_demo[@]}" googletest libgtest-dev libbenchmark-dev
 set_i386=(g++-multilib libsqlite3-dev:i386 libreadline-dev:i386 qemu-user-static)
 set_windows=(mingw-w64 wine wine64)
 set_browser=(chromium)
-set_lan=(iproute2 tshark samba samba-common-bin)
+# The package test's cpack reads the programs' libraries with file and
+# dpkg-shlibdeps, and sets and reads the bridge's capability.
+set_lan=(iproute2 tshark samba samba-common-bin dpkg-dev file libcap2-bin)
 
 packages=()
 [ $# -eq 0 ] && set -- all

@@ -27,8 +27,8 @@ PERSON_UID=65534  # nobody: no home, no privileges
 
 netns_require
 netns_built "$BUILD/vask-host" "$BUILD/vask-bridge" "$BUILD/libvask.so" "$BUILD/CPackConfig.cmake"
-for tool in cpack dpkg dpkg-deb python3 setpriv getcap; do
-  command -v "$tool" >/dev/null || { echo "$SCRIPT: $tool is needed"; exit 1; }
+for tool in cpack dpkg dpkg-deb dpkg-shlibdeps file python3 setpriv getcap setcap; do
+  command -v "$tool" >/dev/null || { echo "$SCRIPT: $tool is needed (tools/install-deps.sh lan)"; exit 1; }
 done
 
 netns_begin vask-package "${PACKAGE_TEST_KEEP:-}"
