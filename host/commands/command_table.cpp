@@ -34,7 +34,7 @@ const std::vector<CommandRow> kCommands = {
      kTalk, 0, 1, nullptr},
     {"", "/r", "", "/r [tekst]", "odpowiedź temu, kto pisał ostatni (staje się rozmówcą)", kTalk, 0,
      0, nullptr},
-    {"", "/all /wszyscy", "", "/all TEKST",
+    {"", "/all", "", "/all TEKST",
      "wiadomość do wszystkich komputerów grupy roboczej\n(adresat *; do ciebie nie wraca)", kTalk,
      0, 1, nullptr},
     {"send", "", "<computer> <text>", "", "", "", 3, 0, RunSend},

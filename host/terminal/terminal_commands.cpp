@@ -167,8 +167,7 @@ void Help(const TypedLine& typed, const CommandRow&) { typed.t.reply = TypedComm
 
 const std::pair<const char*, Translate> kTranslations[] = {
     {"/msg", Msg},      {"/r", Reply},   {"/status", Status},   {"/details", Details},
-    {"/own", OwnTyped}, {"/help", Help}, {"/all", ToEverybody}, {"/wszyscy", ToEverybody},
-    {"/page", Page}};
+    {"/own", OwnTyped}, {"/help", Help}, {"/all", ToEverybody}, {"/page", Page}};
 
 }  // namespace
 

@@ -286,7 +286,6 @@ TEST(TerminalTest, AMessageToEverybodyIsTypedAsSuchAndHelpShowsNoRawIds) {
   FrontState state;
   EXPECT_EQ(Commands("/all Dzień dobry wszystkim", state),
             std::vector<std::string>{"send * Dzień dobry wszystkim"});
-  EXPECT_EQ(Commands("/wszyscy hej", state), std::vector<std::string>{"send * hej"});
   EXPECT_EQ(state.partner, "") << "the partner stays";
   EXPECT_EQ(TranslateLine("/all", state).reply, "Użycie: /all TEKST");
   const std::string help = TranslateLine("/help", state).reply;
