@@ -22,7 +22,7 @@ std::string Explanation(long code, const std::string& digits) {
       return "Wiadomość nie wyszła: inny komputer w sieci ma tę samą nazwę co twój. Nadaj temu "
              "komputerowi inną nazwę (opcja --computer) i uruchom program ponownie.";
     case kNoSuchComputer:
-      return "Wiadomość nie doszła: w sieci nie ma komputera o tej nazwie albo jest wyłączony. "
+      return "Wiadomość nie doszła: nie ma takiego komputera w sieci albo jest wyłączony. "
              "Sprawdź nazwę odbiorcy i wyślij ponownie, gdy jego komputer będzie w sieci.";
     case kRemoteSlotsOff:
       return "Wiadomość nie doszła: Windows odbiorcy albo twój ma wyłączone zdalne sloty "

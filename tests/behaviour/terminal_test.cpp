@@ -239,7 +239,7 @@ TEST(TerminalTest, AFailedDeliverysCodeIsSaidInWordsWithWhatToDo) {
     ASSERT_GT(explained.size(), tail.size());
     EXPECT_EQ(explained.substr(explained.size() - tail.size()), tail) << explained;
   }
-  EXPECT_NE(host::ExplainNotice(failed + "[53]").find("nie ma komputera o tej nazwie"),
+  EXPECT_NE(host::ExplainNotice(failed + "[53]").find("nie ma takiego komputera w sieci"),
             std::string::npos);
   EXPECT_NE(host::ExplainNotice(failed + "[2]").find("nie działa na nim Vask"), std::string::npos);
   EXPECT_EQ(host::ExplainNotice("Wiadomość \"x\" prawdopodobnie nie została dostarczona."), "");

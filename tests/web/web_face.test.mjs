@@ -574,7 +574,7 @@ test("sent marks and explained failures come back after a reload", async () => {
   const failed = nikt.locator(".message.mine", { hasText: "Jest tam kto?" });
   await failed.locator(".mark.failed").waitFor({ timeout: kWait });
   const notice = nikt.locator(".notice .body").last();
-  assert.match(await notice.textContent(), /^Wiadomość nie doszła: w sieci nie ma komputera o tej nazwie.* \[53\]$/);
+  assert.match(await notice.textContent(), /^Wiadomość nie doszła: nie ma takiego komputera w sieci.* \[53\]$/);
   await shot(pageA, "historia-niedostarczona");
   await contactRow(pageA, "BOB").click();
   const mended = chatOf(pageA, "BOB").locator(".message.mine", { hasText: "Hej :-) co słychać?" });
