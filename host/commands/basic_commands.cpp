@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "host/commands/command_table.h"
+#include "host/commands/delivery_notices.h"
 #include "host/commands/search_commands.h"
 #include "host/text/computer_name.h"
 #include "host/text/text_codec.h"
@@ -153,7 +154,11 @@ void RunSend(ScriptHost& host, const Words& w) {
   sent.time = record.time;
   sent.type = kMessageTypeChat;
   sent.net = NET_LAN;
-  host.core().tables().AddHistory(sent);
+  sent.delivery = kDeliveryWaiting;
+  const int64_t number = host.core().tables().AddHistory(sent);
+  // Known before the call: the plug-in may answer from another thread while
+  // it runs.
+  if (number) host.sentMessages().Sent(record.id, number, to, body, HostClockSeconds());
   host.Write(Event()
                  .Str("event", "sending")
                  .Int("messageId", record.id)
@@ -319,6 +324,25 @@ void RunDetails(ScriptHost& host, const Words& words) {
   host.Write(Event().Str("event", "details").Str("state", words[1]).Int("contact", contact));
 }
 
+namespace {
+
+// How a sent message's fate is named in a history event ("" for what was
+// not sent by the user).
+const char* DeliveryWord(int delivery) {
+  switch (delivery) {
+    case kDeliveryWaiting:
+      return "waiting";
+    case kDeliverySent:
+      return "sent";
+    case kDeliveryFailed:
+      return "failed";
+    default:
+      return "";
+  }
+}
+
+}  // namespace
+
 void RunHistory(ScriptHost& host, const Words& words) {
   int contact = -2;
   if (words.size() == 2) {
@@ -332,15 +356,21 @@ void RunHistory(ScriptHost& host, const Words& words) {
   }
   EventJson list = EventJson::array();
   for (const HistoryEntry& e : host.core().History(contact)) {
-    list.push_back(Event()
-                       .Int("number", e.number)
-                       .Int("contact", e.contact)
-                       .Str("from", Cp1250ToUtf8(e.from))
-                       .Str("to", Cp1250ToUtf8(e.to))
-                       .Str("body", Cp1250ToUtf8(e.body))
-                       .Int("time", e.time)
-                       .Int("type", e.type)
-                       .json());
+    const std::string body = Cp1250ToUtf8(e.body);
+    Event entry;
+    entry.Int("number", e.number)
+        .Int("contact", e.contact)
+        .Str("from", Cp1250ToUtf8(e.from))
+        .Str("to", Cp1250ToUtf8(e.to))
+        .Str("body", body)
+        .Int("time", e.time)
+        .Int("type", e.type);
+    if (*DeliveryWord(e.delivery)) entry.Str("delivery", DeliveryWord(e.delivery));
+    if (e.type != kMessageTypeChat) {
+      const std::string explained = ExplainNotice(body);
+      if (!explained.empty()) entry.Str("explained", explained);
+    }
+    list.push_back(entry.json());
   }
   host.Write(Event().Str("event", "history").Set("messages", std::move(list)));
 }

@@ -34,6 +34,9 @@ const std::vector<CommandRow> kCommands = {
      kTalk, 0, 1, nullptr},
     {"", "/r", "", "/r [tekst]", "odpowiedź temu, kto pisał ostatni (staje się rozmówcą)", kTalk, 0,
      0, nullptr},
+    {"", "/all", "", "/all TEKST",
+     "wiadomość do wszystkich komputerów grupy roboczej\n(adresat *; do ciebie nie wraca)", kTalk,
+     0, 1, nullptr},
     {"send", "", "<computer> <text>", "", "", "", 3, 0, RunSend},
     {"history", "/history", "[computer]", "/history [NAZWA]", "historia wiadomości z datami", kTalk,
      0, 0, RunHistory},
@@ -65,7 +68,7 @@ const std::vector<CommandRow> kCommands = {
      "[od=rok] [do=rok]",
      "/search [klucz=wartość ...]",
      "klucze: komputer, imię, nazwisko, miasto, email, opis,\n"
-     "stan, płeć (1 kobieta, 2 mężczyzna), od, do (rok urodzenia)",
+     "płeć (kobieta albo mężczyzna), od, do (rok urodzenia)",
      kSearch, 0, 0, RunSearch},
     {"results", "/results", "", "/results", "wyniki ostatniego szukania", kSearch, 0, 0,
      RunResults},
@@ -77,9 +80,10 @@ const std::vector<CommandRow> kCommands = {
     {"own", "", "[<column> [value]]", "", "", "", 3, 0, RunOwn},
     {"own-details", "", "", "", "", "", 0, 0, RunOwnDetails},
     {"publish", "", "", "", "", "", 0, 0, RunPublish},
-    {"page", "/page", "[<column> <value> | press <action>]", "/page [KOLUMNA WARTOŚĆ]",
-     "strona ustawień wtyczki; z kolumną zmienia ustawienie,\nnp. /page 15003 0", kSettings, 3, 0,
-     RunPage},
+    {"page", "/page", "[<column> <value> | press <action>]", "/page [NAZWA WARTOŚĆ]",
+     "strona ustawień wtyczki; z nazwą ustawienia (słowem z jego\nopisu na stronie) zmienia je, "
+     "np. /page kanału Biuro,\n/page winpopup nie",
+     kSettings, 3, 0, RunPage},
     {"help-document", "/pomoc", "", "/pomoc", "dokument pomocy wtyczki", kSettings, 0, 0,
      RunHelpDocument},
     {"help", "/help", "", "/help", "ten tekst", kSettings, 0, 0, RunHelp},
@@ -94,8 +98,8 @@ const std::vector<CommandRow> kCommands = {
      RunQuit},
     {"chat", "", "<text>", "inne /polecenie", "idzie do wtyczki, np. /vask cloak", kOther, 2, 0,
      RunChat},
-    {"", "", "", "!polecenie", "polecenie trybu skryptowego, np. !msg 30013", kOther, 0, 0,
-     nullptr},
+    {"", "", "", "!polecenie", "polecenie trybu skryptowego (vask-host --help je wypisuje)", kOther,
+     0, 0, nullptr},
 };
 
 // Whether `typed`, one of a row's blank-separated typed commands, is `word`.

@@ -2,6 +2,7 @@
 
 #include "host/commands/call_events.h"
 #include "host/commands/command_table.h"
+#include "host/commands/delivery_notices.h"
 #include "host/commands/search_commands.h"
 #include "host/text/text_codec.h"
 
@@ -16,7 +17,14 @@ ScriptHost::ScriptHost(HostCore& core, int plugin, bool verbose)
     if (std::optional<Event> line = CallEvent(call, verbose_)) Write(*line);
   });
   core_.SetEventSink([this](const std::string& event, const RecordedCall& call) {
-    Write(HostEventOf(event, call));
+    if (event == "message" && TakeOwnEcho(call)) return;
+    if (event == "send-result") KeepDelivery(call);
+    Event line = HostEventOf(event, call);
+    if (event == "message") {
+      const std::string explained = ExplainNotice(Cp1250ToUtf8(call.Text("body")));
+      if (!explained.empty()) line.Str("explained", explained);
+    }
+    Write(line);
   });
   InstallSearchEvents(*this, core_);
   // A setting, contact or message the profile failed to keep is told, not
@@ -71,6 +79,25 @@ bool ScriptHost::Run(const std::string& rawLine) {
 }
 
 void ScriptHost::Tick() { ExpireDetailsFetches(*this); }
+
+// A message to everybody reaches this computer too, as if someone had
+// written it: that copy is neither shown nor kept.
+bool ScriptHost::TakeOwnEcho(const RecordedCall& call) {
+  if (call.Int("type", kMessageTypeChat) != kMessageTypeChat) return false;
+  const std::string own = core_.tables().GetText(kTableContacts, 0, kColumnId);
+  if (!sentMessages_.IsOwnEcho(call.Text("from"), call.Text("body"), own, HostClockSeconds())) {
+    return false;
+  }
+  if (call.Has("historyNumber")) core_.tables().RemoveHistory(call.Int("historyNumber"));
+  return true;
+}
+
+// The plug-in's answer for a sent message is kept with it in the history.
+void ScriptHost::KeepDelivery(const RecordedCall& call) {
+  const auto number = sentMessages_.Answered(static_cast<int>(call.Int("messageId")));
+  if (!number) return;
+  core_.tables().SetDelivery(*number, call.Int("sent") ? kDeliverySent : kDeliveryFailed);
+}
 
 void UnknownCommand(ScriptHost& host, const std::string& command) {
   host.Error(command, "Nieznane polecenie: " + command + " (help wypisuje polecenia)");

@@ -16,6 +16,7 @@
 #include "host/commands/command_line.h"
 #include "host/commands/details_fetches.h"
 #include "host/commands/event_outputs.h"
+#include "host/commands/sent_messages.h"
 #include "host/core/host_core.h"
 #include "host/events/host_event.h"
 
@@ -53,15 +54,22 @@ class ScriptHost {
   int NextMessageId() { return nextMessageId_++; }
   // The details fetches waiting for their reply.
   DetailsFetches& detailsFetches() { return detailsFetches_; }
+  // The sent messages whose answer (or echo) is still to come.
+  SentMessages& sentMessages() { return sentMessages_; }
   // "quit": Run answers false from now on.
   void EndSession() { ended_ = true; }
 
  private:
+  // Both on the plug-in's threads, from the event sink.
+  bool TakeOwnEcho(const RecordedCall& call);
+  void KeepDelivery(const RecordedCall& call);
+
   HostCore& core_;
   int plugin_;
   bool verbose_;
   EventOutputs outputs_;
   DetailsFetches detailsFetches_;
+  SentMessages sentMessages_;
   int nextMessageId_ = 1;
   bool ended_ = false;
 };

@@ -114,6 +114,13 @@ void RunSearch(ScriptHost& host, const std::vector<std::string>& words) {
       ok = PutField(request.column11, value);
     else if (key == "status" || key == "gender" || key == "lower" || key == "upper") {
       ok = ParseNumber(value, &number);
+      // A gender by its word, as the typed help names it.
+      if (!ok && key == "gender") {
+        const std::string word = Lower(utf8);
+        if (word == "kobieta" || word == "k") number = kGenderFemale;
+        if (word == "mężczyzna" || word == "mezczyzna" || word == "m") number = kGenderMale;
+        ok = number != 0;
+      }
       if (key == "status") request.status = static_cast<int32_t>(number);
       if (key == "gender") request.gender = static_cast<int32_t>(number);
       if (key == "lower") request.lowerBound = static_cast<int32_t>(number);

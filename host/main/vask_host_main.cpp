@@ -214,7 +214,8 @@ int main(int argc, char** argv) {
                    .Str("plugin", plugin)
                    .Int("pluginId", id)
                    .Int("net", identity ? identity->net : 0)
-                   .Str("name", identity ? Cp1250ToUtf8(identity->displayName) : ""));
+                   .Str("name", identity ? Cp1250ToUtf8(identity->displayName) : "")
+                   .Int("awayAfter", terminalOptions.awaySeconds));
     if (terminal) queue->Push("contacts");
     bool quitting = false;  // owned by the main thread (the pump handler runs only there)
     auto runLine = [&](const std::string& line) {

@@ -27,7 +27,7 @@ CREATE TABLE contacts (row INTEGER PRIMARY KEY);
 CREATE TABLE ignored (address BLOB PRIMARY KEY);
 CREATE TABLE history (number INTEGER PRIMARY KEY AUTOINCREMENT, contact INTEGER, sender BLOB,
                       receiver BLOB, body BLOB, ext BLOB, time INTEGER, type INTEGER,
-                      net INTEGER, flags INTEGER);
+                      net INTEGER, flags INTEGER, delivery INTEGER NOT NULL DEFAULT 0);
 INSERT INTO contacts (row) VALUES (0);
 )";
 
@@ -205,6 +205,16 @@ bool HostTables::Open(const std::string& path, const std::string& computer) {
   if (path != ":memory:" && !path.empty()) {
     if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL")) {
       error_ = path + ": nie można przygotować profilu (" + error_ + ")";
+      return false;
+    }
+  }
+  // A profile made before sent messages kept their delivery gets the column,
+  // each of its rows none.
+  {
+    Statement probe(db_, "SELECT delivery FROM history LIMIT 0");
+    if (probe.failed() &&
+        !Exec("ALTER TABLE history ADD COLUMN delivery INTEGER NOT NULL DEFAULT 0")) {
+      error_ = path + ": nie można uzupełnić historii profilu (" + error_ + ")";
       return false;
     }
   }
@@ -443,11 +453,11 @@ int64_t HostTables::AddHistory(const HistoryEntry& e) {
   Access access(*this, kWriteFailed);
   if (!db_) return 0;
   Statement s(db_,
-              "INSERT INTO history (contact, sender, receiver, body, ext, time, type, net, flags) "
-              "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+              "INSERT INTO history (contact, sender, receiver, body, ext, time, type, net, flags, "
+              "delivery) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
   s.Int(1, e.contact).Blob(2, e.from).Blob(3, e.to).Blob(4, e.body).Blob(5, e.ext);
   s.Int(6, e.time > 0 ? e.time : static_cast<int64_t>(std::time(nullptr)));
-  s.Int(7, e.type).Int(8, e.net).Int(9, e.flags);
+  s.Int(7, e.type).Int(8, e.net).Int(9, e.flags).Int(10, e.delivery);
   s.Run();
   if (!access.Check(s)) return 0;
   return sqlite3_last_insert_rowid(db_);
@@ -458,8 +468,8 @@ std::vector<HistoryEntry> HostTables::History(int contact) {
   std::vector<HistoryEntry> out;
   if (!db_) return out;
   Statement s(db_,
-              "SELECT number, contact, sender, receiver, body, ext, time, type, net, flags "
-              "FROM history WHERE ?1 = -2 OR contact = ?1 ORDER BY time, number");
+              "SELECT number, contact, sender, receiver, body, ext, time, type, net, flags, "
+              "delivery FROM history WHERE ?1 = -2 OR contact = ?1 ORDER BY time, number");
   s.Int(1, contact);
   while (s.Step()) {
     HistoryEntry e;
@@ -473,10 +483,29 @@ std::vector<HistoryEntry> HostTables::History(int contact) {
     e.type = static_cast<int>(s.ColumnInt(7));
     e.net = static_cast<int>(s.ColumnInt(8));
     e.flags = static_cast<int>(s.ColumnInt(9));
+    e.delivery = static_cast<int>(s.ColumnInt(10));
     out.push_back(std::move(e));
   }
   access.Check(s);
   return out;
+}
+
+bool HostTables::SetDelivery(int64_t number, Delivery delivery) {
+  Access access(*this, kWriteFailed);
+  if (!db_) return false;
+  Statement s(db_, "UPDATE history SET delivery = ?2 WHERE number = ?1");
+  s.Int(1, number).Int(2, delivery);
+  s.Run();
+  return access.Check(s);
+}
+
+bool HostTables::RemoveHistory(int64_t number) {
+  Access access(*this, kWriteFailed);
+  if (!db_) return false;
+  Statement s(db_, "DELETE FROM history WHERE number = ?1");
+  s.Int(1, number);
+  s.Run();
+  return access.Check(s);
 }
 
 }  // namespace vask::host

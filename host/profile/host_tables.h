@@ -25,6 +25,15 @@ struct sqlite3;
 
 namespace vask::host {
 
+// What became of a message the user sent, kept with it in the history (a
+// received message or a notice has kDeliveryNone).
+enum Delivery : int {
+  kDeliveryNone = 0,
+  kDeliveryWaiting = 1,  // handed to the plug-in, its answer still to come
+  kDeliverySent = 2,     // the plug-in reported it sent
+  kDeliveryFailed = 3,   // the plug-in reported it not sent
+};
+
 struct HistoryEntry {
   int64_t number = 0;
   int contact = -1;  // the sender's row, -1 when unknown
@@ -36,6 +45,7 @@ struct HistoryEntry {
   int type = 0;
   int net = 0;
   int flags = 0;
+  int delivery = kDeliveryNone;
 };
 
 class HostTables {
@@ -91,6 +101,10 @@ class HostTables {
   int64_t AddHistory(const HistoryEntry& entry);
   // -2: all. In order of time, entries of one second in order of arrival.
   std::vector<HistoryEntry> History(int contact);
+  // What became of the sent message stored as entry `number`.
+  bool SetDelivery(int64_t number, Delivery delivery);
+  // Takes the entry out of the history (an echo of the user's own message).
+  bool RemoveHistory(int64_t number);
 
  private:
   class Access;

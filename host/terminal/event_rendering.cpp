@@ -5,6 +5,7 @@
 
 #include "abi/host_ids.h"
 #include "host/commands/contact_columns.h"
+#include "host/commands/sent_messages.h"
 #include "host/terminal/page_rendering.h"
 #include "host/text/text_table.h"
 
@@ -57,26 +58,15 @@ std::string Started(const std::string&, const EventJson& e, FrontState& state) {
          TextOf(e, "lanDir") + ". /help: polecenia, /quit: wyjście";
 }
 
-// What a Win32 code at the end of a delivery notice ("... [53]") means.
-std::string FailureReason(const std::string& body) {
-  const size_t open = body.rfind('[');
-  if (open == std::string::npos || body.empty() || body.back() != ']') return {};
-  const std::string digits = body.substr(open + 1, body.size() - open - 2);
-  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return {};
-  const long code = std::strtol(digits.c_str(), nullptr, 10);
-  switch (code) {
-    case 2:
-      return "na tym komputerze nie działa odbiorca (nie ma jego slotu)";
-    case 52:
-      return "inny komputer w sieci ma tę samą nazwę co twój";
-    case 53:
-      return "nie ma takiego komputera w sieci albo wiadomość jest za długa";
-    case 3025:
-      return "odbiorca ma wyłączone zdalne sloty pocztowe";
-    default:
-      return "kod błędu Windows " + digits;
-  }
+// A notice as the host explained it (a failed delivery's code in words),
+// else as the plug-in wrote it.
+std::string NoticeText(const EventJson& e) {
+  const std::string explained = TextOf(e, "explained");
+  return explained.empty() ? TextOf(e, "body") : explained;
 }
+
+// The recipient as a person reads it: "*" is everybody.
+std::string Recipient(const std::string& to) { return to == kEverybody ? "wszyscy" : to; }
 
 // Chat messages are the contact's words; anything else the plug-in shows
 // (delivery failures, WinPopup notes) is a notice, drawn apart and stamped
@@ -88,10 +78,7 @@ std::string Message(const std::string&, const EventJson& e, FrontState& state) {
   if (from.empty()) from = "Vask";
   const bool chat = NumberOf(e, "type", kMessageTypeChat) == kMessageTypeChat;
   if (!chat) {
-    std::string line = Clock(0) + " !!! Powiadomienie (" + from + "): " + TextOf(e, "body");
-    const std::string reason = FailureReason(TextOf(e, "body"));
-    if (!reason.empty()) line += " — " + reason;
-    return line;
+    return Clock(0) + " !!! Powiadomienie (" + from + "): " + NoticeText(e);
   }
   std::string line = Clock(NumberOf(e, "time")) + " " + from + ": " + TextOf(e, "body");
   if (from != "Vask") {
@@ -103,7 +90,7 @@ std::string Message(const std::string&, const EventJson& e, FrontState& state) {
 
 std::string Sending(const std::string&, const EventJson& e, FrontState& state) {
   return Clock(0) + " " + (state.computer.empty() ? "ja" : state.computer) + " -> " +
-         TextOf(e, "to") + ": " + TextOf(e, "body");
+         Recipient(TextOf(e, "to")) + ": " + TextOf(e, "body");
 }
 
 // The plug-in's answer for a message the user sent: a mark when it went out,
@@ -152,17 +139,23 @@ std::string ContactRemoved(const std::string&, const EventJson& e, FrontState& s
 std::string Contacts(const std::string&, const EventJson& e, FrontState& state) {
   state.ownStatus = static_cast<int>(NumberOf(e, "ownStatus"));
   state.ownText = TextOf(e, "ownText");
-  std::string out =
+  const std::string out =
       "*** Kontakty (ty: " + Described(NumberOf(e, "ownStatus"), TextOf(e, "ownText")) + "):";
-  size_t count = 0;
+  std::vector<std::vector<std::string>> rows;
   for (const EventJson& c : ListOf(e, "contacts")) {
     state.contacts[NumberOf(c, "contact")] = TextOf(c, "computer");
-    out += "\n    " + TextOf(c, "computer") + "  " +
-           Described(NumberOf(c, "status"), TextOf(c, "text")) +
-           (NumberOf(c, "ignored") ? "  [ignorowany]" : "");
-    ++count;
+    rows.push_back({TextOf(c, "computer"), StatusName(static_cast<int>(NumberOf(c, "status"))),
+                    TextOf(c, "text"), NumberOf(c, "ignored") ? "ignorowany" : ""});
   }
-  return count ? out : out + " brak; /add NAZWA dodaje";
+  if (rows.empty()) return out + " brak; /add NAZWA dodaje";
+  return out + "\n" + TextTable({"Komputer", "Stan", "Opis", "Uwagi"}, rows, 40);
+}
+
+// A sent message's mark in the history, as the live line showed it.
+std::string DeliveryMark(const std::string& delivery) {
+  if (delivery == "sent") return "  ✓";
+  if (delivery == "failed") return "  ✗ nie wysłano";
+  return {};
 }
 
 std::string History(const std::string&, const EventJson& e, FrontState&) {
@@ -170,9 +163,11 @@ std::string History(const std::string&, const EventJson& e, FrontState&) {
   size_t count = 0;
   for (const EventJson& m : ListOf(e, "messages")) {
     const std::string stamp = Format(LocalTime(NumberOf(m, "time")), "[%Y-%m-%d %H:%M]");
-    std::string who = TextOf(m, "from").empty() ? "-> " + TextOf(m, "to") : TextOf(m, "from");
+    std::string who =
+        TextOf(m, "from").empty() ? "-> " + Recipient(TextOf(m, "to")) : TextOf(m, "from");
     const bool notice = NumberOf(m, "type", kMessageTypeChat) != kMessageTypeChat;
-    out += "\n    " + stamp + " " + (notice ? "!!! " : "") + who + ": " + TextOf(m, "body");
+    out += "\n    " + stamp + " " + (notice ? "!!! " : "") + who + ": " +
+           (notice ? NoticeText(m) : TextOf(m, "body")) + DeliveryMark(TextOf(m, "delivery"));
     ++count;
   }
   return count ? out : out + " pusta";
@@ -236,12 +231,28 @@ std::string Results(const std::string&, const EventJson& e, FrontState&) {
                    rows);
 }
 
+// A column's value as a person reads it: the year of the birth column
+// (kept in its upper bits), the gender as a word.
+std::string ColumnWords(int column, const std::string& value) {
+  if (column == kColumnBirth) {
+    const long long year = std::strtoll(value.c_str(), nullptr, 10) >> kBirthYearShift;
+    return year ? std::to_string(year) : "";
+  }
+  if (column == kColumnGender) {
+    const long long gender = std::strtoll(value.c_str(), nullptr, 10);
+    if (gender == kGenderFemale) return "kobieta";
+    if (gender == kGenderMale) return "mężczyzna";
+    return "";
+  }
+  return value;
+}
+
 // A details window's columns as label and value, the empty ones left out.
 std::string DetailsTable(const EventJson& window) {
   std::vector<std::vector<std::string>> rows;
   for (const ContactColumn& c : ContactColumns()) {
     if (c.label == nullptr) continue;
-    const std::string value = TextOf(window, std::to_string(c.column));
+    const std::string value = ColumnWords(c.column, TextOf(window, std::to_string(c.column)));
     if (!value.empty() && value != "0") rows.push_back({c.label, value});
   }
   if (rows.empty()) return "    (brak danych)";
@@ -276,8 +287,8 @@ std::string OwnDetails(const std::string&, const EventJson& e, FrontState&) {
 }
 
 std::string Own(const std::string&, const EventJson& e, FrontState&) {
-  return "*** Twoje dane: " + ColumnLabel(static_cast<int>(NumberOf(e, "column"))) + " = " +
-         TextOf(e, "value");
+  const int column = static_cast<int>(NumberOf(e, "column"));
+  return "*** Twoje dane: " + ColumnLabel(column) + " = " + ColumnWords(column, TextOf(e, "value"));
 }
 
 // Answers worth a line: the own details announced, and a host message sent
@@ -306,6 +317,10 @@ std::string HelpDocument(const std::string&, const EventJson& e, FrontState&) {
 
 std::string Web(const std::string&, const EventJson& e, FrontState&) {
   return "*** Strona w przeglądarce: " + TextOf(e, "url");
+}
+
+std::string ClockTurned(const std::string&, const EventJson& e, FrontState&) {
+  return "*** Zegar przestawiony o " + std::to_string(NumberOf(e, "seconds")) + " s.";
 }
 
 std::string ActionDone(const std::string& event, const EventJson&, FrontState&) {
@@ -370,6 +385,9 @@ constexpr EventView kViews[] = {
     {"web", Web},
     {"action-done", ActionDone},
     {"action-withdrawn", ActionDone},
+    {"clock", ClockTurned},
+    {"icons", nullptr},
+    {"actions", nullptr},
     {"host-message", nullptr},
     {"to-plugin", nullptr},
     {"service", nullptr},

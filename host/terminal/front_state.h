@@ -7,6 +7,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 
 namespace vask::host {
@@ -19,6 +20,7 @@ struct FrontState {
   int ownStatus = 0;
   std::string ownText;                             // the own status's description
   std::map<long long, std::string> settingLabels;  // settings column -> its label on the page
+  std::set<long long> checkBoxes;                  // the settings the page shows as check boxes
 };
 
 }  // namespace vask::host

@@ -5,6 +5,7 @@
 // these for the events they are named after.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "host/events/host_event.h"
@@ -23,6 +24,18 @@ std::string RenderSettingsPage(const std::string& event, const EventJson& e, Fro
 std::string RenderMenuChosen(const std::string& event, const EventJson& e, FrontState& state);
 // "setting": a setting's new value, named by its label on the page.
 std::string RenderSetting(const std::string& event, const EventJson& e, FrontState& state);
+
+// The settings are named by the words of their labels on the page: a word
+// names the setting when a word of its label, and of no other label,
+// starts with it (capitals and Polish letters match either case).
+// The word the page shows for the setting of `column`: the longest word of
+// its label that names it alone ("" when the label has none).
+std::string SettingWord(const FrontState& state, long long column);
+// The setting `typed` names, or nullopt when it names none or several.
+std::optional<long long> SettingNamed(const FrontState& state, const std::string& typed);
+// A check box's value as typed: tak/nie (and włącz/wyłącz, 1/0); nullopt
+// for any other word.
+std::optional<bool> CheckBoxValue(const std::string& typed);
 
 // Control bytes of the host's markup (0x01, 0x03) and line breaks as blanks,
 // and no blanks at either end.

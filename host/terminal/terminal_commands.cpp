@@ -7,7 +7,9 @@
 #include "host/commands/command_table.h"
 #include "host/commands/contact_columns.h"
 #include "host/commands/script_host.h"
+#include "host/commands/sent_messages.h"
 #include "host/terminal/event_rendering.h"
+#include "host/terminal/page_rendering.h"
 #include "host/text/computer_name.h"
 #include "host/text/text_codec.h"
 
@@ -116,11 +118,56 @@ void Details(const TypedLine& typed, const CommandRow& row) {
 
 void OwnTyped(const TypedLine& typed, const CommandRow&) { Own(typed.Rest(), &typed.t); }
 
+// A message to every computer of the workgroup; the partner stays.
+void ToEverybody(const TypedLine& typed, const CommandRow&) {
+  typed.t.commands.push_back(std::string("send ") + kEverybody + " " + typed.Rest());
+}
+
+// "/page kanału Biuro": a setting named by a word of its label, a check
+// box set with tak or nie. A column number and "press" go as they are.
+void Page(const TypedLine& typed, const CommandRow& row) {
+  const auto& w = typed.words;
+  long long number = 0;
+  if (w.size() < 2 || Lower(w[1]) == "press" || ParseNumber(w[1], &number)) {
+    typed.t.commands.push_back(std::string(row.name) + typed.line.substr(w[0].size()));
+    return;
+  }
+  const FrontState& state = typed.state;
+  if (state.settingLabels.empty()) {
+    typed.t.reply = "Nie znam jeszcze ustawień wtyczki: /page je pokaże, z ich nazwami.";
+    typed.t.commands.push_back(row.name);
+    return;
+  }
+  const auto column = SettingNamed(state, w[1]);
+  if (!column) {
+    typed.t.reply = "Żadne ustawienie (albo więcej niż jedno) nie nazywa się „" + w[1] +
+                    "”: /page pokazuje ustawienia z ich nazwami.";
+    return;
+  }
+  const std::string& label = state.settingLabels.at(*column);
+  if (w.size() < 3) {
+    typed.t.reply = "Podaj wartość: /page " + SettingWord(state, *column) +
+                    (state.checkBoxes.count(*column) ? " tak|nie" : " TEKST") + " („" + label +
+                    "”).";
+    return;
+  }
+  std::string value = w[2];
+  if (state.checkBoxes.count(*column)) {
+    const auto on = CheckBoxValue(w[2]);
+    if (!on) {
+      typed.t.reply = "„" + label + "” to pole wyboru: tak albo nie.";
+      return;
+    }
+    value = *on ? "1" : "0";
+  }
+  typed.t.commands.push_back(std::string(row.name) + " " + std::to_string(*column) + " " + value);
+}
+
 void Help(const TypedLine& typed, const CommandRow&) { typed.t.reply = TypedCommandsHelp(); }
 
 const std::pair<const char*, Translate> kTranslations[] = {
-    {"/msg", Msg},         {"/r", Reply},      {"/status", Status},
-    {"/details", Details}, {"/own", OwnTyped}, {"/help", Help}};
+    {"/msg", Msg},      {"/r", Reply},   {"/status", Status},   {"/details", Details},
+    {"/own", OwnTyped}, {"/help", Help}, {"/all", ToEverybody}, {"/page", Page}};
 
 }  // namespace
 

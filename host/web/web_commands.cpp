@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "abi/host_ids.h"
+#include "host/text/text_codec.h"
 
 namespace vask::host {
 
@@ -41,6 +42,14 @@ class Builder {
     if (!found->is_string()) return Fail(std::string("pole ") + key + " ma być tekstem");
     *out = found->get<std::string>();
     if (required && out->empty()) return Fail(std::string("pole ") + key + " jest puste");
+    // Refused here, while the page still holds the text, rather than by the
+    // command once the page has let it go.
+    std::string bad;
+    if (!Utf8ToCp1250(*out, &bad)) {
+      return Fail("Nie wysłano: znaku „" + bad +
+                  "” nie da się przesłać w sieci (Windows-1250 go nie zna). Usuń go albo "
+                  "zastąp, np. emotikonę znakami :-)");
+    }
     return true;
   }
 
@@ -130,9 +139,9 @@ bool WebCommandLine(const Json& request, std::string* line, std::string* error) 
   if (!b.Text("command", true, &command)) return fail();
 
   // Commands without fields.
-  static constexpr std::array<std::string_view, 10> kBare = {
-      "contacts", "page",   "icons",   "actions",     "ignored",
-      "results",  "cancel", "publish", "own-details", "help"};
+  static constexpr std::array<std::string_view, 12> kBare = {
+      "contacts", "page",    "icons",       "actions", "ignored", "results",
+      "cancel",   "publish", "own-details", "help",    "away",    "back"};
   for (std::string_view bare : kBare) {
     if (command == bare) {
       *line = command;

@@ -7,6 +7,7 @@
 
 #include "abi/host_ids.h"
 #include "host/commands/command_table.h"
+#include "host/commands/delivery_notices.h"
 #include "host/events/event_queue.h"
 #include "host/terminal/event_rendering.h"
 #include "host/terminal/idle_watch.h"
@@ -159,6 +160,156 @@ TEST(TerminalTest, TheSettingsPageReadsAsAPageAndSaysWhenAChangeNeedsReconnectin
   EXPECT_NE(RenderEvent(changed, state).find("Niedostępny i z powrotem"), std::string::npos);
   changed["column"] = kSettingOnlyListed;
   EXPECT_EQ(RenderEvent(changed, state).find("z powrotem"), std::string::npos);
+}
+
+// Settings are named by a word of their label, never by their column: the
+// page shows the word, a check box takes tak or nie, and a word that names
+// no setting, or several, is refused on the spot.
+TEST(TerminalTest, SettingsAreNamedByTheirLabelsWordsAndCheckBoxesTakeTakOrNie) {
+  FrontState state;
+  const std::string unknown = TranslateLine("/page winpopup nie", state).reply;
+  EXPECT_NE(unknown.find("/page je pokaże"), std::string::npos) << unknown;
+
+  const std::string page = RenderEvent(SettingsPage(), state);
+  EXPECT_NE(page.find("[x] Obsługuj WinPopup   (/page winpopup tak|nie)"), std::string::npos)
+      << page;
+  EXPECT_NE(page.find("Nazwa kanału: Vask   (/page kanału TEKST)"), std::string::npos) << page;
+  EXPECT_EQ(page.find(std::to_string(kSettingWinPopup)), std::string::npos) << page;
+  EXPECT_EQ(page.find(std::to_string(kSettingChannel)), std::string::npos) << page;
+
+  const std::string winPopup = std::to_string(kSettingWinPopup);
+  EXPECT_EQ(Commands("/page winpopup nie", state),
+            std::vector<std::string>{"page " + winPopup + " 0"});
+  EXPECT_EQ(Commands("/page OBSŁUGUJ tak", state),
+            std::vector<std::string>{"page " + winPopup + " 1"});
+  EXPECT_EQ(Commands("/page kan Biuro 2", state),
+            std::vector<std::string>{"page " + std::to_string(kSettingChannel) + " Biuro 2"});
+  // The column and "press" still go as they are.
+  EXPECT_EQ(Commands("/page " + winPopup + " 1", state),
+            std::vector<std::string>{"page " + winPopup + " 1"});
+  EXPECT_EQ(Commands("/page press 15002", state), std::vector<std::string>{"page press 15002"});
+  auto notABox = TranslateLine("/page winpopup może", state);
+  EXPECT_TRUE(notABox.commands.empty());
+  EXPECT_NE(notABox.reply.find("tak albo nie"), std::string::npos) << notABox.reply;
+  auto nothing = TranslateLine("/page kolor zielony", state);
+  EXPECT_TRUE(nothing.commands.empty());
+  EXPECT_NE(nothing.reply.find("„kolor”"), std::string::npos) << nothing.reply;
+  EXPECT_TRUE(Commands("/page winpopup", state).empty()) << "a value is asked for";
+
+  EventJson changed{{"event", "setting"}, {"column", kSettingWinPopup}, {"value", "0"}};
+  EXPECT_EQ(RenderEvent(changed, state).rfind("*** Ustawienie „Obsługuj WinPopup” = nie", 0), 0u)
+      << RenderEvent(changed, state);
+}
+
+TEST(TerminalTest, ContactsLineUpInColumnsWhateverTheirLetters) {
+  FrontState state;
+  EventJson list{
+      {"event", "contacts"},
+      {"ownStatus", kStatusAvailable},
+      {"ownText", ""},
+      {"contacts",
+       {{{"contact", 1}, {"computer", "ŻÓŁW"}, {"status", kStatusBrb}, {"text", "obiad"}},
+        {{"contact", 2},
+         {"computer", "KOMPUTER-DŁUGI"},
+         {"status", kStatusOffline},
+         {"text", ""},
+         {"ignored", true}}}}};
+  const std::string shown = RenderEvent(list, state);
+  auto column = [&](const std::string& word) {
+    const size_t at = shown.find(word);
+    EXPECT_NE(at, std::string::npos) << word << " in\n" << shown;
+    const size_t lineStart = shown.rfind('\n', at) + 1;
+    return host::TextWidth(shown.substr(lineStart, at - lineStart));
+  };
+  EXPECT_EQ(column("Zaraz wracam"), column("Stan"));
+  EXPECT_EQ(column("Niedostępny"), column("Stan"));
+  EXPECT_EQ(column("obiad"), column("Opis"));
+  EXPECT_EQ(column("ignorowany"), column("Uwagi"));
+  EXPECT_EQ(state.contacts[1], "ŻÓŁW");
+}
+
+// A failed delivery's Windows code is said in words, with what to do, the
+// code kept in brackets after them; in the live line and in the history.
+TEST(TerminalTest, AFailedDeliverysCodeIsSaidInWordsWithWhatToDo) {
+  const std::string failed = "Wystąpił błąd podczas dostarczania wiadomości! ";
+  for (const char* code : {"2", "52", "53", "3025", "1231"}) {
+    const std::string explained = host::ExplainNotice(failed + "[" + code + "]");
+    EXPECT_EQ(explained.rfind("Wiadomość nie", 0), 0u) << explained;
+    const std::string tail = std::string(". [") + code + "]";
+    ASSERT_GT(explained.size(), tail.size());
+    EXPECT_EQ(explained.substr(explained.size() - tail.size()), tail) << explained;
+  }
+  EXPECT_NE(host::ExplainNotice(failed + "[53]").find("nie ma takiego komputera w sieci"),
+            std::string::npos);
+  EXPECT_NE(host::ExplainNotice(failed + "[2]").find("nie działa na nim Vask"), std::string::npos);
+  EXPECT_EQ(host::ExplainNotice("Wiadomość \"x\" prawdopodobnie nie została dostarczona."), "");
+  EXPECT_EQ(host::ExplainNotice("uwaga [abc]"), "");
+  EXPECT_EQ(host::ExplainNotice("[]"), "");
+
+  FrontState state;
+  EventJson notice{{"event", "message"},
+                   {"from", "NIKT"},
+                   {"body", failed + "[53]"},
+                   {"explained", host::ExplainNotice(failed + "[53]")},
+                   {"type", 0}};
+  const std::string line = RenderEvent(notice, state);
+  EXPECT_NE(line.find("!!! Powiadomienie (NIKT): Wiadomość nie doszła"), std::string::npos) << line;
+  EXPECT_EQ(line.find("Wystąpił błąd"), std::string::npos) << line;
+
+  EventJson history{
+      {"event", "history"},
+      {"messages",
+       {{{"from", ""},
+         {"to", "BOB"},
+         {"body", "doszło?"},
+         {"time", 1},
+         {"type", 1},
+         {"delivery", "sent"}},
+        {{"from", ""},
+         {"to", "NIKT"},
+         {"body", "halo"},
+         {"time", 1},
+         {"type", 1},
+         {"delivery", "failed"}},
+        {{"from", ""}, {"to", "*"}, {"body", "do wszystkich"}, {"time", 1}, {"type", 1}},
+        notice}}};
+  const std::string shown = RenderEvent(history, state);
+  EXPECT_NE(shown.find("-> BOB: doszło?  ✓"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("-> NIKT: halo  ✗ nie wysłano"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("-> wszyscy: do wszystkich"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("!!! NIKT: Wiadomość nie doszła"), std::string::npos) << shown;
+}
+
+// A message to everybody is a typed command of its own, listed in /help;
+// /help names no raw message ids.
+TEST(TerminalTest, AMessageToEverybodyIsTypedAsSuchAndHelpShowsNoRawIds) {
+  FrontState state;
+  EXPECT_EQ(Commands("/all Dzień dobry wszystkim", state),
+            std::vector<std::string>{"send * Dzień dobry wszystkim"});
+  EXPECT_EQ(state.partner, "") << "the partner stays";
+  EXPECT_EQ(TranslateLine("/all", state).reply, "Użycie: /all TEKST");
+  const std::string help = TranslateLine("/help", state).reply;
+  EXPECT_NE(help.find("/all TEKST"), std::string::npos) << help;
+  for (size_t i = 0; i + 5 <= help.size(); ++i) {
+    EXPECT_FALSE(help.substr(i, 5).find_first_not_of("0123456789") == std::string::npos)
+        << "a raw number in /help at " << help.substr(i, 20);
+  }
+  const std::string sending = RenderEvent(
+      EventJson{{"event", "sending"}, {"to", "*"}, {"body", "hej"}, {"messageId", 1}}, state);
+  EXPECT_NE(sending.find("-> wszyscy: hej"), std::string::npos) << sending;
+}
+
+// The own details read as a person says them: a year, a gender's word.
+TEST(TerminalTest, OwnDetailsShowTheYearAndTheGenderAsWords) {
+  FrontState state;
+  EventJson own{{"event", "own-details"},
+                {"columns",
+                 {{std::to_string(kColumnBirth), std::to_string(1990LL << kBirthYearShift)},
+                  {std::to_string(kColumnGender), std::to_string(kGenderMale)}}}};
+  const std::string shown = RenderEvent(own, state);
+  EXPECT_NE(shown.find("1990"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("mężczyzna"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find(std::to_string(1990LL << kBirthYearShift)), std::string::npos) << shown;
 }
 
 TEST(TerminalTest, SearchResultsAndDetailsAreTablesWithPolishLabels) {

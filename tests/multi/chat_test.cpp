@@ -159,6 +159,39 @@ TEST_F(ChatBetweenHosts, ConversationBothWaysIsDeliveredOnceAndAcknowledged) {
   for (const auto& text : fromB) EXPECT_EQ(CountLines(*a_, IsMessage(1, text)), 1u) << text;
 }
 
+// A message to everybody ("*") reaches the other computer as a message
+// from its sender; its copy that comes back to the sender is neither shown
+// there as received nor kept in its history, where the message stays as
+// sent, with its mark.
+TEST_F(ChatBetweenHosts, AMessageToEverybodyReachesOthersAndDoesNotComeBackToItsSender) {
+  BothPresent();
+  if (HasFatalFailure()) return;
+  const std::string text = "Do wszystkich: zebranie o 15";
+  const std::string id = SendAndGetId(*a_, "*", text).value_or("?");
+  auto got = b_->WaitFor(IsMessage(1, text));
+  ASSERT_TRUE(got.has_value());
+  EXPECT_EQ(JsonField(*got, "from"), "A");
+  auto result = a_->WaitFor(IsSendResult(id));
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(JsonField(*result, "sent"), "1");
+  // The copy reached A's slot as B's did; a later message from B behind it
+  // shows that A has read past it.
+  b_->Send("send A a to już po");
+  ASSERT_TRUE(a_->WaitFor(IsMessage(1, "a to już po")).has_value());
+  EXPECT_EQ(CountLines(*a_, IsMessage(1, text)), 0u) << "the sender saw its own message come back";
+  const size_t mark = a_->Mark();
+  a_->Send("history");
+  auto history = a_->WaitFor(IsEvent("history"), mark);
+  ASSERT_TRUE(history.has_value());
+  const size_t first = history->find(text);
+  ASSERT_NE(first, std::string::npos) << *history;
+  EXPECT_EQ(history->find(text, first + 1), std::string::npos) << "kept twice: " << *history;
+  const size_t entry = history->rfind("{\"number\"", first);
+  ASSERT_NE(entry, std::string::npos) << *history;
+  EXPECT_EQ(JsonField(*history, "to", entry), "*") << *history;
+  EXPECT_EQ(JsonField(*history, "delivery", entry), "sent") << *history;
+}
+
 // A message too long for one datagram between computers arrives whole, in
 // parts, each acknowledged: no notice on either side once the
 // acknowledgements had time to expire.

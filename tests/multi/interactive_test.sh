@@ -70,6 +70,16 @@ expect 1 "ALICE> "
 tmux capture-pane -p -J -t "$session:0.1" | grep -qE '^\[[0-9]{2}:[0-9]{2}\] ALICE: Zażółć' ||
   { echo "the message line lacks its time"; exit 1; }
 
+# A message to everybody reaches BOB; ALICE sees it as sent, never as received.
+tmux send-keys -t "$session:0.0" '/all Zebranie o 15' Enter
+expect 1 "ALICE: Zebranie o 15"
+expect 0 "ALICE -> wszyscy: Zebranie o 15"
+tmux send-keys -t "$session:0.1" '/r będę' Enter
+expect 0 "BOB: będę"
+if tmux capture-pane -p -J -t "$session:0.0" | grep -qF '] ALICE: Zebranie o 15'; then
+  echo "ALICE's message to everybody came back to her:"; tmux capture-pane -p -J -t "$session:0.0"; exit 1
+fi
+
 tmux send-keys -t "$session:0.1" '/status zw w kuchni' Enter
 expect 0 "BOB: Zaraz wracam (w kuchni)"
 
@@ -77,6 +87,12 @@ expect 0 "BOB: Zaraz wracam (w kuchni)"
 # on its own row after the prompt, never run on behind an earlier one.
 tmux send-keys -t "$session:0.0" '/contacts' Enter '/help' Enter '/page' Enter
 expect 0 "Nazwa kanału: Vask"
+# Settings by the words of their labels, a check box by tak or nie.
+expect 0 "Obsługuj WinPopup   (/page winpopup tak|nie)"
+tmux send-keys -t "$session:0.0" '/page winpopup nie' Enter
+expect 0 "Ustawienie „Obsługuj WinPopup” = nie"
+tmux send-keys -t "$session:0.0" '/page winpopup tak' Enter
+expect 0 "Ustawienie „Obsługuj WinPopup” = tak"
 if tmux capture-pane -p -J -t "$session:0.0" | grep -qE '> /[a-z]+.*> '; then
   echo "a stale prompt:"; tmux capture-pane -p -J -t "$session:0.0"; exit 1
 fi

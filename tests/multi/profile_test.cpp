@@ -91,6 +91,62 @@ TEST_F(ProfileAcrossRestarts, ContactsHistoryAndLastStatusComeBack) {
   EXPECT_TRUE(history) << "the message from B is not in the restored history";
 }
 
+// What became of each sent message is kept with it: after a restart the
+// history still tells the one that went out from the one that did not. A
+// profile made before the history kept this opens as it was, its old rows
+// without a mark.
+TEST_F(ProfileAcrossRestarts, EachSentMessagesMarkComesBackAfterARestart) {
+  const std::string profile = lanDir_ + "/A.db";
+  auto sendResult = [](const std::string& sent) {
+    return [sent](const std::string& line) {
+      return JsonField(line, "event") == "send-result" && JsonField(line, "sent") == sent;
+    };
+  };
+  {
+    HostProcess& a = StartHost("A", profile);
+    a.Send(StatusCommand(kStatusAvailable));
+    a.Send("send NIKT przed zmianą");
+    ASSERT_TRUE(a.WaitFor(sendResult("0")));
+    a.Stop();
+  }
+  // The profile as a host that kept no marks left it.
+  ASSERT_TRUE(ExecOn(profile, "ALTER TABLE history DROP COLUMN delivery"));
+  {
+    HostProcess& a = StartHost("A", profile);
+    HostProcess& b = StartHost("B");
+    a.Send("add B");
+    b.Send("add A");
+    a.Send(StatusCommand(kStatusAvailable));
+    b.Send(StatusCommand(kStatusAvailable));
+    ASSERT_TRUE(a.WaitForContacts([](const std::string& list) {
+      auto entry = ContactEntry(list, "B");
+      return entry && JsonInt(*entry, "status") == kStatusAvailable;
+    }));
+    size_t mark = a.Mark();
+    a.Send("send B doszło");
+    ASSERT_TRUE(a.WaitFor(sendResult("1"), mark));
+    mark = a.Mark();
+    a.Send("send NIKT nie doszło");
+    ASSERT_TRUE(a.WaitFor(sendResult("0"), mark));
+    a.Stop();
+  }
+  HostProcess& again = StartHost("A", profile);
+  const size_t mark = again.Mark();
+  again.Send("history");
+  auto history = again.WaitFor(IsEvent("history"), mark);
+  ASSERT_TRUE(history.has_value());
+  auto deliveryOf = [&](const std::string& body) -> std::string {
+    const size_t at = history->find("\"body\":\"" + body + "\"");
+    if (at == std::string::npos) return "missing";
+    const size_t next = history->find("{\"number\"", at);
+    const std::string entry = history->substr(at, next == std::string::npos ? next : next - at);
+    return JsonField(entry, "delivery").value_or("none");
+  };
+  EXPECT_EQ(deliveryOf("przed zmianą"), "none") << *history;
+  EXPECT_EQ(deliveryOf("doszło"), "sent") << *history;
+  EXPECT_EQ(deliveryOf("nie doszło"), "failed") << *history;
+}
+
 }  // namespace
 }  // namespace vask::multi
 

@@ -508,3 +508,120 @@ test("a message box of the plug-in shows as a dialog", async () => {
   await pageB.click('#status-menu li[data-action="15101"]');
   await pageB.locator("#status-button-text", { hasText: "Dostępny" }).waitFor({ timeout: kWait });
 });
+
+// ---- unread messages, refusals, marks, everybody, idleness ---------------------
+
+const title = (page) => page.title();
+
+test("unread messages count in the title, and a chat opens at its newest", async () => {
+  // Everything read so far: each chat shown once, then the settings.
+  for (const key of ["chat:ALICE", "chat:CEZARY"]) await pageB.click(`.tab[data-key="${key}"]`);
+  await pageB.click("#open-settings");
+  assert.equal(await title(pageB), "Vask: BOB (Dostępny)");
+  const chat = chatOf(pageB, "ALICE");
+  const arrived = (text) =>
+    chat.locator(".message.theirs .body", { hasText: text }).waitFor({ state: "attached", timeout: kWait });
+  // Each message goes on a sending thread of its own: they may arrive in
+  // any order.
+  for (let i = 1; i <= 3; ++i) alice.type(`send BOB Nieprzeczytana ${i}`);
+  for (let i = 1; i <= 3; ++i) await arrived(`Nieprzeczytana ${i}`);
+  assert.equal(await until(() => title(pageB), "(3) Vask: BOB (Dostępny)"), "(3) Vask: BOB (Dostępny)");
+  await shot(pageB, "tytul-z-licznikiem");
+
+  // Enough more, while the chat is out of sight, to fill it past its height.
+  for (let i = 1; i <= 25; ++i) alice.type(`send BOB Długa rozmowa, wiersz ${i} z 25`);
+  for (let i = 1; i <= 25; ++i) await arrived(`wiersz ${i} z 25`);
+  await contactRow(pageB, "ALICE").click();
+  const list = chat.locator(".messages");
+  const [top, height, full] = await list.evaluate((l) => [l.scrollTop, l.clientHeight, l.scrollHeight]);
+  assert.ok(full > height + 100, `the chat overflows (${full} > ${height})`);
+  assert.ok(top + height >= full - 2, `scrolled to the newest: ${top} + ${height} of ${full}`);
+  assert.equal(await title(pageB), "Vask: BOB (Dostępny)");
+  await shot(pageB, "rozmowa-na-dole");
+});
+
+test("a text the network cannot carry stays in the box with the reason", async () => {
+  await contactRow(pageA, "BOB").click();
+  const area = chatOf(pageA, "BOB").locator("textarea");
+  const refusal = chatOf(pageA, "BOB").locator(".compose-error");
+  const from = alice.events.length;
+  await area.fill("Hej 😀 co słychać?");
+  await area.press("Enter");
+  await refusal.waitFor({ state: "visible", timeout: kWait });
+  assert.match(await refusal.textContent(), /^Nie wysłano: znaku „😀” nie da się przesłać/);
+  assert.equal(await area.inputValue(), "Hej 😀 co słychać?");
+  await shot(pageA, "tekst-odrzucony");
+  // Mended, it goes, and the box empties.
+  await area.fill("Hej :-) co słychać?");
+  assert.equal(await refusal.isHidden(), true);
+  await area.press("Enter");
+  await chatOf(pageA, "BOB").locator(".message.mine .body", { hasText: "Hej :-) co słychać?" }).waitFor({ timeout: kWait });
+  assert.equal(await until(() => area.inputValue(), ""), "");
+  const sent = alice.events.slice(from).filter((e) => e.event === "sending").map((e) => e.body);
+  assert.deepEqual(sent, ["Hej :-) co słychać?"]);
+});
+
+test("sent marks and explained failures come back after a reload", async () => {
+  alice.type("add NIKT");
+  await contactRow(pageA, "NIKT").waitFor({ timeout: kWait });
+  const from = alice.events.length;
+  alice.type("send NIKT Jest tam kto?");
+  await alice.waitFor((e) => e.event === "send-result" && e.sent === 0, "a failed send", from);
+  await alice.waitFor((e) => e.event === "message" && /\[53\]$/.test(e.body), "the notice [53]", from);
+  await pageA.reload();
+  await contactRow(pageA, "NIKT").click();
+  const nikt = chatOf(pageA, "NIKT");
+  const failed = nikt.locator(".message.mine", { hasText: "Jest tam kto?" });
+  await failed.locator(".mark.failed").waitFor({ timeout: kWait });
+  const notice = nikt.locator(".notice .body").last();
+  assert.match(await notice.textContent(), /^Wiadomość nie doszła: nie ma takiego komputera w sieci.* \[53\]$/);
+  await shot(pageA, "historia-niedostarczona");
+  await contactRow(pageA, "BOB").click();
+  const mended = chatOf(pageA, "BOB").locator(".message.mine", { hasText: "Hej :-) co słychać?" });
+  await mended.locator(".mark.sent").waitFor({ timeout: kWait });
+  assert.equal(await mended.locator(".mark").textContent(), "✓");
+  await shot(pageA, "historia-ze-znacznikami");
+});
+
+test("a message to everybody reaches the others and does not come back", async () => {
+  await pageA.click("#open-everybody");
+  const everybody = chatOf(pageA, "*");
+  assert.equal(await pageA.locator('.tab[data-key="chat:*"] .tab-title').textContent(), "Wszyscy");
+  assert.match(await everybody.locator(".everybody-note").textContent(), /każdy komputer grupy roboczej/);
+  const text = "Do wszystkich: kawa w kuchni";
+  const from = alice.events.length;
+  await everybody.locator("textarea").fill(text);
+  await everybody.locator("textarea").press("Enter");
+  await everybody.locator(".message.mine .mark.sent").waitFor({ timeout: kWait });
+  await chatOf(pageB, "ALICE").locator(".message.theirs .body", { hasText: text }).waitFor({ state: "attached", timeout: kWait });
+  // BOB answers after it: ALICE's slot held her own copy before his answer.
+  bob.type("send ALICE Już idę");
+  await chatOf(pageA, "BOB").locator(".message.theirs .body", { hasText: "Już idę" }).waitFor({ state: "attached", timeout: kWait });
+  assert.equal(await pageA.locator(".message.theirs", { hasText: text }).count(), 0);
+  assert.equal(await pageA.locator('.tab[data-key="chat:ALICE"]').count(), 0);
+  assert.equal(alice.events.slice(from).filter((e) => e.event === "message" && e.body === text).length, 0);
+  await shot(pageA, "do-wszystkich");
+});
+
+test("a page nobody moves on goes away by itself and comes back on a movement", async () => {
+  const web = await alice.waitFor((e) => e.event === "web", "web event");
+  const context = await browser.newContext({ viewport: { width: 1100, height: 680 } });
+  const page = await context.newPage();
+  // The page's clock is the test's: its ten minutes pass at once.
+  await page.clock.install();
+  await page.goto(web.url);
+  await page.locator("#me-computer", { hasText: "ALICE" }).waitFor({ timeout: kWait });
+  await page.locator("#status-button-text", { hasText: "Dostępny" }).waitFor({ timeout: kWait });
+  const from = alice.events.length;
+  await page.clock.fastForward("10:05");
+  const away = await alice.waitFor((e) => e.event === "own-status" && e.ownStatus === 68, "auto-away", from);
+  assert.equal(away.status, 68);
+  await page.locator("#status-button-text", { hasText: "Nieobecny" }).waitFor({ timeout: kWait });
+  await shot(page, "nieobecny");
+  const back = alice.events.length;
+  await page.mouse.move(200, 200);
+  await page.mouse.move(300, 250);
+  await alice.waitFor((e) => e.event === "own-status" && e.ownStatus === 64, "back from auto-away", back);
+  await page.locator("#status-button-text", { hasText: "Dostępny" }).waitFor({ timeout: kWait });
+  await context.close();
+});

@@ -383,5 +383,30 @@ TEST(WebCommandLineTest, EachCommandBecomesOneLineAndNoFieldAddsAWord) {
   EXPECT_EQ(line(R"(["add","BOB"])"), "refused: żądanie ma być obiektem JSON");
 }
 
+// A text the network cannot carry is refused while the page still holds it
+// (the request fails with the reason, so the page keeps the text), never
+// taken and then dropped by the host; Polish letters pass.
+TEST(WebCommandLineTest, ATextWindows1250CannotHoldIsRefusedWithThePolishReason) {
+  auto line = [](const std::string& json) {
+    std::string out, error;
+    if (!WebCommandLine(nlohmann::json::parse(json), &out, &error)) return "refused: " + error;
+    return out;
+  };
+  const std::string emoji = line(R"({"command":"send","to":"BOB","text":"Hej 😀 tu"})");
+  EXPECT_EQ(emoji.rfind("refused: Nie wysłano: znaku „😀” nie da się przesłać", 0), 0u) << emoji;
+  EXPECT_NE(emoji.find("Usuń go albo zastąp"), std::string::npos) << emoji;
+  for (const char* json :
+       {R"({"command":"status","status":64,"text":"☕ kawa"})",
+        R"({"command":"add","computer":"Ω"})", R"({"command":"chat","text":"/vask 😀"})",
+        R"({"command":"search","column6":"✓"})"}) {
+    EXPECT_EQ(line(json).rfind("refused: Nie wysłano: znaku", 0), 0u) << json;
+  }
+  EXPECT_EQ(line(R"({"command":"send","to":"ŻÓŁW","text":"Zażółć gęślą jaźń – „tak” €"})"),
+            "send ŻÓŁW Zażółć gęślą jaźń – „tak” €");
+  // The page's idleness reaches the plug-in as the terminal's does.
+  EXPECT_EQ(line(R"({"command":"away"})"), "away");
+  EXPECT_EQ(line(R"({"command":"back"})"), "back");
+}
+
 }  // namespace
 }  // namespace vask::host

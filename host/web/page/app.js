@@ -4,11 +4,14 @@
 // this one hands the events to them and opens the connection.
 
 import {
+  chatShown,
   initChats,
+  kEverybody,
   onHistory,
   onMessage,
   onSendResult,
   onSending,
+  openChat,
   updateChatHeader,
 } from "./chat.js";
 import { connect, onEvent, send } from "./connection.js";
@@ -23,6 +26,7 @@ import {
 import { iconUrl, setIcons, setImage, setMenu, statusIconUrl } from "./declared.js";
 import { openDetails, renderDetails } from "./details.js";
 import { kIconPlugin, kResourcePlugin, kStatusOffline } from "./host_ids.js";
+import { ownStatusSeen, watchIdleness } from "./idle.js";
 import { onOwnDetails, ownView, renderOwn } from "./own.js";
 import {
   onFound,
@@ -58,6 +62,7 @@ $("open-ignored").addEventListener("click", () => {
   renderIgnored();
 });
 $("open-own").addEventListener("click", () => showOrAdd("own", "Moje dane", ownView));
+$("open-everybody").addEventListener("click", () => openChat(kEverybody));
 
 // ---- notifications -------------------------------------------------------------
 
@@ -74,6 +79,7 @@ $("notifications").addEventListener("click", () =>
 const handlers = {
   started(e) {
     state.computer = e.computer;
+    state.awayAfter = e.awayAfter ?? 0;
     renderOwn();
   },
   contacts(e) {
@@ -81,6 +87,7 @@ const handlers = {
     state.ownText = e.ownText || "";
     state.contacts.clear();
     for (const c of e.contacts || []) contactFromList(c);
+    ownStatusSeen();
     renderOwn();
     renderContacts();
   },
@@ -103,6 +110,7 @@ const handlers = {
   "own-status"(e) {
     state.ownStatus = e.ownStatus;
     state.ownText = e.ownText || "";
+    ownStatusSeen();
     renderOwn();
   },
   icons(e) {
@@ -187,10 +195,13 @@ onEvent((e) => {
 initChats({
   addChatTab(chat) {
     const c = state.contacts.get(chat.computer);
-    addTab(`chat:${chat.computer}`, chat.computer, chat.view, {
+    const everybody = chat.computer === kEverybody;
+    addTab(`chat:${chat.computer}`, everybody ? "Wszyscy" : chat.computer, chat.view, {
       icon: statusIconUrl(c ? c.status : kStatusOffline),
+      onShow: () => chatShown(chat.computer),
     });
-    if (c) updateChatHeader(c.computer, statusIconUrl(c.status), describe(c));
+    if (everybody) updateChatHeader(chat.computer, "", "każdy komputer grupy roboczej z Vaskiem");
+    else if (c) updateChatHeader(c.computer, statusIconUrl(c.status), describe(c));
     else updateChatHeader(chat.computer, statusIconUrl(kStatusOffline), "nie ma na liście kontaktów");
   },
   showTab(key) {
@@ -233,3 +244,4 @@ connect({
   },
 });
 offerNotifications();
+watchIdleness();

@@ -2,7 +2,7 @@
 // their sent marks, and the plug-in's notices (delivery failures, WinPopup
 // notes) drawn apart from the words of the people.
 
-import { send } from "./connection.js";
+import { send, sendChecked } from "./connection.js";
 import { iconUrl } from "./declared.js";
 import { kMessageTypeChat, kResourceMessage, kStatusDnd } from "./host_ids.js";
 import { state } from "./state.js";
@@ -13,6 +13,10 @@ let hooks = null;
 export function initChats(h) {
   hooks = h;
 }
+
+// The recipient that means every computer of the workgroup: its chat holds
+// the messages to everybody.
+export const kEverybody = "*";
 
 export function chatFor(computer) {
   return chats.get(computer.toUpperCase());
@@ -28,22 +32,6 @@ function day(seconds) {
   return date.toLocaleDateString("pl-PL", { day: "numeric", month: "long", year: "numeric" });
 }
 
-// What a Windows code at the end of a delivery notice ("... [53]") means.
-function failureReason(body) {
-  const m = /\[(\d+)\]\s*$/.exec(body);
-  if (!m) return "";
-  switch (Number(m[1])) {
-    case 2:
-      return "na tym komputerze nie działa odbiorca";
-    case 53:
-      return "nie ma takiego komputera w sieci";
-    case 3025:
-      return "odbiorca ma wyłączone zdalne sloty pocztowe";
-    default:
-      return `kod błędu Windows ${m[1]}`;
-  }
-}
-
 // Opens (or finds) the chat with `computer`; its history is asked for once.
 export function openChat(computer) {
   const key = computer.toUpperCase();
@@ -57,10 +45,12 @@ export function openChat(computer) {
       list: view.querySelector(".messages"),
       lastDay: "",
       historyAsked: false,
+      scrollPending: false, // drawn into while hidden: scrolled down when shown
     };
     chats.set(key, chat);
     const form = view.querySelector(".compose");
     const area = form.querySelector("textarea");
+    const refusal = form.querySelector(".compose-error");
     form.addEventListener("submit", (e) => {
       e.preventDefault();
       const text = area.value;
@@ -70,9 +60,15 @@ export function openChat(computer) {
       const request = text.startsWith("/") && !text.includes("\n")
         ? { command: "chat", text }
         : { command: "send", to: key, text };
-      send(request).then((ok) => {
-        if (ok) area.value = "";
+      // A text the host refuses stays to be mended, with the reason beside.
+      sendChecked(request).then(({ ok, error }) => {
+        refusal.textContent = ok ? "" : error;
+        refusal.hidden = ok;
+        if (ok && area.value === text) area.value = "";
       });
+    });
+    area.addEventListener("input", () => {
+      refusal.hidden = true;
     });
     area.addEventListener("keydown", (e) => {
       if (e.key === "Enter" && !e.shiftKey && !e.isComposing) {
@@ -80,7 +76,10 @@ export function openChat(computer) {
         form.requestSubmit();
       }
     });
-    view.querySelector(".details-button").addEventListener("click", () => hooks.details(key));
+    const details = view.querySelector(".details-button");
+    details.hidden = key === kEverybody;
+    details.addEventListener("click", () => hooks.details(key));
+    view.querySelector(".everybody-note").hidden = key !== kEverybody;
     hooks.addChatTab(chat);
   }
   if (!chat.historyAsked) {
@@ -103,15 +102,44 @@ function dayMark(chat, seconds) {
   chat.list.append(li);
 }
 
+// The newest message in sight; a hidden chat cannot scroll, so it is
+// scrolled when its tab is shown.
 function scrollDown(chat) {
+  if (chat.view.hidden || !chat.view.isConnected) {
+    chat.scrollPending = true;
+    return;
+  }
   chat.list.scrollTop = chat.list.scrollHeight;
 }
 
+// Its tab was shown.
+export function chatShown(computer) {
+  const chat = chats.get(computer.toUpperCase());
+  if (!chat || !chat.scrollPending) return;
+  chat.scrollPending = false;
+  chat.list.scrollTop = chat.list.scrollHeight;
+}
+
+// A sent message's mark: what became of it, as the host told or kept it.
+function setMark(mark, delivery) {
+  const kMarks = {
+    waiting: ["pending", "…", "wysyłanie…"],
+    sent: ["sent", "✓", "wysłano"],
+    failed: ["failed", "✗", "nie wysłano"],
+  };
+  const [kind, text, title] = kMarks[delivery] || kMarks.waiting;
+  mark.className = `mark ${kind}`;
+  mark.textContent = text;
+  mark.title = title;
+  mark.closest(".message")?.classList.toggle("failed", delivery === "failed");
+}
+
 // A person's words: theirs on the left, mine on the right.
-function bubble(chat, { mine, from, body, time, messageId }) {
+function bubble(chat, { mine, from, body, time, messageId, delivery }) {
   dayMark(chat, time);
   const li = document.createElement("li");
   li.className = mine ? "message mine" : "message theirs";
+  li.dataset.body = body;
   if (messageId !== undefined) li.dataset.messageId = messageId;
   const who = document.createElement("div");
   who.className = "who";
@@ -124,37 +152,30 @@ function bubble(chat, { mine, from, body, time, messageId }) {
   const at = document.createElement("time");
   at.textContent = clock(time);
   meta.append(at);
-  if (mine && messageId !== undefined) {
-    const mark = document.createElement("span");
-    mark.className = "mark pending";
-    mark.title = "wysyłanie…";
-    mark.textContent = "…";
-    meta.append(mark);
-  }
   li.append(who, text, meta);
+  if (mine && (messageId !== undefined || delivery)) {
+    const mark = document.createElement("span");
+    meta.append(mark);
+    setMark(mark, delivery || "waiting");
+  }
   chat.list.append(li);
   scrollDown(chat);
   return li;
 }
 
 // The plug-in's notice: a strip across the chat, not a bubble.
-function notice(chat, { from, body, time }) {
+function notice(chat, { from, body, explained, time }) {
   dayMark(chat, time);
   const li = document.createElement("li");
   li.className = "notice";
+  li.dataset.body = body;
   const icon = document.createElement("span");
   icon.className = "notice-icon";
   icon.textContent = "!";
   const text = document.createElement("div");
   text.className = "body";
-  text.textContent = body;
-  const reason = failureReason(body);
-  if (reason) {
-    const why = document.createElement("div");
-    why.className = "reason";
-    why.textContent = reason;
-    text.append(why);
-  }
+  // A failed delivery's code comes explained by the host.
+  text.textContent = explained || body;
   const meta = document.createElement("time");
   meta.className = "meta";
   meta.textContent = `${clock(time)} · powiadomienie${from ? " · " + from : ""}`;
@@ -192,7 +213,7 @@ export function onMessage(e) {
   }
   const time = e.time > 0 ? e.time : Math.floor(Date.now() / 1000);
   if (isChat) bubble(chat, { mine: false, from, body: e.body, time });
-  else notice(chat, { from, body: e.body, time });
+  else notice(chat, { from, body: e.body, explained: e.explained, time });
   const seen = !document.hidden && hooks.activeTab() === `chat:${key}`;
   if (!seen) hooks.unread(key);
   // "Do not disturb": the message waits in its tab, unannounced.
@@ -215,18 +236,7 @@ export function onSendResult(e) {
   for (const chat of chats.values()) {
     const li = chat.list.querySelector(`.message.mine[data-message-id="${e.messageId}"]`);
     if (!li) continue;
-    const mark = li.querySelector(".mark");
-    mark.classList.remove("pending");
-    if (e.sent) {
-      mark.className = "mark sent";
-      mark.textContent = "✓";
-      mark.title = "wysłano";
-    } else {
-      mark.className = "mark failed";
-      mark.textContent = "✗";
-      mark.title = "nie wysłano";
-      li.classList.add("failed");
-    }
+    setMark(li.querySelector(".mark"), e.sent ? "sent" : "failed");
     return;
   }
 }
@@ -250,7 +260,7 @@ export function onHistory(e, nameOfContact) {
     for (const li of live) {
       if (li.classList.contains("day")) continue;
       const mine = li.classList.contains("mine");
-      const body = li.querySelector(".body").firstChild?.textContent ?? "";
+      const body = li.dataset.body ?? "";
       for (let i = older.length - 1; i >= 0; --i) {
         if (older[i].body === body && !older[i].from === mine) {
           older.splice(i, 1);
@@ -262,9 +272,9 @@ export function onHistory(e, nameOfContact) {
     chat.lastDay = "";
     for (const m of older) {
       if (m.type === kMessageTypeChat) {
-        bubble(chat, { mine: !m.from, from: m.from, body: m.body, time: m.time });
+        bubble(chat, { mine: !m.from, from: m.from, body: m.body, time: m.time, delivery: m.delivery });
       } else {
-        notice(chat, { from: m.from, body: m.body, time: m.time });
+        notice(chat, { from: m.from, body: m.body, explained: m.explained, time: m.time });
       }
     }
     if (older.length) {
@@ -290,7 +300,8 @@ export function updateChatHeader(computer, statusUrl, line) {
   if (!chat) return;
   const img = chat.view.querySelector(".chat-header .status-icon");
   if (statusUrl) img.src = statusUrl;
-  chat.view.querySelector(".chat-header .computer").textContent = chat.computer;
+  chat.view.querySelector(".chat-header .computer").textContent =
+    chat.computer === kEverybody ? "Wszyscy" : chat.computer;
   chat.view.querySelector(".chat-header .status-line").textContent = line;
 }
 

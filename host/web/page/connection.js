@@ -13,12 +13,24 @@ let queue = Promise.resolve();
 // Sends one command ({command: "send", to: "BOB", text: "..."}); true once
 // the host took it. A refusal is shown through the error handler.
 export function send(command) {
-  const sent = queue.then(() => post(command));
+  const sent = queue.then(() => post(command, true).then((result) => result.ok));
   queue = sent;
   return sent;
 }
 
-async function post(command) {
+// Sends one command as send does, answering {ok, error}: the host's reason
+// for a refusal is the caller's to show (next to what was refused).
+export function sendChecked(command) {
+  const sent = queue.then(() => post(command, false));
+  queue = sent.then((result) => result.ok);
+  return sent;
+}
+
+async function post(command, tell) {
+  const refused = (reason) => {
+    if (tell) onErrorText(reason);
+    return { ok: false, error: reason };
+  };
   try {
     const response = await fetch("/api/command", {
       method: "POST",
@@ -33,13 +45,11 @@ async function post(command) {
       } catch {
         // not JSON: keep the status
       }
-      onErrorText(reason);
-      return false;
+      return refused(reason);
     }
-    return true;
+    return { ok: true, error: "" };
   } catch (error) {
-    onErrorText("vask-host nie odpowiada");
-    return false;
+    return refused("vask-host nie odpowiada");
   }
 }
 

@@ -43,7 +43,7 @@ export function renderDetails(computer, window) {
     const dd = document.createElement("dd");
     dd.dataset.column = column;
     dd.textContent = window[column] || "—";
-    if (column === kColumnNet && window[column] === String(NET_LAN)) dd.textContent = `LAN (${NET_LAN})`;
+    if (column === kColumnNet && window[column] === String(NET_LAN)) dd.textContent = "LAN";
     list.append(dt, dd);
   }
   dialog.querySelector(".declared-actions").replaceChildren(...actionButtons(state.actions, "contact", computer));

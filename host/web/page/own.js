@@ -5,7 +5,7 @@ import { send } from "./connection.js";
 import { actionButtons, renderMenu, setImage, statusIconUrl, statusName } from "./declared.js";
 import { kBirthYearShift, kColumnBirth } from "./host_ids.js";
 import { $, fillHostNumbers, state } from "./state.js";
-import { tabs } from "./tabs.js";
+import { renderTitle, tabs } from "./tabs.js";
 import { toast } from "./toasts.js";
 
 export function renderOwn() {
@@ -17,7 +17,8 @@ export function renderOwn() {
   $("status-button-text").textContent = name;
   if (document.activeElement !== $("description")) $("description").value = state.ownText;
   renderMenu($("status-menu"), state.ownStatus, closeMenu);
-  document.title = `Vask: ${state.computer} (${name})`;
+  state.title = `Vask: ${state.computer} (${name})`;
+  renderTitle();
 }
 
 function closeMenu() {

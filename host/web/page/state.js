@@ -28,4 +28,6 @@ export const state = {
   page: null,
   unread: new Map(), // computer -> count
   detailsFor: "", // the computer whose details window this page opened
+  awayAfter: 0, // seconds without a movement on the page before auto-away (0: never)
+  title: "Vask", // the page's title without its unread count
 };

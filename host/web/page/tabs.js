@@ -12,7 +12,8 @@ export function activeTab() {
   return active;
 }
 
-export function addTab(key, title, view, { icon = "", closable = true } = {}) {
+// `onShow` runs each time the tab is shown.
+export function addTab(key, title, view, { icon = "", closable = true, onShow = null } = {}) {
   if (tabs.has(key)) return tabs.get(key);
   const button = document.createElement("div");
   button.className = "tab";
@@ -44,7 +45,7 @@ export function addTab(key, title, view, { icon = "", closable = true } = {}) {
   $("tabs").append(button);
   view.hidden = true;
   $("views").append(view);
-  const tab = { button, view, img, badge };
+  const tab = { button, view, img, badge, onShow };
   tabs.set(key, tab);
   return tab;
 }
@@ -58,6 +59,7 @@ export function showTab(key) {
     tab.button.setAttribute("aria-selected", k === key ? "true" : "false");
     tab.view.hidden = k !== key;
   }
+  tabs.get(key).onShow?.();
   if (key.startsWith("chat:")) {
     const computer = key.slice(5);
     state.unread.delete(computer);
@@ -95,6 +97,13 @@ export function showOrAdd(key, title, makeView, options) {
   return tab;
 }
 
+// The page's title with the count of unread messages in front, "(3) Vask".
+export function renderTitle() {
+  let unread = 0;
+  for (const count of state.unread.values()) unread += count;
+  document.title = unread ? `(${unread}) ${state.title}` : state.title;
+}
+
 export function renderUnread(computer) {
   const count = state.unread.get(computer) || 0;
   const li = document.querySelector(`#contacts li[data-computer="${CSS.escape(computer)}"] .badge`);
@@ -107,4 +116,5 @@ export function renderUnread(computer) {
     tab.badge.textContent = count;
     tab.badge.hidden = !count;
   }
+  renderTitle();
 }
