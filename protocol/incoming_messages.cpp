@@ -69,7 +69,17 @@ Rejection HandleMessage(const DatagramFields& fields, int row, bool& messageDeli
     DeliverIncoming(sender, fields[5], time);
   }
   // The number goes back exactly as it came: the sender parses it itself.
-  Engine().SendPacket(sender, "MESSAGEACK", fields[4]);
+  // A lost answer leaves the sender telling its user that a message shown
+  // here was likely lost, and a copy it sends again is dropped here as its
+  // last number: so the answer goes twice, the same datagram right behind
+  // itself while nothing else went to the sender. The sender drops the
+  // second by its last-number rule when the first arrived.
+  LanEngine& engine = Engine();
+  MessageCopy answer;
+  if (engine.SendPacket(sender, "MESSAGEACK", fields[4], &answer) &&
+      GetIntSetting(kSettingResend) != 0) {
+    engine.WriteAgain(answer);
+  }
   if (!repeated) messageDelivered = true;
   return kAccepted;
 }
