@@ -20,7 +20,7 @@ TEST(ReceiverLog, OnlyALaterDatagramToTheSameComputerOrToAllMakesOneStale) {
   ReceiverLog log;
   Written(log, "B", 1);
   EXPECT_TRUE(log.IsLast("B", Mark(1)));
-  EXPECT_TRUE(log.IsLast("b", Mark(1)));  // the same computer
+  EXPECT_TRUE(log.IsLast("b", Mark(1)));   // the same computer
   EXPECT_FALSE(log.IsLast("C", Mark(1)));  // never written to
 
   Written(log, "C", 2);  // to another computer: B's last is still 1
