@@ -59,9 +59,9 @@ bool ReceiverLog::IsLast(const std::string& target, const SendMark& mark) const 
 }
 
 bool SameComputer(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return FoldCase(x) == FoldCase(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return FoldCase(x) == FoldCase(y);
+         });
 }
 
 }  // namespace vask
