@@ -1,6 +1,7 @@
 #include "protocol/outgoing_messages.h"
 
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "base/clock.h"
@@ -45,26 +46,6 @@ std::vector<std::string> Parts(const std::string& text, size_t room) {
   return SplitText(text, room);
 }
 
-// When exactly one datagram was written between the two marks, it was
-// this message's, under the number the mark after it holds: the engine
-// keeps its bytes to write them again. When other threads wrote meanwhile,
-// the number is not known for sure and the message is not sent again.
-void KeepForSendingAgain(int32_t number, const SendMark& before, const std::string& target,
-                         const std::string& body) {
-  LanEngine& engine = Engine();
-  const SendMark after = engine.CurrentSendMark();
-  const uint32_t step =
-      static_cast<uint32_t>(after.sequence) - static_cast<uint32_t>(before.sequence);
-  if (after.start != before.start || step != 1) return;
-  // The sender's name as the send operation writes it.
-  char sender[16] = {};
-  DWORD size = sizeof sender;
-  GetComputerNameA(sender, &size);
-  sender[sizeof sender - 1] = '\0';
-  engine.KeepDatagram(number, after,
-                      BuildDatagram(after.sequence, sender, target, kCommandMessage, body));
-}
-
 // A long message goes as several "MESSAGE" datagrams, each within what one
 // write between computers carries, so that it arrives (in parts) rather than
 // not at all; a copy that knows nothing of parts shows each as a message.
@@ -92,10 +73,12 @@ int32_t SendByLan(const std::string& target, const std::string& text) {
     body += time;
     // A failed send leaves the entry pending: it expires as likely lost,
     // which is what the user would see had the datagram been lost on the way.
-    const SendMark before = engine.CurrentSendMark();
-    if (engine.SendPacket(target, kCommandMessage, body)) {
+    MessageCopy written;
+    if (engine.SendPacket(target, kCommandMessage, body, &written)) {
       last = number;
-      if (resend) KeepForSendingAgain(number, before, target, body);
+      // The engine writes it again only while it is the last datagram that
+      // went to the receiver.
+      if (resend) engine.KeepDatagram(number, std::move(written));
     } else if (failure == ERROR_SUCCESS) {
       failure = GetLastError();
       if (failure == ERROR_SUCCESS) failure = ERROR_GEN_FAILURE;
@@ -233,8 +216,9 @@ void HandleMessageAck(const DatagramFields& fields) {
   }
   const int32_t number = AtoiField(fields[4]);
   // A repeated answer (the network's copy, or the answer to a message we
-  // sent again) settles nothing new and tells nothing.
-  if (Engine().TakeAcknowledged(number) == AckOutcome::kLate && NoticesWanted()) {
+  // sent again) settles nothing new and tells nothing. Only the computer
+  // the message went to settles it.
+  if (Engine().TakeAcknowledged(number, fields[1]) == AckOutcome::kLate && NoticesWanted()) {
     QueueNotice(fields[1], kLateDelivery);
   }
 }
@@ -255,8 +239,9 @@ void ExpirePendingMessages(int64_t now) {
 void SendUnacknowledgedAgain(int64_t now) {
   LanEngine& engine = Engine();
   for (const MessageCopy& copy : engine.TakeCopiesDue(now, kResendSeconds, kResendCopies)) {
-    // A copy that cannot be written is one chance fewer; the expiry still
-    // tells the user if no answer comes.
+    // A copy that cannot be written, or may not be (something else went to
+    // that computer since), is one chance fewer; the expiry still tells the
+    // user if no answer comes.
     engine.WriteAgain(copy);
   }
 }

@@ -22,8 +22,8 @@ void HandleMessageAck(const DatagramFields& fields);
 // Reports and removes every entry older than 10 s; `now` in Unix seconds.
 void ExpirePendingMessages(int64_t now);
 // Writes again, as they were, the messages still unanswered a few seconds
-// after they went, when nothing else was written since (the worker, once per
-// pass after the expiry); `now` in Unix seconds.
+// after they went, when nothing else was written to their receiver since
+// (the worker, once per pass after the expiry); `now` in Unix seconds.
 void SendUnacknowledgedAgain(int64_t now);
 // At the plug-in's start: the counters go on from the last process's, and
 // every message it left unanswered gets the likely-lost notice.

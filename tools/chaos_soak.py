@@ -2,12 +2,14 @@
 """The chaos soak's driver and tally, run by tools/chaos-soak.sh (as root,
 once the namespaces and the lossy hub are up).
 
-Three computers, each a vask-bridge and a scripted vask-host in a network
-namespace of its own, all contacts of each other, send each other numbered
-messages from a fixed-seed schedule while the run is disturbed: one host is
-stopped (SIGSTOP) for 5 s, one is killed (SIGKILL) and started again, one
-bridge is restarted. Afterwards every message is looked up in the hosts'
-event logs and counted in exactly one row of the table:
+Three computers, each a scripted vask-host (VASK_REAL_LAN=1, so it starts
+its own vask-bridge) in a network namespace of its own, all contacts of
+each other, send each other numbered messages from a fixed-seed schedule
+while the run is disturbed by the faults named in --faults: "stop" stops
+one host (SIGSTOP) for 5 s, "kill" kills one (SIGKILL) and starts it again
+5 s later, "bridge" kills one bridge (SIGKILL) for its host to start again.
+Afterwards every message is looked up in the hosts' event logs and counted
+in exactly one row of the table:
 
   once          shown exactly once, sender not told of a problem
   twice         shown more than once
@@ -15,6 +17,10 @@ event logs and counted in exactly one row of the table:
   silent        not shown, sender never told
   sender-died   not shown, sender killed before it could be told
   shown-told    shown once, but the sender was told it was likely lost
+
+and, apart from the rows, the "delivered after all" notices that no
+message can account for (false-late: more of them from a peer than the
+sender had messages to it that were shown and told as likely lost).
 
 The exit status is 1 when a row named by --gate is not zero.
 """
@@ -31,6 +37,8 @@ import time
 NAMES = ["ALPHA", "BRAVO", "CHARLIE"]
 SEND_MESSAGE = 30100
 ROWS = ["once", "twice", "told", "silent", "sender-died", "shown-told"]
+LATE_DELIVERY = "Wiadomość jednak została dostarczona :)"
+FAULTS = ["stop", "kill", "bridge"]
 # The plug-in reports an unanswered message after 10 s; then some slack.
 VERDICT_SECONDS = 15
 
@@ -43,7 +51,6 @@ class Host:
         os.makedirs(self.lan, mode=0o700, exist_ok=True)
         self.generation = 0
         self.process = None
-        self.bridge = None
         self.stopped = False
         self.killed_at = []  # times it was killed
         self.sends = {}  # events file -> [message key, in order of sending]
@@ -51,15 +58,23 @@ class Host:
     def events(self):
         return os.path.join(self.args.work, "events%d-%d.jsonl" % (self.index, self.generation))
 
-    def start_bridge(self):
-        log = open(os.path.join(self.args.work, "bridge%d.log" % self.index), "a")
-        self.bridge = subprocess.Popen(
-            ["ip", "netns", "exec", self.ns, self.args.build + "/vask-bridge", "--lan-dir",
-             self.lan, "--interface", "eth0"], stdout=log, stderr=subprocess.STDOUT)
+    def bridge_pid(self):
+        """The pid of the vask-bridge running in this host's namespace, or None."""
+        out = subprocess.run(["ip", "netns", "pids", self.ns], capture_output=True, text=True).stdout
+        for pid in out.split():
+            try:
+                with open("/proc/%s/comm" % pid) as f:
+                    if f.read().strip() == "vask-bridge":
+                        return int(pid)
+            except OSError:
+                pass
+        return None
 
-    def stop_bridge(self):
-        self.bridge.terminate()
-        self.bridge.wait(timeout=10)
+    def kill_bridge(self, sig):
+        pid = self.bridge_pid()
+        if pid is not None:
+            os.kill(pid, sig)
+        return pid
 
     def start(self):
         self.generation += 1
@@ -132,9 +147,6 @@ def run(args):
     rng = random.Random(args.seed)
     hosts = [Host(args, i) for i in range(3)]
     for h in hosts:
-        h.start_bridge()
-    time.sleep(1)
-    for h in hosts:
         h.start()
     until = time.time() + 40
     while time.time() < until and not all(sees_all_present(h) for h in hosts):
@@ -146,11 +158,14 @@ def run(args):
     start = time.time()
     d = args.duration
     # The disturbances, at fixed points of the run.
-    plan = [
-        (0.25 * d, "stop", 1), (0.25 * d + 5, "cont", 1),
-        (0.45 * d, "kill", 2), (0.45 * d + 5, "restart", 2),
-        (0.70 * d, "bridge", 0),
-    ]
+    plan = []
+    if "stop" in args.faults:
+        plan += [(0.25 * d, "stop", 1), (0.25 * d + 5, "cont", 1)]
+    if "kill" in args.faults:
+        plan += [(0.45 * d, "kill", 2), (0.45 * d + 5, "restart", 2)]
+    if "bridge" in args.faults:
+        plan += [(0.70 * d, "bridge", 0)]
+    plan.sort()
     number = 0
     while time.time() - start < d:
         elapsed = time.time() - start
@@ -171,8 +186,8 @@ def run(args):
             elif what == "restart":
                 h.start()
             elif what == "bridge":
-                h.stop_bridge()
-                h.start_bridge()
+                if h.kill_bridge(signal.SIGKILL) is None:
+                    print("chaos-soak: no bridge ran beside %s" % h.name, flush=True)
         senders = [h for h in hosts if h.alive() and not h.stopped]
         if senders:
             sender = rng.choice(senders)
@@ -192,7 +207,8 @@ def run(args):
             h.process.wait(timeout=15)
         except subprocess.TimeoutExpired:
             h.process.kill()
-        h.stop_bridge()
+    for h in hosts:
+        h.kill_bridge(signal.SIGTERM)
     return tally(hosts, messages)
 
 
@@ -205,6 +221,8 @@ def stop_tree(host, sig):
 def tally(hosts, messages):
     shown = {text: 0 for text in messages}
     told = set()
+    late = {}  # (sender index, peer name) -> "delivered after all" notices
+    bridge = {"down": 0, "up": 0}
     for h in hosts:
         for path, sent in h.sends.items():
             events = read_events(path)
@@ -215,6 +233,8 @@ def tally(hosts, messages):
                 if results.get(answer.get("messageId")) in (0, False):
                     told.add(text)
             for e in events:
+                if e.get("event") == "message-box" and e.get("bridge") in bridge:
+                    bridge[e["bridge"]] += 1
                 if e.get("event") != "message":
                     continue
                 body = e.get("body", "")
@@ -224,6 +244,9 @@ def tally(hosts, messages):
                     start, end = body.find('"'), body.rfind('"')
                     if 0 <= start < end:
                         told.add(body[start + 1:end])
+                elif e.get("type") == 2 and body == LATE_DELIVERY:
+                    key = (h.index, e.get("from", ""))
+                    late[key] = late.get(key, 0) + 1
     rows = {row: [] for row in ROWS}
     for text, (sender, _target, sent_at) in messages.items():
         n = shown[text]
@@ -237,8 +260,20 @@ def tally(hosts, messages):
         else:
             row = "sender-died" if died else "silent"
         rows[row].append(text)
-    return rows
-
+    # A "delivered after all" is true for a message shown but told as
+    # likely lost; the notice names the peer, not the message.
+    owed = {}
+    for text in rows["shown-told"]:
+        sender, target, _ = messages[text]
+        key = (sender, NAMES[target])
+        owed[key] = owed.get(key, 0) + 1
+    extra = {
+        "false-late": sum(max(0, n - owed.get(key, 0)) for key, n in late.items()),
+        "late": sum(late.values()),
+        "bridge-down": bridge["down"],
+        "bridge-up": bridge["up"],
+    }
+    return rows, extra
 
 def main():
     parser = argparse.ArgumentParser()
@@ -249,14 +284,34 @@ def main():
     parser.add_argument("--interval", type=float, default=0.25)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--gate", default="twice,silent")
+    parser.add_argument("--faults", default="stop,kill,bridge",
+                        help="comma-separated, of: " + ", ".join(FAULTS) + " (empty: none)")
+    parser.add_argument("--label", default="all", help="the fault class, for the summary")
     args = parser.parse_args()
-    rows = run(args)
+    args.faults = [f for f in args.faults.split(",") if f]
+    unknown = [f for f in args.faults if f not in FAULTS]
+    if unknown:
+        parser.error("unknown faults: " + ", ".join(unknown))
+    rows, extra = run(args)
     total = sum(len(v) for v in rows.values())
-    print("chaos-soak: %d messages" % total)
+    print("chaos-soak: %d messages (%s, seed %d)" % (total, args.label, args.seed))
     for row in ROWS:
-        print("  %-12s %6d" % (row, len(rows[row])))
+        print("  %-12s %6d  %5.1f %%" % (row, len(rows[row]), 100.0 * len(rows[row]) / max(total, 1)))
+    print("  %-12s %6d  (of %d \"delivered after all\")" % ("false-late", extra["false-late"],
+                                                          extra["late"]))
+    if "bridge" in args.faults:
+        print("  bridge notices: %d gone, %d back" % (extra["bridge-down"], extra["bridge-up"]))
+    summary = {"label": args.label, "seed": args.seed, "duration": args.duration, "total": total}
+    summary.update({row: len(rows[row]) for row in ROWS})
+    summary.update(extra)
+    with open(os.path.join(args.work, "summary.json"), "w") as f:
+        json.dump(summary, f)
     gated = [g for g in args.gate.split(",") if g]
     bad = [g for g in gated if rows.get(g)]
+    # A killed bridge must be told of, and its return too.
+    if gated and "bridge" in args.faults and not (extra["bridge-down"] and extra["bridge-up"]):
+        print("chaos-soak: the host whose bridge was killed did not tell of it and its return")
+        bad.append("bridge notices")
     for g in bad:
         print("chaos-soak: %s: %s" % (g, ", ".join(rows[g][:10]) + (" ..." if len(rows[g]) > 10 else "")))
     with open(os.path.join(args.work, "tally.json"), "w") as f:

@@ -9,6 +9,7 @@
 #include "base/section_guard.h"
 #include "transport/datagram.h"
 #include "transport/pending_store.h"
+#include "transport/receiver_log.h"
 
 namespace vask {
 
@@ -206,7 +207,7 @@ bool LanEngine::ReplaceRunningStatus(int32_t expected, int32_t desired) {
 }
 
 bool LanEngine::SendPacket(const std::string& target, const std::string& command,
-                           const std::string& body) {
+                           const std::string& body, MessageCopy* written) {
   // The subscribers read the texts in the host runtime's string layout.
   const RuntimeString targetObject = RuntimeStringOver(target);
   const RuntimeString commandObject = RuntimeStringOver(command);
@@ -236,19 +237,32 @@ bool LanEngine::SendPacket(const std::string& target, const std::string& command
     NoteSendFailure(GetLastError());
     return false;
   }
-  // One indivisible step: every sending thread shares the counter.
-  const int32_t number = sequence_.fetch_add(1) + 1;
   char sender[16] = {};
   DWORD size = sizeof sender;
   GetComputerNameA(sender, &size);
   sender[sizeof sender - 1] = '\0';
-  const std::string datagram = BuildDatagram(number, sender, target, command, body);
-  DWORD written = 0;
-  if (!client.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &written)) {
-    NoteSendFailure(GetLastError());
+  // The number and the note of where it goes are one step, so that the log
+  // holds a receiver's numbers in the order they were taken.
+  SendMark mark;
+  {
+    Guard guard(sendLock_);
+    mark = SendMark{starts_.load(), sequence_.fetch_add(1) + 1};
+    receivers_.Begin(target, mark);
   }
+  std::string datagram = BuildDatagram(mark.sequence, sender, target, command, body);
+  DWORD bytes = 0;
+  const bool wrote = client.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &bytes);
+  const DWORD error = GetLastError();
   client.Close();
-  return written != 0;
+  {
+    Guard guard(sendLock_);
+    receivers_.End(target);
+  }
+  if (!wrote) NoteSendFailure(error);
+  SetLastError(error);
+  if (bytes == 0) return false;
+  if (written != nullptr) *written = MessageCopy{target, std::move(datagram), mark};
+  return true;
 }
 
 void LanEngine::NoteSendFailure(DWORD error) {
@@ -326,25 +340,30 @@ namespace {
 
 // Keeps a table of settled numbers within `limit`: numbers only grow, so
 // the smallest is the oldest.
-void Remember(std::map<int32_t, bool>& settled, int32_t number, bool expired, size_t limit) {
-  settled[number] = expired;
+template <typename Settled>
+void Remember(std::map<int32_t, Settled>& settled, int32_t number, Settled entry, size_t limit) {
+  settled[number] = std::move(entry);
   while (settled.size() > limit) settled.erase(settled.begin());
 }
 
 }  // namespace
 
-AckOutcome LanEngine::TakeAcknowledged(int32_t number) {
+AckOutcome LanEngine::TakeAcknowledged(int32_t number, const std::string& from) {
   Guard guard(lock_);
-  if (pendingMessages_.erase(number) != 0) {
-    Remember(settled_, number, false, kSettledKept);
+  auto found = pendingMessages_.find(number);
+  if (found != pendingMessages_.end() && SameComputer(found->second.target, from)) {
+    Remember(settled_, number, Settled{false, found->second.target}, kSettledKept);
+    pendingMessages_.erase(found);
     tableChanged_ = true;
     return AckOutcome::kSettled;
   }
   auto it = settled_.find(number);
-  if (it == settled_.end()) return AckOutcome::kLate;
-  if (!it->second) return AckOutcome::kRepeated;
+  // A number we never gave a message to `from`: an answer to one of an
+  // earlier run, which was told as likely lost at this start.
+  if (it == settled_.end() || !SameComputer(it->second.target, from)) return AckOutcome::kLate;
+  if (!it->second.expired) return AckOutcome::kRepeated;
   // Delivered after all, told once: a repeat of this answer changes nothing.
-  it->second = false;
+  it->second.expired = false;
   return AckOutcome::kLate;
 }
 
@@ -355,7 +374,7 @@ std::vector<PendingMessage> LanEngine::ExpirePending(int64_t now, int32_t maxAge
     Guard guard(lock_);
     for (auto it = pendingMessages_.begin(); it != pendingMessages_.end();) {
       if (now - it->second.sendTime > maxAge) {
-        Remember(settled_, it->first, true, kSettledKept);
+        Remember(settled_, it->first, Settled{true, it->second.target}, kSettledKept);
         expired.push_back(std::move(it->second));
         it = pendingMessages_.erase(it);
       } else {
@@ -367,31 +386,25 @@ std::vector<PendingMessage> LanEngine::ExpirePending(int64_t now, int32_t maxAge
   return expired;
 }
 
-void LanEngine::KeepDatagram(int32_t number, const SendMark& written, std::string datagram) {
+void LanEngine::KeepDatagram(int32_t number, MessageCopy written) {
   Guard guard(lock_);
   auto it = pendingMessages_.find(number);
   // Answered already: nothing to send again.
   if (it == pendingMessages_.end()) return;
-  it->second.datagram = std::move(datagram);
-  it->second.written = written;
+  it->second.datagram = std::move(written.datagram);
+  it->second.written = written.written;
   it->second.lastCopy = it->second.sendTime;
 }
 
 std::vector<MessageCopy> LanEngine::TakeCopiesDue(int64_t now, int64_t interval, int maxCopies) {
   std::vector<MessageCopy> due;
-  const SendMark mark = CurrentSendMark();
   Guard guard(lock_);
   for (auto& [number, message] : pendingMessages_) {
-    // A copy that knows only the last-number rule drops a repeat only while
-    // the number it holds from us is still this datagram's: after any other
-    // datagram, it would show the message twice.
-    if (message.datagram.empty() || message.copies >= maxCopies || !(message.written == mark)) {
-      continue;
-    }
+    if (message.datagram.empty() || message.copies >= maxCopies) continue;
     if (now - message.lastCopy < interval) continue;
     ++message.copies;
     message.lastCopy = now;
-    due.push_back(MessageCopy{message.target, message.datagram});
+    due.push_back(MessageCopy{message.target, message.datagram, message.written});
   }
   return due;
 }
@@ -400,7 +413,15 @@ bool LanEngine::WriteAgain(const MessageCopy& copy) {
   MailslotHandle client;
   if (!client.OpenClient(copy.target.c_str(), ChannelName().c_str(), nullptr)) return false;
   DWORD written = 0;
-  client.Write(copy.datagram.data(), static_cast<uint32_t>(copy.datagram.size()), &written);
+  {
+    // A copy that knows only the last-number rule drops a repeat only while
+    // the number it holds from us is still this datagram's: after anything
+    // else of ours it would show it twice. The lock keeps any datagram to
+    // this receiver from being numbered between the check and the write.
+    Guard guard(sendLock_);
+    if (!receivers_.IsLast(copy.target, copy.written)) return false;
+    client.Write(copy.datagram.data(), static_cast<uint32_t>(copy.datagram.size()), &written);
+  }
   client.Close();
   return written != 0;
 }

@@ -33,20 +33,11 @@
 #include "base/critical_section.h"
 #include "base/thread_annotations.h"
 #include "transport/mailslot_handle.h"
+#include "transport/receiver_log.h"
+#include "transport/send_mark.h"
 #include "win32.h"
 
 namespace vask {
-
-// Where the engine's sending stood: its start and the last sequence number
-// it wrote. Equal marks taken at two moments mean that not one datagram was
-// written in between, to anybody.
-struct SendMark {
-  uint32_t start = 0;
-  int32_t sequence = 0;
-  bool operator==(const SendMark& other) const {
-    return start == other.start && sequence == other.sequence;
-  }
-};
 
 // One unacknowledged message.
 struct PendingMessage {
@@ -54,17 +45,19 @@ struct PendingMessage {
   std::string text;  // its first 30 bytes
   std::string target;
   // For sending it again: the datagram exactly as written, and the send
-  // mark right after it; empty when it may not be sent again.
+  // mark it took; empty when it may not be sent again.
   std::string datagram = {};
   SendMark written = {};
   int copies = 0;        // sent again so far
   int64_t lastCopy = 0;  // when last written
 };
 
-// A copy of a message's datagram due to be written again.
+// A datagram as it was written, to be written again: its receiver, its
+// bytes and the send mark it took.
 struct MessageCopy {
   std::string target;
   std::string datagram;
+  SendMark written = {};
 };
 
 // What an acknowledgement did to the table of unacknowledged messages.
@@ -117,8 +110,10 @@ class LanEngine {
 
   // The one send operation: "*" every computer of the domain (or every
   // listed contact when onlyListed), "^" every LAN contact in turn. True when
-  // at least one datagram was written.
-  bool SendPacket(const std::string& target, const std::string& command, const std::string& body);
+  // at least one datagram was written. Notes where each datagram went; with
+  // `written`, a datagram to one computer fills it in for writing again.
+  bool SendPacket(const std::string& target, const std::string& command, const std::string& body,
+                  MessageCopy* written = nullptr) EXCLUDES(sendLock_);
   // Offers a bus record to the subscribers whose mask shares a bit with
   // `flag`; the OR of their answers (0 without subscribers).
   int32_t Notify(int32_t flag, void* record) EXCLUDES(listenersLock_);
@@ -170,33 +165,34 @@ class LanEngine {
   // before it returns.
   int32_t RememberPending(int64_t sendTime, const std::string& text, const std::string& target)
       EXCLUDES(storeLock_, lock_);
-  // Forgets an acknowledged message. The numbers settled lately (by an
-  // answer or by expiry) are remembered, kSettledKept at most, so that a
-  // repeated answer is told from a late one. The stored table follows at
-  // the worker's next pass (StoreTableIfChanged), not here: this runs on
-  // the receive path once per answer, and rewriting the whole table each
-  // time made answers wait behind it when many messages were out. A crash
-  // in between can only make a message that was answered be reported as
-  // possibly lost, never the reverse.
-  AckOutcome TakeAcknowledged(int32_t number) EXCLUDES(storeLock_, lock_);
+  // Forgets a message answered by `from`, the computer it was sent to; an
+  // answer from anybody else settles nothing of ours (a copy that lost its
+  // numbers may answer under a number we gave another message). The numbers
+  // settled lately (by an answer or by expiry) are remembered, kSettledKept
+  // at most, so that a repeated answer is told from a late one. The stored
+  // table follows at the worker's next pass (StoreTableIfChanged), not
+  // here: this runs on the receive path once per answer, and rewriting the
+  // whole table each time made answers wait behind it when many messages
+  // were out. A crash in between can only make a message that was answered
+  // be reported as possibly lost, never the reverse.
+  AckOutcome TakeAcknowledged(int32_t number, const std::string& from) EXCLUDES(storeLock_, lock_);
   // Removes and returns every entry more than `maxAge` seconds older than
   // `now`, for the caller to report outside the lock.
   std::vector<PendingMessage> ExpirePending(int64_t now, int32_t maxAge)
       EXCLUDES(storeLock_, lock_);
-  // Where the sending stands now (any thread).
-  SendMark CurrentSendMark() const { return SendMark{starts_.load(), sequence_.load()}; }
-  // Keeps the datagram of message `number` as it was written, with the send
-  // mark taken right after it, so that it may be written again.
-  void KeepDatagram(int32_t number, const SendMark& written, std::string datagram) EXCLUDES(lock_);
+  // Keeps the datagram of message `number` as it was written, so that it
+  // may be written again.
+  void KeepDatagram(int32_t number, MessageCopy written) EXCLUDES(lock_);
   // The copies due at `now`: messages kept for sending again, sent again
   // fewer than `maxCopies` times, whose last copy is `interval` seconds old
-  // or older, and after whose first copy the engine wrote nothing at all.
-  // Counts each copy as sent.
+  // or older. Counts each copy as sent (WriteAgain may still hold it back).
   std::vector<MessageCopy> TakeCopiesDue(int64_t now, int64_t interval, int maxCopies)
       EXCLUDES(lock_);
   // Writes a copy again as it is, without a new number and without telling
-  // the bus: a repeat, not a new datagram. True when it was written.
-  bool WriteAgain(const MessageCopy& copy);
+  // the bus: a repeat, not a new datagram, and only while it is still the
+  // last datagram that went to its receiver (nothing else to that computer,
+  // nor to "*", since), as one step with that check. True when written.
+  bool WriteAgain(const MessageCopy& copy) EXCLUDES(sendLock_);
   // At the plug-in's start, before the engine's: the counters go on from
   // where the last process left them (the stored message number; the
   // stored datagram counter with room for the numbers written after it was
@@ -278,12 +274,21 @@ class LanEngine {
   mutable CriticalSection lock_ ACQUIRED_AFTER(storeLock_);
   mutable CriticalSection textLock_ ACQUIRED_AFTER(lock_);
   mutable CriticalSection listenersLock_ ACQUIRED_AFTER(lifecycleLock_);
+  // Taken for a moment by every send, to number its datagram and note its
+  // receiver as one step; held by WriteAgain across its check and write,
+  // so that no datagram to that receiver overtakes the repeat.
+  mutable CriticalSection sendLock_ ACQUIRED_AFTER(listenersLock_, textLock_);
 
   std::map<int32_t, PendingMessage> pendingMessages_ GUARDED_BY(lock_);
-  // Numbers settled lately: true when the message expired unanswered.
-  std::map<int32_t, bool> settled_ GUARDED_BY(lock_);
+  // Numbers settled lately, with the computer each was sent to.
+  struct Settled {
+    bool expired;  // it expired unanswered, and no answer came since
+    std::string target;
+  };
+  std::map<int32_t, Settled> settled_ GUARDED_BY(lock_);
   // The table changed since it was last stored.
   bool tableChanged_ GUARDED_BY(lock_) = false;
+  ReceiverLog receivers_ GUARDED_BY(sendLock_);
   int32_t lastMessageNumber_ GUARDED_BY(lock_) = 0;
   MailslotHandle winPopupSlot_ GUARDED_BY(lock_);
   MailslotHandle channelSlot_ GUARDED_BY(lock_);

@@ -23,6 +23,7 @@
 #include "host/core/host_core.h"
 #include "host/events/host_event.h"
 #include "host/main/bridge_launch.h"
+#include "host/main/bridge_watch.h"
 #include "host/main/program_options.h"
 #include "host/profile/profile_lock.h"
 #include "host/terminal/line_editing.h"
@@ -94,10 +95,10 @@ int main(int argc, char** argv) {
   ProgramOptions program;
   if (int code = ParseOptions(argc, argv, &program); code != kGoOn) return code;
   if (int code = ApplyToEnvironment(program); code != kGoOn) return code;
-  if (const char* real = std::getenv("VASK_REAL_LAN");
-      real && *real && std::strcmp(real, "0") != 0) {
-    if (!EnsureBridge()) return 1;
-  }
+  const char* real = std::getenv("VASK_REAL_LAN");
+  const bool realLan = real && *real && std::strcmp(real, "0") != 0;
+  pid_t bridgeChild = -1;
+  if (realLan && !EnsureBridge(&bridgeChild)) return 1;
   ResolveDefaults(&program);
   const std::string& computer = program.computer;
   const std::string& profile = program.profile;
@@ -201,6 +202,19 @@ int main(int argc, char** argv) {
       host.Write(Event("web").Str("url", web->url()).Int("port", web->port()));
     }
 #endif
+    // The bridge may die under a running host: the person hears of it in
+    // either face, and of its return.
+    std::unique_ptr<BridgeWatch> bridgeWatch;
+    if (realLan) {
+      bridgeWatch = std::make_unique<BridgeWatch>(
+          LanDirectory(), bridgeChild, [&host](bool back, const std::string& text) {
+            host.Write(Event("message-box")
+                           .Int("id", back ? kMsgInfoBox : kMsgErrorBox)
+                           .Str("title", "Sieć")
+                           .Str("text", text)
+                           .Str("bridge", back ? "up" : "down"));
+          });
+    }
     core.Start(id);
     auto identity = core.Identity(id);
     const char* lan = std::getenv("VASK_LAN_DIR");
@@ -277,6 +291,7 @@ int main(int argc, char** argv) {
       runLine(*line);
     }
     core.SetPumpHandler(nullptr);
+    bridgeWatch.reset();
     // Leaving is announced: the plug-in tells the LAN the computer went
     // offline before it ends, or peers would list it as reachable on.
     if (core.ownStatus().status != kStatusOffline) {

@@ -531,6 +531,70 @@ TEST_F(Outgoing, NoCopyAfterAnotherDatagramOrWithTheSwitchOff) {
   EXPECT_EQ(older.shown(), (std::vector<std::string>{"pierwsza", "druga"}));
 }
 
+// The rule is per receiver: a datagram to another computer after the
+// message leaves B's last number from us as it was, so the copy still goes
+// and an older copy drops it; one to everybody ("*") reached B too and
+// stops it, as one to B does (the test above).
+TEST_F(Outgoing, CopyIsHeldBackOnlyByDatagramsThatReachedItsReceiver) {
+  SetSetting(kSettingNotices, 1);
+  LanPeer b("B");
+  LanPeer c("C");
+  ASSERT_TRUE(b.ok());
+  ASSERT_TRUE(c.ok());
+  RunEngine(b);
+  LastNumberCopy older(b);
+  ASSERT_EQ(SendMessage(1, "B", "mimo C"), 8);
+  auto first = older.NextMessage();
+  ASSERT_TRUE(first.has_value());
+  ASSERT_TRUE(c.Sync("A"));  // A answers C's PING: a datagram to C alone
+  TurnClock(3);
+  auto again = older.NextMessage();
+  ASSERT_TRUE(again.has_value());
+  EXPECT_EQ(*again, *first);
+  ASSERT_TRUE(b.Send("A", "MESSAGEACK", {SplitAtNul(*first).at(4)}));
+
+  ASSERT_EQ(SendMessage(2, "B", "po rozgloszeniu"), 8);
+  ASSERT_TRUE(older.NextMessage().has_value());
+  ASSERT_EQ(Call(kMsgSetStatus, kStatusBrb, 0), 1);  // a "STATUS" to "*"
+  ASSERT_TRUE(c.WaitFor("STATUS").has_value());
+  TurnClock(3);
+  EXPECT_FALSE(older.NextMessage(700ms).has_value());
+  EXPECT_EQ(older.shown(), (std::vector<std::string>{"mimo C", "po rozgloszeniu"}));
+  LetExpiryPass();
+  EXPECT_TRUE(WaitNotice(LostNotice("po rozgloszeniu")).has_value());
+}
+
+// Only the computer a message went to settles it: C answering under its
+// number (a copy that lost its numbers may) leaves it waiting, so it is
+// reported as likely lost, and B's own answer after that is a delivery
+// after all, from B.
+TEST_F(Outgoing, AnswerFromAnotherComputerSettlesNothing) {
+  SetSetting(kSettingNotices, 1);
+  SetSetting(kSettingResend, 0);
+  LanPeer b("B");
+  LanPeer c("C");
+  StartEngine();
+  ASSERT_EQ(SendMessage(1, "B", "tylko dla B"), 8);
+  Fields m = NextMessage(b);
+  ASSERT_EQ(m.size(), 7u);
+  ASSERT_TRUE(c.Send("A", "MESSAGEACK", {m[4]}));
+  ASSERT_TRUE(c.Sync("A"));
+  LetExpiryPass();
+  auto lost = WaitNotice(LostNotice("tylko dla B"));
+  ASSERT_TRUE(lost.has_value());
+  EXPECT_EQ(lost->Text("from"), "B");
+  ASSERT_TRUE(b.Send("A", "MESSAGEACK", {m[4]}));
+  ASSERT_TRUE(b.Sync("A"));
+  auto lateFrom = [&](const std::string& who) {
+    int n = 0;
+    for (const auto& notice : Notices()) {
+      n += notice.Text("body") == LateDeliveryNotice() && notice.Text("from") == who;
+    }
+    return n;
+  };
+  EXPECT_EQ(lateFrom("B"), 1);
+}
+
 // The messages a copy left unanswered outlive it: the next copy started on
 // the same profile gives each the likely-lost notice, once, and its numbers
 // and datagram counter go on from the last copy's.

@@ -81,51 +81,64 @@ TEST(Acknowledgements, RepeatedAnswersChangeNothingAndLateOnesAreToldOnce) {
   LanEngine engine;
   const int32_t timely = engine.RememberPending(kNow, "raz", "B");
   const int32_t lost = engine.RememberPending(kNow, "dwa", "B");
-  EXPECT_EQ(engine.TakeAcknowledged(timely), AckOutcome::kSettled);
-  EXPECT_EQ(engine.TakeAcknowledged(timely), AckOutcome::kRepeated);
+  EXPECT_EQ(engine.TakeAcknowledged(timely, "B"), AckOutcome::kSettled);
+  EXPECT_EQ(engine.TakeAcknowledged(timely, "B"), AckOutcome::kRepeated);
 
   ASSERT_EQ(engine.ExpirePending(kNow + 11, 10).size(), 1u);
-  EXPECT_EQ(engine.TakeAcknowledged(lost), AckOutcome::kLate);
-  EXPECT_EQ(engine.TakeAcknowledged(lost), AckOutcome::kRepeated);
+  EXPECT_EQ(engine.TakeAcknowledged(lost, "B"), AckOutcome::kLate);
+  EXPECT_EQ(engine.TakeAcknowledged(lost, "B"), AckOutcome::kRepeated);
   // A number never sent from here is late every time: nothing is learnt.
-  EXPECT_EQ(engine.TakeAcknowledged(999), AckOutcome::kLate);
-  EXPECT_EQ(engine.TakeAcknowledged(999), AckOutcome::kLate);
+  EXPECT_EQ(engine.TakeAcknowledged(999, "B"), AckOutcome::kLate);
+  EXPECT_EQ(engine.TakeAcknowledged(999, "B"), AckOutcome::kLate);
 
   // The memory of settled numbers is bounded; the oldest go first.
   for (size_t i = 0; i < LanEngine::kSettledKept; ++i) {
-    engine.TakeAcknowledged(engine.RememberPending(kNow, "x", "B"));
+    engine.TakeAcknowledged(engine.RememberPending(kNow, "x", "B"), "B");
   }
-  EXPECT_EQ(engine.TakeAcknowledged(timely), AckOutcome::kLate);
+  EXPECT_EQ(engine.TakeAcknowledged(timely, "B"), AckOutcome::kLate);
 }
 
-// The resend rule: the kept datagram goes again a few seconds apart, at most
-// the given number of times, and only while the engine wrote nothing since.
-TEST(SendingAgain, CopiesComeSecondsApartAtMostTwiceAndOnlyWhileNothingElseWent) {
+// A copy that lost its numbers, or anybody else, answering under a number
+// we gave a message to B settles nothing of it: only B's answer does (its
+// name in any case), and after that another's answer is no repeat of it.
+TEST(Acknowledgements, OnlyTheAddresseesAnswerSettlesAMessage) {
+  LanEngine engine;
+  const int32_t toB = engine.RememberPending(kNow, "do B", "B");
+  EXPECT_EQ(engine.TakeAcknowledged(toB, "C"), AckOutcome::kLate);
+  EXPECT_EQ(engine.TakeAcknowledged(toB, "b"), AckOutcome::kSettled);
+  EXPECT_EQ(engine.TakeAcknowledged(toB, "C"), AckOutcome::kLate);
+  EXPECT_EQ(engine.TakeAcknowledged(toB, "B"), AckOutcome::kRepeated);
+
+  const int32_t expired = engine.RememberPending(kNow, "do D", "D");
+  const auto lost = engine.ExpirePending(kNow + 11, 10);
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0].text, "do D");  // C's answer did not settle it either
+  EXPECT_EQ(engine.TakeAcknowledged(expired, "C"), AckOutcome::kLate);
+  EXPECT_EQ(engine.TakeAcknowledged(expired, "D"), AckOutcome::kLate);
+  EXPECT_EQ(engine.TakeAcknowledged(expired, "D"), AckOutcome::kRepeated);
+}
+
+// The resend schedule: the kept datagram is due again a few seconds apart,
+// at most the given number of times, and only while it waits for its
+// answer. (Whether it may go is the receiver log's; see receiver_log_test.)
+TEST(SendingAgain, CopiesComeSecondsApartAtMostTwiceAndOnlyWhileUnanswered) {
   LanEngine engine;
   const int32_t quiet = engine.RememberPending(kNow, "raz", "B");
-  engine.KeepDatagram(quiet, engine.CurrentSendMark(), "bytes of raz");
+  engine.KeepDatagram(quiet, MessageCopy{"B", "bytes of raz", SendMark{1, 7}});
   EXPECT_TRUE(engine.TakeCopiesDue(kNow + 2, 3, 2).empty());
   auto first = engine.TakeCopiesDue(kNow + 3, 3, 2);
   ASSERT_EQ(first.size(), 1u);
   EXPECT_EQ(first[0].target, "B");
   EXPECT_EQ(first[0].datagram, "bytes of raz");
+  EXPECT_EQ(first[0].written, (SendMark{1, 7}));
   EXPECT_TRUE(engine.TakeCopiesDue(kNow + 5, 3, 2).empty());
   EXPECT_EQ(engine.TakeCopiesDue(kNow + 6, 3, 2).size(), 1u);
   EXPECT_TRUE(engine.TakeCopiesDue(kNow + 9, 3, 2).empty());  // twice at most
 
-  // Another datagram went after this one's first copy: the mark it was kept
-  // with is no longer the engine's, and a copy would pass an older copy's
-  // last-number rule.
-  const int32_t passed = engine.RememberPending(kNow, "dwa", "C");
-  SendMark earlier = engine.CurrentSendMark();
-  earlier.sequence -= 1;
-  engine.KeepDatagram(passed, earlier, "bytes of dwa");
-  EXPECT_TRUE(engine.TakeCopiesDue(kNow + 3, 3, 2).empty());
-
   // Answered before it was kept, or never kept: nothing to send again.
   const int32_t answered = engine.RememberPending(kNow, "trzy", "D");
-  ASSERT_EQ(engine.TakeAcknowledged(answered), AckOutcome::kSettled);
-  engine.KeepDatagram(answered, engine.CurrentSendMark(), "bytes of trzy");
+  ASSERT_EQ(engine.TakeAcknowledged(answered, "D"), AckOutcome::kSettled);
+  engine.KeepDatagram(answered, MessageCopy{"D", "bytes of trzy", SendMark{1, 8}});
   engine.RememberPending(kNow, "cztery", "E");
   EXPECT_TRUE(engine.TakeCopiesDue(kNow + 3, 3, 2).empty());
 }

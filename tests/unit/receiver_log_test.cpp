@@ -1,0 +1,91 @@
+// The note of where datagrams went, which decides whether a datagram may be
+// written again without an older copy showing it twice.
+#include "transport/receiver_log.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vask::test {
+namespace {
+
+constexpr SendMark Mark(int32_t sequence) { return SendMark{1, sequence}; }
+
+void Written(ReceiverLog& log, const std::string& target, int32_t sequence) {
+  log.Begin(target, Mark(sequence));
+  log.End(target);
+}
+
+TEST(ReceiverLog, OnlyALaterDatagramToTheSameComputerOrToAllMakesOneStale) {
+  ReceiverLog log;
+  Written(log, "B", 1);
+  EXPECT_TRUE(log.IsLast("B", Mark(1)));
+  EXPECT_TRUE(log.IsLast("b", Mark(1)));   // the same computer
+  EXPECT_FALSE(log.IsLast("C", Mark(1)));  // never written to
+
+  Written(log, "C", 2);  // to another computer: B's last is still 1
+  EXPECT_TRUE(log.IsLast("B", Mark(1)));
+  EXPECT_TRUE(log.IsLast("C", Mark(2)));
+
+  Written(log, "b", 3);
+  EXPECT_FALSE(log.IsLast("B", Mark(1)));
+  EXPECT_TRUE(log.IsLast("B", Mark(3)));
+  EXPECT_TRUE(log.IsLast("C", Mark(2)));
+
+  // Everybody got the broadcast, whoever was written to before.
+  Written(log, "*", 4);
+  EXPECT_FALSE(log.IsLast("B", Mark(3)));
+  EXPECT_FALSE(log.IsLast("C", Mark(2)));
+  EXPECT_FALSE(log.IsLast("*", Mark(4)));  // a broadcast is never written again
+  Written(log, "B", 5);
+  EXPECT_TRUE(log.IsLast("B", Mark(5)));
+
+  // The same number of an earlier start is another datagram.
+  EXPECT_FALSE(log.IsLast("B", SendMark{2, 5}));
+  EXPECT_FALSE(log.IsLast("B", SendMark{}));
+}
+
+// A write under way may still overtake a repeat on its way to the same
+// computer: nothing to it is last until that write is over; a broadcast
+// under way holds back every repeat.
+TEST(ReceiverLog, NothingIsLastWhileAWriteThatMayReachItIsUnderWay) {
+  ReceiverLog log;
+  Written(log, "B", 1);
+  log.Begin("B", Mark(2));
+  log.Begin("B", Mark(3));
+  EXPECT_FALSE(log.IsLast("B", Mark(3)));
+  log.End("B");
+  EXPECT_FALSE(log.IsLast("B", Mark(3)));
+  log.End("B");
+  EXPECT_TRUE(log.IsLast("B", Mark(3)));
+  log.End("B");  // one End too many changes nothing
+  EXPECT_TRUE(log.IsLast("B", Mark(3)));
+
+  log.Begin("*", Mark(4));
+  Written(log, "C", 5);
+  EXPECT_FALSE(log.IsLast("C", Mark(5)));
+  log.End("*");
+  EXPECT_TRUE(log.IsLast("C", Mark(5)));
+}
+
+TEST(ReceiverLog, MemoryStaysBoundedAndTheLatelyWrittenAreKept) {
+  ReceiverLog log;
+  int32_t sequence = 0;
+  Written(log, "B", ++sequence);
+  int32_t lastToB = sequence;
+  for (int i = 0; i < 3000; ++i) {
+    Written(log, "F" + std::to_string(i), ++sequence);
+    if (i % 100 == 0) {
+      Written(log, "B", ++sequence);
+      lastToB = sequence;
+    }
+  }
+  EXPECT_LE(log.Receivers(), ReceiverLog::kReceiversKept);
+  EXPECT_TRUE(log.IsLast("B", Mark(lastToB)));
+  // Pushed out long ago: not known to be last, so not written again.
+  EXPECT_FALSE(log.IsLast("F0", Mark(2)));
+  EXPECT_TRUE(log.IsLast("F2999", Mark(sequence)));
+}
+
+}  // namespace
+}  // namespace vask::test

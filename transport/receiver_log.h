@@ -1,0 +1,52 @@
+// Where the engine's datagrams went, so that a datagram is written again
+// only while it is still the last one its receiver got from us: a copy that
+// knows only the last-number rule drops such a repeat, and would show it a
+// second time after anything else of ours had reached it.
+//
+// For each receiver (names compared without regard to case) the send mark
+// of the last datagram written to it, and how many writes to it are under
+// way; a write to "*" reaches every computer, so it makes every mark noted
+// before it stale. Memory is bounded: at most kReceiversKept names, a new
+// one beyond that pushing out the one written to longest ago (whose
+// datagrams then are not written again). Not thread-safe: the engine holds
+// its send lock around every call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "transport/send_mark.h"
+
+namespace vask {
+
+class ReceiverLog {
+ public:
+  static constexpr size_t kReceiversKept = 256;  // not a host number: a bound
+
+  // A datagram to `target` ("*": every computer) took `mark` and is about
+  // to be written; End follows once the write is over.
+  void Begin(const std::string& target, const SendMark& mark);
+  void End(const std::string& target);
+  // True when the datagram written to `target` under `mark` is the last one
+  // that went to it, and no other write that may reach it is under way.
+  bool IsLast(const std::string& target, const SendMark& mark) const;
+
+  size_t Receivers() const { return receivers_.size(); }
+
+ private:
+  struct Receiver {
+    SendMark last;
+    int writing = 0;
+    uint64_t tick = 0;  // the log's tick when last written to
+  };
+  std::map<std::string, Receiver> receivers_;
+  int broadcastsWriting_ = 0;
+  uint64_t tick_ = 0;
+};
+
+// Whether two computer names name the same computer (A to Z folded).
+bool SameComputer(const std::string& a, const std::string& b);
+
+}  // namespace vask
