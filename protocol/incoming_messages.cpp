@@ -1,8 +1,5 @@
 #include "protocol/incoming_messages.h"
 
-#include <utility>
-#include <vector>
-
 #include "base/clock.h"
 #include "base/host_api.h"
 #include "protocol/repeat_window.h"
@@ -30,31 +27,7 @@ RepeatWindow& ShownMessages() {
   return window;
 }
 
-// The answers of the last pass, the worker's alone. Bounded: beyond
-// kKept in one pass the others have gone to the same senders by then.
-class AnswerCopies {
- public:
-  static constexpr size_t kKept = 64;  // not a host number: a bound
-  void Keep(MessageCopy copy) {
-    if (copies_.size() < kKept) copies_.push_back(std::move(copy));
-  }
-  std::vector<MessageCopy> Take() { return std::exchange(copies_, {}); }
-
- private:
-  std::vector<MessageCopy> copies_;
-};
-
-AnswerCopies& AnswersToSendAgain() {
-  static AnswerCopies copies;
-  return copies;
-}
-
 }  // namespace
-
-void SendAnswersAgain() {
-  LanEngine& engine = Engine();
-  for (const MessageCopy& copy : AnswersToSendAgain().Take()) engine.WriteAgain(copy);
-}
 
 int64_t ParseHexTime(const std::string& text) {
   // Unsigned arithmetic: an absurdly long run of digits wraps instead of
@@ -98,13 +71,14 @@ Rejection HandleMessage(const DatagramFields& fields, int row, bool& messageDeli
   // The number goes back exactly as it came: the sender parses it itself.
   // A lost answer leaves the sender telling its user that a message shown
   // here was likely lost, and a copy it sends again is dropped here as its
-  // last number: so the answer goes again, the same datagram, at the next
-  // pass while nothing else went to the sender. The sender drops the second
-  // by its last-number rule when the first arrived.
+  // last number: so the answer goes twice, the same datagram right behind
+  // itself while nothing else went to the sender. The sender drops the
+  // second by its last-number rule when the first arrived.
+  LanEngine& engine = Engine();
   MessageCopy answer;
-  if (Engine().SendPacket(sender, "MESSAGEACK", fields[4], &answer) &&
+  if (engine.SendPacket(sender, "MESSAGEACK", fields[4], &answer) &&
       GetIntSetting(kSettingResend) != 0) {
-    AnswersToSendAgain().Keep(std::move(answer));
+    engine.WriteAgain(answer);
   }
   if (!repeated) messageDelivered = true;
   return kAccepted;

@@ -19,11 +19,6 @@ namespace vask {
 void DeliverIncoming(const std::string& sender, const std::string& text, int64_t time);
 // The leading run of hexadecimal digits of `text` in base 16; 0 for none.
 int64_t ParseHexTime(const std::string& text);
-// The worker, once per pass before it reads: writes again each answer
-// written in the last pass, while it is still the last datagram that went
-// to its sender. Under a stream of messages the next answer has gone by
-// then, so the copies cost nothing where queues are full.
-void SendAnswersAgain();
 // Empties the window of messages shown (worker thread, or fuzz targets and
 // benchmarks that run its steps).
 void ForgetShownMessages();

@@ -180,7 +180,6 @@ void RunLoop(LanEngine& engine) {
     const int64_t now = UnixNow();
     ExpirePendingMessages(now);
     SendUnacknowledgedAgain(now);
-    SendAnswersAgain();
     DrainSlots(engine);
     TendPresence(UnixNow());
     engine.SaveSequence();
