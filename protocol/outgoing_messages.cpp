@@ -8,6 +8,7 @@
 #include "base/host_api.h"
 #include "base/log.h"
 #include "protocol/presence_watch.h"
+#include "protocol/send_queue.h"
 #include "transport/datagram.h"
 #include "transport/datagram_room.h"
 #include "transport/lan_engine.h"
@@ -163,13 +164,12 @@ void SendOne(const MessageRecord* record) {
 
 }  // namespace
 
-unsigned WINAPI SendMessageThread(void* argument) {
-  auto* record = static_cast<MessageRecord*>(argument);
-  if (record == nullptr) {
-    return 0;
-  }
-  // Only memory exhaustion throws here; the host's thread start must not
-  // see it. The host still learns that the message did not go.
+namespace {
+
+// One message, owned and freed here. Only memory exhaustion throws in
+// SendOne; the host's thread start must not see it, and the host still
+// learns that the message did not go.
+void SendAndFree(MessageRecord* record) {
   try {
     SendOne(record);
   } catch (...) {
@@ -180,7 +180,30 @@ unsigned WINAPI SendMessageThread(void* argument) {
     }
   }
   FreeMessageCopy(record);
-  // Each message has a thread of its own: its text buffers go with it.
+}
+
+void FailAndFree(MessageRecord* record) {
+  SendHost(kMsgSendResult, record->id, 0);
+  FreeMessageCopy(record);
+}
+
+}  // namespace
+
+unsigned WINAPI SendMessageThread(void* argument) {
+  auto* record = static_cast<MessageRecord*>(argument);
+  if (record == nullptr) {
+    return 0;
+  }
+  // This thread is the computer's sender: it goes on with the messages to
+  // the same computer handed over meanwhile, in their order.
+  std::string computer;
+  try {
+    computer = OrEmpty(record->to);
+  } catch (...) {
+  }
+  SendAndFree(record);
+  while (MessageRecord* next = OutgoingQueue().Next(computer)) SendAndFree(next);
+  // Each message had a thread of its own: its text buffers go with it.
   ReleaseThreadBuffers();
   return 0;
 }
@@ -196,13 +219,15 @@ int StartSendMessage(const MessageRecord* record) {
     SendHost(kMsgSendResult, record->id, 0);
     return kAnswerSendMessage;
   }
+  const std::string computer = OrEmpty(copy->to);
+  if (OutgoingQueue().QueueBehind(computer, copy)) return kAnswerSendMessage;
   HANDLE thread = host->BeginThread(nullptr, 0, SendMessageThread, copy, 0, nullptr);
   if (thread == nullptr || thread == INVALID_HANDLE_VALUE) {
-    // The thread never ran, so nobody else will free the copy or tell the
-    // host that the message did not go out.
-    FreeMessageCopy(copy);
+    // The thread never ran, so nobody else will free the copy, or those
+    // queued behind it meanwhile, or tell the host that they did not go.
     Log("Nie mozna uruchomic watku wysylajacego wiadomosc");
-    SendHost(kMsgSendResult, record->id, 0);
+    FailAndFree(copy);
+    for (MessageRecord* left : OutgoingQueue().Abandon(computer)) FailAndFree(left);
     return kAnswerSendMessage;
   }
   // Nobody waits for a sending thread; its handle is ours to release.

@@ -182,6 +182,34 @@ TEST_F(Outgoing, MessagesSentAtOnceCarryTheNumbersTheyWaitUnder) {
   for (int i = 0; i < kSenders; ++i) EXPECT_EQ(WaitSendResult(20 + i), 1);
 }
 
+// Messages handed over one after another, each on a thread of its own,
+// reach their computer in the order they were typed, numbered in that
+// order; each gets its own result.
+TEST_F(Outgoing, MessagesToOneComputerLeaveInTheOrderTheyWereHandedOver) {
+  LanPeer b("B");
+  LanPeer c("C");
+  StartEngine();
+  constexpr int kMessages = 40;
+  for (int i = 0; i < kMessages; ++i) {
+    ASSERT_EQ(SendMessage(100 + i, i % 4 == 3 ? "c" : "B", "nr " + std::to_string(i)), 8);
+  }
+  int previous = 0;
+  for (int i = 0; i < kMessages; ++i) {
+    if (i % 4 == 3) continue;
+    Fields m = NextMessage(b);
+    ASSERT_EQ(m.size(), 7u);
+    EXPECT_EQ(m[5], "nr " + std::to_string(i));
+    EXPECT_GT(std::stoi(m[4]), previous);
+    previous = std::stoi(m[4]);
+  }
+  for (int i = 3; i < kMessages; i += 4) {
+    Fields m = NextMessage(c);
+    ASSERT_EQ(m.size(), 7u);
+    EXPECT_EQ(m[5], "nr " + std::to_string(i));
+  }
+  for (int i = 0; i < kMessages; ++i) EXPECT_EQ(WaitSendResult(100 + i), 1);
+}
+
 TEST_F(Outgoing, AcknowledgementNoticesFollowTheHostSwitch) {
   LanPeer b("B");
   StartEngine();
