@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <functional>
 #include <utility>
 
+#include "base/clock.h"
 #include "base/host_api.h"
 #include "base/log.h"
 #include "base/section_guard.h"
@@ -81,6 +84,236 @@ void LanEngine::ReleaseEndedWorker() {
 void LanEngine::CloseSlots() {
   winPopupSlot_.Close();
   channelSlot_.Close();
+  udpSocket_.Close();
+  udpListening_ = false;
+}
+
+TransportMode ParseTransportMode(const std::string& text) {
+  std::string lower = text.substr(0, 4);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (lower == "mail") return TransportMode::kMailslots;
+  if (lower.rfind("udp", 0) == 0) return TransportMode::kUdp;
+  return TransportMode::kBoth;
+}
+
+void LanEngine::OpenUdp() {
+  udpSocket_.Close();
+  udpListening_ = false;
+  mode_ = static_cast<int>(ParseTransportMode(GetTextSetting(kSettingTransport)));
+  if (Mode() == TransportMode::kMailslots) return;
+  if (!udpReady_) {
+    WSADATA data;
+    const int error = WSAStartup(MAKEWORD(2, 2), &data);
+    if (error != 0) {
+      Log("V.ask: brak UDP (WSAStartup: blad %d), tylko mailsloty", error);
+      return;
+    }
+    udpReady_ = true;
+  }
+  if (!udpSocket_.Open()) {
+    Log("V.ask: brak gniazda UDP (blad %d), tylko mailsloty", WSAGetLastError());
+    return;
+  }
+  RefreshNetworks();
+  if (!udpSocket_.Bind(kLanUdpPort)) {
+    // Another program (or another copy on this computer) has the port:
+    // frames can still be sent, answers come by mailslot.
+    Log("V.ask nie slucha na porcie UDP %d (blad %d): odbior tylko przez mailslot",
+        static_cast<int>(kLanUdpPort), WSAGetLastError());
+    udpSocket_.Close();
+    return;
+  }
+  {
+    Guard text(textLock_);
+    frameChannel_ = channelName_;
+  }
+  udpListening_ = true;
+}
+
+void LanEngine::RefreshNetworks() {
+  std::vector<uint32_t> broadcasts;
+  UdpSocket probe;
+  UdpSocket& socket = udpSocket_.IsValid() ? udpSocket_ : probe;
+  if (!socket.IsValid()) probe.Open();
+  socket.Interfaces(networks_, broadcasts);
+  networksAt_ = UnixNow();
+  Guard text(textLock_);
+  broadcasts_ = std::move(broadcasts);
+}
+
+void LanEngine::SetUdpScope(const std::string& channel, const std::vector<LocalNetwork>& networks) {
+  Guard guard(lock_);
+  frameChannel_ = channel;
+  networks_ = networks;
+  networksAt_ = UnixNow();
+}
+
+namespace {
+
+bool SameSlotName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+constexpr int64_t kDropLogInterval = 10;    // seconds between two lines of one reason
+constexpr int64_t kNetworksRecheck = 10;    // seconds before the interfaces are asked again
+constexpr uint32_t kBroadcastAll = 0xFFFFFFFFu;
+constexpr int kFramesPerRead = 64;
+
+std::string DottedAddress(uint32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
+                (address >> 8) & 0xFF, address & 0xFF);
+  return text;
+}
+
+}  // namespace
+
+DatagramSource LanEngine::AdmitFrame(const std::string& frame, uint32_t address,
+                                     std::string& datagram) {
+  Guard guard(lock_);
+  return AdmitFrameLocked(frame, address, datagram);
+}
+
+DatagramSource LanEngine::AdmitFrameLocked(const std::string& bytes, uint32_t address,
+                                           std::string& datagram) {
+  if (!IsLanAddress(address, networks_) && UnixNow() - networksAt_ >= kNetworksRecheck) {
+    // An interface may have come up since the list was taken.
+    RefreshNetworks();
+  }
+  if (!IsLanAddress(address, networks_)) {
+    DropFrame(FrameVerdict::kNotLan, address);
+    return DatagramSource::kNone;
+  }
+  Frame frame;
+  FrameVerdict verdict = ParseFrame(bytes, frame);
+  if (verdict == FrameVerdict::kAccepted && !SameSlotName(frame.slot, frameChannel_)) {
+    verdict = FrameVerdict::kOtherSlot;
+  }
+  if (verdict == FrameVerdict::kAccepted &&
+      !SameSlotName(std::string(DatagramSender(frame.datagram)), frame.sender)) {
+    verdict = FrameVerdict::kSenderMismatch;
+  }
+  if (verdict != FrameVerdict::kAccepted) {
+    DropFrame(verdict, address);
+    return DatagramSource::kNone;
+  }
+  if (frame.listening) addresses_.Learn(frame.sender, address, UnixNow());
+  datagram = std::move(frame.datagram);
+  return DatagramSource::kChannel;
+}
+
+void LanEngine::DropFrame(FrameVerdict verdict, uint32_t address) {
+  const size_t index = static_cast<size_t>(verdict);
+  frameDrops_[index].fetch_add(1);
+  const int64_t now = UnixNow();
+  // One line per reason at most every kDropLogInterval seconds, so that a
+  // flood cannot fill the log; the lines between are counted in the next.
+  if (dropLoggedAt_[index] != 0 && now - dropLoggedAt_[index] < kDropLogInterval &&
+      now >= dropLoggedAt_[index]) {
+    ++dropsUnlogged_[index];
+    return;
+  }
+  Log("V.ask: odrzucona ramka UDP od %s: %s (pominietych: %u)", DottedAddress(address).c_str(),
+      FrameDropReason(verdict), dropsUnlogged_[index]);
+  dropLoggedAt_[index] = now;
+  dropsUnlogged_[index] = 0;
+}
+
+bool LanEngine::IsPathCopy(const std::string& sender, const std::string& datagram,
+                           DeliveryPath path) {
+  return pairing_.IsCopy(sender, datagram, path, UnixNow());
+}
+
+uint32_t LanEngine::UdpRoute(const std::string& target, bool resolve) const {
+  if (!udpReady_ || Mode() == TransportMode::kMailslots) return 0;
+  if (target == "*") return kBroadcastAll;
+  const uint32_t known = addresses_.Find(target, UnixNow());
+  if (known != 0 || !resolve) return known;
+  return ResolveComputer(target);
+}
+
+bool LanEngine::SendFrame(const std::string& datagram, uint32_t address) {
+  // A remote mailslot write carries no more either.
+  if (datagram.size() > kMaxFrameDatagram) {
+    SetLastError(ERROR_BAD_NETPATH);
+    return false;
+  }
+  char sender[16] = {};
+  DWORD size = sizeof sender;
+  GetComputerNameA(sender, &size);
+  sender[sizeof sender - 1] = '\0';
+  const std::string frame = BuildFrame(ChannelName(), sender, ListensOnUdp(), datagram);
+  UdpSocket socket;
+  if (!socket.Open()) return false;
+  if (address != kBroadcastAll) return socket.SendTo(address, kLanUdpPort, frame);
+  std::vector<uint32_t> broadcasts;
+  {
+    Guard text(textLock_);
+    broadcasts = broadcasts_;
+  }
+  if (broadcasts.empty()) broadcasts.push_back(kBroadcastAll);
+  bool any = false;
+  for (const uint32_t broadcast : broadcasts) {
+    if (socket.SendTo(broadcast, kLanUdpPort, frame)) any = true;
+  }
+  return any;
+}
+
+bool LanEngine::Deliver(const std::string& target, const std::function<std::string()>& make) {
+  const TransportMode mode = Mode();
+  const bool everybody = target == "*";
+  // A computer heard on UDP is reached that way alone; "*" goes both ways.
+  uint32_t udp = UdpRoute(target, mode == TransportMode::kUdp);
+  const bool slotToo = mode == TransportMode::kMailslots ||
+                       (mode == TransportMode::kBoth && (everybody || udp == 0));
+  // Remote mailslots switched off here: the computer's name, as the system
+  // resolves it, may still be reached by UDP.
+  const auto fallBack = [&](DWORD error) {
+    if (error == kErrorRemoteMailslotsOff && !everybody && udp == 0) udp = UdpRoute(target, true);
+  };
+  DWORD error = ERROR_BAD_NETPATH;
+  MailslotHandle client;
+  bool slotOpen = false;
+  if (slotToo) {
+    slotOpen = client.OpenClient(target.c_str(), ChannelName().c_str(), nullptr);
+    if (!slotOpen) {
+      error = GetLastError();
+      fallBack(error);
+    }
+  }
+  if (!slotOpen && udp == 0) {
+    NoteSendFailure(error);
+    SetLastError(error);
+    return false;
+  }
+  const std::string datagram = make();
+  bool sent = false;
+  if (slotOpen) {
+    DWORD written = 0;
+    if (!client.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &written)) {
+      error = GetLastError();
+      if (written == 0) fallBack(error);
+    }
+    sent = written != 0;
+    client.Close();
+  }
+  if (udp != 0 && SendFrame(datagram, udp)) sent = true;
+  if (!sent) {
+    // Told only now: a datagram that went by UDP after all needs no word.
+    NoteSendFailure(error);
+    SetLastError(error);
+  }
+  return sent;
 }
 
 bool LanEngine::Start(HostThreadRoutine worker) {
@@ -122,6 +355,8 @@ bool LanEngine::Start(HostThreadRoutine worker) {
         // start would find a slot open and do nothing.
         winPopupSlot_.Close();
         running_ = false;
+      } else {
+        OpenUdp();
       }
     }
   }
@@ -231,24 +466,17 @@ bool LanEngine::SendPacket(const std::string& target, const std::string& command
     return any;
   }
 
-  MailslotHandle client;
-  if (!client.OpenClient(target.c_str(), ChannelName().c_str(), nullptr)) {
-    NoteSendFailure(GetLastError());
-    return false;
-  }
-  // One indivisible step: every sending thread shares the counter.
-  const int32_t number = sequence_.fetch_add(1) + 1;
-  char sender[16] = {};
-  DWORD size = sizeof sender;
-  GetComputerNameA(sender, &size);
-  sender[sizeof sender - 1] = '\0';
-  const std::string datagram = BuildDatagram(number, sender, target, command, body);
-  DWORD written = 0;
-  if (!client.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &written)) {
-    NoteSendFailure(GetLastError());
-  }
-  client.Close();
-  return written != 0;
+  return Deliver(target, [&] {
+    // Numbered only once a way is open, so a send that reaches nothing
+    // uses no number up. One indivisible step: every sending thread shares
+    // the counter.
+    const int32_t number = sequence_.fetch_add(1) + 1;
+    char sender[16] = {};
+    DWORD size = sizeof sender;
+    GetComputerNameA(sender, &size);
+    sender[sizeof sender - 1] = '\0';
+    return BuildDatagram(number, sender, target, command, body);
+  });
 }
 
 void LanEngine::NoteSendFailure(DWORD error) {
@@ -393,12 +621,7 @@ std::vector<MessageCopy> LanEngine::TakeCopiesDue(int64_t now, int64_t interval,
 }
 
 bool LanEngine::WriteAgain(const MessageCopy& copy) {
-  MailslotHandle client;
-  if (!client.OpenClient(copy.target.c_str(), ChannelName().c_str(), nullptr)) return false;
-  DWORD written = 0;
-  client.Write(copy.datagram.data(), static_cast<uint32_t>(copy.datagram.size()), &written);
-  client.Close();
-  return written != 0;
+  return Deliver(copy.target, [&] { return copy.datagram; });
 }
 
 void LanEngine::ResetMessages(int32_t lastNumber) {
@@ -416,10 +639,12 @@ uint32_t LanEngine::WaitingDatagrams() const {
   return count;
 }
 
-DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& bytes) {
+DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& bytes,
+                                           DeliveryPath* path) {
   Guard guard(lock_);
   MailslotHandle* slot = nullptr;
   DatagramSource source = DatagramSource::kNone;
+  if (path != nullptr) *path = DeliveryPath::kMailslot;
   if (winPopupSlot_.IsValid() && winPopupSlot_.MessageCount() > 0) {
     slot = &winPopupSlot_;
     source = DatagramSource::kWinPopup;
@@ -427,7 +652,9 @@ DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& byt
     slot = &channelSlot_;
     source = DatagramSource::kChannel;
   } else {
-    return DatagramSource::kNone;
+    if (path == nullptr) return DatagramSource::kNone;
+    *path = DeliveryPath::kUdp;
+    return ReadNextFrame(buffer, bytes);
   }
   const uint32_t size = slot->NextSize();
   if (size == MAILSLOT_NO_MESSAGE) return DatagramSource::kNone;
@@ -440,6 +667,27 @@ DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& byt
   }
   bytes.assign(buffer.data(), std::min<size_t>(read, size));
   return source;
+}
+
+DatagramSource LanEngine::ReadNextFrame(std::string& buffer, std::string& bytes) {
+  // Dropped frames are skipped, a bounded number per call so that a flood
+  // of them cannot keep the drain from seeing a stop.
+  for (int tries = 0; tries < kFramesPerRead && udpSocket_.IsValid(); ++tries) {
+    uint32_t address = 0;
+    switch (udpSocket_.ReceiveFrom(buffer, kMaxFrame, address)) {
+      case UdpSocket::Receive::kNothing:
+      case UdpSocket::Receive::kFailed:
+        return DatagramSource::kNone;
+      case UdpSocket::Receive::kTooLong:
+        DropFrame(FrameVerdict::kOversize, address);
+        continue;
+      case UdpSocket::Receive::kReceived:
+        break;
+    }
+    const DatagramSource source = AdmitFrameLocked(buffer, address, bytes);
+    if (source != DatagramSource::kNone) return source;
+  }
+  return DatagramSource::kNone;
 }
 
 void LanEngine::WorkerEnded() {
