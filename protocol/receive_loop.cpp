@@ -94,8 +94,7 @@ bool IsSingleSender(const std::string& sender) {
   if (!IsSingleSender(fields[1])) return kBadSender;
   // A broadcast comes by mailslot and by UDP: the second copy of the very
   // same datagram is dropped as a repeat, whatever came in between.
-  if (engine.Mode() != TransportMode::kMailslots &&
-      engine.IsPathCopy(fields[1], bytes, path)) {
+  if (engine.Mode() != TransportMode::kMailslots && engine.IsPathCopy(fields[1], bytes, path)) {
     return kAccepted;
   }
   // Only the last number of each sender counts: a repeat of it is dropped

@@ -24,9 +24,8 @@ void AddressBook::Learn(const std::string& name, uint32_t address, int64_t now) 
   auto it = entries_.find(key);
   if (it == entries_.end() && entries_.size() >= kEntries) {
     // A linear walk, but only when a new name finds the book full.
-    auto oldest = std::min_element(entries_.begin(), entries_.end(), [](auto& a, auto& b) {
-      return a.second.tick < b.second.tick;
-    });
+    auto oldest = std::min_element(entries_.begin(), entries_.end(),
+                                   [](auto& a, auto& b) { return a.second.tick < b.second.tick; });
     entries_.erase(oldest);
   }
   entries_[key] = Entry{address, now, ++tick_};

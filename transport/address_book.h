@@ -17,7 +17,7 @@ namespace vask {
 
 class AddressBook {
  public:
-  static constexpr size_t kEntries = 256;       // not a host number: a bound
+  static constexpr size_t kEntries = 256;        // not a host number: a bound
   static constexpr int64_t kLifetime = 15 * 60;  // seconds an address is believed
 
   // Remembers (or refreshes) `name` at `address` (host byte order), heard

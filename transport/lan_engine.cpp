@@ -164,15 +164,16 @@ bool SameSlotName(const std::string& a, const std::string& b) {
   return true;
 }
 
-constexpr int64_t kDropLogInterval = 10;    // seconds between two lines of one reason
-constexpr int64_t kNetworksRecheck = 10;    // seconds before the interfaces are asked again
+constexpr int64_t kDropLogInterval = 10;  // seconds between two lines of one reason
+constexpr int64_t kNetworksRecheck = 10;  // seconds before the interfaces are asked again
 constexpr uint32_t kBroadcastAll = 0xFFFFFFFFu;
 constexpr int kFramesPerRead = 64;
 
 std::string DottedAddress(uint32_t address) {
   char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFF, (address >> 16) & 0xFF,
-                (address >> 8) & 0xFF, address & 0xFF);
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<uint8_t>(address >> 24),
+                static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+                static_cast<uint8_t>(address));
   return text;
 }
 

@@ -299,8 +299,8 @@ class LanEngine {
   // Opens and binds the UDP port by the transport setting; logs why not.
   void OpenUdp() REQUIRES(lock_);
   void RefreshNetworks() REQUIRES(lock_);
-  DatagramSource AdmitFrameLocked(const std::string& frame, uint32_t address,
-                                  std::string& datagram) REQUIRES(lock_);
+  DatagramSource AdmitFrameLocked(const std::string& frame, uint32_t address, std::string& datagram)
+      REQUIRES(lock_);
   void DropFrame(FrameVerdict verdict, uint32_t address) REQUIRES(lock_);
   DatagramSource ReadNextFrame(std::string& buffer, std::string& bytes) REQUIRES(lock_);
   // Sends a numbered datagram as a frame to one address, or to every

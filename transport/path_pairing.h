@@ -31,8 +31,7 @@ class PathPairing {
   // True when `datagram` of `sender` is the other path's copy of one taken
   // lately (the pair is then used up); otherwise remembers it as taken from
   // `path` at `now` and returns false.
-  bool IsCopy(const std::string& sender, std::string_view datagram, DeliveryPath path,
-              int64_t now);
+  bool IsCopy(const std::string& sender, std::string_view datagram, DeliveryPath path, int64_t now);
   size_t Senders() const { return senders_.size(); }
   void Clear() { senders_.clear(); }
 

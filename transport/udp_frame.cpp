@@ -6,8 +6,9 @@ namespace vask {
 
 namespace {
 
-constexpr uint32_t kLoopbackNet = 0x7F000000;
-constexpr uint32_t kLoopbackMask = 0xFF000000;
+// 127.0.0.0/8 (not host numbers: an address and its mask).
+constexpr uint32_t kLoopbackNet = 127u << 24;
+constexpr uint32_t kLoopbackMask = ~0u << 24;
 
 // The next NUL-terminated name at `at`, moving `at` past its NUL; false
 // when no NUL follows.

@@ -25,6 +25,7 @@ inline constexpr uint8_t kFrameListening = 0x01;
 // mailslot write does.
 inline constexpr size_t kMaxFrameDatagram = 424;
 // A slot name that fits a mailslot path of MAX_PATH with its prefix.
+// (not a host number)
 inline constexpr size_t kMaxFrameSlot = 246;
 inline constexpr size_t kMaxFrameSender = 15;
 inline constexpr size_t kMaxFrame =

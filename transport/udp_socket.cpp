@@ -40,9 +40,9 @@ bool UdpSocket::Bind(uint16_t port) {
 
 bool UdpSocket::SendTo(uint32_t address, uint16_t port, const std::string& bytes) {
   const sockaddr_in endpoint = Endpoint(address, port);
-  const int sent = static_cast<int>(sendto(socket_, bytes.data(), static_cast<int>(bytes.size()),
-                                           0, reinterpret_cast<const sockaddr*>(&endpoint),
-                                           sizeof endpoint));
+  const int sent =
+      static_cast<int>(sendto(socket_, bytes.data(), static_cast<int>(bytes.size()), 0,
+                              reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint));
   return sent == static_cast<int>(bytes.size());
 }
 

@@ -1,6 +1,8 @@
 // The UDP frame and the tables beside it: what a hostile or broken frame
 // turns into, which addresses count as the local network, the bounded
 // address book, and the pairing of a datagram's two copies.
+#include "transport/udp_frame.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,16 +10,16 @@
 
 #include "transport/address_book.h"
 #include "transport/path_pairing.h"
-#include "transport/udp_frame.h"
 
 namespace vask::test {
 namespace {
 
 using namespace std::string_literals;
 
-const std::string kDatagram = "7\0ALPHA\0*\0STATUS\0"
-                              "64\0"
-                              "2097152\0\0"s;
+const std::string kDatagram =
+    "7\0ALPHA\0*\0STATUS\0"
+    "64\0"
+    "2097152\0\0"s;
 
 TEST(UdpFrame, CarriesTheDatagramByteForByte) {
   const std::string frame = BuildFrame("Vask", "ALPHA", true, kDatagram);
@@ -85,7 +87,7 @@ TEST(UdpFrame, DatagramSenderIsTheSecondField) {
 }
 
 TEST(UdpFrame, OnlyLoopbackAndTheOwnSubnetsAreLan) {
-  const std::vector<LocalNetwork> networks = {{0xC0A80105, 0xFFFFFF00},  // 192.168.1.5/24
+  const std::vector<LocalNetwork> networks = {{0xC0A80105, 0xFFFFFF00},   // 192.168.1.5/24
                                               {0x0A000001, 0x00000000}};  // a /0 counts for none
   EXPECT_TRUE(IsLanAddress(0x7F000001, {}));                              // 127.0.0.1
   EXPECT_TRUE(IsLanAddress(0x7F123456, networks));

@@ -114,22 +114,24 @@ TEST_F(UdpReceive, AGoodFrameGivesItsDatagramAndTeachesTheAddress) {
 // number rules can tell a copy: each sent by mailslot and by UDP, the
 // copies arriving after both originals.
 TEST_F(UdpReceive, ADatagramDeliveredBothWaysIsShownOnce) {
-  const std::string first = "8\0BRAVO\0*\0MESSAGE\0"
-                            "1\0pierwsza\0"s;
-  const std::string second = "9\0BRAVO\0*\0MESSAGE\0"
-                             "2\0druga\0"s;
+  const std::string first =
+      "8\0BRAVO\0*\0MESSAGE\0"
+      "1\0pierwsza\0"s;
+  const std::string second =
+      "9\0BRAVO\0*\0MESSAGE\0"
+      "2\0druga\0"s;
   bool delivered = false;
-  for (const auto& [bytes, path] : {std::pair{first, DeliveryPath::kMailslot},
-                                    std::pair{second, DeliveryPath::kMailslot},
-                                    std::pair{first, DeliveryPath::kUdp},
-                                    std::pair{second, DeliveryPath::kUdp}}) {
+  for (const auto& [bytes, path] :
+       {std::pair{first, DeliveryPath::kMailslot}, std::pair{second, DeliveryPath::kMailslot},
+        std::pair{first, DeliveryPath::kUdp}, std::pair{second, DeliveryPath::kUdp}}) {
     EXPECT_FALSE(HandleDatagram(Engine(), bytes, true, delivered, path));
   }
   const auto shown = host_.Sent(kMsgShowMessage);
   ASSERT_EQ(shown.size(), 2u);
   // The other order: UDP first, then the mailslot's copy right after.
-  const std::string third = "10\0BRAVO\0*\0MESSAGE\0"
-                            "3\0trzecia\0"s;
+  const std::string third =
+      "10\0BRAVO\0*\0MESSAGE\0"
+      "3\0trzecia\0"s;
   EXPECT_FALSE(HandleDatagram(Engine(), third, true, delivered, DeliveryPath::kUdp));
   EXPECT_FALSE(HandleDatagram(Engine(), third, true, delivered, DeliveryPath::kMailslot));
   EXPECT_EQ(host_.Sent(kMsgShowMessage).size(), 3u);

@@ -94,8 +94,8 @@ int WINAPI ioctlsocket(SOCKET socket, long command, unsigned long* argument) {
   return ::fcntl(socket, F_SETFL, wanted) == 0 ? 0 : SOCKET_ERROR;
 }
 
-int WINAPI WSAIoctl(SOCKET, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outSize,
-                    LPDWORD returned, LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE) {
+int WINAPI WSAIoctl(SOCKET, DWORD code, LPVOID, DWORD, LPVOID out, DWORD outSize, LPDWORD returned,
+                    LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE) {
   if (code != SIO_GET_INTERFACE_LIST || returned == nullptr) {
     errno = EINVAL;
     return SOCKET_ERROR;
