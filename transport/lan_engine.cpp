@@ -33,6 +33,14 @@ constexpr char kRemoteSlotsOff[] =
     "„Włączone” (Szablony administracyjne > Sieć > Stacja robocza Lanman; do odbierania także "
     "Serwer Lanman) albo wykonaj w PowerShell: Set-SmbClientConfiguration -EnableMailslots $true";
 
+std::string OwnComputerName() {
+  char name[16] = {};
+  DWORD size = sizeof name;
+  GetComputerNameA(name, &size);
+  name[sizeof name - 1] = '\0';
+  return name;
+}
+
 // The LAN contacts of the host's table, visited in row order.
 template <typename Visit>
 void ForEachLanContact(int receiver, Visit visit) {
@@ -129,6 +137,7 @@ void LanEngine::OpenUdp() {
     Guard text(textLock_);
     frameChannel_ = channelName_;
   }
+  frameOwnName_ = OwnComputerName();
   udpListening_ = true;
 }
 
@@ -146,6 +155,7 @@ void LanEngine::RefreshNetworks() {
 void LanEngine::SetUdpScope(const std::string& channel, const std::vector<LocalNetwork>& networks) {
   Guard guard(lock_);
   frameChannel_ = channel;
+  frameOwnName_ = OwnComputerName();
   networks_ = networks;
   networksAt_ = UnixNow();
 }
@@ -204,6 +214,11 @@ DatagramSource LanEngine::AdmitFrameLocked(const std::string& bytes, uint32_t ad
       !SameSlotName(std::string(DatagramSender(frame.datagram)), frame.sender)) {
     verdict = FrameVerdict::kSenderMismatch;
   }
+  // The own broadcasts come back over UDP; the mailslot path alone keeps
+  // deciding whether this computer hears itself, as before.
+  if (verdict == FrameVerdict::kAccepted && SameSlotName(frame.sender, frameOwnName_)) {
+    verdict = FrameVerdict::kOwnFrame;
+  }
   if (verdict != FrameVerdict::kAccepted) {
     DropFrame(verdict, address);
     return DatagramSource::kNone;
@@ -216,6 +231,8 @@ DatagramSource LanEngine::AdmitFrameLocked(const std::string& bytes, uint32_t ad
 void LanEngine::DropFrame(FrameVerdict verdict, uint32_t address) {
   const size_t index = static_cast<size_t>(verdict);
   frameDrops_[index].fetch_add(1);
+  // Every broadcast of ours comes back: a line for each would bury the log.
+  if (verdict == FrameVerdict::kOwnFrame) return;
   const int64_t now = UnixNow();
   // One line per reason at most every kDropLogInterval seconds, so that a
   // flood cannot fill the log; the lines between are counted in the next.

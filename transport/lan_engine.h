@@ -340,6 +340,7 @@ class LanEngine {
   std::vector<LocalNetwork> networks_ GUARDED_BY(lock_);
   int64_t networksAt_ GUARDED_BY(lock_) = 0;
   std::string frameChannel_ GUARDED_BY(lock_);
+  std::string frameOwnName_ GUARDED_BY(lock_);
   // Per drop reason: when its last log line went out, and the drops since
   // that were only counted.
   int64_t dropLoggedAt_[kFrameVerdicts] GUARDED_BY(lock_) = {};

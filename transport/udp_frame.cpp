@@ -54,6 +54,8 @@ const char* FrameDropReason(FrameVerdict verdict) {
       return "other slot";
     case FrameVerdict::kSenderMismatch:
       return "sender mismatch";
+    case FrameVerdict::kOwnFrame:
+      return "own frame";
   }
   return "unknown";
 }

@@ -44,8 +44,9 @@ enum class FrameVerdict {
   kNotLan,          // from outside the local networks
   kOtherSlot,       // for a slot this copy does not serve
   kSenderMismatch,  // the datagram names another sender than the frame
+  kOwnFrame,        // this computer's own broadcast, come back: counted, not logged
 };
-inline constexpr size_t kFrameVerdicts = static_cast<size_t>(FrameVerdict::kSenderMismatch) + 1;
+inline constexpr size_t kFrameVerdicts = static_cast<size_t>(FrameVerdict::kOwnFrame) + 1;
 
 // The reason's text for the log.
 const char* FrameDropReason(FrameVerdict verdict);

@@ -80,6 +80,19 @@ TEST_F(UdpReceive, HostileFramesAreCountedAndLoggedWithTheirReason) {
   }
   // Nobody was learned from all that.
   EXPECT_EQ(Engine().Addresses().Size(), 0u);
+
+  // The own broadcast, come back: counted, never taken, never logged.
+  const size_t lines = host_.Sent(kMsgLog).size();
+  const uint32_t own = Engine().FrameDrops(FrameVerdict::kOwnFrame);
+  char me[16] = {};
+  DWORD size = sizeof me;
+  ASSERT_TRUE(GetComputerNameA(me, &size));
+  std::string out;
+  EXPECT_EQ(
+      Engine().AdmitFrame(BuildFrame("Vask", me, true, "5\0"s + me + "\0*\0STATUS\0"s), kPeer, out),
+      DatagramSource::kNone);
+  EXPECT_EQ(Engine().FrameDrops(FrameVerdict::kOwnFrame), own + 1);
+  EXPECT_EQ(host_.Sent(kMsgLog).size(), lines);
 }
 
 TEST_F(UdpReceive, AFloodOfDropsIsCountedInFullButLoggedSparingly) {
