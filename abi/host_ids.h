@@ -134,6 +134,7 @@ inline constexpr int kSettingResend = 15005;         // send unacknowledged mess
 inline constexpr int kSettingUnanswered = 15006;     // the unacknowledged messages, as text
 inline constexpr int kSettingMessageNumber = 15007;  // the last message number taken
 inline constexpr int kSettingSequence = 15008;       // the datagram counter, saved now and then
+inline constexpr int kSettingTransport = 15009;      // the ways datagrams go: mailslots, UDP, both
 
 // ---- Contact columns (table 1) ---------------------------------------------
 

@@ -32,7 +32,7 @@ read_list() { grep -v '^\s*\(#\|$\)' "$root/$1"; }
 mapfile -t plugin_sources < <(read_list cmake/plugin_sources.txt; echo shell/plugin_entry.cpp)
 mapfile -t platform_sources < <(read_list cmake/platform_sources.txt)
 mapfile -t support_sources < <(read_list tests/support/sources.txt)
-targets=(datagram_fuzz numbers_fuzz receive_fuzz host_fuzz)
+targets=(datagram_fuzz numbers_fuzz receive_fuzz host_fuzz frame_fuzz)
 
 object() { echo "$out/obj/$(echo "$1" | tr / _).o"; }
 

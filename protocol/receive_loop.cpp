@@ -80,7 +80,7 @@ bool IsSingleSender(const std::string& sender) {
 }
 
 [[nodiscard]] Rejection Check(LanEngine& engine, const std::string& bytes, bool fromChannel,
-                              bool& messageDelivered) {
+                              bool& messageDelivered, DeliveryPath path) {
   DatagramFields fields;
   SplitFields(bytes, '\0', fields);
   if (fields.size() < (fromChannel ? 4u : 3u)) return kTooShort;
@@ -92,6 +92,11 @@ bool IsSingleSender(const std::string& sender) {
   // everybody ("*", "^"), would turn one forged datagram into a broadcast
   // from every copy that hears it.
   if (!IsSingleSender(fields[1])) return kBadSender;
+  // A broadcast comes by mailslot and by UDP: the second copy of the very
+  // same datagram is dropped as a repeat, whatever came in between.
+  if (engine.Mode() != TransportMode::kMailslots && engine.IsPathCopy(fields[1], bytes, path)) {
+    return kAccepted;
+  }
   // Only the last number of each sender counts: a repeat of it is dropped
   // without a trace, an older one is taken again.
   if (engine.RepeatsLastNumber(fields[1], AtoiField(fields[0]))) return kAccepted;
@@ -118,11 +123,12 @@ void Drain(LanEngine& engine, bool& messageDelivered) {
   std::string buffer;
   std::string bytes;
   while (engine.Running()) {
-    const DatagramSource source = engine.ReadNextDatagram(buffer, bytes);
+    DeliveryPath path = DeliveryPath::kMailslot;
+    const DatagramSource source = engine.ReadNextDatagram(buffer, bytes, &path);
     if (source == DatagramSource::kNone) return;
     if (bytes.empty()) continue;
     // A rejection has been logged; the drain goes on either way.
-    HandleDatagram(engine, bytes, source == DatagramSource::kChannel, messageDelivered);
+    HandleDatagram(engine, bytes, source == DatagramSource::kChannel, messageDelivered, path);
   }
 }
 
@@ -134,10 +140,10 @@ void AskHostForMessages() {
 }  // namespace
 
 Rejection HandleDatagram(LanEngine& engine, const std::string& bytes, bool fromChannel,
-                         bool& messageDelivered) {
+                         bool& messageDelivered, DeliveryPath path) {
   Rejection rejection = kAccepted;
   try {
-    rejection = Check(engine, bytes, fromChannel, messageDelivered);
+    rejection = Check(engine, bytes, fromChannel, messageDelivered, path);
     if (!rejection) return kAccepted;
     // The line is cut at kLogMax characters: no more of the datagram can
     // show, so only that much is copied (on the stack, NULs as '|').
@@ -155,7 +161,7 @@ Rejection HandleDatagram(LanEngine& engine, const std::string& bytes, bool fromC
 }
 
 void DrainSlots(LanEngine& engine) {
-  if (engine.WaitingDatagrams() == 0) return;
+  if (engine.WaitingDatagrams() == 0 && !engine.ListensOnUdp()) return;
   bool messageDelivered = false;
   Drain(engine, messageDelivered);
   if (messageDelivered) AskHostForMessages();

@@ -6,6 +6,7 @@
 
 #include "abi/host_records.h"
 #include "protocol/rejection.h"
+#include "transport/path_pairing.h"
 #include "win32.h"
 
 namespace vask {
@@ -20,10 +21,11 @@ unsigned WINAPI ReceiveLoop(void* engine);
 // else the WinPopup slot). A rejected one is logged in one line and its
 // reason returned; kAccepted otherwise (also when memory ran out while it
 // was handled: it is dropped without a line). Sets messageDelivered when a LAN
-// "MESSAGE" ran to its end. The worker's own step, exposed for tests and
+// "MESSAGE" ran to its end. `path` is the way it came (a UDP frame's
+// datagram or a slot's). The worker's own step, exposed for tests and
 // fuzzing.
 Rejection HandleDatagram(LanEngine& engine, const std::string& bytes, bool fromChannel,
-                         bool& messageDelivered);
+                         bool& messageDelivered, DeliveryPath path = DeliveryPath::kMailslot);
 
 // One pass's reading: when either slot holds datagrams, handles them all
 // (or until a stop is asked for) and, if a LAN "MESSAGE" was delivered,

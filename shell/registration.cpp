@@ -29,6 +29,7 @@ std::string ChannelLabel() {
 
 void RegisterSettings() {
   static const char kEmpty[] = "";
+  static const char kBoth[] = "oba";
   DefineColumn(kTableSettings, kSettingLastStatus, kColumnInt, kStatusAvailable, "Vask/Status");
   DefineColumn(kTableSettings, kSettingStatusInfo, kColumnText, reinterpret_cast<intptr_t>(kEmpty),
                "Vask/StatusInfo");
@@ -44,6 +45,11 @@ void RegisterSettings() {
                "Vask/Unanswered");
   DefineColumn(kTableSettings, kSettingMessageNumber, kColumnInt, 0, "Vask/MessageNumber");
   DefineColumn(kTableSettings, kSettingSequence, kColumnInt, 0, "Vask/Sequence");
+  // Both by default: copies on older Windows hear the mailslots, copies on
+  // Windows without remote mailslots the UDP frames; a copy that gets a
+  // broadcast both ways shows it once.
+  DefineColumn(kTableSettings, kSettingTransport, kColumnText, reinterpret_cast<intptr_t>(kBoth),
+               "Vask/Transport");
 }
 
 void RegisterInterface() {
@@ -84,6 +90,10 @@ void RegisterInterface() {
           kSettingResend);
   AddItem(kItemSettingsGroup, 0, kStyleChannelField, label.c_str(), kSettingChannel);
   AddItem(kItemSettingsGroup, 0, kStyleLabel, "Nazwa kanału", 0);
+  // The same kind of text field as the channel's.
+  AddItem(kItemSettingsGroup, 0, kStyleChannelField,
+          "Wysyłanie\x01mailsloty, oba albo udp (oba: każdy komputer usłyszy)", kSettingTransport);
+  AddItem(kItemSettingsGroup, 0, kStyleLabel, "Wysyłanie (mailsloty / oba / udp)", 0);
   AddItem(kItemSettingsGroup, 0, kStyleBreak, "", 0);
 }
 

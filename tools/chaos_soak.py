@@ -81,7 +81,7 @@ class Host:
         out = open(self.events(), "w")
         err = open(os.path.join(self.args.work, "host%d-%d.log" % (self.index, self.generation)), "w")
         self.process = subprocess.Popen(
-            ["ip", "netns", "exec", self.ns, "env", "VASK_REAL_LAN=1",
+            ["ip", "netns", "exec", self.ns, "env", "VASK_REAL_LAN=1", "VASK_UDP=off",
              self.args.build + "/vask-host", "--script", "--computer", self.name, "--lan-dir",
              self.lan, "--profile", os.path.join(self.args.work, self.name + ".db")],
             stdin=subprocess.PIPE, stdout=out, stderr=err)

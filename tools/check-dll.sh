@@ -51,10 +51,10 @@ imports=$(echo "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p')
 for name in $imports; do
   upper=$(echo "$name" | tr '[:lower:]' '[:upper:]')
   case "$upper" in
-    KERNEL32.DLL|USER32.DLL|SHELL32.DLL|MPR.DLL|MSVCRT.DLL) ;;
+    KERNEL32.DLL|USER32.DLL|SHELL32.DLL|MPR.DLL|WS2_32.DLL|MSVCRT.DLL) ;;
     API-MS-WIN-*|UCRTBASE.DLL) fail "imports $name: the Universal CRT, which Windows 7 lacks" ;;
     LIBGCC*|LIBSTDC++*|LIBWINPTHREAD*) fail "imports $name: the compiler's runtime must be linked in" ;;
-    *) fail "imports $name, which is not among KERNEL32, USER32, SHELL32, MPR and msvcrt" ;;
+    *) fail "imports $name, which is not among KERNEL32, USER32, SHELL32, MPR, WS2_32 and msvcrt" ;;
   esac
 done
 functions=$(echo "$dump" | awk '

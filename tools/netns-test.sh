@@ -54,8 +54,10 @@ start_host() {  # index fd [option]: VASK_REAL_LAN, or the option
   local i=$1 fd=$2 lan=$WORK/lan$1 select=${3:-}
   mkfifo "$WORK/in$i"
   mkdir -p -m 0700 "$lan"
-  local how=(VASK_REAL_LAN=1)
-  [ -n "$select" ] && how=(-u VASK_REAL_LAN)
+  # Mailslots through the bridge alone: UDP frames would go around it
+  # (tools/netns-udp-test.sh tests them).
+  local how=(VASK_REAL_LAN=1 VASK_UDP=off)
+  [ -n "$select" ] && how=(-u VASK_REAL_LAN VASK_UDP=off)
   ip netns exec "${TAG}n$i" env "${how[@]}" "$HOST_BIN" --script \
     --computer "${NAMES[$i]}" --lan-dir "$lan" --profile :memory: $select \
     <"$WORK/in$i" >"$WORK/events$i.jsonl" 2>"$WORK/host$i.log" &

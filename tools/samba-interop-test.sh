@@ -71,7 +71,7 @@ start_nmbd() {  # ns name extra-lines...
 start_host() {  # fd computer
   local fd=$1 computer=$2
   mkfifo "$WORK/in-$computer"
-  ip netns exec "${TAG}v" env VASK_REAL_LAN=1 "$HOST_BIN" --script --computer "$computer" \
+  ip netns exec "${TAG}v" env VASK_REAL_LAN=1 VASK_UDP=off "$HOST_BIN" --script --computer "$computer" \
     --lan-dir "$WORK/lan" --profile :memory: \
     <"$WORK/in-$computer" >"$WORK/events-$computer.jsonl" 2>"$WORK/host-$computer.log" &
   PIDS+=($!)

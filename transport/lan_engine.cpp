@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <functional>
 #include <utility>
 
+#include "base/clock.h"
 #include "base/host_api.h"
 #include "base/log.h"
 #include "base/section_guard.h"
@@ -30,6 +33,14 @@ constexpr char kRemoteSlotsOff[] =
     "Aby je włączyć, jako administrator ustaw zasadę „Enable remote mailslots” na "
     "„Włączone” (Szablony administracyjne > Sieć > Stacja robocza Lanman; do odbierania także "
     "Serwer Lanman) albo wykonaj w PowerShell: Set-SmbClientConfiguration -EnableMailslots $true";
+
+std::string OwnComputerName() {
+  char name[16] = {};
+  DWORD size = sizeof name;
+  GetComputerNameA(name, &size);
+  name[sizeof name - 1] = '\0';
+  return name;
+}
 
 // The LAN contacts of the host's table, visited in row order.
 template <typename Visit>
@@ -82,6 +93,250 @@ void LanEngine::ReleaseEndedWorker() {
 void LanEngine::CloseSlots() {
   winPopupSlot_.Close();
   channelSlot_.Close();
+  udpSocket_.Close();
+  udpListening_ = false;
+}
+
+TransportMode ParseTransportMode(const std::string& text) {
+  std::string lower = text.substr(0, 4);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (lower == "mail") return TransportMode::kMailslots;
+  if (lower.rfind("udp", 0) == 0) return TransportMode::kUdp;
+  return TransportMode::kBoth;
+}
+
+void LanEngine::OpenUdp() {
+  udpSocket_.Close();
+  udpListening_ = false;
+  mode_ = static_cast<int>(ParseTransportMode(GetTextSetting(kSettingTransport)));
+  if (Mode() == TransportMode::kMailslots) return;
+  if (!udpReady_) {
+    WSADATA data;
+    const int error = WSAStartup(MAKEWORD(2, 2), &data);
+    if (error != 0) {
+      Log("V.ask: brak UDP (WSAStartup: blad %d), tylko mailsloty", error);
+      return;
+    }
+    udpReady_ = true;
+  }
+  if (!udpSocket_.Open()) {
+    Log("V.ask: brak gniazda UDP (blad %d), tylko mailsloty", WSAGetLastError());
+    return;
+  }
+  RefreshNetworks();
+  if (!udpSocket_.Bind(kLanUdpPort)) {
+    // Another program (or another copy on this computer) has the port:
+    // frames can still be sent, answers come by mailslot.
+    Log("V.ask nie slucha na porcie UDP %d (blad %d): odbior tylko przez mailslot",
+        static_cast<int>(kLanUdpPort), WSAGetLastError());
+    udpSocket_.Close();
+    return;
+  }
+  {
+    Guard text(textLock_);
+    frameChannel_ = channelName_;
+  }
+  frameOwnName_ = OwnComputerName();
+  udpListening_ = true;
+}
+
+void LanEngine::RefreshNetworks() {
+  std::vector<uint32_t> broadcasts;
+  UdpSocket probe;
+  UdpSocket& socket = udpSocket_.IsValid() ? udpSocket_ : probe;
+  if (!socket.IsValid()) probe.Open();
+  socket.Interfaces(networks_, broadcasts);
+  networksAt_ = UnixNow();
+  Guard text(textLock_);
+  broadcasts_ = std::move(broadcasts);
+}
+
+void LanEngine::SetUdpScope(const std::string& channel, const std::vector<LocalNetwork>& networks) {
+  Guard guard(lock_);
+  frameChannel_ = channel;
+  frameOwnName_ = OwnComputerName();
+  networks_ = networks;
+  networksAt_ = UnixNow();
+}
+
+namespace {
+
+bool SameSlotName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+constexpr int64_t kDropLogInterval = 10;  // seconds between two lines of one reason
+constexpr int64_t kNetworksRecheck = 10;  // seconds before the interfaces are asked again
+constexpr uint32_t kBroadcastAll = 0xFFFFFFFFu;
+constexpr int kFramesPerRead = 64;
+
+std::string DottedAddress(uint32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", static_cast<uint8_t>(address >> 24),
+                static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+                static_cast<uint8_t>(address));
+  return text;
+}
+
+}  // namespace
+
+DatagramSource LanEngine::AdmitFrame(const std::string& frame, uint32_t address,
+                                     std::string& datagram) {
+  Guard guard(lock_);
+  return AdmitFrameLocked(frame, address, datagram);
+}
+
+DatagramSource LanEngine::AdmitFrameLocked(const std::string& bytes, uint32_t address,
+                                           std::string& datagram) {
+  if (!IsLanAddress(address, networks_) && UnixNow() - networksAt_ >= kNetworksRecheck) {
+    // An interface may have come up since the list was taken.
+    RefreshNetworks();
+  }
+  if (!IsLanAddress(address, networks_)) {
+    DropFrame(FrameVerdict::kNotLan, address);
+    return DatagramSource::kNone;
+  }
+  Frame frame;
+  FrameVerdict verdict = ParseFrame(bytes, frame);
+  if (verdict == FrameVerdict::kAccepted && !SameSlotName(frame.slot, frameChannel_)) {
+    verdict = FrameVerdict::kOtherSlot;
+  }
+  if (verdict == FrameVerdict::kAccepted &&
+      !SameSlotName(std::string(DatagramSender(frame.datagram)), frame.sender)) {
+    verdict = FrameVerdict::kSenderMismatch;
+  }
+  // The own broadcasts come back over UDP; the mailslot path alone keeps
+  // deciding whether this computer hears itself, as before.
+  if (verdict == FrameVerdict::kAccepted && SameSlotName(frame.sender, frameOwnName_)) {
+    verdict = FrameVerdict::kOwnFrame;
+  }
+  if (verdict != FrameVerdict::kAccepted) {
+    DropFrame(verdict, address);
+    return DatagramSource::kNone;
+  }
+  if (frame.listening) addresses_.Learn(frame.sender, address, UnixNow());
+  datagram = std::move(frame.datagram);
+  return DatagramSource::kChannel;
+}
+
+void LanEngine::DropFrame(FrameVerdict verdict, uint32_t address) {
+  const size_t index = static_cast<size_t>(verdict);
+  frameDrops_[index].fetch_add(1);
+  // Every broadcast of ours comes back: a line for each would bury the log.
+  if (verdict == FrameVerdict::kOwnFrame) return;
+  const int64_t now = UnixNow();
+  // One line per reason at most every kDropLogInterval seconds, so that a
+  // flood cannot fill the log; the lines between are counted in the next.
+  if (dropLoggedAt_[index] != 0 && now - dropLoggedAt_[index] < kDropLogInterval &&
+      now >= dropLoggedAt_[index]) {
+    ++dropsUnlogged_[index];
+    return;
+  }
+  Log("V.ask: odrzucona ramka UDP od %s: %s (pominietych: %u)", DottedAddress(address).c_str(),
+      FrameDropReason(verdict), dropsUnlogged_[index]);
+  dropLoggedAt_[index] = now;
+  dropsUnlogged_[index] = 0;
+}
+
+bool LanEngine::IsPathCopy(const std::string& sender, const std::string& datagram,
+                           DeliveryPath path) {
+  return pairing_.IsCopy(sender, datagram, path, UnixNow());
+}
+
+uint32_t LanEngine::UdpRoute(const std::string& target, bool resolve) const {
+  if (!udpReady_ || Mode() == TransportMode::kMailslots) return 0;
+  if (target == "*") return kBroadcastAll;
+  const uint32_t known = addresses_.Find(target, UnixNow());
+  if (known != 0 || !resolve) return known;
+  return ResolveComputer(target);
+}
+
+bool LanEngine::SendFrame(const std::string& datagram, uint32_t address) {
+  // A remote mailslot write carries no more either.
+  if (datagram.size() > kMaxFrameDatagram) {
+    SetLastError(ERROR_BAD_NETPATH);
+    return false;
+  }
+  char sender[16] = {};
+  DWORD size = sizeof sender;
+  GetComputerNameA(sender, &size);
+  sender[sizeof sender - 1] = '\0';
+  const std::string frame = BuildFrame(ChannelName(), sender, ListensOnUdp(), datagram);
+  UdpSocket socket;
+  if (!socket.Open()) return false;
+  if (address != kBroadcastAll) return socket.SendTo(address, kLanUdpPort, frame);
+  std::vector<uint32_t> broadcasts;
+  {
+    Guard text(textLock_);
+    broadcasts = broadcasts_;
+  }
+  if (broadcasts.empty()) broadcasts.push_back(kBroadcastAll);
+  bool any = false;
+  for (const uint32_t broadcast : broadcasts) {
+    if (socket.SendTo(broadcast, kLanUdpPort, frame)) any = true;
+  }
+  return any;
+}
+
+bool LanEngine::OpenRoute(const std::string& target, Route& route) {
+  const TransportMode mode = Mode();
+  route.everybody = target == "*";
+  // A computer heard on UDP is reached that way alone; "*" goes both ways.
+  route.udp = UdpRoute(target, mode == TransportMode::kUdp);
+  const bool slotToo = mode == TransportMode::kMailslots ||
+                       (mode == TransportMode::kBoth && (route.everybody || route.udp == 0));
+  if (slotToo) {
+    route.slotOpen = route.client.OpenClient(target.c_str(), ChannelName().c_str(), nullptr);
+    if (!route.slotOpen) {
+      route.error = GetLastError();
+      FallBackToUdp(target, route);
+    }
+  }
+  if (!route.slotOpen && route.udp == 0) {
+    NoteSendFailure(route.error);
+    SetLastError(route.error);
+    return false;
+  }
+  return true;
+}
+
+void LanEngine::FallBackToUdp(const std::string& target, Route& route) {
+  // Remote mailslots switched off here: the computer's name, as the system
+  // resolves it, may still be reached by UDP.
+  if (route.error == kErrorRemoteMailslotsOff && !route.everybody && route.udp == 0) {
+    route.udp = UdpRoute(target, true);
+  }
+}
+
+bool LanEngine::WriteRoute(const std::string& target, Route& route, const std::string& datagram) {
+  bool sent = false;
+  if (route.slotOpen) {
+    DWORD written = 0;
+    if (!route.client.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &written)) {
+      route.error = GetLastError();
+      if (written == 0) FallBackToUdp(target, route);
+    }
+    sent = written != 0;
+    route.client.Close();
+    route.slotOpen = false;
+  }
+  if (route.udp != 0 && SendFrame(datagram, route.udp)) sent = true;
+  if (!sent) {
+    // Told only now: a datagram that went by UDP after all needs no word.
+    NoteSendFailure(route.error);
+    SetLastError(route.error);
+  }
+  return sent;
 }
 
 bool LanEngine::Start(HostThreadRoutine worker) {
@@ -123,6 +378,8 @@ bool LanEngine::Start(HostThreadRoutine worker) {
         // start would find a slot open and do nothing.
         winPopupSlot_.Close();
         running_ = false;
+      } else {
+        OpenUdp();
       }
     }
   }
@@ -232,17 +489,15 @@ bool LanEngine::SendPacket(const std::string& target, const std::string& command
     return any;
   }
 
-  MailslotHandle client;
-  if (!client.OpenClient(target.c_str(), ChannelName().c_str(), nullptr)) {
-    NoteSendFailure(GetLastError());
-    return false;
-  }
+  Route route;
+  if (!OpenRoute(target, route)) return false;
   char sender[16] = {};
   DWORD size = sizeof sender;
   GetComputerNameA(sender, &size);
   sender[sizeof sender - 1] = '\0';
-  // The number and the note of where it goes are one step, so that the log
-  // holds a receiver's numbers in the order they were taken.
+  // Numbered only once a way is open, so a send that reaches nothing uses
+  // no number up. The number and the note of where it goes are one step,
+  // so that the log holds a receiver's numbers in the order they were taken.
   SendMark mark;
   {
     Guard guard(sendLock_);
@@ -250,17 +505,14 @@ bool LanEngine::SendPacket(const std::string& target, const std::string& command
     receivers_.Begin(target, mark);
   }
   std::string datagram = BuildDatagram(mark.sequence, sender, target, command, body);
-  DWORD bytes = 0;
-  const bool wrote = client.Write(datagram.data(), static_cast<uint32_t>(datagram.size()), &bytes);
+  const bool wrote = WriteRoute(target, route, datagram);
   const DWORD error = GetLastError();
-  client.Close();
   {
     Guard guard(sendLock_);
     receivers_.End(target);
   }
-  if (!wrote) NoteSendFailure(error);
   SetLastError(error);
-  if (bytes == 0) return false;
+  if (!wrote) return false;
   if (written != nullptr) *written = MessageCopy{target, std::move(datagram), mark};
   return true;
 }
@@ -410,20 +662,15 @@ std::vector<MessageCopy> LanEngine::TakeCopiesDue(int64_t now, int64_t interval,
 }
 
 bool LanEngine::WriteAgain(const MessageCopy& copy) {
-  MailslotHandle client;
-  if (!client.OpenClient(copy.target.c_str(), ChannelName().c_str(), nullptr)) return false;
-  DWORD written = 0;
-  {
-    // A copy that knows only the last-number rule drops a repeat only while
-    // the number it holds from us is still this datagram's: after anything
-    // else of ours it would show it twice. The lock keeps any datagram to
-    // this receiver from being numbered between the check and the write.
-    Guard guard(sendLock_);
-    if (!receivers_.IsLast(copy.target, copy.written)) return false;
-    client.Write(copy.datagram.data(), static_cast<uint32_t>(copy.datagram.size()), &written);
-  }
-  client.Close();
-  return written != 0;
+  Route route;
+  if (!OpenRoute(copy.target, route)) return false;
+  // A copy that knows only the last-number rule drops a repeat only while
+  // the number it holds from us is still this datagram's: after anything
+  // else of ours it would show it twice. The lock keeps any datagram to
+  // this receiver from being numbered between the check and the write.
+  Guard guard(sendLock_);
+  if (!receivers_.IsLast(copy.target, copy.written)) return false;
+  return WriteRoute(copy.target, route, copy.datagram);
 }
 
 void LanEngine::ResetMessages(int32_t lastNumber) {
@@ -441,10 +688,12 @@ uint32_t LanEngine::WaitingDatagrams() const {
   return count;
 }
 
-DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& bytes) {
+DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& bytes,
+                                           DeliveryPath* path) {
   Guard guard(lock_);
   MailslotHandle* slot = nullptr;
   DatagramSource source = DatagramSource::kNone;
+  if (path != nullptr) *path = DeliveryPath::kMailslot;
   // The next size alone says whether a slot holds a message; unlike the
   // count, it needs no look at the socket while messages are queued.
   uint32_t size = MAILSLOT_NO_MESSAGE;
@@ -460,7 +709,9 @@ DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& byt
     slot = &channelSlot_;
     source = DatagramSource::kChannel;
   } else {
-    return DatagramSource::kNone;
+    if (path == nullptr) return DatagramSource::kNone;
+    *path = DeliveryPath::kUdp;
+    return ReadNextFrame(buffer, bytes);
   }
   buffer.resize(std::max<size_t>(buffer.size(), std::max<uint32_t>(size, 1)));
   DWORD read = 0;
@@ -471,6 +722,27 @@ DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& byt
   }
   bytes.assign(buffer.data(), std::min<size_t>(read, size));
   return source;
+}
+
+DatagramSource LanEngine::ReadNextFrame(std::string& buffer, std::string& bytes) {
+  // Dropped frames are skipped, a bounded number per call so that a flood
+  // of them cannot keep the drain from seeing a stop.
+  for (int tries = 0; tries < kFramesPerRead && udpSocket_.IsValid(); ++tries) {
+    uint32_t address = 0;
+    switch (udpSocket_.ReceiveFrom(buffer, kMaxFrame, address)) {
+      case UdpSocket::Receive::kNothing:
+      case UdpSocket::Receive::kFailed:
+        return DatagramSource::kNone;
+      case UdpSocket::Receive::kTooLong:
+        DropFrame(FrameVerdict::kOversize, address);
+        continue;
+      case UdpSocket::Receive::kReceived:
+        break;
+    }
+    const DatagramSource source = AdmitFrameLocked(buffer, address, bytes);
+    if (source != DatagramSource::kNone) return source;
+  }
+  return DatagramSource::kNone;
 }
 
 void LanEngine::WorkerEnded() {

@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,9 +33,13 @@
 #include "abi/host_records.h"
 #include "base/critical_section.h"
 #include "base/thread_annotations.h"
+#include "transport/address_book.h"
 #include "transport/mailslot_handle.h"
+#include "transport/path_pairing.h"
 #include "transport/receiver_log.h"
 #include "transport/send_mark.h"
+#include "transport/udp_frame.h"
+#include "transport/udp_socket.h"
 #include "win32.h"
 
 namespace vask {
@@ -69,6 +74,14 @@ enum class AckOutcome {
 
 // Which server slot a datagram was read from.
 enum class DatagramSource { kNone, kChannel, kWinPopup };
+
+// The ways datagrams leave this copy (the transport setting): by mailslot
+// alone (no UDP at all), by mailslot and UDP, or by UDP alone. The last two
+// listen on the slot and on the UDP port.
+enum class TransportMode { kMailslots, kBoth, kUdp };
+// The setting's text: "mailsloty" (or anything starting "mail"), "udp", and
+// anything else, "oba" and empty included, is both.
+TransportMode ParseTransportMode(const std::string& text);
 
 inline constexpr uint32_t kSlotMaxMessage = 100100;
 // The server slot a WinPopup client writes to; ours while emulation is on.
@@ -112,6 +125,10 @@ class LanEngine {
   // listed contact when onlyListed), "^" every LAN contact in turn. True when
   // at least one datagram was written. Notes where each datagram went; with
   // `written`, a datagram to one computer fills it in for writing again.
+  // By the transport mode: "*" goes by mailslot and UDP broadcast, one
+  // computer by UDP when it was heard on UDP, else by mailslot, and by UDP
+  // after all when its mailslot is switched off (error 3025) and its name
+  // resolves.
   bool SendPacket(const std::string& target, const std::string& command, const std::string& body,
                   MessageCopy* written = nullptr) EXCLUDES(sendLock_);
   // Offers a bus record to the subscribers whose mask shares a bit with
@@ -220,7 +237,32 @@ class LanEngine {
   // read. The slots are touched only under the lock and only while open: a
   // waiting stop that gave up on a stuck worker closes them under the same
   // lock, and the worker never touches them again.
-  DatagramSource ReadNextDatagram(std::string& buffer, std::string& bytes) EXCLUDES(lock_);
+  // Frames from the UDP port come after both slots, `path` (when given)
+  // telling which way the datagram came.
+  DatagramSource ReadNextDatagram(std::string& buffer, std::string& bytes,
+                                  DeliveryPath* path = nullptr) EXCLUDES(lock_);
+  // Whether the UDP port is ours (the worker then reads frames from it).
+  bool ListensOnUdp() const { return udpListening_.load(); }
+  TransportMode Mode() const { return static_cast<TransportMode>(mode_.load()); }
+  // Admits one received frame from `address` (host byte order): on
+  // kChannel `datagram` holds its datagram and a listening sender's address
+  // is learned; on kNone the drop was counted and logged with its reason.
+  // The worker's own step (ReadNextDatagram), exposed for tests and fuzzing.
+  DatagramSource AdmitFrame(const std::string& frame, uint32_t address, std::string& datagram)
+      EXCLUDES(lock_);
+  // Frames dropped so far for `verdict`.
+  uint32_t FrameDrops(FrameVerdict verdict) const {
+    return frameDrops_[static_cast<size_t>(verdict)].load();
+  }
+  AddressBook& Addresses() { return addresses_; }
+  // Worker thread only: true when `datagram` of `sender` is the other
+  // path's copy of one already taken (see PathPairing).
+  bool IsPathCopy(const std::string& sender, const std::string& datagram, DeliveryPath path);
+  // For tests and fuzz targets that admit frames without a start: the
+  // channel frames must name, and the networks they may come from.
+  void SetUdpScope(const std::string& channel, const std::vector<LocalNetwork>& networks)
+      EXCLUDES(lock_);
+
   // The worker's last act: closes the slots and clears the worker mark, so
   // that a start or stop waiting for it finds the slots free.
   void WorkerEnded() EXCLUDES(lock_);
@@ -258,6 +300,35 @@ class LanEngine {
   // Closes the last worker's handle once that worker has cleared its mark.
   void ReleaseEndedWorker() REQUIRES(lifecycleLock_);
   void CloseSlots() REQUIRES(lock_);
+  // Opens and binds the UDP port by the transport setting; logs why not.
+  void OpenUdp() REQUIRES(lock_);
+  void RefreshNetworks() REQUIRES(lock_);
+  DatagramSource AdmitFrameLocked(const std::string& frame, uint32_t address, std::string& datagram)
+      REQUIRES(lock_);
+  void DropFrame(FrameVerdict verdict, uint32_t address) REQUIRES(lock_);
+  DatagramSource ReadNextFrame(std::string& buffer, std::string& bytes) REQUIRES(lock_);
+  // Sends a numbered datagram as a frame to one address, or to every
+  // broadcast address when `address` is 0; true when one went out.
+  bool SendFrame(const std::string& datagram, uint32_t address);
+  // The address a datagram to `target` goes to by UDP (0: none), by the
+  // mode; "*" gives INADDR_BROADCAST when UDP broadcasts are to go.
+  uint32_t UdpRoute(const std::string& target, bool resolve) const;
+  // The ways to one computer (or "*") that the transport mode picks, opened
+  // before the datagram is numbered, so that a send reaching nothing uses
+  // no number up.
+  struct Route {
+    MailslotHandle client;
+    bool slotOpen = false;
+    bool everybody = false;
+    uint32_t udp = 0;  // the UDP address, 0 for none
+    DWORD error = ERROR_BAD_NETPATH;
+  };
+  // False (the error set, and told) when no way is open.
+  bool OpenRoute(const std::string& target, Route& route);
+  // After error 3025 from the slot, the UDP address the name resolves to.
+  void FallBackToUdp(const std::string& target, Route& route);
+  // Writes the datagram by the open ways; true when one took it.
+  bool WriteRoute(const std::string& target, Route& route, const std::string& datagram);
   // Writes the table to its settings column; the store lock keeps the
   // writes in the order of the changes.
   void StoreTable() REQUIRES(storeLock_) EXCLUDES(lock_);
@@ -292,12 +363,26 @@ class LanEngine {
   int32_t lastMessageNumber_ GUARDED_BY(lock_) = 0;
   MailslotHandle winPopupSlot_ GUARDED_BY(lock_);
   MailslotHandle channelSlot_ GUARDED_BY(lock_);
+  // The UDP port, bound while the engine runs where it could be.
+  UdpSocket udpSocket_ GUARDED_BY(lock_);
+  std::vector<LocalNetwork> networks_ GUARDED_BY(lock_);
+  int64_t networksAt_ GUARDED_BY(lock_) = 0;
+  std::string frameChannel_ GUARDED_BY(lock_);
+  std::string frameOwnName_ GUARDED_BY(lock_);
+  // Per drop reason: when its last log line went out, and the drops since
+  // that were only counted.
+  int64_t dropLoggedAt_[kFrameVerdicts] GUARDED_BY(lock_) = {};
+  uint32_t dropsUnlogged_[kFrameVerdicts] GUARDED_BY(lock_) = {};
 
   std::string statusInfo_ GUARDED_BY(textLock_);
   std::string channelName_ GUARDED_BY(textLock_);
   std::string cloakName_ GUARDED_BY(textLock_);
 
   std::map<int32_t, int32_t> listeners_ GUARDED_BY(listenersLock_);
+  // Where UDP broadcasts go: the subnets' broadcast addresses.
+  std::vector<uint32_t> broadcasts_ GUARDED_BY(textLock_);
+  AddressBook addresses_;
+  PathPairing pairing_;  // the worker's
 
   // The last worker's thread handle, kept until the worker has ended; then
   // Start, Stop(true) or the destructor closes it. (workerThread_ itself is
@@ -332,6 +417,12 @@ class LanEngine {
   // Set once the user was told of switched-off remote mailslots; cleared by
   // each start.
   std::atomic<bool> remoteSlotsOffShown_{false};
+  std::atomic<int> mode_{static_cast<int>(TransportMode::kBoth)};
+  // Winsock started (once; it stays so while the library is loaded:
+  // WSACleanup may not run at unload) and the port bound.
+  std::atomic<bool> udpReady_{false};
+  std::atomic<bool> udpListening_{false};
+  std::atomic<uint32_t> frameDrops_[kFrameVerdicts] = {};
 };
 
 // The library's one engine. Built at load before the per-thread buffer slot

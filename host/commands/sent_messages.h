@@ -24,7 +24,7 @@ class SentMessages {
   // forgotten first), and how long a message to everybody may take to
   // come back.
   static constexpr size_t kKept = 4096;
-  static constexpr long long kEchoSeconds = 120;
+  static constexpr long long kEchoSeconds = 120;  // not a host number: two minutes
 
   // The message with the host's id `messageId` was stored as history entry
   // `number`; `to` and `body` are the plug-in's bytes; `now` in seconds.

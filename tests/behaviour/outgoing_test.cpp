@@ -1,5 +1,10 @@
 // Sending messages: the LAN protocol with its numbers, acknowledgements and
 // notices, the WinPopup format, and the choice between them.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <ctime>
@@ -9,6 +14,7 @@
 #include <vector>
 
 #include "chat_fixture.h"
+#include "transport/udp_frame.h"
 
 namespace vask::test {
 namespace {
@@ -446,6 +452,59 @@ TEST_F(Outgoing, RemoteMailslotsOffAreExplainedOncePerEngineStart) {
   SendMessage(3, "B", "trzecia");
   EXPECT_EQ(WaitSendResult(3), 0);
   EXPECT_EQ(boxes(), 2);
+}
+
+// With UDP on and remote mailslots off, a message to a computer whose name
+// resolves goes as a UDP frame instead, and no error is shown. The port is
+// held here first, so the engine cannot bind it and says so in its log.
+TEST_F(Outgoing, RemoteMailslotsOffSendByUdpToTheResolvedName) {
+  struct Environment {
+    Environment() {
+      setenv("VASK_REMOTE_MAILSLOTS", "off", 1);
+      setenv("VASK_UDP", "on", 1);
+    }
+    ~Environment() {
+      unsetenv("VASK_REMOTE_MAILSLOTS");
+      setenv("VASK_UDP", "off", 1);
+    }
+  } environment;
+  const int port = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(port, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(kLanUdpPort);
+  if (bind(port, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(port);
+    GTEST_SKIP() << "UDP port " << kLanUdpPort << " is taken on this machine";
+  }
+  timeval wait{5, 0};
+  setsockopt(port, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  StopEngine();
+  StartEngine();
+  EXPECT_TRUE(WaitLog("nie slucha na porcie UDP").has_value());
+
+  SendMessage(1, "localhost", "przez UDP");
+  EXPECT_EQ(WaitSendResult(1), 1);
+  std::string frame(2048, '\0');
+  const ssize_t got = recv(port, &frame[0], frame.size(), 0);
+  close(port);
+  ASSERT_GT(got, 0);
+  frame.resize(static_cast<size_t>(got));
+  // The magic, version 1, no flag (the port is not the engine's), the
+  // slot, the sender, then the datagram itself.
+  ASSERT_GT(frame.size(), 6u);
+  EXPECT_EQ(frame.substr(0, 6), std::string("VASK\x01\x00", 6));
+  const Fields fields = SplitAtNul(frame.substr(6));
+  ASSERT_GE(fields.size(), 8u);
+  EXPECT_EQ(fields[0], "Vask");
+  EXPECT_EQ(fields[3], fields[1]) << "the frame's sender is the datagram's";
+  EXPECT_EQ(fields[4], "localhost");
+  EXPECT_EQ(fields[5], "MESSAGE");
+  EXPECT_EQ(fields[7], "przez UDP");
+  for (const auto& box : host().messageBoxes()) {
+    EXPECT_EQ(box.text.find("Enable remote mailslots"), std::string::npos) << box.text;
+  }
 }
 
 // A copy of the plug-in that knows only the last-number rule, written from

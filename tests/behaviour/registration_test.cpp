@@ -22,6 +22,9 @@ const std::string kOnlyListed =
 const std::string kWinPopup = "Obs\xB3uguj WinPopup";
 const std::string kResend = "Wysy\xB3\x61j ponownie wiadomo\x9C\x63i bez potwierdzenia";
 const std::string kChannel = "Nazwa kana\xB3u";
+const std::string kTransportField =
+    "Wysy\xB3\x61nie\x01mailsloty, oba albo udp (oba: ka\xBF\x64y komputer us\xB3yszy)";
+const std::string kTransport = "Wysy\xB3\x61nie (mailsloty / oba / udp)";
 
 class RegistrationTest : public PluginFixture {
  protected:
@@ -56,6 +59,7 @@ TEST_F(RegistrationTest, SettingsColumnsInOrder) {
       {kSettingUnanswered, kColumnText, 0, "", "Vask/Unanswered"},
       {kSettingMessageNumber, kColumnInt, 0, "", "Vask/MessageNumber"},
       {kSettingSequence, kColumnInt, 0, "", "Vask/Sequence"},
+      {kSettingTransport, kColumnText, 0, "oba", "Vask/Transport"},
   };
   ASSERT_EQ(columns.size(), std::size(expected));
   for (size_t i = 0; i < columns.size(); ++i) {
@@ -72,10 +76,11 @@ TEST_F(RegistrationTest, SettingsColumnsInOrder) {
 }
 
 // The nineteen items of the first version, with the switch for sending
-// unanswered messages again among the settings' check boxes.
-TEST_F(RegistrationTest, TwentyItemsInOrder) {
+// unanswered messages again among the settings' check boxes and the field
+// of the ways datagrams go, with its label, after the channel's.
+TEST_F(RegistrationTest, TwentyTwoItemsInOrder) {
   const auto added = host().calls().HostMessages(kMsgAddItem);
-  ASSERT_EQ(added.size(), 20u);
+  ASSERT_EQ(added.size(), 22u);
   // The settings page's controls have no action id of their own (0); a
   // control bound to a settings column carries the column as its parameter.
   constexpr int kPage = kItemSettingsGroup;
@@ -104,6 +109,8 @@ TEST_F(RegistrationTest, TwentyItemsInOrder) {
       {kPage, 0, 0x60000, kResend, kSettingResend, 0, 0, 74},
       {kPage, 0, 0x160040, "<label>", kSettingChannel, 0, 0, 74},
       {kPage, 0, 0x90000, kChannel, 0, 0, 0, 74},
+      {kPage, 0, 0x160040, kTransportField, kSettingTransport, 0, 0, 74},
+      {kPage, 0, 0x90000, kTransport, 0, 0, 0, 74},
       {kPage, 0, 0x100000, "", 0, 0, 0, 74},
   };
   const int adjust = sizeof(void*) == 4 ? 0 : 4;  // the wider text pointer
@@ -192,18 +199,20 @@ TEST_F(RegistrationTest, HostKeepsEverySettingsPageItem) {
   for (const auto& item : host().items()) {
     if (item.parent == kItemSettingsGroup) texts.push_back(item.text);
   }
-  ASSERT_EQ(texts.size(), 12u);
+  ASSERT_EQ(texts.size(), 14u);
   EXPECT_EQ(texts[0], "res://dll/111.ico");
   EXPECT_EQ(texts[4], "");
   EXPECT_EQ(texts[6], kOnlyListed);
   EXPECT_EQ(texts[7], kWinPopup);
   EXPECT_EQ(texts[8], kResend);
   EXPECT_EQ(texts[10], kChannel);
+  EXPECT_EQ(texts[11], kTransportField);
+  EXPECT_EQ(texts[12], kTransport);
 }
 
 TEST_F(RegistrationTest, ChannelLabelIs73Bytes) {
   const auto added = host().calls().HostMessages(kMsgAddItem);
-  ASSERT_EQ(added.size(), 20u);
+  ASSERT_EQ(added.size(), 22u);
   const std::string label = added[17].Text("text");
   ASSERT_EQ(label.size(), 73u);
   EXPECT_EQ(label.substr(0, 4), "Vask");

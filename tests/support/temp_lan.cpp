@@ -39,6 +39,9 @@ TempLan::TempLan(const std::string& computer, const std::string& workgroup,
   Set("VASK_WORKGROUP", workgroup.empty() ? nullptr : workgroup.c_str());
   // Remote mailslots are on unless a test switches them off.
   Set("VASK_REMOTE_MAILSLOTS", nullptr);
+  // No UDP: copies of parallel tests on one machine would hear each
+  // other's frames on the one port. The network-namespace tests have it.
+  Set("VASK_UDP", "off");
 }
 
 TempLan::~TempLan() {

@@ -24,7 +24,8 @@ std::string BuildDir();
 // A private LAN directory for this process, which becomes computer
 // `computer` of workgroup `workgroup` there (VASK_LAN_DIR, COMPUTERNAME,
 // VASK_WORKGROUP; an empty workgroup unsets it, leaving the platform's
-// default), with remote mailslots on (VASK_REMOTE_MAILSLOTS unset). When it goes, the environment
+// default), with remote mailslots on (VASK_REMOTE_MAILSLOTS unset) and no UDP
+// (VASK_UDP=off). When it goes, the environment
 // is put back as it was and the directory is deleted.
 class TempLan {
  public:

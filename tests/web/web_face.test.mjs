@@ -488,7 +488,7 @@ test("a message box of the plug-in shows as a dialog", async () => {
   const channel = pageB.locator('.page input[data-column="15002"]');
   await channel.fill("zły/kanał");
   const from = bob.events.length;
-  await pageB.locator(".edit-row button").click();
+  await pageB.locator('.edit-row:has(input[data-column="15002"]) button').click();
   await bob.waitFor((e) => e.event === "setting" && e.column === 15002, "setting 15002", from);
   for (const action of ["15100", "15101"]) {
     await pageB.click("#status-button");
@@ -503,7 +503,7 @@ test("a message box of the plug-in shows as a dialog", async () => {
   assert.equal(await box.evaluate((d) => d.open), false);
   // The right channel again, and online.
   await channel.fill("Vask");
-  await pageB.locator(".edit-row button").click();
+  await pageB.locator('.edit-row:has(input[data-column="15002"]) button').click();
   await pageB.click("#status-button");
   await pageB.click('#status-menu li[data-action="15101"]');
   await pageB.locator("#status-button-text", { hasText: "Dostępny" }).waitFor({ timeout: kWait });

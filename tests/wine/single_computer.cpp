@@ -139,7 +139,7 @@ void ConstantAnswers(WineHost& host, const std::string& me) {
   Group("start sequence");
   Check(host.Send(kMsgSetControl, reinterpret_cast<Word>(host.control())) == 1, "20001 answers 1");
   Check(host.Send(kMsgRegisterSettings) == 1, "21001 answers 1");
-  Check(host.CountCalls(kMsgDefineColumn) == 9, "21001 declares nine settings columns", "%d",
+  Check(host.CountCalls(kMsgDefineColumn) == 10, "21001 declares ten settings columns", "%d",
         host.CountCalls(kMsgDefineColumn));
   Check(host.SettingText(kSettingChannel) == "Vask" && host.Setting(kSettingLastStatus) == 64 &&
             host.Setting(kSettingWinPopup) == 1,

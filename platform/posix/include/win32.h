@@ -26,6 +26,14 @@
 // fail with ERROR_REMOTE_MAILSLOTS_DEPRECATED.
 #pragma once
 
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -365,5 +373,78 @@ VASK_WIN32_API long long _time64(long long* out);
 // offset from the real time now in force. Tests let a message's ten
 // seconds pass with it instead of waiting them out; nothing else calls it.
 VASK_WIN32_API long long VaskAdvanceClock(long long seconds);
+
+}  // extern "C"
+
+// ---- Winsock (ws2_32) ------------------------------------------------------
+//
+// The sockets themselves are the system's (socket, bind, sendto, recvfrom,
+// select, setsockopt, getaddrinfo keep their POSIX names and behave as
+// Winsock's do for the calls the plug-in makes); this layer adds Winsock's
+// own names around them. WSAGetLastError reads the calling thread's last
+// socket failure in Winsock's codes. VASK_UDP=off (or 0) makes WSAStartup
+// fail with WSASYSNOTREADY, as on a computer without a network stack: the
+// emulation's switch for a copy that has no UDP at all.
+typedef int SOCKET;
+#define INVALID_SOCKET (-1)
+#define SOCKET_ERROR (-1)
+#define MAKEWORD(low, high) ((WORD)(((BYTE)(low)) | (((WORD)(BYTE)(high)) << 8)))
+
+#define WSAEINTR 10004
+#define WSAEBADF 10009
+#define WSAEACCES 10013
+#define WSAEFAULT 10014
+#define WSAEINVAL 10022
+#define WSAEMFILE 10024
+#define WSAEWOULDBLOCK 10035
+#define WSAEMSGSIZE 10040
+#define WSAEAFNOSUPPORT 10047
+#define WSAEADDRINUSE 10048
+#define WSAEADDRNOTAVAIL 10049
+#define WSAENETDOWN 10050
+#define WSAENETUNREACH 10051
+#define WSAECONNRESET 10054
+#define WSAENOBUFS 10055
+#define WSAEHOSTUNREACH 10065
+#define WSASYSNOTREADY 10091
+
+// One interface as WSAIoctl(SIO_GET_INTERFACE_LIST) reports it; iiFlags
+// holds the IFF_ bits of <net/if.h>.
+union sockaddr_gen {
+  sockaddr Address;
+  sockaddr_in AddressIn;
+};
+struct INTERFACE_INFO {
+  unsigned long iiFlags;
+  sockaddr_gen iiAddress;
+  sockaddr_gen iiBroadcastAddress;
+  sockaddr_gen iiNetmask;
+};
+#define SIO_GET_INTERFACE_LIST 0x4004747Fu
+
+struct WSADATA {
+  WORD wVersion;
+  WORD wHighVersion;
+  char szDescription[257];
+  char szSystemStatus[129];
+};
+typedef WSADATA* LPWSADATA;
+typedef void* LPWSAOVERLAPPED;
+typedef void* LPWSAOVERLAPPED_COMPLETION_ROUTINE;
+
+extern "C" {
+
+VASK_WIN32_API int WINAPI WSAStartup(WORD version, LPWSADATA data);
+VASK_WIN32_API int WINAPI WSACleanup(void);
+VASK_WIN32_API int WINAPI WSAGetLastError(void);
+VASK_WIN32_API int WINAPI closesocket(SOCKET socket);
+// FIONBIO only: a non-zero *argument makes the socket non-blocking.
+VASK_WIN32_API int WINAPI ioctlsocket(SOCKET socket, long command, unsigned long* argument);
+// SIO_GET_INTERFACE_LIST only: the IPv4 interfaces that are up, as many as
+// fit in the output buffer; *returned is their size in bytes. Fails with
+// WSAEFAULT when not one fits, WSAEINVAL for any other request.
+VASK_WIN32_API int WINAPI WSAIoctl(SOCKET socket, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                                   DWORD outSize, LPDWORD returned, LPWSAOVERLAPPED overlapped,
+                                   LPWSAOVERLAPPED_COMPLETION_ROUTINE completion);
 
 }  // extern "C"

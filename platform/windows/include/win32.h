@@ -5,8 +5,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-// windows.h first: the other two need its definitions.
+// Winsock 2 before windows.h, which would otherwise bring in the first
+// Winsock; windows.h before the other two, which need its definitions.
 // clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <shellapi.h>
 #include <winnetwk.h>
