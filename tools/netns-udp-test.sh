@@ -48,7 +48,7 @@ start_host() {
   shift 4
   mkfifo "$WORK/in$i"
   mkdir -p -m 0700 "$lan"
-  ip netns exec "$ns" env -u VASK_REAL_LAN -u VASK_UDP "$@" "$HOST_BIN" --script \
+  ip netns exec "$ns" env -u VASK_REAL_LAN VASK_UDP=on "$@" "$HOST_BIN" --script \
     --computer "${NAMES[$i]}" --lan-dir "$lan" --profile :memory: \
     <"$WORK/in$i" >"$WORK/events$i.jsonl" 2>"$WORK/host$i.log" &
   PIDS+=($!)

@@ -9,15 +9,22 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bridge_client.h"
 #include "lan_names.h"
 #include "win32.h"
 
 namespace vask::platform {
 namespace {
 
+// An emulated LAN is a folder, and every one on this machine shares the one
+// UDP port: copies of two emulated LANs (two people's demos, tests side by
+// side) would hear each other's frames. So UDP is on where the real LAN is
+// selected, or where VASK_UDP=on asks for it (the network-namespace tests),
+// and VASK_UDP=off switches it off everywhere.
 bool UdpSwitchedOff() {
   const char* value = std::getenv("VASK_UDP");
-  return value && (std::strcmp(value, "0") == 0 || lan_names::Same(value, "off"));
+  if (value && *value) return !(std::strcmp(value, "1") == 0 || lan_names::Same(value, "on"));
+  return !RealLanSelected();
 }
 
 int WsaErrorFromErrno(int error) {
