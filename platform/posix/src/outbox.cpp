@@ -32,8 +32,11 @@ namespace vask::platform {
 namespace {
 
 // One receiver's share: a stopped one holds at most this much of each
-// writer's memory (and one socket) until it goes on or goes away.
-constexpr size_t kHeldDatagrams = 256;
+// writer's memory (and one socket) until it goes on or goes away. The
+// count is high enough that a receiver only starved of CPU for a while
+// (two hosts answering each other's streams on a loaded machine, each
+// message answered twice) loses nothing; the bytes bound the memory.
+constexpr size_t kHeldDatagrams = 4096;
 constexpr size_t kHeldBytes = 1u << 20;
 constexpr size_t kHeldReceivers = 64;
 
