@@ -299,6 +299,31 @@ TEST_F(PresenceWatchTest, FailedSendThenSilenceShowsTheContactOffline) {
   EXPECT_EQ(ContactInt(row, kColumnStatus) & 0xFF, kStatusAvailable);
 }
 
+// A computer killed without a word while nobody writes to it: the rounds
+// ask it once it has been quiet long enough, and it is shown offline within
+// the watch's bound (one contact here: the quiet time, one round, the
+// answer window and two ticks), not before the quiet time.
+TEST_F(PresenceWatchTest, KilledContactIsShownOfflineWithinTheBoundWithoutAnySend) {
+  auto b = std::make_unique<LanPeer>("B");
+  StartEngine();
+  ASSERT_TRUE(b->WaitFor("STATUS"));
+  const int row = Present(*b);
+  b.reset();  // killed: its slot is gone, and nothing is sent to it
+
+  Turn(kQuietSeconds - 10);
+  TwoPasses();
+  EXPECT_EQ(OfflineReports(row), 0u) << "shown offline before it was quiet long enough";
+  // Past the quiet time by a round: the round asks it.
+  Turn(10 + kRoundSeconds);
+  TwoPasses();
+  EXPECT_EQ(OfflineReports(row), 0u) << "shown offline before the answer window ended";
+  // The answer window and two ticks: the whole bound has passed.
+  Turn(kAnswerSeconds + 2);
+  ASSERT_TRUE(WaitOffline(row)) << "still shown present when the bound had passed";
+  EXPECT_EQ(OfflineReports(row), 1u);
+  EXPECT_EQ(ContactInt(row, kColumnStatus) & 0xFF, kStatusOffline);
+}
+
 // A message that goes unacknowledged makes the watch ask; the contact that
 // answers stays present and is not asked again.
 TEST_F(PresenceWatchTest, ContactThatAnswersAfterAnUnansweredMessageStaysPresent) {
