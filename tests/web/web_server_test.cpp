@@ -287,10 +287,13 @@ TEST_F(WebServerTest, APageThatFallsBehindLosesItsStreamAndOthersKeepTheirs) {
   EventStream awake(port_, server_.token());
   slow.ReadUntil("retry");
   awake.ReadUntil("retry");
-  // More than a page may have waiting, which the slow one never reads.
+  // More than a page may have waiting, which the slow one never reads: three
+  // times the queue's bound in bytes, so that it overflows however much the
+  // kernel's buffers took in (reading the slow one afterwards to see it end
+  // would drain a queue that had not overflowed yet).
   const std::string big(4096, 'x');
   int sent = 0;
-  for (; sent < 4000; ++sent) {
+  for (; sent < 6000; ++sent) {
     server_.Publish(Event("message").Int("n", sent).Str("body", big).json());
     if (sent % 100 == 0) awake.ReadUntil("\"n\":" + std::to_string(sent) + ",");
   }
