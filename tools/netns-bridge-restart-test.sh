@@ -30,12 +30,12 @@ command -v python3 >/dev/null || { echo "$SCRIPT: python3 is needed to read the 
 netns_begin vask-bridge-restart "${NETNS_TEST_KEEP:-}"
 netns_lan "$SUBNET" "${TAG}n0" "${TAG}n1"
 
-start_host() {  # index fd option...: on the real LAN (VASK_REAL_LAN=1)
+start_host() {  # index fd option...: on the real LAN (VASK_REAL_LAN=1), by the bridge alone (no UDP)
   local i=$1 fd=$2 lan=$WORK/lan$1
   shift 2
   mkfifo "$WORK/in$i"
   mkdir -p -m 0700 "$lan"
-  ip netns exec "${TAG}n$i" env VASK_REAL_LAN=1 "$HOST_BIN" --script --computer "${NAMES[$i]}" --lan-dir "$lan" \
+  ip netns exec "${TAG}n$i" env VASK_REAL_LAN=1 VASK_UDP=off "$HOST_BIN" --script --computer "${NAMES[$i]}" --lan-dir "$lan" \
     --profile :memory: "$@" <"$WORK/in$i" >"$WORK/events$i.jsonl" 2>"$WORK/host$i.log" &
   PIDS+=($!)
   eval "exec $fd>\"$WORK/in$i\""
