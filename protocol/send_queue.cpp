@@ -46,10 +46,10 @@ std::vector<MessageRecord*> SendQueue::Abandon(const std::string& computer) {
 }
 
 SendQueue& OutgoingQueue() {
-  // Never destroyed: a sending thread may still ask it while the library
-  // is being unloaded.
-  static SendQueue* const queue = new SendQueue;
-  return *queue;
+  // Goes with the library: a sending thread still running then would be
+  // running code that is gone as well.
+  static SendQueue queue;
+  return queue;
 }
 
 }  // namespace vask
