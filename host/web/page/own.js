@@ -55,6 +55,10 @@ export function ownView() {
   const view = document.getElementById("own-view").content.firstElementChild.cloneNode(true);
   fillHostNumbers(view);
   const form = view.querySelector(".own-form");
+  // What the person typed before the kept details came stays as typed.
+  form.addEventListener("input", (e) => {
+    if (e.target.name) e.target.dataset.edited = "1";
+  });
   form.addEventListener("submit", (e) => {
     e.preventDefault();
     for (const field of form.elements) {
@@ -63,6 +67,7 @@ export function ownView() {
       // The year lies in the upper bits of its column.
       if (field.name === String(kColumnBirth)) value = String((Number(value) || 0) * kYearUnit);
       send({ command: "own", column: Number(field.name), value });
+      delete field.dataset.edited;
     }
     toast("Zapisano moje dane.");
   });
@@ -78,7 +83,7 @@ export function onOwnDetails(e) {
   for (const [column, value] of Object.entries(e.columns || {})) {
     // By name: form.elements["6"] would be the form's seventh field.
     const field = form.querySelector(`[name="${column}"]`);
-    if (!field) continue;
+    if (!field || field.dataset.edited) continue;
     field.value =
       column === String(kColumnBirth) ? String(Math.floor((Number(value) || 0) / kYearUnit) || "") : value;
   }
