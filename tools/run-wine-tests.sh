@@ -97,5 +97,8 @@ for half in --single --two; do
   [ "$code" -eq 124 ] && echo "run-wine-tests: wine_host $half timed out" >&2
   echo "run-wine-tests: wine_host $half ended with $code after $(( $(date +%s) - start )) s"
   [ "$code" -eq 0 ] || status=1
+  # The next half starts its own wineserver: one still shutting down after
+  # this half would take its connection and reset it.
+  wineserver -w >/dev/null 2>&1 || true
 done
 exit "$status"
