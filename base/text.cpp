@@ -89,4 +89,13 @@ std::string TextOrResource(uintptr_t value) {
   return text;
 }
 
+uint64_t BytesDigest(std::string_view bytes) {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
 }  // namespace vask

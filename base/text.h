@@ -5,12 +5,17 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vask {
 
 // Radix 255 lets the text decide ("#" hex, "0x" hex, else decimal). The
 // longest run of 0-9, a-f, A-F; each digit times radix^position; no sign.
 int32_t ParseNumber(const char* text, int radix);
+
+// A 64-bit digest of the bytes (FNV-1a), to tell a datagram's copy from
+// another datagram without keeping its bytes; compare the sizes as well.
+uint64_t BytesDigest(std::string_view bytes);
 
 // The letters A to Z as a to z, every other byte as it is: the plug-in's
 // one case folding, the same whatever locale the host process has set.

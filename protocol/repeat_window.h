@@ -12,8 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <string>
+
+#include "base/sender_table.h"
 
 namespace vask {
 
@@ -30,7 +31,7 @@ class RepeatWindow {
                int64_t now);
 
   size_t Senders() const { return senders_.size(); }
-  void Clear() { senders_.clear(); }
+  void Clear() { senders_.Clear(); }
 
  private:
   struct Shown {
@@ -38,12 +39,7 @@ class RepeatWindow {
     std::string time;
     int64_t at;
   };
-  struct Sender {
-    std::deque<Shown> shown;  // oldest first
-    uint64_t heard = 0;       // the window's tick when last heard from
-  };
-  std::map<std::string, Sender> senders_;
-  uint64_t tick_ = 0;
+  SenderTable<std::deque<Shown>> senders_{kSenders};  // each oldest first
 };
 
 }  // namespace vask

@@ -753,20 +753,9 @@ void LanEngine::WorkerEnded() {
 }
 
 bool LanEngine::RepeatsLastNumber(const std::string& sender, int32_t number) {
-  auto it = lastSeqBySender_.find(sender);
-  if (it == lastSeqBySender_.end()) {
-    if (lastSeqBySender_.size() >= kSendersKept) {
-      // A linear walk, but only when a new sender finds the table full.
-      auto oldest = std::min_element(
-          lastSeqBySender_.begin(), lastSeqBySender_.end(),
-          [](const auto& a, const auto& b) { return a.second.heard < b.second.heard; });
-      lastSeqBySender_.erase(oldest);
-    }
-    it = lastSeqBySender_.emplace(sender, LastNumber{0, 0}).first;
-  }
-  it->second.heard = ++sendersTick_;
-  if (it->second.number == number) return true;
-  it->second.number = number;
+  int32_t& last = lastSeqBySender_.Heard(sender);
+  if (last == number) return true;
+  last = number;
   return false;
 }
 

@@ -32,6 +32,7 @@
 #include "abi/host_ids.h"
 #include "abi/host_records.h"
 #include "base/critical_section.h"
+#include "base/sender_table.h"
 #include "base/thread_annotations.h"
 #include "transport/address_book.h"
 #include "transport/mailslot_handle.h"
@@ -283,7 +284,7 @@ class LanEngine {
   // Worker thread only, as above: the senders remembered, and forgetting
   // them (benchmarks and fuzz targets).
   size_t KnownSenders() const { return lastSeqBySender_.size(); }
-  void ForgetSenders() { lastSeqBySender_.clear(); }
+  void ForgetSenders() { lastSeqBySender_.Clear(); }
 
   // For benchmarks that run the worker's steps (DrainSlots) on their own
   // thread instead of starting the worker: opens the channel slot
@@ -389,14 +390,8 @@ class LanEngine {
   // cleared by the ending worker and cannot serve.)
   HANDLE workerHandle_ GUARDED_BY(lifecycleLock_) = nullptr;
 
-  // The worker's own: the last sequence number of each sender, and when
-  // (on the table's own tick) it was heard from.
-  struct LastNumber {
-    int32_t number;
-    uint64_t heard;
-  };
-  std::map<std::string, LastNumber> lastSeqBySender_;
-  uint64_t sendersTick_ = 0;
+  // The worker's own: the last sequence number of each sender.
+  SenderTable<int32_t> lastSeqBySender_{kSendersKept};
 
   std::atomic<int32_t> status_{0};
   std::atomic<bool> running_{false};

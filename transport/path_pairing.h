@@ -14,9 +14,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <string>
 #include <string_view>
+
+#include "base/sender_table.h"
 
 namespace vask {
 
@@ -33,7 +34,7 @@ class PathPairing {
   // `path` at `now` and returns false.
   bool IsCopy(const std::string& sender, std::string_view datagram, DeliveryPath path, int64_t now);
   size_t Senders() const { return senders_.size(); }
-  void Clear() { senders_.clear(); }
+  void Clear() { senders_.Clear(); }
 
  private:
   struct Taken {
@@ -42,12 +43,7 @@ class PathPairing {
     DeliveryPath path;
     int64_t at;
   };
-  struct Sender {
-    std::deque<Taken> taken;  // oldest first
-    uint64_t heard = 0;
-  };
-  std::map<std::string, Sender> senders_;
-  uint64_t tick_ = 0;
+  SenderTable<std::deque<Taken>> senders_{kSenders};  // each oldest first
 };
 
 }  // namespace vask
