@@ -2,6 +2,9 @@
 
 #include "base/clock.h"
 #include "base/host_api.h"
+#include "base/log.h"
+#include "base/sender_table.h"
+#include "base/text.h"
 #include "protocol/repeat_window.h"
 #include "transport/lan_engine.h"
 
@@ -27,7 +30,38 @@ RepeatWindow& ShownMessages() {
   return window;
 }
 
+// The last WinPopup datagram of each sender. The format has no number, so
+// a copy the network made (a lossy LAN doubles datagrams, and a computer
+// with two transports hears each twice) looks like a new message; only one
+// that comes again within kPopupRepeatSeconds is taken for a copy, so a
+// person who sends the same words again later is still heard.
+struct LastPopup {
+  uint64_t digest = 0;
+  size_t size = 0;
+  int64_t at = 0;
+  bool seen = false;
+};
+constexpr size_t kPopupSenders = 256;  // not a host number: a bound
+
+SenderTable<LastPopup>& LastPopups() {
+  static SenderTable<LastPopup> table{kPopupSenders};
+  return table;
+}
+
 }  // namespace
+
+void HandleWinPopup(const DatagramFields& fields, const std::string& bytes, int64_t now) {
+  LastPopup& last = LastPopups().Heard(fields[0]);
+  const uint64_t digest = BytesDigest(bytes);
+  const bool copy = last.seen && last.digest == digest && last.size == bytes.size() &&
+                    now >= last.at && now - last.at <= kPopupRepeatSeconds;
+  last = LastPopup{digest, bytes.size(), now, true};
+  if (copy) {
+    Log("V.ask: powtorzona wiadomosc WinPopup od %s pominieta", fields[0].c_str());
+    return;
+  }
+  DeliverIncoming(fields[0], fields[2], now);
+}
 
 int64_t ParseHexTime(const std::string& text) {
   // Unsigned arithmetic: an absurdly long run of digits wraps instead of
@@ -98,6 +132,9 @@ void DeliverIncoming(const std::string& sender, const std::string& text, int64_t
   }
 }
 
-void ForgetShownMessages() { ShownMessages().Clear(); }
+void ForgetShownMessages() {
+  ShownMessages().Clear();
+  LastPopups().Clear();
+}
 
 }  // namespace vask

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "abi/host_records.h"
 #include "protocol/rejection.h"
@@ -17,6 +18,11 @@ namespace vask {
 [[nodiscard]] Rejection HandleMessage(const DatagramFields& fields, int row,
                                       bool& messageDelivered);
 void DeliverIncoming(const std::string& sender, const std::string& text, int64_t time);
+// A WinPopup datagram (`bytes` as read, `fields` split from them): shown
+// unless it repeats its sender's last one byte for byte within
+// kPopupRepeatSeconds. Worker thread.
+void HandleWinPopup(const DatagramFields& fields, const std::string& bytes, int64_t now);
+inline constexpr int64_t kPopupRepeatSeconds = 2;
 // The leading run of hexadecimal digits of `text` in base 16; 0 for none.
 int64_t ParseHexTime(const std::string& text);
 // Empties the window of messages shown (worker thread, or fuzz targets and

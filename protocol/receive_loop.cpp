@@ -85,7 +85,7 @@ bool IsSingleSender(const std::string& sender) {
   SplitFields(bytes, '\0', fields);
   if (fields.size() < (fromChannel ? 4u : 3u)) return kTooShort;
   if (!fromChannel) {
-    DeliverIncoming(fields[0], fields[2], UnixNow());
+    HandleWinPopup(fields, bytes, UnixNow());
     return kAccepted;
   }
   // Every answer goes to the sender field: one that names nobody, or

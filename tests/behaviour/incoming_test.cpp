@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "chat_fixture.h"
+#include "protocol/incoming_messages.h"
 
 namespace vask::test {
 namespace {
@@ -176,6 +177,29 @@ TEST_F(Incoming, MessageRepeatedAfterOtherDatagramsIsShownOnceAndAnsweredAgain) 
   ASSERT_EQ(acks.size(), 3u);
   for (const auto& ack : acks) EXPECT_EQ(ack.at(4), "3");
   EXPECT_EQ(Messages(1).size(), 2u);
+}
+
+// A WinPopup datagram has no number: the network's copy of one (a lossy LAN
+// doubles datagrams) is told by its bytes and its sender within a moment,
+// and the same words sent again later are a new message.
+TEST_F(Incoming, WinPopupCopyWithinAMomentIsShownOnce) {
+  SetSetting(kSettingWinPopup, 1);
+  StartEngine();
+  const std::string popup = Join({"X", "A", "hej"});
+  ASSERT_TRUE(SendRaw("A", popup, "messngr"));
+  ASSERT_TRUE(SendRaw("A", popup, "messngr"));
+  // The same words from somebody else are theirs.
+  ASSERT_TRUE(SendRaw("A", Join({"Y", "A", "hej"}), "messngr"));
+  ASSERT_TRUE(WaitLog("powtorzona wiadomosc WinPopup od X"));
+  VaskAdvanceClock(kPopupRepeatSeconds + 1);
+  ASSERT_TRUE(SendRaw("A", popup, "messngr"));
+  ASSERT_TRUE(SendRaw("A", Join({"X", "A", "koniec"}), "messngr"));
+  const bool ended = WaitReceived("koniec").has_value();
+  VaskAdvanceClock(-(kPopupRepeatSeconds + 1));
+  ASSERT_TRUE(ended);
+  std::vector<std::string> shown;
+  for (const auto& m : Messages(1)) shown.push_back(m.Text("from") + ":" + m.Text("body"));
+  EXPECT_EQ(shown, (std::vector<std::string>{"X:hej", "Y:hej", "X:hej", "X:koniec"}));
 }
 
 class IncomingListOnly : public Incoming {
