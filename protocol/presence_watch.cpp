@@ -1,7 +1,9 @@
 #include "protocol/presence_watch.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "base/critical_section.h"
@@ -67,6 +69,44 @@ class Watch {
     heard_[key] = now;
     open_.erase(key);
     silenced_.erase(key);
+    if (heardInPass_.size() < kHeardPerPass) heardInPass_.emplace(key, name);
+  }
+
+  // The senders heard since the last call, once each.
+  std::map<std::string, std::string> TakeHeardInPass() {
+    SectionGuard guard(lock_);
+    std::map<std::string, std::string> heard;
+    heard.swap(heardInPass_);
+    return heard;
+  }
+
+  // True (and noted) when a contact shown absent may be asked for its
+  // status at `now`: once per kAbsentAskSeconds.
+  bool TakeAbsentAsk(const std::string& key, int64_t now) {
+    SectionGuard guard(lock_);
+    auto [found, added] = absentAsked_.try_emplace(key, now);
+    if (!added) {
+      if (now - found->second < kAbsentAskSeconds) return false;
+      found->second = now;
+    }
+    return true;
+  }
+
+  bool HeardSinceStart(const std::string& name) {
+    SectionGuard guard(lock_);
+    return heard_.count(Key(name)) != 0;
+  }
+
+  // The contact rows due the start's catch-up question at `now`: the next
+  // ones after the last pass's, at most kCatchUpPerPass; empty before
+  // kCatchUpSeconds after the start and once every row had its turn.
+  std::pair<int, int> TakeCatchUpRows(int rows, int64_t now) {
+    SectionGuard guard(lock_);
+    if (catchUpNext_ < 0 || now - since_ < kCatchUpSeconds) return {1, 0};
+    const int first = catchUpNext_ + 1;
+    const int last = std::min(rows, first + kCatchUpPerPass - 1);
+    catchUpNext_ = last >= rows ? -1 : last;
+    return {first, last};
   }
 
   void Forget(const std::string& name) {
@@ -80,6 +120,9 @@ class Watch {
     heard_.clear();
     asked_.clear();
     silenced_.clear();
+    heardInPass_.clear();
+    absentAsked_.clear();
+    catchUpNext_ = 0;
     since_ = now;
     nextRound_ = now + kRoundSeconds;
     cursor_ = -1;
@@ -175,6 +218,12 @@ class Watch {
   int64_t since_ GUARDED_BY(lock_) = 0;
   int64_t nextRound_ GUARDED_BY(lock_) = 0;
   int cursor_ GUARDED_BY(lock_) = -1;
+  // Senders heard since the worker's last pass, by key (bounded).
+  std::map<std::string, std::string> heardInPass_ GUARDED_BY(lock_);
+  // When each contact shown absent was last asked because it was heard.
+  std::map<std::string, int64_t> absentAsked_ GUARDED_BY(lock_);
+  // The last row the start's catch-up asked; -1 once it has finished.
+  int catchUpNext_ GUARDED_BY(lock_) = 0;
 };
 
 Watch& TheWatch() {
@@ -200,6 +249,34 @@ void StartRound(int64_t now) {
   }
 }
 
+// A contact shown absent whose datagrams come in is there after all: its
+// leaving or arriving "STATUS" was lost on the way. Asked, it answers with
+// its status (an old copy as well), which shows it present again.
+void AskAbsentButHeard(int64_t now) {
+  Watch& watch = TheWatch();
+  for (const auto& [key, name] : watch.TakeHeardInPass()) {
+    const int row = FindLanContact(name);
+    if (row < 1 || ShownPresent(row)) continue;
+    if (watch.TakeAbsentAsk(key, now)) watch.Ask(name);
+  }
+}
+
+// A few seconds after the start, each contact not heard from since is
+// asked once for its status: the start's "GETSTATUS" to everybody, or the
+// answer, may have been lost, and nothing else would ask it for minutes.
+// Spread over passes, so a long contact list does not go out at once.
+void CatchUpAfterStart(int64_t now) {
+  Watch& watch = TheWatch();
+  const int count = static_cast<int>(SendHost(HostHead(kMsgContactCount, 0, 0)));
+  const auto [first, last] = watch.TakeCatchUpRows(count - 1, now);
+  for (int row = first; row <= last; ++row) {
+    if (GetContactInt(row, kColumnNet) != NET_LAN) continue;
+    const std::string name = GetContactText(row, kColumnId);
+    if (!IsSingleComputer(name) || watch.HeardSinceStart(name)) continue;
+    Engine().SendPacket(name, kCommandGetStatus, "");
+  }
+}
+
 }  // namespace
 
 void AskWhetherPresent(const std::string& contact) {
@@ -212,6 +289,8 @@ void ResetPresenceWatch(int64_t now) { TheWatch().Reset(now); }
 
 void TendPresence(int64_t now) {
   Watch& watch = TheWatch();
+  AskAbsentButHeard(now);
+  CatchUpAfterStart(now);
   StartRound(now);
   const Decisions decisions = watch.Decide(now);
   LanEngine& engine = Engine();

@@ -31,8 +31,16 @@
 //   that the asker lives, so two copies watching each other ask once.
 // - A contact this watch showed offline stays in the rounds (at the same
 //   rate), so one shown offline by mistake on a lossy network comes back.
+// - A contact shown absent whose datagrams arrive (its "STATUS" was lost)
+//   is asked as above, at most once per kAbsentAskSeconds; the senders of
+//   one pass are looked at once each, at most kHeardPerPass of them.
+// - kCatchUpSeconds after the start, every contact not heard from since is
+//   asked once (no answer changes nothing), kCatchUpPerPass a pass, so a
+//   start whose own "GETSTATUS" to everybody, or its answers, were lost
+//   still finds who is there.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -43,6 +51,10 @@ inline constexpr int kAsks = 3;
 inline constexpr int64_t kAnswerSeconds = 6;
 inline constexpr int64_t kRoundSeconds = 5;
 inline constexpr int64_t kQuietSeconds = 300;
+inline constexpr int64_t kAbsentAskSeconds = 30;
+inline constexpr size_t kHeardPerPass = 256;  // not a host number: a bound
+inline constexpr int64_t kCatchUpSeconds = 3;
+inline constexpr int kCatchUpPerPass = 16;
 
 // Asks `contact` (a computer name) whether it is still there: the worker
 // sends the question at its next pass. A contact with a question already

@@ -399,5 +399,62 @@ TEST_F(PresenceWatchTest, QuietContactsAreAskedOneARoundInTurn) {
   EXPECT_EQ(questions(), (std::vector<int>{0, 0, 0}));
 }
 
+// The start's "GETSTATUS" to everybody, or its answer, lost: a few seconds
+// later each contact not heard from since the start is asked once, and one
+// heard from is not; the question is not repeated.
+TEST_F(PresenceWatchTest, ContactMissedAtTheStartIsAskedOnceSoonAfter) {
+  LanPeer b("B");
+  LanPeer c("C");
+  StartEngine();
+  ASSERT_TRUE(b.WaitFor("STATUS"));
+  AddContact(b.computer());  // B's answer to the start's question was lost
+  Present(c);
+  TwoPasses();
+  EXPECT_EQ(Questions(b), 0) << "asked before the start's answers had time to come";
+
+  Turn(kCatchUpSeconds);
+  TwoPasses();
+  EXPECT_EQ(Questions(b), 1);
+  EXPECT_EQ(Questions(c), 0) << "asked although heard from since the start";
+  Turn(kCatchUpSeconds + kAnswerSeconds);
+  TwoPasses();
+  EXPECT_EQ(Questions(b), 0) << "the catch-up went twice";
+}
+
+// A contact shown absent (its arriving "STATUS" was lost) whose datagrams
+// come in is asked, shown present by its answer, and not asked again for
+// every datagram of it.
+TEST_F(PresenceWatchTest, AbsentContactThatIsHeardIsAskedAndShownPresentByItsAnswer) {
+  LanPeer b("B");
+  StartEngine();
+  ASSERT_TRUE(b.WaitFor("STATUS"));
+  const int row = AddContact(b.computer());
+  ASSERT_EQ(ContactInt(row, kColumnStatus) & 0xFF, kStatusOffline);
+  Questions(b);  // the start's own question to everybody
+
+  ASSERT_TRUE(b.Send("A", "PING", {}));
+  ASSERT_TRUE(s().Sync("A"));
+  TwoPasses();
+  EXPECT_EQ(Questions(b), 1);
+  ASSERT_TRUE(b.Send("A", "STATUS", {"64", "2097152", "jestem"}));
+  ASSERT_TRUE(s().Sync("A"));
+  EXPECT_EQ(ContactInt(row, kColumnStatus) & 0xFF, kStatusAvailable);
+
+  // Shown offline by its own "STATUS" 0 and still heard: asked again, but
+  // once per kAbsentAskSeconds however many datagrams come.
+  ASSERT_TRUE(b.Send("A", "STATUS", {"0", "0", ""}));
+  ASSERT_TRUE(b.Send("A", "PING", {}));
+  TwoPasses();
+  EXPECT_EQ(Questions(b), 0) << "asked again within kAbsentAskSeconds";
+  Turn(kAbsentAskSeconds + 1);
+  ASSERT_TRUE(b.Send("A", "PING", {}));
+  ASSERT_TRUE(b.Send("A", "PING", {}));
+  TwoPasses();
+  EXPECT_EQ(Questions(b), 1);
+  ASSERT_TRUE(b.Send("A", "PING", {}));
+  TwoPasses();
+  EXPECT_EQ(Questions(b), 0) << "a question already open was asked again";
+}
+
 }  // namespace
 }  // namespace vask::test
