@@ -87,6 +87,16 @@ PIDS+=("$HUB_PID")
 sleep 0.5
 kill -0 "$HUB_PID" 2>/dev/null || { cat "$WORK/hub.log"; fail "the hub did not start"; exit 1; }
 
+# CHAOS_PCAP=1 records what each computer's interface carried (pcap files
+# beside the logs, for tshark), to follow one message through the faults.
+if [ -n "${CHAOS_PCAP:-}" ]; then
+  for i in 0 1 2; do
+    ip netns exec "${TAG}n$i" dumpcap -q -i eth0 -f "udp" -w "$WORK/eth$i.pcap" >/dev/null 2>&1 &
+    PIDS+=("$!")
+  done
+  sleep 1
+fi
+
 python3 "$TOOLS/chaos_soak.py" --build "$BUILD" --work "$WORK" \
   --namespaces "${TAG}n0" "${TAG}n1" "${TAG}n2" --duration "${CHAOS_DURATION:-60}" \
   --seed "${CHAOS_SEED:-1}" --gate "${CHAOS_GATE-twice,silent}" --faults "$FAULTS" --label "$CLASS"
