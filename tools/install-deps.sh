@@ -42,8 +42,11 @@ set_i386=(g++-multilib libsqlite3-dev:i386 libreadline-dev:i386 qemu-user-static
 set_windows=(mingw-w64 wine wine64)
 set_browser=(chromium)
 # The package test's cpack reads the programs' libraries with file and
-# dpkg-shlibdeps, and sets and reads the bridge's capability.
-set_lan=(iproute2 tshark samba samba-common-bin dpkg-dev file libcap2-bin)
+# dpkg-shlibdeps, and sets and reads the bridge's capability; it boots a
+# system with the service manager, the system bus and logind to run the
+# bridge's unit, in namespaces that util-linux makes.
+set_lan=(iproute2 tshark samba samba-common-bin dpkg-dev file libcap2-bin
+  systemd dbus util-linux)
 
 packages=()
 [ $# -eq 0 ] && set -- all

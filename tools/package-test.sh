@@ -8,7 +8,12 @@
 # and opens its page in a recording browser; the two people then chat
 # through their pages. A second `vask` opens the same page and starts
 # nothing; `vask --stop` ends the messenger and the partner sees it go.
-# Last, dpkg removes the package and leaves nothing behind.
+# ALPHA's computer then becomes a system booted by systemd over an
+# overlay of / (tools/sysroot-lib.sh): the package installed there by dpkg,
+# the bridge's unit enabled and started, ALPHA's vask using that bridge to
+# chat with BRAVO, the unit stopped, the package removed and purged, the
+# system powered off. Last, dpkg removes the package and leaves nothing
+# behind.
 #
 #   tools/package-test.sh [BUILD_DIR]    (as root; default build/linux)
 #
@@ -18,6 +23,8 @@ set -u
 SCRIPT=package-test
 # shellcheck source=tools/netns-lib.sh
 . "$(dirname "$0")/netns-lib.sh"
+# shellcheck source=tools/sysroot-lib.sh
+. "$(dirname "$0")/sysroot-lib.sh"
 netns_build_dir "${1:-}"
 TAG=vp$$
 SUBNET=10.213.9
@@ -32,6 +39,7 @@ for tool in cpack dpkg dpkg-deb dpkg-shlibdeps file python3 setpriv getcap setca
 done
 
 netns_begin vask-package "${PACKAGE_TEST_KEEP:-}"
+trap 'sysroot_stop; netns_cleanup' EXIT
 # The people's homes lie below WORK.
 chmod 755 "$WORK"
 
@@ -251,7 +259,107 @@ as_person 0 "$ROOT/usr/bin/vask" --stop >"$WORK/vask0-stop.out" 2>&1 &&
   pass "vask --stop ends ALPHA's messenger and BRAVO sees it offline" ||
   fail "vask --stop: BRAVO never saw ALPHA offline ($(cat "$WORK/vask0-stop.out"))"
 
-# 4. Removal leaves nothing of the package.
+# 4. The bridge as a system service. ALPHA's computer becomes a system
+# booted by the service manager, with the package installed by dpkg; the
+# service runs ALPHA's bridge, ALPHA's messenger uses it, and ALPHA and
+# BRAVO (whose bridge vask-host still starts) chat through it.
+service_test() {
+  local why unit=vask-bridge@$PERSON_UID.service lan=/run/user/$PERSON_UID/vask-lan-$PERSON_UID
+  local reloads main seen left
+  why=$(sysroot_missing)
+  [ -z "$why" ] || { echo "skipped: the bridge as a service: $why"; return; }
+  # ALPHA's earlier bridge and page go: the ports are the service's now.
+  for pid in $(ip netns pids "${TAG}n0"); do kill "$pid" 2>/dev/null; done
+  for _ in $(seq 50); do [ -z "$(ip netns pids "${TAG}n0")" ] && break; sleep 0.1; done
+  sysroot_boot "${TAG}n0" ||
+    { fail "the service manager could not boot a system in ALPHA's namespace: $SYSROOT_WHY"; return; }
+  pass "the service manager runs as PID 1 of a system over an overlay of / in ALPHA's namespace"
+
+  # Installed as on a machine: the postinst runs where the manager runs.
+  reloads=$(sysroot_run journalctl -o cat _PID=1 | grep -c '^Reloading')
+  if ! sysroot_run dpkg -i "$DEB" >"$WORK/sysroot-install.log" 2>&1; then
+    fail "dpkg could not install the package in the booted system: $(cat "$WORK/sysroot-install.log")"
+    return
+  fi
+  [ "$(sysroot_run journalctl -o cat _PID=1 | grep -c '^Reloading')" -gt "$reloads" ] &&
+    pass "dpkg installs the package in the booted system and its postinst reloads the manager" ||
+    fail "the postinst did not reload the service manager"
+
+  # As real-lan.md tells the administrator to.
+  sysroot_run systemctl enable --now "$unit" >"$WORK/unit-start.log" 2>&1 ||
+    fail "systemctl enable --now $unit: $(cat "$WORK/unit-start.log")"
+  for _ in $(seq $((DEADLINE * 10))); do
+    sysroot_run test -S "$lan/.bridge" && break
+    sleep 0.1
+  done
+  main=$(sysroot_run systemctl show -P MainPID "$unit")
+  if [ "$(sysroot_run systemctl is-active "$unit")" = active ] && sysroot_run test -S "$lan/.bridge" &&
+     [ "$(sysroot_run stat -c %u "/proc/$main")" = "$PERSON_UID" ] &&
+     [ "$(sysroot_run readlink "/proc/$main/exe")" = /usr/lib/vask/vask-bridge ]; then
+    pass "systemctl enable --now $unit runs the bridge as the person, listening in $lan"
+  else
+    fail "$unit does not serve $lan: $(sysroot_run systemctl status --no-pager "$unit" 2>&1)"
+    sysroot_run journalctl -o cat --no-pager -u "$unit" | tail -n 20
+    return
+  fi
+
+  # ALPHA's messenger in the booted system finds the running bridge.
+  mv "$(events 0)" "$WORK/events0-before.jsonl"
+  rm -f "$WORK/home0/opened"
+  sysroot_run setpriv --reuid="$PERSON_UID" --regid="$PERSON_UID" --clear-groups \
+    env -i PATH=/usr/bin:/bin HOME="$WORK/home0" XDG_RUNTIME_DIR="/run/user/$PERSON_UID" LANG=C.UTF-8 \
+    COMPUTERNAME=ALPHA VASK_BROWSER="$WORK/browser" /usr/bin/vask >"$WORK/vask0-service.out" 2>&1 ||
+    { fail "vask could not start ALPHA beside the service's bridge: $(cat "$WORK/vask0-service.out")"; return; }
+  wait_grep "$WORK/home0/opened" . 5
+  URL[0]=$(head -1 "$WORK/home0/opened" 2>/dev/null)
+  ip netns exec "${TAG}n0" python3 "$WORK/page.py" events "${URL[0]}" "$(events 0)" 2>"$WORK/stream0b.log" &
+  PIDS+=($!)
+  [ "$(sysroot_run pgrep -x vask-bridge)" = "$main" ] && sysroot_run test ! -e "$lan/.bridge.log" &&
+    pass "ALPHA's vask-host uses the service's bridge and starts none" ||
+    fail "ALPHA's vask-host did not use the service's bridge (bridges: $(sysroot_run pgrep -x -a vask-bridge))"
+  page 0 '{"command":"status","status":64}'
+  for _ in $(seq $((DEADLINE * 5))); do
+    sysroot_run journalctl -o cat -u "$unit" | grep -q '^vask-bridge .* serving ALPHA ' && break
+    sleep 0.2
+  done
+  sysroot_run journalctl -o cat -u "$unit" | grep -q '^vask-bridge .* serving ALPHA ' &&
+    pass "the service's bridge serves ALPHA and logs to the journal" ||
+    fail "the service's bridge never logged serving ALPHA in the journal"
+  seen=$(wc -l <"$(events 1)")
+  page 0 '{"command":"send","to":"BRAVO","text":"Przez usługę systemu"}'
+  wait_new "$(events 1)" "$seen" 'e.get("event") == "message" and e.get("from") == "ALPHA" and "Przez usługę systemu" in e.get("body", "")' &&
+    pass "BRAVO received ALPHA's message through the service's bridge" ||
+    fail "BRAVO did not receive ALPHA's message through the service's bridge"
+  page 1 '{"command":"send","to":"ALPHA","text":"Odebrane"}'
+  wait_json "$(events 0)" 'e.get("event") == "message" and e.get("from") == "BRAVO" and "Odebrane" in e.get("body", "")' &&
+    pass "ALPHA received BRAVO's answer through the service's bridge" ||
+    fail "ALPHA did not receive BRAVO's answer through the service's bridge"
+
+  # systemctl stop ends the bridge, which releases its names first.
+  sysroot_run systemctl stop "$unit" >"$WORK/unit-stop.log" 2>&1 || fail "systemctl stop $unit: $(cat "$WORK/unit-stop.log")"
+  [ "$(sysroot_run systemctl is-active "$unit")" = inactive ] && [ -z "$(sysroot_run pgrep -x vask-bridge)" ] &&
+    sysroot_run journalctl -o cat -u "$unit" | grep -q 'stopping: releasing the names' &&
+    pass "systemctl stop ends the bridge, which releases its names" ||
+    fail "after systemctl stop: $(sysroot_run systemctl is-active "$unit"), bridges $(sysroot_run pgrep -x -a vask-bridge)"
+
+  # Removing the package stops a running bridge; purging forgets it was enabled.
+  sysroot_run systemctl start "$unit" || fail "systemctl start $unit failed the second time"
+  sysroot_run dpkg -r vask >"$WORK/sysroot-remove.log" 2>&1 ||
+    fail "dpkg -r in the booted system: $(cat "$WORK/sysroot-remove.log")"
+  [ -z "$(sysroot_run pgrep -x vask-bridge)" ] && [ "$(sysroot_run systemctl is-active "$unit")" != active ] &&
+    pass "removing the package stops the running service" ||
+    fail "the service's bridge outlived the package: $(sysroot_run pgrep -x -a vask-bridge)"
+  sysroot_run dpkg -P vask >>"$WORK/sysroot-remove.log" 2>&1 || fail "dpkg -P in the booted system failed"
+  left=$(sysroot_run find /etc/systemd /lib/systemd/system -name 'vask-bridge@*')
+  [ -z "$left" ] && pass "purging the package leaves no unit and no enablement behind" ||
+    fail "left by the purge: $left"
+
+  sysroot_stop && pass "the booted system powers off leaving no process, mount or cgroup" ||
+    fail "the booted system left $SYSROOT_WHY"
+}
+service_test
+
+# 5. Removal leaves nothing of the package.
 for pid in $(netns_pids); do kill "$pid" 2>/dev/null; done
 sleep 1
 dpkg_root -P vask >"$WORK/dpkg-remove.log" 2>&1 || fail "dpkg could not remove the package: $(cat "$WORK/dpkg-remove.log")"
