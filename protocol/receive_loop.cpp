@@ -79,6 +79,22 @@ bool IsSingleSender(const std::string& sender) {
   return !sender.empty() && sender != "*" && sender != "^";
 }
 
+// A repeat of the sender's last number that comes seconds after the first
+// is no copy the network made (those come within milliseconds): its sender
+// wrote the message again because our answer did not arrive, and nothing
+// else of its went in between, so it has nothing but this repeat to hear
+// an answer to. A "MESSAGE" with its time field is answered again; the
+// window of shown messages keeps it from being shown twice. Nothing else
+// of a repeat is handled, and it is not offered to the bus again.
+void AnswerMessageSentAgain(LanEngine& engine, const DatagramFields& fields) {
+  if (fields.size() <= 6 || fields[3] != "MESSAGE") return;
+  const int row = static_cast<int>(SendHost(kMsgFindContact, NET_LAN, fields[1].c_str()));
+  // The first copy met the same rules: one banned then is banned now.
+  if (engine.OnlyListed() && row == -1) return;
+  bool delivered = false;
+  (void)HandleMessage(fields, row, delivered);
+}
+
 [[nodiscard]] Rejection Check(LanEngine& engine, const std::string& bytes, bool fromChannel,
                               bool& messageDelivered, DeliveryPath path) {
   DatagramFields fields;
@@ -99,11 +115,16 @@ bool IsSingleSender(const std::string& sender) {
   }
   // Only the last number of each sender counts: a repeat of it is dropped
   // without a trace, an older one is taken again.
-  if (engine.RepeatsLastNumber(fields[1], AtoiField(fields[0]))) return kAccepted;
+  const int64_t now = UnixNow();
+  int64_t takenAt = 0;
+  if (engine.RepeatsLastNumber(fields[1], AtoiField(fields[0]), now, &takenAt)) {
+    if (takenAt > 0 && now - takenAt >= kLateRepeatSeconds) AnswerMessageSentAgain(engine, fields);
+    return kAccepted;
+  }
 
   const int row = static_cast<int>(SendHost(kMsgFindContact, NET_LAN, fields[1].c_str()));
   if (engine.OnlyListed() && row == -1) return kBanned;
-  if (row >= 1) NoteHeardFrom(fields[1], UnixNow());
+  if (row >= 1) NoteHeardFrom(fields[1], now);
 
   // The fields as a list of the host runtime's string objects.
   const RuntimeTextList list(fields);

@@ -2,6 +2,7 @@
 // (WinPopup slot first), checks and dispatches every datagram by command.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "abi/host_records.h"
@@ -16,6 +17,10 @@ class LanEngine;
 // The worker's body; its argument is the LanEngine. Returns when `running`
 // is found cleared, after the final "STATUS" and the closing of the slots.
 unsigned WINAPI ReceiveLoop(void* engine);
+
+// A repeat of a sender's last number this many seconds or more after the
+// number was first taken is that sender's own copy sent again.
+inline constexpr int64_t kLateRepeatSeconds = 2;
 
 // Handles one datagram as read from a slot (fromChannel: the channel slot,
 // else the WinPopup slot). A rejected one is logged in one line and its

@@ -752,10 +752,14 @@ void LanEngine::WorkerEnded() {
   workerThread_ = nullptr;
 }
 
-bool LanEngine::RepeatsLastNumber(const std::string& sender, int32_t number) {
-  int32_t& last = lastSeqBySender_.Heard(sender);
-  if (last == number) return true;
-  last = number;
+bool LanEngine::RepeatsLastNumber(const std::string& sender, int32_t number, int64_t now,
+                                  int64_t* takenAt) {
+  LastNumber& last = lastSeqBySender_.Heard(sender);
+  if (last.number == number) {
+    if (takenAt != nullptr) *takenAt = last.at;
+    return true;
+  }
+  last = LastNumber{number, now};
   return false;
 }
 

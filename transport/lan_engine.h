@@ -277,8 +277,11 @@ class LanEngine {
   // already the last one. A sender not seen before counts as last sent 0.
   // At most kSendersKept senders are remembered: a new one beyond that
   // pushes out the one heard from longest ago, so forged names cannot grow
-  // the table without bound.
-  bool RepeatsLastNumber(const std::string& sender, int32_t number);
+  // the table without bound. `now` (Unix seconds) is when a new last
+  // number was taken; on a repeat, `takenAt` (if given) gets that time of
+  // the repeated number (0 for a sender not seen before).
+  bool RepeatsLastNumber(const std::string& sender, int32_t number, int64_t now = 0,
+                         int64_t* takenAt = nullptr);
   static constexpr size_t kSendersKept = 1024;  // not a host number: a bound
   static constexpr size_t kSettledKept = 512;
   // Worker thread only, as above: the senders remembered, and forgetting
@@ -390,8 +393,13 @@ class LanEngine {
   // cleared by the ending worker and cannot serve.)
   HANDLE workerHandle_ GUARDED_BY(lifecycleLock_) = nullptr;
 
-  // The worker's own: the last sequence number of each sender.
-  SenderTable<int32_t> lastSeqBySender_{kSendersKept};
+  // The worker's own: the last sequence number of each sender, and when it
+  // was taken.
+  struct LastNumber {
+    int32_t number = 0;
+    int64_t at = 0;
+  };
+  SenderTable<LastNumber> lastSeqBySender_{kSendersKept};
 
   std::atomic<int32_t> status_{0};
   std::atomic<bool> running_{false};
