@@ -20,9 +20,12 @@ namespace {
 
 constexpr size_t kPendingTextLength = 30;
 constexpr int32_t kExpirySeconds = 10;
-// An unanswered message is written again 3 and 6 seconds after it was
-// sent, both before it counts as lost.
-constexpr int64_t kResendSeconds = 3;
+// An unanswered message is written again about 2 and 4 seconds after it
+// was sent (the clock counts whole seconds), both before it counts as lost.
+// An answer comes within half a second unless something went wrong, and
+// the sooner the copy goes, the likelier it is that nothing else went to
+// the receiver since, which is when a copy may go at all.
+constexpr int64_t kResendSeconds = 2;
 constexpr int kResendCopies = 2;
 constexpr const char* kSendFailedFormat = "Wystąpił błąd podczas dostarczania wiadomości! [%d]";
 constexpr const char* kLostBefore = "Wiadomość \"";
