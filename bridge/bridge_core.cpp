@@ -728,23 +728,24 @@ void BridgeCore::Write(const std::string& sender, const std::string& target,
     }
   }
   uint8_t suffix = SameSlot(slot, "messngr") ? kSuffixMessenger : kSuffixWorkstation;
-  Lookup(MakeName(name, kSuffixWorkstation), now,
-         [this, sender, from, name, suffix, slot, data, done, relays, now](const CacheEntry* entry) {
-           if (!entry) {
-             // Not on NetBIOS (remote mailslots off, or no NetBIOS at all):
-             // by frame to its resolved name.
-             const uint32_t ip = relays && io_.resolveHost ? io_.resolveHost(name) : 0;
-             done(ip != 0 && SendFrame(ip, from, slot, data, now) ? 0 : ERROR_BAD_NETPATH);
-           } else if (entry->group) {
-             SendToName(kDirectGroup, sender, MakeName(name, kSuffixWorkstation), config_.broadcast,
-                        slot, data, done);
-           } else {
-             // Both ways: a receiver with remote mailslots off takes the
-             // frame, one that hears both delivers the first.
-             if (relays) SendFrame(entry->ip, from, slot, data, now);
-             SendToName(kDirectUnique, sender, MakeName(name, suffix), entry->ip, slot, data, done);
-           }
-         });
+  Lookup(
+      MakeName(name, kSuffixWorkstation), now,
+      [this, sender, from, name, suffix, slot, data, done, relays, now](const CacheEntry* entry) {
+        if (!entry) {
+          // Not on NetBIOS (remote mailslots off, or no NetBIOS at all):
+          // by frame to its resolved name.
+          const uint32_t ip = relays && io_.resolveHost ? io_.resolveHost(name) : 0;
+          done(ip != 0 && SendFrame(ip, from, slot, data, now) ? 0 : ERROR_BAD_NETPATH);
+        } else if (entry->group) {
+          SendToName(kDirectGroup, sender, MakeName(name, kSuffixWorkstation), config_.broadcast,
+                     slot, data, done);
+        } else {
+          // Both ways: a receiver with remote mailslots off takes the
+          // frame, one that hears both delivers the first.
+          if (relays) SendFrame(entry->ip, from, slot, data, now);
+          SendToName(kDirectUnique, sender, MakeName(name, suffix), entry->ip, slot, data, done);
+        }
+      });
 }
 
 void BridgeCore::SendToName(uint8_t type, const std::string& sender, const NetbiosName& target,

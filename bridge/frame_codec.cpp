@@ -42,8 +42,8 @@ std::string_view DataSender(std::string_view data) {
   const size_t first = data.find('\0');
   if (first == std::string_view::npos) return {};
   const size_t second = data.find('\0', first + 1);
-  return data.substr(first + 1, second == std::string_view::npos ? std::string_view::npos
-                                                                 : second - first - 1);
+  return data.substr(
+      first + 1, second == std::string_view::npos ? std::string_view::npos : second - first - 1);
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ inline constexpr uint8_t kFrameListens = 0x01;
 inline constexpr size_t kMaxFrameData = 424;
 inline constexpr size_t kMaxFrameSlot = 246;
 inline constexpr size_t kMaxFrameSender = 15;
-inline constexpr size_t kMaxFrameSize = 4 + 2 + kMaxFrameSlot + 1 + kMaxFrameSender + 1 + kMaxFrameData;
+inline constexpr size_t kMaxFrameSize =
+    4 + 2 + kMaxFrameSlot + 1 + kMaxFrameSender + 1 + kMaxFrameData;
 
 struct LanFrame {
   std::string slot;

@@ -50,7 +50,9 @@ class FrameRelay {
 
   // A served computer whose copy sends frames itself: the bridge does not
   // relay its writes. Forget when it is no longer served.
-  bool MarkSpeaksItself(const std::string& computer) { return speaksItself_.insert(computer).second; }
+  bool MarkSpeaksItself(const std::string& computer) {
+    return speaksItself_.insert(computer).second;
+  }
   bool SpeaksItself(const std::string& computer) const { return speaksItself_.count(computer) > 0; }
   void Forget(const std::string& computer) { speaksItself_.erase(computer); }
 
