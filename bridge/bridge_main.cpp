@@ -424,7 +424,8 @@ class Program {
       ::close(frame_);
       frame_ = -1;
       core_.SetFramePort(false);
-      LogLine("UDP port " + std::to_string(kFramePort) + " left free for a starting copy");
+      LogLine("UDP port " + std::to_string(kFramePort) +
+              " left free: a copy starts, or no computer is served");
       return;
     }
     if (frame_ >= 0 || !wanted || now < nextFrameTry_) return;
