@@ -186,7 +186,7 @@ void BridgeCore::SetServedComputers(const std::vector<std::string>& computers, M
       return true;
     });
     own_.erase(it, own_.end());
-    relay_.Forget(name);
+    relay_.Unmark(name);
     auto waiting = std::move(gone->waiting);
     gone = served_.erase(gone);
     Log("stopped serving " + name);
@@ -324,6 +324,8 @@ void BridgeCore::Forget(const NetbiosName& name, uint32_t ip) {
   auto it = cache_.find(CacheKey(name));
   if (it != cache_.end() && it->second.ip == ip) cache_.erase(it);
   if (name.suffix != kSuffixWorkstation) return;
+  // The machine let the computer go: its frames' address no longer stands.
+  relay_.Forget(CanonicalName(name.name), ip);
   auto n = neighbours_.find(CanonicalName(name.name));
   if (n != neighbours_.end() && n->second.ip == ip) {
     neighbours_.erase(n);

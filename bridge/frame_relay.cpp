@@ -32,6 +32,11 @@ uint32_t FrameRelay::Find(const std::string& computer, int64_t now) const {
   return it->second.ip;
 }
 
+void FrameRelay::Forget(const std::string& computer, uint32_t ip) {
+  auto it = book_.find(computer);
+  if (it != book_.end() && it->second.ip == ip) book_.erase(it);
+}
+
 bool FrameRelay::IsCopy(const std::string& sender, std::string_view data, ArrivalPath path,
                         int64_t now) {
   auto it = senders_.find(sender);

@@ -37,6 +37,8 @@ class FrameRelay {
   // Where `computer` listens, or 0 when its frames were not heard within
   // kBookLifetime.
   uint32_t Find(const std::string& computer, int64_t now) const;
+  // Forgets where `computer` listens when that is `ip` (it left the network).
+  void Forget(const std::string& computer, uint32_t ip);
 
   // True when `data` of `sender` is the other path's copy of one delivered
   // within kPairingKeep (the pair is then used up); otherwise remembers it
@@ -49,12 +51,12 @@ class FrameRelay {
   bool IsOwnFrame(std::string_view frame, int64_t now);
 
   // A served computer whose copy sends frames itself: the bridge does not
-  // relay its writes. Forget when it is no longer served.
+  // relay its writes. Unmark when it is no longer served.
   bool MarkSpeaksItself(const std::string& computer) {
     return speaksItself_.insert(computer).second;
   }
   bool SpeaksItself(const std::string& computer) const { return speaksItself_.count(computer) > 0; }
-  void Forget(const std::string& computer) { speaksItself_.erase(computer); }
+  void Unmark(const std::string& computer) { speaksItself_.erase(computer); }
 
  private:
   struct Heard {

@@ -11,6 +11,7 @@
 
 #include "bridge/bridge_core.h"
 #include "bridge/frame_codec.h"
+#include "bridge/name_packet.h"
 #include "bridge/win32_errors.h"
 #include "transport/udp_frame.h"
 
@@ -250,6 +251,21 @@ TEST_F(BridgeFramesTest, AComputerHeardByFramesIsReachedByFrameAlone) {
   EXPECT_EQ(frames_[0].frame.data, message);
   EXPECT_TRUE(names_.empty());  // no NetBIOS query
   EXPECT_TRUE(datagrams_.empty());
+
+  // Its machine lets the name go (its bridge stops): it is no longer
+  // believed to listen there. A release from elsewhere changes nothing.
+  auto release = [&](uint32_t from) {
+    std::vector<uint8_t> packet;
+    ASSERT_TRUE(BuildRelease(77, MakeName("DELTA", kSuffixWorkstation), false, from, &packet));
+    core_.OnNamePacket(packet.data(), packet.size(), from, kNamePort, 6500);
+  };
+  release(0x0A000009);
+  EXPECT_EQ(Write("delta", message, 6600), 0u);
+  EXPECT_EQ(frames_.size(), 2u);
+  release(kPeerIp);
+  EXPECT_EQ(Write("delta", message, 6700), kPending);  // asks NetBIOS
+  EXPECT_EQ(frames_.size(), 2u);
+  names_.clear();
 
   // A frame that does not say its sender listens teaches nothing.
   ReceiveFrame(BuildLanFrame("vask", "FOXTROT", false, "1\0FOXTROT\0*\0STATUS\0"s));

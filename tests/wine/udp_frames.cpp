@@ -4,10 +4,10 @@
 // answers the sender it learned there with a frame that the test's socket
 // receives and reads by the layout alone (magic, version, flags, slot,
 // sender, the datagram).
+#include "tests/wine/udp_frames.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
-
-#include "tests/wine/udp_frames.h"
 
 #include <cstdio>
 #include <optional>
@@ -188,11 +188,10 @@ void RunUdpFrames(const std::string& dll) {
   const auto frame = Receive(port, "MESSAGE", from);
   if (Check(frame.has_value(), "the test's socket receives the message as a frame")) {
     Check(from == "127.0.0.1", "it goes to where PEER's frame came from", "from %s", from.c_str());
-    Check(frame->slot == "Vask", "the frame names the channel slot", "\"%s\"",
-          frame->slot.c_str());
+    Check(frame->slot == "Vask", "the frame names the channel slot", "\"%s\"", frame->slot.c_str());
     Check(frame->sender == me && frame->fields[1] == me,
-          "the frame and its datagram name this computer", "\"%s\", \"%s\"",
-          frame->sender.c_str(), frame->fields[1].c_str());
+          "the frame and its datagram name this computer", "\"%s\", \"%s\"", frame->sender.c_str(),
+          frame->fields[1].c_str());
     Check(frame->fields[2] == kPeer, "the datagram is for PEER", "\"%s\"",
           frame->fields[2].c_str());
     Check(!frame->listening, "the copy does not claim the port it could not bind");
