@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "bridge/browse_frame.h"
+#include "bridge/frame_codec.h"
 #include "bridge/node_status.h"
 #include "bridge/win32_errors.h"
 #include "bridge_link.h"
@@ -185,6 +186,7 @@ void BridgeCore::SetServedComputers(const std::vector<std::string>& computers, M
       return true;
     });
     own_.erase(it, own_.end());
+    relay_.Unmark(name);
     auto waiting = std::move(gone->waiting);
     gone = served_.erase(gone);
     Log("stopped serving " + name);
@@ -195,6 +197,7 @@ void BridgeCore::SetServedComputers(const std::vector<std::string>& computers, M
     Served served;
     served.name = added;
     served_.push_back(std::move(served));
+    lastStart_ = now;
     AddOwnName(MakeName(added, kSuffixWorkstation), false, now);
     AddOwnName(MakeName(added, kSuffixMessenger), false, now);
     if (neighbours_.erase(added) > 0) neighboursChanged_ = true;
@@ -219,6 +222,8 @@ void BridgeCore::Claim(const std::string& computer, Millis now, Completion done)
     done(0);
     return;
   }
+  // A copy (re)starts: it may want the frame port.
+  lastStart_ = now;
   NameState state = StateOf(name);
   if (state == NameState::kOwned) {
     done(0);
@@ -319,6 +324,8 @@ void BridgeCore::Forget(const NetbiosName& name, uint32_t ip) {
   auto it = cache_.find(CacheKey(name));
   if (it != cache_.end() && it->second.ip == ip) cache_.erase(it);
   if (name.suffix != kSuffixWorkstation) return;
+  // The machine let the computer go: its frames' address no longer stands.
+  relay_.Forget(CanonicalName(name.name), ip);
   auto n = neighbours_.find(CanonicalName(name.name));
   if (n != neighbours_.end() && n->second.ip == ip) {
     neighbours_.erase(n);
@@ -619,6 +626,14 @@ void BridgeCore::OnDatagramPacket(const uint8_t* packet, size_t size, uint32_t i
   } else if (d.type != kDirectUnique && (IsWorkgroup(destination) || destination == "*")) {
     for (const Served& s : served_) targets.push_back(s.name);
   }
+  // The same datagram may come as a frame too (from a copy or a bridge
+  // that sends both ways): the first to arrive is delivered.
+  if (!targets.empty() && framePort_ &&
+      relay_.IsCopy(CanonicalName(d.source.name),
+                    std::string_view(reinterpret_cast<const char*>(d.data.data()), d.data.size()),
+                    ArrivalPath::kNetbios, now)) {
+    return;
+  }
   for (const std::string& computer : targets) {
     // Only a name that is ours: not while it is being registered, not when
     // another machine holds it.
@@ -651,12 +666,17 @@ void BridgeCore::Resolve(const std::string& target, Millis now, Completion done)
     done(ERROR_BAD_NETPATH);
     return;
   }
-  if (name == "*" || IsWorkgroup(name) || FindServed(name)) {
+  if (name == "*" || IsWorkgroup(name) || FindServed(name) ||
+      (framePort_ && relay_.Find(name, now) != 0)) {
     done(0);
     return;
   }
-  Lookup(MakeName(name, kSuffixWorkstation), now,
-         [done](const CacheEntry* entry) { done(entry ? 0 : ERROR_BAD_NETPATH); });
+  Lookup(MakeName(name, kSuffixWorkstation), now, [this, name, done](const CacheEntry* entry) {
+    // Not on NetBIOS: a computer that speaks frames alone is reached by
+    // its resolved name.
+    const bool byName = !entry && framePort_ && io_.resolveHost && io_.resolveHost(name) != 0;
+    done(entry || byName ? 0 : ERROR_BAD_NETPATH);
+  });
 }
 
 void BridgeCore::Write(const std::string& sender, const std::string& target,
@@ -694,24 +714,40 @@ void BridgeCore::Write(const std::string& sender, const std::string& target,
     case NameState::kOwned:
       break;
   }
+  const bool relays = Relays(from);
   if (name == "*" || IsWorkgroup(name)) {
+    if (relays) SendFrame(config_.broadcast, from, slot, data, now);
     SendToName(kDirectGroup, sender,
                MakeName(name == "*" ? config_.workgroup : name, kSuffixWorkstation),
                config_.broadcast, slot, data, std::move(done));
     return;
   }
+  if (relays) {
+    // Heard by frames lately: it listens for them, and goes by them alone.
+    if (const uint32_t ip = relay_.Find(name, now)) {
+      done(SendFrame(ip, from, slot, data, now) ? 0 : ERROR_BAD_NETPATH);
+      return;
+    }
+  }
   uint8_t suffix = SameSlot(slot, "messngr") ? kSuffixMessenger : kSuffixWorkstation;
-  Lookup(MakeName(name, kSuffixWorkstation), now,
-         [this, sender, name, suffix, slot, data, done](const CacheEntry* entry) {
-           if (!entry) {
-             done(ERROR_BAD_NETPATH);
-           } else if (entry->group) {
-             SendToName(kDirectGroup, sender, MakeName(name, kSuffixWorkstation), config_.broadcast,
-                        slot, data, done);
-           } else {
-             SendToName(kDirectUnique, sender, MakeName(name, suffix), entry->ip, slot, data, done);
-           }
-         });
+  Lookup(
+      MakeName(name, kSuffixWorkstation), now,
+      [this, sender, from, name, suffix, slot, data, done, relays, now](const CacheEntry* entry) {
+        if (!entry) {
+          // Not on NetBIOS (remote mailslots off, or no NetBIOS at all):
+          // by frame to its resolved name.
+          const uint32_t ip = relays && io_.resolveHost ? io_.resolveHost(name) : 0;
+          done(ip != 0 && SendFrame(ip, from, slot, data, now) ? 0 : ERROR_BAD_NETPATH);
+        } else if (entry->group) {
+          SendToName(kDirectGroup, sender, MakeName(name, kSuffixWorkstation), config_.broadcast,
+                     slot, data, done);
+        } else {
+          // Both ways: a receiver with remote mailslots off takes the
+          // frame, one that hears both delivers the first.
+          if (relays) SendFrame(entry->ip, from, slot, data, now);
+          SendToName(kDirectUnique, sender, MakeName(name, suffix), entry->ip, slot, data, done);
+        }
+      });
 }
 
 void BridgeCore::SendToName(uint8_t type, const std::string& sender, const NetbiosName& target,
@@ -736,6 +772,75 @@ void BridgeCore::SendToName(uint8_t type, const std::string& sender, const Netbi
   }
   io_.sendUdp(kDatagramPort, ip, kDatagramPort, packet);
   done(0);
+}
+
+bool BridgeCore::Relays(const std::string& from) const {
+  return framePort_ && !relay_.SpeaksItself(from);
+}
+
+bool BridgeCore::SendFrame(uint32_t ip, const std::string& from, const std::string& slot,
+                           const std::vector<uint8_t>& data, Millis now) {
+  if (!io_.sendFrame) return false;
+  const std::string frame = BuildLanFrame(
+      slot, from, true, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+  // What no receiver would take (a datagram of another kind, whose second
+  // field is not its sender) is not sent.
+  LanFrame check;
+  if (ParseLanFrame(frame, &check) != nullptr) return false;
+  if (ip == config_.broadcast) relay_.RememberOwn(frame, now);
+  return io_.sendFrame(ip, frame);
+}
+
+bool BridgeCore::IsLocalNetwork(uint32_t ip) const {
+  if (ip >> 24 == 127) return true;
+  return config_.mask != 0 && (ip & config_.mask) == (config_.ip & config_.mask);
+}
+
+bool BridgeCore::WantsFramePort(Millis now) const {
+  return !served_.empty() && now - lastStart_ >= config_.framePortGrace;
+}
+
+void BridgeCore::SetFramePort(bool held) { framePort_ = held; }
+
+void BridgeCore::OnFramePacket(const uint8_t* packet, size_t size, uint32_t ip, Millis now,
+                               bool unicast) {
+  const std::string_view bytes(reinterpret_cast<const char*>(packet), size);
+  if (!IsLocalNetwork(ip)) {
+    Drop("frame: not from the local network", Dotted(ip), now);
+    return;
+  }
+  LanFrame frame;
+  if (const char* why = ParseLanFrame(bytes, &frame)) {
+    Drop(std::string("frame: ") + why, Dotted(ip), now);
+    return;
+  }
+  const std::string sender = CanonicalName(frame.sender);
+  if (FindServed(sender)) {
+    if (ip != config_.ip && ip >> 24 != 127) {
+      Drop("frame in the name of " + sender + ", a computer of this machine", Dotted(ip), now);
+      return;
+    }
+    // Our own broadcast, come back; or the copy of a served computer that
+    // sends frames itself, whose writes we then no longer relay.
+    if (!relay_.IsOwnFrame(bytes, now) && relay_.MarkSpeaksItself(sender)) {
+      Log(sender + " sends UDP frames itself: its datagrams are no longer relayed as frames");
+    }
+    return;
+  }
+  if (frame.listens) relay_.Learn(sender, ip, now);
+  Hear(sender, ip, {}, nullptr, now);
+  if (relay_.IsCopy(sender, frame.data, ArrivalPath::kFrame, now)) return;
+  const std::vector<uint8_t> data(frame.data.begin(), frame.data.end());
+  bool taken = false;
+  for (const Served& s : served_) {
+    if (StateOf(s.name) != NameState::kOwned) continue;
+    // A frame names no computer: every computer of this machine with the
+    // slot open takes it, as a datagram to the workgroup.
+    const Delivery outcome = io_.deliver(s.name, frame.slot, data);
+    taken = taken || outcome == Delivery::kDelivered || outcome == Delivery::kHeld;
+    Delivered(outcome, kDirectGroup, s.name, ip, now);
+  }
+  if (unicast && !taken) Drop("frame for a slot no computer here has open", Dotted(ip), now);
 }
 
 void BridgeCore::OnTimer(Millis now) {

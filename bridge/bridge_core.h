@@ -25,6 +25,7 @@
 
 #include "bridge/delivery.h"
 #include "bridge/drop_log.h"
+#include "bridge/frame_relay.h"
 #include "bridge/mailslot_datagram.h"
 #include "bridge/name_packet.h"
 
@@ -46,12 +47,19 @@ struct BridgeIo {
   std::function<void(const std::string&)> log;
   // The comment a served computer announces; may be left empty.
   std::function<std::string(const std::string& computer)> comment;
+  // Sends a UDP frame from our frame port to ip:kFramePort; false when it
+  // could not go. Only called while the program holds the frame port.
+  std::function<bool(uint32_t ip, const std::string& frame)> sendFrame;
+  // The address a computer's name resolves to as the system resolves
+  // names on the LAN (hosts file, DNS), or 0; may be left empty.
+  std::function<uint32_t(const std::string& computer)> resolveHost;
 };
 
 struct BridgeConfig {
   std::string workgroup = "WORKGROUP";
   uint32_t ip = 0;               // our interface address, host byte order
   uint32_t broadcast = 0;        // the subnet broadcast address
+  uint32_t mask = 0;             // the subnet mask: frames come from inside it only
   std::array<uint8_t, 6> mac{};  // the interface's hardware address, for node status
   Millis cacheLifetime = 120000;
   Millis negativeLifetime = 2000;
@@ -67,6 +75,9 @@ struct BridgeConfig {
   // A conflict younger than this is reported to a claim at once; an older
   // one is checked again with a new registration.
   Millis conflictRecheckAfter = 10000;
+  // The frame port is left to the copies this long after one of them last
+  // started (opened a slot): a copy that speaks UDP itself binds it then.
+  Millis framePortGrace = 5000;
 };
 
 // One computer heard of on the network.
@@ -128,6 +139,22 @@ class BridgeCore {
   // whose registration is still running waits for it.
   void Write(const std::string& sender, const std::string& target, const std::string& slot,
              const std::vector<uint8_t>& data, Millis now, Completion done);
+
+  // The UDP frames. A copy that speaks UDP itself holds the frame port;
+  // where none does, the bridge speaks for its computers: it relays their
+  // writes as frames too and delivers the frames it receives into their
+  // slots. WantsFramePort: whether the program should hold the port now
+  // (some computer is served and none started within framePortGrace);
+  // SetFramePort: whether it does. Frames are relayed only while it does.
+  bool WantsFramePort(Millis now) const;
+  void SetFramePort(bool held);
+  bool HoldsFramePort() const { return framePort_; }
+  // A UDP payload that arrived on the frame port from ip; `unicast`: sent
+  // to our own address. Refused (counted with the other drops) unless it
+  // comes from loopback or our subnet and is a well-formed frame whose
+  // sender is no computer served here; a datagram that came by NetBIOS as
+  // well is delivered once.
+  void OnFramePacket(const uint8_t* packet, size_t size, uint32_t ip, Millis now, bool unicast);
 
   // Retries, expiries, announcements and completions that are due.
   void OnTimer(Millis now);
@@ -227,6 +254,13 @@ class BridgeCore {
   void SendToName(uint8_t type, const std::string& sender, const NetbiosName& target, uint32_t ip,
                   const std::string& slot, const std::vector<uint8_t>& data, Completion done);
   static std::string CacheKey(const NetbiosName& name);
+  // Whether the writes of served computer `from` also go as frames.
+  bool Relays(const std::string& from) const;
+  // Sends `data` of `from` for `slot` as a frame to ip; false when it did
+  // not go (a datagram no receiver would take as a frame is not sent).
+  bool SendFrame(uint32_t ip, const std::string& from, const std::string& slot,
+                 const std::vector<uint8_t>& data, Millis now);
+  bool IsLocalNetwork(uint32_t ip) const;
 
   BridgeConfig config_;
   BridgeIo io_;
@@ -244,6 +278,9 @@ class BridgeCore {
   std::map<std::string, Neighbour> neighbours_;
   bool neighboursChanged_ = false;
   DropLog drops_;
+  bool framePort_ = false;
+  Millis lastStart_ = 0;  // when a served computer last started
+  FrameRelay relay_;
 };
 
 }  // namespace vask::bridge

@@ -1,9 +1,12 @@
 // vask-bridge: carries this machine's mailslot traffic to and from the real
 // LAN. One per machine: it owns UDP 137 (names) and 138 (datagrams),
 // registers the local computers' names, and relays between the network
-// and the slots of the LAN directory. Runs in the foreground until SIGINT,
+// and the slots of the LAN directory. Where no copy of the messenger on
+// this machine holds UDP 41925, the bridge holds it and speaks the copies'
+// UDP frames for its computers as well. Runs in the foreground until SIGINT,
 // SIGTERM or `vask-bridge --stop`, then releases its names.
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "bridge/bridge_core.h"
+#include "bridge/frame_codec.h"
 #include "bridge/interface_address.h"
 #include "bridge/lan_folder.h"
 #include "bridge/log_file.h"
@@ -48,6 +52,8 @@ const char kUsage[] =
     "  --log FILE          log to FILE instead of standard error\n"
     "  --log-limit BYTES   a log file is renamed to FILE.1 when it reaches this size\n"
     "                      (default 1048576); standard error that is a file counts too\n"
+    "  --no-udp            never speak UDP frames on port 41925 (by default the bridge\n"
+    "                      does where no copy of the messenger on this machine does)\n"
     "  --stop              stop the bridge that serves the LAN directory, and exit\n"
     "Needs root or CAP_NET_BIND_SERVICE for UDP ports 137 and 138.\n";
 
@@ -81,6 +87,7 @@ struct Options {
   std::string log;
   uint64_t logLimit = LogFile::kDefaultLimit;
   bool stop = false;
+  bool udp = true;
 };
 
 bool ParseOptions(int argc, char** argv, Options* o) {
@@ -95,6 +102,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     }
     if (arg == "--stop") {
       o->stop = true;
+      continue;
+    }
+    if (arg == "--no-udp") {
+      o->udp = false;
       continue;
     }
     if (i + 1 >= argc) return false;
@@ -151,6 +162,42 @@ int BindUdp(uint16_t port) {
     return -1;
   }
   return fd;
+}
+
+// The frame port, or -1 with errno's code in *error (EADDRINUSE: a copy of
+// the messenger, or another program, holds it).
+int BindFramePort(int* error) {
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    *error = errno;
+    return -1;
+  }
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(kFramePort);
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    *error = errno;
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A computer's address as the system resolves names (hosts file, DNS);
+// 0 when it does not.
+uint32_t ResolveHost(const std::string& computer) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(computer.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return 0;
+  uint32_t ip = ntohl(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+  ::freeaddrinfo(found);
+  return ip;
 }
 
 bool FillUnixAddress(const std::string& path, sockaddr_un* address) {
@@ -245,8 +292,12 @@ class Program {
     Millis nextRescan = Now() + kRescanInterval;
     bool stop = false;
     while (!stop) {
-      std::vector<pollfd> fds = {
-          {signalFd, POLLIN, 0}, {name_, POLLIN, 0}, {datagram_, POLLIN, 0}, {listen_, POLLIN, 0}};
+      std::vector<pollfd> fds = {{signalFd, POLLIN, 0},
+                                 {name_, POLLIN, 0},
+                                 {datagram_, POLLIN, 0},
+                                 {listen_, POLLIN, 0},
+                                 {frame_, static_cast<short>(frame_ >= 0 ? POLLIN : 0), 0}};
+      constexpr size_t kFixed = 5;
       std::vector<uint64_t> serials;
       for (const auto& [serial, c] : connections_) {
         // A busy connection is not read: its next request waits for the reply.
@@ -268,11 +319,12 @@ class Program {
       now = Now();
       if (ready > 0) {
         if (fds[0].revents & POLLIN) stop = true;
-        if (fds[1].revents & POLLIN) ReadUdp(name_, true, now);
-        if (fds[2].revents & POLLIN) ReadUdp(datagram_, false, now);
+        if (fds[1].revents & POLLIN) ReadUdp(name_, Port::kNames, now);
+        if (fds[2].revents & POLLIN) ReadUdp(datagram_, Port::kDatagrams, now);
         if (fds[3].revents & POLLIN) Accept();
-        for (size_t i = 4; i < held; ++i) {
-          if (fds[i].revents) ReadLocal(serials[i - 4], now);
+        if (frame_ >= 0 && (fds[4].revents & POLLIN)) ReadUdp(frame_, Port::kFrames, now);
+        for (size_t i = kFixed; i < held; ++i) {
+          if (fds[i].revents) ReadLocal(serials[i - kFixed], now);
         }
         bool room = false;
         for (size_t i = held; i < fds.size(); ++i) room = room || fds[i].revents != 0;
@@ -287,11 +339,13 @@ class Program {
         Rescan(now);
         nextRescan = now + kRescanInterval;
       }
+      UpdateFramePort(now);
       if (core_.TakeNeighboursChanged()) lan_.WriteNeighbours(core_.Neighbours());
       if (stopRequested_) stop = true;
     }
     LogLine("stopping: releasing the names");
     core_.Shutdown(Now());
+    if (frame_ >= 0) ::close(frame_);
     for (auto& [serial, c] : connections_) ::close(c.fd);
     ::unlink(socketPath_.c_str());
     lan_.RemoveNeighbours();
@@ -303,6 +357,7 @@ class Program {
     config_.workgroup = options_.workgroup;
     config_.ip = interface.ip;
     config_.broadcast = interface.broadcast;
+    config_.mask = interface.mask;
     config_.mac = interface.mac;
     interfaceName_ = interface.interface;
     return config_;
@@ -328,6 +383,23 @@ class Program {
                         const std::vector<uint8_t>& data) {
       return lan_.Deliver(computer, slot, data, &backlog_);
     };
+    io.sendFrame = [this](uint32_t ip, const std::string& frame) {
+      if (frame_ < 0) return false;
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      to.sin_port = htons(kFramePort);
+      to.sin_addr.s_addr = htonl(ip);
+      ssize_t sent;
+      do {
+        sent = ::sendto(frame_, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                        sizeof to);
+      } while (sent < 0 && errno == EINTR);
+      if (sent < 0) {
+        LogLine("cannot send a frame to " + DottedAddress(ip) + ": " + std::strerror(errno));
+      }
+      return sent >= 0;
+    };
+    io.resolveHost = ResolveHost;
     io.log = LogLine;
     io.comment = [this](const std::string& computer) { return lan_.Comment(computer); };
     return io;
@@ -341,7 +413,43 @@ class Program {
     }
   }
 
-  void ReadUdp(int fd, bool names, Millis now) {
+  // The frame port is the copies' first: the bridge leaves it free while
+  // one of them starts (it binds the port right after its slots are open)
+  // and takes it only where none did, retrying once a second, so that a
+  // copy that speaks UDP itself never loses its receive to the bridge.
+  void UpdateFramePort(Millis now) {
+    if (!options_.udp) return;
+    const bool wanted = core_.WantsFramePort(now);
+    if (frame_ >= 0 && !wanted) {
+      ::close(frame_);
+      frame_ = -1;
+      core_.SetFramePort(false);
+      LogLine("UDP port " + std::to_string(kFramePort) +
+              " left free: a copy starts, or no computer is served");
+      return;
+    }
+    if (frame_ >= 0 || !wanted || now < nextFrameTry_) return;
+    nextFrameTry_ = now + kRescanInterval;
+    int error = 0;
+    frame_ = BindFramePort(&error);
+    core_.SetFramePort(frame_ >= 0);
+    const int state = frame_ >= 0 ? 0 : error;
+    if (state == frameBindState_) return;  // said already
+    frameBindState_ = state;
+    if (frame_ >= 0) {
+      LogLine("speaking UDP frames on port " + std::to_string(kFramePort) +
+              " for the computers served");
+    } else if (error == EADDRINUSE) {
+      LogLine("UDP port " + std::to_string(kFramePort) +
+              " is held by a copy of the messenger (or another program): frames are left to it");
+    } else {
+      LogLine("cannot bind UDP port " + std::to_string(kFramePort) + ": " + std::strerror(error));
+    }
+  }
+
+  enum class Port { kNames, kDatagrams, kFrames };
+
+  void ReadUdp(int fd, Port port, Millis now) {
     for (;;) {
       uint8_t packet[2048];
       sockaddr_in from{};
@@ -365,19 +473,21 @@ class Program {
         core_.OnDroppedPacket("packet larger than 2048 bytes", ip, now);
         continue;
       }
-      if (names) {
-        bool unicast = false;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-          if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
-          in_pktinfo info;
-          std::memcpy(&info, CMSG_DATA(c), sizeof info);
-          uint32_t to = ntohl(info.ipi_addr.s_addr);
-          unicast = to != config_.broadcast && to != INADDR_BROADCAST;
-        }
+      bool unicast = false;
+      for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+        in_pktinfo info;
+        std::memcpy(&info, CMSG_DATA(c), sizeof info);
+        uint32_t to = ntohl(info.ipi_addr.s_addr);
+        unicast = to != config_.broadcast && to != INADDR_BROADCAST;
+      }
+      if (port == Port::kNames) {
         core_.OnNamePacket(packet, static_cast<size_t>(got), ip, ntohs(from.sin_port), now,
                            unicast);
-      } else {
+      } else if (port == Port::kDatagrams) {
         core_.OnDatagramPacket(packet, static_cast<size_t>(got), ip, now);
+      } else {
+        core_.OnFramePacket(packet, static_cast<size_t>(got), ip, now, unicast);
       }
     }
   }
@@ -455,7 +565,11 @@ class Program {
         return;
       }
       Rescan(now);  // its slot is open already: it is served from now on
-      core_.Claim(fields[1], now, done);
+      // Its copy may bind the frame port once this claim is answered.
+      core_.Claim(fields[1], now, [this, done](uint32_t error) {
+        UpdateFramePort(Now());
+        done(error);
+      });
     } else if (request[0] == bridge_link::kOpStop && got == 1) {
       LogLine("asked to stop");
       stopRequested_ = true;
@@ -478,6 +592,9 @@ class Program {
   int name_ = -1;
   int datagram_ = -1;
   int listen_ = -1;
+  int frame_ = -1;  // the frame port, while the bridge holds it
+  Millis nextFrameTry_ = 0;
+  int frameBindState_ = -1;  // 0 bound, else the errno of the last failed bind
   std::string socketPath_;
   std::map<uint64_t, Connection> connections_;
   uint64_t nextSerial_ = 0;

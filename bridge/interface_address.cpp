@@ -50,6 +50,7 @@ bool FindInterface(const std::string& name, const std::string& address, Interfac
     out->interface = i->ifa_name;
     out->ip = ip;
     out->broadcast = (ip & mask) | ~mask;
+    out->mask = mask;
     found = true;
   }
   for (ifaddrs* i = list; i && found; i = i->ifa_next) {

@@ -13,6 +13,7 @@ struct InterfaceAddress {
   std::string interface;
   uint32_t ip = 0;               // host byte order
   uint32_t broadcast = 0;        // host byte order
+  uint32_t mask = 0;             // host byte order
   std::array<uint8_t, 6> mac{};  // its hardware address; zeros when it has none
 };
 
