@@ -722,21 +722,34 @@ void BridgeCore::Write(const std::string& sender, const std::string& target,
                config_.broadcast, slot, data, std::move(done));
     return;
   }
+  uint8_t suffix = SameSlot(slot, "messngr") ? kSuffixMessenger : kSuffixWorkstation;
   if (relays) {
-    // Heard by frames lately: it listens for them, and goes by them alone.
+    // Heard by frames lately: it listens for them, and they go at once.
+    // NetBIOS carries a copy too when it knows the computer already (no
+    // query for it): a bridge that was just restarted takes frames only
+    // seconds after its start, and its computer would lose what came
+    // meanwhile. The receiving side delivers the first of the two.
     if (const uint32_t ip = relay_.Find(name, now)) {
-      done(SendFrame(ip, from, slot, data, now) ? 0 : ERROR_BAD_NETPATH);
+      const bool framed = SendFrame(ip, from, slot, data, now);
+      auto cached = cache_.find(CacheKey(MakeName(name, kSuffixWorkstation)));
+      if (cached != cache_.end() && cached->second.expires > now && cached->second.found &&
+          !cached->second.group) {
+        SendToName(kDirectUnique, sender, MakeName(name, suffix), cached->second.ip, slot, data,
+                   std::move(done));
+        return;
+      }
+      done(framed ? 0 : ERROR_BAD_NETPATH);
       return;
     }
   }
-  uint8_t suffix = SameSlot(slot, "messngr") ? kSuffixMessenger : kSuffixWorkstation;
   Lookup(
       MakeName(name, kSuffixWorkstation), now,
       [this, sender, from, name, suffix, slot, data, done, relays, now](const CacheEntry* entry) {
         if (!entry) {
           // Not on NetBIOS (remote mailslots off, or no NetBIOS at all):
-          // by frame to its resolved name.
-          const uint32_t ip = relays && io_.resolveHost ? io_.resolveHost(name) : 0;
+          // by frame to where its frames came from, or to its resolved name.
+          uint32_t ip = relays ? relay_.Find(name, now) : 0;
+          if (ip == 0 && relays && io_.resolveHost) ip = io_.resolveHost(name);
           done(ip != 0 && SendFrame(ip, from, slot, data, now) ? 0 : ERROR_BAD_NETPATH);
         } else if (entry->group) {
           SendToName(kDirectGroup, sender, MakeName(name, kSuffixWorkstation), config_.broadcast,

@@ -273,6 +273,33 @@ TEST_F(BridgeFramesTest, AComputerHeardByFramesIsReachedByFrameAlone) {
   EXPECT_FALSE(names_.empty());
 }
 
+// A computer NetBIOS already knows gets a NetBIOS copy beside the frame,
+// asked of nobody: its bridge may have been restarted and not yet hold the
+// frame port, and the copy that arrives first is delivered.
+TEST_F(BridgeFramesTest, AComputerNetbiosKnowsGetsACopyThatWayToo) {
+  ServeWithFramePort();
+  const std::string message = "8\0ALPHA\0DELTA\0MESSAGE\0hi\0"s;
+  EXPECT_EQ(Write("delta", message), kPending);  // asks NetBIOS
+  ASSERT_FALSE(names_.empty());
+  NamePacket q;
+  ASSERT_TRUE(DecodeNamePacket(names_.back().bytes.data(), names_.back().bytes.size(), &q));
+  std::vector<uint8_t> answer;
+  ASSERT_TRUE(BuildPositiveResponse(q.id, q.question, 300000, {NbAddress{0, kPeerIp}}, &answer));
+  core_.OnNamePacket(answer.data(), answer.size(), kPeerIp, kNamePort, 6100);
+  EXPECT_EQ(datagrams_.size(), 1u);
+  ReceiveFrame(BuildLanFrame("vask", "DELTA", true, kPeerStatus), kPeerIp, 6200);
+  names_.clear();
+  datagrams_.clear();
+  frames_.clear();
+
+  EXPECT_EQ(Write("delta", message, 6300), 0u);
+  ASSERT_EQ(frames_.size(), 1u);
+  EXPECT_EQ(frames_[0].ip, kPeerIp);
+  ASSERT_EQ(datagrams_.size(), 1u);
+  EXPECT_EQ(datagrams_[0].ip, kPeerIp);
+  EXPECT_TRUE(names_.empty()) << "asked NetBIOS again";
+}
+
 TEST_F(BridgeFramesTest, AComputerNotOnNetbiosIsReachedByItsResolvedName) {
   ServeWithFramePort();
   uint32_t opened = 0xFFFFFFFF;
