@@ -4,10 +4,11 @@
 Run as root inside the hub namespace with the names of its ports (veth ends
 that belong to no Linux bridge). Every frame that comes in on one port goes
 out on all the others, as a hub's would. NetBIOS frames (UDP 137 and 138)
-are treated badly on purpose, decided per frame and output port by a random
-generator with a fixed seed: dropped (--drop), sent twice (--dup), or held
-back --delay-ms so that later frames overtake them (--reorder). Everything
-else (ARP above all) passes untouched.
+and the messenger's own frames (UDP 41925) are treated badly on purpose,
+decided per frame and output port by a random generator with a fixed seed:
+dropped (--drop), sent twice (--dup), or held back --delay-ms so that later
+frames overtake them (--reorder). Everything else (ARP above all) passes
+untouched.
 
     chaos_hub.py --seed 1 --drop 0.10 --dup 0.05 --reorder 0.25 h0 h1 h2
 
@@ -29,8 +30,13 @@ ETH_P_ALL = 0x0003
 PACKET_OUTGOING = 4
 
 
+# NetBIOS names and datagrams, and the messenger's own UDP frames, which a
+# bridge sends for copies that speak mailslots only.
+DISTURBED = (137, 138, 41925)
+
+
 def netbios_udp(frame):
-    """The offset of the UDP header of an IPv4 UDP frame to port 137 or 138, else None."""
+    """The offset of the UDP header of an IPv4 UDP frame to a disturbed port, else None."""
     if len(frame) < 14 + 20 + 8 or frame[12:14] != b"\x08\x00":
         return None
     ihl = (frame[14] & 0x0F) * 4
@@ -40,7 +46,7 @@ def netbios_udp(frame):
     if len(frame) < udp + 8:
         return None
     sport, dport = struct.unpack(">HH", frame[udp:udp + 4])
-    return udp if (sport in (137, 138) or dport in (137, 138)) else None
+    return udp if (sport in DISTURBED or dport in DISTURBED) else None
 
 
 def main():
