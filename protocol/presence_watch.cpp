@@ -97,6 +97,12 @@ class Watch {
     return heard_.count(Key(name)) != 0;
   }
 
+  // Whether the start's catch-up has rows left to ask at `now`.
+  bool CatchUpDue(int64_t now) {
+    SectionGuard guard(lock_);
+    return catchUpNext_ >= 0 && now - since_ >= kCatchUpSeconds;
+  }
+
   // The contact rows due the start's catch-up question at `now`: the next
   // ones after the last pass's, at most kCatchUpPerPass; empty before
   // kCatchUpSeconds after the start and once every row had its turn.
@@ -267,6 +273,9 @@ void AskAbsentButHeard(int64_t now) {
 // Spread over passes, so a long contact list does not go out at once.
 void CatchUpAfterStart(int64_t now) {
   Watch& watch = TheWatch();
+  // The host is asked for its rows only while the catch-up runs: not a
+  // host call per pass for the life of the engine.
+  if (!watch.CatchUpDue(now)) return;
   const int count = static_cast<int>(SendHost(HostHead(kMsgContactCount, 0, 0)));
   const auto [first, last] = watch.TakeCatchUpRows(count - 1, now);
   for (int row = first; row <= last; ++row) {
