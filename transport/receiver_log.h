@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
-#include <map>
+#include <unordered_map>
 #include <string>
 
 #include "transport/send_mark.h"
@@ -46,7 +46,7 @@ class ReceiverLog {
     int writing = 0;
     std::list<std::string>::iterator used;  // its place in used_
   };
-  std::map<std::string, Receiver> receivers_;
+  std::unordered_map<std::string, Receiver> receivers_;
   // The receivers' names, the one written to last first: the one pushed
   // out is found without a walk, which a fan-out to more receivers than
   // are kept would otherwise make for every one of them.
