@@ -15,8 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
 
 #include "transport/send_mark.h"
 
