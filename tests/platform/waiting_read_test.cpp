@@ -37,8 +37,7 @@ class RemoteWriter {
   }
   bool ok() const { return ok_; }
   bool Send(const std::string& text) {
-    return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) ==
-           static_cast<ssize_t>(text.size());
+    return ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
   }
 
  private:
