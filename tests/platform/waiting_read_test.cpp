@@ -1,6 +1,6 @@
-// Reads that wait on a server slot: the reader watches the socket itself
-// while it waits, and the slot goes back to taking datagrams on its own as
-// soon as the reader has what it waited for, gave up or was closed under.
+// Reads that wait on a server slot: a waiting reader gets what comes by the
+// socket, and the slot goes on taking datagrams on its own once the reader
+// has what it waited for, gave up, or was closed under.
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -93,9 +93,8 @@ TEST_F(WaitingReadTest, TimedOutReadFailsAndLaterArrivalsAreStillTaken) {
   EXPECT_EQ(Read(server), "after0");
 }
 
-// Two readers waiting on one slot: one watches the socket, the other waits
-// for what the first or the slot queues; each gets one of two datagrams.
-// A count asked meanwhile on a third thread takes nothing from them.
+// Two readers waiting on one slot each get one of two datagrams; a count
+// asked meanwhile on a third thread takes nothing from them.
 TEST_F(WaitingReadTest, TwoWaitingReadersEachGetOneDatagram) {
   HANDLE server = Server("vask", 500, kBoundMs);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);

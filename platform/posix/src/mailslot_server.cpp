@@ -4,14 +4,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -89,9 +87,7 @@ bool MailslotServer::Bind(const std::string& path) {
   }
   Fd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   wake_ = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  holderWake_ = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  epoll_ = Fd(::epoll_create1(EPOLL_CLOEXEC));
-  if (!socket.valid() || !wake_.valid() || !holderWake_.valid() || !epoll_.valid()) {
+  if (!socket.valid() || !wake_.valid()) {
     SetLastErrorFromErrno();
     return false;
   }
@@ -105,15 +101,6 @@ bool MailslotServer::Bind(const std::string& path) {
   int size = kReceiveBuffer;
   ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
   const int fd = socket.get();
-  for (int watched : {fd, wake_.get()}) {
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.fd = watched;
-    if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, watched, &event) != 0) {
-      SetLastErrorFromErrno();
-      return false;
-    }
-  }
   {
     MutexLock guard(lock_);
     socket_ = std::move(socket);
@@ -124,8 +111,7 @@ bool MailslotServer::Bind(const std::string& path) {
     }
   }
   // The socket stays open until Shutdown has joined the drainer.
-  drainer_ =
-      std::thread([this, epoll = epoll_.get(), wake = wake_.get()] { DrainLoop(epoll, wake); });
+  drainer_ = std::thread([this, fd, wake = wake_.get()] { DrainLoop(fd, wake); });
   return true;
 }
 
@@ -133,7 +119,6 @@ void MailslotServer::Shutdown() {
   MutexLock guard(lock_);
   if (shutDown_) return;
   shutDown_ = true;
-  WakeHolderLocked();
   guard.Unlock();
   if (!path_.empty()) LocalServers::Get().Remove(path_, this);
   if (drainer_.joinable()) {
@@ -146,8 +131,6 @@ void MailslotServer::Shutdown() {
   // the file is still ours.
   if (!path_.empty()) ::unlink(path_.c_str());
   guard.Lock();
-  // A reader still polling the socket lets go of it first.
-  while (readerHolds_) arrived_.Wait(lock_);
   socket_.Reset();
   arrived_.NotifyAll();
 }
@@ -158,17 +141,14 @@ void MailslotServer::Accept(const void* buffer, DWORD size) {
   const char* bytes = static_cast<const char*>(buffer);
   // What came by the socket before came first.
   DrainLocked();
-  if (KeepLocked(std::vector<char>(bytes, bytes + size))) {
-    WakeHolderLocked();
-    arrived_.NotifyAll();
-  }
+  if (KeepLocked(std::vector<char>(bytes, bytes + size))) arrived_.NotifyAll();
 }
 
 BOOL MailslotServer::Info(LPDWORD maxSize, LPDWORD nextSize, LPDWORD count, LPDWORD timeout) {
   MutexLock guard(lock_);
   // The count takes in what a writer sent just before; the next size is
   // the oldest message's, which is queued already unless none is.
-  if ((count || queue_.empty()) && DrainLocked()) WakeHolderLocked();
+  if (count || queue_.empty()) DrainLocked();
   if (maxSize) *maxSize = maxSize_;
   if (nextSize)
     *nextSize = queue_.empty() ? MAILSLOT_NO_MESSAGE : static_cast<DWORD>(queue_.front().size());
@@ -180,11 +160,20 @@ BOOL MailslotServer::Info(LPDWORD maxSize, LPDWORD nextSize, LPDWORD count, LPDW
 BOOL MailslotServer::Read(void* buffer, DWORD toRead, LPDWORD read) {
   if (read) *read = 0;
   MutexLock guard(lock_);
-  // A read that may not wait takes in what a writer sent just before; one
-  // that may waits on the socket itself. With a message queued, that one is
-  // the oldest anyway.
+  // A read that may wait leaves the socket to the drainer, which wakes for
+  // anything waiting there; one that may not takes in what a writer sent
+  // just before. With a message queued, that one is the oldest anyway.
   if (queue_.empty() && timeout_ == 0) DrainLocked();
-  if (timeout_ != 0 && queue_.empty()) WaitForMessageLocked();
+  if (timeout_ != 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_);
+    while (queue_.empty() && !shutDown_) {
+      if (timeout_ == MAILSLOT_WAIT_FOREVER) {
+        arrived_.Wait(lock_);
+      } else if (!arrived_.WaitUntil(lock_, deadline)) {
+        break;
+      }
+    }
+  }
   if (shutDown_) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -206,98 +195,14 @@ BOOL MailslotServer::Read(void* buffer, DWORD toRead, LPDWORD read) {
   return TRUE;
 }
 
-void MailslotServer::WaitForMessageLocked() {
-  const bool forever = timeout_ == MAILSLOT_WAIT_FOREVER;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_);
-  bool pollFailed = false;
-  while (queue_.empty() && !shutDown_) {
-    if (!readerHolds_ && !pollFailed && socket_.valid()) {
-      const Watch watch = WatchSocketLocked(forever, deadline);
-      if (watch == Watch::kTimedOut) return;
-      pollFailed = watch == Watch::kFailed;
-      continue;
-    }
-    // Another reader holds the socket (or poll failed): what it or the
-    // drainer queues wakes this one.
-    if (forever) {
-      arrived_.Wait(lock_);
-    } else if (!arrived_.WaitUntil(lock_, deadline)) {
-      return;
-    }
-  }
-}
-
-MailslotServer::Watch MailslotServer::WatchSocketLocked(
-    bool forever, std::chrono::steady_clock::time_point deadline) {
-  readerHolds_ = true;
-  SetDrainerWatches(false);
-  // Stays open while a reader holds it: Shutdown waits for the reader.
-  const int socket = socket_.get();
-  Watch watch = Watch::kDone;
-  while (queue_.empty() && !shutDown_) {
-    int wait = -1;
-    if (!forever) {
-      const auto left =
-          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) {
-        watch = Watch::kTimedOut;
-        break;
-      }
-      wait = static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX));
-    }
-    pollfd fds[2] = {{socket, POLLIN, 0}, {holderWake_.get(), POLLIN, 0}};
-    lock_.Unlock();
-    const int ready = ::poll(fds, 2, wait);
-    const int error = errno;
-    lock_.Lock();
-    if (ready < 0 && error != EINTR) {
-      watch = Watch::kFailed;
-      break;
-    }
-    if (ready <= 0) continue;
-    if (fds[1].revents & POLLIN) {
-      uint64_t count = 0;
-      ssize_t ignored = ::read(holderWake_.get(), &count, sizeof count);
-      (void)ignored;
-    }
-    if (fds[0].revents) DrainLocked();
-  }
-  readerHolds_ = false;
-  // Back to the drainer: whatever waits in the socket wakes it at once.
-  if (!shutDown_) SetDrainerWatches(true);
-  // Another reader, or Shutdown waiting for the socket, goes on.
-  arrived_.NotifyAll();
-  return watch;
-}
-
-void MailslotServer::SetDrainerWatches(bool watches) {
-  epoll_event event{};
-  // With no events the socket stays in the set but reports nothing (a bound
-  // datagram socket that connects nowhere has no error or hang-up to tell).
-  event.events = watches ? uint32_t{EPOLLIN} : uint32_t{0};
-  event.data.fd = socket_.get();
-  ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, socket_.get(), &event);
-}
-
-void MailslotServer::WakeHolderLocked() {
-  if (!readerHolds_) return;
-  uint64_t one = 1;
-  ssize_t ignored = ::write(holderWake_.get(), &one, sizeof one);
-  (void)ignored;
-}
-
-void MailslotServer::DrainLoop(int epoll, int wake) {
-  epoll_event events[2];
+void MailslotServer::DrainLoop(int socket, int wake) {
+  pollfd fds[2] = {{socket, POLLIN, 0}, {wake, POLLIN, 0}};
   for (;;) {
-    const int ready = ::epoll_wait(epoll, events, 2, -1);
+    int ready = ::poll(fds, 2, -1);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return;
-    for (int i = 0; i < ready; ++i) {
-      if (events[i].data.fd == wake) return;
-    }
+    if (ready < 0 || (fds[1].revents & POLLIN)) return;
     MutexLock guard(lock_);
-    // A reader took the socket after this wake: the arrival is its own.
-    if (readerHolds_ || !DrainLocked()) continue;
+    if (!DrainLocked()) continue;
     // Woken after the lock is free, a waiting reader need not wait for it.
     guard.Unlock();
     arrived_.NotifyAll();

@@ -3,14 +3,10 @@
 // A server slot is an AF_UNIX datagram socket bound at
 // <LAN>/<WORKGROUP>/<COMPUTER>/<slot>. A drainer thread moves every datagram
 // into a queue owned by the server handle as soon as it arrives, which gives
-// GetMailslotInfo an exact count (the socket alone tells only the next size)
-// and keeps the kernel's short queue of the socket from filling while
-// nobody reads; a write to a server of the same process goes straight into
-// that queue. A read that waits takes the socket from the drainer while it
-// waits, so that an arrival wakes the reader alone.
+// GetMailslotInfo an exact count (the socket alone tells only the next size);
+// a write to a server of the same process goes straight into that queue.
 #pragma once
 
-#include <chrono>
 #include <deque>
 #include <memory>
 #include <string>
@@ -44,23 +40,8 @@ class MailslotServer : public Object {
   BOOL Read(void* buffer, DWORD toRead, LPDWORD read);
 
  private:
-  // The drainer thread: waits on the socket (while no reader holds it) and
-  // the wake-up descriptor, both in the epoll set.
-  void DrainLoop(int epoll, int wake);
-  // Waits until a message is queued, the read's timeout has passed or the
-  // server shuts down.
-  void WaitForMessageLocked() REQUIRES(lock_);
-  enum class Watch { kDone, kTimedOut, kFailed };
-  // The waiting reader watches the socket itself, the drainer standing
-  // aside, until a message is queued (kDone, also at shutdown), the
-  // deadline passes (kTimedOut) or poll fails (kFailed).
-  Watch WatchSocketLocked(bool forever, std::chrono::steady_clock::time_point deadline)
-      REQUIRES(lock_);
-  // Whether the drainer's epoll set reports the socket's arrivals.
-  void SetDrainerWatches(bool watches) REQUIRES(lock_);
-  // Wakes the reader that holds the socket, after something else queued a
-  // message or the server shut down.
-  void WakeHolderLocked() REQUIRES(lock_);
+  // The drainer thread: waits on the socket and the wake-up descriptor.
+  void DrainLoop(int socket, int wake);
   // Moves every waiting datagram into the queue; true if any was kept.
   bool DrainLocked() REQUIRES(lock_);
   // DrainLocked for a server without a size limit: each datagram's size is
@@ -74,8 +55,6 @@ class MailslotServer : public Object {
   // Set by Bind before the server is shared, then only read.
   std::string path_;
   Fd wake_;
-  Fd epoll_;       // the drainer's set: the socket and wake_
-  Fd holderWake_;  // an eventfd the holding reader polls beside the socket
   std::thread drainer_;
   Mutex lock_;
   CondVar arrived_;
@@ -86,8 +65,6 @@ class MailslotServer : public Object {
   std::deque<std::vector<char>> queue_ GUARDED_BY(lock_);
   size_t queued_ GUARDED_BY(lock_) = 0;
   bool shutDown_ GUARDED_BY(lock_) = false;
-  // A waiting reader watches the socket; the drainer does not meanwhile.
-  bool readerHolds_ GUARDED_BY(lock_) = false;
 };
 
 // Creates the server slot on a computer of a workgroup of the LAN; a
