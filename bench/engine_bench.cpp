@@ -56,9 +56,11 @@ std::string StatusBody() {
   return body;
 }
 
-// A chat line of 64 bytes, its number and its hexadecimal time.
-std::string MessageBody() {
-  std::string body = "1234";
+// A chat line of 64 bytes, its number and its hexadecimal time. Each
+// message needs a number of its own: the engine shows a repeat of a recent
+// message (same sender, number and time) only once.
+std::string MessageBody(int number = 1234) {
+  std::string body = std::to_string(number);
   body.push_back('\0');
   body.append(64, 'x');
   body.push_back('\0');
@@ -131,6 +133,7 @@ struct Lan {
   HANDLE bSlot = INVALID_HANDLE_VALUE;
   sockaddr_un aAddress{};
   int32_t sequence = 0;
+  int messageNumber = 0;
 
   Lan() {
     if (!lan.ok()) std::abort();
@@ -149,11 +152,13 @@ struct Lan {
   }
 
   // Puts `count` datagrams from B into A's channel slot, each with a new
-  // number so that none is dropped as a repeat, and waits until the slot's
-  // drainer has queued them all.
+  // number so that none is dropped as a repeat (a "MESSAGE" also with a
+  // message number of its own), and waits until the slot's drainer has
+  // queued them all.
   void Fill(const std::string& command, const std::string& body, int count) {
     for (int i = 0; i < count; ++i) {
-      if (!RawSend(aAddress, vask::BuildDatagram(++sequence, "B", "A", command, body)))
+      const std::string& text = command == "MESSAGE" ? MessageBody(++messageNumber) : body;
+      if (!RawSend(aAddress, vask::BuildDatagram(++sequence, "B", "A", command, text)))
         std::abort();
     }
     while (vask::Engine().WaitingDatagrams() < static_cast<uint32_t>(count))

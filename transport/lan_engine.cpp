@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <utility>
 
@@ -463,8 +464,19 @@ bool LanEngine::ReplaceRunningStatus(int32_t expected, int32_t desired) {
   return status_.compare_exchange_strong(expected, desired);
 }
 
-bool LanEngine::SendPacket(const std::string& target, const std::string& command,
-                           const std::string& body, MessageCopy* written) {
+namespace {
+
+// This computer's name as the datagrams carry it (at most 15 characters).
+void ReadSenderName(char (&sender)[16]) {
+  DWORD size = sizeof sender;
+  GetComputerNameA(sender, &size);
+  sender[sizeof sender - 1] = '\0';
+}
+
+}  // namespace
+
+void LanEngine::NotifySent(const std::string& target, const std::string& command,
+                           const std::string& body) {
   // The subscribers read the texts in the host runtime's string layout.
   const RuntimeString targetObject = RuntimeStringOver(target);
   const RuntimeString commandObject = RuntimeStringOver(command);
@@ -477,24 +489,38 @@ bool LanEngine::SendPacket(const std::string& target, const std::string& command
   sent.command = &commandObject;
   sent.body = &bodyObject;
   Notify(EVENT_SENT, &sent);
+}
 
+bool LanEngine::SendPacket(const std::string& target, const std::string& command,
+                           const std::string& body, MessageCopy* written) {
+  NotifySent(target, command, body);
   if (target == "^" || (target == "*" && OnlyListed())) {
+    // The sender's name is the same for every contact: read once.
+    char sender[16] = {};
+    ReadSenderName(sender);
     bool any = false;
     ForEachLanContact(0, [&](int row) {
       const std::string id = GetContactText(row, kColumnId);
       // A contact named "*" or "^" would fan out again (for "^" without end).
       if (id == "*" || id == "^") return;
-      if (SendPacket(id, command, body)) any = true;
+      NotifySent(id, command, body);
+      if (SendTo(id, command, body, nullptr, sender)) any = true;
     });
     return any;
   }
+  return SendTo(target, command, body, written, nullptr);
+}
 
+bool LanEngine::SendTo(const std::string& target, const std::string& command,
+                       const std::string& body, MessageCopy* written, const char* senderName) {
   Route route;
   if (!OpenRoute(target, route)) return false;
   char sender[16] = {};
-  DWORD size = sizeof sender;
-  GetComputerNameA(sender, &size);
-  sender[sizeof sender - 1] = '\0';
+  if (senderName != nullptr) {
+    std::strncpy(sender, senderName, sizeof sender - 1);
+  } else {
+    ReadSenderName(sender);
+  }
   // Numbered only once a way is open, so a send that reaches nothing uses
   // no number up. The number and the note of where it goes are one step,
   // so that the log holds a receiver's numbers in the order they were taken.

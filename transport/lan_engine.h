@@ -327,6 +327,13 @@ class LanEngine {
     uint32_t udp = 0;  // the UDP address, 0 for none
     DWORD error = ERROR_BAD_NETPATH;
   };
+  // The bus notice of a send to target, before it goes.
+  void NotifySent(const std::string& target, const std::string& command, const std::string& body);
+  // SendPacket to one computer or to "*" (every computer), the notice
+  // given; senderName is this computer's name when the caller has read it
+  // already (a fan-out reads it once), else null.
+  bool SendTo(const std::string& target, const std::string& command, const std::string& body,
+              MessageCopy* written, const char* senderName) EXCLUDES(sendLock_);
   // False (the error set, and told) when no way is open.
   bool OpenRoute(const std::string& target, Route& route);
   // After error 3025 from the slot, the UDP address the name resolves to.

@@ -19,27 +19,26 @@ std::string Folded(const std::string& name) {
 }  // namespace
 
 void ReceiverLog::Begin(const std::string& target, const SendMark& mark) {
-  ++tick_;
   if (target == kEverybody) {
     // Whatever any computer got from us before, this comes after it.
     for (auto& [name, receiver] : receivers_) receiver.last = SendMark{};
     ++broadcastsWriting_;
     return;
   }
-  const std::string key = Folded(target);
+  std::string key = Folded(target);
   auto it = receivers_.find(key);
   if (it == receivers_.end()) {
     if (receivers_.size() >= kReceiversKept) {
-      // A linear walk, but only when a new name finds the log full.
-      receivers_.erase(std::min_element(
-          receivers_.begin(), receivers_.end(),
-          [](const auto& a, const auto& b) { return a.second.tick < b.second.tick; }));
+      receivers_.erase(used_.back());
+      used_.pop_back();
     }
-    it = receivers_.emplace(key, Receiver{}).first;
+    used_.push_front(key);
+    it = receivers_.emplace(std::move(key), Receiver{SendMark{}, 0, used_.begin()}).first;
+  } else {
+    used_.splice(used_.begin(), used_, it->second.used);
   }
   it->second.last = mark;
   ++it->second.writing;
-  it->second.tick = tick_;
 }
 
 void ReceiverLog::End(const std::string& target) {

@@ -14,8 +14,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <list>
 #include <string>
+#include <unordered_map>
 
 #include "transport/send_mark.h"
 
@@ -24,6 +25,10 @@ namespace vask {
 class ReceiverLog {
  public:
   static constexpr size_t kReceiversKept = 256;  // not a host number: a bound
+
+  ReceiverLog() = default;
+  ReceiverLog(const ReceiverLog&) = delete;  // its order refers into itself
+  ReceiverLog& operator=(const ReceiverLog&) = delete;
 
   // A datagram to `target` ("*": every computer) took `mark` and is about
   // to be written; End follows once the write is over.
@@ -39,11 +44,14 @@ class ReceiverLog {
   struct Receiver {
     SendMark last;
     int writing = 0;
-    uint64_t tick = 0;  // the log's tick when last written to
+    std::list<std::string>::iterator used;  // its place in used_
   };
-  std::map<std::string, Receiver> receivers_;
+  std::unordered_map<std::string, Receiver> receivers_;
+  // The receivers' names, the one written to last first: the one pushed
+  // out is found without a walk, which a fan-out to more receivers than
+  // are kept would otherwise make for every one of them.
+  std::list<std::string> used_;
   int broadcastsWriting_ = 0;
-  uint64_t tick_ = 0;
 };
 
 // Whether two computer names name the same computer (A to Z folded).

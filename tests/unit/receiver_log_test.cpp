@@ -87,5 +87,25 @@ TEST(ReceiverLog, MemoryStaysBoundedAndTheLatelyWrittenAreKept) {
   EXPECT_TRUE(log.IsLast("F2999", Mark(sequence)));
 }
 
+TEST(ReceiverLog, TheOneWrittenToLongestAgoIsPushedOutFirst) {
+  ReceiverLog log;
+  int32_t sequence = 0;
+  for (size_t i = 0; i < ReceiverLog::kReceiversKept; ++i) {
+    Written(log, "F" + std::to_string(i), ++sequence);
+  }
+  // F0 is written to again (under another case), so F1 is now the oldest.
+  Written(log, "f0", ++sequence);
+  const int32_t lastToF0 = sequence;
+  Written(log, "NEW", ++sequence);
+  EXPECT_EQ(log.Receivers(), ReceiverLog::kReceiversKept);
+  EXPECT_TRUE(log.IsLast("F0", Mark(lastToF0)));
+  EXPECT_FALSE(log.IsLast("F1", Mark(2)));
+  EXPECT_TRUE(log.IsLast("F2", Mark(3)));
+  Written(log, "NEWER", ++sequence);
+  EXPECT_FALSE(log.IsLast("F2", Mark(3)));
+  EXPECT_TRUE(log.IsLast("F3", Mark(4)));
+  EXPECT_TRUE(log.IsLast("NEWER", Mark(sequence)));
+}
+
 }  // namespace
 }  // namespace vask::test

@@ -67,7 +67,9 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;
   }
-  const bool own = computer == "." || vask::lan_names::Same(UpperName(computer), OwnComputerName());
+  const std::string ownName = OwnComputerName();
+  std::string upper = UpperName(computer);
+  const bool own = computer == "." || vask::lan_names::Same(upper, ownName);
   if (!own && RemoteMailslotsOff()) {
     SetLastError(ERROR_REMOTE_MAILSLOTS_DEPRECATED);
     return INVALID_HANDLE_VALUE;
@@ -77,7 +79,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     if (!LanDirectory(&lan)) return INVALID_HANDLE_VALUE;
     return RegisterHandle(std::make_shared<MailslotClient>(slot));
   }
-  computer = own ? OwnComputerName() : UpperName(computer);
+  computer = own ? ownName : std::move(upper);
   if (!IsUsableComponent(computer)) {
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;

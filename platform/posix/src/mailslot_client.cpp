@@ -116,7 +116,7 @@ MailslotClient::MailslotClient(std::string computer, std::string slot, std::stri
 
 DWORD MailslotClient::WriteNamed(const void* buffer, DWORD size) {
   MutexLock guard(peerLock_);
-  if (DeliverInProcess(peer_->path, buffer, size)) return ERROR_SUCCESS;
+  if (DeliverInProcess(*peer_, buffer, size)) return ERROR_SUCCESS;
   const int error = SendToPeer(*peer_, buffer, size);
   if (error == 0) return ERROR_SUCCESS;
   if (!PeerGone(error)) return ErrorFromErrno(error);
@@ -128,7 +128,7 @@ DWORD MailslotClient::WriteNamed(const void* buffer, DWORD size) {
   std::shared_ptr<Peer> fresh = Resolve(computer_, slot_, key_, &failure, &computerSeen);
   if (!fresh) return failure;
   peer_ = std::move(fresh);
-  if (DeliverInProcess(peer_->path, buffer, size)) return ERROR_SUCCESS;
+  if (DeliverInProcess(*peer_, buffer, size)) return ERROR_SUCCESS;
   const int again = SendToPeer(*peer_, buffer, size);
   return again == 0 ? ERROR_SUCCESS : ErrorFromErrno(again);
 }

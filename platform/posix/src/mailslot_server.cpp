@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -49,6 +50,7 @@ class LocalServers {
   void Add(const std::string& path, const std::shared_ptr<MailslotServer>& server) {
     MutexLock guard(lock_);
     servers_[path] = server;
+    generation_.fetch_add(1, std::memory_order_release);
   }
   void Remove(const std::string& path, const MailslotServer* server) {
     MutexLock guard(lock_);
@@ -56,16 +58,23 @@ class LocalServers {
     if (found == servers_.end()) return;
     std::shared_ptr<MailslotServer> live = found->second.lock();
     if (!live || live.get() == server) servers_.erase(found);
+    generation_.fetch_add(1, std::memory_order_release);
   }
-  std::shared_ptr<MailslotServer> Find(const std::string& path) {
+  // The server at path, or null; *generation is the generation the answer
+  // holds for.
+  std::shared_ptr<MailslotServer> Find(const std::string& path, uint64_t* generation = nullptr) {
     MutexLock guard(lock_);
+    if (generation) *generation = generation_.load(std::memory_order_relaxed);
     auto found = servers_.find(path);
     return found == servers_.end() ? nullptr : found->second.lock();
   }
+  // Moves on whenever a server is added or removed; never 0.
+  uint64_t Generation() const { return generation_.load(std::memory_order_acquire); }
 
  private:
   Mutex lock_;
   std::map<std::string, std::weak_ptr<MailslotServer>> servers_ GUARDED_BY(lock_);
+  std::atomic<uint64_t> generation_{1};
 };
 
 }  // namespace
@@ -314,6 +323,19 @@ HANDLE CreateServer(const std::string& workgroup, const std::string& computer,
 bool DeliverInProcess(const std::string& path, const void* buffer, DWORD size) {
   std::shared_ptr<MailslotServer> server = LocalServers::Get().Find(path);
   if (!server) return false;
+  server->Accept(buffer, size);
+  return true;
+}
+
+bool DeliverInProcess(Peer& peer, const void* buffer, DWORD size) {
+  LocalServers& servers = LocalServers::Get();
+  if (peer.notLocalAt.load(std::memory_order_acquire) == servers.Generation()) return false;
+  uint64_t generation = 0;
+  std::shared_ptr<MailslotServer> server = servers.Find(peer.path, &generation);
+  if (!server) {
+    peer.notLocalAt.store(generation, std::memory_order_release);
+    return false;
+  }
   server->Accept(buffer, size);
   return true;
 }

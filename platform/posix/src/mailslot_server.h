@@ -16,6 +16,7 @@
 #include "descriptors.h"
 #include "handles.h"
 #include "mutex.h"
+#include "peer_sockets.h"
 #include "win32.h"
 
 namespace vask::platform {
@@ -74,5 +75,9 @@ HANDLE CreateServer(const std::string& workgroup, const std::string& computer,
 // Hands the datagram to the server at path when it is one of this
 // process's; false when it is not.
 bool DeliverInProcess(const std::string& path, const void* buffer, DWORD size);
+// The same for the server a peer leads to; while no server of this process
+// has come or gone since its path was last found to be none of them, that
+// answer stands without a look.
+bool DeliverInProcess(Peer& peer, const void* buffer, DWORD size);
 
 }  // namespace vask::platform

@@ -10,6 +10,8 @@
 // writer then drops the entry and resolves the name again.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -23,6 +25,9 @@ struct Peer {
       : path(std::move(socketPath)), socket(std::move(connected)) {}
   const std::string path;
   const Fd socket;
+  // The generation of this process's servers (LocalServersGeneration) at
+  // which path was last found to be none of them; 0 before the first look.
+  std::atomic<uint64_t> notLocalAt{0};
 };
 
 // The peer kept under key (a client's name, or a socket path), or null.
