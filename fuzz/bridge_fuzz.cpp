@@ -1,6 +1,7 @@
 // Fuzz target for the bridge's packet parsers and its receive path. The
-// first byte picks the port (even: name service, odd: datagrams); the rest
-// is the UDP payload. Properties checked beyond "no crash":
+// first byte picks the port (even: name service; odd: datagrams, or with
+// bit 1 set the UDP path's frames, bit 2 then telling unicast); the rest is
+// the UDP payload. Properties checked beyond "no crash":
 //  - a datagram that reaches a slot decoded cleanly, was addressed to a
 //    served computer or the workgroup, and was not for the browse slot;
 //  - whatever decodes re-encodes to a packet that decodes to the same
@@ -56,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   BridgeConfig config;
   config.ip = kOwnIp;
   config.broadcast = 0x0A0000FF;
+  config.mask = 0xFFFFFF00;  // the peer's frames come from inside the subnet
   BridgeIo io;
   io.sendUdp = [](uint16_t, uint32_t, uint16_t, const std::vector<uint8_t>& out) {
     Check(!out.empty());
@@ -66,6 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     return vask::bridge::Delivery::kDelivered;
   };
   io.log = [](const std::string&) {};
+  io.sendFrame = [](uint32_t, const std::string& frame) {
+    Check(!frame.empty());
+    return true;
+  };
   BridgeCore core(config, io);
   core.SetServedComputers({"ALPHA", "BETA"}, 0);
   for (Millis t = 0; t <= 1000; t += 250) core.OnTimer(t);
@@ -75,6 +81,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     (void)DecodeNamePacket(packet, length, &p);
     core.OnNamePacket(packet, length, kPeerIp, 137, 2000);
     Check(deliveries.empty());
+    return 0;
+  }
+
+  if ((input[0] & 2) != 0) {
+    // A frame of the UDP path, heard while the bridge holds the frame port.
+    core.SetFramePort(true);
+    core.OnFramePacket(packet, length, kPeerIp, 2000, (input[0] & 4) != 0);
+    for (const Delivery& d : deliveries) {
+      Check(d.computer == "ALPHA" || d.computer == "BETA");
+      Check(!d.slot.empty());
+    }
     return 0;
   }
 

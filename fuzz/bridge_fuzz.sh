@@ -14,7 +14,8 @@ seconds=${1:-60}
 out=$root/build-fuzz
 CXX=${CXX_FUZZ:-clang++-14}
 sources=()
-for s in netbios_name mailslot_datagram name_packet node_status browse_frame oem_text drop_log bridge_core; do
+for s in netbios_name mailslot_datagram name_packet node_status browse_frame oem_text drop_log frame_codec \
+  frame_relay bridge_core; do
   sources+=("$root/bridge/$s.cpp")
 done
 mkdir -p "$out"
