@@ -517,7 +517,10 @@ bool LanEngine::SendTo(const std::string& target, const std::string& command,
   if (!OpenRoute(target, route)) return false;
   char sender[16] = {};
   if (senderName != nullptr) {
-    std::strncpy(sender, senderName, sizeof sender - 1);
+    // A bounded copy by hand: the DLL imports no more of the C runtime.
+    for (size_t i = 0; i + 1 < sizeof sender && senderName[i] != '\0'; ++i) {
+      sender[i] = senderName[i];
+    }
   } else {
     ReadSenderName(sender);
   }
