@@ -39,7 +39,7 @@ if [ "$CLASS" = each ]; then
   done
   python3 - "$SUMMARIES" <<'PY'
 import json, os, sys
-rows = ["once", "twice", "told", "silent", "sender-died", "shown-told", "false-late"]
+rows = ["once", "twice", "told", "silent", "sender-died", "shown-told", "shown-restart", "false-late"]
 print("chaos-soak: %-7s %5s %5s " % ("class", "seed", "sent") + " ".join("%11s" % r for r in rows))
 for label in ["loss", "dup", "stop", "kill", "bridge", "all"]:
     path = os.path.join(sys.argv[1], label + ".json")

@@ -17,6 +17,8 @@ in exactly one row of the table:
   silent        not shown, sender never told
   sender-died   not shown, sender killed before it could be told
   shown-told    shown once, but the sender was told it was likely lost
+  shown-restart shown once; its sender was killed before the answer came
+                and told at its restart that it may not have arrived
 
 and, apart from the rows, the "delivered after all" notices that no
 message can account for (false-late: more of them from a peer than the
@@ -36,7 +38,7 @@ import time
 
 NAMES = ["ALPHA", "BRAVO", "CHARLIE"]
 SEND_MESSAGE = 30100
-ROWS = ["once", "twice", "told", "silent", "sender-died", "shown-told"]
+ROWS = ["once", "twice", "told", "silent", "sender-died", "shown-told", "shown-restart"]
 LATE_DELIVERY = "Wiadomość jednak została dostarczona :)"
 FAULTS = ["stop", "kill", "bridge"]
 # The plug-in reports an unanswered message after 10 s; then some slack.
@@ -221,6 +223,9 @@ def stop_tree(host, sig):
 def tally(hosts, messages):
     shown = {text: 0 for text in messages}
     told = set()
+    # Told by a later process of the sender: the one that sent it was
+    # killed before its answer came (the notice of the next start).
+    told_at_restart = set()
     late = {}  # (sender index, peer name) -> "delivered after all" notices
     bridge = {"down": 0, "up": 0}
     for h in hosts:
@@ -243,7 +248,9 @@ def tally(hosts, messages):
                 elif e.get("type") == 2 and "prawdopodobnie" in body:
                     start, end = body.find('"'), body.rfind('"')
                     if 0 <= start < end:
-                        told.add(body[start + 1:end])
+                        text = body[start + 1:end]
+                        sent_here = text in sent or messages.get(text, (h.index,))[0] != h.index
+                        (told if sent_here else told_at_restart).add(text)
                 elif e.get("type") == 2 and body == LATE_DELIVERY:
                     key = (h.index, e.get("from", ""))
                     late[key] = late.get(key, 0) + 1
@@ -254,8 +261,8 @@ def tally(hosts, messages):
         if n >= 2:
             row = "twice"
         elif n == 1:
-            row = "shown-told" if text in told else "once"
-        elif text in told:
+            row = "shown-told" if text in told else "shown-restart" if text in told_at_restart else "once"
+        elif text in told or text in told_at_restart:
             row = "told"
         else:
             row = "sender-died" if died else "silent"
