@@ -3,10 +3,13 @@
 // has what it waited for, gave up, or was closed under.
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +48,31 @@ class RemoteWriter {
   bool ok_ = false;
 };
 
+// The calling thread's id, for BlockedInKernel.
+pid_t ThreadId() { return static_cast<pid_t>(::gettid()); }
+
+// Until the thread `tid` of this process sleeps in the kernel (a reader
+// waiting for a datagram), or kBoundMs passed: an event to wait for, not a
+// guess at how long a thread takes to start.
+bool BlockedInKernel(const std::atomic<pid_t>& tid) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBoundMs);
+  while (std::chrono::steady_clock::now() < until) {
+    const pid_t id = tid.load();
+    if (id != 0) {
+      std::ifstream stat("/proc/self/task/" + std::to_string(id) + "/stat");
+      std::string line;
+      std::getline(stat, line);
+      // The state follows the command name's closing parenthesis.
+      const size_t close = line.rfind(')');
+      if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S') {
+        return true;
+      }
+    }
+    std::this_thread::yield();
+  }
+  return false;
+}
+
 class WaitingReadTest : public LanTest {
  protected:
   std::string SlotPath() const { return lan_ + "/WORKGROUP/PC1/vask"; }
@@ -61,12 +89,16 @@ TEST_F(WaitingReadTest, ReaderGetsSocketArrivalsAndTheSlotDrainsAgainAfterwards)
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
   RemoteWriter writer(SlotPath());
   ASSERT_TRUE(writer.ok());
-  std::thread late([&writer] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    writer.Send("first");
+  std::atomic<pid_t> readerId{0};
+  std::string first;
+  std::thread reader([&] {
+    readerId = ThreadId();
+    first = Read(server);
   });
-  EXPECT_EQ(Read(server), "first");
-  late.join();
+  ASSERT_TRUE(BlockedInKernel(readerId));
+  ASSERT_TRUE(writer.Send("first"));
+  reader.join();
+  EXPECT_EQ(first, "first");
 
   const int burst = Burst();
   for (int i = 0; i < burst; ++i) ASSERT_TRUE(writer.Send("burst" + std::to_string(i))) << i;
@@ -99,9 +131,18 @@ TEST_F(WaitingReadTest, TwoWaitingReadersEachGetOneDatagram) {
   HANDLE server = Server("vask", 500, kBoundMs);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
   std::vector<std::string> got(2);
-  std::thread first([&] { got[0] = Read(server); });
-  std::thread second([&] { got[1] = Read(server); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::atomic<pid_t> firstId{0};
+  std::atomic<pid_t> secondId{0};
+  std::thread first([&] {
+    firstId = ThreadId();
+    got[0] = Read(server);
+  });
+  std::thread second([&] {
+    secondId = ThreadId();
+    got[1] = Read(server);
+  });
+  ASSERT_TRUE(BlockedInKernel(firstId));
+  ASSERT_TRUE(BlockedInKernel(secondId));
   EXPECT_EQ(Count(server), 0u);
   RemoteWriter writer(SlotPath());
   ASSERT_TRUE(writer.ok());
@@ -122,13 +163,15 @@ TEST_F(WaitingReadTest, CloseUnderAWaitingReaderEndsTheRead) {
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
   BOOL result = TRUE;
   DWORD error = 0;
+  std::atomic<pid_t> readerId{0};
   std::thread reader([&] {
+    readerId = ThreadId();
     char buffer[16];
     DWORD read = 0;
     result = ReadFile(server, buffer, sizeof buffer, &read, nullptr);
     error = GetLastError();
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(BlockedInKernel(readerId));
   const auto closed = std::chrono::steady_clock::now();
   ASSERT_TRUE(CloseHandle(server));
   Forget(server);
