@@ -115,7 +115,8 @@ Rejection HandleMessage(const DatagramFields& fields, int row, bool& messageDeli
   MessageCopy answer;
   if (engine.SendPacket(sender, "MESSAGEACK", fields[4], &answer) &&
       GetIntSetting(kSettingResend) != 0) {
-    for (int copy = 1; copy < kAnswerCopies && engine.WriteAgain(answer); ++copy) {
+    for (int copy = 1; copy < kAnswerCopies; ++copy) {
+      if (!engine.WriteAgain(answer)) break;  // something else went to the sender
     }
   }
   if (!repeated) messageDelivered = true;
