@@ -119,6 +119,38 @@ TEST_F(KeptSocketsTest, ABroadcastReachesWhatAppearedSinceTheLastOne) {
   EXPECT_EQ(Read(own), "three");
 }
 
+// An open works a name out once per thread while the environment stays the
+// same: the same name opened after the LAN directory, the workgroup, the
+// remote switch or the own computer's name changed goes where the
+// environment now says.
+TEST_F(KeptSocketsTest, TheSameNameOpenedAgainGoesWhereTheEnvironmentNowSays) {
+  StuckSlot first(lan_, "WORKGROUP", "PC2");
+  ASSERT_TRUE(first.ok());
+  ASSERT_EQ(Send("PC2", "one"), 0u);
+  EXPECT_EQ(first.Next(), "one");
+
+  const std::string otherLan = root_ + "/other";
+  StuckSlot second(otherLan, "WORKGROUP", "PC2");
+  StuckSlot third(otherLan, "GROUP2", "PC2");
+  ASSERT_TRUE(second.ok() && third.ok());
+  SetLanDirectory(otherLan);
+  ASSERT_EQ(Send("PC2", "two"), 0u);
+  EXPECT_EQ(second.Next(), "two");
+  SetWorkgroup("GROUP2");  // unset until now
+  ASSERT_EQ(Send("PC2", "three"), 0u);
+  EXPECT_EQ(third.Next(), "three");
+
+  SetRemoteMailslots("off");
+  EXPECT_EQ(Send("PC2", "four"), static_cast<DWORD>(ERROR_REMOTE_MAILSLOTS_DEPRECATED));
+  SetComputer("pc2");  // now the own computer's slot, which the switch leaves open
+  EXPECT_EQ(Send("PC2", "five"), 0u);
+  EXPECT_EQ(third.Next(), "five");
+  SetComputer("PC1");
+  EXPECT_EQ(Send("PC2", "six"), static_cast<DWORD>(ERROR_REMOTE_MAILSLOTS_DEPRECATED));
+
+  for (StuckSlot* slot : {&first, &second, &third}) EXPECT_EQ(slot->Next(0), "<none>");
+}
+
 TEST_F(KeptSocketsTest, MoreServersThanKeptSocketsAllGetTheirDatagrams) {
   // Beyond the sockets the process keeps (at most 1024, a quarter of the
   // descriptor limit when that is less), within the limit itself.

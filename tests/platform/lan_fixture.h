@@ -74,6 +74,7 @@ class LanTest : public ::testing::Test {
   void SetWorkgroup(const char* name) { temp_->Set("VASK_WORKGROUP", name); }
   void SetComputer(const char* name) { temp_->Set("COMPUTERNAME", name); }
   void SetRemoteMailslots(const char* value) { temp_->Set("VASK_REMOTE_MAILSLOTS", value); }
+  void SetLanDirectory(const std::string& path) { temp_->Set("VASK_LAN_DIR", path.c_str()); }
 
   std::string root_;
   std::string lan_;

@@ -5,6 +5,10 @@
 #include <iconv.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -201,6 +205,42 @@ TEST_F(LanRulesTest, EveryWindows1250LetterMatchesItsOtherCase) {
   }
   // Signs and letters without a partner stay as they are.
   for (char c : toCp1250("×÷ß§0@[")) EXPECT_EQ(lan_names::FoldByte(c), c);
+}
+
+// The computer's name is read from the environment at every call, however
+// the environment changes around it: the variable set, changed, set back to
+// an earlier value, removed, and others added and removed before and after it.
+TEST_F(LanRulesTest, TheComputersNameFollowsEveryChangeOfTheEnvironment) {
+  const char* const names[] = {"COMPUTERNAME", "VASK_TEST_FILLER_A", "VASK_TEST_FILLER_B"};
+  const char* const values[] = {"alpha", "Bravo", "CHARLIE-LONGER-THAN-15", "alpha"};
+  char host[256] = {};
+  ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+  std::string hostName(host);
+  hostName = hostName.substr(0, hostName.find('.'));
+  unsigned seed = 7;
+  auto next = [&seed](unsigned bound) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % bound;
+  };
+  for (int step = 0; step < 400; ++step) {
+    const char* name = names[next(3)];
+    if (next(4) == 0) {
+      ::unsetenv(name);
+    } else {
+      ::setenv(name, values[next(4)], 1);
+    }
+    const char* value = std::getenv("COMPUTERNAME");
+    std::string expected = value && *value ? value : hostName;
+    expected = expected.substr(0, MAX_COMPUTERNAME_LENGTH);
+    for (char& c : expected) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (expected.empty()) expected = "LOCALHOST";
+    char got[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof got;
+    ASSERT_TRUE(GetComputerNameA(got, &size));
+    ASSERT_EQ(std::string(got), expected) << "step " << step;
+  }
+  ::unsetenv("VASK_TEST_FILLER_A");
+  ::unsetenv("VASK_TEST_FILLER_B");
 }
 
 TEST_F(LanRulesTest, SwitchedOffRemoteMailslotsRefuseRemoteOpensAndWrites) {

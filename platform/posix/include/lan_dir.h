@@ -17,12 +17,14 @@ namespace vask::lan_dir {
 // Where the LAN directory is unless a caller says otherwise: $VASK_LAN_DIR,
 // else ${XDG_RUNTIME_DIR:-/tmp}/vask-lan-<uid>. Read at each call, as the
 // environment may change between calls (tests, vask-host's --lan-dir).
-inline std::string DefaultPath() {
-  const char* lan = std::getenv("VASK_LAN_DIR");
+// PathFrom takes the two variables' values (null when unset).
+inline std::string PathFrom(const char* lan, const char* runtime) {
   if (lan && *lan) return lan;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   return std::string(runtime && *runtime ? runtime : "/tmp") + "/vask-lan-" +
          std::to_string(::getuid());
+}
+inline std::string DefaultPath() {
+  return PathFrom(std::getenv("VASK_LAN_DIR"), std::getenv("XDG_RUNTIME_DIR"));
 }
 
 enum class Verdict {

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "descriptors.h"
+#include "environment.h"
 #include "errors.h"
 #include "lan_dir.h"
 #include "lan_names.h"
@@ -19,10 +20,13 @@
 namespace vask::platform {
 namespace {
 
-std::string EnvOr(const char* name, const std::string& fallback) {
-  const char* value = std::getenv(name);
-  return value && *value ? std::string(value) : fallback;
-}
+// A name made from one environment variable, kept per thread while the
+// variable's value is the same string.
+struct NameFromValue {
+  const char* value = nullptr;
+  bool made = false;
+  std::string name;
+};
 
 }  // namespace
 
@@ -45,8 +49,12 @@ std::string UpperName(const std::string& name) {
 }
 
 std::string OwnComputerName() {
-  const char* value = std::getenv("COMPUTERNAME");
-  if (value && *value) return UpperName(value);
+  const char* value = EnvironmentValue("COMPUTERNAME");
+  if (value && *value) {
+    thread_local NameFromValue own;
+    if (!own.made || own.value != value) own = {value, true, UpperName(value)};
+    return own.name;
+  }
   char host[256] = {};
   if (::gethostname(host, sizeof host - 1) != 0) return "LOCALHOST";
   std::string name(host);
@@ -54,7 +62,14 @@ std::string OwnComputerName() {
   return name.empty() ? std::string("LOCALHOST") : UpperName(name);
 }
 
-std::string OwnWorkgroup() { return UpperName(EnvOr("VASK_WORKGROUP", "WORKGROUP")); }
+std::string OwnWorkgroup() {
+  const char* value = EnvironmentValue("VASK_WORKGROUP");
+  thread_local NameFromValue group;
+  if (!group.made || group.value != value) {
+    group = {value, true, UpperName(value && *value ? value : "WORKGROUP")};
+  }
+  return group.name;
+}
 
 bool IsUsableComponent(const std::string& name) {
   if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
@@ -92,12 +107,22 @@ std::vector<std::string> FoldersNamed(const std::string& parent, const std::stri
 }
 
 bool RemoteMailslotsOff() {
-  const char* value = std::getenv("VASK_REMOTE_MAILSLOTS");
+  const char* value = EnvironmentValue("VASK_REMOTE_MAILSLOTS");
   if (!value) return false;
   return std::strcmp(value, "0") == 0 || lan_names::Same(value, "off");
 }
 
-std::string LanPath() { return lan_dir::DefaultPath(); }
+const std::string& LanPath() {
+  thread_local NameFromValue path;
+  thread_local const char* runtimeSeen = nullptr;
+  const char* lan = EnvironmentValue("VASK_LAN_DIR");
+  const char* runtime = EnvironmentValue("XDG_RUNTIME_DIR");
+  if (!path.made || path.value != lan || runtimeSeen != runtime) {
+    path = {lan, true, lan_dir::PathFrom(lan, runtime)};
+    runtimeSeen = runtime;
+  }
+  return path.name;
+}
 
 bool LanDirectory(std::string* path) {
   const std::string dir = LanPath();

@@ -33,8 +33,9 @@ inline constexpr DWORD kMaxRemoteWrite = 424;
 // computer's slot or "*" fail with ERROR_REMOTE_MAILSLOTS_DEPRECATED.
 bool RemoteMailslotsOff();
 // Where the LAN directory is by the environment ($VASK_LAN_DIR, else
-// ${XDG_RUNTIME_DIR:-/tmp}/vask-lan-<uid>), without looking at it.
-std::string LanPath();
+// ${XDG_RUNTIME_DIR:-/tmp}/vask-lan-<uid>), without looking at it; the
+// thread's own copy, good until its next call.
+const std::string& LanPath();
 // The LAN directory by lan_dir.h's rule, created 0700 when missing. False
 // with ERROR_ACCESS_DENIED when it is not ours alone, or another error when
 // it cannot be made.

@@ -54,6 +54,13 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     SetLastError(ERROR_NOT_SUPPORTED);
     return INVALID_HANDLE_VALUE;
   }
+  if (std::shared_ptr<const NamedTarget> known = RememberedTarget(name)) {
+    if (known->remote && RemoteMailslotsOff()) {
+      SetLastError(ERROR_REMOTE_MAILSLOTS_DEPRECATED);
+      return INVALID_HANDLE_VALUE;
+    }
+    return OpenNamedClient(std::move(known));
+  }
   const char* computerStart = name + 2;
   const char* computerEnd = std::strchr(computerStart, '\\');
   static const char kMiddle[] = "\\mailslot\\";
@@ -84,7 +91,9 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;
   }
-  return OpenNamedClient(computer, slot, !own);
+  std::shared_ptr<const NamedTarget> target = MakeTarget(std::move(computer), std::move(slot), !own);
+  RememberTarget(name, target);
+  return OpenNamedClient(std::move(target));
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
 #include "bridge_client.h"
+#include "environment.h"
 #include "errors.h"
 #include "lan.h"
 #include "mailslot_server.h"
@@ -48,12 +51,46 @@ int SendToPeer(const Peer& peer, const void* buffer, DWORD size) {
 // The key of a named client's peer: everything its lookup depends on.
 std::string NamedKey(const std::string& lan, const std::string& computer, const std::string& slot) {
   const std::string group = OwnWorkgroup();
-  std::string key = lan;
+  std::string key;
+  key.reserve(lan.size() + group.size() + computer.size() + slot.size() + 3);
+  key = lan;
   for (const std::string* part : {&group, &computer, &slot}) {
     key.push_back('\n');
     key += *part;
   }
   return key;
+}
+
+// What a remembered target depends on besides its name: the variables'
+// entries (environment.h gives the same pointer while a value is unchanged).
+struct TargetStamp {
+  const char* computer = nullptr;
+  const char* workgroup = nullptr;
+  const char* lan = nullptr;
+  const char* runtime = nullptr;
+  bool operator==(const TargetStamp&) const = default;
+};
+
+TargetStamp CurrentStamp() {
+  return {EnvironmentValue("COMPUTERNAME"), EnvironmentValue("VASK_WORKGROUP"),
+          EnvironmentValue("VASK_LAN_DIR"), EnvironmentValue("XDG_RUNTIME_DIR")};
+}
+
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+};
+
+// This thread's targets by the name opened, all made under one stamp.
+struct RememberedTargets {
+  TargetStamp stamp;
+  std::unordered_map<std::string, std::shared_ptr<const NamedTarget>, NameHash, std::equal_to<>>
+      byName;
+};
+
+RememberedTargets& ThreadTargets() {
+  thread_local RememberedTargets targets;
+  return targets;
 }
 
 // Looks for the live server of slot on the named computer as an open does
@@ -104,14 +141,12 @@ DWORD SendToPath(const std::string& path, const void* buffer, DWORD size) {
 MailslotClient::MailslotClient(std::string slot)
     : Object(Kind::kMailslotClient), broadcast_(true), remote_(true), slot_(std::move(slot)) {}
 
-MailslotClient::MailslotClient(std::string computer, std::string slot, std::string key,
-                               std::shared_ptr<Peer> peer, bool remote)
+MailslotClient::MailslotClient(std::shared_ptr<const NamedTarget> target,
+                               std::shared_ptr<Peer> peer)
     : Object(Kind::kMailslotClient),
       broadcast_(false),
-      remote_(remote),
-      computer_(std::move(computer)),
-      slot_(std::move(slot)),
-      key_(std::move(key)),
+      remote_(target->remote),
+      target_(std::move(target)),
       peer_(std::move(peer)) {}
 
 DWORD MailslotClient::WriteNamed(const void* buffer, DWORD size) {
@@ -122,10 +157,11 @@ DWORD MailslotClient::WriteNamed(const void* buffer, DWORD size) {
   if (!PeerGone(error)) return ErrorFromErrno(error);
   // The server has gone, or gone and been bound anew: looked for again,
   // once, and the datagram goes to whatever is bound there now.
-  DropPeer(key_, peer_.get());
+  DropPeer(target_->key, peer_.get());
   DWORD failure = ERROR_SUCCESS;
   bool computerSeen = false;
-  std::shared_ptr<Peer> fresh = Resolve(computer_, slot_, key_, &failure, &computerSeen);
+  std::shared_ptr<Peer> fresh =
+      Resolve(target_->computer, target_->slot, target_->key, &failure, &computerSeen);
   if (!fresh) return failure;
   peer_ = std::move(fresh);
   if (DeliverInProcess(*peer_, buffer, size)) return ERROR_SUCCESS;
@@ -181,25 +217,57 @@ bool RemoteWriteAllowed(DWORD size) {
   return true;
 }
 
-HANDLE OpenNamedClient(const std::string& computer, const std::string& slot, bool remote) {
+std::shared_ptr<const NamedTarget> MakeTarget(std::string computer, std::string slot,
+                                              bool remote) {
+  auto target = std::make_shared<NamedTarget>();
+  target->key = NamedKey(LanPath(), computer, slot);
+  target->computer = std::move(computer);
+  target->slot = std::move(slot);
+  target->remote = remote;
+  return target;
+}
+
+std::shared_ptr<const NamedTarget> RememberedTarget(std::string_view name) {
+  RememberedTargets& targets = ThreadTargets();
+  if (targets.byName.empty()) return nullptr;
+  if (!(targets.stamp == CurrentStamp())) {
+    targets.byName.clear();
+    return nullptr;
+  }
+  auto found = targets.byName.find(name);
+  return found == targets.byName.end() ? nullptr : found->second;
+}
+
+void RememberTarget(std::string_view name, std::shared_ptr<const NamedTarget> target) {
+  RememberedTargets& targets = ThreadTargets();
+  const TargetStamp stamp = CurrentStamp();
+  // Without the computer's name in the environment, the own name comes
+  // from the host name, which nothing here watches: not remembered.
+  if (stamp.computer == nullptr) return;
+  if (!(targets.stamp == stamp) || targets.byName.size() >= PeerLimit()) {
+    targets.byName.clear();
+    targets.stamp = stamp;
+  }
+  targets.byName.emplace(std::string(name), std::move(target));
+}
+
+HANDLE OpenNamedClient(std::shared_ptr<const NamedTarget> target) {
   // A server written to before is taken on trust: its socket still leads
   // to it, and a write finds out when it has gone.
-  std::string key = NamedKey(LanPath(), computer, slot);
-  std::shared_ptr<Peer> peer = FindPeer(key);
+  std::shared_ptr<Peer> peer = FindPeer(target->key);
   if (!peer) {
     DWORD error = ERROR_SUCCESS;
     bool computerSeen = false;
-    peer = Resolve(computer, slot, key, &error, &computerSeen);
+    peer = Resolve(target->computer, target->slot, target->key, &error, &computerSeen);
     if (!peer) {
       if (!computerSeen && error == ERROR_BAD_NETPATH && RealLanSelected()) {
-        return OpenBridgeClient(computer, slot);
+        return OpenBridgeClient(target->computer, target->slot);
       }
       SetLastError(error);
       return INVALID_HANDLE_VALUE;
     }
   }
-  return RegisterHandle(
-      std::make_shared<MailslotClient>(computer, slot, std::move(key), std::move(peer), remote));
+  return RegisterHandle(std::make_shared<MailslotClient>(std::move(target), std::move(peer)));
 }
 
 }  // namespace vask::platform

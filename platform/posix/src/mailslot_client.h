@@ -19,6 +19,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "descriptors.h"
 #include "handles.h"
@@ -29,14 +30,29 @@ namespace vask::platform {
 
 struct Peer;
 
+// A named client's target, as an open works it out from the name and the
+// environment; shared by the handles opened on it.
+struct NamedTarget {
+  std::string computer;  // upper case; the own computer's name for "."
+  std::string slot;      // folded
+  std::string key;       // its kept socket's: LAN directory, workgroup, computer and slot
+  bool remote = true;    // another computer's slot, not the own computer's
+};
+
+// The target worked out for "\\<computer>\mailslot\<slot>" on computer
+// and slot (already checked); kept per thread under the name, so that opening
+// the same slots again (a fan-out opens every contact's at each send) does
+// not work them out again while the environment it depends on is the same.
+std::shared_ptr<const NamedTarget> MakeTarget(std::string computer, std::string slot, bool remote);
+std::shared_ptr<const NamedTarget> RememberedTarget(std::string_view name);
+void RememberTarget(std::string_view name, std::shared_ptr<const NamedTarget> target);
+
 class MailslotClient : public Object {
  public:
   // Every computer of the own workgroup having slot.
   explicit MailslotClient(std::string slot);
-  // The server of slot on a named computer, which `peer` leads to, kept
-  // under `key`. `remote`: another computer's slot, not the own computer's.
-  MailslotClient(std::string computer, std::string slot, std::string key,
-                 std::shared_ptr<Peer> peer, bool remote);
+  // The server of a named target, which `peer` leads to.
+  MailslotClient(std::shared_ptr<const NamedTarget> target, std::shared_ptr<Peer> peer);
 
   BOOL Write(const void* buffer, DWORD size, LPDWORD written);
 
@@ -46,9 +62,8 @@ class MailslotClient : public Object {
 
   const bool broadcast_;
   const bool remote_;
-  const std::string computer_;
-  const std::string slot_;
-  const std::string key_;
+  const std::string slot_;                          // a broadcast's
+  const std::shared_ptr<const NamedTarget> target_;  // a named client's
   Mutex peerLock_;
   std::shared_ptr<Peer> peer_ GUARDED_BY(peerLock_);  // writers on several threads share it
 };
@@ -57,9 +72,8 @@ class MailslotClient : public Object {
 // and no more data than one remote write carries. False with the error set.
 bool RemoteWriteAllowed(DWORD size);
 
-// Opens the client side of slot on one named computer (see
-// FindNamedServer); `remote`: not the own computer. A handle, or
-// INVALID_HANDLE_VALUE with the error set.
-HANDLE OpenNamedClient(const std::string& computer, const std::string& slot, bool remote);
+// Opens the client side of a named target (see FindNamedServer). A handle,
+// or INVALID_HANDLE_VALUE with the error set.
+HANDLE OpenNamedClient(std::shared_ptr<const NamedTarget> target);
 
 }  // namespace vask::platform
