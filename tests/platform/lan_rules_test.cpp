@@ -4,7 +4,6 @@
 // that can be switched off.
 #include <iconv.h>
 #include <sys/stat.h>
-
 #include <unistd.h>
 
 #include <cctype>

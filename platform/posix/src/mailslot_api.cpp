@@ -91,7 +91,8 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWOR
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;
   }
-  std::shared_ptr<const NamedTarget> target = MakeTarget(std::move(computer), std::move(slot), !own);
+  std::shared_ptr<const NamedTarget> target =
+      MakeTarget(std::move(computer), std::move(slot), !own);
   RememberTarget(name, target);
   return OpenNamedClient(std::move(target));
 }

@@ -217,8 +217,7 @@ bool RemoteWriteAllowed(DWORD size) {
   return true;
 }
 
-std::shared_ptr<const NamedTarget> MakeTarget(std::string computer, std::string slot,
-                                              bool remote) {
+std::shared_ptr<const NamedTarget> MakeTarget(std::string computer, std::string slot, bool remote) {
   auto target = std::make_shared<NamedTarget>();
   target->key = NamedKey(LanPath(), computer, slot);
   target->computer = std::move(computer);

@@ -62,7 +62,7 @@ class MailslotClient : public Object {
 
   const bool broadcast_;
   const bool remote_;
-  const std::string slot_;                          // a broadcast's
+  const std::string slot_;                           // a broadcast's
   const std::shared_ptr<const NamedTarget> target_;  // a named client's
   Mutex peerLock_;
   std::shared_ptr<Peer> peer_ GUARDED_BY(peerLock_);  // writers on several threads share it
