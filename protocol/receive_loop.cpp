@@ -140,12 +140,12 @@ void AnswerMessageSentAgain(LanEngine& engine, const DatagramFields& fields) {
 
 // Reads until both slots are empty or a stop was asked for: a steady stream
 // of datagrams must not keep the worker from seeing the stop.
-void Drain(LanEngine& engine, bool& messageDelivered) {
+void Drain(LanEngine& engine, LanEngine::WaitingCounts& waiting, bool& messageDelivered) {
   std::string buffer;
   std::string bytes;
   while (engine.Running()) {
     DeliveryPath path = DeliveryPath::kMailslot;
-    const DatagramSource source = engine.ReadNextDatagram(buffer, bytes, &path);
+    const DatagramSource source = engine.ReadNextDatagram(buffer, bytes, &path, &waiting);
     if (source == DatagramSource::kNone) return;
     if (bytes.empty()) continue;
     // A rejection has been logged; the drain goes on either way.
@@ -182,9 +182,12 @@ Rejection HandleDatagram(LanEngine& engine, const std::string& bytes, bool fromC
 }
 
 void DrainSlots(LanEngine& engine) {
-  if (engine.WaitingDatagrams() == 0 && !engine.ListensOnUdp()) return;
+  // What the slots hold now is read in this pass; what comes meanwhile, in
+  // the next.
+  LanEngine::WaitingCounts waiting = engine.CountWaiting();
+  if (waiting.total() == 0 && !engine.ListensOnUdp()) return;
   bool messageDelivered = false;
-  Drain(engine, messageDelivered);
+  Drain(engine, waiting, messageDelivered);
   if (messageDelivered) AskHostForMessages();
 }
 

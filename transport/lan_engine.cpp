@@ -709,16 +709,16 @@ void LanEngine::ResetMessages(int32_t lastNumber) {
   lastMessageNumber_ = lastNumber;
 }
 
-uint32_t LanEngine::WaitingDatagrams() const {
+LanEngine::WaitingCounts LanEngine::CountWaiting() const {
   Guard guard(lock_);
-  uint32_t count = 0;
-  if (channelSlot_.IsValid()) count += channelSlot_.MessageCount();
-  if (winPopupSlot_.IsValid()) count += winPopupSlot_.MessageCount();
-  return count;
+  WaitingCounts counts;
+  if (winPopupSlot_.IsValid()) counts.winPopup = winPopupSlot_.MessageCount();
+  if (channelSlot_.IsValid()) counts.channel = channelSlot_.MessageCount();
+  return counts;
 }
 
 DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& bytes,
-                                           DeliveryPath* path) {
+                                           DeliveryPath* path, WaitingCounts* budget) {
   Guard guard(lock_);
   MailslotHandle* slot = nullptr;
   DatagramSource source = DatagramSource::kNone;
@@ -726,15 +726,22 @@ DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& byt
   // The next size alone says whether a slot holds a message; unlike the
   // count, it needs no look at the socket while messages are queued.
   uint32_t size = MAILSLOT_NO_MESSAGE;
-  auto waiting = [&size](const MailslotHandle& candidate) {
-    if (!candidate.IsValid()) return false;
+  uint32_t none = 0;
+  uint32_t* left = nullptr;  // the budget's count of the slot read
+  auto waiting = [&](const MailslotHandle& candidate, uint32_t* count) {
+    if (!candidate.IsValid() || (count != nullptr && *count == 0)) return false;
     size = candidate.NextSize();  // an empty message is 0, and is read too
-    return size != MAILSLOT_NO_MESSAGE;
+    if (size == MAILSLOT_NO_MESSAGE) {
+      if (count != nullptr) *count = 0;
+      return false;
+    }
+    left = count != nullptr ? count : &none;
+    return true;
   };
-  if (waiting(winPopupSlot_)) {
+  if (waiting(winPopupSlot_, budget != nullptr ? &budget->winPopup : nullptr)) {
     slot = &winPopupSlot_;
     source = DatagramSource::kWinPopup;
-  } else if (waiting(channelSlot_)) {
+  } else if (waiting(channelSlot_, budget != nullptr ? &budget->channel : nullptr)) {
     slot = &channelSlot_;
     source = DatagramSource::kChannel;
   } else {
@@ -749,6 +756,7 @@ DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& byt
     // pass tries again.
     return DatagramSource::kNone;
   }
+  if (*left > 0) --*left;
   bytes.assign(buffer.data(), std::min<size_t>(read, size));
   return source;
 }

@@ -231,17 +231,27 @@ class LanEngine {
 
   // ---- The worker's side -------------------------------------------------
 
-  // Datagrams waiting in both open server slots.
-  uint32_t WaitingDatagrams() const EXCLUDES(lock_);
+  // Datagrams waiting in each open server slot.
+  struct WaitingCounts {
+    uint32_t winPopup = 0;
+    uint32_t channel = 0;
+    uint32_t total() const { return winPopup + channel; }
+  };
+  WaitingCounts CountWaiting() const EXCLUDES(lock_);
+  uint32_t WaitingDatagrams() const EXCLUDES(lock_) { return CountWaiting().total(); }
   // Reads the next waiting datagram into `bytes` (the WinPopup slot first),
   // `buffer` being the reader's reusable space; kNone when nothing could be
   // read. The slots are touched only under the lock and only while open: a
   // waiting stop that gave up on a stuck worker closes them under the same
   // lock, and the worker never touches them again.
   // Frames from the UDP port come after both slots, `path` (when given)
-  // telling which way the datagram came.
+  // telling which way the datagram came. With `budget` (the counts taken
+  // when a pass began), a slot is read only while its count lasts, each read
+  // taking one off: asking a slot that has nothing looks at its socket, a
+  // system call, and what came since the count waits for the next pass.
   DatagramSource ReadNextDatagram(std::string& buffer, std::string& bytes,
-                                  DeliveryPath* path = nullptr) EXCLUDES(lock_);
+                                  DeliveryPath* path = nullptr,
+                                  WaitingCounts* budget = nullptr) EXCLUDES(lock_);
   // Whether the UDP port is ours (the worker then reads frames from it).
   bool ListensOnUdp() const { return udpListening_.load(); }
   TransportMode Mode() const { return static_cast<TransportMode>(mode_.load()); }
