@@ -250,8 +250,8 @@ class LanEngine {
   // taking one off: asking a slot that has nothing looks at its socket, a
   // system call, and what came since the count waits for the next pass.
   DatagramSource ReadNextDatagram(std::string& buffer, std::string& bytes,
-                                  DeliveryPath* path = nullptr,
-                                  WaitingCounts* budget = nullptr) EXCLUDES(lock_);
+                                  DeliveryPath* path = nullptr, WaitingCounts* budget = nullptr)
+      EXCLUDES(lock_);
   // Whether the UDP port is ours (the worker then reads frames from it).
   bool ListensOnUdp() const { return udpListening_.load(); }
   TransportMode Mode() const { return static_cast<TransportMode>(mode_.load()); }
