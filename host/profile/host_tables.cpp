@@ -108,14 +108,23 @@ class SCOPED_CAPABILITY HostTables::Access {
 };
 
 HostTables::HostTables(const std::string& path, const std::string& computer) {
-  if (!Open(path, computer) && db_) {
-    sqlite3_close(db_);
-    db_ = nullptr;
+  if (!Open(path, computer)) {
+    vask::MutexLock lock(mutex_);
+    CloseLocked();
   }
 }
 
 HostTables::~HostTables() {
+  vask::MutexLock lock(mutex_);
+  CloseLocked();
+}
+
+void HostTables::CloseLocked() {
+  // The connection refuses to close while any statement of it lives, and
+  // would stay open with its files: the kept ones go first.
+  statements_.Clear();
   if (db_) sqlite3_close(db_);
+  db_ = nullptr;
 }
 
 bool HostTables::ok() const {
@@ -218,6 +227,9 @@ bool HostTables::Open(const std::string& path, const std::string& computer) {
       return false;
     }
   }
+  // The schema is complete: statements are kept from here on. One kept
+  // when another connection changes the schema later (a trigger added) is
+  // prepared again by SQLite at its next step, never run on a stale plan.
   for (const HostColumn& c : kHostColumns) {
     if (access.failed()) break;
     if (!ColumnTypeLocked(access, c.table, c.column) && !access.failed()) {
@@ -242,7 +254,7 @@ bool HostTables::Open(const std::string& path, const std::string& computer) {
 bool HostTables::DefineColumnLocked(Access& access, int table, int column, int type,
                                     int64_t defaultInt, std::string_view defaultText,
                                     std::string_view name) {
-  Statement s(db_,
+  Statement s(db_, statements_,
               "INSERT OR REPLACE INTO columns (tbl, col, type, def_int, def_text, name) "
               "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
   s.Int(1, table).Int(2, column).Int(3, type).Int(4, defaultInt).Blob(5, defaultText).Blob(6, name);
@@ -258,7 +270,7 @@ bool HostTables::DefineColumn(int table, int column, int type, int64_t defaultIn
 }
 
 std::optional<int> HostTables::ColumnTypeLocked(Access& access, int table, int column) {
-  Statement s(db_, "SELECT type FROM columns WHERE tbl = ?1 AND col = ?2");
+  Statement s(db_, statements_, "SELECT type FROM columns WHERE tbl = ?1 AND col = ?2");
   s.Int(1, table).Int(2, column);
   const bool found = s.Step();
   if (!access.Check(s) || !found) return std::nullopt;
@@ -274,13 +286,14 @@ std::optional<int> HostTables::ColumnType(int table, int column) {
 int64_t HostTables::GetInt(int table, int row, int column) {
   Access access(*this, kReadFailed);
   if (!db_) return 0;
-  Statement s(db_, "SELECT value FROM cells WHERE tbl = ?1 AND row = ?2 AND col = ?3");
+  Statement s(db_, statements_, "SELECT value FROM cells WHERE tbl = ?1 AND row = ?2 AND col = ?3");
   s.Int(1, table).Int(2, row).Int(3, column);
   if (s.Step() && !s.ColumnIsNull(0)) {
     return s.ColumnIsText(0) ? LeadingNumber(s.ColumnText(0)) : s.ColumnInt(0);
   }
   if (!access.Check(s)) return 0;
-  Statement d(db_, "SELECT type, def_int, def_text FROM columns WHERE tbl = ?1 AND col = ?2");
+  Statement d(db_, statements_,
+              "SELECT type, def_int, def_text FROM columns WHERE tbl = ?1 AND col = ?2");
   d.Int(1, table).Int(2, column);
   if (!d.Step()) {
     access.Check(d);
@@ -292,13 +305,14 @@ int64_t HostTables::GetInt(int table, int row, int column) {
 std::string HostTables::GetText(int table, int row, int column) {
   Access access(*this, kReadFailed);
   if (!db_) return "";
-  Statement s(db_, "SELECT value FROM cells WHERE tbl = ?1 AND row = ?2 AND col = ?3");
+  Statement s(db_, statements_, "SELECT value FROM cells WHERE tbl = ?1 AND row = ?2 AND col = ?3");
   s.Int(1, table).Int(2, row).Int(3, column);
   if (s.Step() && !s.ColumnIsNull(0)) {
     return s.ColumnIsText(0) ? s.ColumnText(0) : std::to_string(s.ColumnInt(0));
   }
   if (!access.Check(s)) return "";
-  Statement d(db_, "SELECT type, def_int, def_text FROM columns WHERE tbl = ?1 AND col = ?2");
+  Statement d(db_, statements_,
+              "SELECT type, def_int, def_text FROM columns WHERE tbl = ?1 AND col = ?2");
   d.Int(1, table).Int(2, column);
   if (!d.Step()) {
     access.Check(d);
@@ -312,7 +326,8 @@ bool HostTables::SetInt(int table, int row, int column, int64_t value) {
   if (!db_) return false;
   const std::optional<int> type = ColumnTypeLocked(access, table, column);
   if (access.failed()) return false;
-  Statement s(db_, "INSERT OR REPLACE INTO cells (tbl, row, col, value) VALUES (?1, ?2, ?3, ?4)");
+  Statement s(db_, statements_,
+              "INSERT OR REPLACE INTO cells (tbl, row, col, value) VALUES (?1, ?2, ?3, ?4)");
   s.Int(1, table).Int(2, row).Int(3, column);
   if (type == kColumnText) {
     s.Blob(4, std::to_string(value));
@@ -327,7 +342,8 @@ bool HostTables::SetTextLocked(Access& access, int table, int row, int column,
                                std::string_view value) {
   const std::optional<int> type = ColumnTypeLocked(access, table, column);
   if (access.failed()) return false;
-  Statement s(db_, "INSERT OR REPLACE INTO cells (tbl, row, col, value) VALUES (?1, ?2, ?3, ?4)");
+  Statement s(db_, statements_,
+              "INSERT OR REPLACE INTO cells (tbl, row, col, value) VALUES (?1, ?2, ?3, ?4)");
   s.Int(1, table).Int(2, row).Int(3, column);
   if (type == kColumnInt) {
     s.Int(4, LeadingNumber(value));
@@ -347,7 +363,7 @@ bool HostTables::SetText(int table, int row, int column, std::string_view value)
 bool HostTables::HasValue(int table, int row, int column) {
   Access access(*this, kReadFailed);
   if (!db_) return false;
-  Statement s(db_, "SELECT 1 FROM cells WHERE tbl = ?1 AND row = ?2 AND col = ?3");
+  Statement s(db_, statements_, "SELECT 1 FROM cells WHERE tbl = ?1 AND row = ?2 AND col = ?3");
   s.Int(1, table).Int(2, row).Int(3, column);
   const bool found = s.Step();
   return access.Check(s) && found;
@@ -357,7 +373,7 @@ bool HostTables::RowExists(int table, int row) {
   if (table == kTableSettings) return row == 0;
   Access access(*this, kReadFailed);
   if (!db_ || table != kTableContacts) return false;
-  Statement s(db_, "SELECT 1 FROM contacts WHERE row = ?1");
+  Statement s(db_, statements_, "SELECT 1 FROM contacts WHERE row = ?1");
   s.Int(1, row);
   const bool found = s.Step();
   return access.Check(s) && found;
@@ -366,7 +382,8 @@ bool HostTables::RowExists(int table, int row) {
 int HostTables::NewContact() {
   Access access(*this, kWriteFailed);
   if (!db_) return -1;
-  Statement s(db_, "INSERT INTO contacts (row) SELECT coalesce(max(row), 0) + 1 FROM contacts");
+  Statement s(db_, statements_,
+              "INSERT INTO contacts (row) SELECT coalesce(max(row), 0) + 1 FROM contacts");
   s.Run();
   if (!access.Check(s)) return -1;
   return static_cast<int>(sqlite3_last_insert_rowid(db_));
@@ -377,26 +394,26 @@ bool HostTables::DeleteContact(int row) {
   Access access(*this, kWriteFailed);
   if (!db_) return false;
   auto run = [&](const char* sql) REQUIRES(mutex_) {
-    Statement s(db_, sql);
+    Statement s(db_, statements_, sql);
     s.Run();
     return access.Check(s);
   };
   // The row and its cells go together or not at all.
   if (!run("SAVEPOINT remove_contact")) return false;
-  Statement s(db_, "DELETE FROM contacts WHERE row = ?1");
+  Statement s(db_, statements_, "DELETE FROM contacts WHERE row = ?1");
   s.Int(1, row);
   s.Run();
   const bool removed = access.Check(s) && sqlite3_changes(db_) > 0;
   if (removed) {
-    Statement cells(db_, "DELETE FROM cells WHERE tbl = 1 AND row = ?1");
+    Statement cells(db_, statements_, "DELETE FROM cells WHERE tbl = 1 AND row = ?1");
     cells.Int(1, row);
     cells.Run();
     access.Check(cells);
   }
   if (!removed || access.failed()) {
     // Undoing what failed: its own failure would add nothing to the first.
-    Statement(db_, "ROLLBACK TO remove_contact").Run();
-    Statement(db_, "RELEASE remove_contact").Run();
+    Statement(db_, statements_, "ROLLBACK TO remove_contact").Run();
+    Statement(db_, statements_, "RELEASE remove_contact").Run();
     return false;
   }
   return run("RELEASE remove_contact");
@@ -406,7 +423,7 @@ std::vector<int> HostTables::ContactRows() {
   Access access(*this, kReadFailed);
   std::vector<int> rows;
   if (!db_) return rows;
-  Statement s(db_, "SELECT row FROM contacts ORDER BY row");
+  Statement s(db_, statements_, "SELECT row FROM contacts ORDER BY row");
   while (s.Step()) rows.push_back(static_cast<int>(s.ColumnInt(0)));
   access.Check(s);
   return rows;
@@ -415,7 +432,7 @@ std::vector<int> HostTables::ContactRows() {
 int HostTables::ContactLimit() {
   Access access(*this, kReadFailed);
   if (!db_) return 1;
-  Statement s(db_, "SELECT coalesce(max(row), 0) + 1 FROM contacts");
+  Statement s(db_, statements_, "SELECT coalesce(max(row), 0) + 1 FROM contacts");
   const bool found = s.Step();
   return access.Check(s) && found ? static_cast<int>(s.ColumnInt(0)) : 1;
 }
@@ -423,8 +440,9 @@ int HostTables::ContactLimit() {
 bool HostTables::SetIgnored(std::string_view address, bool ignored) {
   Access access(*this, kWriteFailed);
   if (!db_) return false;
-  Statement s(db_, ignored ? "INSERT OR IGNORE INTO ignored (address) VALUES (?1)"
-                           : "DELETE FROM ignored WHERE address = ?1");
+  Statement s(db_, statements_,
+              ignored ? "INSERT OR IGNORE INTO ignored (address) VALUES (?1)"
+                      : "DELETE FROM ignored WHERE address = ?1");
   s.Blob(1, Upper(address));
   s.Run();
   return access.Check(s);
@@ -433,7 +451,7 @@ bool HostTables::SetIgnored(std::string_view address, bool ignored) {
 bool HostTables::IsIgnored(std::string_view address) {
   Access access(*this, kReadFailed);
   if (!db_) return false;
-  Statement s(db_, "SELECT 1 FROM ignored WHERE address = ?1");
+  Statement s(db_, statements_, "SELECT 1 FROM ignored WHERE address = ?1");
   s.Blob(1, Upper(address));
   const bool found = s.Step();
   return access.Check(s) && found;
@@ -443,7 +461,7 @@ std::vector<std::string> HostTables::IgnoredAddresses() {
   Access access(*this, kReadFailed);
   std::vector<std::string> addresses;
   if (!db_) return addresses;
-  Statement s(db_, "SELECT address FROM ignored ORDER BY address");
+  Statement s(db_, statements_, "SELECT address FROM ignored ORDER BY address");
   while (s.Step()) addresses.push_back(s.ColumnText(0));
   if (!access.Check(s)) addresses.clear();
   return addresses;
@@ -452,7 +470,7 @@ std::vector<std::string> HostTables::IgnoredAddresses() {
 int64_t HostTables::AddHistory(const HistoryEntry& e) {
   Access access(*this, kWriteFailed);
   if (!db_) return 0;
-  Statement s(db_,
+  Statement s(db_, statements_,
               "INSERT INTO history (contact, sender, receiver, body, ext, time, type, net, flags, "
               "delivery) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
   s.Int(1, e.contact).Blob(2, e.from).Blob(3, e.to).Blob(4, e.body).Blob(5, e.ext);
@@ -467,7 +485,7 @@ std::vector<HistoryEntry> HostTables::History(int contact) {
   Access access(*this, kReadFailed);
   std::vector<HistoryEntry> out;
   if (!db_) return out;
-  Statement s(db_,
+  Statement s(db_, statements_,
               "SELECT number, contact, sender, receiver, body, ext, time, type, net, flags, "
               "delivery FROM history WHERE ?1 = -2 OR contact = ?1 ORDER BY time, number");
   s.Int(1, contact);
@@ -493,7 +511,7 @@ std::vector<HistoryEntry> HostTables::History(int contact) {
 bool HostTables::SetDelivery(int64_t number, Delivery delivery) {
   Access access(*this, kWriteFailed);
   if (!db_) return false;
-  Statement s(db_, "UPDATE history SET delivery = ?2 WHERE number = ?1");
+  Statement s(db_, statements_, "UPDATE history SET delivery = ?2 WHERE number = ?1");
   s.Int(1, number).Int(2, delivery);
   s.Run();
   return access.Check(s);
@@ -502,7 +520,7 @@ bool HostTables::SetDelivery(int64_t number, Delivery delivery) {
 bool HostTables::RemoveHistory(int64_t number) {
   Access access(*this, kWriteFailed);
   if (!db_) return false;
-  Statement s(db_, "DELETE FROM history WHERE number = ?1");
+  Statement s(db_, statements_, "DELETE FROM history WHERE number = ?1");
   s.Int(1, number);
   s.Run();
   return access.Check(s);

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/profile/statement_cache.h"
 #include "mutex.h"
 
 struct sqlite3;
@@ -110,6 +111,8 @@ class HostTables {
   class Access;
 
   bool Exec(const char* sql) REQUIRES(mutex_);
+  // Finalizes the kept statements, then closes the connection (if open).
+  void CloseLocked() REQUIRES(mutex_);
   bool Open(const std::string& path, const std::string& computer) EXCLUDES(mutex_);
   bool DefineColumnLocked(Access& access, int table, int column, int type, int64_t defaultInt,
                           std::string_view defaultText, std::string_view name) REQUIRES(mutex_);
@@ -120,6 +123,9 @@ class HostTables {
   mutable vask::Mutex mutex_;
   // The connection: every use of it (each statement) holds the lock.
   sqlite3* db_ GUARDED_BY(mutex_) = nullptr;
+  // The connection's statements, each prepared once: the plug-in reads the
+  // same cells every few seconds. Emptied before the connection closes.
+  StatementCache statements_ GUARDED_BY(mutex_);
   FailureListener listener_ GUARDED_BY(mutex_);
   // Owned by the constructor, which writes it while opening; read-only after.
   std::string error_;

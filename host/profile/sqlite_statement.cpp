@@ -2,13 +2,26 @@
 
 #include <sqlite3.h>
 
+#include "host/profile/statement_cache.h"
+
 namespace vask::host {
 
 Statement::Statement(sqlite3* db, const char* sql) : db_(db) {
   if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK || !stmt_) Fail();
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::Statement(sqlite3* db, StatementCache& cache, const char* sql)
+    : db_(db), cache_(&cache), sql_(sql), stmt_(cache.Take(db, sql)) {
+  if (!stmt_) Fail();
+}
+
+Statement::~Statement() {
+  if (cache_) {
+    cache_->Give(sql_, stmt_, !failed_);
+  } else {
+    sqlite3_finalize(stmt_);
+  }
+}
 
 Statement& Statement::Int(int index, int64_t value) {
   if (!failed_ && sqlite3_bind_int64(stmt_, index, value) != SQLITE_OK) Fail();

@@ -1,6 +1,7 @@
-// One prepared SQLite statement, finalized on scope exit. Every SQLite
-// call's result is checked: the first failure (prepare, bind or step) is kept
-// with SQLite's own message, and a failed statement runs no further.
+// One prepared SQLite statement, finalized on scope exit, or taken from a
+// connection's StatementCache and given back to it. Every SQLite call's
+// result is checked: the first failure (prepare, bind or step) is kept with
+// SQLite's own message, and a failed statement runs no further.
 #pragma once
 
 #include <cstdint>
@@ -12,10 +13,17 @@ struct sqlite3_stmt;
 
 namespace vask::host {
 
+class StatementCache;
+
 class Statement {
  public:
+  // Prepared for this use alone.
   Statement(sqlite3* db, const char* sql);
-  // A failed step makes finalize repeat its error: it was kept already.
+  // The cache's statement for `sql` on `db` (the cache belongs to `db`);
+  // `sql` must outlive the statement.
+  Statement(sqlite3* db, StatementCache& cache, const char* sql);
+  // Finalizes, or gives the statement back to its cache. A failed step makes
+  // finalize repeat its error: it was kept already.
   ~Statement();
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
@@ -41,6 +49,8 @@ class Statement {
   void Fail();
 
   sqlite3* db_;
+  StatementCache* cache_ = nullptr;
+  const char* sql_ = nullptr;  // the cache's key, when cache_ is set
   sqlite3_stmt* stmt_ = nullptr;
   bool failed_ = false;
   int code_ = 0;  // SQLITE_OK
