@@ -140,13 +140,26 @@ void AnswerMessageSentAgain(LanEngine& engine, const DatagramFields& fields) {
 
 // Reads until both slots are empty or a stop was asked for: a steady stream
 // of datagrams must not keep the worker from seeing the stop.
-void Drain(LanEngine& engine, LanEngine::WaitingCounts& waiting, bool& messageDelivered) {
+// Reads in rounds: each takes what the slots held when it began (the
+// WinPopup slot's first), then the UDP port's frames, and another round
+// follows while the last one read from the slots. A datagram's network
+// copy, which comes a moment after it, is so read in the same pass as
+// the datagram, and the slots are asked for their counts once a round, not
+// once a datagram.
+void Drain(LanEngine& engine, LanEngine::WaitingCounts waiting, bool& messageDelivered) {
   std::string buffer;
   std::string bytes;
+  bool slotsRead = false;  // in this round
   while (engine.Running()) {
     DeliveryPath path = DeliveryPath::kMailslot;
     const DatagramSource source = engine.ReadNextDatagram(buffer, bytes, &path, &waiting);
-    if (source == DatagramSource::kNone) return;
+    if (source == DatagramSource::kNone) {
+      if (!slotsRead) return;
+      waiting = engine.CountWaiting();
+      slotsRead = false;
+      continue;
+    }
+    if (path == DeliveryPath::kMailslot) slotsRead = true;
     if (bytes.empty()) continue;
     // A rejection has been logged; the drain goes on either way.
     HandleDatagram(engine, bytes, source == DatagramSource::kChannel, messageDelivered, path);
@@ -182,9 +195,7 @@ Rejection HandleDatagram(LanEngine& engine, const std::string& bytes, bool fromC
 }
 
 void DrainSlots(LanEngine& engine) {
-  // What the slots hold now is read in this pass; what comes meanwhile, in
-  // the next.
-  LanEngine::WaitingCounts waiting = engine.CountWaiting();
+  const LanEngine::WaitingCounts waiting = engine.CountWaiting();
   if (waiting.total() == 0 && !engine.ListensOnUdp()) return;
   bool messageDelivered = false;
   Drain(engine, waiting, messageDelivered);

@@ -245,10 +245,10 @@ class LanEngine {
   // waiting stop that gave up on a stuck worker closes them under the same
   // lock, and the worker never touches them again.
   // Frames from the UDP port come after both slots, `path` (when given)
-  // telling which way the datagram came. With `budget` (the counts taken
-  // when a pass began), a slot is read only while its count lasts, each read
-  // taking one off: asking a slot that has nothing looks at its socket, a
-  // system call, and what came since the count waits for the next pass.
+  // telling which way the datagram came. With `budget` (counts taken
+  // before), a slot is read only while its count lasts, each read taking
+  // one off: asking a slot that has nothing looks at its socket, a system
+  // call, which the worker would otherwise make before every datagram.
   DatagramSource ReadNextDatagram(std::string& buffer, std::string& bytes,
                                   DeliveryPath* path = nullptr, WaitingCounts* budget = nullptr)
       EXCLUDES(lock_);

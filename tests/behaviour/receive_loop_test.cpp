@@ -191,6 +191,27 @@ TEST_F(ReceiveLoopTest, WaitingWinPopupDatagramsGoBeforeTheChannel) {
   EXPECT_LT(message->sequence, lookup->sequence);
 }
 
+// What comes while the worker handles a datagram is read in the same pass,
+// before the next pass's own work (here the "STATUS" of a status changed
+// meanwhile): a datagram and its network copy, a moment apart, are never a
+// pass apart, which a slow pass could make look like a copy sent again.
+TEST_F(ReceiveLoopTest, ADatagramThatComesDuringAPassIsReadInThatPass) {
+  Gate& gate = HoldFirstCall(kMsgFindContact);
+  LanPeer b("B");
+  RunEngine(b);
+  ASSERT_TRUE(SendRaw("A", Datagram("1", "H", "A", "PING")));
+  ASSERT_TRUE(gate.WaitEntered());
+  ASSERT_TRUE(SendRaw("A", Datagram("2", "B", "A", "PING")));
+  Call(kMsgSetStatus, kStatusDnd);
+  b.skipped().clear();
+  gate.Open();
+
+  ASSERT_TRUE(b.WaitFor("STATUS"));
+  size_t pongs = 0;
+  for (const auto& fields : b.skipped()) pongs += fields[3] == "PONG";
+  EXPECT_EQ(pongs, 1u);
+}
+
 TEST_F(ReceiveLoopTest, DrainThatDeliveredAMessageAsksTheHostToShowIt) {
   LanPeer b("B");
   AddContact("B");
