@@ -33,10 +33,14 @@ void ReceiverLog::Begin(const std::string& target, const SendMark& mark) {
       used_.pop_back();
     }
     used_.push_front(key);
-    it = receivers_.emplace(std::move(key), Receiver{SendMark{}, 0, used_.begin()}).first;
+    it = receivers_.emplace(std::move(key), Receiver{SendMark{}, 0, false, used_.begin()}).first;
   } else {
     used_.splice(used_.begin(), used_, it->second.used);
   }
+  // Writes under way at once may reach the receiver in either order, and a
+  // broadcast under way may reach it after this one: whichever number it
+  // holds last is not known once they are over.
+  if (it->second.writing > 0 || broadcastsWriting_ > 0) it->second.overlapped = true;
   it->second.last = mark;
   ++it->second.writing;
 }
@@ -48,7 +52,12 @@ void ReceiverLog::End(const std::string& target) {
   }
   auto it = receivers_.find(Folded(target));
   // Pushed out meanwhile: nothing of it is last any more.
-  if (it != receivers_.end() && it->second.writing > 0) --it->second.writing;
+  if (it == receivers_.end() || it->second.writing == 0) return;
+  Receiver& receiver = it->second;
+  if (--receiver.writing == 0 && receiver.overlapped) {
+    receiver.last = SendMark{};
+    receiver.overlapped = false;
+  }
 }
 
 bool ReceiverLog::IsLast(const std::string& target, const SendMark& mark) const {

@@ -6,7 +6,10 @@
 // For each receiver (names compared without regard to case) the send mark
 // of the last datagram written to it, and how many writes to it are under
 // way; a write to "*" reaches every computer, so it makes every mark noted
-// before it stale. Memory is bounded: at most kReceiversKept names, a new
+// before it stale. Writes that were under way at the same time may have
+// reached the receiver in either order, so once they are over none of
+// them is last (a write to one receiver beside another to it, or beside a
+// write to "*"). Memory is bounded: at most kReceiversKept names, a new
 // one beyond that pushing out the one written to longest ago (whose
 // datagrams then are not written again). Not thread-safe: the engine holds
 // its send lock around every call.
@@ -44,6 +47,7 @@ class ReceiverLog {
   struct Receiver {
     SendMark last;
     int writing = 0;
+    bool overlapped = false;  // another write that may reach it was under way meanwhile
     std::list<std::string>::iterator used;  // its place in used_
   };
   std::unordered_map<std::string, Receiver> receivers_;
