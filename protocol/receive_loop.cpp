@@ -152,7 +152,7 @@ void Drain(LanEngine& engine, LanEngine::WaitingCounts waiting, bool& messageDel
   bool slotsRead = false;  // in this round
   while (engine.Running()) {
     DeliveryPath path = DeliveryPath::kMailslot;
-    const DatagramSource source = engine.ReadNextDatagram(buffer, bytes, &path, &waiting);
+    const DatagramSource source = engine.ReadNextDatagram(buffer, bytes, waiting, &path);
     if (source == DatagramSource::kNone) {
       if (!slotsRead) return;
       waiting = engine.CountWaiting();

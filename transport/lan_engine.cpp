@@ -718,7 +718,7 @@ LanEngine::WaitingCounts LanEngine::CountWaiting() const {
 }
 
 DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& bytes,
-                                           DeliveryPath* path, WaitingCounts* budget) {
+                                           WaitingCounts& budget, DeliveryPath* path) {
   Guard guard(lock_);
   MailslotHandle* slot = nullptr;
   DatagramSource source = DatagramSource::kNone;
@@ -726,22 +726,18 @@ DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& byt
   // The next size alone says whether a slot holds a message; unlike the
   // count, it needs no look at the socket while messages are queued.
   uint32_t size = MAILSLOT_NO_MESSAGE;
-  uint32_t none = 0;
   uint32_t* left = nullptr;  // the budget's count of the slot read
-  auto waiting = [&](const MailslotHandle& candidate, uint32_t* count) {
-    if (!candidate.IsValid() || (count != nullptr && *count == 0)) return false;
+  auto waiting = [&](const MailslotHandle& candidate, uint32_t& count) {
+    if (!candidate.IsValid() || count == 0) return false;
     size = candidate.NextSize();  // an empty message is 0, and is read too
-    if (size == MAILSLOT_NO_MESSAGE) {
-      if (count != nullptr) *count = 0;
-      return false;
-    }
-    left = count != nullptr ? count : &none;
-    return true;
+    if (size == MAILSLOT_NO_MESSAGE) count = 0;
+    left = &count;
+    return size != MAILSLOT_NO_MESSAGE;
   };
-  if (waiting(winPopupSlot_, budget != nullptr ? &budget->winPopup : nullptr)) {
+  if (waiting(winPopupSlot_, budget.winPopup)) {
     slot = &winPopupSlot_;
     source = DatagramSource::kWinPopup;
-  } else if (waiting(channelSlot_, budget != nullptr ? &budget->channel : nullptr)) {
+  } else if (waiting(channelSlot_, budget.channel)) {
     slot = &channelSlot_;
     source = DatagramSource::kChannel;
   } else {
@@ -756,7 +752,7 @@ DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& byt
     // pass tries again.
     return DatagramSource::kNone;
   }
-  if (*left > 0) --*left;
+  --*left;
   bytes.assign(buffer.data(), std::min<size_t>(read, size));
   return source;
 }
