@@ -10,7 +10,18 @@ command -v tmux >/dev/null || { echo "tmux is missing"; exit 1; }
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 lan=$(mktemp -d)
 session=vask-interactive-$$
-cleanup() { tmux kill-session -t "$session" 2>/dev/null || true; rm -rf "$lan"; }
+# A sanitizer's report would go to the pane and be lost with it; each host
+# writes it to <lan>/<computer>.san.<pid> instead, shown when the test fails.
+cleanup() {
+  local rc=$?
+  if [ "$rc" != 0 ]; then
+    for report in "$lan"/*.san.*; do
+      [ -e "$report" ] && { echo "--- $report"; cat "$report"; }
+    done
+  fi
+  tmux kill-session -t "$session" 2>/dev/null || true
+  rm -rf "$lan"
+}
 trap cleanup EXIT
 
 # Each host's exit code lands in <lan>/<computer>.rc: tmux reports a pane's
@@ -19,8 +30,13 @@ trap cleanup EXIT
 run() {
   local path=$PATH
   [ -n "${2:-}" ] && path=$2:$PATH
-  printf 'sh -c %q' "$(printf 'PATH=%q %q --computer %q --lan-dir %q --profile :memory:; echo $? > %q' \
-    "$path" "$host" "$1" "$lan" "$lan/$1.rc")"
+  printf 'sh -c %q' "$(printf 'PATH=%q %s %q --computer %q --lan-dir %q --profile :memory:; echo $? > %q' \
+    "$path" "$(sanitizers "$1")" "$host" "$1" "$lan" "$lan/$1.rc")"
+}
+sanitizers() {
+  local log="log_path=$lan/$1.san"
+  printf 'TSAN_OPTIONS=%q ASAN_OPTIONS=%q' "${TSAN_OPTIONS:+$TSAN_OPTIONS:}$log" \
+    "${ASAN_OPTIONS:+$ASAN_OPTIONS:}$log"
 }
 # The desktop's opener: ALICE's finds no browser and says so in English, as
 # the real one does; BOB's opens the document and notes it.
@@ -120,7 +136,8 @@ expect 0 "nie ma takiego komputera w sieci"
 # A third computer left alone goes away by itself and comes back with a key.
 # Its ten minutes pass at once: the clock its idle watch reads is turned.
 tmux split-window -v -t "$session:0.1" \
-  "$(printf '%q --computer EWA --lan-dir %q --profile :memory: --away-after 600' "$host" "$lan")"
+  "$(printf '%s %q --computer EWA --lan-dir %q --profile :memory: --away-after 600' \
+    "$(sanitizers EWA)" "$host" "$lan")"
 tmux send-keys -t "$session:0.2" '/status dostępny' Enter
 expect 2 "Twój status: Dostępny"
 tmux send-keys -t "$session:0.2" '!clock +601' Enter
