@@ -135,6 +135,11 @@ void RunTerminal(EventQueue& events, const std::function<void(const std::string&
     read_history(terminal.historyFile.c_str());
   }
   rl_readline_name = "vask-host";
+  // Readline would put LINES and COLUMNS into the environment from this
+  // thread, and adding a variable moves the environment's array (freeing
+  // the old one) while the plug-in's threads read it. The terminal's size
+  // is asked of the terminal; nobody here needs it in the environment.
+  rl_change_environment = 0;
   rl_attempted_completion_function = Complete;
   rl_completer_word_break_characters = const_cast<char*>(" \t");
   terminal.prompt = "> ";
