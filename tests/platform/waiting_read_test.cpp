@@ -106,6 +106,33 @@ TEST_F(WaitingReadTest, ReaderGetsSocketArrivalsAndTheSlotDrainsAgainAfterwards)
   for (int i = 0; i < burst; ++i) ASSERT_EQ(Read(server), "burst" + std::to_string(i));
 }
 
+// A write from this process goes straight into the queue, past the socket:
+// a reader waiting on the socket is woken for it at once, not at the read's
+// timeout, and a reader waiting after it still gets what comes by the
+// socket.
+TEST_F(WaitingReadTest, AWriteFromThisProcessWakesAReaderWaitingOnTheSocket) {
+  HANDLE server = Server("vask", 500, kBoundMs);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  HANDLE client = Client("PC1", "vask");
+  ASSERT_NE(client, INVALID_HANDLE_VALUE);
+  RemoteWriter remote(SlotPath());
+  ASSERT_TRUE(remote.ok());
+  for (const std::string text : {"local", "remote", "local again"}) {
+    std::atomic<pid_t> readerId{0};
+    std::string got;
+    std::thread reader([&] {
+      readerId = ThreadId();
+      got = Read(server);
+    });
+    ASSERT_TRUE(BlockedInKernel(readerId));
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(text == "remote" ? remote.Send(text) : Write(client, text));
+    reader.join();
+    EXPECT_EQ(got, text);
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(kBoundMs / 2));
+  }
+}
+
 // A read that times out gives the socket back: a datagram sent after it is
 // queued without a reader and counted.
 TEST_F(WaitingReadTest, TimedOutReadFailsAndLaterArrivalsAreStillTaken) {

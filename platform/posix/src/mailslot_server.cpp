@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -35,6 +36,22 @@ constexpr int kReceiveBuffer = 4 << 20;
 // slot's largest size when that is at most kLargestBatched.
 constexpr unsigned kBatch = 16;
 constexpr DWORD kLargestBatched = 128 * 1024;
+
+// What poll waits until the deadline, rounded up: -1 for no deadline.
+template <typename Deadline>
+int MillisecondsUntil(DWORD timeout, const Deadline& deadline) {
+  if (timeout == MAILSLOT_WAIT_FOREVER) return -1;
+  const auto left = deadline - std::chrono::steady_clock::now();
+  if (left <= left.zero()) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return ms > INT32_MAX ? INT32_MAX : static_cast<int>(ms);
+}
+
+void Signal(int eventFd) {
+  uint64_t one = 1;
+  ssize_t ignored = ::write(eventFd, &one, sizeof one);
+  (void)ignored;
+}
 
 // The server slots of this process by socket path. A write to one of them
 // goes straight into its queue, as a write to a local mailslot does, rather
@@ -87,7 +104,18 @@ bool MailslotServer::Bind(const std::string& path) {
   }
   Fd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   wake_ = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!socket.valid() || !wake_.valid()) {
+  readerWake_ = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  watched_ = Fd(::epoll_create1(EPOLL_CLOEXEC));
+  if (!socket.valid() || !wake_.valid() || !readerWake_.valid() || !watched_.valid()) {
+    SetLastErrorFromErrno();
+    return false;
+  }
+  epoll_event onSocket{EPOLLIN, {}};
+  onSocket.data.fd = socket.get();
+  epoll_event onWake{EPOLLIN, {}};
+  onWake.data.fd = wake_.get();
+  if (::epoll_ctl(watched_.get(), EPOLL_CTL_ADD, socket.get(), &onSocket) != 0 ||
+      ::epoll_ctl(watched_.get(), EPOLL_CTL_ADD, wake_.get(), &onWake) != 0) {
     SetLastErrorFromErrno();
     return false;
   }
@@ -100,7 +128,6 @@ bool MailslotServer::Bind(const std::string& path) {
   // against the sender, but a roomy receive buffer costs nothing.
   int size = kReceiveBuffer;
   ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-  const int fd = socket.get();
   {
     MutexLock guard(lock_);
     socket_ = std::move(socket);
@@ -110,8 +137,10 @@ bool MailslotServer::Bind(const std::string& path) {
       batch_.reset(new (std::nothrow) char[size_t{kBatch} * maxSize_]);
     }
   }
-  // The socket stays open until Shutdown has joined the drainer.
-  drainer_ = std::thread([this, fd, wake = wake_.get()] { DrainLoop(fd, wake); });
+  // The socket stays open until Shutdown has joined the drainer and no
+  // reader watches it.
+  drainer_ = std::thread(
+      [this, watched = watched_.get(), wake = wake_.get()] { DrainLoop(watched, wake); });
   return true;
 }
 
@@ -119,18 +148,18 @@ void MailslotServer::Shutdown() {
   MutexLock guard(lock_);
   if (shutDown_) return;
   shutDown_ = true;
+  AnnounceLocked();
   guard.Unlock();
   if (!path_.empty()) LocalServers::Get().Remove(path_, this);
   if (drainer_.joinable()) {
-    uint64_t one = 1;
-    ssize_t ignored = ::write(wake_.get(), &one, sizeof one);
-    (void)ignored;
+    Signal(wake_.get());
     drainer_.join();
   }
   // Unlink before closing: while we are alive nobody else binds here, so
   // the file is still ours.
   if (!path_.empty()) ::unlink(path_.c_str());
   guard.Lock();
+  while (readerWatches_) arrived_.Wait(lock_);
   socket_.Reset();
   arrived_.NotifyAll();
 }
@@ -141,14 +170,14 @@ void MailslotServer::Accept(const void* buffer, DWORD size) {
   const char* bytes = static_cast<const char*>(buffer);
   // What came by the socket before came first.
   DrainLocked();
-  if (KeepLocked(std::vector<char>(bytes, bytes + size))) arrived_.NotifyAll();
+  if (KeepLocked(std::vector<char>(bytes, bytes + size))) AnnounceLocked();
 }
 
 BOOL MailslotServer::Info(LPDWORD maxSize, LPDWORD nextSize, LPDWORD count, LPDWORD timeout) {
   MutexLock guard(lock_);
   // The count takes in what a writer sent just before; the next size is
   // the oldest message's, which is queued already unless none is.
-  if (count || queue_.empty()) DrainLocked();
+  if ((count || queue_.empty()) && DrainLocked()) AnnounceLocked();
   if (maxSize) *maxSize = maxSize_;
   if (nextSize)
     *nextSize = queue_.empty() ? MAILSLOT_NO_MESSAGE : static_cast<DWORD>(queue_.front().size());
@@ -167,6 +196,25 @@ BOOL MailslotServer::Read(void* buffer, DWORD toRead, LPDWORD read) {
   if (timeout_ != 0) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_);
     while (queue_.empty() && !shutDown_) {
+      if (!readerWatches_ && socket_.valid() && DrainerWatches(false)) {
+        readerWatches_ = true;
+        pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {readerWake_.get(), POLLIN, 0}};
+        guard.Unlock();
+        const int ready = ::poll(fds, 2, MillisecondsUntil(timeout_, deadline));
+        guard.Lock();
+        if (fds[1].revents & POLLIN) {
+          uint64_t count;
+          ssize_t ignored = ::read(readerWake_.get(), &count, sizeof count);
+          (void)ignored;
+        }
+        DrainLocked();
+        DrainerWatches(true);
+        readerWatches_ = false;
+        // Other readers, and Shutdown, wait for the socket to be free.
+        arrived_.NotifyAll();
+        if (ready == 0) break;
+        continue;
+      }
       if (timeout_ == MAILSLOT_WAIT_FOREVER) {
         arrived_.Wait(lock_);
       } else if (!arrived_.WaitUntil(lock_, deadline)) {
@@ -195,18 +243,35 @@ BOOL MailslotServer::Read(void* buffer, DWORD toRead, LPDWORD read) {
   return TRUE;
 }
 
-void MailslotServer::DrainLoop(int socket, int wake) {
-  pollfd fds[2] = {{socket, POLLIN, 0}, {wake, POLLIN, 0}};
+void MailslotServer::DrainLoop(int watched, int wake) {
+  epoll_event events[2];
   for (;;) {
-    int ready = ::poll(fds, 2, -1);
+    const int ready = ::epoll_wait(watched, events, 2, -1);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0 || (fds[1].revents & POLLIN)) return;
+    if (ready < 0) return;
+    for (int i = 0; i < ready; ++i) {
+      if (events[i].data.fd == wake) return;
+    }
     MutexLock guard(lock_);
-    if (!DrainLocked()) continue;
+    // A reader that took the socket over since the arrival reads it itself.
+    if (readerWatches_ || !DrainLocked()) continue;
     // Woken after the lock is free, a waiting reader need not wait for it.
     guard.Unlock();
     arrived_.NotifyAll();
   }
+}
+
+bool MailslotServer::DrainerWatches(bool watch) {
+  // Changing a registration allocates nothing, so this fails only on a
+  // descriptor that is not the set's: never while the server lives.
+  epoll_event event{watch ? static_cast<uint32_t>(EPOLLIN) : 0u, {}};
+  event.data.fd = socket_.get();
+  return ::epoll_ctl(watched_.get(), EPOLL_CTL_MOD, socket_.get(), &event) == 0;
+}
+
+void MailslotServer::AnnounceLocked() {
+  arrived_.NotifyAll();
+  if (readerWatches_) Signal(readerWake_.get());
 }
 
 bool MailslotServer::DrainLocked() {

@@ -5,6 +5,10 @@
 // into a queue owned by the server handle as soon as it arrives, which gives
 // GetMailslotInfo an exact count (the socket alone tells only the next size);
 // a write to a server of the same process goes straight into that queue.
+// A read that waits on an empty queue watches the socket itself and the
+// drainer stops watching it meanwhile: an arrival then wakes one thread,
+// not the drainer and then the reader, and the drainer watches again before
+// the read returns, so the socket is never left unwatched.
 #pragma once
 
 #include <deque>
@@ -40,8 +44,13 @@ class MailslotServer : public Object {
   BOOL Read(void* buffer, DWORD toRead, LPDWORD read);
 
  private:
-  // The drainer thread: waits on the socket and the wake-up descriptor.
-  void DrainLoop(int socket, int wake);
+  // The drainer thread: waits on its set (the socket, unless a reader
+  // watches it, and the wake-up descriptor).
+  void DrainLoop(int watched, int wake);
+  // Whether the drainer's set includes the socket; false if it cannot change.
+  bool DrainerWatches(bool watch) REQUIRES(lock_);
+  // A message was queued: wakes the readers, the one watching the socket too.
+  void AnnounceLocked() REQUIRES(lock_);
   // Moves every waiting datagram into the queue; true if any was kept.
   bool DrainLocked() REQUIRES(lock_);
   // DrainLocked for a server without a size limit: each datagram's size is
@@ -55,6 +64,10 @@ class MailslotServer : public Object {
   // Set by Bind before the server is shared, then only read.
   std::string path_;
   Fd wake_;
+  // The drainer's epoll set, and the wake-up descriptor of a reader that
+  // watches the socket.
+  Fd watched_;
+  Fd readerWake_;
   std::thread drainer_;
   Mutex lock_;
   CondVar arrived_;
@@ -65,6 +78,9 @@ class MailslotServer : public Object {
   std::deque<std::vector<char>> queue_ GUARDED_BY(lock_);
   size_t queued_ GUARDED_BY(lock_) = 0;
   bool shutDown_ GUARDED_BY(lock_) = false;
+  // A reader watches the socket (and the drainer does not); it holds the
+  // socket open until it clears this and notifies arrived_.
+  bool readerWatches_ GUARDED_BY(lock_) = false;
 };
 
 // Creates the server slot on a computer of a workgroup of the LAN; a
