@@ -133,59 +133,51 @@ bool ParseOptions(int argc, char** argv, Options* o) {
   return !o->workgroup.empty() && !o->lan.empty();
 }
 
-// A UDP socket on 0.0.0.0:port that may send broadcasts; -1 with a message.
-int BindUdp(uint16_t port) {
+// A UDP socket on 0.0.0.0:port that may send broadcasts and, with
+// packetInfo, tells each datagram's local address; -1 with errno's code in
+// *error.
+int OpenBroadcastUdp(uint16_t port, bool packetInfo, int* error) {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
-    LogLine(std::string("cannot make a UDP socket: ") + std::strerror(errno));
+    *error = errno;
     return -1;
   }
   int on = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  if (packetInfo) ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    int error = errno;
-    if (error == EADDRINUSE) {
-      LogLine("UDP port " + std::to_string(port) +
-              " is taken: another NetBIOS service (or another vask-bridge) runs on this machine;"
-              " stop it first");
-    } else if (error == EACCES) {
-      LogLine("may not bind UDP port " + std::to_string(port) +
-              ": run as root or give vask-bridge CAP_NET_BIND_SERVICE");
-    } else {
-      LogLine("cannot bind UDP port " + std::to_string(port) + ": " + std::strerror(error));
-    }
+    *error = errno;
     ::close(fd);
     return -1;
   }
   return fd;
 }
 
+// A NetBIOS port's socket; -1 with a message saying what to do.
+int BindUdp(uint16_t port) {
+  int error = 0;
+  const int fd = OpenBroadcastUdp(port, false, &error);
+  if (fd >= 0) return fd;
+  if (error == EADDRINUSE) {
+    LogLine("UDP port " + std::to_string(port) +
+            " is taken: another NetBIOS service (or another vask-bridge) runs on this machine;"
+            " stop it first");
+  } else if (error == EACCES) {
+    LogLine("may not bind UDP port " + std::to_string(port) +
+            ": run as root or give vask-bridge CAP_NET_BIND_SERVICE");
+  } else {
+    LogLine("cannot bind UDP port " + std::to_string(port) + ": " + std::strerror(error));
+  }
+  return -1;
+}
+
 // The frame port, or -1 with errno's code in *error (EADDRINUSE: a copy of
 // the messenger, or another program, holds it).
-int BindFramePort(int* error) {
-  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) {
-    *error = errno;
-    return -1;
-  }
-  int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-  ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(kFramePort);
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    *error = errno;
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
+int BindFramePort(int* error) { return OpenBroadcastUdp(kFramePort, true, error); }
 
 // A computer's address as the system resolves names (hosts file, DNS);
 // 0 when it does not.
