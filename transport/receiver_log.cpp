@@ -33,15 +33,17 @@ void ReceiverLog::Begin(const std::string& target, const SendMark& mark) {
       used_.pop_back();
     }
     used_.push_front(key);
-    it = receivers_.emplace(std::move(key), Receiver{SendMark{}, 0, false, used_.begin()}).first;
+    it = receivers_.emplace(std::move(key), Receiver{SendMark{}, 0, used_.begin()}).first;
   } else {
     used_.splice(used_.begin(), used_, it->second.used);
   }
   // Writes under way at once may reach the receiver in either order, and a
   // broadcast under way may reach it after this one: whichever number it
-  // holds last is not known once they are over.
-  if (it->second.writing > 0 || broadcastsWriting_ > 0) it->second.overlapped = true;
-  it->second.last = mark;
+  // holds last is not known once they are over. A write begun while any of
+  // them is under way overlaps as well, so nothing is last until a write
+  // begins alone.
+  const bool overlaps = it->second.writing > 0 || broadcastsWriting_ > 0;
+  it->second.last = overlaps ? SendMark{} : mark;
   ++it->second.writing;
 }
 
@@ -52,12 +54,7 @@ void ReceiverLog::End(const std::string& target) {
   }
   auto it = receivers_.find(Folded(target));
   // Pushed out meanwhile: nothing of it is last any more.
-  if (it == receivers_.end() || it->second.writing == 0) return;
-  Receiver& receiver = it->second;
-  if (--receiver.writing == 0 && receiver.overlapped) {
-    receiver.last = SendMark{};
-    receiver.overlapped = false;
-  }
+  if (it != receivers_.end() && it->second.writing > 0) --it->second.writing;
 }
 
 bool ReceiverLog::IsLast(const std::string& target, const SendMark& mark) const {

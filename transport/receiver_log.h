@@ -47,7 +47,6 @@ class ReceiverLog {
   struct Receiver {
     SendMark last;
     int writing = 0;
-    bool overlapped = false;  // another write that may reach it was under way meanwhile
     std::list<std::string>::iterator used;  // its place in used_
   };
   std::unordered_map<std::string, Receiver> receivers_;
