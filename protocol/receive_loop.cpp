@@ -138,21 +138,20 @@ void AnswerMessageSentAgain(LanEngine& engine, const DatagramFields& fields) {
   return Dispatch(Received{fields, row, messageDelivered}, claimed);
 }
 
-// Reads until both slots are empty or a stop was asked for: a steady stream
-// of datagrams must not keep the worker from seeing the stop.
-// Reads in rounds: each takes what the slots held when it began (the
-// WinPopup slot's first), then the UDP port's frames, and another round
-// follows while the last one read from the slots. A datagram's network
-// copy, which comes a moment after it, is so read in the same pass as
-// the datagram, and the slots are asked for their counts once a round, not
-// once a datagram.
+// Reads until both slots are empty or a stop was asked for (a steady stream
+// of datagrams must not keep the worker from seeing the stop), in rounds:
+// each takes what the slots held when it began (the WinPopup slot's first),
+// then the UDP port's frames, and another round follows while the last one
+// read from the slots. A datagram's network copy, which comes a moment after
+// it, is so read in the same pass as the datagram, and the slots are asked
+// for their counts once a round, not once a datagram.
 void Drain(LanEngine& engine, LanEngine::WaitingCounts waiting, bool& messageDelivered) {
   std::string buffer;
   std::string bytes;
   bool slotsRead = false;  // in this round
   while (engine.Running()) {
     DeliveryPath path = DeliveryPath::kMailslot;
-    const DatagramSource source = engine.ReadNextDatagram(buffer, bytes, waiting, &path);
+    const DatagramSource source = engine.ReadNextDatagram(buffer, bytes, waiting, path);
     if (source == DatagramSource::kNone) {
       if (!slotsRead) return;
       waiting = engine.CountWaiting();

@@ -718,11 +718,11 @@ LanEngine::WaitingCounts LanEngine::CountWaiting() const {
 }
 
 DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& bytes,
-                                           WaitingCounts& budget, DeliveryPath* path) {
+                                           WaitingCounts& budget, DeliveryPath& path) {
   Guard guard(lock_);
   MailslotHandle* slot = nullptr;
   DatagramSource source = DatagramSource::kNone;
-  if (path != nullptr) *path = DeliveryPath::kMailslot;
+  path = DeliveryPath::kMailslot;
   // The next size alone says whether a slot holds a message; unlike the
   // count, it needs no look at the socket while messages are queued.
   uint32_t size = MAILSLOT_NO_MESSAGE;
@@ -741,8 +741,7 @@ DatagramSource LanEngine::ReadNextDatagram(std::string& buffer, std::string& byt
     slot = &channelSlot_;
     source = DatagramSource::kChannel;
   } else {
-    if (path == nullptr) return DatagramSource::kNone;
-    *path = DeliveryPath::kUdp;
+    path = DeliveryPath::kUdp;
     return ReadNextFrame(buffer, bytes);
   }
   buffer.resize(std::max<size_t>(buffer.size(), std::max<uint32_t>(size, 1)));

@@ -244,13 +244,13 @@ class LanEngine {
   // read. The slots are touched only under the lock and only while open: a
   // waiting stop that gave up on a stuck worker closes them under the same
   // lock, and the worker never touches them again.
-  // Frames from the UDP port come after both slots, `path` (when given)
-  // telling which way the datagram came. A slot is read only while its
-  // count in `budget` (taken before) lasts, each read taking one off:
-  // asking a slot that has nothing looks at its socket, a system call,
-  // which the worker would otherwise make before every datagram.
+  // Frames from the UDP port come after both slots, `path` telling which
+  // way the datagram came. A slot is read only while its count in `budget`
+  // (taken before) lasts, each read taking one off: asking a slot that has
+  // nothing looks at its socket, a system call, which the worker would
+  // otherwise make before every datagram.
   DatagramSource ReadNextDatagram(std::string& buffer, std::string& bytes, WaitingCounts& budget,
-                                  DeliveryPath* path = nullptr) EXCLUDES(lock_);
+                                  DeliveryPath& path) EXCLUDES(lock_);
   // Whether the UDP port is ours (the worker then reads frames from it).
   bool ListensOnUdp() const { return udpListening_.load(); }
   TransportMode Mode() const { return static_cast<TransportMode>(mode_.load()); }
