@@ -175,10 +175,6 @@ int BindUdp(uint16_t port) {
   return -1;
 }
 
-// The frame port, or -1 with errno's code in *error (EADDRINUSE: a copy of
-// the messenger, or another program, holds it).
-int BindFramePort(int* error) { return OpenBroadcastUdp(kFramePort, true, error); }
-
 // A computer's address as the system resolves names (hosts file, DNS);
 // 0 when it does not.
 uint32_t ResolveHost(const std::string& computer) {
@@ -423,7 +419,8 @@ class Program {
     if (frame_ >= 0 || !wanted || now < nextFrameTry_) return;
     nextFrameTry_ = now + kRescanInterval;
     int error = 0;
-    frame_ = BindFramePort(&error);
+    // EADDRINUSE: a copy of the messenger, or another program, holds it.
+    frame_ = OpenBroadcastUdp(kFramePort, true, &error);
     core_.SetFramePort(frame_ >= 0);
     const int state = frame_ >= 0 ? 0 : error;
     if (state == frameBindState_) return;  // said already
