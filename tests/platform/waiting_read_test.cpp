@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,6 +74,42 @@ bool BlockedInKernel(const std::atomic<pid_t>& tid) {
   return false;
 }
 
+// A thread in one waiting read of a slot, and what the read gave. One left
+// unjoined by a failed assertion is let go: the fixture's close ends its read.
+class WaitingReader {
+ public:
+  explicit WaitingReader(HANDLE server)
+      : state_(std::make_shared<State>()), thread_([state = state_, server] {
+          state->id = ThreadId();
+          char buffer[64];
+          DWORD read = 0;
+          state->result = ReadFile(server, buffer, sizeof buffer, &read, nullptr);
+          state->error = GetLastError();
+          state->text.assign(buffer, read);
+        }) {}
+  ~WaitingReader() {
+    if (thread_.joinable()) thread_.detach();
+  }
+  // Until the read sleeps in the kernel, waiting for a datagram.
+  bool Blocked() const { return BlockedInKernel(state_->id); }
+  // The text read, "<none>" when the read failed.
+  std::string Join() {
+    thread_.join();
+    return state_->result ? state_->text : "<none>";
+  }
+  DWORD error() const { return state_->error; }
+
+ private:
+  struct State {
+    std::atomic<pid_t> id{0};
+    BOOL result = FALSE;
+    DWORD error = 0;
+    std::string text;
+  };
+  std::shared_ptr<State> state_;
+  std::thread thread_;
+};
+
 class WaitingReadTest : public LanTest {
  protected:
   std::string SlotPath() const { return lan_ + "/WORKGROUP/PC1/vask"; }
@@ -89,16 +126,10 @@ TEST_F(WaitingReadTest, ReaderGetsSocketArrivalsAndTheSlotDrainsAgainAfterwards)
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
   RemoteWriter writer(SlotPath());
   ASSERT_TRUE(writer.ok());
-  std::atomic<pid_t> readerId{0};
-  std::string first;
-  std::thread reader([&] {
-    readerId = ThreadId();
-    first = Read(server);
-  });
-  ASSERT_TRUE(BlockedInKernel(readerId));
+  WaitingReader reader(server);
+  ASSERT_TRUE(reader.Blocked());
   ASSERT_TRUE(writer.Send("first"));
-  reader.join();
-  EXPECT_EQ(first, "first");
+  EXPECT_EQ(reader.Join(), "first");
 
   const int burst = Burst();
   for (int i = 0; i < burst; ++i) ASSERT_TRUE(writer.Send("burst" + std::to_string(i))) << i;
@@ -118,17 +149,11 @@ TEST_F(WaitingReadTest, AWriteFromThisProcessWakesAReaderWaitingOnTheSocket) {
   RemoteWriter remote(SlotPath());
   ASSERT_TRUE(remote.ok());
   for (const std::string text : {"local", "remote", "local again"}) {
-    std::atomic<pid_t> readerId{0};
-    std::string got;
-    std::thread reader([&] {
-      readerId = ThreadId();
-      got = Read(server);
-    });
-    ASSERT_TRUE(BlockedInKernel(readerId));
+    WaitingReader reader(server);
+    ASSERT_TRUE(reader.Blocked());
     const auto sent = std::chrono::steady_clock::now();
     ASSERT_TRUE(text == "remote" ? remote.Send(text) : Write(client, text));
-    reader.join();
-    EXPECT_EQ(got, text);
+    EXPECT_EQ(reader.Join(), text);
     EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(kBoundMs / 2));
   }
 }
@@ -157,27 +182,17 @@ TEST_F(WaitingReadTest, TimedOutReadFailsAndLaterArrivalsAreStillTaken) {
 TEST_F(WaitingReadTest, TwoWaitingReadersEachGetOneDatagram) {
   HANDLE server = Server("vask", 500, kBoundMs);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
-  std::vector<std::string> got(2);
-  std::atomic<pid_t> firstId{0};
-  std::atomic<pid_t> secondId{0};
-  std::thread first([&] {
-    firstId = ThreadId();
-    got[0] = Read(server);
-  });
-  std::thread second([&] {
-    secondId = ThreadId();
-    got[1] = Read(server);
-  });
-  ASSERT_TRUE(BlockedInKernel(firstId));
-  ASSERT_TRUE(BlockedInKernel(secondId));
+  WaitingReader first(server);
+  WaitingReader second(server);
+  ASSERT_TRUE(first.Blocked());
+  ASSERT_TRUE(second.Blocked());
   EXPECT_EQ(Count(server), 0u);
   RemoteWriter writer(SlotPath());
   ASSERT_TRUE(writer.ok());
   ASSERT_TRUE(writer.Send("one"));
   EXPECT_LE(Count(server), 1u);
   ASSERT_TRUE(writer.Send("two"));
-  first.join();
-  second.join();
+  std::vector<std::string> got{first.Join(), second.Join()};
   std::sort(got.begin(), got.end());
   EXPECT_EQ(got, (std::vector<std::string>{"one", "two"}));
   EXPECT_EQ(Count(server), 0u);
@@ -188,23 +203,13 @@ TEST_F(WaitingReadTest, TwoWaitingReadersEachGetOneDatagram) {
 TEST_F(WaitingReadTest, CloseUnderAWaitingReaderEndsTheRead) {
   HANDLE server = Server("vask", 500, kBoundMs);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
-  BOOL result = TRUE;
-  DWORD error = 0;
-  std::atomic<pid_t> readerId{0};
-  std::thread reader([&] {
-    readerId = ThreadId();
-    char buffer[16];
-    DWORD read = 0;
-    result = ReadFile(server, buffer, sizeof buffer, &read, nullptr);
-    error = GetLastError();
-  });
-  ASSERT_TRUE(BlockedInKernel(readerId));
+  WaitingReader reader(server);
+  ASSERT_TRUE(reader.Blocked());
   const auto closed = std::chrono::steady_clock::now();
   ASSERT_TRUE(CloseHandle(server));
   Forget(server);
-  reader.join();
-  EXPECT_FALSE(result);
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(reader.Join(), "<none>");
+  EXPECT_EQ(reader.error(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   // Half the read's timeout: far more than a wake takes, far less than the
   // timeout a missed wake would run into.
   EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::milliseconds(kBoundMs / 2));
